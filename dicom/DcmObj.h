@@ -1,0 +1,123 @@
+// DcmObj: the one container of the toolkit. It holds a data set, a command set,
+// a query identifier, a sequence or an item: ordered, owned entries, each a data
+// element (DcmTag) or a nested DcmObj. It carries the transfer syntax and the
+// explicit-VR flag the encoder uses, and, when nested, a header element with the
+// sequence or item tag.
+//
+// Sequences take one of two forms, and both may appear in one container:
+//
+//   expanded  a nested DcmObj whose header is the sequence (VR "SQ"); its entries
+//             are the items, each a nested DcmObj with header (FFFE,E000) and no
+//             VR, holding the item's elements.
+//   flat      the sequence element itself with UNDEFINED_LENGTH, followed in the
+//             same container by its items (nested, or an (FFFE,E000) element of
+//             UNDEFINED_LENGTH, the item's elements and (FFFE,E00D)) and closed by
+//             (FFFE,E0DD). Encapsulated pixel data is always flat: (7FE0,0010) of
+//             UNDEFINED_LENGTH, one (FFFE,E000) element per fragment, (FFFE,E0DD).
+//
+// Top level. Put, FindUS, FindText and InsertSequence only look at top-level
+// entries: every element of UNDEFINED_LENGTH other than a delimiter (a flat
+// sequence, a flat item, encapsulated pixel data) opens a level after it has
+// been looked at, and (FFFE,E00D) and (FFFE,E0DD) close one; entries inside
+// are passed over. A stray delimiter never takes the level below the top.
+//
+// Order. The container does not sort: Append keeps the order of arrival; Put
+// and InsertSequence place a new entry before the first top-level entry with a
+// greater tag, so a sorted data set stays sorted. Tags order by group, then
+// element; a nested container's tag is its header's.
+//
+// Indexes are 0 .. Count() - 1. An index outside that range is a caller error
+// that does no harm: it reads as no entry, and InsertAt past the end appends.
+#pragma once
+
+#include "dicom/DcmEntry.h"
+#include "dicom/DcmTag.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace fw {
+
+class DcmObj final : public DcmEntry {
+public:
+  // Transfer syntax UID of the data set; only the outermost one matters for
+  // encoding.
+  std::string transferSyntax = "1.2.840.10008.1.2";
+  // Encode and decode with explicit VR.
+  bool explicitVR = false;
+  // For a nested container: its sequence or item element (tag, VR, length).
+  DcmTag header;
+
+  DcmObj() : DcmEntry(false) {}
+  ~DcmObj() override;
+  DcmObj(const DcmObj &) = delete;
+  DcmObj &operator=(const DcmObj &) = delete;
+
+  std::size_t Count() const { return children_.size(); }
+  using DcmEntry::IsElement;
+  // The entry at index is a DcmTag.
+  bool IsElement(std::size_t index) const;
+  // The entry at index, or null.
+  DcmEntry *EntryAt(std::size_t index);
+  const DcmEntry *EntryAt(std::size_t index) const;
+  // The entry at index when it is an element, else null.
+  DcmTag *ElementAt(std::size_t index);
+  const DcmTag *ElementAt(std::size_t index) const;
+  // The entry at index when it is a nested container, else null.
+  DcmObj *ContainerAt(std::size_t index);
+  const DcmObj *ContainerAt(std::size_t index) const;
+
+  // Adds the entry after the last one; the container takes it over.
+  void Append(std::unique_ptr<DcmEntry> entry);
+  // Inserts the entry before entry index; index = Count() appends.
+  void InsertAt(std::size_t index, std::unique_ptr<DcmEntry> entry);
+  // Destroys entry index and removes it.
+  void RemoveAt(std::size_t index);
+  // Destroys all entries; header, transferSyntax and explicitVR stay.
+  void Clear();
+
+  // Ordered insert of the element, or, when a top-level entry has its tag,
+  // replacement of that entry's value (a flat sequence is replaced with its
+  // content). A top-level group length element (gggg,0000) of the element's
+  // group, seen before the place of insertion, grows by the value length plus 8
+  // of an inserted element, or by the change in value length of a replaced one.
+  void Put(std::unique_ptr<DcmTag> element);
+  // Put of DcmTag::FromText (group, element, text), VR from the dictionary.
+  void PutText(std::uint16_t group, std::uint16_t element, std::string_view text);
+  // Put of DcmTag::FromBytes (group, element, length, bytes), VR from the
+  // dictionary.
+  void PutBytes(std::uint16_t group, std::uint16_t element, std::uint32_t length, const void *bytes);
+
+  // The first top-level element with the tag, or null; nested containers are
+  // passed over.
+  const DcmTag *FindElement(std::uint16_t group, std::uint16_t element) const;
+  // GetUS of that element; 0 when there is none.
+  std::uint16_t FindUS(std::uint16_t group, std::uint16_t element) const;
+  // GetText of that element; empty when there is none.
+  std::string FindText(std::uint16_t group, std::uint16_t element) const;
+
+  // Ordered insert of a deep copy of source as a nested container with the
+  // given tag (VR "SQ" unless the group is FFFE or the element is E000, so an
+  // item built this way has no VR; length 0 until written). It goes after any
+  // top-level entries of an equal tag; it never replaces and leaves group
+  // lengths alone.
+  void InsertSequence(std::uint16_t group, std::uint16_t element, const DcmObj &source);
+  // Adds deep copies of all entries of source: elements appended in source
+  // order, nested containers placed by InsertSequence.
+  void CopyFrom(const DcmObj &source);
+
+  DcmTag &Tag() override { return header; }
+  const DcmTag &Tag() const override { return header; }
+
+private:
+  // Destroys the entries without recursing into nested containers.
+  static void DestroyAll(std::vector<std::unique_ptr<DcmEntry>> entries);
+
+  std::vector<std::unique_ptr<DcmEntry>> children_;
+};
+
+} // namespace fw
