@@ -33,16 +33,21 @@ std::uint32_t CountedLength(std::uint32_t length) { return length == UNDEFINED_L
 class LevelWalk {
 public:
   // True when the entry is at top level; then accounts for what it opens or
-  // closes (an opening element is itself at the level it opens from).
+  // closes (an opening element is itself at the level it opens from). A
+  // delimiter belongs to the content it closes, and one without an opening
+  // element is passed over.
   bool Next(const DcmEntry &entry) {
+    if (!entry.IsElement()) {
+      return depth_ == 0;
+    }
+    const auto &t = static_cast<const DcmTag &>(entry);
+    if (IsDelimiter(t)) {
+      depth_ -= depth_ > 0 ? 1 : 0;
+      return false;
+    }
     const bool top = depth_ == 0;
-    if (entry.IsElement()) {
-      const auto &t = static_cast<const DcmTag &>(entry);
-      if (OpensLevel(t)) {
-        ++depth_;
-      } else if (depth_ > 0 && IsDelimiter(t)) {
-        --depth_;
-      }
+    if (OpensLevel(t)) {
+      ++depth_;
     }
     return top;
   }

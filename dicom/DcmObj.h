@@ -19,7 +19,7 @@
 // entries: every element of UNDEFINED_LENGTH other than a delimiter (a flat
 // sequence, a flat item, encapsulated pixel data) opens a level after it has
 // been looked at, and (FFFE,E00D) and (FFFE,E0DD) close one; entries inside
-// are passed over. A stray delimiter never takes the level below the top.
+// are passed over. A delimiter without an opening element is passed over too.
 //
 // Order. The container does not sort: Append keeps the order of arrival; Put
 // and InsertSequence place a new entry before the first top-level entry with a
