@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <pthread.h>
 #include <string>
 #include <vector>
 
@@ -460,26 +461,51 @@ TEST(DcmObjTest, ClearDestroysEntriesAndKeepsTheRest) {
   EXPECT_EQ(c.FindText(0x0010, 0x0010), "Roe");
 }
 
+// Runs work on a thread with a 256 KiB stack.
+void RunWithSmallStack(void (*work)()) {
+  pthread_attr_t attributes;
+  pthread_attr_init(&attributes);
+  pthread_attr_setstacksize(&attributes, 256 * 1024);
+  pthread_t thread;
+  ASSERT_EQ(pthread_create(
+                &thread, &attributes,
+                [](void *w) -> void * {
+                  reinterpret_cast<void (*)()>(w)();
+                  return nullptr;
+                },
+                reinterpret_cast<void *>(work)),
+            0);
+  pthread_join(thread, nullptr);
+  pthread_attr_destroy(&attributes);
+}
+
 // A hostile file can nest items very deeply; letting the tree go must not
-// exhaust the stack.
+// take stack in proportion to the depth.
 TEST(DcmObjTest, DeeplyNestedContainersAreDestroyedWithoutRecursion) {
-  auto inner = std::make_unique<DcmObj>();
-  for (int level = 0; level < 200000; ++level) {
-    auto outer = std::make_unique<DcmObj>();
-    outer->Append(DcmTag::FromUS(0x0028, 0x0010, 1));
-    outer->Append(std::move(inner));
-    inner = std::move(outer);
-  }
-  inner->RemoveAt(1);
-  EXPECT_EQ(inner->Count(), 1u);
-  auto again = std::make_unique<DcmObj>();
-  for (int level = 0; level < 200000; ++level) {
-    auto outer = std::make_unique<DcmObj>();
-    outer->Append(std::move(again));
-    again = std::move(outer);
-  }
-  again.reset();
-  EXPECT_EQ(again, nullptr);
+  static std::size_t remaining = 0;
+  RunWithSmallStack([] {
+    auto inner = std::make_unique<DcmObj>();
+    for (int level = 0; level < 50000; ++level) {
+      auto outer = std::make_unique<DcmObj>();
+      outer->Append(DcmTag::FromUS(0x0028, 0x0010, 1));
+      outer->Append(std::move(inner));
+      inner = std::move(outer);
+    }
+    inner->RemoveAt(1);
+    remaining = inner->Count();
+    for (int level = 0; level < 50000; ++level) {
+      auto outer = std::make_unique<DcmObj>();
+      outer->Append(std::move(inner));
+      inner = std::move(outer);
+    }
+    inner->Clear();
+    for (int level = 0; level < 50000; ++level) {
+      auto outer = std::make_unique<DcmObj>();
+      outer->Append(std::move(inner));
+      inner = std::move(outer);
+    }
+  });
+  EXPECT_EQ(remaining, 1u);
 }
 
 } // namespace
