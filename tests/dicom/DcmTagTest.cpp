@@ -1,11 +1,14 @@
 // DcmTag: construction (VR defaults, "UN" to "SQ", padding), the typed
 // accessors and NthField.
 #include "dicom/DcmTag.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <clocale>
 #include <cstdint>
+#include <cstdlib>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -207,24 +210,42 @@ TEST(DcmTagTest, GetFloat) {
   EXPECT_FLOAT_EQ(DcmTag().GetFloat(), 0.0f);
 }
 
+// A locale whose decimal separator is a comma: an installed one, or one
+// compiled into dir with localedef (found through LOCPATH). Empty when none.
+std::string CommaLocale(const test::TempDir &dir) {
+  for (const char *name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "fr_FR.utf8"}) {
+    if (std::setlocale(LC_NUMERIC, name) != nullptr) {
+      return name;
+    }
+  }
+  const std::string source = dir.folder() + "comma";
+  std::ofstream(source) << "LC_NUMERIC\ndecimal_point \"<U002C>\"\nthousands_sep \"<U002E>\"\ngrouping 3;3\n"
+                           "END LC_NUMERIC\n";
+  const std::string command =
+      "localedef -c -i '" + source + "' -f UTF-8 '" + dir.folder() + "comma.UTF-8' >/dev/null 2>&1";
+  if (std::system(command.c_str()) == -1) {
+    return {};
+  }
+  ::setenv("LOCPATH", dir.path().c_str(), 1);
+  if (std::setlocale(LC_NUMERIC, "comma.UTF-8") == nullptr) {
+    return {};
+  }
+  return "comma.UTF-8";
+}
+
 // The application runs under the user's locale; a decimal comma must not
 // change how DICOM decimal strings read.
 TEST(DcmTagTest, NumbersIgnoreTheProcessLocale) {
   const std::string saved = std::setlocale(LC_NUMERIC, nullptr);
-  const char *commaLocales[] = {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "fr_FR.utf8", "nl_NL.UTF-8"};
-  bool switched = false;
-  for (const char *name : commaLocales) {
-    if (std::setlocale(LC_NUMERIC, name) != nullptr) {
-      switched = true;
-      break;
-    }
+  const test::TempDir dir;
+  if (CommaLocale(dir).empty()) {
+    GTEST_SKIP() << "no locale with a decimal comma could be set";
   }
-  if (!switched) {
-    GTEST_SKIP() << "no locale with a decimal comma is installed";
-  }
+  ASSERT_EQ(std::strtod("2.5", nullptr), 2.0) << "the locale in force reads a comma";
   const float f = WithValue(B("2.5")).GetFloat();
   const double d = WithValue(B("0\\7.75")).GetNumber(1);
   std::setlocale(LC_NUMERIC, saved.c_str());
+  ::unsetenv("LOCPATH");
   EXPECT_FLOAT_EQ(f, 2.5f);
   EXPECT_DOUBLE_EQ(d, 7.75);
 }
