@@ -13,6 +13,7 @@ PACKAGES=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
   dcmtk libdcmtk-dev orthanc dicom3tools libopenjp2-tools python3-pydicom
   xvfb xauth imagemagick iproute2 clang-format
+  locales
 )
 
 SUDO=""
