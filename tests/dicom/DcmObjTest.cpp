@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <ostream>
 #include <pthread.h>
 #include <string>
 #include <vector>
@@ -93,6 +94,9 @@ struct PutOrderCase {
   std::uint16_t element;
   Tags after;
 };
+
+// ctest shows the case by its name.
+void PrintTo(const PutOrderCase &c, std::ostream *os) { *os << c.name; }
 
 class PutOrderTest : public ::testing::TestWithParam<PutOrderCase> {};
 

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,9 @@ struct ConstructCase {
   std::uint32_t expectedLength;
   Bytes expectedData;
 };
+
+// ctest shows the case by its name.
+void PrintTo(const ConstructCase &c, std::ostream *os) { *os << c.name; }
 
 class ConstructTest : public ::testing::TestWithParam<ConstructCase> {};
 
@@ -165,6 +169,9 @@ struct TextCase {
   std::string expected;
 };
 
+// ctest shows the case by its name.
+void PrintTo(const TextCase &c, std::ostream *os) { *os << c.name; }
+
 class GetTextTest : public ::testing::TestWithParam<TextCase> {};
 
 TEST_P(GetTextTest, TrimsAndStopsAtZero) { EXPECT_EQ(WithValue(B(GetParam().value)).GetText(), GetParam().expected); }
@@ -183,6 +190,9 @@ struct NumberCase {
   int index;
   double expected;
 };
+
+// ctest shows the case by its name.
+void PrintTo(const NumberCase &c, std::ostream *os) { *os << c.name; }
 
 class GetNumberTest : public ::testing::TestWithParam<NumberCase> {};
 
@@ -257,6 +267,9 @@ struct FieldCase {
   int n;
   std::string expected;
 };
+
+// ctest shows the case by its name.
+void PrintTo(const FieldCase &c, std::ostream *os) { *os << c.name; }
 
 class NthFieldTest : public ::testing::TestWithParam<FieldCase> {};
 

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,9 @@ struct BaseUidCase {
   std::string machine, patient, accession, date, time, suffix, prefix;
   std::string expected;
 };
+
+// ctest shows the case by its name.
+void PrintTo(const BaseUidCase &c, std::ostream *os) { *os << c.name; }
 
 class MakeBaseUIDTest : public ::testing::TestWithParam<BaseUidCase> {};
 
@@ -99,6 +103,9 @@ struct MachineCase {
   std::vector<NetworkAdapter> adapters;
   unsigned expected;
 };
+
+// ctest shows the case by its name.
+void PrintTo(const MachineCase &c, std::ostream *os) { *os << c.name; }
 
 class MachineNumberTest : public ::testing::TestWithParam<MachineCase> {};
 
