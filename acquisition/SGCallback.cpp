@@ -11,10 +11,6 @@
 
 namespace fw {
 
-namespace {
-constexpr int kJpegBaseline = 0;
-}
-
 void SGCallback::SetFormat(int frameWidth, int frameHeight, std::size_t rowStride) {
   const std::lock_guard lock(appendMutex_);
   format_ = {frameWidth, frameHeight, rowStride};
@@ -59,7 +55,7 @@ int SGCallback::BufferCB(double /*sampleTime*/, const std::uint8_t *buffer, std:
     const std::lock_guard workLock(workMutex_);
     work_.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3);
     FilterFrameToRgb(buffer, stride, width, height, work_.data());
-    if (JpegEncode8(width, height, 3, work_.data(), kJpegBaseline, frame.data) != 0 || frame.data.empty()) {
+    if (JpegEncode8(width, height, 3, work_.data(), JPEG_MODE_BASELINE, frame.data) != 0 || frame.data.empty()) {
       WriteLog("ERROR, SGCallback::BufferCB, JPEG encoding failed");
       return 0;
     }

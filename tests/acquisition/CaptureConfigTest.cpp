@@ -86,13 +86,13 @@ TEST(TvStandardMapping, MapsStoredCodesByNameNotByNumber) {
     std::uint64_t v4l2;
   };
   const Case cases[] = {
-      {0x1, V4L2_STD_NTSC_M},          {0x2, V4L2_STD_NTSC_M_JP},   {0x4, V4L2_STD_NTSC_443},
-      {0x10, V4L2_STD_PAL_B},          {0x20, V4L2_STD_PAL_D},      {0x40, V4L2_STD_PAL_G},
-      {0x80, V4L2_STD_PAL_H},          {0x100, V4L2_STD_PAL_I},     {0x200, V4L2_STD_PAL_M},
-      {0x400, V4L2_STD_PAL_N},         {0x800, V4L2_STD_PAL_60},    {0x1000, V4L2_STD_SECAM_B},
-      {0x2000, V4L2_STD_SECAM_D},      {0x4000, V4L2_STD_SECAM_G},  {0x8000, V4L2_STD_SECAM_H},
-      {0x10000, V4L2_STD_SECAM_K},     {0x20000, V4L2_STD_SECAM_K1}, {0x40000, V4L2_STD_SECAM_L},
-      {0x80000, V4L2_STD_SECAM_LC},    {0x100000, V4L2_STD_PAL_Nc},
+      {0x1, V4L2_STD_NTSC_M},       {0x2, V4L2_STD_NTSC_M_JP},    {0x4, V4L2_STD_NTSC_443},
+      {0x10, V4L2_STD_PAL_B},       {0x20, V4L2_STD_PAL_D},       {0x40, V4L2_STD_PAL_G},
+      {0x80, V4L2_STD_PAL_H},       {0x100, V4L2_STD_PAL_I},      {0x200, V4L2_STD_PAL_M},
+      {0x400, V4L2_STD_PAL_N},      {0x800, V4L2_STD_PAL_60},     {0x1000, V4L2_STD_SECAM_B},
+      {0x2000, V4L2_STD_SECAM_D},   {0x4000, V4L2_STD_SECAM_G},   {0x8000, V4L2_STD_SECAM_H},
+      {0x10000, V4L2_STD_SECAM_K},  {0x20000, V4L2_STD_SECAM_K1}, {0x40000, V4L2_STD_SECAM_L},
+      {0x80000, V4L2_STD_SECAM_LC}, {0x100000, V4L2_STD_PAL_Nc},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.code);

@@ -5,11 +5,24 @@
 #include <cstddef>
 #include <cstdio>
 
-namespace fw::test {
-namespace turbo {
 extern "C" {
 #include <jpeglib.h>
 }
+
+namespace fw::test {
+namespace turbo {
+using ::j_common_ptr;
+using ::JCS_RGB;
+using ::jpeg_decompress_struct;
+using ::jpeg_destroy_decompress;
+using ::jpeg_error_mgr;
+using ::jpeg_finish_decompress;
+using ::jpeg_mem_src;
+using ::jpeg_read_header;
+using ::jpeg_read_scanlines;
+using ::jpeg_start_decompress;
+using ::jpeg_std_error;
+using ::JSAMPROW;
 } // namespace turbo
 
 namespace {
@@ -35,7 +48,7 @@ DecodedJpeg DecodeJpeg(const std::vector<std::uint8_t> &stream) {
     turbo::jpeg_destroy_decompress(&info);
     return DecodedJpeg{};
   }
-  turbo::jpeg_create_decompress(&info);
+  jpeg_create_decompress(&info);
   turbo::jpeg_mem_src(&info, stream.data(), static_cast<unsigned long>(stream.size()));
   turbo::jpeg_read_header(&info, TRUE);
   result.width = static_cast<int>(info.image_width);
