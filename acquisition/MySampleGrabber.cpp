@@ -13,6 +13,7 @@
 #include <QWidget>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <exception>
@@ -21,6 +22,13 @@
 
 namespace fw {
 namespace {
+
+// Publishes the grabber's state to the streaming threads: the window's
+// thread releases it before each start, every callback acquires it first.
+// GStreamer's own locking orders the two as well, but it is invisible to
+// thread checkers, and its streaming threads outlive a pipeline (they are
+// pooled), so a grabber allocated later would otherwise look unpublished.
+std::atomic<unsigned> publication{0};
 
 bool InitGStreamer() {
   static std::once_flag once;
@@ -189,12 +197,11 @@ bool MySampleGrabber::TryStart(QWidget *owner, const CaptureConfig &config, bool
   }
 
   if (owner != nullptr) {
-    auto *preview = new VideoPreviewWidget(owner);
+    auto *preview = new VideoPreviewWidget(owner, latestFrame_);
     preview->setGeometry(0, 0, std::max(0, config.width), std::max(0, config.height));
     preview->lower();
     preview->show();
     preview_ = preview;
-    streamingPreview_.store(preview, std::memory_order_release);
   }
   if (pipelineHook_) {
     pipelineHook_(pipeline);
@@ -202,6 +209,7 @@ bool MySampleGrabber::TryStart(QWidget *owner, const CaptureConfig &config, bool
 
   // A live pipeline completes its start when the first frame reaches the
   // sink; a source that cannot deliver the caps reports an error instead.
+  publication.fetch_add(1, std::memory_order_release);
   const GstStateChangeReturn change = gst_element_set_state(pipeline, GST_STATE_PLAYING);
   bool started = change != GST_STATE_CHANGE_FAILURE;
   if (started && change == GST_STATE_CHANGE_ASYNC) {
@@ -242,6 +250,7 @@ bool MySampleGrabber::TryStart(QWidget *owner, const CaptureConfig &config, bool
 }
 
 void MySampleGrabber::OnNewSample(void *appsink, void *self) {
+  publication.load(std::memory_order_acquire);
   auto *grabber = static_cast<MySampleGrabber *>(self);
   GstSample *sample = gst_app_sink_pull_sample(GST_APP_SINK(appsink));
   if (sample == nullptr) {
@@ -258,9 +267,7 @@ void MySampleGrabber::OnNewSample(void *appsink, void *self) {
         gst_buffer_unmap(buffer, &map);
       }
     }
-    if (VideoPreviewWidget *preview = grabber->streamingPreview_.load(std::memory_order_acquire)) {
-      preview->Present(sample);
-    }
+    grabber->latestFrame_.Present(sample);
   }
   gst_sample_unref(sample);
 }
@@ -273,9 +280,9 @@ void MySampleGrabber::TearDown() {
     pipeline_ = nullptr;
     sink_ = nullptr;
   }
-  streamingPreview_.store(nullptr, std::memory_order_release);
   delete preview_.data();
   preview_ = nullptr;
+  latestFrame_.Clear();
 }
 
 void MySampleGrabber::ReleaseGraph() {

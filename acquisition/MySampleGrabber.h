@@ -20,10 +20,10 @@
 #include "acquisition/CaptureConfig.h"
 #include "acquisition/SGCallback.h"
 #include "acquisition/VideoDeviceControls.h"
+#include "acquisition/VideoPreviewWidget.h"
 
 #include <QPointer>
 
-#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -35,7 +35,6 @@ typedef struct _GstElement GstElement;
 namespace fw {
 
 class CaptureSettingsDialog;
-class VideoPreviewWidget;
 
 class MySampleGrabber {
 public:
@@ -74,6 +73,9 @@ public:
 
   SGCallback &Callback() { return callback_; }
   VideoPreviewWidget *Preview() const { return preview_; }
+  // Frames the pipeline has delivered since the grabber was created, armed
+  // or not (tests, diagnostics).
+  long long DeliveredFrames() { return latestFrame_.Serial(); }
 
   // Device settings used instead of the device's own (tests).
   void SetDeviceControls(std::unique_ptr<VideoDeviceControls> controls);
@@ -102,8 +104,8 @@ private:
   GstElement *pipeline_ = nullptr;
   GstElement *sink_ = nullptr; // borrowed from pipeline_
   QPointer<VideoPreviewWidget> preview_;
-  // The same widget as seen by the streaming thread.
-  std::atomic<VideoPreviewWidget *> streamingPreview_{nullptr};
+  // The newest frame, for the live video area.
+  LatestFrame latestFrame_;
   std::unique_ptr<VideoDeviceControls> deviceControls_;   // of the current device
   std::unique_ptr<VideoDeviceControls> overrideControls_; // SetDeviceControls
   std::function<int(CaptureSettingsDialog &)> runDialog_;

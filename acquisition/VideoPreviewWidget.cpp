@@ -5,54 +5,63 @@
 #include <gst/video/video.h>
 
 #include <QImage>
-#include <QMetaObject>
 #include <QPainter>
 
 namespace fw {
 
-VideoPreviewWidget::VideoPreviewWidget(QWidget *parent) : QWidget(parent) {
-  setAttribute(Qt::WA_OpaquePaintEvent);
-  // Clicks fall through to the window, as on the design's video window.
-  setAttribute(Qt::WA_TransparentForMouseEvents);
-}
+LatestFrame::~LatestFrame() { Clear(); }
 
-VideoPreviewWidget::~VideoPreviewWidget() {
-  const std::lock_guard lock(mutex_);
-  if (latest_ != nullptr) {
-    gst_sample_unref(latest_);
-  }
-}
-
-void VideoPreviewWidget::Present(GstSample *sample) {
+void LatestFrame::Present(GstSample *sample) {
   GstSample *previous;
   {
     const std::lock_guard lock(mutex_);
-    previous = latest_;
-    latest_ = gst_sample_ref(sample);
+    previous = sample_;
+    sample_ = gst_sample_ref(sample);
+    ++serial_;
   }
   if (previous != nullptr) {
     gst_sample_unref(previous);
   }
-  presented_.fetch_add(1, std::memory_order_relaxed);
-  if (!repaintPending_.exchange(true)) {
-    // Delivered on the widget's thread; dropped if the widget is gone.
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-          repaintPending_.store(false);
-          update();
-        },
-        Qt::QueuedConnection);
+}
+
+GstSample *LatestFrame::Take(long long &serial) {
+  const std::lock_guard lock(mutex_);
+  serial = serial_;
+  return sample_ != nullptr ? gst_sample_ref(sample_) : nullptr;
+}
+
+long long LatestFrame::Serial() {
+  const std::lock_guard lock(mutex_);
+  return serial_;
+}
+
+void LatestFrame::Clear() {
+  GstSample *previous;
+  {
+    const std::lock_guard lock(mutex_);
+    previous = sample_;
+    sample_ = nullptr;
   }
+  if (previous != nullptr) {
+    gst_sample_unref(previous);
+  }
+}
+
+VideoPreviewWidget::VideoPreviewWidget(QWidget *parent, LatestFrame &source) : QWidget(parent), source_(source) {
+  setAttribute(Qt::WA_OpaquePaintEvent);
+  // Clicks fall through to the window, as on a video window of the owner.
+  setAttribute(Qt::WA_TransparentForMouseEvents);
+  connect(&timer_, &QTimer::timeout, this, [this] {
+    if (isVisible() && source_.Serial() != shownSerial_) {
+      update();
+    }
+  });
+  timer_.start(REFRESH_MS);
 }
 
 void VideoPreviewWidget::paintEvent(QPaintEvent *) {
   QPainter painter(this);
-  GstSample *sample;
-  {
-    const std::lock_guard lock(mutex_);
-    sample = latest_ != nullptr ? gst_sample_ref(latest_) : nullptr;
-  }
+  GstSample *sample = source_.Take(shownSerial_);
   if (sample == nullptr) {
     painter.fillRect(rect(), Qt::black);
     return;
