@@ -115,13 +115,16 @@ TEST(TvStandardMapping, UnknownCodesAndSetsWithoutAStoredStandard) {
   EXPECT_FALSE(TvFormatForV4l2Standard(V4L2_STD_PAL_B1 | V4L2_STD_PAL_D1 | V4L2_STD_PAL_K | V4L2_STD_NTSC_M_KR));
 }
 
-TEST(V4l2Controls, AMissingDeviceNodeOffersNothingAndRefusesChanges) {
-  V4l2DeviceControls controls("/dev/no-such-video-node", {{640, 480}});
-  EXPECT_TRUE(controls.Inputs().empty());
-  EXPECT_TRUE(controls.Standards().empty());
-  EXPECT_EQ(controls.Sizes(), (std::vector<FrameSize>{{640, 480}}));
-  EXPECT_FALSE(controls.SetInput(0));
-  EXPECT_FALSE(controls.SetStandard(V4L2_STD_PAL_B));
+TEST(V4l2Controls, ANodeThatIsNoVideoDeviceOffersNothingAndRefusesChanges) {
+  for (const char *node : {"/dev/no-such-video-node", "/dev/null", ""}) {
+    SCOPED_TRACE(node);
+    V4l2DeviceControls controls(node, {{640, 480}});
+    EXPECT_TRUE(controls.Inputs().empty());
+    EXPECT_TRUE(controls.Standards().empty());
+    EXPECT_EQ(controls.Sizes(), (std::vector<FrameSize>{{640, 480}}));
+    EXPECT_FALSE(controls.SetInput(0));
+    EXPECT_FALSE(controls.SetStandard(V4L2_STD_PAL_B));
+  }
 }
 
 } // namespace

@@ -24,8 +24,8 @@
 #include <cstdlib>
 #include <functional>
 #include <mutex>
-#include <utility>
 #include <thread>
+#include <utility>
 
 namespace fw {
 namespace {
