@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the build and test dependencies, builds Framewell twice (Release,
 # and address + undefined sanitizers), runs every test with ctest in both,
-# replays and briefly runs the fuzz targets, and ends with one summary line.
+# runs the capture tests under the thread sanitizer, replays and briefly runs
+# the fuzz targets, and ends with one summary line.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
@@ -64,6 +65,20 @@ else
   failed=$((failed + 1)); failures+=("asan: build failed")
 fi
 unset ASAN_OPTIONS LSAN_OPTIONS UBSAN_OPTIONS
+
+echo "=== Thread sanitizer (capture tests) ==="
+# Only the programs labelled "tsan" are built: the capture tests, whose
+# frame callback runs on GStreamer's streaming thread.
+TSAN_TARGETS=(acquisition_callback_test acquisition_pipeline_test)
+export TSAN_OPTIONS=suppressions=$ROOT/scripts/tsan.supp:halt_on_error=0:exitcode=66
+if cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DFRAMEWELL_TSAN=ON -DFRAMEWELL_BENCH=OFF \
+     >build/tsan.configure.log 2>&1 &&
+   cmake --build build/tsan -j "$JOBS" --target "${TSAN_TARGETS[@]}"; then
+  run_ctest tsan build/tsan -L tsan
+else
+  failed=$((failed + 1)); failures+=("tsan: build failed")
+fi
+unset TSAN_OPTIONS
 
 if compgen -G "fuzz/*/CMakeLists.txt" >/dev/null; then
   echo "=== Fuzz targets (${FUZZ_SECONDS} s each) ==="

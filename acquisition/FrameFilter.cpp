@@ -1,0 +1,105 @@
+// Vertical 1-2-1 smoothing with BGR to RGB reordering; SSSE3 with a runtime
+// check, so the program does not depend on the build machine's processor.
+#include "acquisition/FrameFilter.h"
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define FW_FILTER_X86 1
+#endif
+
+namespace fw {
+namespace {
+
+void FilterRowScalar(const std::uint8_t *above, const std::uint8_t *row, const std::uint8_t *below, int width,
+                     std::uint8_t *out) {
+  for (int c = 0; c < width; ++c) {
+    const int i = c * 3;
+    for (int k = 0; k < 3; ++k) {
+      // Output byte k takes source byte 2 - k: BGR becomes RGB.
+      const int s = i + 2 - k;
+      out[i + k] = static_cast<std::uint8_t>((above[s] + 2 * row[s] + below[s]) / 4);
+    }
+  }
+}
+
+#ifdef FW_FILTER_X86
+// floor((x + y) / 2) per byte: pavgb rounds up, so take back the odd bit.
+__attribute__((target("ssse3"))) inline __m128i FloorAverage(__m128i x, __m128i y) {
+  const __m128i one = _mm_set1_epi8(1);
+  return _mm_sub_epi8(_mm_avg_epu8(x, y), _mm_and_si128(_mm_xor_si128(x, y), one));
+}
+
+// floor((a + 2b + c) / 4) equals floor((floor((a + c) / 2) + b) / 2) for
+// integers, so the blend stays in 8 bits. Each step takes 16 bytes and keeps
+// the first 15 (five whole pixels), whose colours pshufb reverses.
+__attribute__((target("ssse3"))) void FilterRowSsse3(const std::uint8_t *above, const std::uint8_t *row,
+                                                     const std::uint8_t *below, int width, std::uint8_t *out) {
+  const int bytes = width * 3;
+  const __m128i reverse = _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, -1);
+  int o = 0;
+  for (; o + 16 <= bytes; o += 15) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(above + o));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(row + o));
+    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i *>(below + o));
+    const __m128i blend = FloorAverage(b, FloorAverage(a, c));
+    // Byte 15 is written as 0 and overwritten by the next step or the tail.
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(out + o), _mm_shuffle_epi8(blend, reverse));
+  }
+  const int done = o / 3;
+  FilterRowScalar(above + o, row + o, below + o, width - done, out + o);
+}
+
+bool DetectSsse3() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("ssse3");
+}
+#endif
+
+using RowFunction = void (*)(const std::uint8_t *, const std::uint8_t *, const std::uint8_t *, int, std::uint8_t *);
+
+void FilterWith(RowFunction filterRow, const std::uint8_t *source, std::size_t stride, int width, int height,
+                std::uint8_t *output) {
+  if (width <= 0 || height <= 0) {
+    return;
+  }
+  const std::size_t outStride = static_cast<std::size_t>(width) * 3;
+  auto in = [&](int r) { return source + static_cast<std::size_t>(r) * stride; };
+  auto out = [&](int r) { return output + static_cast<std::size_t>(r) * outStride; };
+  // Rows 0 and height-1: the picture line itself (a blend of a row with
+  // itself is the row).
+  filterRow(in(0), in(0), in(0), width, out(0));
+  for (int r = 1; r <= height - 2; ++r) {
+    filterRow(in(r - 1), in(r), in(r + 1), width, out(r));
+  }
+  if (height > 1) {
+    filterRow(in(height - 1), in(height - 1), in(height - 1), width, out(height - 1));
+  }
+}
+
+} // namespace
+
+bool FrameFilterUsesSsse3() {
+#ifdef FW_FILTER_X86
+  static const bool has = DetectSsse3();
+  return has;
+#else
+  return false;
+#endif
+}
+
+void FilterFrameToRgbScalar(const std::uint8_t *source, std::size_t stride, int width, int height,
+                            std::uint8_t *output) {
+  FilterWith(FilterRowScalar, source, stride, width, height, output);
+}
+
+void FilterFrameToRgb(const std::uint8_t *source, std::size_t stride, int width, int height, std::uint8_t *output) {
+#ifdef FW_FILTER_X86
+  if (FrameFilterUsesSsse3()) {
+    FilterWith(FilterRowSsse3, source, stride, width, height, output);
+    return;
+  }
+#endif
+  FilterWith(FilterRowScalar, source, stride, width, height, output);
+}
+
+} // namespace fw

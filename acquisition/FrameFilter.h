@@ -1,0 +1,29 @@
+// The frame filter of the capture callback: turns one top-down BGR frame into
+// the upright red-green-blue picture the JPEG encoder receives, with every
+// colour of rows 1 .. height-2 smoothed vertically as
+//
+//   out[r] = (in[r-1] + 2 * in[r] + in[r+1]) / 4     (integer division)
+//
+// Rows 0 and height-1 have only one neighbour; they are copies of the
+// unfiltered picture lines (colour order swapped like every other row). A
+// frame of height 2 or less therefore has no filtered row.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace fw {
+
+// source: height rows of width BGR pixels, row r starting at r * stride
+// (stride >= width * 3). output: width * height * 3 bytes, packed, top-down.
+void FilterFrameToRgb(const std::uint8_t *source, std::size_t stride, int width, int height, std::uint8_t *output);
+
+// The plain per-pixel version, used on processors without SSSE3 (and by the
+// tests as the reference).
+void FilterFrameToRgbScalar(const std::uint8_t *source, std::size_t stride, int width, int height,
+                            std::uint8_t *output);
+
+// Whether FilterFrameToRgb takes the SSSE3 path on this processor.
+bool FrameFilterUsesSsse3();
+
+} // namespace fw

@@ -1,0 +1,118 @@
+// The capture pipeline: live video from the first video input device, with
+// every frame passed to the frame callback (SGCallback).
+//
+//   <device source> ! videoconvert ! appsink caps=video/x-raw,format=BGR[,width=W,height=H]
+//
+// The source is the first "Video/Source" device GStreamer's device monitor
+// reports, or the source description in FRAMEWELL_VIDEO_SOURCE (tests,
+// support, demos). The configured frame size is asked for first; a device that
+// cannot deliver it (or a configured width or height of 0) runs at its own
+// size. The connected size and row stride come from the negotiated caps. The
+// live video is painted into a child widget of the owner window at the
+// configured size.
+//
+// Threads: everything here runs on the window's thread except the appsink
+// callback, which runs on the streaming thread and calls SGCallback::BufferCB.
+// Once the pipeline's state change to PAUSED or NULL has returned, no callback
+// runs: StopCapture relies on that to hand the frame list over.
+#pragma once
+
+#include "acquisition/CaptureConfig.h"
+#include "acquisition/SGCallback.h"
+#include "acquisition/VideoDeviceControls.h"
+#include "acquisition/VideoPreviewWidget.h"
+
+#include <QPointer>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+class QWidget;
+typedef struct _GstElement GstElement;
+
+namespace fw {
+
+class CaptureSettingsDialog;
+
+class MySampleGrabber {
+public:
+  MySampleGrabber();
+  ~MySampleGrabber();
+  MySampleGrabber(const MySampleGrabber &) = delete;
+  MySampleGrabber &operator=(const MySampleGrabber &) = delete;
+
+  // Builds, configures and runs the pipeline; true when frames reach the
+  // callback. Any failure (no device among them) gives false and logs nothing.
+  // owner may be null (no live video area).
+  bool BuildGraph(QWidget *owner, const CaptureConfig &config);
+
+  // Stops the pipeline and releases it, its device and the live video area.
+  void ReleaseGraph();
+
+  // Shows the device's settings, writes the choice into config and rebuilds
+  // the pipeline; returns the result of the rebuild. An exception is logged
+  // as "ERROR, Setting Video Configuration" and gives false.
+  bool ConfigureDevice(QWidget *owner, CaptureConfig &config);
+
+  // Arms the callback: from now on every frame is compressed and collected.
+  void StartCapture();
+
+  // Disarms, stops the pipeline (no callback runs once that returns), waits
+  // 100 ms and runs it again. Afterwards the frame list is stable.
+  void StopCapture();
+
+  void ClearFrames() { callback_.ClearFrames(); }
+  std::int32_t FrameCount() const { return callback_.FrameCount(); }
+  // Only after StopCapture (or ReleaseGraph).
+  const std::vector<EncodedFrame> &Frames() const { return callback_.Frames(); }
+  int FrameWidth() const { return frameWidth_; }
+  int FrameHeight() const { return frameHeight_; }
+  bool Running() const { return pipeline_ != nullptr; }
+
+  SGCallback &Callback() { return callback_; }
+  VideoPreviewWidget *Preview() const { return preview_; }
+  // Frames the pipeline has delivered since the grabber was created, armed
+  // or not (tests, diagnostics).
+  long long DeliveredFrames() { return latestFrame_.Serial(); }
+
+  // Device settings used instead of the device's own (tests).
+  void SetDeviceControls(std::unique_ptr<VideoDeviceControls> controls);
+  // Runs the settings dialog; the default shows it modally (tests answer it).
+  void SetSettingsDialogRunner(std::function<int(CaptureSettingsDialog &)> runner);
+  // Called with the pipeline after it is assembled and before it starts
+  // (tests feeding an appsrc, diagnostics).
+  void SetPipelineHook(std::function<void(GstElement *pipeline)> hook);
+
+  // An element of the running pipeline by name (searched recursively), with
+  // a new reference; nullptr when absent.
+  GstElement *FindElement(const char *name) const;
+
+  // How long BuildGraph waits for the first frame of a starting source.
+  static constexpr int START_TIMEOUT_MS = 10000;
+  // The pause StopCapture makes between stopping and running again.
+  static constexpr int STOP_PAUSE_MS = 100;
+
+private:
+  struct Source;
+  bool TryStart(QWidget *owner, const CaptureConfig &config, bool askSize);
+  void TearDown();
+  VideoDeviceControls *ActiveControls() const;
+  static void OnNewSample(void *appsink, void *self);
+
+  GstElement *pipeline_ = nullptr;
+  GstElement *sink_ = nullptr; // borrowed from pipeline_
+  QPointer<VideoPreviewWidget> preview_;
+  // The newest frame, for the live video area.
+  LatestFrame latestFrame_;
+  std::unique_ptr<VideoDeviceControls> deviceControls_;   // of the current device
+  std::unique_ptr<VideoDeviceControls> overrideControls_; // SetDeviceControls
+  std::function<int(CaptureSettingsDialog &)> runDialog_;
+  std::function<void(GstElement *)> pipelineHook_;
+  int frameWidth_ = 0;
+  int frameHeight_ = 0;
+  SGCallback callback_;
+};
+
+} // namespace fw

@@ -1,0 +1,86 @@
+// JPEG entry points of the DICOM toolkit: baseline (8-bit), extended (12-bit)
+// and lossless (process 14, first-order prediction; 8 and 16 bits) streams,
+// from and to memory.
+//
+// Sample layout everywhere: rows from the top, components interleaved per
+// pixel (R, G, B for colour); 8-bit samples as bytes, 12- and 16-bit samples
+// as 16-bit little-endian words.
+//
+// Encoders return 0 and the complete stream in `output`; a fatal error of the
+// JPEG library (or arguments it cannot take) is thrown as JpegError. Decoders
+// return 0, or -1 when the stream cannot be decoded, is cut short, or would
+// not fit in destinationSize bytes (nothing is written past the destination).
+//
+// Which library does the work:
+//   JpegEncode8 mode 0, JpegDecode8 of SOF0/1/2 streams    libjpeg-turbo
+//   JpegEncode8 mode 4, JpegDecode8 of SOF3 streams        IJG 6b, 8-bit build
+//   JpegEncode12, JpegDecode12                             IJG 6b, 12-bit build
+//   JpegEncode16, JpegDecode16                             IJG 6b, 16-bit build
+// Every call builds its own codec objects, so calls may run on several
+// threads at once.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <vector>
+
+namespace fw {
+
+// A fatal error of a JPEG encoder, with the library's message.
+class JpegError : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
+};
+
+// Modes of JpegEncode8.
+inline constexpr int JPEG_MODE_BASELINE = 0; // quality 90, baseline process
+inline constexpr int JPEG_MODE_LOSSLESS = 4; // process 14, predictor 1, point transform 0
+
+// Quality of the 12-bit extended process and of 8-bit baseline.
+inline constexpr int JPEG_QUALITY_BASELINE = 90;
+inline constexpr int JPEG_QUALITY_EXTENDED = 75;
+
+// 8-bit samples, 1 or 3 components. Returns 0, or -1 for a mode other than
+// JPEG_MODE_BASELINE or JPEG_MODE_LOSSLESS (output untouched).
+int JpegEncode8(int width, int height, int components, const std::uint8_t *samples, int mode,
+                std::vector<std::uint8_t> &output);
+
+// 16-bit words of which the low 12 bits are the sample (higher bits are
+// ignored); extended process at quality 75. Returns 0.
+int JpegEncode12(int width, int height, int components, const std::uint8_t *samples, std::vector<std::uint8_t> &output);
+
+// 16-bit words; lossless at 16-bit precision, predictor 1. Returns 0.
+int JpegEncode16(int width, int height, int components, const std::uint8_t *samples, std::vector<std::uint8_t> &output);
+
+// 8-bit baseline, extended or progressive streams, and lossless streams of
+// up to 8 bits. Writes width x height x components bytes (colour as RGB;
+// lossless colour streams keep their stored component values).
+int JpegDecode8(const std::uint8_t *stream, std::size_t length, std::uint8_t *destination, std::size_t destinationSize);
+
+// 12-bit extended streams; writes 16-bit words.
+int JpegDecode12(const std::uint8_t *stream, std::size_t length, std::uint8_t *destination,
+                 std::size_t destinationSize);
+
+// Lossless streams of up to 16 bits; writes 16-bit words.
+int JpegDecode16(const std::uint8_t *stream, std::size_t length, std::uint8_t *destination,
+                 std::size_t destinationSize);
+
+// The frame header (SOFn) of a JPEG stream: which process wrote it and at
+// what precision, so a caller can pick the decoder for it.
+struct JpegFrameInfo {
+  int marker = 0;    // second byte of the SOF marker: 0xC0 baseline, 0xC1 extended, 0xC3 lossless, ...
+  int precision = 0; // bits per sample
+  int rows = 0;
+  int columns = 0;
+  int components = 0;
+
+  bool lossless() const { return marker == 0xC3 || marker == 0xC7 || marker == 0xCB || marker == 0xCF; }
+};
+
+// Walks the marker segments from SOI to the first SOFn. Empty when the bytes
+// are not a JPEG stream or end before its frame header.
+std::optional<JpegFrameInfo> ReadJpegFrameHeader(const std::uint8_t *stream, std::size_t length);
+
+} // namespace fw

@@ -1,0 +1,34 @@
+// The libjpeg-turbo build: 8-bit baseline encoding and 8-bit DCT decoding.
+#include "dicom/codec/JpegBuilds.h"
+#include "dicom/codec/JpegCodec.h"
+#include "dicom/codec/MemoryDestination.h"
+
+// The library headers need these first and include no system headers.
+#include <cstddef>
+#include <cstdio>
+
+#include <new>
+#include <string>
+
+namespace fw::turbo {
+extern "C" {
+#include <jerror.h>
+#include <jpeglib.h>
+}
+namespace {
+#include "dicom/codec/JpegBuild.inc"
+} // namespace
+} // namespace fw::turbo
+
+namespace fw::jpeg_builds {
+
+void TurboEncodeBaseline(int width, int height, int components, const std::uint8_t *samples, int quality,
+                         std::vector<std::uint8_t> &output) {
+  turbo::EncodeImage(width, height, components, samples, {quality, false}, output);
+}
+
+int TurboDecode(const std::uint8_t *stream, std::size_t length, std::uint8_t *destination,
+                std::size_t destinationSize) {
+  return turbo::DecodeImage(stream, length, destination, destinationSize);
+}
+} // namespace fw::jpeg_builds

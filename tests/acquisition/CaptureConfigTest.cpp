@@ -1,0 +1,131 @@
+// "videocap.cfg" reading and writing, the analog standard mapping, and the
+// V4L2 controls on a node that does not exist.
+#include "acquisition/CaptureConfig.h"
+#include "acquisition/TvStandard.h"
+#include "acquisition/VideoDeviceControls.h"
+#include "app/base/ProgramFolder.h"
+#include "tests/support/TempDir.h"
+
+#include <linux/videodev2.h>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+
+namespace fw {
+namespace {
+
+using test::ReadFileBytes;
+using test::TempDir;
+
+void WriteBytes(const std::string &path, const std::string &bytes) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+// Four little-endian fields: 0x10 (PAL_B), 720, 576, 2, as the file holds them.
+const std::string kPalFile("\x10\x00\x00\x00\xd0\x02\x00\x00\x40\x02\x00\x00\x02\x00\x00\x00", 16);
+
+struct ReadCase {
+  const char *name;
+  bool createFile;
+  std::string bytes;
+  CaptureConfig before;
+  CaptureConfig expected;
+};
+
+TEST(CaptureConfigFile, ReadsWholeFieldsAndKeepsTheOthers) {
+  const CaptureConfig previous{7, 11, 13, 17};
+  const ReadCase cases[] = {
+      {"missing file gives the defaults", false, "", previous, CaptureConfig{1, 640, 480, 0}},
+      {"empty file changes nothing", true, "", previous, previous},
+      {"empty file at first opening keeps zeros", true, "", CaptureConfig{0, 0, 0, 0}, CaptureConfig{0, 0, 0, 0}},
+      {"8 bytes set tvFormat and width", true, kPalFile.substr(0, 8), previous, CaptureConfig{0x10, 720, 13, 17}},
+      {"a partial field is not taken", true, kPalFile.substr(0, 10), previous, CaptureConfig{0x10, 720, 13, 17}},
+      {"16 bytes set all four", true, kPalFile, previous, CaptureConfig{0x10, 720, 576, 2}},
+      {"bytes past 16 are ignored", true, kPalFile + "xyz", previous, CaptureConfig{0x10, 720, 576, 2}},
+      {"negative values are signed", true, std::string(16, '\xff'), previous, CaptureConfig{-1, -1, -1, -1}},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    const std::string path = dir.folder() + "videocap.cfg";
+    if (c.createFile) {
+      WriteBytes(path, c.bytes);
+    }
+    CaptureConfig config = c.before;
+    EXPECT_EQ(ReadCaptureConfig(path, config), c.createFile);
+    EXPECT_EQ(config, c.expected);
+  }
+}
+
+TEST(CaptureConfigFile, WritesSixteenLittleEndianBytesAndReadsThemBack) {
+  TempDir dir;
+  const std::string path = dir.folder() + "videocap.cfg";
+  WriteBytes(path, std::string(40, 'x')); // an older, longer file is truncated
+  ASSERT_TRUE(WriteCaptureConfig(path, CaptureConfig{0x10, 720, 576, 2}));
+  EXPECT_EQ(ReadFileBytes(path), kPalFile);
+
+  CaptureConfig back{};
+  ASSERT_TRUE(ReadCaptureConfig(path, back));
+  EXPECT_EQ(back, (CaptureConfig{0x10, 720, 576, 2}));
+
+  EXPECT_FALSE(WriteCaptureConfig(dir.folder() + "no-such-folder/videocap.cfg", back));
+}
+
+TEST(CaptureConfigFile, LivesInTheProgramFolder) {
+  const std::string saved = programFolder;
+  programFolder = "/opt/station/";
+  EXPECT_EQ(CaptureConfigPath(), "/opt/station/videocap.cfg");
+  programFolder = saved;
+}
+
+TEST(TvStandardMapping, MapsStoredCodesByNameNotByNumber) {
+  struct Case {
+    std::int32_t code;
+    std::uint64_t v4l2;
+  };
+  const Case cases[] = {
+      {0x1, V4L2_STD_NTSC_M},       {0x2, V4L2_STD_NTSC_M_JP},    {0x4, V4L2_STD_NTSC_443},
+      {0x10, V4L2_STD_PAL_B},       {0x20, V4L2_STD_PAL_D},       {0x40, V4L2_STD_PAL_G},
+      {0x80, V4L2_STD_PAL_H},       {0x100, V4L2_STD_PAL_I},      {0x200, V4L2_STD_PAL_M},
+      {0x400, V4L2_STD_PAL_N},      {0x800, V4L2_STD_PAL_60},     {0x1000, V4L2_STD_SECAM_B},
+      {0x2000, V4L2_STD_SECAM_D},   {0x4000, V4L2_STD_SECAM_G},   {0x8000, V4L2_STD_SECAM_H},
+      {0x10000, V4L2_STD_SECAM_K},  {0x20000, V4L2_STD_SECAM_K1}, {0x40000, V4L2_STD_SECAM_L},
+      {0x80000, V4L2_STD_SECAM_LC}, {0x100000, V4L2_STD_PAL_Nc},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.code);
+    ASSERT_EQ(V4l2StandardForTvFormat(c.code), c.v4l2);
+    EXPECT_EQ(TvFormatForV4l2Standard(c.v4l2), c.code);
+  }
+  EXPECT_EQ(V4l2StandardForTvFormat(0x1), 0x1000u);
+  EXPECT_EQ(V4l2StandardForTvFormat(0x10), 0x1u);
+}
+
+TEST(TvStandardMapping, UnknownCodesAndSetsWithoutAStoredStandard) {
+  for (std::int32_t code : {0, 3, 0x8, 0x200000, -1}) {
+    EXPECT_FALSE(V4l2StandardForTvFormat(code)) << code;
+  }
+  // Sets as drivers enumerate them map to their first stored standard.
+  EXPECT_EQ(TvFormatForV4l2Standard(V4L2_STD_PAL), 0x10);
+  EXPECT_EQ(TvFormatForV4l2Standard(V4L2_STD_NTSC), 0x1);
+  EXPECT_EQ(TvFormatForV4l2Standard(V4L2_STD_SECAM), 0x1000);
+  // PAL-B1, PAL-D1, PAL-K and NTSC-M-KR have no stored code.
+  EXPECT_FALSE(TvFormatForV4l2Standard(V4L2_STD_PAL_B1 | V4L2_STD_PAL_D1 | V4L2_STD_PAL_K | V4L2_STD_NTSC_M_KR));
+}
+
+TEST(V4l2Controls, ANodeThatIsNoVideoDeviceOffersNothingAndRefusesChanges) {
+  for (const char *node : {"/dev/no-such-video-node", "/dev/null", ""}) {
+    SCOPED_TRACE(node);
+    V4l2DeviceControls controls(node, {{640, 480}});
+    EXPECT_TRUE(controls.Inputs().empty());
+    EXPECT_TRUE(controls.Standards().empty());
+    EXPECT_EQ(controls.Sizes(), (std::vector<FrameSize>{{640, 480}}));
+    EXPECT_FALSE(controls.SetInput(0));
+    EXPECT_FALSE(controls.SetStandard(V4L2_STD_PAL_B));
+  }
+}
+
+} // namespace
+} // namespace fw
