@@ -15,8 +15,8 @@ AAssociateAC::~AAssociateAC() = default;
 bool AAssociateAC::Read(Buffer &link) { return link.ReadByte(ItemType) && ReadDynamic(link); }
 
 bool AAssociateAC::ReadDynamic(Buffer &link) {
-  std::optional<PduReader> pdu = ReadAssociateFixedPart(
-      link, {Reserved1, Length, ProtocolVersion, Reserved2, CalledApTitle, CallingApTitle});
+  std::optional<PduReader> pdu =
+      ReadAssociateFixedPart(link, {Reserved1, Length, ProtocolVersion, Reserved2, CalledApTitle, CallingApTitle});
   if (!pdu) {
     return false;
   }

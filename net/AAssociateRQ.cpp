@@ -65,8 +65,8 @@ bool AAssociateRQ::Write(Buffer &link) {
 bool AAssociateRQ::Read(Buffer &link) { return link.ReadByte(ItemType) && ReadDynamic(link); }
 
 bool AAssociateRQ::ReadDynamic(Buffer &link) {
-  std::optional<PduReader> pdu = ReadAssociateFixedPart(
-      link, {Reserved1, Length, ProtocolVersion, Reserved2, CalledApTitle, CallingApTitle});
+  std::optional<PduReader> pdu =
+      ReadAssociateFixedPart(link, {Reserved1, Length, ProtocolVersion, Reserved2, CalledApTitle, CallingApTitle});
   if (!pdu) {
     return false;
   }

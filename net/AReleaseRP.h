@@ -1,4 +1,5 @@
-// AReleaseRP: the A-RELEASE-RP PDU (type 0x06), the answer to a release request; the station writes it when a peer asks to release.
+// AReleaseRP: the A-RELEASE-RP PDU (type 0x06), the answer to a release request; the station writes it when a peer asks
+// to release.
 //
 //   offset 0 type 0x06, 1 reserved, 2 PDU length (4 bytes) = 4,
 //   6 reserved (4 bytes); 10 bytes in all

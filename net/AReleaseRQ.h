@@ -1,4 +1,5 @@
-// AReleaseRQ: the A-RELEASE-RQ PDU (type 0x05), the station's request to end an association, and a peer's, which it answers.
+// AReleaseRQ: the A-RELEASE-RQ PDU (type 0x05), the station's request to end an association, and a peer's, which it
+// answers.
 //
 //   offset 0 type 0x05, 1 reserved, 2 PDU length (4 bytes) = 4,
 //   6 reserved (4 bytes); 10 bytes in all

@@ -2,8 +2,7 @@
 
 namespace fw {
 
-PduReader::PduReader(Buffer &link, std::uint64_t budget)
-    : PduReader(link, budget, std::make_shared<bool>(false)) {}
+PduReader::PduReader(Buffer &link, std::uint64_t budget) : PduReader(link, budget, std::make_shared<bool>(false)) {}
 
 PduReader::PduReader(Buffer &link, std::uint64_t budget, std::shared_ptr<bool> linkFailed)
     : link_(link), left_(budget), linkFailed_(std::move(linkFailed)) {}

@@ -60,8 +60,7 @@ void FillVerificationRequest(AAssociateRQ &request) {
 }
 
 std::string AcceptItem(std::uint8_t id, std::uint8_t result, std::string_view transferSyntax) {
-  return Item(0x21, std::string{static_cast<char>(id), 0, static_cast<char>(result), 0} +
-                        Item(0x40, transferSyntax));
+  return Item(0x21, std::string{static_cast<char>(id), 0, static_cast<char>(result), 0} + Item(0x40, transferSyntax));
 }
 
 std::string MaxLengthItem(std::uint32_t length) { return Item(0x51, test::U32(length)); }
@@ -179,8 +178,8 @@ TEST(AssociateRequestTest, UnknownItemInRequestStopsTheRead) {
   MemoryLink link(Pdu(0x01, AssociateFixedBody(std::string(16, ' '), std::string(16, ' ')) + Item(0x77, "x")));
   AAssociateRQ request;
   EXPECT_FALSE(request.Read(*link.buffer));
-  EXPECT_EQ(log.Messages(),
-            (std::vector<std::string>{"ERROR, AAssociateRQ::Read Unknown Packet", "ERROR, AAssociateRQ::Read Count=-1"}));
+  EXPECT_EQ(log.Messages(), (std::vector<std::string>{"ERROR, AAssociateRQ::Read Unknown Packet",
+                                                      "ERROR, AAssociateRQ::Read Count=-1"}));
 }
 
 TEST(AssociateRequestTest, ContextWhoseLengthsDoNotAddUpFailsTheRead) {
@@ -250,11 +249,10 @@ protected:
 };
 
 TEST_F(AssociateAcceptTest, ReadsWellFormedAccept) {
-  ASSERT_TRUE(ReadAccept(AcceptPdu(AcceptItem(1, 0, "1.2.840.10008.1.2.1") + AcceptItem(3, 3, "1.2.840.10008.1.2") +
-                                   Item(0x50, MaxLengthItem(32768) + Item(0x52, "1.2.276.0.7230010.3.0.3.6.7") +
-                                                  Item(0x53, Hex("00 01 00 01")) +
-                                                  Item(0x54, test::U16(17) + "1.2.840.10008.1.1" + Hex("01 00")) +
-                                                  Item(0x55, "OFFIS_DCMTK_367")))));
+  ASSERT_TRUE(ReadAccept(AcceptPdu(
+      AcceptItem(1, 0, "1.2.840.10008.1.2.1") + AcceptItem(3, 3, "1.2.840.10008.1.2") +
+      Item(0x50, MaxLengthItem(32768) + Item(0x52, "1.2.276.0.7230010.3.0.3.6.7") + Item(0x53, Hex("00 01 00 01")) +
+                     Item(0x54, test::U16(17) + "1.2.840.10008.1.1" + Hex("01 00")) + Item(0x55, "OFFIS_DCMTK_367")))));
   EXPECT_EQ(accept.CalledApTitle, "STORESCP        ");
   EXPECT_EQ(accept.CallingApTitle, "QUILLBROOK      ");
   ASSERT_EQ(accept.PresContextAccepts.size(), 2u);
@@ -285,10 +283,9 @@ TEST_F(AssociateAcceptTest, UnknownUserSubItemKeepsWhatCameBefore) {
 
 TEST_F(AssociateAcceptTest, LongValuesAreReadWholeAndCutTo64) {
   const std::string longUid = "1.2." + std::string(96, '9');
-  ASSERT_TRUE(ReadAccept(AcceptPdu(AcceptItem(1, 0, longUid) +
-                                   Item(0x50, MaxLengthItem(16384) +
-                                                  Item(0x54, test::U16(100) + longUid + Hex("00 01")) +
-                                                  Item(0x55, "V")))));
+  ASSERT_TRUE(ReadAccept(AcceptPdu(
+      AcceptItem(1, 0, longUid) +
+      Item(0x50, MaxLengthItem(16384) + Item(0x54, test::U16(100) + longUid + Hex("00 01")) + Item(0x55, "V")))));
   EXPECT_EQ(accept.PresContextAccepts.at(0)->TrnSyntax.UID, longUid.substr(0, 64));
   EXPECT_EQ(accept.UserInfo.SCPSCURole.SOPClassUID, longUid.substr(0, 64));
   EXPECT_EQ(accept.UserInfo.SCPSCURole.SCPRole, 1);
@@ -348,15 +345,15 @@ std::vector<MalformedCase> MalformedCases() {
       {"PduTooShortForFixedPart", Pdu(0x02, std::string(10, 'x')), false, 0, true},
       {"AcceptItemBeyondPdu", WithItemLength(AcceptPdu(kGoodAccept), kFirstItem, 200), false, 0, true},
       {"TransferSyntaxBeyondItsAcceptItem",
-       AcceptPdu(kGoodAccept + Item(0x21, Hex("03 00 00 00 40 00 00 64") + "1.2.840.10008.1.2") + kGoodUserInfo),
-       false, 1, true},
+       AcceptPdu(kGoodAccept + Item(0x21, Hex("03 00 00 00 40 00 00 64") + "1.2.840.10008.1.2") + kGoodUserInfo), false,
+       1, true},
       {"UnknownItem", AcceptPdu(kGoodAccept + Item(0x99, "xyz") + kGoodUserInfo), false, 1, true},
-      {"UserInformationBeyondPdu", WithItemLength(AcceptPdu(kGoodAccept + kGoodUserInfo), kFirstItem + 29, 4000),
-       false, 1, true},
+      {"UserInformationBeyondPdu", WithItemLength(AcceptPdu(kGoodAccept + kGoodUserInfo), kFirstItem + 29, 4000), false,
+       1, true},
       {"SubItemBeyondUserInformation",
        AcceptPdu(kGoodAccept + Item(0x50, MaxLengthItem(16384) + Hex("52 00 01 00") + "1.2")), true, 1, true},
-      {"MaximumLengthSubItemTooShort", AcceptPdu(kGoodAccept + Item(0x50, Item(0x51, "ab") + Item(0x52, "1.2"))),
-       true, 1, true},
+      {"MaximumLengthSubItemTooShort", AcceptPdu(kGoodAccept + Item(0x50, Item(0x51, "ab") + Item(0x52, "1.2"))), true,
+       1, true},
       {"AcceptItemWithoutTransferSyntax", AcceptPdu(Item(0x21, Hex("01 00 04 00")) + kGoodUserInfo), true, 1, true},
       {"TruncatedStream", whole.substr(0, whole.size() - 7), false, 1, false},
       {"HugePduLengthShortStream", Hex("02 00 FF FF FF FF") + whole.substr(6), false, 1, false},

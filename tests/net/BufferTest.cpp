@@ -74,8 +74,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ReadOrderCase{"LittleEndian16", Hex("01 02"), Buffer::LittleEndian, 16, 0x0201},
                       ReadOrderCase{"BigEndian32", Hex("00 00 40 00"), Buffer::BigEndian, 32, 16384},
                       ReadOrderCase{"LittleEndian32", Hex("01 02 03 04"), Buffer::LittleEndian, 32, 0x04030201},
-                      ReadOrderCase{"BigEndian32HighHalfFirst", Hex("01 02 03 04"), Buffer::BigEndian, 32,
-                                    0x01020304}),
+                      ReadOrderCase{"BigEndian32HighHalfFirst", Hex("01 02 03 04"), Buffer::BigEndian, 32, 0x01020304}),
     [](const auto &info) { return info.param.name; });
 
 TEST(BufferTest, WritesValuesInOrder) {

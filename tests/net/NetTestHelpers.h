@@ -44,8 +44,7 @@ inline std::string Hex(std::string_view text) {
 
 // An item or sub-item: type, reserved, 16-bit length of the body, body.
 inline std::string Item(std::uint8_t type, std::string_view body) {
-  return std::string(1, static_cast<char>(type)) + '\0' + U16(static_cast<unsigned>(body.size())) +
-         std::string(body);
+  return std::string(1, static_cast<char>(type)) + '\0' + U16(static_cast<unsigned>(body.size())) + std::string(body);
 }
 
 // A PDU: type, reserved, 32-bit length of the body, body.

@@ -85,13 +85,13 @@ TEST_P(SocketAddressTest, ConnectsToThePeer) {
   EXPECT_TRUE(log.Messages().empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    HostAndPortTexts, SocketAddressTest,
-    ::testing::Values(AddressCase{"DottedAddress", "127.0.0.1", ""}, AddressCase{"ShortDottedForm", "127.1", ""},
-                      AddressCase{"NameLookedUp", "localhost", ""},
-                      AddressCase{"PortCutTo16Bits", "127.0.0.1", "+65536"},
-                      AddressCase{"PortWithBlankAndSign", "127.0.0.1", " +"}),
-    [](const auto &info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(HostAndPortTexts, SocketAddressTest,
+                         ::testing::Values(AddressCase{"DottedAddress", "127.0.0.1", ""},
+                                           AddressCase{"ShortDottedForm", "127.1", ""},
+                                           AddressCase{"NameLookedUp", "localhost", ""},
+                                           AddressCase{"PortCutTo16Bits", "127.0.0.1", "+65536"},
+                                           AddressCase{"PortWithBlankAndSign", "127.0.0.1", " +"}),
+                         [](const auto &info) { return info.param.name; });
 
 TEST_F(SocketTest, PortThatIsNeitherNumberNorServiceFails) {
   for (const std::string port : {"0", "", "no-such-service-here"}) {
@@ -115,8 +115,8 @@ TEST_F(SocketTest, RefusedConnectLogsCallerTextsAndCode) {
   const std::string port = ClosedPort();
   EXPECT_FALSE(socket.Connect("127.0.0.1", port));
   EXPECT_FALSE(socket.Connected());
-  EXPECT_EQ(log.Messages(),
-            std::vector<std::string>{"ERROR, Connecting to Socket: 127.0.0.1:" + port + ", " + std::to_string(ECONNREFUSED)});
+  EXPECT_EQ(log.Messages(), std::vector<std::string>{"ERROR, Connecting to Socket: 127.0.0.1:" + port + ", " +
+                                                     std::to_string(ECONNREFUSED)});
 }
 
 TEST_F(SocketTest, InvalidDottedAddressFailsAtConnect) {
