@@ -33,11 +33,14 @@ bool AAssociateAC::ReadDynamic(Buffer &link) {
     bool read = false;
     if (type == ITEM_APPLICATION_CONTEXT) {
       read = AppContext.ReadDynamic(*pdu);
-    } else if (type == ITEM_PRESENTATION_CONTEXT_AC && PresContextAccepts.size() < MAX_PRESENTATION_CONTEXTS) {
-      auto accept = std::make_unique<PresentationContextAccept>();
-      read = accept->ReadDynamic(*pdu);
-      if (read) {
-        PresContextAccepts.push_back(std::move(accept));
+    } else if (type == ITEM_PRESENTATION_CONTEXT_AC) {
+      // More items than there are context IDs: a broken peer; read = false.
+      if (PresContextAccepts.size() < MAX_PRESENTATION_CONTEXTS) {
+        auto accept = std::make_unique<PresentationContextAccept>();
+        read = accept->ReadDynamic(*pdu);
+        if (read) {
+          PresContextAccepts.push_back(std::move(accept));
+        }
       }
     } else if (type == ITEM_USER_INFORMATION) {
       read = UserInfo.ReadDynamic(*pdu) || (!pdu->Overrun() && !pdu->LinkFailed());

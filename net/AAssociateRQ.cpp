@@ -82,7 +82,11 @@ bool AAssociateRQ::ReadDynamic(Buffer &link) {
     bool read = false;
     if (type == ITEM_APPLICATION_CONTEXT) {
       read = AppContext.ReadDynamic(*pdu);
-    } else if (type == ITEM_PRESENTATION_CONTEXT_RQ && PresContexts.size() < MAX_PRESENTATION_CONTEXTS) {
+    } else if (type == ITEM_PRESENTATION_CONTEXT_RQ) {
+      if (PresContexts.size() >= MAX_PRESENTATION_CONTEXTS) {
+        WriteLog("ERROR, AAssociateRQ::Read Count=-1"); // more contexts than IDs
+        return false;
+      }
       auto context = std::make_unique<PresentationContext>();
       read = context->ReadDynamic(*pdu);
       if (read) {
