@@ -36,10 +36,6 @@ std::optional<PduReader> PduReader::Take(std::uint64_t n) {
   return PduReader(link_, n, linkFailed_);
 }
 
-} // namespace fw
-
-namespace fw {
-
 std::optional<PduReader> ReadItemHeader(PduReader &in, std::uint8_t &reserved, std::uint16_t &length) {
   if (!in.ReadByte(reserved) || !in.ReadUInt16(length)) {
     return std::nullopt;

@@ -48,10 +48,6 @@ private:
   std::shared_ptr<bool> linkFailed_;
 };
 
-} // namespace fw
-
-namespace fw {
-
 // Reads the rest of an item header (reserved byte, 16-bit length) and returns
 // a reader over the item's body; nothing when the header cannot be read or
 // the length claims more than `in` has left (then `in` is Overrun).
