@@ -1,0 +1,30 @@
+// AAssociateRJ: the A-ASSOCIATE-RJ PDU (type 0x03), the peer's rejection.
+// Read only; the values are kept, not interpreted.
+//
+//   offset 0 type 0x03, 1 reserved, 2 PDU length (4 bytes) = 4,
+//   6 reserved, 7 result, 8 source, 9 reason
+#pragma once
+
+#include <cstdint>
+
+namespace fw {
+
+class Buffer;
+
+class AAssociateRJ {
+public:
+  bool Read(Buffer &link);
+  // Reads the 9 bytes after the type byte.
+  bool ReadDynamic(Buffer &link);
+  unsigned Size() const { return 10; }
+
+  std::uint8_t ItemType = 0x03;
+  std::uint8_t Reserved1 = 0;
+  std::uint32_t Length = 0;
+  std::uint8_t Reserved2 = 0;
+  std::uint8_t Result = 0;
+  std::uint8_t Source = 0;
+  std::uint8_t Reason = 0;
+};
+
+} // namespace fw

@@ -1,0 +1,67 @@
+// Socket: the outgoing IPv4 TCP endpoint under the DICOM upper layer.
+//
+// Connect turns the configured host and port texts into an address, opens one
+// connection and sets SO_LINGER 0 (a close resets at once) and TCP_NODELAY.
+// Nothing blocks for longer than Timeout seconds: the connect, every wait for
+// room to send and every wait for data. A connect or send that runs out of
+// time closes the link and logs its ERROR line with ETIMEDOUT. Errors are
+// reported as log lines; results are plain booleans and counts.
+//
+// Host text: a leading non-zero decimal number (read like atol) makes it a
+// dotted address; otherwise it is looked up as a name, and converted as a
+// dotted address after all when the look-up fails. Port text: its leading
+// decimal number cut to 16 bits, or, when that is 0, a service name.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+namespace fw {
+
+class Socket {
+public:
+  // Receive (and connect and send) time-out after construction, in seconds.
+  static constexpr int kDefaultTimeout = 300;
+
+  Socket() = default;
+  Socket(const Socket &) = delete;
+  Socket &operator=(const Socket &) = delete;
+
+  // Sends the whole block. False when not connected (no log line), on a
+  // socket error, or when the peer takes nothing for Timeout seconds (the
+  // link is then closed).
+  virtual bool SendBinary(const std::uint8_t *data, std::size_t length);
+
+  // Receives at most capacity bytes: the count (> 0), -1 for a socket error
+  // (link left open), -1 when the peer closed or nothing came within Timeout
+  // seconds (link closed; the time-out is logged), or 0 when nothing was
+  // there and Timeout is 0 (link closed, no log line).
+  virtual int ReadBinary(std::uint8_t *buffer, std::size_t capacity);
+
+  virtual ~Socket();
+
+  // Closes any open link first. Log lines as in the class comment.
+  virtual bool Connect(std::string_view host, std::string_view port);
+
+  // Always true; no log line.
+  bool Close();
+
+  void SetTimeout(int seconds) { timeout_ = seconds; }
+  int Timeout() const { return timeout_; }
+  bool Connected() const { return connected_; }
+  // errno of the last connect attempt, 0 after a success; for inspection.
+  int LastResult() const { return lastResult_; }
+
+protected:
+  // For sockets that are not backed by a descriptor (see MemorySocket).
+  void SetConnected(bool connected) { connected_ = connected; }
+
+private:
+  int handle_ = -1;
+  bool connected_ = false;
+  int timeout_ = kDefaultTimeout;
+  int lastResult_ = 0;
+};
+
+} // namespace fw
