@@ -21,11 +21,17 @@ namespace fw {
 inline constexpr int J2K_RATE_LOSSLESS = 0;
 inline constexpr int J2K_RATE_LOSSY = 10;
 
+// Highest precision J2kEncode takes. OpenJPEG's reversible wavelet keeps
+// samples in 32-bit integers with fraction bits; from 24 bits on it was seen
+// to return other samples than it was given, so precisions are kept two bits
+// below that.
+inline constexpr int J2K_MAX_BITS = 22;
+
 // Encodes 1 (greyscale) or 3 (sRGB) components of `bits` unsigned bits each
 // as one quality layer at `rate`, with the reversible wavelet and no colour
 // transform. The codestream goes to `output`, extended to even length by one
 // 0x00 byte. false (output unspecified) for another component count, a size
-// or precision OpenJPEG cannot take, or a failed encoding.
+// OpenJPEG cannot take, bits outside 1..J2K_MAX_BITS, or a failed encoding.
 bool J2kEncode(const std::uint8_t *samples, int width, int height, int components, int bits, int rate,
                std::vector<std::uint8_t> &output);
 

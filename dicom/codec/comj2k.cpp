@@ -60,7 +60,7 @@ bool J2kEncode(const std::uint8_t *samples, int width, int height, int component
                std::vector<std::uint8_t> &output) {
   if (components != 1 && components != 3)
     return false;
-  if (samples == nullptr || width <= 0 || height <= 0 || bits < 1 || bits > 32 || rate < 0)
+  if (samples == nullptr || width <= 0 || height <= 0 || bits < 1 || bits > J2K_MAX_BITS || rate < 0)
     return false;
 
   opj_image_cmptparm_t parameters[3] = {};

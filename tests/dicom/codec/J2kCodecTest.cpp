@@ -82,6 +82,39 @@ TEST(J2kEncode, ImpossibleImagesAreRefused) {
   EXPECT_FALSE(J2kEncode(nullptr, 16, 16, 1, 8, 0, stream));
 }
 
+// Samples of 32-bit little-endian words.
+Bytes Picture32(int width, int height, int bits) {
+  Bytes samples(static_cast<std::size_t>(width) * height * 4);
+  const std::uint64_t top = (std::uint64_t{1} << bits) - 1;
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) {
+      // Blocks of the two extremes: the content that first breaks wide
+      // precisions.
+      const std::uint32_t value = static_cast<std::uint32_t>((x / 3 + y / 5) % 2 ? top : 0);
+      const std::size_t at = (static_cast<std::size_t>(y) * width + x) * 4;
+      for (int b = 0; b < 4; ++b)
+        samples[at + b] = static_cast<std::uint8_t>(value >> (8 * b));
+    }
+  return samples;
+}
+
+TEST(J2kEncode, WidePrecisionsRoundTripInWordsOrAreRefused) {
+  for (int bits : {17, 20, J2K_MAX_BITS}) {
+    const Bytes picture = Picture32(64, 64, bits);
+    Bytes stream;
+    ASSERT_TRUE(J2kEncode(picture.data(), 64, 64, 1, bits, J2K_RATE_LOSSLESS, stream)) << bits;
+    Bytes decoded(picture.size());
+    ASSERT_TRUE(J2kDecode(stream.data(), stream.size(), decoded.data(), decoded.size())) << bits;
+    EXPECT_EQ(decoded, picture) << bits;
+  }
+  // 24 bits of this picture come back changed from OpenJPEG.
+  for (int bits : {J2K_MAX_BITS + 1, 24, 32}) {
+    const Bytes picture = Picture32(64, 64, bits);
+    Bytes stream;
+    EXPECT_FALSE(J2kEncode(picture.data(), 64, 64, 1, bits, J2K_RATE_LOSSLESS, stream)) << bits;
+  }
+}
+
 TEST(J2kEncode, CodestreamsAreEvenAndOddOnesEndInOnePadByte) {
   // Lengths vary with the content; among these some codestreams come out
   // odd (found by trying), and those must end EOC, 0x00.
