@@ -2,6 +2,7 @@
 #include "dicom/codec/J2kCodec.h"
 #include "dicom/codec/OpenJpegHandles.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace fw {
@@ -71,7 +72,9 @@ bool J2kDecode(const std::uint8_t *stream, std::size_t length, std::uint8_t *des
     return false;
 
   ReadSource source{stream, length};
-  openjpeg::Stream input(opj_stream_create(OPJ_J2K_STREAM_CHUNK_SIZE, OPJ_TRUE));
+  // The stream's read buffer need not be larger than the fragment.
+  const std::size_t chunk = std::clamp<std::size_t>(length, 4096, OPJ_J2K_STREAM_CHUNK_SIZE);
+  openjpeg::Stream input(opj_stream_create(chunk, OPJ_TRUE));
   if (!input)
     return false;
   opj_stream_set_read_function(input.get(), Read);
