@@ -59,7 +59,8 @@ int JpegEncode16(int width, int height, int components, const std::uint8_t *samp
 // lossless colour streams keep their stored component values).
 int JpegDecode8(const std::uint8_t *stream, std::size_t length, std::uint8_t *destination, std::size_t destinationSize);
 
-// 12-bit extended streams; writes 16-bit words.
+// 12-bit extended streams (and lossless ones up to 12 bits); writes 16-bit
+// words.
 int JpegDecode12(const std::uint8_t *stream, std::size_t length, std::uint8_t *destination,
                  std::size_t destinationSize);
 
