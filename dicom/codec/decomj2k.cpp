@@ -52,10 +52,39 @@ constexpr std::uint8_t JP2_SIGNATURE[12] = {0x00, 0x00, 0x00, 0x0C, 0x6A, 0x50, 
 
 int SampleBytes(OPJ_UINT32 precision) { return precision <= 8 ? 1 : precision <= 16 ? 2 : 4; }
 
+std::uint64_t Big16(const std::uint8_t *p) { return std::uint64_t{p[0]} << 8 | p[1]; }
+std::uint64_t Big32(const std::uint8_t *p) { return Big16(p) << 16 | Big16(p + 2); }
+
+// False when a codestream's SIZ segment (right after SOC) announces an image
+// larger than the slot. OpenJPEG's header reader sets up every tile the SIZ
+// announces, which takes long for huge tile counts; this check comes first.
+bool SizFits(const std::uint8_t *stream, std::size_t length, std::size_t destinationSize) {
+  // SOC, SIZ marker, Lsiz, Rsiz, Xsiz, Ysiz, XOsiz, YOsiz, XTsiz, YTsiz,
+  // XTOsiz, YTOsiz, Csiz, then Ssiz of the first component.
+  constexpr std::size_t SSIZ0 = 4 + 2 + 2 + 8 * 4 + 2;
+  if (length <= SSIZ0 || stream[0] != 0xFF || stream[1] != 0x4F || stream[2] != 0xFF || stream[3] != 0x51)
+    return true; // not a bare codestream: left to OpenJPEG
+  const std::uint64_t xsiz = Big32(stream + 8), ysiz = Big32(stream + 12);
+  const std::uint64_t xosiz = Big32(stream + 16), yosiz = Big32(stream + 20);
+  const std::uint64_t components = Big16(stream + SSIZ0 - 2);
+  const auto precision = static_cast<OPJ_UINT32>((stream[SSIZ0] & 0x7F) + 1);
+  if (xsiz <= xosiz || ysiz <= yosiz)
+    return true; // OpenJPEG refuses it
+  const std::uint64_t sampleBytes = components * static_cast<std::uint64_t>(SampleBytes(precision));
+  if (sampleBytes == 0)
+    return true; // OpenJPEG refuses it
+  // width x height x sampleBytes <= destinationSize, without overflow.
+  const std::uint64_t limit = destinationSize / sampleBytes;
+  const std::uint64_t width = xsiz - xosiz, height = ysiz - yosiz;
+  return width <= limit && height <= limit / width;
+}
+
 } // namespace
 
 bool J2kDecode(const std::uint8_t *stream, std::size_t length, std::uint8_t *destination, std::size_t destinationSize) {
   if (stream == nullptr || length == 0 || destination == nullptr)
+    return false;
+  if (!SizFits(stream, length, destinationSize))
     return false;
   const bool jp2 = length >= sizeof JP2_SIGNATURE && std::memcmp(stream, JP2_SIGNATURE, sizeof JP2_SIGNATURE) == 0;
 
