@@ -162,6 +162,20 @@ TEST(J2kDecode, ImageLargerThanTheSlotIsRefusedUntouched) {
   EXPECT_TRUE(J2kDecode(stream.data(), stream.size(), slot.data(), slot.size()));
 }
 
+TEST(J2kDecode, HeaderAnnouncingAHugeImageIsRefused) {
+  const Bytes picture = test::MakePicture8(16, 16, 1);
+  Bytes stream;
+  ASSERT_TRUE(J2kEncode(picture.data(), 16, 16, 1, 8, J2K_RATE_LOSSLESS, stream));
+  // Xsiz and Ysiz of the SIZ segment (after SOC, SIZ, Lsiz, Rsiz): 0xFFFF0000.
+  for (std::size_t at : {8u, 12u}) {
+    stream[at] = 0xFF;
+    stream[at + 1] = 0xFF;
+  }
+  Bytes slot(picture.size(), 0xAB);
+  EXPECT_FALSE(J2kDecode(stream.data(), stream.size(), slot.data(), slot.size()));
+  EXPECT_EQ(slot, Bytes(picture.size(), 0xAB));
+}
+
 TEST(J2kDecode, CutOrForeignStreamsFail) {
   const Bytes picture = test::MakePicture8(64, 64, 3);
   Bytes stream;
