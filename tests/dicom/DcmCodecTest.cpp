@@ -51,56 +51,79 @@ const LayoutCase LAYOUTS[] = {
      EXPLICIT_VR_LITTLE_ENDIAN,
      {0xE0, 0x7F, 0x10, 0x00, 'O', 'B', 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0xFF}},
     // Values in memory are little endian; a big-endian stream swaps them.
-    {"BigEndianUSSwapped", [] { return DcmTag::FromUS(0x0028, 0x0010, 512); }, EXPLICIT_VR_BIG_ENDIAN,
+    {"BigEndianUSSwapped",
+     [] { return DcmTag::FromUS(0x0028, 0x0010, 512); },
+     EXPLICIT_VR_BIG_ENDIAN,
      {0x00, 0x28, 0x00, 0x10, 'U', 'S', 0x00, 0x02, 0x02, 0x00}},
-    {"BigEndianULSwapped", [] { return DcmTag::FromUL(0x0008, 0x1199, 0x01020304, "UL"); }, EXPLICIT_VR_BIG_ENDIAN,
+    {"BigEndianULSwapped",
+     [] { return DcmTag::FromUL(0x0008, 0x1199, 0x01020304, "UL"); },
+     EXPLICIT_VR_BIG_ENDIAN,
      {0x00, 0x08, 0x11, 0x99, 'U', 'L', 0x00, 0x04, 0x01, 0x02, 0x03, 0x04}},
     {"BigEndianATSwappedByHalves",
      [] {
        const std::uint8_t v[] = {0x28, 0x00, 0x10, 0x00};
        return DcmTag::FromBytes(0x0020, 0x9165, 4, v, "AT");
      },
-     EXPLICIT_VR_BIG_ENDIAN, {0x00, 0x20, 0x91, 0x65, 'A', 'T', 0x00, 0x04, 0x00, 0x28, 0x00, 0x10}},
+     EXPLICIT_VR_BIG_ENDIAN,
+     {0x00, 0x20, 0x91, 0x65, 'A', 'T', 0x00, 0x04, 0x00, 0x28, 0x00, 0x10}},
     {"BigEndianFDSwappedBy8",
      [] {
        const std::uint8_t v[] = {1, 2, 3, 4, 5, 6, 7, 8};
        return DcmTag::FromBytes(0x0018, 0x9087, 8, v, "FD");
      },
-     EXPLICIT_VR_BIG_ENDIAN, {0x00, 0x18, 0x90, 0x87, 'F', 'D', 0x00, 0x08, 8, 7, 6, 5, 4, 3, 2, 1}},
+     EXPLICIT_VR_BIG_ENDIAN,
+     {0x00, 0x18, 0x90, 0x87, 'F', 'D', 0x00, 0x08, 8, 7, 6, 5, 4, 3, 2, 1}},
     {"BigEndianOBNotSwapped",
      [] {
        const std::uint8_t v[] = {1, 2, 3, 4};
        return DcmTag::FromBytes(0x0009, 0x1010, 4, v, "OB");
      },
-     EXPLICIT_VR_BIG_ENDIAN, {0x00, 0x09, 0x10, 0x10, 'O', 'B', 0, 0, 0, 0, 0, 4, 1, 2, 3, 4}},
-    {"BigEndianTextNotSwapped", [] { return DcmTag::FromText(0x0008, 0x0060, "OT"); }, EXPLICIT_VR_BIG_ENDIAN,
+     EXPLICIT_VR_BIG_ENDIAN,
+     {0x00, 0x09, 0x10, 0x10, 'O', 'B', 0, 0, 0, 0, 0, 4, 1, 2, 3, 4}},
+    {"BigEndianTextNotSwapped",
+     [] { return DcmTag::FromText(0x0008, 0x0060, "OT"); },
+     EXPLICIT_VR_BIG_ENDIAN,
      {0x00, 0x08, 0x00, 0x60, 'C', 'S', 0x00, 0x02, 'O', 'T'}},
     // Command elements carry no VR in any syntax.
-    {"CommandInExplicit", [] { return DcmTag::FromUS(0x0000, 0x0100, 0x0030); }, EXPLICIT_VR_LITTLE_ENDIAN,
+    {"CommandInExplicit",
+     [] { return DcmTag::FromUS(0x0000, 0x0100, 0x0030); },
+     EXPLICIT_VR_LITTLE_ENDIAN,
      {0x00, 0x00, 0x00, 0x01, 0x02, 0x00, 0x00, 0x00, 0x30, 0x00}},
-    {"ItemZeroImplicit", [] { return Item(0); }, IMPLICIT_VR_LITTLE_ENDIAN,
+    {"ItemZeroImplicit",
+     [] { return Item(0); },
+     IMPLICIT_VR_LITTLE_ENDIAN,
      {0xFE, 0xFF, 0x00, 0xE0, 0x00, 0x00, 0x00, 0x00}},
-    {"ItemZeroExplicit", [] { return Item(0); }, EXPLICIT_VR_LITTLE_ENDIAN,
+    {"ItemZeroExplicit",
+     [] { return Item(0); },
+     EXPLICIT_VR_LITTLE_ENDIAN,
      {0xFE, 0xFF, 0x00, 0xE0, 0x00, 0x00, 0x00, 0x00}},
-    {"ItemZeroBigEndian", [] { return Item(0); }, EXPLICIT_VR_BIG_ENDIAN,
+    {"ItemZeroBigEndian",
+     [] { return Item(0); },
+     EXPLICIT_VR_BIG_ENDIAN,
      {0xFF, 0xFE, 0xE0, 0x00, 0x00, 0x00, 0x00, 0x00}},
     // The standard's long header for the VRs newer than the original set.
-    {"ExplicitUCLongForm", [] { return DcmTag::FromText(0x0008, 0x0119, "AB", "UC"); }, EXPLICIT_VR_LITTLE_ENDIAN,
+    {"ExplicitUCLongForm",
+     [] { return DcmTag::FromText(0x0008, 0x0119, "AB", "UC"); },
+     EXPLICIT_VR_LITTLE_ENDIAN,
      {0x08, 0x00, 0x19, 0x01, 'U', 'C', 0, 0, 2, 0, 0, 0, 'A', 'B'}},
-    {"ExplicitURLongForm", [] { return DcmTag::FromText(0x0008, 0x0120, "AB", "UR"); }, EXPLICIT_VR_LITTLE_ENDIAN,
+    {"ExplicitURLongForm",
+     [] { return DcmTag::FromText(0x0008, 0x0120, "AB", "UR"); },
+     EXPLICIT_VR_LITTLE_ENDIAN,
      {0x08, 0x00, 0x20, 0x01, 'U', 'R', 0, 0, 2, 0, 0, 0, 'A', 'B'}},
     {"ExplicitOFLongForm",
      [] {
        const std::uint8_t v[] = {1, 2, 3, 4};
        return DcmTag::FromBytes(0x0064, 0x0009, 4, v, "OF");
      },
-     EXPLICIT_VR_LITTLE_ENDIAN, {0x64, 0x00, 0x09, 0x00, 'O', 'F', 0, 0, 4, 0, 0, 0, 1, 2, 3, 4}},
+     EXPLICIT_VR_LITTLE_ENDIAN,
+     {0x64, 0x00, 0x09, 0x00, 'O', 'F', 0, 0, 4, 0, 0, 0, 1, 2, 3, 4}},
     {"ExplicitSVLongForm",
      [] {
        const std::uint8_t v[] = {1, 2, 3, 4, 5, 6, 7, 8};
        return DcmTag::FromBytes(0x0009, 0x1011, 8, v, "SV");
      },
-     EXPLICIT_VR_BIG_ENDIAN, {0x00, 0x09, 0x10, 0x11, 'S', 'V', 0, 0, 0, 0, 0, 8, 8, 7, 6, 5, 4, 3, 2, 1}},
+     EXPLICIT_VR_BIG_ENDIAN,
+     {0x00, 0x09, 0x10, 0x11, 'S', 'V', 0, 0, 0, 0, 0, 8, 8, 7, 6, 5, 4, 3, 2, 1}},
     // An element with no VR in explicit data gets the dictionary's, so it can
     // be read back.
     {"ExplicitEmptyVRFromDictionary",
@@ -109,7 +132,8 @@ const LayoutCase LAYOUTS[] = {
        t->SetVR("");
        return t;
      },
-     EXPLICIT_VR_LITTLE_ENDIAN, {0x28, 0x00, 0x11, 0x00, 'U', 'S', 0x02, 0x00, 0x01, 0x00}},
+     EXPLICIT_VR_LITTLE_ENDIAN,
+     {0x28, 0x00, 0x11, 0x00, 'U', 'S', 0x02, 0x00, 0x01, 0x00}},
 };
 
 class LayoutTest : public ::testing::TestWithParam<LayoutCase> {};
@@ -155,7 +179,7 @@ TEST(CodecTest, ImplicitElementInsideExplicitData) {
   DcmObj c;
   SetSyntax(c, EXPLICIT_VR_LITTLE_ENDIAN);
   ASSERT_TRUE(Decode({0x28, 0x00, 0x10, 0x00, 0x04, 0x00, 0x00, 0x00, 0x00, 0x02, 0x00, 0x00, //
-                      0x28, 0x00, 0x11, 0x00, 'U', 'S', 0x02, 0x00, 0x00, 0x01},
+                      0x28, 0x00, 0x11, 0x00, 'U',  'S',  0x02, 0x00, 0x00, 0x01},
                      c));
   ASSERT_EQ(c.Count(), 2u);
   EXPECT_EQ(c.ElementAt(0)->VR(), "US");
@@ -166,7 +190,7 @@ TEST(CodecTest, ImplicitElementInsideExplicitData) {
 
 TEST(CodecTest, MetaGroupIsExplicitInsideImplicitData) {
   DcmObj c;
-  ASSERT_TRUE(Decode({0x02, 0x00, 0x10, 0x00, 'U', 'I', 0x04, 0x00, '1', '.', '2', 0x00, //
+  ASSERT_TRUE(Decode({0x02, 0x00, 0x10, 0x00, 'U',  'I',  0x04, 0x00, '1', '.', '2', 0x00, //
                       0x08, 0x00, 0x60, 0x00, 0x02, 0x00, 0x00, 0x00, 'O', 'T'},
                      c));
   ASSERT_EQ(c.Count(), 2u);
@@ -179,9 +203,9 @@ TEST(CodecTest, ImplicitUnknownUndefinedBecomesFlatSequence) {
   const Bytes bytes = {
       0x09, 0x00, 0x10, 0x10, 0xFF, 0xFF, 0xFF, 0xFF, // private, undefined length
       0xFE, 0xFF, 0x00, 0xE0, 0xFF, 0xFF, 0xFF, 0xFF, // item, undefined length
-      0x10, 0x00, 0x20, 0x00, 0x02, 0x00, 0x00, 0x00, 'A', 'B',
-      0xFE, 0xFF, 0x0D, 0xE0, 0x00, 0x00, 0x00, 0x00, // item delimiter
-      0xFE, 0xFF, 0xDD, 0xE0, 0x00, 0x00, 0x00, 0x00, // sequence delimiter
+      0x10, 0x00, 0x20, 0x00, 0x02, 0x00, 0x00, 0x00, 'A',
+      'B',  0xFE, 0xFF, 0x0D, 0xE0, 0x00, 0x00, 0x00, 0x00, // item delimiter
+      0xFE, 0xFF, 0xDD, 0xE0, 0x00, 0x00, 0x00, 0x00,       // sequence delimiter
   };
   DcmObj c;
   ASSERT_TRUE(Decode(bytes, c));
@@ -254,9 +278,9 @@ TEST(CodecTest, SequenceBytesOfThePart) {
   DcmObj c;
   SetSyntax(c, EXPLICIT_VR_LITTLE_ENDIAN);
   c.InsertSequence(0x0008, 0x1140, sequence);
-  const Bytes expected = {0x08, 0x00, 0x40, 0x11, 'S',  'Q',  0,    0,    20,  0,   0, 0, // sequence, 20
-                          0xFE, 0xFF, 0x00, 0xE0, 12,   0,    0,    0,                   // item, 12
-                          0x08, 0x00, 0x50, 0x11, 'U',  'I',  4,    0,    '1', '.', '2', 0};
+  const Bytes expected = {0x08, 0x00, 0x40, 0x11, 'S', 'Q', 0, 0, 20,  0,   0,   0, // sequence, 20
+                          0xFE, 0xFF, 0x00, 0xE0, 12,  0,   0, 0,                   // item, 12
+                          0x08, 0x00, 0x50, 0x11, 'U', 'I', 4, 0, '1', '.', '2', 0};
   EXPECT_EQ(Encode(c), expected);
   // The nested headers keep the encoded lengths and no value.
   const DcmObj *sq = c.ContainerAt(0);
@@ -274,8 +298,8 @@ TEST(CodecTest, EncodeNestedMakesTheContentTheHeaderValue) {
   sequence.InsertSequence(0xFFFE, 0xE000, item);
   EncodeNested(sequence, false);
   EXPECT_EQ(sequence.header.length, 20u);
-  EXPECT_EQ(sequence.header.data, (Bytes{0xFE, 0xFF, 0x00, 0xE0, 12, 0, 0, 0, 0x08, 0x00, 0x50, 0x11, 'U', 'I', 4, 0,
-                                         '1', '.', '2', 0}));
+  EXPECT_EQ(sequence.header.data,
+            (Bytes{0xFE, 0xFF, 0x00, 0xE0, 12, 0, 0, 0, 0x08, 0x00, 0x50, 0x11, 'U', 'I', 4, 0, '1', '.', '2', 0}));
   // Expand_SQ turns that value back into the items.
   DcmObj back;
   back.explicitVR = true;
@@ -287,15 +311,14 @@ TEST(CodecTest, EncodeNestedMakesTheContentTheHeaderValue) {
 TEST(CodecTest, FlatSequenceWithDefinedItemRoundTrips) {
   // Undefined-length sequence, one defined-length item (expanded) and one
   // undefined-length item (flat), explicit VR.
-  const Bytes bytes = {
-      0x08, 0x00, 0x40, 0x11, 'S',  'Q',  0,    0,    0xFF, 0xFF, 0xFF, 0xFF, //
-      0xFE, 0xFF, 0x00, 0xE0, 10,   0,    0,    0,                            // item, 10
-      0x08, 0x00, 0x50, 0x11, 'U',  'I',  2,    0,    '1',  0,                //
-      0xFE, 0xFF, 0x00, 0xE0, 0xFF, 0xFF, 0xFF, 0xFF,                         // item, undefined
-      0x08, 0x00, 0x50, 0x11, 'U',  'I',  2,    0,    '2',  0,                //
-      0xFE, 0xFF, 0x0D, 0xE0, 0,    0,    0,    0,                            //
-      0xFE, 0xFF, 0xDD, 0xE0, 0,    0,    0,    0,                            //
-      0x10, 0x00, 0x10, 0x00, 'P',  'N',  2,    0,    'A',  'B'};
+  const Bytes bytes = {0x08, 0x00, 0x40, 0x11, 'S',  'Q',  0,    0,    0xFF, 0xFF, 0xFF, 0xFF, //
+                       0xFE, 0xFF, 0x00, 0xE0, 10,   0,    0,    0,                            // item, 10
+                       0x08, 0x00, 0x50, 0x11, 'U',  'I',  2,    0,    '1',  0,                //
+                       0xFE, 0xFF, 0x00, 0xE0, 0xFF, 0xFF, 0xFF, 0xFF,                         // item, undefined
+                       0x08, 0x00, 0x50, 0x11, 'U',  'I',  2,    0,    '2',  0,                //
+                       0xFE, 0xFF, 0x0D, 0xE0, 0,    0,    0,    0,                            //
+                       0xFE, 0xFF, 0xDD, 0xE0, 0,    0,    0,    0,                            //
+                       0x10, 0x00, 0x10, 0x00, 'P',  'N',  2,    0,    'A',  'B'};
   DcmObj c;
   SetSyntax(c, EXPLICIT_VR_LITTLE_ENDIAN);
   ASSERT_TRUE(Decode(bytes, c));
@@ -309,11 +332,10 @@ TEST(CodecTest, FlatSequenceWithDefinedItemRoundTrips) {
 }
 
 TEST(CodecTest, FragmentsAfterPixelDataStayElements) {
-  const Bytes bytes = {
-      0xE0, 0x7F, 0x10, 0x00, 'O', 'B', 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, //
-      0xFE, 0xFF, 0x00, 0xE0, 0,   0,   0, 0,                         // empty offset table
-      0xFE, 0xFF, 0x00, 0xE0, 4,   0,   0, 0, 0xFF, 0xD8, 0xFF, 0xD9, // fragment
-      0xFE, 0xFF, 0xDD, 0xE0, 0,   0,   0, 0};
+  const Bytes bytes = {0xE0, 0x7F, 0x10, 0x00, 'O', 'B', 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, //
+                       0xFE, 0xFF, 0x00, 0xE0, 0,   0,   0, 0,                         // empty offset table
+                       0xFE, 0xFF, 0x00, 0xE0, 4,   0,   0, 0, 0xFF, 0xD8, 0xFF, 0xD9, // fragment
+                       0xFE, 0xFF, 0xDD, 0xE0, 0,   0,   0, 0};
   DcmObj c;
   SetSyntax(c, EXPLICIT_VR_LITTLE_ENDIAN);
   ASSERT_TRUE(Decode(bytes, c));
@@ -352,13 +374,14 @@ TEST(CodecTest, HugeLengthFailsWithoutAllocating) {
 TEST(CodecTest, ShortValueInsideSequenceAddsTheExpandLine) {
   LogCapture log;
   // A sequence of 16 bytes whose item claims 100.
-  const Bytes bytes = {0x08, 0x00, 0x40, 0x11, 16, 0, 0, 0, //
-                       0xFE, 0xFF, 0x00, 0xE0, 8,  0, 0, 0, //
+  const Bytes bytes = {0x08, 0x00, 0x40, 0x11, 16,  0, 0, 0, //
+                       0xFE, 0xFF, 0x00, 0xE0, 8,   0, 0, 0, //
                        0x08, 0x00, 0x50, 0x11, 100, 0, 0, 0};
   DcmObj c;
   EXPECT_FALSE(Decode(bytes, c));
-  EXPECT_EQ(log.Lines(), (std::vector<std::string>{"ERROR: read bytes!=tag->length (0008,1150) count=0, tag->length=100",
-                                                   "ERROR, Expand_SQ: Reading tag..."}));
+  EXPECT_EQ(log.Lines(),
+            (std::vector<std::string>{"ERROR: read bytes!=tag->length (0008,1150) count=0, tag->length=100",
+                                      "ERROR, Expand_SQ: Reading tag..."}));
 }
 
 // Sequences nested `levels` deep, each with one item, innermost item empty.
@@ -371,8 +394,14 @@ Bytes NestedSequences(int levels) {
                              static_cast<std::uint8_t>(itemLength >> 16), 0});
     item.insert(item.end(), inner.begin(), inner.end());
     const auto seqLength = static_cast<std::uint32_t>(item.size());
-    Bytes seq = {0x08, 0x00, 0x40, 0x11, static_cast<std::uint8_t>(seqLength), static_cast<std::uint8_t>(seqLength >> 8),
-                 static_cast<std::uint8_t>(seqLength >> 16), 0};
+    Bytes seq = {0x08,
+                 0x00,
+                 0x40,
+                 0x11,
+                 static_cast<std::uint8_t>(seqLength),
+                 static_cast<std::uint8_t>(seqLength >> 8),
+                 static_cast<std::uint8_t>(seqLength >> 16),
+                 0};
     seq.insert(seq.end(), item.begin(), item.end());
     inner = std::move(seq);
   }
