@@ -78,8 +78,8 @@ public:
     port_ = FreePort();
     const std::string maxPduText = std::to_string(maxPdu);
     const std::string portText = std::to_string(port_);
-    std::vector<std::string> args{"storescp", "--max-pdu", maxPduText, "-aet", "STORESCP", "-od", outputFolder,
-                                  portText};
+    std::vector<std::string> args{"storescp", "--max-pdu", maxPduText,   "-aet",
+                                  "STORESCP", "-od",       outputFolder, portText};
     std::vector<char *> argv;
     for (std::string &arg : args) {
       argv.push_back(arg.data());
