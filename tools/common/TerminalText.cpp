@@ -2,9 +2,9 @@
 // character that does not fit becomes one "?" whatever the codeset.
 #include "tools/common/TerminalText.h"
 
+#include <cerrno>
 #include <clocale>
 #include <cstdint>
-#include <cerrno>
 #include <cstring>
 #include <iconv.h>
 #include <langinfo.h>

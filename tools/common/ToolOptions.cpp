@@ -39,8 +39,7 @@ std::string CheckAETitle(std::string_view title) {
   return {};
 }
 
-CommandLine::CommandLine(std::string program, std::string usage, std::string description,
-                         int defaultTimeoutSeconds)
+CommandLine::CommandLine(std::string program, std::string usage, std::string description, int defaultTimeoutSeconds)
     : program_(std::move(program)), usage_(std::move(usage)), description_(std::move(description)) {
   common_.timeoutSeconds = defaultTimeoutSeconds;
   options_.push_back({{"--help"}, "", "show this help and exit", [this](std::string_view) {
@@ -51,11 +50,11 @@ CommandLine::CommandLine(std::string program, std::string usage, std::string des
                         version_ = true;
                         return std::string();
                       }});
-  options_.push_back({{"-v", "--verbose"}, "", "copy all log lines and the network trace to standard error",
-                      [this](std::string_view) {
-                        common_.verbose = true;
-                        return std::string();
-                      }});
+  options_.push_back(
+      {{"-v", "--verbose"}, "", "copy all log lines and the network trace to standard error", [this](std::string_view) {
+         common_.verbose = true;
+         return std::string();
+       }});
   options_.push_back({{"--aet", "-aet"},
                       "TITLE",
                       "calling AE title (default " + std::string(DEFAULT_CALLING_AET) + ")",
@@ -176,15 +175,15 @@ std::optional<int> CommandLine::Parse(int argc, const char *const *argv) {
     std::printf("%s %s\n", program_.c_str(), FRAMEWELL_VERSION_STRING);
     return EXIT_OK;
   }
-  const bool countFits = variadic_ ? arguments_.size() >= argumentNames_.size()
-                                   : arguments_.size() == argumentNames_.size();
+  const bool countFits =
+      variadic_ ? arguments_.size() >= argumentNames_.size() : arguments_.size() == argumentNames_.size();
   if (!countFits) {
     std::string expected;
     for (const std::string &n : argumentNames_) {
       expected += (expected.empty() ? "" : " ") + n;
     }
     return UsageError(arguments_.size() < argumentNames_.size() ? "missing arguments, expected " + expected
-                                                                 : "too many arguments, expected " + expected);
+                                                                : "too many arguments, expected " + expected);
   }
   return std::nullopt;
 }

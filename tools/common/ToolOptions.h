@@ -61,8 +61,7 @@ public:
   void AddFlag(std::string name, std::string help, bool &target);
   // An option with a value; check (optional) rejects bad values as a usage
   // error.
-  void AddValue(std::string name, std::string valueName, std::string help, std::string &target,
-                ValueCheck check = {});
+  void AddValue(std::string name, std::string valueName, std::string help, std::string &target, ValueCheck check = {});
   // Names of the arguments after the options; with variadic, the last name
   // stands for one or more arguments.
   void SetArguments(std::vector<std::string> names, bool variadic = false);
@@ -86,9 +85,9 @@ public:
 private:
   struct Option {
     std::vector<std::string> names;
-    std::string valueName;  // empty for a switch
+    std::string valueName; // empty for a switch
     std::string help;
-    std::function<std::string(std::string_view)> apply;  // returns an error text
+    std::function<std::string(std::string_view)> apply; // returns an error text
   };
 
   const Option *Find(std::string_view name) const;
