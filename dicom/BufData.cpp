@@ -61,17 +61,26 @@ std::size_t BufData::ReadBytes(std::vector<std::uint8_t> &out, std::size_t n) {
 }
 
 void BufData::WriteBytes(const void *buffer, std::size_t n) {
-  if (n > 0) {
-    std::memcpy(Place(n), buffer, n);
+  if (n == 0) {
+    return;
   }
+  if (position_ == bytes_.size()) {
+    // Appending: no zero fill before the copy.
+    const auto *first = static_cast<const std::uint8_t *>(buffer);
+    bytes_.insert(bytes_.end(), first, first + n);
+    position_ += n;
+    return;
+  }
+  std::memcpy(Place(n), buffer, n);
 }
 
 void BufData::WriteBytesSwapped(const void *buffer, std::size_t n, std::size_t unit) {
   if (n == 0) {
     return;
   }
-  std::uint8_t *out = Place(n);
-  std::memcpy(out, buffer, n);
+  const std::size_t at = position_;
+  WriteBytes(buffer, n);
+  std::uint8_t *out = bytes_.data() + at;
   if (unit > 1) {
     for (std::size_t at = 0; at + unit <= n; at += unit) {
       std::reverse(out + at, out + at + unit);

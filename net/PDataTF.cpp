@@ -2,6 +2,8 @@
 
 #include "app/base/Log.h"
 
+#include <algorithm>
+#include <limits>
 #include <string>
 
 namespace fw {
@@ -22,6 +24,9 @@ bool PDataTF::Write(Buffer &link) {
   if (BlockSize > MaxBlockSize) {
     WriteLog("WARNING, BlockSize is too big: " + std::to_string(BlockSize));
   }
+  // The PDU length (fragment + 6) must stay a 32-bit number even for a
+  // message of 4 GiB.
+  BlockSize = std::min(BlockSize, std::numeric_limits<std::uint32_t>::max() - kPdvHeaderSize);
   const std::uint32_t savedPduLength = PduLength;
 
   std::size_t sent = 0;

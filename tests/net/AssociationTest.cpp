@@ -71,6 +71,8 @@ struct ProposalCase {
   std::vector<std::string> proposed;
 };
 
+void PrintTo(const ProposalCase &c, std::ostream *out) { *out << c.name; }
+
 class ProposalTest : public ::testing::TestWithParam<ProposalCase> {};
 
 TEST_P(ProposalTest, ProposesTransferSyntaxesInOrderOnContextOne) {
@@ -123,10 +125,12 @@ struct ChoiceCase {
   const char *name;
   std::string acceptItems;
   bool opened;
-  int chosenID;           // when opened
+  int chosenID; // when opened
   std::size_t acceptedCount;
   std::vector<std::string> log;
 };
+
+void PrintTo(const ChoiceCase &c, std::ostream *out) { *out << c.name; }
 
 class ContextChoiceTest : public ::testing::TestWithParam<ChoiceCase> {};
 
@@ -160,15 +164,30 @@ INSTANTIATE_TEST_SUITE_P(
         ChoiceCase{"ExplicitAccepted", AcceptItem(1, 0, kExplicit), true, 1, 1, {}},
         ChoiceCase{"RejectedThenAccepted", AcceptItem(1, 3, kImplicit) + AcceptItem(3, 0, kExplicit), true, 3, 1, {}},
         ChoiceCase{"OutsideTheSixKeptNotChosen",
-                   AcceptItem(1, 0, kRle) + AcceptItem(3, 0, kJpegBaseline) + AcceptItem(5, 0, kImplicit), true, 3, 3,
+                   AcceptItem(1, 0, kRle) + AcceptItem(3, 0, kJpegBaseline) + AcceptItem(5, 0, kImplicit),
+                   true,
+                   3,
+                   3,
                    {}},
-        ChoiceCase{"SixAreNotRanked", AcceptItem(1, 0, "1.2.840.10008.1.2.4.91") + AcceptItem(3, 0, kExplicit), true,
-                   1, 2, {}},
-        ChoiceCase{"BigEndianOnly", AcceptItem(1, 0, "1.2.840.10008.1.2.2"), false, 0, 1,
+        ChoiceCase{"SixAreNotRanked",
+                   AcceptItem(1, 0, "1.2.840.10008.1.2.4.91") + AcceptItem(3, 0, kExplicit),
+                   true,
+                   1,
+                   2,
+                   {}},
+        ChoiceCase{
+            "BigEndianOnly", AcceptItem(1, 0, "1.2.840.10008.1.2.2"), false, 0, 1, {"ERROR, Transfer Syntax is Empty"}},
+        ChoiceCase{"AllRejected",
+                   AcceptItem(1, 3, kImplicit) + AcceptItem(3, 4, kImplicit),
+                   false,
+                   0,
+                   0,
                    {"ERROR, Transfer Syntax is Empty"}},
-        ChoiceCase{"AllRejected", AcceptItem(1, 3, kImplicit) + AcceptItem(3, 4, kImplicit), false, 0, 0,
-                   {"ERROR, Transfer Syntax is Empty"}},
-        ChoiceCase{"NoItems", "", false, 0, 0,
+        ChoiceCase{"NoItems",
+                   "",
+                   false,
+                   0,
+                   0,
                    {"WARNING, assocAC.PresContextAccepts Count==0", "ERROR, Transfer Syntax is Empty"}}),
     [](const auto &info) { return std::string(info.param.name); });
 
@@ -232,6 +251,8 @@ struct OpenFailureCase {
   std::string answer;
   std::vector<std::string> log;
 };
+
+void PrintTo(const OpenFailureCase &c, std::ostream *out) { *out << c.name; }
 
 class OpenFailureTest : public ::testing::TestWithParam<OpenFailureCase> {};
 

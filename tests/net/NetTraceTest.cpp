@@ -1,7 +1,7 @@
 // The network trace: the hex dump record of a block, and what an association
 // writes to the log at trace levels 0 to 3.
-#include "dicom/DcmDump.h"
 #include "net/NetTrace.h"
+#include "dicom/DcmDump.h"
 #include "net/PDU_Service.h"
 #include "tests/net/AssociationScripts.h"
 #include "tests/support/LogCapture.h"
@@ -76,21 +76,20 @@ const std::string kFirst256 = k1024.substr(0, 256);
 
 INSTANTIATE_TEST_SUITE_P(
     Blocks, TraceRecordTest,
-    ::testing::Values(
-        RecordCase{"TwelveSent", "ABCDEFGHIJKL", 12, true,
-                   "    12 >> 41 42 43 44 45 46 47 48 49 4A 4B 4C \r\nABCDEFGHIJKL\r\n\r\n"},
-        RecordCase{"CharactersOutsideRange", Hex("41 7B 0A 20 7A 1F"), 6, false,
-                   "     6 << 41 7B 0A 20 7A 1F \r\nA.. z.\r\n\r\n"},
-        RecordCase{"LargeReceivedShows256", k1024, 1024, false,
-                   "  1024 << " + HexPairs(kFirst256) + " [MORE DATA...]\r\n" + Characters(kFirst256) +
-                       " [MORE DATA...]\r\n\r\n"},
-        RecordCase{"Exactly256HasTheMarker", kFirst256, 256, true,
-                   "   256 >> " + HexPairs(kFirst256) + " [MORE DATA...]\r\n" + Characters(kFirst256) +
-                       " [MORE DATA...]\r\n\r\n"},
-        RecordCase{"Just255HasNone", kFirst256.substr(0, 255), 255, true,
-                   "   255 >> " + HexPairs(kFirst256.substr(0, 255)) + "\r\n" + Characters(kFirst256.substr(0, 255)) +
-                       "\r\n\r\n"},
-        RecordCase{"ReceiveError", "", -1, false, "    -1 << \r\n\r\n\r\n"}),
+    ::testing::Values(RecordCase{"TwelveSent", "ABCDEFGHIJKL", 12, true,
+                                 "    12 >> 41 42 43 44 45 46 47 48 49 4A 4B 4C \r\nABCDEFGHIJKL\r\n\r\n"},
+                      RecordCase{"CharactersOutsideRange", Hex("41 7B 0A 20 7A 1F"), 6, false,
+                                 "     6 << 41 7B 0A 20 7A 1F \r\nA.. z.\r\n\r\n"},
+                      RecordCase{"LargeReceivedShows256", k1024, 1024, false,
+                                 "  1024 << " + HexPairs(kFirst256) + " [MORE DATA...]\r\n" + Characters(kFirst256) +
+                                     " [MORE DATA...]\r\n\r\n"},
+                      RecordCase{"Exactly256HasTheMarker", kFirst256, 256, true,
+                                 "   256 >> " + HexPairs(kFirst256) + " [MORE DATA...]\r\n" + Characters(kFirst256) +
+                                     " [MORE DATA...]\r\n\r\n"},
+                      RecordCase{"Just255HasNone", kFirst256.substr(0, 255), 255, true,
+                                 "   255 >> " + HexPairs(kFirst256.substr(0, 255)) + "\r\n" +
+                                     Characters(kFirst256.substr(0, 255)) + "\r\n\r\n"},
+                      RecordCase{"ReceiveError", "", -1, false, "    -1 << \r\n\r\n\r\n"}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST(TraceRecordTest, WriteTraceAppendsToTheLogFileAsIs) {

@@ -52,6 +52,8 @@ struct WriteCase {
   std::vector<std::string> log;
 };
 
+void PrintTo(const WriteCase &c, std::ostream *out) { *out << c.name; }
+
 std::vector<Fragment> Repeat(std::size_t count, Fragment f) { return std::vector<Fragment>(count, f); }
 std::vector<Fragment> Join(std::vector<std::vector<Fragment>> parts) {
   std::vector<Fragment> all;
@@ -112,18 +114,18 @@ TEST_P(FragmentTest, CommandAndDataSetAreCutToThePeerLimit) {
 
 INSTANTIATE_TEST_SUITE_P(
     PeerMaximumLengths, FragmentTest,
-    ::testing::Values(
-        WriteCase{"Max16384", 16384, {{68, 0x03}, {16378, 0x00}, {16378, 0x00}, {7244, 0x02}}, {}},
-        WriteCase{"Max32768LoweredOnce",
-                  32768,
-                  {{68, 0x03}, {16378, 0x00}, {16378, 0x00}, {7244, 0x02}},
-                  {"INFO, PDU_Service::Write, MaxiumLength set to 16384"}},
-        WriteCase{"NoLimitOnePduPerMessage",
-                  0,
-                  {{68, 0x03}, {40000, 0x02}},
-                  {"WARNING, BlockSize is too big: 4294967290", "WARNING, BlockSize is too big: 4294967290"}},
-        WriteCase{"Max6Gives4096", 6, Join({{{68, 0x03}}, Repeat(9, {4096, 0x00}), {{3136, 0x02}}}), {}},
-        WriteCase{"Max1000", 1000, Join({{{68, 0x03}}, Repeat(40, {994, 0x00}), {{240, 0x02}}}), {}}),
+    ::testing::Values(WriteCase{"Max16384", 16384, {{68, 0x03}, {16378, 0x00}, {16378, 0x00}, {7244, 0x02}}, {}},
+                      WriteCase{"Max32768LoweredOnce",
+                                32768,
+                                {{68, 0x03}, {16378, 0x00}, {16378, 0x00}, {7244, 0x02}},
+                                {"INFO, PDU_Service::Write, MaxiumLength set to 16384"}},
+                      WriteCase{
+                          "NoLimitOnePduPerMessage",
+                          0,
+                          {{68, 0x03}, {40000, 0x02}},
+                          {"WARNING, BlockSize is too big: 4294967290", "WARNING, BlockSize is too big: 4294967290"}},
+                      WriteCase{"Max6Gives4096", 6, Join({{{68, 0x03}}, Repeat(9, {4096, 0x00}), {{3136, 0x02}}}), {}},
+                      WriteCase{"Max1000", 1000, Join({{{68, 0x03}}, Repeat(40, {994, 0x00}), {{240, 0x02}}}), {}}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST(PduServiceWriteTest, LongCommandFragmentsKeepTheCommandBit) {
@@ -272,6 +274,8 @@ struct InsteadCase {
   bool peerCloses = false;
 };
 
+void PrintTo(const InsteadCase &c, std::ostream *out) { *out << c.name; }
+
 class InsteadOfDataTest : public ::testing::TestWithParam<InsteadCase> {};
 
 TEST_P(InsteadOfDataTest, ReadFails) {
@@ -318,7 +322,8 @@ INSTANTIATE_TEST_SUITE_P(
                     {"ERROR, PDU_Service::Read Associate-RQ"},
                     test::kAbort,
                     false},
-        InsteadCase{"AssociateAccept", ImplicitAccept(), {"ERROR, PDU_Service::Read Associate-AC"}, test::kAbort, false},
+        InsteadCase{
+            "AssociateAccept", ImplicitAccept(), {"ERROR, PDU_Service::Read Associate-AC"}, test::kAbort, false},
         InsteadCase{"UnknownType", Pdu(0x09, "xyz"), {kProtocolError}, test::kAbort, false},
         InsteadCase{"EmptyPData", PDataPdu(""), {kProtocolError}, test::kAbort, false},
         InsteadCase{"PdvLengthBelowTwo", PDataPdu(U32(1) + Hex("01 03")), {kProtocolError}, test::kAbort, false},
@@ -329,19 +334,19 @@ INSTANTIATE_TEST_SUITE_P(
                     {"ERROR, PDU_Service::ParseRawVRIntoDCM GetTransferSyntaxUID()", kDecodeFailed},
                     test::kAbort,
                     false},
-        InsteadCase{"Undecodable",
-                    PDataPdu(Pdv(1, 0x03, kTruncatedElement)),
-                    {"ERROR: read bytes!=tag->length", "ERROR, PDU_Service::ParseRawVRIntoDCM buf.ReadOjb()",
-                     kDecodeFailed},
-                    test::kAbort,
-                    false},
+        InsteadCase{
+            "Undecodable",
+            PDataPdu(Pdv(1, 0x03, kTruncatedElement)),
+            {"ERROR: read bytes!=tag->length", "ERROR, PDU_Service::ParseRawVRIntoDCM buf.ReadOjb()", kDecodeFailed},
+            test::kAbort,
+            false},
         InsteadCase{"MessageTooLong",
                     Hex("04 00 04 00 00 07") + U32(0x04000003) + Hex("01 02") + "only a few bytes",
                     {"ERROR, PDU_Service::Read, message too long (67108865)"},
                     test::kAbort,
                     false},
-        InsteadCase{"PeerClosesInsidePdu", Hex("04 00 00 00 00 64") + Pdv(1, 0x02, "abc").substr(0, 8), {}, "", false,
-                    true},
+        InsteadCase{
+            "PeerClosesInsidePdu", Hex("04 00 00 00 00 64") + Pdv(1, 0x02, "abc").substr(0, 8), {}, "", false, true},
         InsteadCase{"PeerClosesBetweenFragments", PDataPdu(Pdv(1, 0x01, "ab")), {}, "", false, true}),
     [](const auto &info) { return std::string(info.param.name); });
 
