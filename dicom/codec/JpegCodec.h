@@ -7,9 +7,12 @@
 // as 16-bit little-endian words.
 //
 // Encoders return 0 and the complete stream in `output`; a fatal error of the
-// JPEG library (or arguments it cannot take) is thrown as JpegError. Decoders
-// return 0, or -1 when the stream cannot be decoded, is cut short, or would
-// not fit in destinationSize bytes (nothing is written past the destination).
+// JPEG library (or arguments it cannot take) is thrown as JpegError; the
+// content of `output` is then unspecified. Decoders return 0, or -1 when the
+// stream cannot be decoded, is cut short or damaged, has more bits per sample
+// than the decoder's build, or would not fit in destinationSize bytes
+// (nothing is written past the destination). Lossless colour streams keep
+// their stored values even when labelled YCbCr.
 //
 // Which library does the work:
 //   JpegEncode8 mode 0, JpegDecode8 of SOF0/1/2 streams    libjpeg-turbo
@@ -59,7 +62,8 @@ int JpegEncode16(int width, int height, int components, const std::uint8_t *samp
 // lossless colour streams keep their stored component values).
 int JpegDecode8(const std::uint8_t *stream, std::size_t length, std::uint8_t *destination, std::size_t destinationSize);
 
-// 12-bit extended streams; writes 16-bit words.
+// 12-bit extended streams (and lossless ones up to 12 bits); writes 16-bit
+// words.
 int JpegDecode12(const std::uint8_t *stream, std::size_t length, std::uint8_t *destination,
                  std::size_t destinationSize);
 

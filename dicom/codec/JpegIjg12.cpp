@@ -1,4 +1,5 @@
-// The IJG 6b 12-bit build: the 12-bit extended process, encoding and decoding.
+// The IJG 6b 12-bit build with the lossless extension: the 12-bit extended
+// process, encoding and decoding (lossless streams up to 12 bits decode too).
 #include "dicom/codec/JpegBuilds.h"
 #include "dicom/codec/JpegCodec.h"
 #include "dicom/codec/MemoryDestination.h"
@@ -9,6 +10,7 @@
 
 #include <new>
 #include <string>
+#define FW_JPEG_LOSSLESS_BUILD
 
 namespace fw::ijg12 {
 extern "C" {
