@@ -112,7 +112,9 @@ Plan MakePlan(const DCMPresentation &p, QImage &bitmap, int panX, int panY, int 
   const TImages &im = p.images;
   const int C = im.columns;
   const int R = im.rows;
-  const double z = p.zoom;
+  // Single precision, as the origin of the 96 x 96 thumbnails has always
+  // been computed (640 / 96 gives -80 there, not -79).
+  const float z = p.zoom;
   if (C < 2 || R < 2 || !(z > 0) || !std::isfinite(z) || frame < 0 || frame >= im.frameCount)
     return plan;
   // The frame must lie wholly in the pixels: a short buffer draws nothing.
@@ -128,9 +130,9 @@ Plan MakePlan(const DCMPresentation &p, QImage &bitmap, int panX, int panY, int 
   const int W = bitmap.width();
   const int H = bitmap.height();
   // Bounded before conversion: absurd zooms or pans must not overflow.
-  auto whole = [](double v) { return static_cast<std::int64_t>(std::clamp(std::trunc(v), -1e12, 1e12)); };
-  const std::int64_t x0 = whole((C - W * z) / 2 - panX * z);
-  const std::int64_t y0 = whole((R - H * z) / 2 - panY * z);
+  auto whole = [](float v) { return static_cast<std::int64_t>(std::clamp(std::trunc(v), -1e12f, 1e12f)); };
+  const std::int64_t x0 = whole((static_cast<float>(C) - static_cast<float>(W) * z) / 2 - static_cast<float>(panX) * z);
+  const std::int64_t y0 = whole((static_cast<float>(R) - static_cast<float>(H) * z) / 2 - static_cast<float>(panY) * z);
   const std::int64_t step = whole(z * 256);
 
   plan.frame = im.pixels.data() + start;
