@@ -256,6 +256,12 @@ bool ConvertTransferSyntax(DcmObj &ds, std::string_view target) {
     LogError("unsupported transfer syntax " + ds.transferSyntax + " to " + std::string(target));
     return false;
   }
+  // MPEG-2 is read as a source (and fails there), but has no encoder: the
+  // pixel data would be stored natively under an MPEG-2 label.
+  if (target == MPEG2_MAIN_PROFILE) {
+    LogError("no encoder for transfer syntax " + std::string(target));
+    return false;
+  }
 
   Attributes a;
   float compressionRatio = 0;
