@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace fw {
 
@@ -28,6 +29,26 @@ void WriteMeta(BufData &stream, std::uint16_t element, std::string_view vr, std:
   }
   WriteElement(stream, 0x0002, element, static_cast<std::uint32_t>(bytes.size()),
                reinterpret_cast<const std::uint8_t *>(bytes.data()), vr, true);
+}
+
+// At least the bytes the data set takes once encoded (12 bytes per header,
+// the largest form), so a large file is written without regrowing the stream.
+std::size_t EncodedSizeBound(const DcmObj &c) {
+  std::size_t size = 0;
+  std::vector<const DcmObj *> pending{&c};
+  while (!pending.empty()) {
+    const DcmObj *obj = pending.back();
+    pending.pop_back();
+    for (std::size_t i = 0; i < obj->Count(); ++i) {
+      size += 12;
+      if (const DcmTag *t = obj->ElementAt(i)) {
+        size += t->data.size();
+      } else if (const DcmObj *n = obj->ContainerAt(i)) {
+        pending.push_back(n);
+      }
+    }
+  }
+  return size;
 }
 
 } // namespace
@@ -91,6 +112,7 @@ bool ReadMetaHeader(BufData &stream, DcmObj &c) {
 
 void DcmObj::WriteTo(BufData &stream) {
   stream.bigEndian = false;
+  stream.Reserve(1024 + EncodedSizeBound(*this));
   WriteMetaHeader(stream, FindText(0x0008, 0x0016), FindText(0x0008, 0x0018), transferSyntax);
   WriteObj(stream, *this);
 }

@@ -26,6 +26,8 @@ constexpr std::uint16_t ITEM = 0xE000;
 constexpr std::uint16_t SEQUENCE_DELIMITER = 0xE0DD;
 // Bytes of an item header in the stream: the basic offset table counts them.
 constexpr std::uint64_t ITEM_HEADER_BYTES = 8;
+// Failed frames named one by one in the log; the rest are counted.
+constexpr int MAX_LOGGED_FRAMES = 16;
 
 bool IsItemElement(const DcmTag *t) { return t != nullptr && t->Is(ITEM_GROUP, ITEM) && t->length != UNDEFINED_LENGTH; }
 
@@ -102,9 +104,22 @@ bool DecodeJpegFrame(const std::uint8_t *stream, std::size_t length, std::uint8_
 // Image size and sample width from a J2K codestream's SIZ segment, found at
 // the start of the stream or inside a JP2 file.
 struct J2kSize {
-  std::uint64_t samples = 0;
+  std::uint64_t width = 0;
+  std::uint64_t height = 0;
+  std::uint64_t components = 0;
   int sampleBytes = 0;
 };
+
+// a x b x c x d == target, without overflow.
+bool ProductIs(std::uint64_t a, std::uint64_t b, std::uint64_t c, std::uint64_t d, std::uint64_t target) {
+  std::uint64_t product = 1;
+  for (const std::uint64_t factor : {a, b, c, d}) {
+    if (factor == 0 || factor > target / product)
+      return false;
+    product *= factor;
+  }
+  return product == target;
+}
 
 std::uint64_t Big16(const std::uint8_t *p) { return std::uint64_t{p[0]} << 8 | p[1]; }
 std::uint64_t Big32(const std::uint8_t *p) { return Big16(p) << 16 | Big16(p + 2); }
@@ -124,13 +139,14 @@ std::optional<J2kSize> ReadJ2kSize(const std::uint8_t *stream, std::size_t lengt
   if (xsiz <= xosiz || ysiz <= yosiz || components == 0)
     return std::nullopt;
   const int precision = (at[SSIZ0] & 0x7F) + 1;
-  return J2kSize{(xsiz - xosiz) * (ysiz - yosiz) * components, precision <= 8 ? 1 : precision <= 16 ? 2 : 4};
+  return J2kSize{xsiz - xosiz, ysiz - yosiz, components, precision <= 8 ? 1 : precision <= 16 ? 2 : 4};
 }
 
 bool DecodeJ2kFrame(const std::uint8_t *stream, std::size_t length, std::uint8_t *slot, std::size_t slotSize,
                     int slotSample) {
   const std::optional<J2kSize> size = ReadJ2kSize(stream, length);
-  if (!size || size->samples * static_cast<std::uint64_t>(slotSample) != slotSize)
+  if (!size ||
+      !ProductIs(size->width, size->height, size->components, static_cast<std::uint64_t>(slotSample), slotSize))
     return false;
   if (size->sampleBytes == slotSample)
     return J2kDecode(stream, length, slot, slotSize);
@@ -264,21 +280,23 @@ void RescaleInPlace(std::uint8_t *samples, int pixelRepresentation, float slope,
 
 bool DecodePixelData(DcmObj &c, std::size_t index, std::uint8_t *destination, std::size_t totalBytes, int frames,
                      int bitsAllocated, std::vector<int> *failedFrames) {
+  const DcmTag *pixel = c.ElementAt(index);
+  if (pixel == nullptr || !pixel->Is(PIXEL_GROUP, PIXEL_ELEMENT) || pixel->length != UNDEFINED_LENGTH) {
+    WriteLog("ERROR, DecodePixelData, no encapsulated pixel data");
+    return false;
+  }
+  // Every frame needs at least one byte: this also bounds the frame loop
+  // by the caller's buffer.
+  if (destination == nullptr || frames < 1 || totalBytes / static_cast<unsigned>(frames) == 0) {
+    WriteLog("ERROR, DecodePixelData, no room for the frames");
+    return false;
+  }
   auto failAll = [&] {
     if (failedFrames != nullptr)
       for (int f = 0; f < frames; ++f)
         failedFrames->push_back(f);
     return false;
   };
-  const DcmTag *pixel = c.ElementAt(index);
-  if (pixel == nullptr || !pixel->Is(PIXEL_GROUP, PIXEL_ELEMENT) || pixel->length != UNDEFINED_LENGTH) {
-    WriteLog("ERROR, DecodePixelData, no encapsulated pixel data");
-    return failAll();
-  }
-  if (destination == nullptr || frames < 1 || totalBytes == 0) {
-    WriteLog("ERROR, DecodePixelData, no room for the frames");
-    return failAll();
-  }
 
   // The offset table is consumed whatever follows; its entries may be
   // needed to find the frames.
@@ -316,7 +334,7 @@ bool DecodePixelData(DcmObj &c, std::size_t index, std::uint8_t *destination, st
 
   const std::size_t frameBytes = totalBytes / static_cast<std::size_t>(frames);
   const int slotSample = SlotSampleBytes(bitsAllocated);
-  bool allDecoded = true;
+  int failures = 0;
   std::vector<std::uint8_t> joined;
   for (int f = 0; f < frames; ++f) {
     const auto [first, last] = ranges[static_cast<std::size_t>(f)];
@@ -341,18 +359,24 @@ bool DecodePixelData(DcmObj &c, std::size_t index, std::uint8_t *destination, st
         decoded = DecodeJpegFrame(stream, length, slot, frameBytes, slotSample, codec == Codec::JpegLossless);
     }
     if (!decoded) {
-      allDecoded = false;
-      LogFrameFailure("DecodePixelData", f);
+      // A damaged clip must not flood the log: the first frames are named.
+      if (++failures <= MAX_LOGGED_FRAMES)
+        LogFrameFailure("DecodePixelData", f);
       if (failedFrames != nullptr)
         failedFrames->push_back(f);
     }
   }
+  if (failures > MAX_LOGGED_FRAMES)
+    WriteLog("ERROR, DecodePixelData, " + std::to_string(failures - MAX_LOGGED_FRAMES) + " more frames failed");
 
-  for (std::size_t k = 0; k < fragments.size(); ++k)
-    c.RemoveAt(i);
-  if (const DcmTag *end = c.ElementAt(i); end != nullptr && end->Is(ITEM_GROUP, SEQUENCE_DELIMITER))
-    c.RemoveAt(i);
-  return allDecoded;
+  // From the back, so each removal moves only the few entries after the
+  // pixel data, however many fragments there are.
+  const std::size_t end = i + fragments.size();
+  if (const DcmTag *delimiter = c.ElementAt(end); delimiter != nullptr && delimiter->Is(ITEM_GROUP, SEQUENCE_DELIMITER))
+    c.RemoveAt(end);
+  for (std::size_t k = end; k > i; --k)
+    c.RemoveAt(k - 1);
+  return failures == 0;
 }
 
 bool EncodePixelData(DcmObj &c, std::size_t &index, std::uint8_t *pixels, std::size_t pixelBytes, bool isColour,

@@ -52,12 +52,14 @@ namespace fw {
 // UNDEFINED_LENGTH, for EncodePixelData to complete.
 //
 // True when every frame was decoded. Each frame that was not is logged as
-// "ERROR, DecodePixelData, frame " + n + " failed" (n from 0) and its number
-// added to failedFrames (when given); its slot keeps what was there or what
-// the decoder wrote before failing. A transfer syntax without a decoder
-// here fails every frame after removing only the offset table. Arguments
-// that cannot describe the data (no pixel data of undefined length at index,
-// frames < 1, no destination) fail with the container unchanged.
+// "ERROR, DecodePixelData, frame " + n + " failed" (n from 0; after 16 such
+// lines one more line counts the rest) and its number added to failedFrames
+// (when given); its slot keeps what was there or what the decoder wrote
+// before failing. A transfer syntax without a decoder here fails every frame
+// after removing only the offset table. Arguments that cannot describe the
+// data (no pixel data of undefined length at index, frames < 1, fewer bytes
+// than frames, no destination) fail with the container unchanged and
+// failedFrames untouched.
 bool DecodePixelData(DcmObj &c, std::size_t index, std::uint8_t *destination, std::size_t totalBytes, int frames,
                      int bitsAllocated, std::vector<int> *failedFrames = nullptr);
 

@@ -35,8 +35,8 @@ std::size_t DcmtkFile::Write(std::vector<std::uint8_t> &buffer) {
   DcmOutputBufferStream out(buffer.data(), static_cast<offile_off_t>(buffer.size()));
   const E_TransferSyntax xfer = impl_->file.getDataset()->getOriginalXfer();
   impl_->file.transferInit();
-  const OFCondition status = impl_->file.write(out, xfer, EET_ExplicitLength, nullptr, EGL_noChange, EPD_noChange, 0,
-                                               0, 0, EWM_fileformat);
+  const OFCondition status =
+      impl_->file.write(out, xfer, EET_ExplicitLength, nullptr, EGL_noChange, EPD_noChange, 0, 0, 0, EWM_fileformat);
   impl_->file.transferEnd();
   if (status.bad()) {
     return 0;

@@ -410,6 +410,21 @@ TEST(Fragments, FramesWithoutAFragmentFail) {
   EXPECT_GT(test::Psnr(image.Frame(1), decoded.Frame(1), 255), SAME_PICTURE_DB);
 }
 
+TEST(DecodeFailures, ManyFailedFramesAreCountedAfterTheFirstSixteen) {
+  DcmObj c;
+  SetFragments(c, JPEG_BASELINE, {});
+  Destination out(20 * 4);
+  std::vector<int> failed;
+  LogCapture log;
+  EXPECT_FALSE(DecodePixelData(c, 1, out.bytes.data(), out.total, 20, 8, &failed));
+  EXPECT_EQ(failed.size(), 20u);
+  const std::vector<std::string> errors = Errors(log);
+  ASSERT_EQ(errors.size(), 17u);
+  EXPECT_EQ(errors[15], "ERROR, DecodePixelData, frame 15 failed");
+  EXPECT_EQ(errors[16], "ERROR, DecodePixelData, 4 more frames failed");
+  ExpectOnlyPixelElementLeft(c);
+}
+
 TEST(DecodeFailures, CutOrDamagedFragmentsFailTheirFrameAndAreReported) {
   const Image image = MakeImage(64, 48, 3, 8, 8, false);
   const std::vector<Bytes> streams = BaselineFrames(image);
@@ -504,6 +519,9 @@ TEST(DecodeFailures, NoEncapsulatedPixelDataAtIndexChangesNothing) {
   SetFragments(encapsulated, JPEG_BASELINE, {Bytes(16, 1)});
   EXPECT_FALSE(DecodePixelData(encapsulated, 1, out.bytes.data(), out.total, 0, 8)) << "no frames";
   EXPECT_FALSE(DecodePixelData(encapsulated, 1, nullptr, out.total, 1, 8)) << "no destination";
+  std::vector<int> failed;
+  EXPECT_FALSE(DecodePixelData(encapsulated, 1, out.bytes.data(), 3, 4, 8, &failed)) << "fewer bytes than frames";
+  EXPECT_TRUE(failed.empty());
   EXPECT_EQ(encapsulated.Count(), 6u);
 }
 
