@@ -248,12 +248,19 @@ bool DecodeFramesInParallel(DcmObj &ds, std::size_t index, std::uint8_t *buffer,
   if (const DcmTag *end = ds.ElementAt(index + 1); end != nullptr && end->Is(0xFFFE, 0xE0DD))
     ds.RemoveAt(index + 1);
 
+  // One line per failed frame, up to a limit, so a ruined clip does not flood
+  // the log.
+  constexpr int MAX_FRAME_LINES = 16;
   bool all = true;
+  int failures = 0;
   for (const Run &run : runs) {
     all = all && run.done;
     for (int f : run.failed)
-      LogError("frame " + std::to_string(run.first + f) + " of the clip failed");
+      if (++failures <= MAX_FRAME_LINES)
+        LogError("frame " + std::to_string(run.first + f) + " of the clip failed");
   }
+  if (failures > MAX_FRAME_LINES)
+    LogError(std::to_string(failures - MAX_FRAME_LINES) + " more frames of the clip failed");
   return all;
 }
 
