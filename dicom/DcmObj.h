@@ -42,6 +42,8 @@
 
 namespace fw {
 
+class BufData;
+
 class DcmObj final : public DcmEntry {
 public:
   // Transfer syntax UID of the data set; only the outermost one matters for
@@ -109,6 +111,19 @@ public:
   // Adds deep copies of all entries of source: elements appended in source
   // order, nested containers placed by InsertSequence.
   void CopyFrom(const DcmObj &source);
+
+  // Part 10 files (DcmFile.cpp). Write replaces the file at path with the
+  // preamble, "DICM", the file meta information made from (0008,0016),
+  // (0008,0018) and transferSyntax, and the data set; true when it was saved.
+  bool Write(const std::string &path);
+  // Appends the data set of the file at path (pass an empty container) and
+  // sets transferSyntax and explicitVR from its meta information; true when
+  // the whole data set was decoded. A failed decoding is logged as
+  // "ERROR: DcmObj::Read, " + path.
+  bool Read(const std::string &path);
+  // The same from and to memory: the whole file in stream.
+  void WriteTo(BufData &stream);
+  bool ReadFrom(BufData &stream);
 
   DcmTag &Tag() override { return header; }
   const DcmTag &Tag() const override { return header; }

@@ -4,6 +4,7 @@
 #include "net/AAssociateRQ.h"
 #include "net/AssociateFixedPart.h"
 #include "net/Buffer.h"
+#include "net/IdCounter.h"
 #include "net/NetTrace.h"
 
 namespace fw {
@@ -36,7 +37,7 @@ bool AAssociateAC::ReadDynamic(Buffer &link) {
     } else if (type == ITEM_PRESENTATION_CONTEXT_AC) {
       // More items than there are context IDs: a broken peer; read = false.
       if (PresContextAccepts.size() < MAX_PRESENTATION_CONTEXTS) {
-        auto accept = std::make_unique<PresentationContextAccept>();
+        auto accept = std::make_unique<PresentationContextAccept>(IdCounter::AcceptID());
         read = accept->ReadDynamic(*pdu);
         if (read) {
           PresContextAccepts.push_back(std::move(accept));

@@ -192,4 +192,14 @@ bool Buffer::PassOutgoing(Buffer &target, std::size_t n) {
   return true;
 }
 
+void Buffer::DiscardOutgoing() {
+  outgoingQueue_.clear();
+  outgoing_ = 0;
+}
+
+void Buffer::DiscardIncoming() {
+  incomingQueue_.clear();
+  incoming_ = 0;
+}
+
 } // namespace fw

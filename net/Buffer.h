@@ -77,6 +77,10 @@ public:
   // the target's. False (nothing moved) when fewer than n are queued.
   bool PassOutgoing(Buffer &target, std::size_t n);
 
+  // Drops everything queued on either side, without sending or receiving.
+  void DiscardOutgoing();
+  void DiscardIncoming();
+
 private:
   struct IncomingChunk {
     std::unique_ptr<std::uint8_t[]> bytes;

@@ -23,6 +23,10 @@ class PresentationContextAccept {
 public:
   static constexpr std::uint8_t Acceptance = 0;
 
+  PresentationContextAccept() = default;
+  // id is provisional: the one read replaces it.
+  explicit PresentationContextAccept(std::uint8_t id) : PresentationContextID(id) {}
+
   bool Read(Buffer &link);
   bool ReadDynamic(Buffer &link);
   // Within what the PDU has left; bytes of the item beyond the transfer

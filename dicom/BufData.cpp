@@ -1,0 +1,154 @@
+// BufData: byte-order conversion, bounded reads, file load and save.
+#include "dicom/BufData.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+
+namespace fw {
+
+std::uint16_t BufData::ReadUS() {
+  std::uint8_t b[2] = {0, 0};
+  ReadBytes(b, 2);
+  return bigEndian ? static_cast<std::uint16_t>(b[0] << 8 | b[1]) : static_cast<std::uint16_t>(b[1] << 8 | b[0]);
+}
+
+std::uint32_t BufData::ReadUL() {
+  std::uint8_t b[4] = {0, 0, 0, 0};
+  ReadBytes(b, 4);
+  if (bigEndian) {
+    return std::uint32_t{b[0]} << 24 | std::uint32_t{b[1]} << 16 | std::uint32_t{b[2]} << 8 | b[3];
+  }
+  return std::uint32_t{b[3]} << 24 | std::uint32_t{b[2]} << 16 | std::uint32_t{b[1]} << 8 | b[0];
+}
+
+void BufData::WriteUS(std::uint16_t value) {
+  std::uint8_t *p = Place(2);
+  if (bigEndian) {
+    p[0] = static_cast<std::uint8_t>(value >> 8);
+    p[1] = static_cast<std::uint8_t>(value);
+  } else {
+    p[0] = static_cast<std::uint8_t>(value);
+    p[1] = static_cast<std::uint8_t>(value >> 8);
+  }
+}
+
+void BufData::WriteUL(std::uint32_t value) {
+  std::uint8_t *p = Place(4);
+  for (int i = 0; i < 4; ++i) {
+    const int shift = bigEndian ? 24 - 8 * i : 8 * i;
+    p[i] = static_cast<std::uint8_t>(value >> shift);
+  }
+}
+
+std::size_t BufData::ReadBytes(void *buffer, std::size_t n) {
+  const std::size_t count = std::min(n, Remaining());
+  if (count > 0) {
+    std::memcpy(buffer, bytes_.data() + position_, count);
+  }
+  position_ += count;
+  return count;
+}
+
+std::size_t BufData::ReadBytes(std::vector<std::uint8_t> &out, std::size_t n) {
+  const std::size_t count = std::min(n, Remaining());
+  const auto first = bytes_.begin() + static_cast<std::ptrdiff_t>(position_);
+  out.assign(first, first + static_cast<std::ptrdiff_t>(count));
+  position_ += count;
+  return count;
+}
+
+void BufData::WriteBytes(const void *buffer, std::size_t n) {
+  if (n == 0) {
+    return;
+  }
+  if (position_ == bytes_.size()) {
+    // Appending: no zero fill before the copy.
+    const auto *first = static_cast<const std::uint8_t *>(buffer);
+    bytes_.insert(bytes_.end(), first, first + n);
+    position_ += n;
+    return;
+  }
+  std::memcpy(Place(n), buffer, n);
+}
+
+void BufData::WriteBytesSwapped(const void *buffer, std::size_t n, std::size_t unit) {
+  if (n == 0) {
+    return;
+  }
+  const std::size_t at = position_;
+  WriteBytes(buffer, n);
+  std::uint8_t *out = bytes_.data() + at;
+  if (unit > 1) {
+    for (std::size_t at = 0; at + unit <= n; at += unit) {
+      std::reverse(out + at, out + at + unit);
+    }
+  }
+}
+
+void BufData::Seek(std::size_t position) { position_ = std::min(position, bytes_.size()); }
+
+void BufData::Clear() {
+  bytes_.clear();
+  position_ = 0;
+}
+
+std::vector<std::uint8_t> BufData::Release() {
+  std::vector<std::uint8_t> out = std::move(bytes_);
+  Clear();
+  return out;
+}
+
+std::uint8_t *BufData::Place(std::size_t n) {
+  if (bytes_.size() - position_ < n) {
+    bytes_.resize(position_ + n);
+  }
+  std::uint8_t *p = bytes_.data() + position_;
+  position_ += n;
+  return p;
+}
+
+namespace {
+struct FileCloser {
+  void operator()(std::FILE *f) const { std::fclose(f); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+} // namespace
+
+bool BufData::LoadFromFile(const std::string &path) {
+  Clear();
+  File file(std::fopen(path.c_str(), "rb"));
+  if (!file) {
+    return false;
+  }
+  std::error_code error;
+  const auto size = std::filesystem::file_size(path, error);
+  if (!error) {
+    bytes_.reserve(static_cast<std::size_t>(size));
+  }
+  std::uint8_t chunk[65536];
+  std::size_t got = 0;
+  while ((got = std::fread(chunk, 1, sizeof(chunk), file.get())) > 0) {
+    bytes_.insert(bytes_.end(), chunk, chunk + got);
+  }
+  if (std::ferror(file.get())) {
+    Clear();
+    return false;
+  }
+  return true;
+}
+
+bool BufData::SaveToFile(const std::string &path) const {
+  File file(std::fopen(path.c_str(), "wb"));
+  if (!file) {
+    return false;
+  }
+  if (!bytes_.empty() && std::fwrite(bytes_.data(), 1, bytes_.size(), file.get()) != bytes_.size()) {
+    return false;
+  }
+  return std::fclose(file.release()) == 0;
+}
+
+} // namespace fw

@@ -1,0 +1,395 @@
+// DcmCodec: element headers in the three uncompressed transfer syntaxes, the
+// reading loop with sequence expansion, and the writer with nested lengths
+// computed at write time.
+//
+// The reader works on a cursor over the stream's bytes, so a nested value is
+// parsed where it lies instead of being copied into a stream of its own; what
+// it builds is exactly what Expand_SQ over a copy would build.
+#include "dicom/DcmCodec.h"
+
+#include "app/base/Log.h"
+#include "dicom/DataDictionary.h"
+#include "dicom/Uids.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <new>
+#include <string>
+
+namespace fw {
+
+namespace {
+
+constexpr std::uint16_t COMMAND_GROUP = 0x0000;
+constexpr std::uint16_t META_GROUP = 0x0002;
+constexpr std::uint16_t ITEM_GROUP = 0xFFFE;
+constexpr std::uint16_t ITEM = 0xE000;
+constexpr std::uint16_t PIXEL_GROUP = 0x7FE0;
+constexpr std::uint16_t PIXEL_DATA = 0x0010;
+constexpr std::uint32_t MAX_SHORT_LENGTH = 0xFFFF;
+
+bool HasNoVROnWire(std::uint16_t group) { return group == COMMAND_GROUP || group == ITEM_GROUP; }
+
+bool HasValueBytes(std::uint32_t length) { return length != 0 && length != UNDEFINED_LENGTH; }
+
+// "(gggg,eeee)" in upper-case hexadecimal.
+std::string TagText(std::uint16_t group, std::uint16_t element) {
+  char text[16];
+  std::snprintf(text, sizeof(text), "(%04X,%04X)", group, element);
+  return text;
+}
+
+// The VR that decides how a value is swapped: its own, or the dictionary's
+// when it has none (command elements and implicit data).
+std::string_view SwapVR(std::uint16_t group, std::uint16_t element, std::string_view vr) {
+  if (!vr.empty()) {
+    return vr;
+  }
+  const DictionaryEntry *row = FindDictionaryEntry(group, element);
+  return row != nullptr ? std::string_view(row->vr, 2) : std::string_view();
+}
+
+void SwapInPlace(std::vector<std::uint8_t> &data, std::size_t unit) {
+  if (unit < 2) {
+    return;
+  }
+  for (std::size_t at = 0; at + unit <= data.size(); at += unit) {
+    std::reverse(data.begin() + static_cast<std::ptrdiff_t>(at), data.begin() + static_cast<std::ptrdiff_t>(at + unit));
+  }
+}
+
+// A read position over bytes the reader does not own. Numbers missing at the
+// end read as zero, as in BufData.
+class Cursor {
+public:
+  Cursor(const std::uint8_t *bytes, std::size_t size, std::size_t position, bool bigEndian)
+      : bytes_(bytes), size_(size), pos_(std::min(position, size)), big_(bigEndian) {}
+
+  std::size_t Position() const { return pos_; }
+  std::size_t Size() const { return size_; }
+  std::size_t Remaining() const { return size_ - pos_; }
+  bool BigEndian() const { return big_; }
+  const std::uint8_t *Here() const { return bytes_ + pos_; }
+  void Skip(std::size_t n) { pos_ += std::min(n, Remaining()); }
+
+  void Raw(std::uint8_t *out, std::size_t n) {
+    const std::size_t count = std::min(n, Remaining());
+    std::copy(bytes_ + pos_, bytes_ + pos_ + count, out);
+    std::fill(out + count, out + n, std::uint8_t{0});
+    pos_ += count;
+  }
+  std::uint16_t US() {
+    std::uint8_t b[2];
+    Raw(b, 2);
+    return big_ ? static_cast<std::uint16_t>(b[0] << 8 | b[1]) : static_cast<std::uint16_t>(b[1] << 8 | b[0]);
+  }
+  std::uint32_t UL() {
+    std::uint8_t b[4];
+    Raw(b, 4);
+    if (big_) {
+      return std::uint32_t{b[0]} << 24 | std::uint32_t{b[1]} << 16 | std::uint32_t{b[2]} << 8 | b[3];
+    }
+    return std::uint32_t{b[3]} << 24 | std::uint32_t{b[2]} << 16 | std::uint32_t{b[1]} << 8 | b[0];
+  }
+
+private:
+  const std::uint8_t *bytes_;
+  std::size_t size_;
+  std::size_t pos_;
+  bool big_;
+};
+
+// Steps 1 to 6 of reading an element: tag, VR and length.
+void ReadHeader(Cursor &in, DcmTag &t, bool explicitVR) {
+  t.group = in.US();
+  t.element = in.US();
+  const bool x = explicitVR || t.group == META_GROUP;
+  if (HasNoVROnWire(t.group) || !x) {
+    t.length = in.UL();
+    return;
+  }
+  std::uint8_t letters[2];
+  in.Raw(letters, 2);
+  if (!explicitVR) {
+    // Group 0002 inside implicit data: explicit header, dictionary VR.
+    LookupVR(t);
+  } else if (letters[0] < 0x41 || letters[1] < 0x41) {
+    // Implicit data inside explicit data.
+    std::uint8_t rest[2];
+    in.Raw(rest, 2);
+    t.length = std::uint32_t{letters[0]} | std::uint32_t{letters[1]} << 8 | std::uint32_t{rest[0]} << 16 |
+               std::uint32_t{rest[1]} << 24;
+    LookupVR(t);
+    return;
+  } else {
+    t.vr = {static_cast<char>(letters[0]), static_cast<char>(letters[1]), 0, 0};
+  }
+  if (HasLongExplicitLength(t.VR())) {
+    in.US(); // reserved
+    t.length = in.UL();
+  } else {
+    t.length = in.US();
+  }
+}
+
+// The length check of step 8: a value longer than what is left fails before
+// anything is allocated.
+bool CheckValueLength(const Cursor &in, const DcmTag &t) {
+  if (t.length <= in.Remaining()) {
+    return true;
+  }
+  WriteLog("ERROR: read bytes!=tag->length " + TagText(t.group, t.element) +
+           " count=" + std::to_string(in.Remaining()) + ", tag->length=" + std::to_string(t.length));
+  return false;
+}
+
+// Step 8: copies the value (lengths already checked), in memory order.
+bool ReadValue(Cursor &in, DcmTag &t) {
+  try {
+    t.data.assign(in.Here(), in.Here() + t.length);
+  } catch (const std::bad_alloc &) {
+    WriteLog("ERROR: ReadTag, " + TagText(t.group, t.element) + " tag->length=" + std::to_string(t.length) +
+             ", MS Size=" + std::to_string(static_cast<long long>(in.Size())) +
+             ", MS Pos=" + std::to_string(static_cast<long long>(in.Position())));
+    t.data.clear();
+    return false;
+  }
+  in.Skip(t.length);
+  if (in.BigEndian()) {
+    SwapInPlace(t.data, SwapUnit(SwapVR(t.group, t.element, t.VR())));
+  }
+  return true;
+}
+
+bool ReadTagAt(Cursor &in, DcmTag &t, bool explicitVR) {
+  ReadHeader(in, t, explicitVR);
+  if (!HasValueBytes(t.length)) {
+    return true;
+  }
+  if (!CheckValueLength(in, t)) {
+    in.Skip(in.Remaining()); // a short read consumes what is left
+    return false;
+  }
+  return ReadValue(in, t);
+}
+
+bool ReadLoop(Cursor &in, DcmObj &c, int depth);
+
+// Expand_SQ over the bytes of a value: a container one level deeper.
+bool ExpandAt(const std::uint8_t *bytes, std::size_t size, bool bigEndian, DcmObj &n, int depth) {
+  if (depth > MAX_NESTING_DEPTH) {
+    WriteLog("ERROR, Expand_SQ: nesting deeper than " + std::to_string(MAX_NESTING_DEPTH) + " levels");
+    return false;
+  }
+  Cursor inner(bytes, size, 0, bigEndian);
+  return ReadLoop(inner, n, depth);
+}
+
+// AppendExpanded over the bytes of a value.
+bool AppendExpandedAt(DcmObj &c, const DcmTag &t, const std::uint8_t *bytes, std::size_t size, bool bigEndian,
+                      int depth) {
+  auto n = std::make_unique<DcmObj>();
+  n->explicitVR = c.explicitVR;
+  if (!ExpandAt(bytes, size, bigEndian, *n, depth)) {
+    return false;
+  }
+  n->header.group = t.group;
+  n->header.element = t.element;
+  n->header.length = t.length;
+  if (t.group != ITEM_GROUP && t.element != ITEM) {
+    n->header.SetVR("SQ");
+  }
+  c.Append(std::move(n));
+  return true;
+}
+
+// The loop of ReadOjb, at nesting depth `depth` (0 for the stream itself).
+bool ReadLoop(Cursor &in, DcmObj &c, int depth) {
+  bool pixelDataSeen = false;
+  while (in.Position() < in.Size()) {
+    auto t = std::make_unique<DcmTag>();
+    ReadHeader(in, *t, c.explicitVR);
+    if (!c.explicitVR) {
+      LookupVR(*t);
+      if (t->HasVR("UN") && t->length == UNDEFINED_LENGTH) {
+        t->SetVR("SQ");
+      }
+    }
+    if (HasValueBytes(t->length) && !CheckValueLength(in, *t)) {
+      in.Skip(in.Remaining());
+      if (depth > 0) {
+        WriteLog("ERROR, Expand_SQ: Reading tag...");
+      }
+      return false;
+    }
+    if (t->Is(PIXEL_GROUP, PIXEL_DATA)) {
+      pixelDataSeen = true;
+    } else if ((t->HasVR("SQ") || t->Is(ITEM_GROUP, ITEM)) && HasValueBytes(t->length) && !pixelDataSeen) {
+      const std::uint8_t *value = in.Here();
+      in.Skip(t->length);
+      if (!AppendExpandedAt(c, *t, value, t->length, in.BigEndian(), depth + 1)) {
+        return false;
+      }
+      continue;
+    }
+    if (HasValueBytes(t->length) && !ReadValue(in, *t)) {
+      if (depth > 0) {
+        WriteLog("ERROR, Expand_SQ: Reading tag...");
+      }
+      return false;
+    }
+    c.Append(std::move(t));
+  }
+  return true;
+}
+
+// The VR written in explicit data: the element's own, or the dictionary's.
+std::string_view WrittenVR(std::uint16_t group, std::uint16_t element, std::string_view vr) {
+  if (!vr.empty()) {
+    return vr;
+  }
+  const DictionaryEntry *row = FindDictionaryEntry(group, element);
+  return row != nullptr ? std::string_view(row->vr, 2) : std::string_view("UN");
+}
+
+void WriteEntries(BufData &stream, DcmObj &c, bool explicitVR);
+
+// Writes a nested container: header, then content, then the header's length
+// set to the size of the content.
+void WriteNested(BufData &stream, DcmObj &n) {
+  DcmTag &h = n.header;
+  const bool longLength =
+      HasNoVROnWire(h.group) || !n.explicitVR || HasLongExplicitLength(WrittenVR(h.group, h.element, h.VR()));
+  if (!longLength) {
+    // A 16-bit length cannot be patched in blindly: encode first.
+    EncodeNested(n, stream.bigEndian);
+    WriteElement(stream, h.group, h.element, h.length, h.data.data(), h.VR(), n.explicitVR);
+    h.ReleaseValue();
+    return;
+  }
+  WriteElement(stream, h.group, h.element, 0, nullptr, h.VR(), n.explicitVR);
+  const std::size_t lengthAt = stream.Position() - 4;
+  WriteEntries(stream, n, n.explicitVR);
+  const std::size_t end = stream.Position();
+  // Content of 4 GB or more cannot be described; it is not held in memory.
+  h.length = static_cast<std::uint32_t>(end - lengthAt - 4);
+  h.ReleaseValue();
+  stream.Seek(lengthAt);
+  stream.WriteUL(h.length);
+  stream.Seek(end);
+}
+
+void WriteEntries(BufData &stream, DcmObj &c, bool explicitVR) {
+  for (std::size_t i = 0; i < c.Count(); ++i) {
+    if (DcmTag *t = c.ElementAt(i)) {
+      if (HasValueBytes(t->length) && t->data.size() < t->length) {
+        // Never read past a value that lost bytes: the missing ones are zero.
+        std::vector<std::uint8_t> padded(t->data);
+        padded.resize(t->length, 0);
+        WriteElement(stream, t->group, t->element, t->length, padded.data(), t->VR(), explicitVR);
+      } else {
+        WriteElement(stream, t->group, t->element, t->length, t->data.data(), t->VR(), explicitVR);
+      }
+    } else if (DcmObj *n = c.ContainerAt(i)) {
+      n->explicitVR = explicitVR;
+      WriteNested(stream, *n);
+    }
+  }
+}
+
+} // namespace
+
+bool HasLongExplicitLength(std::string_view vr) {
+  static constexpr std::string_view LONG_VRS[] = {"OB", "OD", "OF", "OL", "OV", "OW", "SQ",
+                                                  "SV", "UC", "UN", "UR", "UT", "UV"};
+  return std::find(std::begin(LONG_VRS), std::end(LONG_VRS), vr) != std::end(LONG_VRS);
+}
+
+std::size_t SwapUnit(std::string_view vr) {
+  if (vr.size() != 2) {
+    return 1;
+  }
+  static constexpr struct {
+    std::string_view vr;
+    std::size_t unit;
+  } UNITS[] = {{"US", 2}, {"SS", 2}, {"OW", 2}, {"AT", 2}, {"UL", 4}, {"SL", 4}, {"FL", 4},
+               {"OF", 4}, {"OL", 4}, {"FD", 8}, {"OD", 8}, {"OV", 8}, {"SV", 8}, {"UV", 8}};
+  for (const auto &u : UNITS) {
+    if (u.vr == vr) {
+      return u.unit;
+    }
+  }
+  return 1;
+}
+
+void WriteElement(BufData &stream, std::uint16_t group, std::uint16_t element, std::uint32_t length,
+                  const std::uint8_t *value, std::string_view vr, bool explicitVR) {
+  stream.WriteUS(group);
+  stream.WriteUS(element);
+  std::string_view written = vr;
+  if (!HasNoVROnWire(group) && explicitVR) {
+    written = WrittenVR(group, element, vr);
+    if (!HasLongExplicitLength(written) && length > MAX_SHORT_LENGTH) {
+      WriteLog("WARNING, WriteElement, " + TagText(group, element) + " " + std::string(written) + " value of " +
+               std::to_string(length) + " bytes does not fit a 16-bit length, written as UN");
+      written = "UN";
+    }
+    const char letters[2] = {written.size() > 0 ? written[0] : ' ', written.size() > 1 ? written[1] : ' '};
+    stream.WriteBytes(letters, 2);
+    if (HasLongExplicitLength(written)) {
+      stream.WriteUS(0);
+      stream.WriteUL(length);
+    } else {
+      stream.WriteUS(static_cast<std::uint16_t>(length));
+    }
+  } else {
+    stream.WriteUL(length);
+  }
+  if (!HasValueBytes(length)) {
+    return;
+  }
+  std::size_t unit = 1;
+  if (stream.bigEndian) {
+    // Swapped by the element's own VR, also when it was written as UN.
+    unit = SwapUnit(SwapVR(group, element, vr));
+  }
+  stream.WriteBytesSwapped(value, length, unit);
+}
+
+bool ReadTag(BufData &stream, DcmTag &t, bool explicitVR) {
+  Cursor in(stream.Bytes().data(), stream.Size(), stream.Position(), stream.bigEndian);
+  const bool ok = ReadTagAt(in, t, explicitVR);
+  stream.Seek(in.Position());
+  return ok;
+}
+
+void WriteObj(BufData &stream, DcmObj &c) {
+  if (c.transferSyntax == EXPLICIT_VR_BIG_ENDIAN) {
+    stream.bigEndian = true;
+  }
+  WriteEntries(stream, c, c.explicitVR);
+}
+
+bool ReadOjb(BufData &stream, DcmObj &c) {
+  Cursor in(stream.Bytes().data(), stream.Size(), stream.Position(), stream.bigEndian);
+  const bool ok = ReadLoop(in, c, 0);
+  stream.Seek(in.Position());
+  return ok;
+}
+
+bool Expand_SQ(DcmObj &n, const DcmTag &t, bool bigEndian) {
+  return ExpandAt(t.data.data(), std::min<std::size_t>(t.data.size(), t.length), bigEndian, n, 1);
+}
+
+bool AppendExpanded(DcmObj &c, const DcmTag &t, bool bigEndian) {
+  return AppendExpandedAt(c, t, t.data.data(), std::min<std::size_t>(t.data.size(), t.length), bigEndian, 1);
+}
+
+void EncodeNested(DcmObj &n, bool bigEndian) {
+  BufData content(bigEndian);
+  WriteEntries(content, n, n.explicitVR);
+  n.header.length = static_cast<std::uint32_t>(content.Size());
+  n.header.data = content.Release();
+}
+
+} // namespace fw

@@ -1,0 +1,37 @@
+// DcmFile: the two halves of a DICOM Part 10 file around the data set.
+//
+//   offset  bytes   content
+//   0       128     zero bytes (preamble)
+//   128     4       "DICM"
+//   132     12      (0002,0000) UL, value = bytes of group 0002 after it
+//   144     14      (0002,0001) OB 00 01
+//   158     8 + Lc  (0002,0002) UI Media Storage SOP Class UID
+//           8 + Li  (0002,0003) UI Media Storage SOP Instance UID
+//           8 + Lt  (0002,0010) UI Transfer Syntax UID
+//           38      (0002,0012) UI IMPLEMENTATION_CLASS_UID
+//           20      (0002,0013) SH IMPLEMENTATION_VERSION_NAME + " "
+//           rest    the data set in its transfer syntax
+//
+// Group 0002 is explicit VR little endian whatever the data set's transfer
+// syntax. UIDs of odd length get one zero byte. The meta information is not
+// kept in the container: it is made on writing and consumed on reading.
+#pragma once
+
+#include "dicom/BufData.h"
+#include "dicom/DcmObj.h"
+
+#include <string_view>
+
+namespace fw {
+
+// Writes preamble, "DICM" and group 0002 at the stream's position.
+void WriteMetaHeader(BufData &stream, std::string_view sopClassUID, std::string_view sopInstanceUID,
+                     std::string_view transferSyntaxUID);
+
+// Checks "DICM" at offset 128, reads group 0002, sets c.transferSyntax (empty
+// when (0002,0010) is missing) and leaves the stream at the first data set
+// element. False without a log line when "DICM" is missing (the stream is then
+// cleared); false after ReadTag's line when a group 0002 element is cut short.
+bool ReadMetaHeader(BufData &stream, DcmObj &c);
+
+} // namespace fw

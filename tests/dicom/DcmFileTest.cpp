@@ -1,0 +1,241 @@
+// Part 10 files: the layout of the file meta information, the data set in
+// each transfer syntax behind it, and the refusals (no preamble, missing
+// file, cut data set), including every truncation of a valid file.
+#include "dicom/DcmFile.h"
+
+#include "dicom/Uids.h"
+#include "tests/dicom/EncodingTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+namespace fw {
+namespace {
+
+using test::Bytes;
+using test::LogCapture;
+using test::SetSyntax;
+using test::TempDir;
+
+std::uint32_t LE32(const Bytes &b, std::size_t at) {
+  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
+}
+std::uint16_t LE16(const Bytes &b, std::size_t at) { return static_cast<std::uint16_t>(b[at] | b[at + 1] << 8); }
+
+Bytes FileBytes(const std::string &path) {
+  const std::string text = test::ReadFileBytes(path);
+  return Bytes(text.begin(), text.end());
+}
+
+void WriteBytes(const std::string &path, const Bytes &bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+// A small image data set with a sequence of each form.
+void FillImage(DcmObj &c) {
+  c.PutText(0x0008, 0x0016, "1.2.840.10008.5.1.4.1.1.7");
+  c.PutText(0x0008, 0x0018, "1.2.3.4.5");
+  c.PutText(0x0008, 0x0060, "OT");
+  DcmObj item;
+  item.PutText(0x0008, 0x1150, "1.2.840.10008.5.1.4.1.1.7");
+  item.PutText(0x0008, 0x1155, "1.2.3");
+  DcmObj sequence;
+  sequence.InsertSequence(0xFFFE, 0xE000, item);
+  c.InsertSequence(0x0008, 0x1140, sequence);
+  c.PutText(0x0010, 0x0010, "Doe^Jane");
+  c.Put(DcmTag::FromUS(0x0028, 0x0010, 512));
+  c.Put(DcmTag::FromUS(0x0028, 0x0011, 2));
+  const std::uint8_t pixels[4] = {1, 2, 3, 4};
+  c.Put(DcmTag::FromBytes(0x7FE0, 0x0010, 4, pixels, "OW"));
+}
+
+class DcmFileTest : public ::testing::Test {
+protected:
+  std::string Path(const std::string &name) const { return dir_.folder() + name; }
+  TempDir dir_;
+};
+
+TEST_F(DcmFileTest, MetaInformationLayout) {
+  DcmObj c;
+  SetSyntax(c, EXPLICIT_VR_LITTLE_ENDIAN);
+  FillImage(c);
+  ASSERT_TRUE(c.Write(Path("a.dcm")));
+  const Bytes b = FileBytes(Path("a.dcm"));
+  ASSERT_GT(b.size(), 300u);
+  EXPECT_EQ(Bytes(b.begin(), b.begin() + 128), Bytes(128, 0));
+  EXPECT_EQ(std::string(b.begin() + 128, b.begin() + 132), "DICM");
+  EXPECT_EQ(Bytes(b.begin() + 132, b.begin() + 140), (Bytes{0x02, 0, 0, 0, 'U', 'L', 4, 0}));
+  EXPECT_EQ(Bytes(b.begin() + 144, b.begin() + 158), (Bytes{0x02, 0, 0x01, 0, 'O', 'B', 0, 0, 2, 0, 0, 0, 0x00, 0x01}));
+  // (0002,0002): a 25-character UID padded with one zero byte.
+  EXPECT_EQ(Bytes(b.begin() + 158, b.begin() + 164), (Bytes{0x02, 0, 0x02, 0, 'U', 'I'}));
+  EXPECT_EQ(LE16(b, 164), 26);
+  EXPECT_EQ(std::string(b.begin() + 166, b.begin() + 192), std::string("1.2.840.10008.5.1.4.1.1.7") + '\0');
+  // (0002,0003) "1.2.3.4.5" + 0 at 192, (0002,0010) 19 characters + 0 at 210.
+  EXPECT_EQ(LE16(b, 198), 10);
+  EXPECT_EQ(LE16(b, 216), 20);
+  EXPECT_EQ(std::string(b.begin() + 218, b.begin() + 238), std::string("1.2.840.10008.1.2.1") + '\0');
+  // (0002,0012) at 238 and (0002,0013) at 276, "Brindlemoor " padded with a space.
+  EXPECT_EQ(LE16(b, 244), 30);
+  EXPECT_EQ(std::string(b.begin() + 246, b.begin() + 276), IMPLEMENTATION_CLASS_UID);
+  EXPECT_EQ(Bytes(b.begin() + 276, b.begin() + 284), (Bytes{0x02, 0, 0x13, 0, 'S', 'H', 12, 0}));
+  EXPECT_EQ(std::string(b.begin() + 284, b.begin() + 296), "Brindlemoor ");
+  // The group length is the offset of the first data set element minus 144.
+  EXPECT_EQ(LE32(b, 140), 296u - 144u);
+  EXPECT_EQ(Bytes(b.begin() + 296, b.begin() + 300), (Bytes{0x08, 0x00, 0x16, 0x00}));
+}
+
+TEST_F(DcmFileTest, MissingSopUidsGiveEmptyElements) {
+  DcmObj c;
+  c.PutText(0x0010, 0x0010, "Doe");
+  ASSERT_TRUE(c.Write(Path("a.dcm")));
+  const Bytes b = FileBytes(Path("a.dcm"));
+  EXPECT_EQ(Bytes(b.begin() + 158, b.begin() + 174),
+            (Bytes{0x02, 0, 0x02, 0, 'U', 'I', 0, 0, 0x02, 0, 0x03, 0, 'U', 'I', 0, 0}));
+}
+
+// Each transfer syntax: written, then read back to the same elements.
+class DcmFileSyntaxTest : public DcmFileTest, public ::testing::WithParamInterface<std::string_view> {};
+
+TEST_P(DcmFileSyntaxTest, RoundTrip) {
+  DcmObj c;
+  SetSyntax(c, GetParam());
+  FillImage(c);
+  ASSERT_TRUE(c.Write(Path("a.dcm")));
+  DcmObj read;
+  ASSERT_TRUE(read.Read(Path("a.dcm")));
+  EXPECT_EQ(read.transferSyntax, GetParam());
+  EXPECT_EQ(read.explicitVR, GetParam() != IMPLICIT_VR_LITTLE_ENDIAN);
+  ASSERT_EQ(read.Count(), c.Count());
+  EXPECT_EQ(read.FindUS(0x0028, 0x0010), 512);
+  EXPECT_EQ(read.FindText(0x0010, 0x0010), "Doe^Jane");
+  ASSERT_NE(read.ContainerAt(3), nullptr);
+  EXPECT_EQ(read.ContainerAt(3)->ContainerAt(0)->FindText(0x0008, 0x1155), "1.2.3");
+  const DcmTag *pixels = read.FindElement(0x7FE0, 0x0010);
+  ASSERT_NE(pixels, nullptr);
+  EXPECT_EQ(pixels->data, (Bytes{1, 2, 3, 4}));
+  EXPECT_EQ(pixels->VR(), "OW");
+  // Written again, the file is the same.
+  ASSERT_TRUE(read.Write(Path("b.dcm")));
+  EXPECT_EQ(FileBytes(Path("b.dcm")), FileBytes(Path("a.dcm")));
+}
+
+INSTANTIATE_TEST_SUITE_P(File, DcmFileSyntaxTest,
+                         ::testing::Values(IMPLICIT_VR_LITTLE_ENDIAN, EXPLICIT_VR_LITTLE_ENDIAN,
+                                           EXPLICIT_VR_BIG_ENDIAN),
+                         [](const auto &info) {
+                           return info.param == IMPLICIT_VR_LITTLE_ENDIAN   ? std::string("Implicit")
+                                  : info.param == EXPLICIT_VR_LITTLE_ENDIAN ? std::string("Explicit")
+                                                                            : std::string("BigEndian");
+                         });
+
+TEST_F(DcmFileTest, BigEndianDataSetBehindLittleEndianMeta) {
+  DcmObj c;
+  SetSyntax(c, EXPLICIT_VR_BIG_ENDIAN);
+  c.Put(DcmTag::FromUS(0x0028, 0x0010, 512));
+  ASSERT_TRUE(c.Write(Path("a.dcm")));
+  const Bytes b = FileBytes(Path("a.dcm"));
+  const std::size_t first = 144 + LE32(b, 140);
+  EXPECT_EQ(b[132], 0x02); // meta little endian
+  EXPECT_EQ(Bytes(b.begin() + static_cast<std::ptrdiff_t>(first), b.end()),
+            (Bytes{0x00, 0x28, 0x00, 0x10, 'U', 'S', 0x00, 0x02, 0x02, 0x00}));
+}
+
+TEST_F(DcmFileTest, ImplicitFileTakesVRsFromTheDictionary) {
+  DcmObj c;
+  c.PutText(0x0008, 0x0060, "OT");
+  c.Put(DcmTag::FromUS(0x0028, 0x0010, 512));
+  ASSERT_TRUE(c.Write(Path("a.dcm")));
+  DcmObj read;
+  ASSERT_TRUE(read.Read(Path("a.dcm")));
+  EXPECT_FALSE(read.explicitVR);
+  ASSERT_EQ(read.Count(), 2u);
+  EXPECT_EQ(read.ElementAt(0)->VR(), "CS");
+  EXPECT_EQ(read.ElementAt(1)->VR(), "US");
+}
+
+TEST_F(DcmFileTest, MetaOnlyFileIsAnEmptyDataSet) {
+  DcmObj c;
+  SetSyntax(c, EXPLICIT_VR_LITTLE_ENDIAN);
+  ASSERT_TRUE(c.Write(Path("a.dcm")));
+  DcmObj read;
+  EXPECT_TRUE(read.Read(Path("a.dcm")));
+  EXPECT_EQ(read.Count(), 0u);
+}
+
+TEST_F(DcmFileTest, RefusalsWithoutLogLines) {
+  LogCapture log;
+  DcmObj c;
+  SetSyntax(c, EXPLICIT_VR_LITTLE_ENDIAN);
+  FillImage(c);
+  BufData stream(false);
+  WriteObj(stream, c);
+  WriteBytes(Path("raw.dcm"), stream.Bytes()); // a data set without preamble
+  DcmObj read;
+  EXPECT_FALSE(read.Read(Path("raw.dcm")));
+  EXPECT_FALSE(read.Read(Path("missing.dcm")));
+  EXPECT_FALSE(read.Read(dir_.folder())); // a folder cannot be read
+  EXPECT_FALSE(c.Write(Path("no/such/folder/a.dcm")));
+  EXPECT_TRUE(log.Lines().empty());
+}
+
+TEST_F(DcmFileTest, CutDataSetIsLogged) {
+  DcmObj c;
+  SetSyntax(c, EXPLICIT_VR_LITTLE_ENDIAN);
+  FillImage(c);
+  ASSERT_TRUE(c.Write(Path("a.dcm")));
+  Bytes b = FileBytes(Path("a.dcm"));
+  b.resize(b.size() - 2);
+  WriteBytes(Path("cut.dcm"), b);
+  LogCapture log;
+  DcmObj read;
+  EXPECT_FALSE(read.Read(Path("cut.dcm")));
+  EXPECT_EQ(read.FindText(0x0010, 0x0010), "Doe^Jane"); // decoded before the cut
+  EXPECT_EQ(log.Lines(), (std::vector<std::string>{"ERROR: read bytes!=tag->length (7FE0,0010) count=2, tag->length=4",
+                                                   "ERROR: DcmObj::Read, " + Path("cut.dcm")}));
+}
+
+TEST_F(DcmFileTest, MissingTransferSyntaxReadsAsExplicit) {
+  BufData stream(false);
+  const std::uint8_t preamble[128] = {};
+  stream.WriteBytes(preamble, 128);
+  stream.WriteBytes("DICM", 4);
+  const std::uint8_t groupLength[4] = {0, 0, 0, 0};
+  WriteElement(stream, 0x0002, 0x0000, 4, groupLength, "UL", true);
+  const std::uint8_t cs[2] = {'O', 'T'};
+  WriteElement(stream, 0x0008, 0x0060, 2, cs, "CS", true);
+  DcmObj read;
+  ASSERT_TRUE(read.ReadFrom(stream));
+  EXPECT_EQ(read.transferSyntax, "");
+  EXPECT_TRUE(read.explicitVR);
+  EXPECT_EQ(read.FindText(0x0008, 0x0060), "OT");
+}
+
+TEST_F(DcmFileTest, EveryTruncationIsReadWithoutHarm) {
+  for (const std::string_view syntax : {IMPLICIT_VR_LITTLE_ENDIAN, EXPLICIT_VR_BIG_ENDIAN}) {
+    DcmObj c;
+    SetSyntax(c, syntax);
+    FillImage(c);
+    BufData whole(false);
+    c.WriteTo(whole);
+    const Bytes all = whole.Bytes();
+    std::size_t accepted = 0;
+    for (std::size_t n = 0; n <= all.size(); ++n) {
+      BufData prefix(Bytes(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(n)), false);
+      DcmObj read;
+      if (read.ReadFrom(prefix)) {
+        ++accepted;
+      }
+      EXPECT_LE(read.Count(), c.Count());
+    }
+    // Only prefixes that end between elements can succeed.
+    EXPECT_GT(accepted, 0u);
+    EXPECT_LT(accepted, all.size() / 4);
+  }
+}
+
+} // namespace
+} // namespace fw

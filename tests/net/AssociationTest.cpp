@@ -1,0 +1,332 @@
+// Association establishment and release against a scripted peer: what the
+// station proposes, which accepted context it writes on, how an open fails,
+// the IDs it draws, and the release.
+#include "net/IdCounter.h"
+#include "net/PDU_Service.h"
+#include "tests/net/AssociationScripts.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/ScriptedPeer.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+namespace fw {
+namespace {
+
+using test::AcceptItem;
+using test::AcceptPdu;
+using test::Hex;
+using test::ImplicitAccept;
+using test::Item;
+using test::LogCapture;
+using test::Pdu;
+using test::ScriptedPeer;
+using test::U16;
+
+constexpr std::size_t kFixedPart = 74;
+
+struct ProposedContext {
+  int id = -1;
+  std::string abstractSyntax;
+  std::vector<std::string> transferSyntaxes;
+};
+
+// The first presentation context item of a request as received.
+ProposedContext FirstProposedContext(const std::string &request) {
+  ProposedContext found;
+  std::size_t at = kFixedPart;
+  const auto length = [&](std::size_t i) {
+    return static_cast<std::size_t>(static_cast<std::uint8_t>(request[i + 2]) << 8 |
+                                    static_cast<std::uint8_t>(request[i + 3]));
+  };
+  while (at + 4 <= request.size()) {
+    if (static_cast<std::uint8_t>(request[at]) == 0x20) {
+      found.id = static_cast<std::uint8_t>(request[at + 4]);
+      const std::size_t end = at + 4 + length(at);
+      for (std::size_t sub = at + 8; sub + 4 <= end; sub += 4 + length(sub)) {
+        const std::string uid = request.substr(sub + 4, length(sub));
+        if (static_cast<std::uint8_t>(request[sub]) == 0x30) {
+          found.abstractSyntax = uid;
+        } else {
+          found.transferSyntaxes.push_back(uid);
+        }
+      }
+      return found;
+    }
+    at += 4 + length(at);
+  }
+  return found;
+}
+
+std::string CalledTitle(const std::string &request) { return request.substr(10, 16); }
+std::string CallingTitle(const std::string &request) { return request.substr(26, 16); }
+
+struct ProposalCase {
+  const char *name;
+  std::string transferSyntax1;
+  std::string transferSyntax2;
+  std::vector<std::string> proposed;
+};
+
+void PrintTo(const ProposalCase &c, std::ostream *out) { *out << c.name; }
+
+class ProposalTest : public ::testing::TestWithParam<ProposalCase> {};
+
+TEST_P(ProposalTest, ProposesTransferSyntaxesInOrderOnContextOne) {
+  const ProposalCase &c = GetParam();
+  const std::string abstractSyntax = "1.2.840.10008.5.1.4.1.1.7";
+  ScriptedPeer peer;
+  peer.Receive(test::RequestSize(abstractSyntax, c.proposed))
+      .Send(ImplicitAccept())
+      .Receive(10)
+      .Send(test::kReleaseRP)
+      .ReceiveUntilClosed()
+      .Start();
+
+  LogCapture log;
+  PDU_Service service;
+  ASSERT_TRUE(service.OpenAssociation("127.0.0.1", peer.PortText(), "QUILLBROOK", "ARCHIVE-WITH-A-LONG-NAME",
+                                      abstractSyntax, c.transferSyntax1, c.transferSyntax2, 5));
+  EXPECT_TRUE(service.ReleaseAssociation());
+  ASSERT_TRUE(peer.Wait());
+
+  const std::string received = peer.Received();
+  const ProposedContext proposed = FirstProposedContext(received);
+  EXPECT_EQ(proposed.id, 1);
+  EXPECT_EQ(proposed.abstractSyntax, abstractSyntax);
+  EXPECT_EQ(proposed.transferSyntaxes, c.proposed);
+  EXPECT_EQ(CallingTitle(received), "QUILLBROOK      ");
+  EXPECT_EQ(CalledTitle(received), "ARCHIVE-WITH-A-L");
+  EXPECT_EQ(received.substr(received.size() - 10), test::kReleaseRQ);
+  EXPECT_FALSE(service.Link.dsocket().Connected());
+  EXPECT_TRUE(log.Messages().empty()) << log.Raw();
+}
+
+const std::string kImplicit = "1.2.840.10008.1.2";
+const std::string kExplicit = "1.2.840.10008.1.2.1";
+const std::string kJpegBaseline = "1.2.840.10008.1.2.4.50";
+
+INSTANTIATE_TEST_SUITE_P(
+    TransferSyntaxOrders, ProposalTest,
+    ::testing::Values(ProposalCase{"NoneGivesImplicitOnly", "", "", {kImplicit}},
+                      ProposalCase{"JpegThenImplicit", kJpegBaseline, "", {kJpegBaseline, kImplicit}},
+                      ProposalCase{"SecondFirst", kJpegBaseline, kExplicit, {kExplicit, kJpegBaseline, kImplicit}},
+                      ProposalCase{"SameTwiceOnce", kJpegBaseline, kJpegBaseline, {kJpegBaseline, kImplicit}},
+                      ProposalCase{"ImplicitBothOnce", kImplicit, kImplicit, {kImplicit}},
+                      ProposalCase{"ImplicitFirstNotRepeated", kImplicit, "", {kImplicit}},
+                      ProposalCase{"ImplicitSecondNotRepeated", kJpegBaseline, kImplicit, {kImplicit, kJpegBaseline}},
+                      ProposalCase{"OnlySecondGiven", "", kExplicit, {kExplicit, kImplicit}}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+struct ChoiceCase {
+  const char *name;
+  std::string acceptItems;
+  bool opened;
+  int chosenID; // when opened
+  std::size_t acceptedCount;
+  std::vector<std::string> log;
+};
+
+void PrintTo(const ChoiceCase &c, std::ostream *out) { *out << c.name; }
+
+class ContextChoiceTest : public ::testing::TestWithParam<ChoiceCase> {};
+
+TEST_P(ContextChoiceTest, ChoosesFirstAcceptedOfTheSix) {
+  const ChoiceCase &c = GetParam();
+  ScriptedPeer peer;
+  peer.Receive(test::VerificationRequestSize()).Send(AcceptPdu(c.acceptItems)).ReceiveUntilClosed().Start();
+
+  LogCapture log;
+  PDU_Service service;
+  EXPECT_EQ(service.OpenAssociation("127.0.0.1", peer.PortText(), "QUILLBROOK", "STORESCP", "1.2.840.10008.1.1", 5),
+            c.opened);
+  EXPECT_EQ(service.Link.dsocket().Connected(), c.opened);
+  EXPECT_EQ(service.AcceptedContexts.size(), c.acceptedCount);
+  if (c.opened) {
+    EXPECT_EQ(service.pdata.PresentationContextID, c.chosenID);
+  } else {
+    EXPECT_EQ(service.pdata.PresentationContextID, 0);
+  }
+  EXPECT_EQ(log.Messages(), c.log);
+  service.Link.dsocket().Close();
+  ASSERT_TRUE(peer.Wait());
+}
+
+const std::string kRle = "1.2.840.10008.1.2.5";
+
+INSTANTIATE_TEST_SUITE_P(
+    AcceptedItems, ContextChoiceTest,
+    ::testing::Values(
+        ChoiceCase{"ImplicitAccepted", AcceptItem(1, 0, kImplicit), true, 1, 1, {}},
+        ChoiceCase{"ExplicitAccepted", AcceptItem(1, 0, kExplicit), true, 1, 1, {}},
+        ChoiceCase{"RejectedThenAccepted", AcceptItem(1, 3, kImplicit) + AcceptItem(3, 0, kExplicit), true, 3, 1, {}},
+        ChoiceCase{"OutsideTheSixKeptNotChosen",
+                   AcceptItem(1, 0, kRle) + AcceptItem(3, 0, kJpegBaseline) + AcceptItem(5, 0, kImplicit),
+                   true,
+                   3,
+                   3,
+                   {}},
+        ChoiceCase{"SixAreNotRanked",
+                   AcceptItem(1, 0, "1.2.840.10008.1.2.4.91") + AcceptItem(3, 0, kExplicit),
+                   true,
+                   1,
+                   2,
+                   {}},
+        ChoiceCase{
+            "BigEndianOnly", AcceptItem(1, 0, "1.2.840.10008.1.2.2"), false, 0, 1, {"ERROR, Transfer Syntax is Empty"}},
+        ChoiceCase{"AllRejected",
+                   AcceptItem(1, 3, kImplicit) + AcceptItem(3, 4, kImplicit),
+                   false,
+                   0,
+                   0,
+                   {"ERROR, Transfer Syntax is Empty"}},
+        ChoiceCase{"NoItems",
+                   "",
+                   false,
+                   0,
+                   0,
+                   {"WARNING, assocAC.PresContextAccepts Count==0", "ERROR, Transfer Syntax is Empty"}}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+TEST(AssociationTest, TransferSyntaxOfAcceptedContexts) {
+  ScriptedPeer peer;
+  peer.Receive(test::VerificationRequestSize())
+      .Send(AcceptPdu(AcceptItem(1, 0, kRle) + AcceptItem(3, 0, kExplicit)))
+      .ReceiveUntilClosed()
+      .Start();
+  PDU_Service service;
+  ASSERT_TRUE(service.OpenAssociation("127.0.0.1", peer.PortText(), "QUILLBROOK", "STORESCP", "1.2.840.10008.1.1", 5));
+  std::string uid;
+  EXPECT_TRUE(service.GetTransferSyntaxUID(1, uid));
+  EXPECT_EQ(uid, kRle);
+  EXPECT_TRUE(service.GetTransferSyntaxUID(3, uid));
+  EXPECT_EQ(uid, kExplicit);
+  uid = "unchanged";
+  EXPECT_FALSE(service.GetTransferSyntaxUID(5, uid));
+  EXPECT_EQ(uid, "unchanged");
+  service.Link.dsocket().Close();
+  ASSERT_TRUE(peer.Wait());
+}
+
+TEST(AssociationTest, TwoOpensInARowProposeContextOneAndFirstMessageIdIsThree) {
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round);
+    ScriptedPeer peer;
+    peer.Receive(test::VerificationRequestSize())
+        .Send(ImplicitAccept())
+        .Receive(10)
+        .Send(test::kReleaseRP)
+        .ReceiveUntilClosed()
+        .Start();
+    PDU_Service service;
+    ASSERT_TRUE(
+        service.OpenAssociation("127.0.0.1", peer.PortText(), "QUILLBROOK", "STORESCP", "1.2.840.10008.1.1", 5));
+    EXPECT_EQ(IdCounter::MessageID(), 3);
+    EXPECT_EQ(IdCounter::MessageID(), 5);
+    service.ReleaseAssociation();
+    ASSERT_TRUE(peer.Wait());
+    EXPECT_EQ(FirstProposedContext(peer.Received()).id, 1);
+  }
+}
+
+TEST(IdCounterTest, DrawsFollowTheirRules) {
+  IdCounter::Reset(2);
+  EXPECT_EQ(IdCounter::ContextID(), 3); // even: made odd first
+  EXPECT_EQ(IdCounter::AcceptID(), 4);  // accept draws take the value as it is
+  EXPECT_EQ(IdCounter::MessageID(), 5);
+  IdCounter::Reset(0x1FF);
+  EXPECT_EQ(IdCounter::ContextID(), 0xFF); // low 8 bits
+  IdCounter::Reset(0x2FFFF);
+  EXPECT_EQ(IdCounter::MessageID(), 0xFFFF); // low 16 bits
+  EXPECT_EQ(IdCounter::Value(), 0x30000u);
+  IdCounter::Reset();
+  EXPECT_EQ(IdCounter::Value(), 1u);
+}
+
+struct OpenFailureCase {
+  const char *name;
+  std::string answer;
+  std::vector<std::string> log;
+};
+
+void PrintTo(const OpenFailureCase &c, std::ostream *out) { *out << c.name; }
+
+class OpenFailureTest : public ::testing::TestWithParam<OpenFailureCase> {};
+
+TEST_P(OpenFailureTest, FailsWithLinkClosed) {
+  const OpenFailureCase &c = GetParam();
+  ScriptedPeer peer;
+  peer.Receive(test::VerificationRequestSize()).Send(c.answer).ReceiveUntilClosed().Start();
+  LogCapture log;
+  PDU_Service service;
+  EXPECT_FALSE(service.OpenAssociation("127.0.0.1", peer.PortText(), "QUILLBROOK", "STORESCP", "1.2.840.10008.1.1", 1));
+  EXPECT_FALSE(service.Link.dsocket().Connected());
+  EXPECT_EQ(log.Messages(), c.log);
+  EXPECT_TRUE(service.ReleaseAssociation()); // only closes again
+  ASSERT_TRUE(peer.Wait());
+  EXPECT_EQ(peer.Received().size(), test::VerificationRequestSize()); // nothing after the request
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, OpenFailureTest,
+    ::testing::Values(OpenFailureCase{"Rejected", Hex("03 00 00 00 00 04 00 01 01 07"), {"Association Rejected..."}},
+                      OpenFailureCase{"Aborted", test::kAbort, {"Corrupt Transmission..."}},
+                      OpenFailureCase{"DataInstead", Pdu(0x04, test::Pdv(1, 3, "ab")), {"Corrupt Transmission..."}},
+                      OpenFailureCase{"NoAnswer", "", {"ERROR, Socket::ReadBinary, Timed out"}}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+TEST(AssociationTest, RejectionIsKept) {
+  ScriptedPeer peer;
+  peer.Receive(test::VerificationRequestSize()).Send(Hex("03 00 00 00 00 04 00 01 02 03")).ReceiveUntilClosed().Start();
+  PDU_Service service;
+  EXPECT_FALSE(service.OpenAssociation("127.0.0.1", peer.PortText(), "QUILLBROOK", "STORESCP", "1.2.840.10008.1.1", 5));
+  EXPECT_EQ(service.assocRJ.Result, 1);
+  EXPECT_EQ(service.assocRJ.Source, 2);
+  EXPECT_EQ(service.assocRJ.Reason, 3);
+  ASSERT_TRUE(peer.Wait());
+}
+
+TEST(AssociationTest, RefusedConnectFailsWithTheSocketLine) {
+  std::string port;
+  {
+    ScriptedPeer closed; // a port that was free a moment ago and is closed now
+    port = closed.PortText();
+  }
+  LogCapture log;
+  PDU_Service service;
+  EXPECT_FALSE(service.OpenAssociation("127.0.0.1", port, "QUILLBROOK", "STORESCP", "1.2.840.10008.1.1", 5));
+  ASSERT_EQ(log.Messages().size(), 1u);
+  EXPECT_EQ(log.Messages()[0], "ERROR, Connecting to Socket: 127.0.0.1:" + port + ", 111");
+}
+
+TEST(AssociationTest, ReleaseWithoutAnswerEndsAfterTheTimeOut) {
+  ScriptedPeer peer;
+  peer.Receive(test::VerificationRequestSize()).Send(ImplicitAccept()).ReceiveUntilClosed().Start();
+  LogCapture log;
+  PDU_Service service;
+  ASSERT_TRUE(service.OpenAssociation("127.0.0.1", peer.PortText(), "QUILLBROOK", "STORESCP", "1.2.840.10008.1.1", 1));
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(service.ReleaseAssociation());
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  EXPECT_FALSE(service.Link.dsocket().Connected());
+  EXPECT_EQ(log.Messages(), std::vector<std::string>{"ERROR, Socket::ReadBinary, Timed out"});
+  ASSERT_TRUE(peer.Wait());
+  EXPECT_EQ(peer.Received().substr(test::VerificationRequestSize()), test::kReleaseRQ);
+}
+
+TEST(AssociationTest, DestructionClosesTheLink) {
+  ScriptedPeer peer;
+  peer.Receive(test::VerificationRequestSize()).Send(ImplicitAccept()).ReceiveUntilClosed().Start();
+  {
+    PDU_Service service;
+    ASSERT_TRUE(
+        service.OpenAssociation("127.0.0.1", peer.PortText(), "QUILLBROOK", "STORESCP", "1.2.840.10008.1.1", 5));
+  }
+  EXPECT_TRUE(peer.Wait()); // the peer saw the close
+}
+
+} // namespace
+} // namespace fw
