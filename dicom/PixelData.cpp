@@ -1,0 +1,466 @@
+// Encapsulated pixel data: DecodePixelData, EncodePixelData and the pixel
+// value conversions (see PixelData.h for the layouts and the codec table).
+#include "dicom/PixelData.h"
+
+#include "app/base/Log.h"
+#include "dicom/Uids.h"
+#include "dicom/codec/J2kCodec.h"
+#include "dicom/codec/JpegCodec.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+
+namespace fw {
+
+namespace {
+
+constexpr std::uint16_t PIXEL_GROUP = 0x7FE0;
+constexpr std::uint16_t PIXEL_ELEMENT = 0x0010;
+constexpr std::uint16_t ITEM_GROUP = 0xFFFE;
+constexpr std::uint16_t ITEM = 0xE000;
+constexpr std::uint16_t SEQUENCE_DELIMITER = 0xE0DD;
+// Bytes of an item header in the stream: the basic offset table counts them.
+constexpr std::uint64_t ITEM_HEADER_BYTES = 8;
+
+bool IsItemElement(const DcmTag *t) { return t != nullptr && t->Is(ITEM_GROUP, ITEM) && t->length != UNDEFINED_LENGTH; }
+
+std::unique_ptr<DcmTag> EmptyDL(std::uint16_t element) {
+  return DcmTag::FromBytes(ITEM_GROUP, element, 0, nullptr, "DL");
+}
+
+// An item holding one frame's stream, moved in, made even with a 0x00 byte.
+std::unique_ptr<DcmTag> FrameItem(std::vector<std::uint8_t> stream) {
+  auto item = EmptyDL(ITEM);
+  if (stream.size() % 2 != 0)
+    stream.push_back(0x00);
+  item->length = static_cast<std::uint32_t>(stream.size());
+  item->data = std::move(stream);
+  return item;
+}
+
+int SlotSampleBytes(int bitsAllocated) { return bitsAllocated <= 8 ? 1 : bitsAllocated <= 16 ? 2 : 4; }
+
+// Bytes to 16-bit little-endian words of the same value.
+void Widen(const std::vector<std::uint8_t> &bytes, std::uint8_t *words) {
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    words[2 * i] = bytes[i];
+    words[2 * i + 1] = 0;
+  }
+}
+
+// Decodes 8-bit samples into a slot of 16-bit words through a byte buffer.
+template <typename Decode> bool DecodeWidened(Decode decode, std::uint8_t *slot, std::size_t slotSize) {
+  std::vector<std::uint8_t> bytes(slotSize / 2);
+  if (!decode(bytes.data(), bytes.size()))
+    return false;
+  Widen(bytes, slot);
+  return true;
+}
+
+bool DecodeJpegFrame(const std::uint8_t *stream, std::size_t length, std::uint8_t *slot, std::size_t slotSize,
+                     int slotSample, bool rawAllowed) {
+  const std::optional<JpegFrameInfo> info = ReadJpegFrameHeader(stream, length);
+  if (!info) {
+    // Some writers put big-endian samples in a lossless fragment as they are.
+    if (!rawAllowed || slotSample != 2 || length != slotSize)
+      return false;
+    for (std::size_t i = 0; i + 1 < length; i += 2) {
+      slot[i] = stream[i + 1];
+      slot[i + 1] = stream[i];
+    }
+    return true;
+  }
+  // The stream's image must be exactly the slot: larger would overflow it,
+  // smaller would leave part of the frame undecoded.
+  const std::uint64_t samples =
+      static_cast<std::uint64_t>(info->rows) * static_cast<std::uint64_t>(info->columns) * info->components;
+  if (samples == 0 || samples * static_cast<std::uint64_t>(slotSample) != slotSize)
+    return false;
+  if (info->lossless()) {
+    if (info->precision <= 8 && slotSample == 1)
+      return JpegDecode8(stream, length, slot, slotSize) == 0;
+    if (info->precision <= 16 && slotSample == 2)
+      return JpegDecode16(stream, length, slot, slotSize) == 0; // widens 8-bit streams itself
+    return false;
+  }
+  if (info->precision == 8 && slotSample == 1)
+    return JpegDecode8(stream, length, slot, slotSize) == 0;
+  if (info->precision == 8 && slotSample == 2)
+    return DecodeWidened(
+        [&](std::uint8_t *out, std::size_t size) { return JpegDecode8(stream, length, out, size) == 0; }, slot,
+        slotSize);
+  if (info->precision == 12 && slotSample == 2)
+    return JpegDecode12(stream, length, slot, slotSize) == 0;
+  return false;
+}
+
+// Image size and sample width from a J2K codestream's SIZ segment, found at
+// the start of the stream or inside a JP2 file.
+struct J2kSize {
+  std::uint64_t samples = 0;
+  int sampleBytes = 0;
+};
+
+std::uint64_t Big16(const std::uint8_t *p) { return std::uint64_t{p[0]} << 8 | p[1]; }
+std::uint64_t Big32(const std::uint8_t *p) { return Big16(p) << 16 | Big16(p + 2); }
+
+std::optional<J2kSize> ReadJ2kSize(const std::uint8_t *stream, std::size_t length) {
+  constexpr std::uint8_t SOC_SIZ[] = {0xFF, 0x4F, 0xFF, 0x51};
+  const std::uint8_t *end = stream + length;
+  const std::uint8_t *at = std::search(stream, end, std::begin(SOC_SIZ), std::end(SOC_SIZ));
+  // SOC, SIZ, Lsiz, Rsiz, Xsiz, Ysiz, XOsiz, YOsiz, XTsiz, YTsiz, XTOsiz,
+  // YTOsiz, Csiz, then Ssiz of the first component.
+  constexpr std::size_t SSIZ0 = 4 + 2 + 2 + 8 * 4 + 2;
+  if (at == end || static_cast<std::size_t>(end - at) <= SSIZ0)
+    return std::nullopt;
+  const std::uint64_t xsiz = Big32(at + 8), ysiz = Big32(at + 12);
+  const std::uint64_t xosiz = Big32(at + 16), yosiz = Big32(at + 20);
+  const std::uint64_t components = Big16(at + SSIZ0 - 2);
+  if (xsiz <= xosiz || ysiz <= yosiz || components == 0)
+    return std::nullopt;
+  const int precision = (at[SSIZ0] & 0x7F) + 1;
+  return J2kSize{(xsiz - xosiz) * (ysiz - yosiz) * components, precision <= 8 ? 1 : precision <= 16 ? 2 : 4};
+}
+
+bool DecodeJ2kFrame(const std::uint8_t *stream, std::size_t length, std::uint8_t *slot, std::size_t slotSize,
+                    int slotSample) {
+  const std::optional<J2kSize> size = ReadJ2kSize(stream, length);
+  if (!size || size->samples * static_cast<std::uint64_t>(slotSample) != slotSize)
+    return false;
+  if (size->sampleBytes == slotSample)
+    return J2kDecode(stream, length, slot, slotSize);
+  if (size->sampleBytes == 1 && slotSample == 2)
+    return DecodeWidened([&](std::uint8_t *out, std::size_t bytes) { return J2kDecode(stream, length, out, bytes); },
+                         slot, slotSize);
+  return false;
+}
+
+enum class Codec { None, Jpeg, JpegLossless, J2k };
+
+Codec DecoderFor(std::string_view transferSyntax) {
+  if (transferSyntax == JPEG_LOSSLESS)
+    return Codec::JpegLossless;
+  if (transferSyntax == JPEG_BASELINE || transferSyntax == JPEG_EXTENDED)
+    return Codec::Jpeg;
+  if (transferSyntax == JPEG_2000_LOSSLESS || transferSyntax == JPEG_2000)
+    return Codec::J2k;
+  return Codec::None;
+}
+
+std::uint32_t Little32(const std::uint8_t *p) {
+  return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 | std::uint32_t{p[3]} << 24;
+}
+
+// First fragment of each frame, from a basic offset table that has one entry
+// per frame, starts at 0, rises, and points at item boundaries only. Empty
+// when the table is missing or does not fit the fragments.
+std::vector<std::size_t> FramesFromOffsetTable(const std::vector<std::uint8_t> &table,
+                                               const std::vector<const DcmTag *> &fragments, int frames) {
+  if (table.size() != static_cast<std::size_t>(frames) * 4)
+    return {};
+  std::vector<std::size_t> first;
+  std::uint64_t position = 0; // of fragment j's item header
+  std::size_t j = 0;
+  for (int f = 0; f < frames; ++f) {
+    const std::uint64_t offset = Little32(table.data() + 4 * static_cast<std::size_t>(f));
+    while (j < fragments.size() && position < offset) {
+      position += ITEM_HEADER_BYTES + fragments[j]->length;
+      ++j;
+    }
+    if (j == fragments.size() || position != offset || (!first.empty() && first.back() == j))
+      return {};
+    first.push_back(j);
+  }
+  return first;
+}
+
+void LogFrameFailure(std::string_view operation, int frame) {
+  WriteLog("ERROR, " + std::string(operation) + ", frame " + std::to_string(frame) + " failed");
+}
+
+// v of the conversions: truncate(intercept + slope x sample), + 1024 for CT.
+class Rescaler {
+public:
+  Rescaler(int pixelRepresentation, float slope, float intercept, std::string_view modality)
+      : signed_(pixelRepresentation != 0), slope_(slope), intercept_(intercept), ct_(modality == "CT") {
+    if (!std::isfinite(slope_) || !std::isfinite(intercept_))
+      slope_ = intercept_ = 0; // garbage attributes: every value counts as 0
+  }
+
+  std::int64_t operator()(const std::uint8_t *sample) const {
+    const auto word = static_cast<std::uint16_t>(sample[0] | sample[1] << 8);
+    const double stored = signed_ ? static_cast<double>(static_cast<std::int16_t>(word)) : word;
+    // Bounded before the conversion: huge slopes must not overflow it.
+    const double x = std::clamp(std::trunc(intercept_ + slope_ * stored), -1e15, 1e15);
+    return static_cast<std::int64_t>(x) + (ct_ ? 1024 : 0);
+  }
+
+private:
+  bool signed_;
+  double slope_;
+  double intercept_;
+  bool ct_;
+};
+
+void PutWord(std::uint8_t *at, std::int64_t value) {
+  at[0] = static_cast<std::uint8_t>(value & 0xFF);
+  at[1] = static_cast<std::uint8_t>((value >> 8) & 0xFF);
+}
+
+bool IsCompressedTarget(std::string_view ts) {
+  return ts == JPEG_LOSSLESS || ts == JPEG_BASELINE || ts == JPEG_EXTENDED || ts == JPEG_2000_LOSSLESS ||
+         ts == JPEG_2000;
+}
+
+void LogEncodeError(std::string_view detail) { WriteLog("ERROR, EncodePixelData, " + std::string(detail)); }
+
+} // namespace
+
+int ScaleTo8BitDivisor(int bitsStored, std::string_view modality) {
+  if (modality == "CT")
+    return 16;
+  if (modality == "NM")
+    return 1;
+  switch (bitsStored) {
+  case 10:
+    return 4;
+  case 12:
+    return 16;
+  case 14:
+    return 64;
+  case 16:
+    return 256;
+  default:
+    return 1;
+  }
+}
+
+void ScaleTo8Bit(std::uint8_t *out, const std::uint8_t *in, int pixelRepresentation, int bitsStored, float slope,
+                 float intercept, std::size_t byteCount, std::string_view modality) {
+  const Rescaler rescale(pixelRepresentation, slope, intercept, modality);
+  const std::int64_t divisor = ScaleTo8BitDivisor(bitsStored, modality);
+  for (std::size_t i = 0; i + 1 < byteCount; i += 2)
+    *out++ = static_cast<std::uint8_t>(std::clamp<std::int64_t>(rescale(in + i) / divisor, 0, 255));
+}
+
+void ScaleTo12Bit(std::uint8_t *samples, int pixelRepresentation, float slope, float intercept, std::size_t byteCount,
+                  std::string_view modality) {
+  const Rescaler rescale(pixelRepresentation, slope, intercept, modality);
+  for (std::size_t i = 0; i + 1 < byteCount; i += 2)
+    PutWord(samples + i, std::clamp<std::int64_t>(rescale(samples + i), 0, 4095));
+}
+
+void RescaleInPlace(std::uint8_t *samples, int pixelRepresentation, float slope, float intercept, std::size_t byteCount,
+                    std::string_view modality) {
+  const Rescaler rescale(pixelRepresentation, slope, intercept, modality);
+  for (std::size_t i = 0; i + 1 < byteCount; i += 2)
+    PutWord(samples + i, std::max<std::int64_t>(rescale(samples + i), 0));
+}
+
+bool DecodePixelData(DcmObj &c, std::size_t index, std::uint8_t *destination, std::size_t totalBytes, int frames,
+                     int bitsAllocated, std::vector<int> *failedFrames) {
+  auto failAll = [&] {
+    if (failedFrames != nullptr)
+      for (int f = 0; f < frames; ++f)
+        failedFrames->push_back(f);
+    return false;
+  };
+  const DcmTag *pixel = c.ElementAt(index);
+  if (pixel == nullptr || !pixel->Is(PIXEL_GROUP, PIXEL_ELEMENT) || pixel->length != UNDEFINED_LENGTH) {
+    WriteLog("ERROR, DecodePixelData, no encapsulated pixel data");
+    return failAll();
+  }
+  if (destination == nullptr || frames < 1 || totalBytes == 0) {
+    WriteLog("ERROR, DecodePixelData, no room for the frames");
+    return failAll();
+  }
+
+  // The offset table is consumed whatever follows; its entries may be
+  // needed to find the frames.
+  std::size_t i = index + 1;
+  std::vector<std::uint8_t> offsetTable;
+  if (const DcmTag *table = c.ElementAt(i); IsItemElement(table)) {
+    offsetTable = table->data;
+    c.RemoveAt(i);
+  }
+  const Codec codec = DecoderFor(c.transferSyntax);
+  if (codec == Codec::None) {
+    WriteLog("ERROR, DecodePixelData, no decoder for transfer syntax " + c.transferSyntax);
+    return failAll();
+  }
+
+  std::vector<const DcmTag *> fragments;
+  while (IsItemElement(c.ElementAt(i + fragments.size())))
+    fragments.push_back(c.ElementAt(i + fragments.size()));
+
+  // Frame f's stream is fragments [first, last) joined.
+  std::vector<std::pair<std::size_t, std::size_t>> ranges;
+  if (frames == 1) {
+    ranges.emplace_back(0, fragments.size());
+  } else if (fragments.size() > static_cast<std::size_t>(frames)) {
+    const std::vector<std::size_t> first = FramesFromOffsetTable(offsetTable, fragments, frames);
+    for (std::size_t f = 0; f < first.size(); ++f)
+      ranges.emplace_back(first[f], f + 1 < first.size() ? first[f + 1] : fragments.size());
+    if (ranges.empty())
+      WriteLog("WARNING, DecodePixelData, " + std::to_string(fragments.size()) + " fragments for " +
+               std::to_string(frames) + " frames and no usable offset table");
+  }
+  if (ranges.empty())
+    for (std::size_t f = 0; f < static_cast<std::size_t>(frames); ++f)
+      ranges.emplace_back(std::min(f, fragments.size()), std::min(f + 1, fragments.size()));
+
+  const std::size_t frameBytes = totalBytes / static_cast<std::size_t>(frames);
+  const int slotSample = SlotSampleBytes(bitsAllocated);
+  bool allDecoded = true;
+  std::vector<std::uint8_t> joined;
+  for (int f = 0; f < frames; ++f) {
+    const auto [first, last] = ranges[static_cast<std::size_t>(f)];
+    const std::uint8_t *stream = nullptr;
+    std::size_t length = 0;
+    if (last == first + 1) {
+      stream = fragments[first]->data.data();
+      length = fragments[first]->data.size();
+    } else if (last > first + 1) {
+      joined.clear();
+      for (std::size_t k = first; k < last; ++k)
+        joined.insert(joined.end(), fragments[k]->data.begin(), fragments[k]->data.end());
+      stream = joined.data();
+      length = joined.size();
+    }
+    std::uint8_t *slot = destination + static_cast<std::size_t>(f) * frameBytes;
+    bool decoded = false;
+    if (length > 0) {
+      if (codec == Codec::J2k)
+        decoded = DecodeJ2kFrame(stream, length, slot, frameBytes, slotSample);
+      else
+        decoded = DecodeJpegFrame(stream, length, slot, frameBytes, slotSample, codec == Codec::JpegLossless);
+    }
+    if (!decoded) {
+      allDecoded = false;
+      LogFrameFailure("DecodePixelData", f);
+      if (failedFrames != nullptr)
+        failedFrames->push_back(f);
+    }
+  }
+
+  for (std::size_t k = 0; k < fragments.size(); ++k)
+    c.RemoveAt(i);
+  if (const DcmTag *end = c.ElementAt(i); end != nullptr && end->Is(ITEM_GROUP, SEQUENCE_DELIMITER))
+    c.RemoveAt(i);
+  return allDecoded;
+}
+
+bool EncodePixelData(DcmObj &c, std::size_t &index, std::uint8_t *pixels, std::size_t pixelBytes, bool isColour,
+                     int columns, int rows, int bitsStored, int bitsAllocated, int pixelRepresentation,
+                     int /*planarConfiguration*/, float rescaleSlope, float rescaleIntercept, float &compressionRatio,
+                     int frames, std::string_view targetTransferSyntax, std::string_view modality) {
+  DcmTag *e = c.ElementAt(index);
+  if (e == nullptr || pixels == nullptr || columns <= 0 || rows <= 0 || bitsAllocated <= 0 || frames < 1) {
+    LogEncodeError("no pixel data to encode");
+    return false;
+  }
+  if (const DcmTag *next = c.ElementAt(index + 1);
+      next != nullptr && next->group == ITEM_GROUP && (next->element == ITEM || next->element == SEQUENCE_DELIMITER)) {
+    LogEncodeError("fragments of the old encoding still follow the pixel data");
+    return false;
+  }
+  const int components = isColour ? 3 : 1;
+  const std::uint64_t frameBits = static_cast<std::uint64_t>(columns) * static_cast<std::uint64_t>(rows) *
+                                  static_cast<std::uint64_t>(bitsAllocated);
+  // total = frames x frameBits / 8 (x 3), compared without overflow.
+  if (static_cast<std::uint64_t>(frames) > (std::uint64_t{0xFFFFFFFE} * 8) / frameBits / components) {
+    LogEncodeError("pixel data too large");
+    return false;
+  }
+  const std::uint64_t total = static_cast<std::uint64_t>(frames) * frameBits / 8 * components;
+  if (total > pixelBytes || total == 0) {
+    LogEncodeError("the frames do not fit the pixel buffer");
+    return false;
+  }
+
+  if (!IsCompressedTarget(targetTransferSyntax)) {
+    std::vector<std::uint8_t> value(pixels, pixels + total);
+    if (value.size() % 2 != 0)
+      value.push_back(0x00); // values have even length
+    e->SetVR(bitsStored != 8 ? "OW" : "OB");
+    e->length = static_cast<std::uint32_t>(value.size());
+    e->data = std::move(value);
+    return true;
+  }
+
+  if (bitsAllocated != 8 && bitsAllocated != 16) {
+    LogEncodeError("bits allocated " + std::to_string(bitsAllocated) + " cannot be compressed");
+    return false;
+  }
+  if (targetTransferSyntax == JPEG_EXTENDED && (bitsStored == 8 || bitsAllocated != 16)) {
+    LogEncodeError("JPEG extended needs more than 8 bits per sample");
+    return false;
+  }
+
+  const std::size_t frameSize = static_cast<std::size_t>(frameBits / 8) * static_cast<std::size_t>(components);
+  const bool words = bitsAllocated == 16;
+  // Items are staged and inserted once every frame has encoded, so a failure
+  // or an exception leaves the container as it was.
+  std::vector<std::unique_ptr<DcmTag>> items;
+  std::uint64_t encodedBytes = 0;
+  std::vector<std::uint8_t> scaled;
+  for (int f = 0; f < frames; ++f) {
+    std::uint8_t *frame = pixels + static_cast<std::size_t>(f) * frameSize;
+    std::vector<std::uint8_t> out;
+    if (targetTransferSyntax == JPEG_LOSSLESS) {
+      if (words)
+        JpegEncode16(columns, rows, components, frame, out);
+      else
+        JpegEncode8(columns, rows, components, frame, JPEG_MODE_LOSSLESS, out);
+    } else if (targetTransferSyntax == JPEG_BASELINE) {
+      if (words) {
+        scaled.resize(frameSize / 2);
+        ScaleTo8Bit(scaled.data(), frame, pixelRepresentation, bitsStored, rescaleSlope, rescaleIntercept, frameSize,
+                    modality);
+        frame = scaled.data();
+      }
+      JpegEncode8(columns, rows, components, frame, JPEG_MODE_BASELINE, out);
+    } else if (targetTransferSyntax == JPEG_EXTENDED) {
+      if (bitsStored != 12)
+        ScaleTo12Bit(frame, pixelRepresentation, rescaleSlope, rescaleIntercept, frameSize, modality);
+      JpegEncode12(columns, rows, components, frame, out);
+    } else {
+      if (!isColour && words)
+        RescaleInPlace(frame, pixelRepresentation, rescaleSlope, rescaleIntercept, frameSize, modality);
+      const int rate = targetTransferSyntax == JPEG_2000_LOSSLESS ? J2K_RATE_LOSSLESS : J2K_RATE_LOSSY;
+      if (!J2kEncode(frame, columns, rows, components, bitsAllocated, rate, out)) {
+        LogFrameFailure("EncodePixelData", f);
+        return false;
+      }
+    }
+    if (out.size() > 0xFFFFFFFE - ITEM_HEADER_BYTES) {
+      LogFrameFailure("EncodePixelData", f);
+      return false;
+    }
+    encodedBytes += out.size();
+    items.push_back(FrameItem(std::move(out)));
+  }
+
+  e->SetVR("OB");
+  e->ReleaseValue();
+  e->length = UNDEFINED_LENGTH;
+  std::size_t at = index + 1;
+  c.InsertAt(at++, EmptyDL(ITEM));
+  for (auto &item : items)
+    c.InsertAt(at++, std::move(item));
+  c.InsertAt(at, EmptyDL(SEQUENCE_DELIMITER));
+  index = at;
+
+  const bool lossy = targetTransferSyntax == JPEG_BASELINE || targetTransferSyntax == JPEG_EXTENDED ||
+                     targetTransferSyntax == JPEG_2000;
+  if (lossy && encodedBytes != 0)
+    compressionRatio = static_cast<float>(static_cast<double>(total) / static_cast<double>(encodedBytes));
+  return true;
+}
+
+} // namespace fw

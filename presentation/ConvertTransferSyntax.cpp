@@ -1,0 +1,301 @@
+// ConvertTransferSyntax: a data set rewritten in another transfer syntax (see
+// ImageConversion.h for the attribute rewrites).
+#include "app/base/Log.h"
+#include "dicom/PixelData.h"
+#include "dicom/Uids.h"
+#include "dicom/codec/JpegCodec.h"
+#include "presentation/IconSkipper.h"
+#include "presentation/ImageConversion.h"
+
+#include <charconv>
+#include <cstdint>
+#include <exception>
+#include <string>
+#include <vector>
+
+namespace fw {
+
+namespace {
+
+void LogError(const std::string &detail) { WriteLog("ERROR, ConvertTransferSyntax, " + detail); }
+
+bool IsUncompressed(std::string_view ts) {
+  return ts == IMPLICIT_VR_LITTLE_ENDIAN || ts == EXPLICIT_VR_LITTLE_ENDIAN || ts == EXPLICIT_VR_BIG_ENDIAN;
+}
+
+void SetText(DcmTag &t, std::string_view text) { t.SetValue(text.data(), static_cast<std::uint32_t>(text.size())); }
+
+void SetUS(DcmTag &t, std::uint16_t value) {
+  const std::uint8_t bytes[2] = {static_cast<std::uint8_t>(value & 0xFF), static_cast<std::uint8_t>(value >> 8)};
+  t.SetValue(bytes, 2);
+}
+
+// A decimal text padded to even length with a space: "1 ", "16", "256 ".
+std::string EvenText(int value) {
+  std::string text = std::to_string(value);
+  if (text.size() % 2 != 0)
+    text += ' ';
+  return text;
+}
+
+// The leading decimal digits of a text as a number; 0 when there are none.
+// Values beyond what a frame count can be are held at a large bound.
+std::int64_t LeadingNumber(const std::string &text) {
+  std::int64_t value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9')
+      break;
+    value = std::min<std::int64_t>(value * 10 + (c - '0'), std::int64_t{1} << 40);
+  }
+  return value;
+}
+
+// The ratio with two decimals and a full stop, whatever the process locale.
+std::string RatioText(float ratio) {
+  char text[64];
+  const auto [end, error] = std::to_chars(text, text + sizeof text, ratio, std::chars_format::fixed, 2);
+  return error == std::errc{} ? std::string(text, end) : std::string("0.00");
+}
+
+// The remembered image attributes and the state of the walk.
+struct Attributes {
+  std::uint16_t columns = 1;
+  std::uint16_t rows = 1;
+  std::uint16_t bitsStored = 1;
+  std::uint16_t bitsAllocated = 1;
+  std::uint16_t pixelRepresentation = 0;
+  std::uint16_t planarConfiguration = 0;
+  std::int64_t frames = 0;
+  bool colour = false;
+  std::string modality;
+  float slope = 1.0f;
+  float intercept = 0.0f;
+};
+
+// Takes a main-image attribute of group 0028 and rewrites it for the target.
+void TakeImageAttribute(DcmTag &t, Attributes &a, std::string_view target) {
+  switch (t.element) {
+  case 0x0010:
+    a.rows = t.GetUS();
+    break;
+  case 0x0011:
+    a.columns = t.GetUS();
+    break;
+  case 0x0100:
+    a.bitsAllocated = t.GetUS();
+    break;
+  case 0x0101:
+    a.bitsStored = t.GetUS();
+    break;
+  case 0x0103:
+    a.pixelRepresentation = t.GetUS();
+    break;
+  case 0x0008:
+    a.frames = LeadingNumber(t.GetText());
+    break;
+  case 0x1052:
+    a.intercept = t.GetFloat();
+    break;
+  case 0x1053:
+    a.slope = t.GetFloat();
+    break;
+  case 0x0006:
+    a.planarConfiguration = t.GetUS();
+    if (a.planarConfiguration == 1)
+      SetUS(t, 0);
+    break;
+  case 0x0004: {
+    const std::string photometric = t.GetText();
+    if (photometric.rfind("MON", 0) != 0 && photometric.rfind("PAL", 0) != 0) {
+      a.colour = true;
+      if (IsUncompressed(target))
+        SetText(t, "RGB ");
+      else if (target == JPEG_BASELINE)
+        SetText(t, "YBR_FULL");
+    }
+    break;
+  }
+  default:
+    break;
+  }
+
+  const std::string_view intercept = a.modality == "CT" ? "-1024 " : "0 ";
+  if (target == JPEG_BASELINE && a.bitsStored != 8) {
+    switch (t.element) {
+    case 0x0100:
+    case 0x0101:
+      SetUS(t, 8);
+      break;
+    case 0x0102:
+      SetUS(t, 7);
+      break;
+    case 0x0103:
+      SetUS(t, 0);
+      break;
+    case 0x1052:
+      SetText(t, intercept);
+      break;
+    case 0x1053:
+      // The divisor the 8-bit scaling applies, so stored x slope + intercept
+      // still gives the original values.
+      SetText(t, EvenText(ScaleTo8BitDivisor(a.bitsStored, a.modality)));
+      break;
+    default:
+      break;
+    }
+  } else if (target == JPEG_EXTENDED && a.bitsStored != 12) {
+    switch (t.element) {
+    case 0x0101:
+      SetUS(t, 12);
+      break;
+    case 0x0102:
+      SetUS(t, 11);
+      break;
+    case 0x0103:
+      SetUS(t, 0);
+      break;
+    case 0x1052:
+      SetText(t, intercept);
+      break;
+    default:
+      break;
+    }
+  } else if ((target == JPEG_2000_LOSSLESS || target == JPEG_2000) && a.bitsStored != 8) {
+    if (t.element == 0x1052)
+      SetText(t, intercept);
+    else if (t.element == 0x1053)
+      SetText(t, "1 ");
+  }
+}
+
+// Number of fragment items after the offset table item that follows the
+// encapsulated pixel data element at index.
+std::size_t CountFragments(const DcmObj &ds, std::size_t index) {
+  std::size_t items = 0;
+  for (std::size_t i = index + 1; i < ds.Count(); ++i) {
+    const DcmTag *t = ds.ElementAt(i);
+    if (t == nullptr || !t->Is(0xFFFE, 0xE000) || t->length == UNDEFINED_LENGTH)
+      break;
+    ++items;
+  }
+  return items > 0 ? items - 1 : 0;
+}
+
+enum class PixelResult { Converted, EncoderFailed, Failed };
+
+// Decodes or copies the pixel data at index and encodes it for the target;
+// index ends at the last entry the encoder wrote.
+PixelResult ConvertPixelData(DcmObj &ds, std::size_t &index, Attributes &a, std::string_view target,
+                             float &compressionRatio) {
+  DcmTag &pixel = *ds.ElementAt(index);
+  const std::uint64_t frameSize = std::uint64_t{a.columns} * a.rows * a.bitsAllocated / 8 * (a.colour ? 3 : 1);
+  if (a.frames < 1)
+    a.frames = 1;
+  const auto frames = static_cast<std::uint64_t>(a.frames);
+  // A native value holds at most 0xFFFFFFFE bytes, so no image may be larger.
+  if (frameSize == 0 || frames > 0xFFFFFFFEull / frameSize) {
+    LogError("the image attributes describe no storable pixel data");
+    return PixelResult::Failed;
+  }
+  const std::uint64_t total = frameSize * frames;
+
+  std::vector<std::uint8_t> buffer;
+  if (pixel.length == UNDEFINED_LENGTH) {
+    // Every frame needs a fragment: checked before the frames are allocated.
+    const std::size_t fragments = CountFragments(ds, index);
+    if (fragments < frames) {
+      LogError(std::to_string(frames) + " frames but " + std::to_string(fragments) + " fragments");
+      return PixelResult::Failed;
+    }
+    buffer.resize(total);
+    if (!DecodePixelData(ds, index, buffer.data(), buffer.size(), static_cast<int>(frames), a.bitsAllocated)) {
+      LogError("the pixel data could not be decoded");
+      return PixelResult::Failed;
+    }
+  } else {
+    if (pixel.length != total && pixel.length != total + 1) {
+      LogError("pixel data of " + std::to_string(pixel.length) + " bytes where " + std::to_string(total) +
+               " were expected");
+      return PixelResult::Failed;
+    }
+    buffer.assign(pixel.data.begin(), pixel.data.begin() + static_cast<std::ptrdiff_t>(total));
+    if (a.colour && a.planarConfiguration == 1) {
+      const std::size_t plane = frameSize / 3;
+      std::vector<std::uint8_t> frame(frameSize);
+      for (std::uint64_t f = 0; f < frames; ++f) {
+        std::uint8_t *start = buffer.data() + f * frameSize;
+        std::copy(start, start + frameSize, frame.begin());
+        for (std::size_t p = 0; p < plane; ++p) {
+          start[3 * p] = frame[p];
+          start[3 * p + 1] = frame[plane + p];
+          start[3 * p + 2] = frame[2 * plane + p];
+        }
+      }
+      a.planarConfiguration = 0;
+    }
+  }
+
+  try {
+    if (EncodePixelData(ds, index, buffer.data(), buffer.size(), a.colour, a.columns, a.rows, a.bitsStored,
+                        a.bitsAllocated, a.pixelRepresentation, a.planarConfiguration, a.slope, a.intercept,
+                        compressionRatio, static_cast<int>(frames), target, a.modality))
+      return PixelResult::Converted;
+  } catch (const std::exception &e) {
+    LogError(std::string("encoder error: ") + e.what());
+  }
+  return PixelResult::EncoderFailed;
+}
+
+} // namespace
+
+bool ConvertTransferSyntax(DcmObj &ds, std::string_view target) {
+  if (target.empty() || target == ds.transferSyntax)
+    return true;
+  const bool explicitVR = target != IMPLICIT_VR_LITTLE_ENDIAN;
+  if (!IsSupportedTransferSyntax(ds.transferSyntax) || !IsSupportedTransferSyntax(target)) {
+    LogError("unsupported transfer syntax " + ds.transferSyntax + " to " + std::string(target));
+    return false;
+  }
+
+  Attributes a;
+  float compressionRatio = 0;
+  bool result = false;
+  bool seenPixelData = false;
+  IconSkipper icon;
+  for (std::size_t i = 0; i < ds.Count(); ++i) {
+    DcmTag *t = ds.ElementAt(i);
+    if (t == nullptr)
+      continue; // nested containers are passed over
+    if (icon.Skip(*t))
+      continue;
+    if (t->Is(0x0008, 0x0060)) {
+      a.modality = t->GetText();
+    } else if (t->group == 0x0028) {
+      TakeImageAttribute(*t, a, target);
+    } else if (t->Is(0x7FE0, 0x0010)) {
+      seenPixelData = true;
+      switch (ConvertPixelData(ds, i, a, target, compressionRatio)) {
+      case PixelResult::Converted:
+        result = true;
+        break;
+      case PixelResult::EncoderFailed:
+        result = false;
+        break;
+      case PixelResult::Failed:
+        return false;
+      }
+    }
+  }
+  if (!seenPixelData)
+    LogError("no pixel data");
+
+  if (target == JPEG_BASELINE || target == JPEG_EXTENDED || target == JPEG_2000) {
+    ds.PutText(0x0028, 0x2110, "01");
+    ds.PutText(0x0028, 0x2112, RatioText(compressionRatio));
+  }
+  ds.transferSyntax = std::string(target);
+  ds.explicitVR = explicitVR;
+  return result;
+}
+
+} // namespace fw
