@@ -1,0 +1,125 @@
+// TerminalText: conversions through iconv by way of UCS-4, so that one
+// character that does not fit becomes one "?" whatever the codeset.
+#include "tools/common/TerminalText.h"
+
+#include <cerrno>
+#include <clocale>
+#include <cstdint>
+#include <cstring>
+#include <iconv.h>
+#include <langinfo.h>
+#include <vector>
+
+namespace fw::tool {
+
+namespace {
+
+enum class Passage { Unchanged, Convert };
+
+struct Terminal {
+  std::string codeset;
+  Passage passage = Passage::Unchanged;
+};
+
+const Terminal &TerminalCodeset() {
+  static const Terminal terminal = [] {
+    std::setlocale(LC_CTYPE, "");
+    Terminal t;
+    const char *name = nl_langinfo(CODESET);
+    t.codeset = name != nullptr ? name : "";
+    const bool asIs = t.codeset.empty() || t.codeset == "ANSI_X3.4-1968" || t.codeset == "ISO-8859-1" ||
+                      t.codeset == "ISO8859-1" || t.codeset == "ASCII";
+    t.passage = asIs ? Passage::Unchanged : Passage::Convert;
+    return t;
+  }();
+  return terminal;
+}
+
+// An iconv descriptor that closes itself.
+class Converter {
+public:
+  Converter(const char *to, const char *from) : cd_(iconv_open(to, from)) {}
+  ~Converter() {
+    if (Ok()) {
+      iconv_close(cd_);
+    }
+  }
+  Converter(const Converter &) = delete;
+  Converter &operator=(const Converter &) = delete;
+  bool Ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+  iconv_t Get() const { return cd_; }
+
+private:
+  iconv_t cd_;
+};
+
+} // namespace
+
+std::string FromTerminal(std::string_view text) {
+  const Terminal &terminal = TerminalCodeset();
+  if (terminal.passage == Passage::Unchanged) {
+    return std::string(text);
+  }
+  Converter toUcs4("UCS-4LE", terminal.codeset.c_str());
+  if (!toUcs4.Ok()) {
+    return std::string(text);
+  }
+  std::string out;
+  std::vector<char> input(text.begin(), text.end());
+  char *in = input.data();
+  std::size_t inLeft = input.size();
+  while (inLeft > 0) {
+    std::uint8_t unit[4];
+    char *outPtr = reinterpret_cast<char *>(unit);
+    std::size_t outLeft = sizeof unit;
+    const std::size_t result = iconv(toUcs4.Get(), &in, &inLeft, &outPtr, &outLeft);
+    if (outLeft == 0) {
+      const std::uint32_t code = unit[0] | unit[1] << 8 | unit[2] << 16 | static_cast<std::uint32_t>(unit[3]) << 24;
+      out.push_back(code <= 0xFF ? static_cast<char>(code) : '?');
+      continue;
+    }
+    if (result == static_cast<std::size_t>(-1) && errno != E2BIG) {
+      // Not a character of the codeset (or cut short): one "?" per byte.
+      out.push_back('?');
+      ++in;
+      --inLeft;
+      iconv(toUcs4.Get(), nullptr, nullptr, nullptr, nullptr);
+    }
+  }
+  return out;
+}
+
+std::string ToTerminal(std::string_view latin1) {
+  const Terminal &terminal = TerminalCodeset();
+  if (terminal.passage == Passage::Unchanged) {
+    return std::string(latin1);
+  }
+  Converter fromUcs4(terminal.codeset.c_str(), "UCS-4LE");
+  if (!fromUcs4.Ok()) {
+    return std::string(latin1);
+  }
+  std::string out;
+  out.reserve(latin1.size());
+  for (char c : latin1) {
+    const auto byte = static_cast<std::uint8_t>(c);
+    if (byte < 0x80) {
+      out.push_back(c);
+      continue;
+    }
+    char unit[4] = {static_cast<char>(byte), 0, 0, 0};
+    char *in = unit;
+    std::size_t inLeft = sizeof unit;
+    char encoded[16];
+    char *outPtr = encoded;
+    std::size_t outLeft = sizeof encoded;
+    if (iconv(fromUcs4.Get(), &in, &inLeft, &outPtr, &outLeft) == static_cast<std::size_t>(-1)) {
+      out.push_back('?');
+      iconv(fromUcs4.Get(), nullptr, nullptr, nullptr, nullptr);
+      continue;
+    }
+    out.append(encoded, static_cast<std::size_t>(outPtr - encoded));
+  }
+  return out;
+}
+
+} // namespace fw::tool

@@ -1,0 +1,214 @@
+// fwfind [options] --study|--worklist [keys] HOST PORT: one C-FIND on a PACS
+// (Study Root, level "STUDY") or on a Modality Worklist server, as the
+// station's search does it, for support staff and scripts.
+//
+// Output: one line per match, the fields of the record (StudyInfo or
+// TWorklistItem) in the record's order separated by tabs, no header line; a
+// control character inside a value is shown as a space so that every match
+// stays one line. Texts go out in the terminal's encoding; key values given
+// on the command line are taken from it into the station's Latin-1.
+//
+// Exit status: 0 when the peer ended the query with success (also with no
+// match), 1 when no association could be opened, the request could not be
+// sent, a response could not be read, or the peer ended the query with a
+// failure status; 2 on wrong usage.
+#include "net/CFind.h"
+#include "net/FindQuery.h"
+#include "net/NetTrace.h"
+#include "net/PDU_Service.h"
+#include "net/QueryKeys.h"
+#include "net/StudyInfo.h"
+#include "net/TWorklistItem.h"
+#include "tools/common/TerminalText.h"
+#include "tools/common/ToolLog.h"
+#include "tools/common/ToolOptions.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+using fw::tool::EXIT_FAILED;
+using fw::tool::EXIT_OK;
+
+constexpr int DEFAULT_TIMEOUT_SECONDS = 30;
+
+// A date or a date range: YYYYMMDD, YYYYMMDD-, -YYYYMMDD, YYYYMMDD-YYYYMMDD.
+std::string CheckDate(std::string_view value) {
+  const auto isDate = [](std::string_view d) {
+    return d.size() == 8 && std::all_of(d.begin(), d.end(), [](char c) { return c >= '0' && c <= '9'; });
+  };
+  const std::size_t dash = value.find('-');
+  if (dash == std::string_view::npos) {
+    return isDate(value) ? "" : "a date is YYYYMMDD (or a range YYYYMMDD-YYYYMMDD)";
+  }
+  const std::string_view from = value.substr(0, dash);
+  const std::string_view to = value.substr(dash + 1);
+  const bool ok = (from.empty() || isDate(from)) && (to.empty() || isDate(to)) && !(from.empty() && to.empty());
+  return ok ? "" : "a date is YYYYMMDD (or a range YYYYMMDD-YYYYMMDD)";
+}
+
+std::string CheckPort(std::string_view value) {
+  long port = 0;
+  if (value.empty() || value.size() > 5 ||
+      !std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    return "the port is a number from 1 to 65535";
+  }
+  for (char c : value) {
+    port = port * 10 + (c - '0');
+  }
+  return port >= 1 && port <= 65535 ? "" : "the port is a number from 1 to 65535";
+}
+
+void PrintRecord(const std::vector<std::string> &fields) {
+  std::string line;
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    if (i > 0) {
+      line.push_back('\t');
+    }
+    for (char c : fields[i]) {
+      line.push_back(static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? ' ' : c);
+    }
+  }
+  const std::string shown = fw::tool::ToTerminal(line);
+  std::fwrite(shown.data(), 1, shown.size(), stdout);
+  std::fputc('\n', stdout);
+  std::fflush(stdout);
+}
+
+struct Keys {
+  std::string patientID;
+  std::string name;
+  std::string accession;
+  std::string modality;
+  std::string date;
+};
+
+// Study-level search: FindQuery, then FindNext while the peer says pending.
+int StudySearch(fw::PDU_Service &service, const Keys &keys) {
+  fw::StudyInfo query;
+  query.patientID = keys.patientID;
+  query.patientName = keys.name;
+  query.accessionNumber = keys.accession;
+  query.modality = keys.modality;
+  query.studyDate = keys.date;
+  fw::FindList list{query};
+  if (!fw::FindQuery(service, list, fw::STUDY_ROOT_FIND_UID, fw::LEVEL_STUDY)) {
+    return -1;
+  }
+  list.clear();
+  int status = fw::FIND_PENDING;
+  while (fw::IsPendingStatus(status)) {
+    status = fw::FindNext(service, list, fw::LEVEL_STUDY);
+    if (fw::IsPendingStatus(status) && !list.empty()) {
+      PrintRecord(fw::FieldTexts(std::get<fw::StudyInfo>(list.back())));
+    }
+    // A failure status adds a record of its own; it is no match.
+    list.clear();
+  }
+  return status;
+}
+
+// Worklist search: the worklist keys, then one record per pending response.
+int WorklistSearch(fw::PDU_Service &service, const Keys &keys) {
+  fw::TWorklistItem query;
+  query.patientID = keys.patientID;
+  query.patientName = keys.name;
+  query.accessionNumber = keys.accession;
+  query.modality = keys.modality;
+  query.scheduledStartDate = keys.date;
+  fw::DcmObj identifier;
+  fw::BuildWorklistKeys(query, identifier);
+  if (!fw::CFind::WriteRQ(service, identifier, fw::MODALITY_WORKLIST_FIND_UID)) {
+    return -1;
+  }
+  int status = fw::FIND_PENDING;
+  fw::DcmObj response;
+  while (fw::IsPendingStatus(status)) {
+    response.Clear();
+    status = fw::CFind::ReadRSP(service, response);
+    if (fw::IsPendingStatus(status)) {
+      fw::TWorklistItem item;
+      fw::ReadWorklistItem(item, response);
+      PrintRecord(fw::FieldTexts(item));
+    }
+  }
+  return status;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  bool study = false;
+  bool worklist = false;
+  Keys keys;
+  fw::tool::CommandLine commandLine(
+      "fwfind", "[options] --study|--worklist [keys] HOST PORT",
+      "Queries a PACS (study level) or a worklist server with C-FIND and prints one line per match:\n"
+      "the fields of the result record in its order, separated by tabs.",
+      DEFAULT_TIMEOUT_SECONDS);
+  commandLine.AddFlag("--study", "study-level query (Study Root Query/Retrieve - FIND)", study);
+  commandLine.AddFlag("--worklist", "worklist query (Modality Worklist - FIND)", worklist);
+  commandLine.AddValue("--patient-id", "X", "Patient ID", keys.patientID);
+  commandLine.AddValue("--name", "X", "Patient's Name (e.g. DOE^JOHN or DOE*)", keys.name);
+  commandLine.AddValue("--accession", "X", "Accession Number", keys.accession);
+  commandLine.AddValue("--modality", "X", "modality (study: Modalities in Study; worklist: of the step)",
+                       keys.modality);
+  commandLine.AddValue("--date", "YYYYMMDD", "study date, or the step's start date (a range A-B is allowed)", keys.date,
+                       CheckDate);
+  commandLine.SetArguments({"HOST", "PORT"});
+  commandLine.SetEpilogue("study fields: Study Instance UID, Study Date, Study Time, Study ID, Study Description,\n"
+                          "  Accession Number, Institution Name, Referring Physician's Name, Modality, Patient ID,\n"
+                          "  Patient's Name, Patient's Birth Date, Patient's Sex, Patient's Age, Patient's Weight\n"
+                          "worklist fields: Patient's Name, Patient ID, Patient's Birth Date, Patient's Sex,\n"
+                          "  Accession Number, Requesting Physician, Allergies, Study Instance UID, Requested\n"
+                          "  Procedure Description, Step Start Time, Step Start Date, Modality, Scheduled Station\n"
+                          "  AE Title, Performing Physician's Name, Requested Contrast Agent, Step ID, Step\n"
+                          "  Description, Scheduled Station Name, Step Location, Pre-Medication, Requested\n"
+                          "  Procedure ID, Requested Procedure Priority");
+  if (const auto code = commandLine.Parse(argc, argv)) {
+    return *code;
+  }
+  if (study == worklist) {
+    return commandLine.UsageError("give exactly one of --study and --worklist");
+  }
+  const std::string &host = commandLine.Arguments()[0];
+  const std::string &port = commandLine.Arguments()[1];
+  if (const std::string error = CheckPort(port); !error.empty()) {
+    return commandLine.UsageError(error);
+  }
+  for (std::string *value : {&keys.patientID, &keys.name, &keys.accession, &keys.modality}) {
+    *value = fw::tool::FromTerminal(*value);
+  }
+
+  const fw::tool::CommonOptions &options = commandLine.Common();
+  fw::tool::ToolLog log(options.verbose);
+  if (options.verbose && fw::TraceLevel() < 2) {
+    fw::SetTraceLevel(2);
+  }
+  int status = -1;
+  {
+    fw::PDU_Service service;
+    service.DumpMessages = fw::TraceLevel() > 1;
+    const std::string_view model = study ? fw::STUDY_ROOT_FIND_UID : fw::MODALITY_WORKLIST_FIND_UID;
+    if (service.OpenAssociation(host, port, options.callingAET, options.calledAET, model, options.timeoutSeconds)) {
+      status = study ? StudySearch(service, keys) : WorklistSearch(service, keys);
+      log.Flush();
+      if (status == -1) {
+        std::fprintf(stderr, "fwfind: the query failed: no valid response from %s\n", options.calledAET.c_str());
+      } else if (status != fw::FIND_SUCCESS) {
+        std::fprintf(stderr, "fwfind: %s ended the query with status 0x%04X\n", options.calledAET.c_str(),
+                     static_cast<unsigned>(status));
+      }
+    } else {
+      log.Flush();
+      std::fprintf(stderr, "fwfind: no association with %s at %s:%s\n", options.calledAET.c_str(), host.c_str(),
+                   port.c_str());
+    }
+    service.ReleaseAssociation();
+  }
+  log.Flush();
+  return status == fw::FIND_SUCCESS ? EXIT_OK : EXIT_FAILED;
+}
