@@ -40,8 +40,8 @@ void CStore::BuildRQ(DcmObj &command, std::string_view sopClassUID, std::string_
   auto priority = DcmTag::FromUS(COMMAND_GROUP, 0x0700, PRIORITY_MEDIUM, "US");
   auto dataSetType = DcmTag::FromUS(COMMAND_GROUP, 0x0800, DATA_SET_PRESENT, "US");
   std::unique_ptr<DcmTag> instance;
-  std::uint32_t groupLength = EncodedSize(*sopClass) + EncodedSize(*field) + EncodedSize(*id) +
-                              EncodedSize(*priority) + EncodedSize(*dataSetType);
+  std::uint32_t groupLength = EncodedSize(*sopClass) + EncodedSize(*field) + EncodedSize(*id) + EncodedSize(*priority) +
+                              EncodedSize(*dataSetType);
   if (!sopInstanceUID.empty()) {
     instance = DcmTag::FromText(COMMAND_GROUP, 0x1000, sopInstanceUID, "UI");
     groupLength += EncodedSize(*instance);

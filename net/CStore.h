@@ -34,8 +34,7 @@ inline constexpr std::uint16_t C_STORE_RSP = 0x8001;
 namespace CStore {
 
 // Fills an empty command set with the C-STORE-RQ of the table above.
-void BuildRQ(DcmObj &command, std::string_view sopClassUID, std::string_view sopInstanceUID,
-             std::uint16_t messageID);
+void BuildRQ(DcmObj &command, std::string_view sopClassUID, std::string_view sopInstanceUID, std::uint16_t messageID);
 // Writes the C-STORE-RQ (message ID drawn from IdCounter) and then the data
 // set, when there is one, in its own transfer syntax.
 bool WriteRQ(PDU_Service &service, DcmObj *dataSet, std::string_view sopClassUID);

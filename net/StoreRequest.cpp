@@ -36,8 +36,7 @@ std::string StoredSopClass(const DcmObj &dataSet, std::string_view fallback) {
 
 bool IsLossyTransferSyntax(std::string_view uid) {
   static constexpr std::array<std::string_view, 6> LOSSY = {
-      JPEG_BASELINE,           JPEG_EXTENDED, JPEG_2000, "1.2.840.10008.1.2.4.81", "1.2.840.10008.1.2.4.93",
-      MPEG2_MAIN_PROFILE,
+      JPEG_BASELINE, JPEG_EXTENDED, JPEG_2000, "1.2.840.10008.1.2.4.81", "1.2.840.10008.1.2.4.93", MPEG2_MAIN_PROFILE,
   };
   return std::find(LOSSY.begin(), LOSSY.end(), uid) != LOSSY.end() || uid.starts_with("1.2.840.10008.1.2.4.10");
 }

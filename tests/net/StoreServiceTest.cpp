@@ -66,7 +66,8 @@ std::string ResponsePdu(std::uint16_t field, int status, std::uint8_t contextID 
   if (status >= 0) {
     body += Elem(0, 0x0900, Le16(static_cast<unsigned>(status)));
   }
-  return test::PDataPdu(test::Pdv(contextID, 0x03, Elem(0, 0x0000, Le32(static_cast<std::uint32_t>(body.size()))) + body));
+  return test::PDataPdu(
+      test::Pdv(contextID, 0x03, Elem(0, 0x0000, Le32(static_cast<std::uint32_t>(body.size()))) + body));
 }
 
 // An association whose peer's bytes (accept, then responses) are played
@@ -149,15 +150,15 @@ TEST_P(StoreResponseTest, StatusOrFailure) {
 
 INSTANTIATE_TEST_SUITE_P(
     Responses, StoreResponseTest,
-    testing::Values(StoreResponseCase{"Success", ResponsePdu(0x8001, 0), 0, nullptr},
-                    StoreResponseCase{"CoercionWarningIsNotStored", ResponsePdu(0x8001, 0xB000), 0xB000,
-                                      "ERROR, CStore::ReadRSP, status == 45056"},
-                    StoreResponseCase{"OutOfResources", ResponsePdu(0x8001, 0xA700), 0xA700,
-                                      "ERROR, CStore::ReadRSP, status == 42752"},
-                    StoreResponseCase{"MissingStatus", ResponsePdu(0x8001, -1), -2, "ERROR, CStore::ReadRSP, no status"},
-                    StoreResponseCase{"EchoResponse", ResponsePdu(0x8030, 0), -2,
-                                      "ERROR, CStore::ReadRSP, not a C-Store RSP"},
-                    StoreResponseCase{"NoResponse", "", -1, "ERROR, CStore::ReadRSP, PDU->Read DCO failed"}),
+    testing::Values(
+        StoreResponseCase{"Success", ResponsePdu(0x8001, 0), 0, nullptr},
+        StoreResponseCase{"CoercionWarningIsNotStored", ResponsePdu(0x8001, 0xB000), 0xB000,
+                          "ERROR, CStore::ReadRSP, status == 45056"},
+        StoreResponseCase{"OutOfResources", ResponsePdu(0x8001, 0xA700), 0xA700,
+                          "ERROR, CStore::ReadRSP, status == 42752"},
+        StoreResponseCase{"MissingStatus", ResponsePdu(0x8001, -1), -2, "ERROR, CStore::ReadRSP, no status"},
+        StoreResponseCase{"EchoResponse", ResponsePdu(0x8030, 0), -2, "ERROR, CStore::ReadRSP, not a C-Store RSP"},
+        StoreResponseCase{"NoResponse", "", -1, "ERROR, CStore::ReadRSP, PDU->Read DCO failed"}),
     [](const testing::TestParamInfo<StoreResponseCase> &info) { return std::string(info.param.name); });
 
 TEST(EchoResponseTest, OnlyEchoResponseWithSuccessPasses) {
@@ -182,11 +183,11 @@ TEST(EchoResponseTest, OnlyEchoResponseWithSuccessPasses) {
 
 TEST(StoreAssociationTest, ProposesOneContextPerSopClassWithOddIds) {
   Played played(test::AcceptPdu(test::AcceptItem(1, 0, EXPLICIT_VR_LITTLE_ENDIAN)));
-  ASSERT_TRUE(played.OpenMulti({{std::string(test::US_IMAGE_STORAGE),
-                                 {std::string(JPEG_BASELINE), std::string(EXPLICIT_VR_LITTLE_ENDIAN),
-                                  std::string(IMPLICIT_VR_LITTLE_ENDIAN)}},
-                                {std::string(test::US_MULTIFRAME_STORAGE), {std::string(IMPLICIT_VR_LITTLE_ENDIAN)}},
-                                {std::string(SC), {}}}));
+  ASSERT_TRUE(played.OpenMulti(
+      {{std::string(test::US_IMAGE_STORAGE),
+        {std::string(JPEG_BASELINE), std::string(EXPLICIT_VR_LITTLE_ENDIAN), std::string(IMPLICIT_VR_LITTLE_ENDIAN)}},
+       {std::string(test::US_MULTIFRAME_STORAGE), {std::string(IMPLICIT_VR_LITTLE_ENDIAN)}},
+       {std::string(SC), {}}}));
   const auto context = [](std::uint8_t id, std::string_view abstract, const std::vector<std::string_view> &syntaxes) {
     std::string body = std::string(1, static_cast<char>(id)) + std::string(3, '\0') + test::Item(0x30, abstract);
     for (std::string_view syntax : syntaxes) {
@@ -215,9 +216,9 @@ TEST(StoreAssociationTest, RefusesEmptyProposal) {
 class ContextChoiceTest : public testing::Test {
 protected:
   void SetUp() override {
-    const std::string accept =
-        test::AcceptPdu(test::AcceptItem(1, 0, EXPLICIT_VR_LITTLE_ENDIAN) +
-                        test::AcceptItem(3, 0, IMPLICIT_VR_LITTLE_ENDIAN) + test::AcceptItem(5, 3, IMPLICIT_VR_LITTLE_ENDIAN));
+    const std::string accept = test::AcceptPdu(test::AcceptItem(1, 0, EXPLICIT_VR_LITTLE_ENDIAN) +
+                                               test::AcceptItem(3, 0, IMPLICIT_VR_LITTLE_ENDIAN) +
+                                               test::AcceptItem(5, 3, IMPLICIT_VR_LITTLE_ENDIAN));
     played_ = std::make_unique<Played>(accept + ResponsePdu(0x8001, 0, 1) + ResponsePdu(0x8001, 0, 3));
     const std::vector<std::string> syntaxes = {std::string(JPEG_BASELINE), std::string(EXPLICIT_VR_LITTLE_ENDIAN),
                                                std::string(IMPLICIT_VR_LITTLE_ENDIAN)};
@@ -257,7 +258,8 @@ TEST_F(ContextChoiceTest, EachObjectTravelsOnTheContextOfItsOwnClass) {
     EXPECT_EQ(data.contextID, expected[i].context);
     auto decodedCommand = Decode(command.bytes, IMPLICIT_VR_LITTLE_ENDIAN);
     const std::string affected = Uid(expected[i].sopClass);
-    EXPECT_EQ(decodedCommand->FindElement(0, 0x0002)->data, std::vector<std::uint8_t>(affected.begin(), affected.end()));
+    EXPECT_EQ(decodedCommand->FindElement(0, 0x0002)->data,
+              std::vector<std::uint8_t>(affected.begin(), affected.end()));
     EXPECT_EQ(decodedCommand->FindText(0, 0x1000).substr(0, expected[i].instance.size()), expected[i].instance);
     // The data set arrives uncompressed, its pixels those of the JPEG decoded.
     auto reference = test::MakeImage(expected[i].sopClass, "1.2.3", i == 0 ? 1 : 3);
@@ -273,7 +275,8 @@ TEST_F(ContextChoiceTest, ClassWithoutAcceptedContextIsNotSent) {
   auto capture = test::MakeImage(SC, "1.2.3.3", 1);
   ASSERT_TRUE(capture);
   EXPECT_EQ(WriteStoreRQ(*played_->service, *capture, test::US_IMAGE_STORAGE), -1);
-  EXPECT_TRUE(log.Contains(std::string("ERROR, WriteStoreRQ, no accepted presentation context for ") + std::string(SC)));
+  EXPECT_TRUE(
+      log.Contains(std::string("ERROR, WriteStoreRQ, no accepted presentation context for ") + std::string(SC)));
   EXPECT_TRUE(played_->Sent().empty());
 }
 
@@ -307,13 +310,13 @@ TEST(WriteStoreRQTest, FailedConversionSendsNothing) {
   for (std::size_t i = 0; i < still->Count(); ++i) {
     const DcmTag *element = still->ElementAt(i);
     if (element != nullptr && !element->Is(0x7FE0, 0x0010)) {
-      broken.Put(DcmTag::FromBytes(element->group, element->element, element->length, element->data.data(),
-                                   element->VR()));
+      broken.Put(
+          DcmTag::FromBytes(element->group, element->element, element->length, element->data.data(), element->VR()));
     }
   }
   const std::string garbage(64, '\x55');
-  const std::string encapsulated = test::Header(0xFFFE, 0xE000, 0) + test::Elem(0xFFFE, 0xE000, garbage) +
-                                   test::Header(0xFFFE, 0xE0DD, 0);
+  const std::string encapsulated =
+      test::Header(0xFFFE, 0xE000, 0) + test::Elem(0xFFFE, 0xE000, garbage) + test::Header(0xFFFE, 0xE0DD, 0);
   DcmObj source;
   source.transferSyntax = still->transferSyntax;
   source.explicitVR = true;

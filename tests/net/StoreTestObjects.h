@@ -89,7 +89,9 @@ inline std::vector<SentMessage> SentMessages(std::string_view bytes) {
     }
     std::size_t at = 0;
     while (at + 6 <= pdu.body.size()) {
-      const auto byte = [&](std::size_t i) { return static_cast<std::uint32_t>(static_cast<std::uint8_t>(pdu.body[i])); };
+      const auto byte = [&](std::size_t i) {
+        return static_cast<std::uint32_t>(static_cast<std::uint8_t>(pdu.body[i]));
+      };
       const std::uint32_t length = byte(at) << 24 | byte(at + 1) << 16 | byte(at + 2) << 8 | byte(at + 3);
       current.contextID = static_cast<std::uint8_t>(pdu.body[at + 4]);
       const std::uint8_t control = static_cast<std::uint8_t>(pdu.body[at + 5]);
