@@ -7,10 +7,14 @@
 #include "presentation/IconSkipper.h"
 #include "presentation/ImageConversion.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <exception>
+#include <functional>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace fw {
@@ -181,6 +185,100 @@ std::size_t CountFragments(const DcmObj &ds, std::size_t index) {
   return items > 0 ? items - 1 : 0;
 }
 
+bool IsItem(const DcmTag *t) { return t != nullptr && t->Is(0xFFFE, 0xE000) && t->length != UNDEFINED_LENGTH; }
+
+// DecodePixelData of a clip with one fragment per frame, the frames shared
+// out among threads: each decodes its run of frames from a container of its
+// own into its part of the buffer. The fragments are consumed from ds as
+// DecodePixelData consumes them. Frame numbers in the log are the clip's.
+bool DecodeFramesInParallel(DcmObj &ds, std::size_t index, std::uint8_t *buffer, std::uint64_t frameBytes, int frames,
+                            int bitsAllocated, unsigned threads) {
+  struct Run {
+    DcmObj pixels;
+    int first = 0;
+    int count = 0;
+    std::vector<int> failed;
+    bool done = false;
+  };
+  std::vector<Run> runs(threads);
+  const std::size_t firstFragment = index + 2; // after the offset table item
+  int next = 0;
+  for (unsigned r = 0; r < threads; ++r) {
+    Run &run = runs[r];
+    run.first = next;
+    run.count = frames / static_cast<int>(threads) + (static_cast<int>(r) < frames % static_cast<int>(threads));
+    next += run.count;
+    run.pixels.transferSyntax = ds.transferSyntax;
+    run.pixels.Append(DcmTag::FromBytes(0x7FE0, 0x0010, UNDEFINED_LENGTH, nullptr, "OB"));
+    run.pixels.Append(DcmTag::FromBytes(0xFFFE, 0xE000, 0, nullptr, "DL"));
+    for (int f = run.first; f < run.first + run.count; ++f) {
+      // The stream moves over; the emptied item is removed below.
+      DcmTag &fragment = *ds.ElementAt(firstFragment + static_cast<std::size_t>(f));
+      auto item = std::make_unique<DcmTag>();
+      item->group = fragment.group;
+      item->element = fragment.element;
+      item->vr = fragment.vr;
+      item->length = fragment.length;
+      item->data = std::move(fragment.data);
+      fragment.length = 0;
+      run.pixels.Append(std::move(item));
+    }
+    run.pixels.Append(DcmTag::FromBytes(0xFFFE, 0xE0DD, 0, nullptr, "DL"));
+  }
+
+  auto decode = [&](Run &run) {
+    try {
+      run.done =
+          DecodePixelData(run.pixels, 0, buffer + static_cast<std::uint64_t>(run.first) * frameBytes,
+                          static_cast<std::size_t>(run.count * frameBytes), run.count, bitsAllocated, &run.failed);
+    } catch (const std::exception &) {
+      run.done = false; // out of memory in a decoder
+    }
+  };
+  {
+    std::vector<std::jthread> workers;
+    for (unsigned r = 1; r < threads; ++r)
+      workers.emplace_back(decode, std::ref(runs[r]));
+    decode(runs[0]);
+  }
+
+  // Offset table, fragments and delimiter leave ds.
+  for (int k = 0; k <= frames; ++k)
+    ds.RemoveAt(index + 1);
+  if (const DcmTag *end = ds.ElementAt(index + 1); end != nullptr && end->Is(0xFFFE, 0xE0DD))
+    ds.RemoveAt(index + 1);
+
+  bool all = true;
+  for (const Run &run : runs) {
+    all = all && run.done;
+    for (int f : run.failed)
+      LogError("frame " + std::to_string(run.first + f) + " of the clip failed");
+  }
+  return all;
+}
+
+bool DecodeFrames(DcmObj &ds, std::size_t index, std::vector<std::uint8_t> &buffer, std::uint64_t frameSize,
+                  std::uint64_t frames, std::size_t fragments, int bitsAllocated) {
+  const unsigned threads = std::min<unsigned>({std::max(1u, std::thread::hardware_concurrency()), 8u,
+                                               static_cast<unsigned>(std::min<std::uint64_t>(frames, 8))});
+  // Several fragments per frame need DecodePixelData's own frame finding.
+  if (threads > 1 && fragments == frames && IsItem(ds.ElementAt(index + 1)))
+    return DecodeFramesInParallel(ds, index, buffer.data(), frameSize, static_cast<int>(frames), bitsAllocated,
+                                  threads);
+  return DecodePixelData(ds, index, buffer.data(), buffer.size(), static_cast<int>(frames), bitsAllocated);
+}
+
+// The native value EncodePixelData writes for an uncompressed target (VR by
+// bits stored, padded to even length), made by moving the buffer in rather
+// than copying a whole clip.
+void SetNativeValue(DcmTag &pixel, std::vector<std::uint8_t> buffer, int bitsStored) {
+  if (buffer.size() % 2 != 0)
+    buffer.push_back(0x00);
+  pixel.SetVR(bitsStored != 8 ? "OW" : "OB");
+  pixel.length = static_cast<std::uint32_t>(buffer.size());
+  pixel.data = std::move(buffer);
+}
+
 enum class PixelResult { Converted, EncoderFailed, Failed };
 
 // Decodes or copies the pixel data at index and encodes it for the target;
@@ -208,7 +306,7 @@ PixelResult ConvertPixelData(DcmObj &ds, std::size_t &index, Attributes &a, std:
       return PixelResult::Failed;
     }
     buffer.resize(total);
-    if (!DecodePixelData(ds, index, buffer.data(), buffer.size(), static_cast<int>(frames), a.bitsAllocated)) {
+    if (!DecodeFrames(ds, index, buffer, frameSize, frames, fragments, a.bitsAllocated)) {
       LogError("the pixel data could not be decoded");
       return PixelResult::Failed;
     }
@@ -235,6 +333,10 @@ PixelResult ConvertPixelData(DcmObj &ds, std::size_t &index, Attributes &a, std:
     }
   }
 
+  if (IsUncompressed(target)) {
+    SetNativeValue(*ds.ElementAt(index), std::move(buffer), a.bitsStored);
+    return PixelResult::Converted;
+  }
   try {
     if (EncodePixelData(ds, index, buffer.data(), buffer.size(), a.colour, a.columns, a.rows, a.bitsStored,
                         a.bitsAllocated, a.pixelRepresentation, a.planarConfiguration, a.slope, a.intercept,
@@ -254,6 +356,12 @@ bool ConvertTransferSyntax(DcmObj &ds, std::string_view target) {
   const bool explicitVR = target != IMPLICIT_VR_LITTLE_ENDIAN;
   if (!IsSupportedTransferSyntax(ds.transferSyntax) || !IsSupportedTransferSyntax(target)) {
     LogError("unsupported transfer syntax " + ds.transferSyntax + " to " + std::string(target));
+    return false;
+  }
+  // MPEG-2 is read as a source (and fails there), but has no encoder: the
+  // pixel data would be stored natively under an MPEG-2 label.
+  if (target == MPEG2_MAIN_PROFILE) {
+    LogError("no encoder for transfer syntax " + std::string(target));
     return false;
   }
 

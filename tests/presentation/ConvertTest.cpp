@@ -1,0 +1,458 @@
+// ConvertTransferSyntax: the unchanged cases, colour and planar handling, the
+// bit depth and rescale rewrites with the values they imply, the lossy marks,
+// the icon sequence, lossless round trips and the failures.
+#include "presentation/ImageConversion.h"
+
+#include "dicom/PixelData.h"
+#include "tests/dicom/codec/TestImages.h"
+#include "tests/presentation/ConversionTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace fw {
+namespace {
+
+using test::ImageSpec;
+using test::ValueOf;
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes Frames8(const ImageSpec &spec) {
+  Bytes pixels;
+  for (int f = 0; f < spec.frames; ++f) {
+    Bytes frame = test::MakePicture8(spec.columns, spec.rows, spec.colour ? 3 : 1);
+    for (auto &b : frame)
+      b = static_cast<std::uint8_t>(b + 37 * f);
+    pixels.insert(pixels.end(), frame.begin(), frame.end());
+  }
+  return pixels;
+}
+
+// "d.dd" and more digits before the point.
+bool IsRatioText(const std::string &text) {
+  const std::size_t point = text.find('.');
+  if (point == std::string::npos || point == 0 || text.size() != point + 3)
+    return false;
+  for (std::size_t i = 0; i < text.size(); ++i)
+    if (i != point && !std::isdigit(static_cast<unsigned char>(text[i])))
+      return false;
+  return true;
+}
+
+std::string US(std::uint16_t value) { return {static_cast<char>(value & 0xFF), static_cast<char>(value >> 8)}; }
+
+TEST(ConvertUnchanged, OwnSyntaxOrEmptyTargetChangesNothing) {
+  ImageSpec spec;
+  spec.frames = 2;
+  auto native = test::NativeDataSet(spec, Frames8(spec));
+  ImageSpec jpeg = spec;
+  jpeg.transferSyntax = JPEG_BASELINE;
+  auto encapsulated = test::EncapsulatedDataSet(jpeg, test::BaselineFrames(jpeg, Frames8(jpeg)));
+  for (DcmObj *ds : {native.get(), encapsulated.get()}) {
+    const Bytes before = test::Encoded(*ds);
+    const std::string ts = ds->transferSyntax;
+    EXPECT_TRUE(ConvertTransferSyntax(*ds, ts));
+    EXPECT_TRUE(ConvertTransferSyntax(*ds, ""));
+    EXPECT_EQ(test::Encoded(*ds), before);
+    EXPECT_EQ(ds->transferSyntax, ts);
+  }
+}
+
+TEST(ConvertUnchanged, UnsupportedSyntaxIsRefusedUntouched) {
+  ImageSpec spec;
+  auto ds = test::NativeDataSet(spec, Frames8(spec));
+  const Bytes before = test::Encoded(*ds);
+  EXPECT_FALSE(ConvertTransferSyntax(*ds, "1.2.840.10008.1.2.5"));
+  EXPECT_FALSE(ConvertTransferSyntax(*ds, "1.2.3.4"));
+  // MPEG-2 can be read as a source but nothing here encodes it: a native
+  // value labelled MPEG-2 would be a corrupt object.
+  EXPECT_FALSE(ConvertTransferSyntax(*ds, MPEG2_MAIN_PROFILE));
+  EXPECT_EQ(ds->transferSyntax, EXPLICIT_VR_LITTLE_ENDIAN);
+  ds->transferSyntax = "1.2.840.10008.1.2.5";
+  EXPECT_FALSE(ConvertTransferSyntax(*ds, IMPLICIT_VR_LITTLE_ENDIAN));
+  ds->transferSyntax = std::string(EXPLICIT_VR_LITTLE_ENDIAN);
+  EXPECT_EQ(test::Encoded(*ds), before);
+}
+
+TEST(ConvertColour, BaselineColourStillBecomesExplicitRgb) {
+  ImageSpec spec;
+  spec.columns = 64;
+  spec.rows = 48;
+  spec.frames = 2;
+  spec.colour = true;
+  spec.photometric = "YBR_FULL_422";
+  spec.planarConfiguration = 0;
+  spec.transferSyntax = JPEG_BASELINE;
+  const Bytes original = Frames8(spec);
+  auto ds = test::EncapsulatedDataSet(spec, test::BaselineFrames(spec, original));
+
+  ASSERT_TRUE(ConvertTransferSyntax(*ds, EXPLICIT_VR_LITTLE_ENDIAN));
+  EXPECT_EQ(ds->transferSyntax, EXPLICIT_VR_LITTLE_ENDIAN);
+  EXPECT_TRUE(ds->explicitVR);
+  EXPECT_EQ(ValueOf(*ds, 0x0028, 0x0004), "RGB ");
+  const DcmTag *pixel = ds->FindElement(0x7FE0, 0x0010);
+  ASSERT_NE(pixel, nullptr);
+  EXPECT_EQ(pixel->length, 64u * 48 * 3 * 2);
+  EXPECT_EQ(pixel->VR(), "OB");
+  EXPECT_EQ(ds->ElementAt(ds->Count() - 1), pixel); // no fragments left
+  EXPECT_GT(test::Psnr(pixel->data, original, 255), 30.0);
+  EXPECT_EQ(ValueOf(*ds, 0x0028, 0x2110), "<none>"); // decoding adds no lossy mark
+
+  TImages images;
+  PrepareDisplayImage(images, *ds);
+  EXPECT_TRUE(images.isColor);
+  EXPECT_EQ(images.pixels, pixel->data);
+}
+
+TEST(ConvertColour, ToBaselineIsLabelledYbrFull) {
+  ImageSpec spec;
+  spec.colour = true;
+  spec.photometric = "RGB";
+  spec.planarConfiguration = 0;
+  auto ds = test::NativeDataSet(spec, Frames8(spec));
+  ASSERT_TRUE(ConvertTransferSyntax(*ds, JPEG_BASELINE));
+  EXPECT_EQ(ValueOf(*ds, 0x0028, 0x0004), "YBR_FULL");
+  EXPECT_EQ(ValueOf(*ds, 0x0028, 0x0100), US(8));
+  EXPECT_EQ(ValueOf(*ds, 0x0028, 0x0101), US(8));
+  EXPECT_EQ(ValueOf(*ds, 0x0028, 0x1053), "<none>"); // rewrites add no element
+  EXPECT_EQ(ValueOf(*ds, 0x0028, 0x2110), "01");
+}
+
+TEST(ConvertColour, PlanarConfigurationOneComesOutInterleaved) {
+  ImageSpec spec;
+  spec.columns = 4;
+  spec.rows = 2;
+  spec.frames = 2;
+  spec.colour = true;
+  spec.photometric = "RGB";
+  spec.planarConfiguration = 1;
+  spec.transferSyntax = IMPLICIT_VR_LITTLE_ENDIAN;
+  // Frame f: plane R = 10f + p, G = 100 + p, B = 200 + p for pixel p.
+  Bytes planes;
+  for (int f = 0; f < 2; ++f)
+    for (int base : {10 * f, 100, 200})
+      for (int p = 0; p < 8; ++p)
+        planes.push_back(static_cast<std::uint8_t>(base + p));
+  auto ds = test::NativeDataSet(spec, planes);
+  ASSERT_TRUE(ConvertTransferSyntax(*ds, EXPLICIT_VR_LITTLE_ENDIAN));
+  Bytes expected;
+  for (int f = 0; f < 2; ++f)
+    for (int p = 0; p < 8; ++p)
+      for (int base : {10 * f, 100, 200})
+        expected.push_back(static_cast<std::uint8_t>(base + p));
+  EXPECT_EQ(test::PixelValue(*ds), expected);
+  EXPECT_EQ(ValueOf(*ds, 0x0028, 0x0006), US(0));
+  EXPECT_EQ(ValueOf(*ds, 0x0028, 0x0004), "RGB ");
+}
+
+// Rescale rewrites to JPEG baseline: the written slope and intercept must
+// turn the 8-bit samples back into the original values.
+struct BaselineCase {
+  const char *name;
+  const char *modality;
+  int bitsStored;
+  int pixelRepresentation;
+  const char *intercept; // original
+  unsigned stored;       // the uniform stored value
+  const char *slopeText; // written
+  const char *interceptText;
+};
+
+class ConvertToBaseline : public testing::TestWithParam<BaselineCase> {};
+
+TEST_P(ConvertToBaseline, AttributesDescribeThe8BitSamples) {
+  const BaselineCase c = GetParam();
+  ImageSpec spec;
+  spec.columns = 16;
+  spec.rows = 16;
+  spec.bitsAllocated = 16;
+  spec.bitsStored = c.bitsStored;
+  spec.pixelRepresentation = c.pixelRepresentation;
+  spec.modality = c.modality;
+  spec.intercept = c.intercept;
+  spec.slope = "1";
+  auto ds = test::NativeDataSet(spec, test::Uniform16(256, c.stored));
+  ASSERT_TRUE(ConvertTransferSyntax(*ds, JPEG_BASELINE));
+
+  EXPECT_EQ(ValueOf(*ds, 0x0028, 0x0100), US(8));
+  EXPECT_EQ(ValueOf(*ds, 0x0028, 0x0101), US(8));
+  EXPECT_EQ(ValueOf(*ds, 0x0028, 0x0102), US(7));
+  EXPECT_EQ(ValueOf(*ds, 0x0028, 0x0103), US(0));
+  EXPECT_EQ(ValueOf(*ds, 0x0028, 0x1052), c.interceptText);
+  EXPECT_EQ(ValueOf(*ds, 0x0028, 0x1053), c.slopeText);
+  EXPECT_EQ(ValueOf(*ds, 0x0028, 0x2110), "01");
+  const std::string ratio = ValueOf(*ds, 0x0028, 0x2112);
+  EXPECT_TRUE(IsRatioText(ratio) || (ratio.back() == ' ' && IsRatioText(ratio.substr(0, ratio.size() - 1)))) << ratio;
+  EXPECT_GT(std::atof(ratio.c_str()), 1.0);
+
+  // Back to native: stored x slope + intercept gives the original value
+  // within one step of the slope.
+  ASSERT_TRUE(ConvertTransferSyntax(*ds, EXPLICIT_VR_LITTLE_ENDIAN));
+  const Bytes &pixels = test::PixelValue(*ds);
+  ASSERT_EQ(pixels.size(), 256u);
+  const double slope = std::atof(c.slopeText);
+  const double intercept = std::atof(c.interceptText);
+  const double stored = c.pixelRepresentation != 0 ? static_cast<double>(static_cast<std::int16_t>(c.stored))
+                                                   : static_cast<double>(c.stored);
+  const double original = stored + std::atof(c.intercept);
+  const double shown = pixels[100] * slope + intercept;
+  EXPECT_NEAR(shown, original, slope) << "8-bit sample " << int{pixels[100]};
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ConvertToBaseline,
+                         testing::Values(BaselineCase{"Ct12", "CT", 12, 1, "-1024", 3071, "16", "-1024 "},
+                                         BaselineCase{"Ct12Air", "CT", 12, 1, "-1024", 0, "16", "-1024 "},
+                                         BaselineCase{"Ct16Signed", "CT", 16, 1, "0", 0xFF38 /* -200 */, "16",
+                                                      "-1024 "},
+                                         BaselineCase{"Mr12", "MR", 12, 0, "0", 2000, "16", "0 "},
+                                         BaselineCase{"Mr16", "MR", 16, 0, "0", 40000, "256 ", "0 "},
+                                         BaselineCase{"Mr10", "MR", 10, 0, "0", 800, "4 ", "0 "},
+                                         BaselineCase{"Mr14", "MR", 14, 0, "0", 9000, "64", "0 "},
+                                         BaselineCase{"Nm16", "NM", 16, 0, "0", 200, "1 ", "0 "}),
+                         [](const testing::TestParamInfo<BaselineCase> &info) { return std::string(info.param.name); });
+
+TEST(ConvertRewrites, JpegExtendedRewritesToTwelveBits) {
+  ImageSpec spec;
+  spec.bitsAllocated = 16;
+  spec.bitsStored = 16;
+  spec.modality = "MR";
+  spec.intercept = "-5";
+  spec.slope = "2";
+  auto ds = test::NativeDataSet(spec, test::Uniform16(64, 1000));
+  ASSERT_TRUE(ConvertTransferSyntax(*ds, JPEG_EXTENDED));
+  EXPECT_EQ(ValueOf(*ds, 0x0028, 0x0100), US(16));
+  EXPECT_EQ(ValueOf(*ds, 0x0028, 0x0101), US(12));
+  EXPECT_EQ(ValueOf(*ds, 0x0028, 0x0102), US(11));
+  EXPECT_EQ(ValueOf(*ds, 0x0028, 0x0103), US(0));
+  EXPECT_EQ(ValueOf(*ds, 0x0028, 0x1052), "0 ");
+  EXPECT_EQ(ValueOf(*ds, 0x0028, 0x1053), "2 "); // untouched
+  EXPECT_EQ(ValueOf(*ds, 0x0028, 0x2110), "01");
+  EXPECT_EQ(ds->transferSyntax, JPEG_EXTENDED);
+}
+
+TEST(ConvertRewrites, Jpeg2000RewritesRescaleOnly) {
+  for (std::string_view target : {JPEG_2000, JPEG_2000_LOSSLESS}) {
+    ImageSpec spec;
+    spec.bitsAllocated = 16;
+    spec.bitsStored = 12;
+    spec.modality = "CT";
+    spec.intercept = "-1024";
+    spec.slope = "1";
+    auto ds = test::NativeDataSet(spec, test::Uniform16(64, 1500));
+    ASSERT_TRUE(ConvertTransferSyntax(*ds, target));
+    EXPECT_EQ(ValueOf(*ds, 0x0028, 0x0101), US(12));
+    EXPECT_EQ(ValueOf(*ds, 0x0028, 0x1052), "-1024 ");
+    EXPECT_EQ(ValueOf(*ds, 0x0028, 0x1053), "1 ");
+    EXPECT_EQ(ValueOf(*ds, 0x0028, 0x2110), target == JPEG_2000 ? "01" : "<none>");
+  }
+}
+
+struct RoundTripCase {
+  const char *name;
+  std::string_view target;
+  int bitsStored;
+  bool colour;
+};
+
+class ConvertLossless : public testing::TestWithParam<RoundTripCase> {};
+
+TEST_P(ConvertLossless, RoundTripGivesThePixelsBack) {
+  const RoundTripCase c = GetParam();
+  ImageSpec spec;
+  spec.columns = 24;
+  spec.rows = 20;
+  spec.frames = 3;
+  spec.colour = c.colour;
+  spec.photometric = c.colour ? "RGB" : "MONOCHROME2";
+  spec.bitsAllocated = c.bitsStored == 8 ? 8 : 16;
+  spec.bitsStored = c.bitsStored;
+  spec.transferSyntax = IMPLICIT_VR_LITTLE_ENDIAN;
+  Bytes original;
+  if (c.bitsStored == 8) {
+    original = Frames8(spec);
+  } else {
+    for (int f = 0; f < spec.frames; ++f) {
+      const Bytes frame = test::MakePicture16(spec.columns, spec.rows, 1, c.bitsStored);
+      original.insert(original.end(), frame.begin(), frame.end());
+    }
+  }
+  auto ds = test::NativeDataSet(spec, original);
+  ASSERT_TRUE(ConvertTransferSyntax(*ds, c.target));
+  EXPECT_EQ(ds->transferSyntax, c.target);
+  EXPECT_EQ(ds->FindElement(0x7FE0, 0x0010)->length, UNDEFINED_LENGTH);
+  ASSERT_TRUE(ConvertTransferSyntax(*ds, EXPLICIT_VR_BIG_ENDIAN));
+  EXPECT_EQ(test::PixelValue(*ds), original);
+  EXPECT_EQ(ds->FindElement(0x7FE0, 0x0010)->VR(), c.bitsStored == 8 ? "OB" : "OW");
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ConvertLossless,
+                         testing::Values(RoundTripCase{"JpegLossless16", JPEG_LOSSLESS, 12, false},
+                                         RoundTripCase{"JpegLosslessColour", JPEG_LOSSLESS, 8, true},
+                                         RoundTripCase{"Jpeg2000Lossless16", JPEG_2000_LOSSLESS, 16, false},
+                                         RoundTripCase{"Jpeg2000LosslessColour", JPEG_2000_LOSSLESS, 8, true}),
+                         [](const testing::TestParamInfo<RoundTripCase> &info) {
+                           return std::string(info.param.name);
+                         });
+
+// An icon of other geometry before the pixel data, as a flat item or as an
+// item the reader expanded.
+class ConvertIcon : public testing::TestWithParam<bool> {};
+
+TEST_P(ConvertIcon, IconAttributesAreNeitherTakenNorRewritten) {
+  const bool expandedItem = GetParam();
+  ImageSpec spec;
+  spec.columns = 16;
+  spec.rows = 16;
+  spec.bitsAllocated = 16;
+  spec.bitsStored = 12;
+  spec.modality = "MR";
+  spec.slope = "1";
+  auto ds = test::AttributesOf(spec);
+  ds->Append(DcmTag::FromBytes(0x0088, 0x0200, UNDEFINED_LENGTH, nullptr, "SQ"));
+  std::vector<std::unique_ptr<DcmTag>> icon;
+  icon.push_back(DcmTag::FromText(0x0028, 0x0004, "PALETTE COLOR"));
+  icon.push_back(DcmTag::FromUS(0x0028, 0x0010, 2));
+  icon.push_back(DcmTag::FromUS(0x0028, 0x0011, 2));
+  icon.push_back(DcmTag::FromUS(0x0028, 0x0100, 8));
+  icon.push_back(DcmTag::FromUS(0x0028, 0x0101, 8));
+  const std::uint8_t iconPixels[4] = {1, 2, 3, 4};
+  icon.push_back(DcmTag::FromBytes(0x7FE0, 0x0010, 4, iconPixels, "OB"));
+  if (expandedItem) {
+    auto item = std::make_unique<DcmObj>();
+    item->header = *DcmTag::FromBytes(0xFFFE, 0xE000, 0, nullptr, "");
+    for (auto &t : icon)
+      item->Append(std::move(t));
+    ds->Append(std::move(item));
+  } else {
+    ds->Append(DcmTag::FromBytes(0xFFFE, 0xE000, UNDEFINED_LENGTH, nullptr, ""));
+    for (auto &t : icon)
+      ds->Append(std::move(t));
+    ds->Append(DcmTag::FromBytes(0xFFFE, 0xE00D, 0, nullptr, ""));
+  }
+  ds->Append(DcmTag::FromBytes(0xFFFE, 0xE0DD, 0, nullptr, ""));
+  const Bytes pixels = test::Uniform16(256, 1600);
+  ds->Append(DcmTag::FromBytes(0x7FE0, 0x0010, static_cast<std::uint32_t>(pixels.size()), pixels.data(), "OW"));
+
+  ASSERT_TRUE(ConvertTransferSyntax(*ds, JPEG_BASELINE));
+  EXPECT_EQ(ValueOf(*ds, 0x0028, 0x1053), "16"); // the main image's 12 bits
+  EXPECT_EQ(ds->FindElement(0x7FE0, 0x0010)->length, UNDEFINED_LENGTH);
+  if (!expandedItem) {
+    // The icon's own elements and pixel data are as they were.
+    std::size_t iconAt = 0;
+    while (!ds->ElementAt(iconAt)->Is(0x0088, 0x0200))
+      ++iconAt;
+    EXPECT_EQ(ds->ElementAt(iconAt + 2)->GetText(), "PALETTE COLOR");
+    EXPECT_EQ(ds->ElementAt(iconAt + 5)->GetUS(), 8);
+    EXPECT_EQ(ds->ElementAt(iconAt + 6)->GetUS(), 8);
+    EXPECT_EQ(ds->ElementAt(iconAt + 7)->data, Bytes(iconPixels, iconPixels + 4));
+  }
+  ASSERT_TRUE(ConvertTransferSyntax(*ds, EXPLICIT_VR_LITTLE_ENDIAN));
+  EXPECT_EQ(test::PixelValue(*ds), Bytes(256, 100)); // 1600 / 16
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, ConvertIcon, testing::Values(false, true),
+                         [](const testing::TestParamInfo<bool> &info) {
+                           return info.param ? std::string("ExpandedItem") : std::string("FlatItem");
+                         });
+
+struct LengthCase {
+  const char *name;
+  int columns;
+  int rows;
+  int lengthChange;
+  bool accepted;
+};
+
+class ConvertNativeLength : public testing::TestWithParam<LengthCase> {};
+
+TEST_P(ConvertNativeLength, OnlyTheComputedSizeOrOneMoreIsAccepted) {
+  const LengthCase c = GetParam();
+  ImageSpec spec;
+  spec.columns = c.columns;
+  spec.rows = c.rows;
+  Bytes pixels(static_cast<std::size_t>(static_cast<long>(spec.FrameBytes()) + c.lengthChange), 50);
+  auto ds = test::NativeDataSet(spec, pixels);
+  EXPECT_EQ(ConvertTransferSyntax(*ds, JPEG_LOSSLESS), c.accepted);
+  if (!c.accepted) {
+    EXPECT_EQ(ds->transferSyntax, EXPLICIT_VR_LITTLE_ENDIAN);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ConvertNativeLength,
+                         testing::Values(LengthCase{"Exact", 8, 8, 0, true},
+                                         LengthCase{"OddSizePadded", 3, 3, 0, true}, // 9 bytes stored as 10
+                                         LengthCase{"TwoShort", 8, 8, -2, false}, LengthCase{"TwoLong", 8, 8, 2, false},
+                                         LengthCase{"Empty", 8, 8, -64, false}),
+                         [](const testing::TestParamInfo<LengthCase> &info) { return std::string(info.param.name); });
+
+TEST(ConvertFailures, ImageWithoutPixelDataFailsAfterChangingTheSyntax) {
+  ImageSpec spec;
+  auto ds = test::AttributesOf(spec);
+  EXPECT_FALSE(ConvertTransferSyntax(*ds, IMPLICIT_VR_LITTLE_ENDIAN));
+  EXPECT_EQ(ds->transferSyntax, IMPLICIT_VR_LITTLE_ENDIAN);
+  EXPECT_FALSE(ds->explicitVR);
+}
+
+struct DamageCase {
+  const char *name;
+  void (*damage)(DcmObj &ds);
+};
+
+class ConvertDamaged : public testing::TestWithParam<DamageCase> {};
+
+TEST_P(ConvertDamaged, DamagedFragmentsFailTheConversion) {
+  ImageSpec spec;
+  spec.columns = 64;
+  spec.rows = 32;
+  spec.frames = 3;
+  spec.transferSyntax = JPEG_BASELINE;
+  auto ds = test::EncapsulatedDataSet(spec, test::BaselineFrames(spec, Frames8(spec)));
+  GetParam().damage(*ds);
+  EXPECT_FALSE(ConvertTransferSyntax(*ds, EXPLICIT_VR_LITTLE_ENDIAN));
+}
+
+// Index of fragment f (after the offset table) in the data sets above.
+DcmTag &Fragment(DcmObj &ds, int f) {
+  std::size_t i = 0;
+  while (!ds.ElementAt(i)->Is(0x7FE0, 0x0010))
+    ++i;
+  return *ds.ElementAt(i + 2 + static_cast<std::size_t>(f));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ConvertDamaged,
+    testing::Values(DamageCase{"CutFragment",
+                               [](DcmObj &ds) {
+                                 DcmTag &t = Fragment(ds, 1);
+                                 t.data.resize(t.data.size() / 2 & ~std::size_t{1});
+                                 t.length = static_cast<std::uint32_t>(t.data.size());
+                               }},
+                    DamageCase{"GarbageFragment",
+                               [](DcmObj &ds) {
+                                 DcmTag &t = Fragment(ds, 2);
+                                 for (std::size_t i = 0; i < t.data.size(); ++i)
+                                   t.data[i] = static_cast<std::uint8_t>(i * 37);
+                               }},
+                    DamageCase{"MissingFragment",
+                               [](DcmObj &ds) {
+                                 std::size_t i = 0;
+                                 while (!ds.ElementAt(i)->Is(0x7FE0, 0x0010))
+                                   ++i;
+                                 ds.RemoveAt(i + 3);
+                               }},
+                    DamageCase{"ColumnsOfAnotherImage", [](DcmObj &ds) { ds.Put(DcmTag::FromUS(0x0028, 0x0011, 65)); }},
+                    DamageCase{"HugeFrameCount", [](DcmObj &ds) { ds.PutText(0x0028, 0x0008, "99999999999"); }},
+                    DamageCase{"HugeGeometry",
+                               [](DcmObj &ds) {
+                                 ds.Put(DcmTag::FromUS(0x0028, 0x0010, 65535));
+                                 ds.Put(DcmTag::FromUS(0x0028, 0x0011, 65535));
+                                 ds.Put(DcmTag::FromUS(0x0028, 0x0100, 16));
+                               }}),
+    [](const testing::TestParamInfo<DamageCase> &info) { return std::string(info.param.name); });
+
+} // namespace
+} // namespace fw

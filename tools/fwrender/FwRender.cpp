@@ -1,0 +1,188 @@
+// fwrender: draws one frame of a DICOM Part 10 file into a PNG picture the
+// way the station draws its thumbnails: compressed pixel data converted to
+// explicit VR little endian first, then prepared and drawn with a window.
+// For support staff.
+//
+//   fwrender [-v] [--frame N] [--size WxH] [--window W C] IN OUT.png
+//
+// The picture has the image's own size unless --size is given; the image is
+// scaled to fit and centred. The window (width, centre, on the stored
+// sample values) is, unless --window is given: 255 / 127 for 8-bit and colour
+// data; else Window Width / Window Center (0028,1051) / (0028,1050) taken
+// back through Rescale Slope and Intercept to stored values; else the
+// frame's lowest and highest sample.
+//
+// Exit status: 0 written, 1 the file could not be read, converted, drawn or
+// written, 2 wrong usage.
+#include "dicom/DcmObj.h"
+#include "dicom/Uids.h"
+#include "presentation/DCMPresentation.h"
+#include "presentation/ImageConversion.h"
+#include "tools/imagetools/ImageTool.h"
+
+#include <QImage>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr std::string_view kProgram = "fwrender";
+constexpr std::string_view kUsage =
+    "[-v] [--frame N] [--size WxH] [--window W C] IN OUT.png\n"
+    "  Draws frame N (from 0, default 0) of the DICOM file IN into the PNG file OUT.png.\n"
+    "  --size WxH     picture size (default: the image's own)\n"
+    "  --window W C   window width (> 0) and centre on the stored sample values\n"
+    "                 (default: 255 127 for 8-bit data, else the file's window,\n"
+    "                 else the frame's lowest and highest sample)\n"
+    "  -v, --verbose  every log line on standard error\n"
+    "  --help, --version\n"
+    "  Exit status: 0 written, 1 failed, 2 usage error.\n";
+
+std::optional<long> ParseInt(std::string_view text, long low, long high) {
+  long value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc{} || end != text.data() + text.size() || value < low || value > high)
+    return std::nullopt;
+  return value;
+}
+
+struct Window {
+  std::int32_t width = 255;
+  std::int32_t centre = 127;
+};
+
+std::int32_t ToInt32(double v) {
+  return static_cast<std::int32_t>(std::clamp(std::round(v), -2147483647.0, 2147483647.0));
+}
+
+// The default window of a frame (see the file comment).
+Window DefaultWindow(const fw::TImages &im, const fw::DcmObj &ds, int frame) {
+  if (im.isColor || im.bitsAllocated == 8)
+    return {255, 127};
+  const fw::DcmTag *width = ds.FindElement(0x0028, 0x1051);
+  const fw::DcmTag *centre = ds.FindElement(0x0028, 0x1050);
+  if (width != nullptr && centre != nullptr && width->GetNumber(0) > 0) {
+    const fw::DcmTag *slopeTag = ds.FindElement(0x0028, 0x1053);
+    double slope = slopeTag != nullptr ? slopeTag->GetNumber(0) : 1.0;
+    if (!(std::fabs(slope) > 1e-9) || !std::isfinite(slope))
+      slope = 1.0;
+    const fw::DcmTag *interceptTag = ds.FindElement(0x0028, 0x1052);
+    const double intercept = interceptTag != nullptr ? interceptTag->GetNumber(0) : 0.0;
+    return {std::max(1, ToInt32(width->GetNumber(0) / std::fabs(slope))),
+            ToInt32((centre->GetNumber(0) - intercept) / slope)};
+  }
+  const std::size_t samples = std::size_t{im.columns} * im.rows;
+  const std::size_t start = static_cast<std::size_t>(frame) * samples * 2;
+  unsigned low = 65535;
+  unsigned high = 0;
+  for (std::size_t i = 0; i < samples && start + 2 * i + 1 < im.pixels.size(); ++i) {
+    const unsigned v = im.pixels[start + 2 * i] | unsigned{im.pixels[start + 2 * i + 1]} << 8;
+    low = std::min(low, v);
+    high = std::max(high, v);
+  }
+  if (low > high)
+    return {255, 127};
+  return {static_cast<std::int32_t>(std::max(1u, high - low)), static_cast<std::int32_t>((low + high) / 2)};
+}
+
+bool IsUncompressed(std::string_view ts) {
+  return ts == fw::IMPLICIT_VR_LITTLE_ENDIAN || ts == fw::EXPLICIT_VR_LITTLE_ENDIAN || ts == fw::EXPLICIT_VR_BIG_ENDIAN;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  using namespace fw::imagetool;
+  bool verbose = false;
+  long frame = 0;
+  long width = 0;
+  long height = 0;
+  std::optional<Window> window;
+  std::vector<std::string> files;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    bool handled = false;
+    if (auto code = CommonOption(arg, kProgram, kUsage, verbose, handled))
+      return *code;
+    if (handled)
+      continue;
+    if (arg == "--frame") {
+      const auto n = i + 1 < argc ? ParseInt(argv[++i], 0, 2147483646) : std::nullopt;
+      if (!n)
+        return UsageError(kProgram, "--frame needs a frame number from 0", kUsage);
+      frame = *n;
+    } else if (arg == "--size") {
+      const std::string size = i + 1 < argc ? argv[++i] : "";
+      const std::size_t x = size.find('x');
+      const auto w = x == std::string::npos ? std::nullopt : ParseInt(std::string_view(size).substr(0, x), 1, 16384);
+      const auto h = x == std::string::npos ? std::nullopt : ParseInt(std::string_view(size).substr(x + 1), 1, 16384);
+      if (!w || !h)
+        return UsageError(kProgram, "--size needs WIDTHxHEIGHT, each 1 to 16384", kUsage);
+      width = *w;
+      height = *h;
+    } else if (arg == "--window") {
+      const auto w = i + 1 < argc ? ParseInt(argv[++i], 1, 2147483647) : std::nullopt;
+      const auto c = i + 1 < argc ? ParseInt(argv[++i], -2147483647, 2147483647) : std::nullopt;
+      if (!w || !c)
+        return UsageError(kProgram, "--window needs a width above 0 and a centre", kUsage);
+      window = Window{static_cast<std::int32_t>(*w), static_cast<std::int32_t>(*c)};
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      return UsageError(kProgram, "unknown option " + arg, kUsage);
+    } else {
+      files.push_back(arg);
+    }
+  }
+  if (files.size() != 2)
+    return UsageError(kProgram, "an input file and an output picture are required", kUsage);
+
+  CapturedLog log(verbose);
+  auto fail = [&](const std::string &message) {
+    log.Flush();
+    std::cerr << kProgram << ": " << message << '\n';
+    return EXIT_FAILED;
+  };
+  fw::DcmObj ds;
+  if (!ds.Read(files[0]))
+    return fail("cannot read the DICOM file " + files[0]);
+  if (!IsUncompressed(ds.transferSyntax) && !fw::ConvertTransferSyntax(ds, fw::EXPLICIT_VR_LITTLE_ENDIAN))
+    return fail("the pixel data of " + files[0] + " could not be decoded");
+
+  fw::TImages images;
+  fw::PrepareDisplayImage(images, ds);
+  if (images.pixels.empty() || images.columns < 2 || images.rows < 2)
+    return fail(files[0] + " holds no image that can be drawn");
+  if (frame >= images.frameCount)
+    return fail(files[0] + " has " + std::to_string(images.frameCount) + " frame(s); frame " + std::to_string(frame) +
+                " does not exist");
+  const std::size_t frameBytes = std::size_t{images.columns} * images.rows *
+                                 (images.isColor ? 3u : std::max<std::size_t>(images.bitsAllocated / 8u, 1u));
+  if (images.pixels.size() / frameBytes <= static_cast<std::size_t>(frame))
+    return fail("the pixel data of " + files[0] + " end before frame " + std::to_string(frame));
+
+  if (width == 0) {
+    width = images.columns;
+    height = images.rows;
+  }
+  fw::DCMPresentation p(images);
+  p.zoom = std::max(static_cast<float>(images.columns) / static_cast<float>(width),
+                    static_cast<float>(images.rows) / static_cast<float>(height));
+  const Window w = window ? *window : DefaultWindow(images, ds, static_cast<int>(frame));
+  p.windowWidth = w.width;
+  p.windowCentre = w.centre;
+  QImage bitmap;
+  fw::MakeRgbBitmap(bitmap, static_cast<int>(width), static_cast<int>(height), 0);
+  fw::RenderImage(p, bitmap, 0, 0, 0, 0, static_cast<int>(frame));
+  if (!bitmap.save(QString::fromStdString(files[1]), "PNG"))
+    return fail("cannot write " + files[1]);
+  if (verbose)
+    std::cerr << kProgram << ": frame " << frame << " of " << files[0] << " (" << images.columns << "x" << images.rows
+              << ", window " << w.width << "/" << w.centre << ") written to " << files[1] << " (" << width << "x"
+              << height << ")\n";
+  return EXIT_OK;
+}
