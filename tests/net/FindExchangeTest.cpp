@@ -21,38 +21,16 @@ namespace fw {
 namespace {
 
 using test::Elem;
+using test::kDataSet;
+using test::kNoDataSet;
 using test::Le16;
 using test::Le32;
 using test::LogCapture;
 using test::PDataPdu;
 using test::Pdv;
+using test::Response;
+using test::ResponseCommand;
 using test::ScriptedPeer;
-
-constexpr std::uint16_t kNoDataSet = 0x0101;
-constexpr std::uint16_t kDataSet = 0x0102;
-
-// A C-FIND-RSP command set (or another command with the given field); a
-// negative status leaves Status out.
-std::string ResponseCommand(int status, std::uint16_t dataSetType, std::uint16_t field = 0x8020) {
-  std::string uid(STUDY_ROOT_FIND_UID);
-  uid.push_back('\0');
-  std::string body = Elem(0, 0x0002, uid) + Elem(0, 0x0100, Le16(field)) + Elem(0, 0x0120, Le16(3)) +
-                     Elem(0, 0x0800, Le16(dataSetType));
-  if (status >= 0) {
-    body += Elem(0, 0x0900, Le16(static_cast<unsigned>(status)));
-  }
-  return Elem(0, 0x0000, Le32(static_cast<std::uint32_t>(body.size()))) + body;
-}
-
-// One response as the peer sends it: the command PDU, and the identifier PDU
-// when there is one.
-std::string Response(int status, std::string_view identifier = {}) {
-  std::string pdus = PDataPdu(Pdv(1, 0x03, ResponseCommand(status, identifier.empty() ? kNoDataSet : kDataSet)));
-  if (!identifier.empty()) {
-    pdus += PDataPdu(Pdv(1, 0x02, identifier));
-  }
-  return pdus;
-}
 
 std::string Match(std::string_view name) { return Elem(0x0010, 0x0010, name) + Elem(0x0010, 0x0020, "PID1"); }
 

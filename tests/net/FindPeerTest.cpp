@@ -58,11 +58,12 @@ std::string WorklistDump(const WorklistEntry &e, int n) {
          "]\n(0010,0020) LO [" + e.patientID +
          "]\n(0010,0030) DA [19700101]\n(0010,0040) CS [M]\n(0010,2110) LO [LATEX]\n"
          "(0020,000d) UI [1.2.826.0.1.3680043.2.1143.1." +
-         k + "]\n(0032,1032) PN [REQ^DOC]\n(0032,1060) LO [Ultrasound exam]\n(0040,0100) SQ\n(fffe,e000) -\n"
-             "(0008,0060) CS [" +
+         k +
+         "]\n(0032,1032) PN [REQ^DOC]\n(0032,1060) LO [Ultrasound exam]\n(0040,0100) SQ\n(fffe,e000) -\n"
+         "(0008,0060) CS [" +
          e.modality + "]\n(0032,1070) LO [NONE]\n(0040,0001) AE [SCANNER1]\n(0040,0002) DA [" + e.date +
-         "]\n(0040,0003) TM [" + e.time +
-         "]\n(0040,0006) PN [PERF^DOC]\n(0040,0007) LO [Step " + k + "]\n(0040,0009) SH [SPS" + k +
+         "]\n(0040,0003) TM [" + e.time + "]\n(0040,0006) PN [PERF^DOC]\n(0040,0007) LO [Step " + k +
+         "]\n(0040,0009) SH [SPS" + k +
          "]\n(0040,0010) SH [ROOM1]\n(0040,0011) SH [L2]\n(0040,0012) LO [NONE]\n(fffe,e00d) -\n(fffe,e0dd) -\n"
          "(0040,1001) SH [RP" +
          k + "]\n(0040,1003) SH [LOW]\n";
@@ -148,8 +149,8 @@ std::vector<StudyInfo> SearchStudies(std::uint16_t port, const std::string &aet,
                                      Outcome &outcome) {
   std::vector<StudyInfo> found;
   PDU_Service service;
-  outcome.opened = service.OpenAssociation("127.0.0.1", std::to_string(port), "QUILLBROOK", aet,
-                                           STUDY_ROOT_FIND_UID, 10);
+  outcome.opened =
+      service.OpenAssociation("127.0.0.1", std::to_string(port), "QUILLBROOK", aet, STUDY_ROOT_FIND_UID, 10);
   if (outcome.opened) {
     FindList list{query};
     outcome.sent = FindQuery(service, list, STUDY_ROOT_FIND_UID, "STUDY");
@@ -173,8 +174,8 @@ std::vector<TWorklistItem> SearchWorklist(std::uint16_t port, const std::string 
                                           Outcome &outcome) {
   std::vector<TWorklistItem> found;
   PDU_Service service;
-  outcome.opened = service.OpenAssociation("127.0.0.1", std::to_string(port), "QUILLBROOK", aet,
-                                           MODALITY_WORKLIST_FIND_UID, 10);
+  outcome.opened =
+      service.OpenAssociation("127.0.0.1", std::to_string(port), "QUILLBROOK", aet, MODALITY_WORKLIST_FIND_UID, 10);
   if (outcome.opened) {
     DcmObj identifier;
     BuildWorklistKeys(query, identifier);
@@ -420,8 +421,9 @@ TEST_F(DcmqrscpTest, FwFindStudyLine) {
       FwFindLines({"--study", "--aec", kAET, "--patient-id", "P2", "127.0.0.1", std::to_string(port_)}, exitCode);
   EXPECT_EQ(exitCode, 0);
   ASSERT_EQ(lines.size(), 1u);
-  EXPECT_EQ(lines[0], StudyUID(2) + "\t20240310\t101500\tS2\tStudy 2\tACC2\t\tREF^DOC\t\tP2\tM\xC3\x9CLLER^J\xC3\x96RG\t"
-                                    "19700101\tM\t054Y\t70");
+  EXPECT_EQ(lines[0], StudyUID(2) +
+                          "\t20240310\t101500\tS2\tStudy 2\tACC2\t\tREF^DOC\t\tP2\tM\xC3\x9CLLER^J\xC3\x96RG\t"
+                          "19700101\tM\t054Y\t70");
 }
 
 // ------------------------------------------------------------------- Orthanc

@@ -1,11 +1,14 @@
 // Helpers of the C-FIND tests: implicit VR little endian bytes written out
-// by hand (independent of the encoder under test), and decoding bytes into a
-// container as a received identifier.
+// by hand (independent of the encoder under test), decoding bytes into a
+// container as a received identifier, and C-FIND responses as a peer sends
+// them.
 #pragma once
 
 #include "dicom/BufData.h"
 #include "dicom/DcmCodec.h"
 #include "dicom/DcmObj.h"
+#include "net/CFind.h"
+#include "tests/net/AssociationScripts.h"
 
 #include <cstdint>
 #include <string>
@@ -43,6 +46,32 @@ inline std::string EncodeImplicit(DcmObj &c) {
 inline bool DecodeImplicit(std::string_view bytes, DcmObj &c) {
   BufData stream(std::vector<std::uint8_t>(bytes.begin(), bytes.end()), false);
   return ReadOjb(stream, c);
+}
+
+inline constexpr std::uint16_t kNoDataSet = 0x0101;
+inline constexpr std::uint16_t kDataSet = 0x0102;
+
+// A C-FIND-RSP command set (or another command with the given field); a
+// negative status leaves Status out.
+inline std::string ResponseCommand(int status, std::uint16_t dataSetType, std::uint16_t field = 0x8020) {
+  std::string uid(STUDY_ROOT_FIND_UID);
+  uid.push_back('\0');
+  std::string body = Elem(0, 0x0002, uid) + Elem(0, 0x0100, Le16(field)) + Elem(0, 0x0120, Le16(3)) +
+                     Elem(0, 0x0800, Le16(dataSetType));
+  if (status >= 0) {
+    body += Elem(0, 0x0900, Le16(static_cast<unsigned>(status)));
+  }
+  return Elem(0, 0x0000, Le32(static_cast<std::uint32_t>(body.size()))) + body;
+}
+
+// One response as the peer sends it: the command PDU, and the identifier PDU
+// when there is one.
+inline std::string Response(int status, std::string_view identifier = {}) {
+  std::string pdus = PDataPdu(Pdv(1, 0x03, ResponseCommand(status, identifier.empty() ? kNoDataSet : kDataSet)));
+  if (!identifier.empty()) {
+    pdus += PDataPdu(Pdv(1, 0x02, identifier));
+  }
+  return pdus;
 }
 
 } // namespace fw::test
