@@ -1,0 +1,71 @@
+// CStore: storage (C-STORE) as service class user, and the association form
+// that proposes one presentation context per SOP class to be stored.
+//
+// C-STORE-RQ command set, implicit VR little endian, elements in tag order,
+// UIDs padded to even length with a zero byte:
+//
+//   tag          VR  attribute                   value
+//   (0000,0000)  UL  Command Group Length        48 + L(class UID) [+ 8 + L(instance UID)]
+//   (0000,0002)  UI  Affected SOP Class UID      the SOP class UID given
+//   (0000,0100)  US  Command Field               0x0001
+//   (0000,0110)  US  Message ID                  next message ID
+//   (0000,0700)  US  Priority                    0 (medium)
+//   (0000,0800)  US  Command Data Set Type       0x0102 (a data set follows)
+//   (0000,1000)  UI  Affected SOP Instance UID   the data set's (0008,0018); left out when empty
+//
+// L(x) is the length of x rounded up to even. A C-STORE-RSP must have
+// Command Field 0x8001 and a Status; only status 0 means stored.
+#pragma once
+
+#include "dicom/DcmObj.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace fw {
+
+class PDU_Service;
+
+inline constexpr std::uint16_t C_STORE_RQ = 0x0001;
+inline constexpr std::uint16_t C_STORE_RSP = 0x8001;
+
+namespace CStore {
+
+// Fills an empty command set with the C-STORE-RQ of the table above.
+void BuildRQ(DcmObj &command, std::string_view sopClassUID, std::string_view sopInstanceUID, std::uint16_t messageID);
+// Writes the C-STORE-RQ (message ID drawn from IdCounter) and then the data
+// set, when there is one, in its own transfer syntax.
+bool WriteRQ(PDU_Service &service, DcmObj *dataSet, std::string_view sopClassUID);
+// -1 no response could be read, -2 the message read is not a C-STORE-RSP or
+// has no Status, otherwise the status (0 to 65535; non-zero logged).
+int ReadRSP(PDU_Service &service);
+
+} // namespace CStore
+
+// One presentation context to propose: an abstract syntax and its transfer
+// syntaxes in order of preference.
+struct ProposedContext {
+  std::string abstractSyntax;
+  std::vector<std::string> transferSyntaxes;
+};
+
+// Opens an association proposing one presentation context per entry, with
+// context IDs 1, 3, 5, ... in the order given (at most 128 contexts; entries
+// without transfer syntaxes propose implicit VR little endian). Titles,
+// time-out, user information and the choice of the default context as in
+// PDU_Service::OpenAssociation. False (nothing sent) for an empty or too long
+// list.
+bool OpenAssociation(PDU_Service &service, std::string_view host, std::string_view port,
+                     std::string_view callingApTitle, std::string_view calledApTitle,
+                     const std::vector<ProposedContext> &contexts, int timeoutSeconds);
+
+// The abstract syntax proposed for a context ID; empty when none was.
+std::string ProposedAbstractSyntax(const PDU_Service &service, std::uint8_t contextID);
+
+// The ID of the first accepted context proposed for the abstract syntax whose
+// transfer syntax the station can write in; 0 when there is none.
+std::uint8_t AcceptedContextFor(const PDU_Service &service, std::string_view abstractSyntax);
+
+} // namespace fw

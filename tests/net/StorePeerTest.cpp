@@ -1,0 +1,345 @@
+// Storage and verification against real, independent peers on loopback,
+// each started by the test on a free port and stopped by its process id:
+// DCMTK's storescp in several set-ups (JPEG accepted, implicit VR only, small
+// PDUs, aborting, stalling) and Orthanc, whose REST interface then shows what
+// it stored. The tools fwecho and fwstore run against storescp too.
+#include "dicom/DcmObj.h"
+#include "dicom/Uids.h"
+#include "net/CEcho.h"
+#include "net/CStore.h"
+#include "net/PDU_Service.h"
+#include "net/StoreRequest.h"
+#include "presentation/ImageConversion.h"
+#include "tests/net/PeerProcess.h"
+#include "tests/net/StoreTestObjects.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace fw {
+namespace {
+
+using test::LogCapture;
+using test::PeerProcess;
+using test::TempDir;
+
+constexpr const char *kScpAET = "STORESCP";
+
+// storescp with extra options, writing what it receives into its own folder.
+class StoreScp {
+public:
+  explicit StoreScp(const std::vector<std::string> &options) {
+    std::filesystem::create_directories(received());
+    port_ = PeerProcess::FreePort();
+    std::vector<std::string> argv = {"storescp", "-aet", kScpAET, "-od", received().string()};
+    argv.insert(argv.end(), options.begin(), options.end());
+    argv.push_back(std::to_string(port_));
+    started_ = process_.Start(argv, (dir_.path() / "storescp.log").string(), {"TCP_NODELAY=1"}) &&
+               process_.WaitListening(port_);
+  }
+  bool Started() const { return started_; }
+  std::string Port() const { return std::to_string(port_); }
+  std::filesystem::path received() const { return dir_.path() / "in"; }
+  const TempDir &dir() const { return dir_; }
+
+  // The received object with this SOP Instance UID, or null.
+  std::unique_ptr<DcmObj> Received(std::string_view instanceUID) const {
+    for (const auto &entry : std::filesystem::directory_iterator(received())) {
+      auto object = std::make_unique<DcmObj>();
+      if (object->Read(entry.path().string()) && object->FindText(0x0008, 0x0018).starts_with(instanceUID)) {
+        return object;
+      }
+    }
+    return nullptr;
+  }
+
+private:
+  TempDir dir_;
+  PeerProcess process_;
+  std::uint16_t port_ = 0;
+  bool started_ = false;
+};
+
+// The proposal fwstore makes: each class with its objects' syntaxes, then
+// explicit and implicit VR little endian.
+std::vector<ProposedContext> Proposal(const std::vector<std::unique_ptr<DcmObj>> &objects) {
+  std::vector<ProposedContext> contexts;
+  const auto addOnce = [](std::vector<std::string> &list, std::string_view value) {
+    if (std::find(list.begin(), list.end(), value) == list.end()) {
+      list.emplace_back(value);
+    }
+  };
+  for (const auto &object : objects) {
+    const std::string sopClass = StoredSopClass(*object, {});
+    auto context = std::find_if(contexts.begin(), contexts.end(),
+                                [&](const ProposedContext &c) { return c.abstractSyntax == sopClass; });
+    if (context == contexts.end()) {
+      contexts.push_back({sopClass, {}});
+      context = contexts.end() - 1;
+    }
+    addOnce(context->transferSyntaxes, object->transferSyntax);
+  }
+  for (ProposedContext &context : contexts) {
+    addOnce(context.transferSyntaxes, EXPLICIT_VR_LITTLE_ENDIAN);
+    addOnce(context.transferSyntaxes, IMPLICIT_VR_LITTLE_ENDIAN);
+  }
+  return contexts;
+}
+
+// Stores the objects on one association as the station does; the result of
+// each (0 stored, else WriteStoreRQ's or ReadStoreRSP's failure). Objects
+// are converted in place to what was sent.
+std::vector<int> StoreAll(const std::string &port, std::vector<std::unique_ptr<DcmObj>> &objects, int timeout,
+                          const char *calledAET = kScpAET) {
+  std::vector<int> results;
+  PDU_Service service;
+  if (!OpenAssociation(service, "127.0.0.1", port, "QUILLBROOK", calledAET, Proposal(objects), timeout)) {
+    service.ReleaseAssociation();
+    return results;
+  }
+  for (auto &object : objects) {
+    const int written = WriteStoreRQ(service, *object, StoredSopClass(*object, {}));
+    results.push_back(written == 0 ? ReadStoreRSP(service) : written);
+  }
+  service.ReleaseAssociation();
+  return results;
+}
+
+// Every top-level element of `sent` arrived with the same value.
+void ExpectSameElements(const DcmObj &sent, const DcmObj &received) {
+  ASSERT_EQ(received.transferSyntax, sent.transferSyntax);
+  std::size_t compared = 0;
+  for (std::size_t i = 0; i < sent.Count(); ++i) {
+    const DcmTag *element = sent.ElementAt(i);
+    if (element == nullptr || element->group == 0xFFFE) {
+      continue;
+    }
+    const DcmTag *other = received.FindElement(element->group, element->element);
+    ASSERT_NE(other, nullptr) << std::hex << element->group << "," << element->element;
+    EXPECT_EQ(other->data, element->data) << std::hex << element->group << "," << element->element;
+    ++compared;
+  }
+  EXPECT_GT(compared, 15u);
+}
+
+// The pixel data: native bytes, or the fragments of encapsulated data in order.
+std::string PixelPayload(const DcmObj &object) {
+  std::string bytes;
+  bool inPixels = false;
+  for (std::size_t i = 0; i < object.Count(); ++i) {
+    const DcmTag *element = object.ElementAt(i);
+    if (element == nullptr) {
+      continue;
+    }
+    if (element->Is(0x7FE0, 0x0010)) {
+      inPixels = true;
+      bytes.append(element->data.begin(), element->data.end());
+    } else if (inPixels && element->Is(0xFFFE, 0xE000)) {
+      bytes.append(element->data.begin(), element->data.end());
+    }
+  }
+  return bytes;
+}
+
+std::vector<std::unique_ptr<DcmObj>> StillsAndClip() {
+  std::vector<std::unique_ptr<DcmObj>> objects;
+  objects.push_back(test::MakeImage(test::US_IMAGE_STORAGE, "1.2.826.0.1.3680043.9.7777.1.10.1", 1));
+  objects.push_back(test::MakeImage(test::US_MULTIFRAME_STORAGE, "1.2.826.0.1.3680043.9.7777.1.10.2", 6));
+  objects.push_back(test::MakeImage(test::US_IMAGE_STORAGE, "1.2.826.0.1.3680043.9.7777.1.10.3", 1));
+  return objects;
+}
+
+TEST(StorescpStoreTest, StillsAndClipArriveUnchangedEachWithItsClass) {
+  StoreScp scp({"+xy"});
+  ASSERT_TRUE(scp.Started());
+  EXPECT_TRUE(EchoNode("127.0.0.1", scp.Port(), "QUILLBROOK", kScpAET, 10));
+  auto objects = StillsAndClip();
+  EXPECT_EQ(StoreAll(scp.Port(), objects, 10), (std::vector<int>{0, 0, 0}));
+  for (const auto &object : objects) {
+    const std::string instance = object->FindText(0x0008, 0x0018);
+    SCOPED_TRACE(instance);
+    EXPECT_EQ(object->transferSyntax, JPEG_BASELINE);
+    auto received = scp.Received(instance);
+    ASSERT_NE(received, nullptr);
+    ExpectSameElements(*object, *received);
+    EXPECT_EQ(PixelPayload(*received), PixelPayload(*object));
+  }
+}
+
+TEST(StorescpStoreTest, ImplicitOnlyPeerGetsTheDecodedPixels) {
+  StoreScp scp({"+xi"});
+  ASSERT_TRUE(scp.Started());
+  auto objects = StillsAndClip();
+  EXPECT_EQ(StoreAll(scp.Port(), objects, 10), (std::vector<int>{0, 0, 0}));
+  for (std::size_t i = 0; i < objects.size(); ++i) {
+    const std::string instance = objects[i]->FindText(0x0008, 0x0018);
+    SCOPED_TRACE(instance);
+    auto received = scp.Received(instance);
+    ASSERT_NE(received, nullptr);
+    EXPECT_EQ(received->transferSyntax, IMPLICIT_VR_LITTLE_ENDIAN);
+    // What the JPEG decodes to, converted here from a fresh copy.
+    auto fresh = StillsAndClip();
+    const auto &reference = fresh[i];
+    ASSERT_EQ(reference->transferSyntax, JPEG_BASELINE);
+    ASSERT_TRUE(ConvertTransferSyntax(*reference, IMPLICIT_VR_LITTLE_ENDIAN));
+    const std::string pixels = PixelPayload(*received);
+    EXPECT_EQ(pixels.size(), 64u * 48 * 3 * (i == 1 ? 6 : 1));
+    EXPECT_EQ(pixels, PixelPayload(*reference));
+    EXPECT_EQ(received->FindText(0x0028, 0x0004).substr(0, 3), "RGB");
+  }
+}
+
+TEST(StorescpStoreTest, SmallPeerPduCarriesALargeClip) {
+  StoreScp scp({"+xy", "--max-pdu", "4096"});
+  ASSERT_TRUE(scp.Started());
+  std::vector<std::unique_ptr<DcmObj>> objects;
+  objects.push_back(
+      test::MakeImage(test::US_MULTIFRAME_STORAGE, "1.2.826.0.1.3680043.9.7777.1.10.9", 10, JPEG_BASELINE, 320, 240));
+  ASSERT_NE(objects[0], nullptr);
+  EXPECT_EQ(StoreAll(scp.Port(), objects, 10), std::vector<int>{0});
+  auto received = scp.Received("1.2.826.0.1.3680043.9.7777.1.10.9");
+  ASSERT_NE(received, nullptr);
+  EXPECT_GT(PixelPayload(*objects[0]).size(), 4096u * 4);
+  EXPECT_EQ(PixelPayload(*received), PixelPayload(*objects[0]));
+}
+
+// A peer that drops the association or stops answering while objects are
+// sent: each object gets a failure, none hangs, the later ones are tried.
+TEST(StorescpStoreTest, AbortingAndStallingPeersFailEachObjectWithoutHanging) {
+  struct Case {
+    std::vector<std::string> options;
+    int timeout;
+  };
+  for (const Case &c : {Case{{"+xy", "--abort-after"}, 10}, Case{{"+xy", "--sleep-during", "4"}, 1}}) {
+    SCOPED_TRACE(c.options.back());
+    StoreScp scp(c.options);
+    ASSERT_TRUE(scp.Started());
+    LogCapture log;
+    auto objects = StillsAndClip();
+    const auto start = std::chrono::steady_clock::now();
+    const std::vector<int> results = StoreAll(scp.Port(), objects, c.timeout);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
+    ASSERT_EQ(results.size(), 3u);
+    for (int result : results) {
+      EXPECT_NE(result, 0);
+    }
+    EXPECT_FALSE(log.StartingWith("ERROR, CStore::ReadRSP, PDU->Read DCO failed").empty());
+  }
+}
+
+// ---------------------------------------------------------------- tools
+
+#ifdef FWSTORE_PATH
+TEST(StoreToolTest, EchoAndStoreFilesWithOneLineEach) {
+  StoreScp scp({"+xy"});
+  ASSERT_TRUE(scp.Started());
+  std::string out;
+  EXPECT_EQ(PeerProcess::Run({FWECHO_PATH, "-aec", kScpAET, "127.0.0.1", scp.Port()}, &out), 0);
+  EXPECT_EQ(PeerProcess::Run({FWECHO_PATH, "--bogus"}), 2);
+
+  TempDir files;
+  std::vector<std::string> paths;
+  auto objects = StillsAndClip();
+  // A native still of the same class as the JPEG ones: the peer takes that
+  // class with JPEG Baseline, and the native one must not be made lossy.
+  objects.push_back(
+      test::MakeImage(test::US_IMAGE_STORAGE, "1.2.826.0.1.3680043.9.7777.1.10.4", 1, EXPLICIT_VR_LITTLE_ENDIAN));
+  for (std::size_t i = 0; i < objects.size(); ++i) {
+    paths.push_back((files.path() / ("object" + std::to_string(i) + ".dcm")).string());
+    ASSERT_TRUE(objects[i]->Write(paths.back()));
+  }
+  std::vector<std::string> argv = {FWSTORE_PATH, "-aec", kScpAET, "127.0.0.1", scp.Port()};
+  argv.insert(argv.end(), paths.begin(), paths.end());
+  argv.push_back((files.path() / "missing.dcm").string());
+  std::string err;
+  EXPECT_EQ(PeerProcess::Run(argv, &out, &err), 1) << err;
+  EXPECT_EQ(out, paths[0] + ": stored\n" + paths[1] + ": stored\n" + paths[2] + ": stored\n" + paths[3] +
+                     ": not stored, it would need a lossy conversion to 1.2.840.10008.1.2.4.50\n" +
+                     (files.path() / "missing.dcm").string() + ": not stored, cannot be read\n");
+  EXPECT_NE(scp.Received("1.2.826.0.1.3680043.9.7777.1.10.2"), nullptr);
+  EXPECT_EQ(scp.Received("1.2.826.0.1.3680043.9.7777.1.10.4"), nullptr);
+
+  paths.pop_back();
+  argv = {FWSTORE_PATH, "--timeout", "5", "-aec", kScpAET, "127.0.0.1", scp.Port()};
+  argv.insert(argv.end(), paths.begin(), paths.end());
+  EXPECT_EQ(PeerProcess::Run(argv, &out, &err), 0) << err;
+  EXPECT_EQ(PeerProcess::Run({FWSTORE_PATH, "127.0.0.1", "0", paths[0]}), 2);
+}
+#endif
+
+// ---------------------------------------------------------------- Orthanc
+
+TEST(OrthancStoreTest, EchoStoreAndConfirmThroughRest) {
+  TempDir dir;
+  const std::uint16_t dicomPort = PeerProcess::FreePort();
+  const std::uint16_t httpPort = PeerProcess::FreePort();
+  const std::filesystem::path config = dir.path() / "orthanc.json";
+  std::ofstream(config) << "{\n"
+                        << "  \"Name\": \"FRAMEWELL-STORE\",\n"
+                        << "  \"StorageDirectory\": \"" << (dir.path() / "db").string() << "\",\n"
+                        << "  \"IndexDirectory\": \"" << (dir.path() / "db").string() << "\",\n"
+                        << "  \"HttpPort\": " << httpPort << ",\n"
+                        << "  \"DicomPort\": " << dicomPort << ",\n"
+                        << "  \"DicomAet\": \"ORTHANC\",\n"
+                        << "  \"RemoteAccessAllowed\": false,\n"
+                        << "  \"AuthenticationEnabled\": false,\n"
+                        << "  \"DicomAlwaysAllowEcho\": true,\n"
+                        << "  \"DicomAlwaysAllowStore\": true,\n"
+                        << "  \"DicomCheckCalledAet\": false\n"
+                        << "}\n";
+  PeerProcess orthanc;
+  ASSERT_TRUE(orthanc.Start({"Orthanc", config.string()}, (dir.path() / "orthanc.log").string()));
+  ASSERT_TRUE(orthanc.WaitListening(dicomPort));
+  ASSERT_TRUE(orthanc.WaitListening(httpPort));
+
+  EXPECT_TRUE(EchoNode("127.0.0.1", std::to_string(dicomPort), "QUILLBROOK", "ORTHANC", 10));
+  std::vector<std::unique_ptr<DcmObj>> objects;
+  objects.push_back(test::MakeImage(test::US_IMAGE_STORAGE, "1.2.826.0.1.3680043.9.7777.1.10.21", 1));
+  objects.push_back(test::MakeImage(test::US_MULTIFRAME_STORAGE, "1.2.826.0.1.3680043.9.7777.1.10.22", 5));
+  EXPECT_EQ(StoreAll(std::to_string(dicomPort), objects, 10, "ORTHANC"), (std::vector<int>{0, 0}));
+
+  const std::string base = "http://127.0.0.1:" + std::to_string(httpPort);
+  const auto get = [&](const std::string &path, std::string *body) {
+    return PeerProcess::Run({"curl", "-sf", "--max-time", "10", base + path}, body);
+  };
+  for (const auto &object : objects) {
+    const std::string instance = object->FindText(0x0008, 0x0018);
+    SCOPED_TRACE(instance);
+    std::string found;
+    ASSERT_EQ(PeerProcess::Run({"curl", "-sf", "--max-time", "10", "-X", "POST", "-d",
+                                "{\"Level\":\"Instance\",\"Query\":{\"SOPInstanceUID\":\"" + instance + "\"}}",
+                                base + "/tools/find"},
+                               &found),
+              0);
+    const std::size_t quote = found.find('"');
+    ASSERT_NE(quote, std::string::npos) << found;
+    const std::string id = found.substr(quote + 1, found.find('"', quote + 1) - quote - 1);
+    std::string sopClass;
+    ASSERT_EQ(get("/instances/" + id + "/content/0008-0016", &sopClass), 0);
+    while (!sopClass.empty() &&
+           (sopClass.back() == '\0' || std::isspace(static_cast<unsigned char>(sopClass.back())))) {
+      sopClass.pop_back();
+    }
+    EXPECT_EQ(sopClass, StoredSopClass(*object, {}));
+    std::string frames;
+    ASSERT_EQ(get("/instances/" + id + "/frames", &frames), 0);
+    const std::size_t frameCount = object->FindText(0x0028, 0x0008).empty() ? 1 : 5;
+    EXPECT_NE(frames.find(std::to_string(frameCount - 1)), std::string::npos) << frames;
+    // The last frame decodes: Orthanc renders it to a PNG.
+    std::string png;
+    ASSERT_EQ(get("/instances/" + id + "/frames/" + std::to_string(frameCount - 1) + "/preview", &png), 0);
+    EXPECT_EQ(png.substr(1, 3), "PNG");
+  }
+}
+
+} // namespace
+} // namespace fw

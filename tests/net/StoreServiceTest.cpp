@@ -1,0 +1,365 @@
+// C-ECHO and C-STORE over an association played from memory: the command
+// sets byte for byte, the handling of responses, the association proposing a
+// context per SOP class, and WriteStoreRQ's choice of context and conversion.
+#include "dicom/BufData.h"
+#include "dicom/DcmCodec.h"
+#include "net/CEcho.h"
+#include "net/CStore.h"
+#include "net/MemorySocket.h"
+#include "net/PDU_Service.h"
+#include "net/StoreRequest.h"
+#include "tests/net/AssociationScripts.h"
+#include "tests/net/FindTestSupport.h"
+#include "tests/net/StoreTestObjects.h"
+#include "tests/support/LogCapture.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace fw {
+namespace {
+
+using test::Elem;
+using test::Le16;
+using test::Le32;
+using test::LogCapture;
+
+constexpr std::string_view SC = "1.2.840.10008.5.1.4.1.1.7";
+constexpr std::string_view SR = "1.2.840.10008.5.1.4.1.1.88.11";
+
+std::string Uid(std::string_view uid) {
+  std::string value(uid);
+  if (value.size() % 2) {
+    value.push_back('\0');
+  }
+  return value;
+}
+
+std::string Encode(DcmObj &c) {
+  BufData stream(false);
+  WriteObj(stream, c);
+  return std::string(stream.Bytes().begin(), stream.Bytes().end());
+}
+
+// Decodes a data set sent in the given transfer syntax.
+std::unique_ptr<DcmObj> Decode(std::string_view bytes, std::string_view syntax) {
+  auto c = std::make_unique<DcmObj>();
+  c->transferSyntax = std::string(syntax);
+  c->explicitVR = syntax != IMPLICIT_VR_LITTLE_ENDIAN;
+  BufData stream(std::vector<std::uint8_t>(bytes.begin(), bytes.end()), false);
+  EXPECT_TRUE(ReadOjb(stream, *c));
+  return c;
+}
+
+std::string PixelBytes(const DcmObj &c) {
+  const DcmTag *pixels = c.FindElement(0x7FE0, 0x0010);
+  return pixels == nullptr ? std::string() : std::string(pixels->data.begin(), pixels->data.end());
+}
+
+// A response command: the field, and Status unless status is negative.
+std::string ResponsePdu(std::uint16_t field, int status, std::uint8_t contextID = 1) {
+  std::string body = Elem(0, 0x0002, Uid(SC)) + Elem(0, 0x0100, Le16(field)) + Elem(0, 0x0120, Le16(3)) +
+                     Elem(0, 0x0800, Le16(0x0101));
+  if (status >= 0) {
+    body += Elem(0, 0x0900, Le16(static_cast<unsigned>(status)));
+  }
+  return test::PDataPdu(
+      test::Pdv(contextID, 0x03, Elem(0, 0x0000, Le32(static_cast<std::uint32_t>(body.size()))) + body));
+}
+
+// An association whose peer's bytes (accept, then responses) are played
+// from memory; Sent() is what the station wrote after its request.
+class Played {
+public:
+  explicit Played(const std::string &incoming) {
+    auto socket = std::make_unique<MemorySocket>(incoming);
+    socket_ = socket.get();
+    service = std::make_unique<PDU_Service>(std::move(socket));
+  }
+  bool OpenSingle(std::string_view abstractSyntax, std::string_view ts1 = {}, std::string_view ts2 = {}) {
+    const bool open = service->OpenAssociation("127.0.0.1", "1", "QUILLBROOK", "ANY-SCP", abstractSyntax, ts1, ts2, 5);
+    requestSize_ = socket_->Sent().size();
+    return open;
+  }
+  bool OpenMulti(const std::vector<ProposedContext> &contexts) {
+    const bool open = OpenAssociation(*service, "127.0.0.1", "1", "QUILLBROOK", "ANY-SCP", contexts, 5);
+    requestSize_ = socket_->Sent().size();
+    return open;
+  }
+  std::string Request() const { return socket_->Sent().substr(0, requestSize_); }
+  std::string Sent() const { return socket_->Sent().substr(requestSize_); }
+
+  std::unique_ptr<PDU_Service> service;
+
+private:
+  MemorySocket *socket_ = nullptr;
+  std::size_t requestSize_ = 0;
+};
+
+TEST(CommandSetTest, EchoAndStoreRequestsByteForByte) {
+  DcmObj echo;
+  CEcho::BuildRQ(echo, VERIFICATION_SOP_CLASS, 7);
+  std::string body = Elem(0, 0x0002, Uid(VERIFICATION_SOP_CLASS)) + Elem(0, 0x0100, Le16(0x0030)) +
+                     Elem(0, 0x0110, Le16(7)) + Elem(0, 0x0800, Le16(0x0101));
+  EXPECT_EQ(echo.FindElement(0, 0)->GetUS(), 56);
+  EXPECT_EQ(Encode(echo), Elem(0, 0, Le32(56)) + body);
+
+  struct Case {
+    std::string_view instance;
+    std::uint32_t groupLength;
+  };
+  for (const Case &c : {Case{"1.2.3.4.5", 92}, Case{"", 74}}) {
+    SCOPED_TRACE(std::string(c.instance));
+    DcmObj store;
+    CStore::BuildRQ(store, SC, c.instance, 9);
+    body = Elem(0, 0x0002, Uid(SC)) + Elem(0, 0x0100, Le16(0x0001)) + Elem(0, 0x0110, Le16(9)) +
+           Elem(0, 0x0700, Le16(0)) + Elem(0, 0x0800, Le16(0x0102));
+    if (!c.instance.empty()) {
+      body += Elem(0, 0x1000, Uid(c.instance));
+    }
+    ASSERT_EQ(body.size(), c.groupLength);
+    EXPECT_EQ(Encode(store), Elem(0, 0, Le32(c.groupLength)) + body);
+  }
+}
+
+struct StoreResponseCase {
+  const char *name;
+  std::string response; // after the accept
+  int result;
+  const char *line; // expected log line, or null for none
+};
+
+class StoreResponseTest : public testing::TestWithParam<StoreResponseCase> {};
+
+TEST_P(StoreResponseTest, StatusOrFailure) {
+  const StoreResponseCase &c = GetParam();
+  LogCapture log;
+  Played played(test::ImplicitAccept() + c.response);
+  ASSERT_TRUE(played.OpenSingle(SC));
+  EXPECT_EQ(ReadStoreRSP(*played.service), c.result);
+  const auto errors = log.StartingWith("ERROR, CStore::ReadRSP");
+  if (c.line == nullptr) {
+    EXPECT_TRUE(errors.empty());
+  } else {
+    EXPECT_EQ(errors, std::vector<std::string>{c.line});
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Responses, StoreResponseTest,
+    testing::Values(
+        StoreResponseCase{"Success", ResponsePdu(0x8001, 0), 0, nullptr},
+        StoreResponseCase{"CoercionWarningIsNotStored", ResponsePdu(0x8001, 0xB000), 0xB000,
+                          "ERROR, CStore::ReadRSP, status == 45056"},
+        StoreResponseCase{"OutOfResources", ResponsePdu(0x8001, 0xA700), 0xA700,
+                          "ERROR, CStore::ReadRSP, status == 42752"},
+        StoreResponseCase{"MissingStatus", ResponsePdu(0x8001, -1), -2, "ERROR, CStore::ReadRSP, no status"},
+        StoreResponseCase{"EchoResponse", ResponsePdu(0x8030, 0), -2, "ERROR, CStore::ReadRSP, not a C-Store RSP"},
+        StoreResponseCase{"NoResponse", "", -1, "ERROR, CStore::ReadRSP, PDU->Read DCO failed"}),
+    [](const testing::TestParamInfo<StoreResponseCase> &info) { return std::string(info.param.name); });
+
+TEST(EchoResponseTest, OnlyEchoResponseWithSuccessPasses) {
+  struct Case {
+    std::uint16_t field;
+    int status;
+    bool passes;
+  };
+  for (const Case &c : {Case{0x8030, 0, true}, Case{0x8030, 0x0001, false}, Case{0x8001, 0, false}}) {
+    SCOPED_TRACE(c.field);
+    SCOPED_TRACE(c.status);
+    Played played(test::ImplicitAccept() + ResponsePdu(c.field, c.status));
+    ASSERT_TRUE(played.OpenSingle(VERIFICATION_SOP_CLASS));
+    ASSERT_TRUE(CEcho::WriteRQ(*played.service, VERIFICATION_SOP_CLASS));
+    EXPECT_EQ(CEcho::ReadRSP(*played.service), c.passes);
+    const auto sent = test::SentMessages(played.Sent());
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_TRUE(sent[0].command);
+    EXPECT_EQ(sent[0].contextID, 1);
+  }
+}
+
+TEST(StoreAssociationTest, ProposesOneContextPerSopClassWithOddIds) {
+  Played played(test::AcceptPdu(test::AcceptItem(1, 0, EXPLICIT_VR_LITTLE_ENDIAN)));
+  ASSERT_TRUE(played.OpenMulti(
+      {{std::string(test::US_IMAGE_STORAGE),
+        {std::string(JPEG_BASELINE), std::string(EXPLICIT_VR_LITTLE_ENDIAN), std::string(IMPLICIT_VR_LITTLE_ENDIAN)}},
+       {std::string(test::US_MULTIFRAME_STORAGE), {std::string(IMPLICIT_VR_LITTLE_ENDIAN)}},
+       {std::string(SC), {}}}));
+  const auto context = [](std::uint8_t id, std::string_view abstract, const std::vector<std::string_view> &syntaxes) {
+    std::string body = std::string(1, static_cast<char>(id)) + std::string(3, '\0') + test::Item(0x30, abstract);
+    for (std::string_view syntax : syntaxes) {
+      body += test::Item(0x40, syntax);
+    }
+    return test::Item(0x20, body);
+  };
+  const std::string expected =
+      context(1, test::US_IMAGE_STORAGE, {JPEG_BASELINE, EXPLICIT_VR_LITTLE_ENDIAN, IMPLICIT_VR_LITTLE_ENDIAN}) +
+      context(3, test::US_MULTIFRAME_STORAGE, {IMPLICIT_VR_LITTLE_ENDIAN}) +
+      context(5, SC, {IMPLICIT_VR_LITTLE_ENDIAN});
+  EXPECT_NE(played.Request().find(expected), std::string::npos);
+  EXPECT_EQ(ProposedAbstractSyntax(*played.service, 3), test::US_MULTIFRAME_STORAGE);
+  EXPECT_EQ(ProposedAbstractSyntax(*played.service, 7), "");
+}
+
+TEST(StoreAssociationTest, RefusesEmptyProposal) {
+  LogCapture log;
+  Played played(test::ImplicitAccept());
+  EXPECT_FALSE(played.OpenMulti({}));
+  EXPECT_TRUE(played.Request().empty());
+}
+
+// Three classes proposed; the peer takes the still's with explicit VR, the
+// clip's with implicit VR and rejects secondary capture.
+class ContextChoiceTest : public testing::Test {
+protected:
+  void SetUp() override {
+    const std::string accept = test::AcceptPdu(test::AcceptItem(1, 0, EXPLICIT_VR_LITTLE_ENDIAN) +
+                                               test::AcceptItem(3, 0, IMPLICIT_VR_LITTLE_ENDIAN) +
+                                               test::AcceptItem(5, 3, IMPLICIT_VR_LITTLE_ENDIAN));
+    played_ = std::make_unique<Played>(accept + ResponsePdu(0x8001, 0, 1) + ResponsePdu(0x8001, 0, 3));
+    const std::vector<std::string> syntaxes = {std::string(JPEG_BASELINE), std::string(EXPLICIT_VR_LITTLE_ENDIAN),
+                                               std::string(IMPLICIT_VR_LITTLE_ENDIAN)};
+    ASSERT_TRUE(played_->OpenMulti({{std::string(test::US_IMAGE_STORAGE), syntaxes},
+                                    {std::string(test::US_MULTIFRAME_STORAGE), syntaxes},
+                                    {std::string(SC), syntaxes}}));
+  }
+  std::unique_ptr<Played> played_;
+};
+
+TEST_F(ContextChoiceTest, EachObjectTravelsOnTheContextOfItsOwnClass) {
+  auto still = test::MakeImage(test::US_IMAGE_STORAGE, "1.2.3.1", 1);
+  auto clip = test::MakeImage(test::US_MULTIFRAME_STORAGE, "1.2.3.2", 3);
+  ASSERT_TRUE(still && clip);
+  // The caller's class is the last one built; each object keeps its own.
+  EXPECT_EQ(WriteStoreRQ(*played_->service, *still, test::US_MULTIFRAME_STORAGE), 0);
+  EXPECT_EQ(ReadStoreRSP(*played_->service), 0);
+  EXPECT_EQ(WriteStoreRQ(*played_->service, *clip, test::US_MULTIFRAME_STORAGE), 0);
+  EXPECT_EQ(ReadStoreRSP(*played_->service), 0);
+
+  const auto sent = test::SentMessages(played_->Sent());
+  ASSERT_EQ(sent.size(), 4u);
+  const struct {
+    std::uint8_t context;
+    std::string_view sopClass;
+    std::string_view instance;
+    std::string_view syntax;
+  } expected[] = {{1, test::US_IMAGE_STORAGE, "1.2.3.1", EXPLICIT_VR_LITTLE_ENDIAN},
+                  {3, test::US_MULTIFRAME_STORAGE, "1.2.3.2", IMPLICIT_VR_LITTLE_ENDIAN}};
+  for (int i = 0; i < 2; ++i) {
+    SCOPED_TRACE(i);
+    const test::SentMessage &command = sent[2 * i];
+    const test::SentMessage &data = sent[2 * i + 1];
+    EXPECT_TRUE(command.command);
+    EXPECT_FALSE(data.command);
+    EXPECT_EQ(command.contextID, expected[i].context);
+    EXPECT_EQ(data.contextID, expected[i].context);
+    auto decodedCommand = Decode(command.bytes, IMPLICIT_VR_LITTLE_ENDIAN);
+    const std::string affected = Uid(expected[i].sopClass);
+    EXPECT_EQ(decodedCommand->FindElement(0, 0x0002)->data,
+              std::vector<std::uint8_t>(affected.begin(), affected.end()));
+    EXPECT_EQ(decodedCommand->FindText(0, 0x1000).substr(0, expected[i].instance.size()), expected[i].instance);
+    // The data set arrives uncompressed, its pixels those of the JPEG decoded.
+    auto reference = test::MakeImage(expected[i].sopClass, "1.2.3", i == 0 ? 1 : 3);
+    ASSERT_TRUE(ConvertTransferSyntax(*reference, expected[i].syntax));
+    auto decoded = Decode(data.bytes, expected[i].syntax);
+    EXPECT_FALSE(PixelBytes(*decoded).empty());
+    EXPECT_EQ(PixelBytes(*decoded), PixelBytes(*reference));
+  }
+}
+
+TEST_F(ContextChoiceTest, ClassWithoutAcceptedContextIsNotSent) {
+  LogCapture log;
+  auto capture = test::MakeImage(SC, "1.2.3.3", 1);
+  ASSERT_TRUE(capture);
+  EXPECT_EQ(WriteStoreRQ(*played_->service, *capture, test::US_IMAGE_STORAGE), -1);
+  EXPECT_TRUE(
+      log.Contains(std::string("ERROR, WriteStoreRQ, no accepted presentation context for ") + std::string(SC)));
+  EXPECT_TRUE(played_->Sent().empty());
+}
+
+// The station's own proposal for a still (JPEG Baseline, implicit VR) and a
+// peer that takes implicit VR only.
+TEST(WriteStoreRQTest, JpegObjectConvertedWhenOnlyImplicitAccepted) {
+  Played played(test::ImplicitAccept());
+  ASSERT_TRUE(played.OpenSingle(test::US_IMAGE_STORAGE, JPEG_BASELINE));
+  auto still = test::MakeImage(test::US_IMAGE_STORAGE, "1.2.3.4", 1);
+  ASSERT_TRUE(still);
+  EXPECT_EQ(WriteStoreRQ(*played.service, *still, test::US_IMAGE_STORAGE), 0);
+
+  const auto sent = test::SentMessages(played.Sent());
+  ASSERT_EQ(sent.size(), 2u);
+  auto reference = test::MakeImage(test::US_IMAGE_STORAGE, "1.2.3.4", 1);
+  ASSERT_TRUE(ConvertTransferSyntax(*reference, IMPLICIT_VR_LITTLE_ENDIAN));
+  auto decoded = Decode(sent[1].bytes, IMPLICIT_VR_LITTLE_ENDIAN);
+  EXPECT_EQ(PixelBytes(*decoded).size(), 64u * 48 * 3);
+  EXPECT_EQ(PixelBytes(*decoded), PixelBytes(*reference));
+}
+
+TEST(WriteStoreRQTest, FailedConversionSendsNothing) {
+  Played played(test::ImplicitAccept());
+  ASSERT_TRUE(played.OpenSingle(test::US_IMAGE_STORAGE, JPEG_BASELINE));
+  auto still = test::MakeImage(test::US_IMAGE_STORAGE, "1.2.3.5", 1);
+  ASSERT_TRUE(still);
+  // A fragment that is no JPEG stream at all.
+  DcmObj broken;
+  broken.transferSyntax = still->transferSyntax;
+  broken.explicitVR = true;
+  for (std::size_t i = 0; i < still->Count(); ++i) {
+    const DcmTag *element = still->ElementAt(i);
+    if (element != nullptr && !element->Is(0x7FE0, 0x0010)) {
+      broken.Put(
+          DcmTag::FromBytes(element->group, element->element, element->length, element->data.data(), element->VR()));
+    }
+  }
+  const std::string garbage(64, '\x55');
+  const std::string encapsulated =
+      test::Header(0xFFFE, 0xE000, 0) + test::Elem(0xFFFE, 0xE000, garbage) + test::Header(0xFFFE, 0xE0DD, 0);
+  DcmObj source;
+  source.transferSyntax = still->transferSyntax;
+  source.explicitVR = true;
+  LogCapture log;
+  // Decode the encapsulated element from bytes the way a file holds it.
+  std::string bytes = Le16(0x7FE0) + Le16(0x0010) + "OB" + std::string(2, '\0') + Le32(0xFFFFFFFF) + encapsulated;
+  BufData stream(std::vector<std::uint8_t>(bytes.begin(), bytes.end()), false);
+  ASSERT_TRUE(ReadOjb(stream, source));
+  broken.CopyFrom(source);
+  EXPECT_EQ(WriteStoreRQ(*played.service, broken, test::US_IMAGE_STORAGE), -3);
+  EXPECT_TRUE(played.Sent().empty());
+}
+
+TEST(WriteStoreRQTest, NonImageObjectRelabelledNotConverted) {
+  struct Case {
+    std::string_view own;
+    std::string_view accepted;
+    int result;
+  };
+  for (const Case &c : {Case{EXPLICIT_VR_LITTLE_ENDIAN, IMPLICIT_VR_LITTLE_ENDIAN, 0},
+                        Case{IMPLICIT_VR_LITTLE_ENDIAN, EXPLICIT_VR_LITTLE_ENDIAN, 0},
+                        Case{EXPLICIT_VR_BIG_ENDIAN, IMPLICIT_VR_LITTLE_ENDIAN, -3}}) {
+    SCOPED_TRACE(std::string(c.own) + " -> " + std::string(c.accepted));
+    LogCapture log;
+    Played played(test::AcceptPdu(test::AcceptItem(1, 0, c.accepted)));
+    ASSERT_TRUE(played.OpenSingle(SR, c.accepted));
+    DcmObj report;
+    report.transferSyntax = std::string(c.own);
+    report.explicitVR = c.own != IMPLICIT_VR_LITTLE_ENDIAN;
+    report.PutText(0x0008, 0x0016, SR);
+    report.PutText(0x0008, 0x0018, "1.2.3.6");
+    report.PutText(0x0010, 0x0010, "DOE^JANE");
+    EXPECT_EQ(WriteStoreRQ(*played.service, report, SR), c.result);
+    const auto sent = test::SentMessages(played.Sent());
+    if (c.result != 0) {
+      EXPECT_TRUE(sent.empty());
+      continue;
+    }
+    ASSERT_EQ(sent.size(), 2u);
+    auto decoded = Decode(sent[1].bytes, c.accepted);
+    EXPECT_EQ(decoded->FindText(0x0010, 0x0010), "DOE^JANE");
+  }
+}
+
+} // namespace
+} // namespace fw
