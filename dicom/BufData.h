@@ -1,6 +1,6 @@
 // BufData: an in-memory byte stream with a current position and a byte-order
 // switch. It is the one way containers become bytes and bytes become
-// containers (DcmCodec.h), for Part 10 files and for network messages alike.
+// containers (DcmCodec.h), for DICOM files and for network messages alike.
 //
 // ReadUS/ReadUL/WriteUS/WriteUL convert 16- and 32-bit numbers between the
 // stream's byte order and the machine's; everything else is a raw copy. Reads

@@ -1,4 +1,4 @@
-// DcmFile: Part 10 file write and read (preamble, file meta information, data
+// DcmFile: DICOM file write and read (preamble, file meta information, data
 // set), to files and to memory.
 #include "dicom/DcmFile.h"
 

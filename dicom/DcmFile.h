@@ -1,4 +1,4 @@
-// DcmFile: the two halves of a DICOM Part 10 file around the data set.
+// DcmFile: the two halves of a DICOM file around the data set.
 //
 //   offset  bytes   content
 //   0       128     zero bytes (preamble)

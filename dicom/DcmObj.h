@@ -112,7 +112,7 @@ public:
   // order, nested containers placed by InsertSequence.
   void CopyFrom(const DcmObj &source);
 
-  // Part 10 files (DcmFile.cpp). Write replaces the file at path with the
+  // DICOM files (DcmFile.cpp). Write replaces the file at path with the
   // preamble, "DICM", the file meta information made from (0008,0016),
   // (0008,0018) and transferSyntax, and the data set; true when it was saved.
   bool Write(const std::string &path);

@@ -1,4 +1,4 @@
-// DCMTK reading and writing Part 10 files from and to memory buffers.
+// DCMTK reading and writing DICOM files from and to memory buffers.
 #include "bench/encoding/DcmtkSide.h"
 
 #include <dcmtk/config/osconfig.h>

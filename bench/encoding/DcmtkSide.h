@@ -9,7 +9,7 @@
 
 namespace bench {
 
-// One Part 10 file held by DCMTK.
+// One DICOM file held by DCMTK.
 class DcmtkFile {
 public:
   DcmtkFile();

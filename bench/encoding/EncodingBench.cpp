@@ -1,4 +1,4 @@
-// Encoding speed: reading and writing Part 10 files from and to memory, here
+// Encoding speed: reading and writing DICOM files from and to memory, here
 // and with DCMTK on the same bytes in the same run.
 //
 //   Multiframe  a 40 MB multi-frame JPEG Baseline file: 100 fragments of

@@ -1,4 +1,4 @@
-// Part 10 files: the layout of the file meta information, the data set in
+// DICOM files: the layout of the file meta information, the data set in
 // each transfer syntax behind it, and the refusals (no preamble, missing
 // file, cut data set), including every truncation of a valid file.
 #include "dicom/DcmFile.h"

@@ -122,7 +122,7 @@ void MakeWorklistFiles(const std::filesystem::path &folder) {
   }
 }
 
-// The studies as Part 10 files, stored with storescu on the peer.
+// The studies as DICOM files, stored with storescu on the peer.
 void StoreStudies(const TempDir &dir, std::uint16_t port, const std::string &aet) {
   std::vector<std::string> argv{"storescu", "-aec", aet, "127.0.0.1", std::to_string(port)};
   int n = 1;

@@ -16,7 +16,7 @@
 
 namespace fw::test {
 
-struct ImageSpec {
+struct ImageShape {
   int columns = 8;
   int rows = 8;
   int frames = 1;
@@ -36,47 +36,47 @@ struct ImageSpec {
   }
 };
 
-// The image attributes of spec, in tag order, without pixel data.
-inline std::unique_ptr<DcmObj> AttributesOf(const ImageSpec &spec) {
+// The image attributes of shape, in tag order, without pixel data.
+inline std::unique_ptr<DcmObj> AttributesOf(const ImageShape &shape) {
   auto ds = std::make_unique<DcmObj>();
-  ds->transferSyntax = spec.transferSyntax;
-  ds->explicitVR = spec.transferSyntax != IMPLICIT_VR_LITTLE_ENDIAN;
+  ds->transferSyntax = shape.transferSyntax;
+  ds->explicitVR = shape.transferSyntax != IMPLICIT_VR_LITTLE_ENDIAN;
   ds->PutText(0x0008, 0x0016, SECONDARY_CAPTURE_IMAGE_STORAGE);
   ds->PutText(0x0008, 0x0018, "2.25.739104652811350928774.6.1");
-  ds->PutText(0x0008, 0x0060, spec.modality);
+  ds->PutText(0x0008, 0x0060, shape.modality);
   ds->PutText(0x0010, 0x0010, "Render^Test");
-  ds->Put(DcmTag::FromUS(0x0028, 0x0002, spec.colour ? 3 : 1));
-  ds->PutText(0x0028, 0x0004, spec.photometric);
-  if (spec.planarConfiguration >= 0)
-    ds->Put(DcmTag::FromUS(0x0028, 0x0006, static_cast<std::uint16_t>(spec.planarConfiguration)));
-  if (spec.frames > 1)
-    ds->PutText(0x0028, 0x0008, std::to_string(spec.frames));
-  ds->Put(DcmTag::FromUS(0x0028, 0x0010, static_cast<std::uint16_t>(spec.rows)));
-  ds->Put(DcmTag::FromUS(0x0028, 0x0011, static_cast<std::uint16_t>(spec.columns)));
-  ds->Put(DcmTag::FromUS(0x0028, 0x0100, static_cast<std::uint16_t>(spec.bitsAllocated)));
-  ds->Put(DcmTag::FromUS(0x0028, 0x0101, static_cast<std::uint16_t>(spec.bitsStored)));
-  ds->Put(DcmTag::FromUS(0x0028, 0x0102, static_cast<std::uint16_t>(spec.bitsStored - 1)));
-  ds->Put(DcmTag::FromUS(0x0028, 0x0103, static_cast<std::uint16_t>(spec.pixelRepresentation)));
-  if (spec.intercept)
-    ds->PutText(0x0028, 0x1052, *spec.intercept);
-  if (spec.slope)
-    ds->PutText(0x0028, 0x1053, *spec.slope);
+  ds->Put(DcmTag::FromUS(0x0028, 0x0002, shape.colour ? 3 : 1));
+  ds->PutText(0x0028, 0x0004, shape.photometric);
+  if (shape.planarConfiguration >= 0)
+    ds->Put(DcmTag::FromUS(0x0028, 0x0006, static_cast<std::uint16_t>(shape.planarConfiguration)));
+  if (shape.frames > 1)
+    ds->PutText(0x0028, 0x0008, std::to_string(shape.frames));
+  ds->Put(DcmTag::FromUS(0x0028, 0x0010, static_cast<std::uint16_t>(shape.rows)));
+  ds->Put(DcmTag::FromUS(0x0028, 0x0011, static_cast<std::uint16_t>(shape.columns)));
+  ds->Put(DcmTag::FromUS(0x0028, 0x0100, static_cast<std::uint16_t>(shape.bitsAllocated)));
+  ds->Put(DcmTag::FromUS(0x0028, 0x0101, static_cast<std::uint16_t>(shape.bitsStored)));
+  ds->Put(DcmTag::FromUS(0x0028, 0x0102, static_cast<std::uint16_t>(shape.bitsStored - 1)));
+  ds->Put(DcmTag::FromUS(0x0028, 0x0103, static_cast<std::uint16_t>(shape.pixelRepresentation)));
+  if (shape.intercept)
+    ds->PutText(0x0028, 0x1052, *shape.intercept);
+  if (shape.slope)
+    ds->PutText(0x0028, 0x1053, *shape.slope);
   return ds;
 }
 
 // A data set with the pixels as native pixel data.
-inline std::unique_ptr<DcmObj> NativeDataSet(const ImageSpec &spec, const std::vector<std::uint8_t> &pixels) {
-  auto ds = AttributesOf(spec);
+inline std::unique_ptr<DcmObj> NativeDataSet(const ImageShape &shape, const std::vector<std::uint8_t> &pixels) {
+  auto ds = AttributesOf(shape);
   ds->Append(DcmTag::FromBytes(0x7FE0, 0x0010, static_cast<std::uint32_t>(pixels.size()), pixels.data(),
-                               spec.bitsStored == 8 ? "OB" : "OW"));
+                               shape.bitsStored == 8 ? "OB" : "OW"));
   return ds;
 }
 
 // A data set whose pixel data are the given fragments (one per frame), after
 // an empty offset table.
-inline std::unique_ptr<DcmObj> EncapsulatedDataSet(const ImageSpec &spec,
+inline std::unique_ptr<DcmObj> EncapsulatedDataSet(const ImageShape &shape,
                                                    const std::vector<std::vector<std::uint8_t>> &fragments) {
-  auto ds = AttributesOf(spec);
+  auto ds = AttributesOf(shape);
   ds->Append(DcmTag::FromBytes(0x7FE0, 0x0010, UNDEFINED_LENGTH, nullptr, "OB"));
   ds->Append(DcmTag::FromBytes(0xFFFE, 0xE000, 0, nullptr, "DL"));
   for (const auto &fragment : fragments)
@@ -86,13 +86,13 @@ inline std::unique_ptr<DcmObj> EncapsulatedDataSet(const ImageSpec &spec,
 }
 
 // 8-bit frames as JPEG baseline streams.
-inline std::vector<std::vector<std::uint8_t>> BaselineFrames(const ImageSpec &spec,
+inline std::vector<std::vector<std::uint8_t>> BaselineFrames(const ImageShape &shape,
                                                              const std::vector<std::uint8_t> &pixels) {
   std::vector<std::vector<std::uint8_t>> frames;
-  for (int f = 0; f < spec.frames; ++f) {
+  for (int f = 0; f < shape.frames; ++f) {
     std::vector<std::uint8_t> stream;
-    JpegEncode8(spec.columns, spec.rows, spec.colour ? 3 : 1, pixels.data() + f * spec.FrameBytes(), JPEG_MODE_BASELINE,
-                stream);
+    JpegEncode8(shape.columns, shape.rows, shape.colour ? 3 : 1, pixels.data() + f * shape.FrameBytes(),
+                JPEG_MODE_BASELINE, stream);
     frames.push_back(std::move(stream));
   }
   return frames;

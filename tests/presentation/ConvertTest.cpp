@@ -17,14 +17,14 @@
 namespace fw {
 namespace {
 
-using test::ImageSpec;
+using test::ImageShape;
 using test::ValueOf;
 using Bytes = std::vector<std::uint8_t>;
 
-Bytes Frames8(const ImageSpec &spec) {
+Bytes Frames8(const ImageShape &shape) {
   Bytes pixels;
-  for (int f = 0; f < spec.frames; ++f) {
-    Bytes frame = test::MakePicture8(spec.columns, spec.rows, spec.colour ? 3 : 1);
+  for (int f = 0; f < shape.frames; ++f) {
+    Bytes frame = test::MakePicture8(shape.columns, shape.rows, shape.colour ? 3 : 1);
     for (auto &b : frame)
       b = static_cast<std::uint8_t>(b + 37 * f);
     pixels.insert(pixels.end(), frame.begin(), frame.end());
@@ -46,10 +46,10 @@ bool IsRatioText(const std::string &text) {
 std::string US(std::uint16_t value) { return {static_cast<char>(value & 0xFF), static_cast<char>(value >> 8)}; }
 
 TEST(ConvertUnchanged, OwnSyntaxOrEmptyTargetChangesNothing) {
-  ImageSpec spec;
-  spec.frames = 2;
-  auto native = test::NativeDataSet(spec, Frames8(spec));
-  ImageSpec jpeg = spec;
+  ImageShape shape;
+  shape.frames = 2;
+  auto native = test::NativeDataSet(shape, Frames8(shape));
+  ImageShape jpeg = shape;
   jpeg.transferSyntax = JPEG_BASELINE;
   auto encapsulated = test::EncapsulatedDataSet(jpeg, test::BaselineFrames(jpeg, Frames8(jpeg)));
   for (DcmObj *ds : {native.get(), encapsulated.get()}) {
@@ -63,8 +63,8 @@ TEST(ConvertUnchanged, OwnSyntaxOrEmptyTargetChangesNothing) {
 }
 
 TEST(ConvertUnchanged, UnsupportedSyntaxIsRefusedUntouched) {
-  ImageSpec spec;
-  auto ds = test::NativeDataSet(spec, Frames8(spec));
+  ImageShape shape;
+  auto ds = test::NativeDataSet(shape, Frames8(shape));
   const Bytes before = test::Encoded(*ds);
   EXPECT_FALSE(ConvertTransferSyntax(*ds, "1.2.840.10008.1.2.5"));
   EXPECT_FALSE(ConvertTransferSyntax(*ds, "1.2.3.4"));
@@ -79,16 +79,16 @@ TEST(ConvertUnchanged, UnsupportedSyntaxIsRefusedUntouched) {
 }
 
 TEST(ConvertColour, BaselineColourStillBecomesExplicitRgb) {
-  ImageSpec spec;
-  spec.columns = 64;
-  spec.rows = 48;
-  spec.frames = 2;
-  spec.colour = true;
-  spec.photometric = "YBR_FULL_422";
-  spec.planarConfiguration = 0;
-  spec.transferSyntax = JPEG_BASELINE;
-  const Bytes original = Frames8(spec);
-  auto ds = test::EncapsulatedDataSet(spec, test::BaselineFrames(spec, original));
+  ImageShape shape;
+  shape.columns = 64;
+  shape.rows = 48;
+  shape.frames = 2;
+  shape.colour = true;
+  shape.photometric = "YBR_FULL_422";
+  shape.planarConfiguration = 0;
+  shape.transferSyntax = JPEG_BASELINE;
+  const Bytes original = Frames8(shape);
+  auto ds = test::EncapsulatedDataSet(shape, test::BaselineFrames(shape, original));
 
   ASSERT_TRUE(ConvertTransferSyntax(*ds, EXPLICIT_VR_LITTLE_ENDIAN));
   EXPECT_EQ(ds->transferSyntax, EXPLICIT_VR_LITTLE_ENDIAN);
@@ -109,11 +109,11 @@ TEST(ConvertColour, BaselineColourStillBecomesExplicitRgb) {
 }
 
 TEST(ConvertColour, ToBaselineIsLabelledYbrFull) {
-  ImageSpec spec;
-  spec.colour = true;
-  spec.photometric = "RGB";
-  spec.planarConfiguration = 0;
-  auto ds = test::NativeDataSet(spec, Frames8(spec));
+  ImageShape shape;
+  shape.colour = true;
+  shape.photometric = "RGB";
+  shape.planarConfiguration = 0;
+  auto ds = test::NativeDataSet(shape, Frames8(shape));
   ASSERT_TRUE(ConvertTransferSyntax(*ds, JPEG_BASELINE));
   EXPECT_EQ(ValueOf(*ds, 0x0028, 0x0004), "YBR_FULL");
   EXPECT_EQ(ValueOf(*ds, 0x0028, 0x0100), US(8));
@@ -123,21 +123,21 @@ TEST(ConvertColour, ToBaselineIsLabelledYbrFull) {
 }
 
 TEST(ConvertColour, PlanarConfigurationOneComesOutInterleaved) {
-  ImageSpec spec;
-  spec.columns = 4;
-  spec.rows = 2;
-  spec.frames = 2;
-  spec.colour = true;
-  spec.photometric = "RGB";
-  spec.planarConfiguration = 1;
-  spec.transferSyntax = IMPLICIT_VR_LITTLE_ENDIAN;
+  ImageShape shape;
+  shape.columns = 4;
+  shape.rows = 2;
+  shape.frames = 2;
+  shape.colour = true;
+  shape.photometric = "RGB";
+  shape.planarConfiguration = 1;
+  shape.transferSyntax = IMPLICIT_VR_LITTLE_ENDIAN;
   // Frame f: plane R = 10f + p, G = 100 + p, B = 200 + p for pixel p.
   Bytes planes;
   for (int f = 0; f < 2; ++f)
     for (int base : {10 * f, 100, 200})
       for (int p = 0; p < 8; ++p)
         planes.push_back(static_cast<std::uint8_t>(base + p));
-  auto ds = test::NativeDataSet(spec, planes);
+  auto ds = test::NativeDataSet(shape, planes);
   ASSERT_TRUE(ConvertTransferSyntax(*ds, EXPLICIT_VR_LITTLE_ENDIAN));
   Bytes expected;
   for (int f = 0; f < 2; ++f)
@@ -166,16 +166,16 @@ class ConvertToBaseline : public testing::TestWithParam<BaselineCase> {};
 
 TEST_P(ConvertToBaseline, AttributesDescribeThe8BitSamples) {
   const BaselineCase c = GetParam();
-  ImageSpec spec;
-  spec.columns = 16;
-  spec.rows = 16;
-  spec.bitsAllocated = 16;
-  spec.bitsStored = c.bitsStored;
-  spec.pixelRepresentation = c.pixelRepresentation;
-  spec.modality = c.modality;
-  spec.intercept = c.intercept;
-  spec.slope = "1";
-  auto ds = test::NativeDataSet(spec, test::Uniform16(256, c.stored));
+  ImageShape shape;
+  shape.columns = 16;
+  shape.rows = 16;
+  shape.bitsAllocated = 16;
+  shape.bitsStored = c.bitsStored;
+  shape.pixelRepresentation = c.pixelRepresentation;
+  shape.modality = c.modality;
+  shape.intercept = c.intercept;
+  shape.slope = "1";
+  auto ds = test::NativeDataSet(shape, test::Uniform16(256, c.stored));
   ASSERT_TRUE(ConvertTransferSyntax(*ds, JPEG_BASELINE));
 
   EXPECT_EQ(ValueOf(*ds, 0x0028, 0x0100), US(8));
@@ -216,13 +216,13 @@ INSTANTIATE_TEST_SUITE_P(Cases, ConvertToBaseline,
                          [](const testing::TestParamInfo<BaselineCase> &info) { return std::string(info.param.name); });
 
 TEST(ConvertRewrites, JpegExtendedRewritesToTwelveBits) {
-  ImageSpec spec;
-  spec.bitsAllocated = 16;
-  spec.bitsStored = 16;
-  spec.modality = "MR";
-  spec.intercept = "-5";
-  spec.slope = "2";
-  auto ds = test::NativeDataSet(spec, test::Uniform16(64, 1000));
+  ImageShape shape;
+  shape.bitsAllocated = 16;
+  shape.bitsStored = 16;
+  shape.modality = "MR";
+  shape.intercept = "-5";
+  shape.slope = "2";
+  auto ds = test::NativeDataSet(shape, test::Uniform16(64, 1000));
   ASSERT_TRUE(ConvertTransferSyntax(*ds, JPEG_EXTENDED));
   EXPECT_EQ(ValueOf(*ds, 0x0028, 0x0100), US(16));
   EXPECT_EQ(ValueOf(*ds, 0x0028, 0x0101), US(12));
@@ -236,13 +236,13 @@ TEST(ConvertRewrites, JpegExtendedRewritesToTwelveBits) {
 
 TEST(ConvertRewrites, Jpeg2000RewritesRescaleOnly) {
   for (std::string_view target : {JPEG_2000, JPEG_2000_LOSSLESS}) {
-    ImageSpec spec;
-    spec.bitsAllocated = 16;
-    spec.bitsStored = 12;
-    spec.modality = "CT";
-    spec.intercept = "-1024";
-    spec.slope = "1";
-    auto ds = test::NativeDataSet(spec, test::Uniform16(64, 1500));
+    ImageShape shape;
+    shape.bitsAllocated = 16;
+    shape.bitsStored = 12;
+    shape.modality = "CT";
+    shape.intercept = "-1024";
+    shape.slope = "1";
+    auto ds = test::NativeDataSet(shape, test::Uniform16(64, 1500));
     ASSERT_TRUE(ConvertTransferSyntax(*ds, target));
     EXPECT_EQ(ValueOf(*ds, 0x0028, 0x0101), US(12));
     EXPECT_EQ(ValueOf(*ds, 0x0028, 0x1052), "-1024 ");
@@ -262,25 +262,25 @@ class ConvertLossless : public testing::TestWithParam<RoundTripCase> {};
 
 TEST_P(ConvertLossless, RoundTripGivesThePixelsBack) {
   const RoundTripCase c = GetParam();
-  ImageSpec spec;
-  spec.columns = 24;
-  spec.rows = 20;
-  spec.frames = 3;
-  spec.colour = c.colour;
-  spec.photometric = c.colour ? "RGB" : "MONOCHROME2";
-  spec.bitsAllocated = c.bitsStored == 8 ? 8 : 16;
-  spec.bitsStored = c.bitsStored;
-  spec.transferSyntax = IMPLICIT_VR_LITTLE_ENDIAN;
+  ImageShape shape;
+  shape.columns = 24;
+  shape.rows = 20;
+  shape.frames = 3;
+  shape.colour = c.colour;
+  shape.photometric = c.colour ? "RGB" : "MONOCHROME2";
+  shape.bitsAllocated = c.bitsStored == 8 ? 8 : 16;
+  shape.bitsStored = c.bitsStored;
+  shape.transferSyntax = IMPLICIT_VR_LITTLE_ENDIAN;
   Bytes original;
   if (c.bitsStored == 8) {
-    original = Frames8(spec);
+    original = Frames8(shape);
   } else {
-    for (int f = 0; f < spec.frames; ++f) {
-      const Bytes frame = test::MakePicture16(spec.columns, spec.rows, 1, c.bitsStored);
+    for (int f = 0; f < shape.frames; ++f) {
+      const Bytes frame = test::MakePicture16(shape.columns, shape.rows, 1, c.bitsStored);
       original.insert(original.end(), frame.begin(), frame.end());
     }
   }
-  auto ds = test::NativeDataSet(spec, original);
+  auto ds = test::NativeDataSet(shape, original);
   ASSERT_TRUE(ConvertTransferSyntax(*ds, c.target));
   EXPECT_EQ(ds->transferSyntax, c.target);
   EXPECT_EQ(ds->FindElement(0x7FE0, 0x0010)->length, UNDEFINED_LENGTH);
@@ -304,14 +304,14 @@ class ConvertIcon : public testing::TestWithParam<bool> {};
 
 TEST_P(ConvertIcon, IconAttributesAreNeitherTakenNorRewritten) {
   const bool expandedItem = GetParam();
-  ImageSpec spec;
-  spec.columns = 16;
-  spec.rows = 16;
-  spec.bitsAllocated = 16;
-  spec.bitsStored = 12;
-  spec.modality = "MR";
-  spec.slope = "1";
-  auto ds = test::AttributesOf(spec);
+  ImageShape shape;
+  shape.columns = 16;
+  shape.rows = 16;
+  shape.bitsAllocated = 16;
+  shape.bitsStored = 12;
+  shape.modality = "MR";
+  shape.slope = "1";
+  auto ds = test::AttributesOf(shape);
   ds->Append(DcmTag::FromBytes(0x0088, 0x0200, UNDEFINED_LENGTH, nullptr, "SQ"));
   std::vector<std::unique_ptr<DcmTag>> icon;
   icon.push_back(DcmTag::FromText(0x0028, 0x0004, "PALETTE COLOR"));
@@ -371,11 +371,11 @@ class ConvertNativeLength : public testing::TestWithParam<LengthCase> {};
 
 TEST_P(ConvertNativeLength, OnlyTheComputedSizeOrOneMoreIsAccepted) {
   const LengthCase c = GetParam();
-  ImageSpec spec;
-  spec.columns = c.columns;
-  spec.rows = c.rows;
-  Bytes pixels(static_cast<std::size_t>(static_cast<long>(spec.FrameBytes()) + c.lengthChange), 50);
-  auto ds = test::NativeDataSet(spec, pixels);
+  ImageShape shape;
+  shape.columns = c.columns;
+  shape.rows = c.rows;
+  Bytes pixels(static_cast<std::size_t>(static_cast<long>(shape.FrameBytes()) + c.lengthChange), 50);
+  auto ds = test::NativeDataSet(shape, pixels);
   EXPECT_EQ(ConvertTransferSyntax(*ds, JPEG_LOSSLESS), c.accepted);
   if (!c.accepted) {
     EXPECT_EQ(ds->transferSyntax, EXPLICIT_VR_LITTLE_ENDIAN);
@@ -390,8 +390,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, ConvertNativeLength,
                          [](const testing::TestParamInfo<LengthCase> &info) { return std::string(info.param.name); });
 
 TEST(ConvertFailures, ImageWithoutPixelDataFailsAfterChangingTheSyntax) {
-  ImageSpec spec;
-  auto ds = test::AttributesOf(spec);
+  ImageShape shape;
+  auto ds = test::AttributesOf(shape);
   EXPECT_FALSE(ConvertTransferSyntax(*ds, IMPLICIT_VR_LITTLE_ENDIAN));
   EXPECT_EQ(ds->transferSyntax, IMPLICIT_VR_LITTLE_ENDIAN);
   EXPECT_FALSE(ds->explicitVR);
@@ -405,12 +405,12 @@ struct DamageCase {
 class ConvertDamaged : public testing::TestWithParam<DamageCase> {};
 
 TEST_P(ConvertDamaged, DamagedFragmentsFailTheConversion) {
-  ImageSpec spec;
-  spec.columns = 64;
-  spec.rows = 32;
-  spec.frames = 3;
-  spec.transferSyntax = JPEG_BASELINE;
-  auto ds = test::EncapsulatedDataSet(spec, test::BaselineFrames(spec, Frames8(spec)));
+  ImageShape shape;
+  shape.columns = 64;
+  shape.rows = 32;
+  shape.frames = 3;
+  shape.transferSyntax = JPEG_BASELINE;
+  auto ds = test::EncapsulatedDataSet(shape, test::BaselineFrames(shape, Frames8(shape)));
   GetParam().damage(*ds);
   EXPECT_FALSE(ConvertTransferSyntax(*ds, EXPLICIT_VR_LITTLE_ENDIAN));
 }

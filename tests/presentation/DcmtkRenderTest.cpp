@@ -19,7 +19,7 @@
 namespace fw {
 namespace {
 
-using test::ImageSpec;
+using test::ImageShape;
 using Bytes = std::vector<std::uint8_t>;
 
 int RunCommand(const std::string &command, std::string &output) {
@@ -59,14 +59,14 @@ protected:
 };
 
 TEST_F(DcmtkRender, BaselineColourFromDcmtkIsDrawn) {
-  ImageSpec spec;
-  spec.columns = 320;
-  spec.rows = 240;
-  spec.colour = true;
-  spec.photometric = "RGB";
-  spec.planarConfiguration = 0;
+  ImageShape shape;
+  shape.columns = 320;
+  shape.rows = 240;
+  shape.colour = true;
+  shape.photometric = "RGB";
+  shape.planarConfiguration = 0;
   const Bytes original = test::MakePicture8(320, 240, 3);
-  auto ds = test::NativeDataSet(spec, original);
+  auto ds = test::NativeDataSet(shape, original);
   DcmObj compressed;
   Compress(*ds, "+eb", compressed);
   ASSERT_EQ(compressed.transferSyntax, JPEG_BASELINE);
@@ -119,14 +119,14 @@ TEST_F(DcmtkRender, BaselineColourFromDcmtkIsDrawn) {
 }
 
 TEST_F(DcmtkRender, Lossless12BitFromDcmtkIsDrawnWithA16BitWindow) {
-  ImageSpec spec;
-  spec.columns = 256;
-  spec.rows = 200;
-  spec.bitsAllocated = 16;
-  spec.bitsStored = 12;
-  spec.modality = "MR";
+  ImageShape shape;
+  shape.columns = 256;
+  shape.rows = 200;
+  shape.bitsAllocated = 16;
+  shape.bitsStored = 12;
+  shape.modality = "MR";
   const Bytes original = test::MakePicture16(256, 200, 1, 12);
-  auto ds = test::NativeDataSet(spec, original);
+  auto ds = test::NativeDataSet(shape, original);
   DcmObj compressed;
   Compress(*ds, "+e1", compressed);
   ASSERT_EQ(compressed.transferSyntax, JPEG_LOSSLESS);

@@ -13,7 +13,7 @@
 namespace fw {
 namespace {
 
-using test::ImageSpec;
+using test::ImageShape;
 using Bytes = std::vector<std::uint8_t>;
 
 struct PhotometricCase {
@@ -27,9 +27,9 @@ class PreparePhotometric : public testing::TestWithParam<PhotometricCase> {};
 
 TEST_P(PreparePhotometric, ColourModelFollowsTheExactText) {
   const PhotometricCase c = GetParam();
-  ImageSpec spec;
-  spec.photometric = c.photometric;
-  auto ds = test::NativeDataSet(spec, Bytes(64, 1));
+  ImageShape shape;
+  shape.photometric = c.photometric;
+  auto ds = test::NativeDataSet(shape, Bytes(64, 1));
   TImages images;
   PrepareDisplayImage(images, *ds);
   EXPECT_EQ(images.isColor, c.isColor);
@@ -49,19 +49,19 @@ INSTANTIATE_TEST_SUITE_P(Cases, PreparePhotometric,
                          });
 
 TEST(PrepareColour, PlanarFramesBecomeTriples) {
-  ImageSpec spec;
-  spec.columns = 3;
-  spec.rows = 2;
-  spec.frames = 2;
-  spec.colour = true;
-  spec.photometric = "RGB";
-  spec.planarConfiguration = 1;
+  ImageShape shape;
+  shape.columns = 3;
+  shape.rows = 2;
+  shape.frames = 2;
+  shape.colour = true;
+  shape.photometric = "RGB";
+  shape.planarConfiguration = 1;
   Bytes planes;
   for (int f = 0; f < 2; ++f)
     for (int base : {10 + f, 100 + f, 200 + f})
       for (int p = 0; p < 6; ++p)
         planes.push_back(static_cast<std::uint8_t>(base + 10 * p));
-  auto ds = test::NativeDataSet(spec, planes);
+  auto ds = test::NativeDataSet(shape, planes);
   TImages images;
   PrepareDisplayImage(images, *ds);
   Bytes expected;
@@ -75,13 +75,13 @@ TEST(PrepareColour, PlanarFramesBecomeTriples) {
 }
 
 TEST(PrepareFields, TextsAndNumbersAreTaken) {
-  ImageSpec spec;
-  spec.columns = 4;
-  spec.rows = 3;
-  spec.bitsAllocated = 16;
-  spec.bitsStored = 12;
-  spec.modality = "US";
-  auto ds = test::NativeDataSet(spec, Bytes(24, 7));
+  ImageShape shape;
+  shape.columns = 4;
+  shape.rows = 3;
+  shape.bitsAllocated = 16;
+  shape.bitsStored = 12;
+  shape.modality = "US";
+  auto ds = test::NativeDataSet(shape, Bytes(24, 7));
   ds->PutText(0x0010, 0x0020, "PID42");
   ds->PutText(0x0010, 0x0030, "19700101");
   ds->PutText(0x0010, 0x0040, "F");
@@ -117,8 +117,8 @@ class PrepareNumbers : public testing::TestWithParam<NumberCase> {};
 
 TEST_P(PrepareNumbers, LeadingDigitsAreRead) {
   const NumberCase c = GetParam();
-  ImageSpec spec;
-  auto ds = test::NativeDataSet(spec, Bytes(64, 1));
+  ImageShape shape;
+  auto ds = test::NativeDataSet(shape, Bytes(64, 1));
   ds->PutText(0x0020, 0x0013, c.instance);
   ds->PutText(0x0028, 0x0008, c.frames);
   TImages images;
@@ -137,10 +137,10 @@ INSTANTIATE_TEST_SUITE_P(Cases, PrepareNumbers,
                          [](const testing::TestParamInfo<NumberCase> &info) { return std::string(info.param.name); });
 
 TEST(PreparePixels, IconGeometryIsNotTaken) {
-  ImageSpec spec;
-  spec.columns = 4;
-  spec.rows = 4;
-  auto ds = test::AttributesOf(spec);
+  ImageShape shape;
+  shape.columns = 4;
+  shape.rows = 4;
+  auto ds = test::AttributesOf(shape);
   ds->Append(DcmTag::FromBytes(0x0088, 0x0200, UNDEFINED_LENGTH, nullptr, "SQ"));
   ds->Append(DcmTag::FromBytes(0xFFFE, 0xE000, UNDEFINED_LENGTH, nullptr, ""));
   ds->Append(DcmTag::FromText(0x0028, 0x0004, "RGB"));
@@ -165,9 +165,9 @@ TEST(PreparePixels, IconGeometryIsNotTaken) {
 }
 
 TEST(PreparePixels, EncapsulatedPixelDataIsNotTaken) {
-  ImageSpec spec;
-  spec.transferSyntax = JPEG_BASELINE;
-  auto ds = test::EncapsulatedDataSet(spec, {Bytes(100, 1)});
+  ImageShape shape;
+  shape.transferSyntax = JPEG_BASELINE;
+  auto ds = test::EncapsulatedDataSet(shape, {Bytes(100, 1)});
   TImages images;
   PrepareDisplayImage(images, *ds);
   EXPECT_TRUE(images.pixels.empty());
@@ -177,13 +177,13 @@ TEST(PreparePixels, EncapsulatedPixelDataIsNotTaken) {
 TEST(PreparePixels, ShortValueGivesOnlyWhatIsThere) {
   for (bool colour : {false, true}) {
     for (int planar : {0, 1}) {
-      ImageSpec spec;
-      spec.frames = 3;
-      spec.colour = colour;
-      spec.photometric = colour ? "RGB" : "MONOCHROME2";
-      spec.planarConfiguration = planar;
-      const std::size_t frame = spec.FrameBytes();
-      auto ds = test::NativeDataSet(spec, Bytes(frame + frame / 2, 5)); // one and a half frames
+      ImageShape shape;
+      shape.frames = 3;
+      shape.colour = colour;
+      shape.photometric = colour ? "RGB" : "MONOCHROME2";
+      shape.planarConfiguration = planar;
+      const std::size_t frame = shape.FrameBytes();
+      auto ds = test::NativeDataSet(shape, Bytes(frame + frame / 2, 5)); // one and a half frames
       TImages images;
       PrepareDisplayImage(images, *ds);
       EXPECT_EQ(images.frameCount, 3);
@@ -194,8 +194,8 @@ TEST(PreparePixels, ShortValueGivesOnlyWhatIsThere) {
 }
 
 TEST(PreparePixels, LongValueIsCutToTheFrames) {
-  ImageSpec spec;
-  auto ds = test::NativeDataSet(spec, Bytes(100, 3));
+  ImageShape shape;
+  auto ds = test::NativeDataSet(shape, Bytes(100, 3));
   TImages images;
   PrepareDisplayImage(images, *ds);
   EXPECT_EQ(images.pixels.size(), 64u);

@@ -17,7 +17,7 @@
 namespace fw {
 namespace {
 
-using test::ImageSpec;
+using test::ImageShape;
 using Bytes = std::vector<std::uint8_t>;
 
 struct ToolRun {
@@ -46,7 +46,7 @@ class ImageTools : public testing::Test {
 protected:
   std::string Path(const std::string &name) const { return dir_.folder() + name; }
 
-  // Writes a data set as a Part 10 file; returns its path.
+  // Writes a data set as a DICOM file; returns its path.
   std::string Write(DcmObj &ds, const std::string &name) const {
     const std::string path = Path(name);
     EXPECT_TRUE(ds.Write(path));
@@ -64,12 +64,12 @@ Bytes Ramp(std::size_t n) {
 }
 
 TEST_F(ImageTools, ConvertWritesTheTargetSyntaxAndBack) {
-  ImageSpec spec;
-  spec.columns = 32;
-  spec.rows = 16;
-  spec.frames = 2;
-  const Bytes pixels = Ramp(spec.FrameBytes() * 2);
-  auto ds = test::NativeDataSet(spec, pixels);
+  ImageShape shape;
+  shape.columns = 32;
+  shape.rows = 16;
+  shape.frames = 2;
+  const Bytes pixels = Ramp(shape.FrameBytes() * 2);
+  auto ds = test::NativeDataSet(shape, pixels);
   const std::string in = Write(*ds, "in.dcm");
 
   ToolRun run = Convert("--ts 1.2.840.10008.1.2.4.70 " + in + " " + Path("lossless.dcm"));
@@ -89,8 +89,8 @@ TEST_F(ImageTools, ConvertWritesTheTargetSyntaxAndBack) {
 }
 
 TEST_F(ImageTools, ConvertFailuresAndUsage) {
-  ImageSpec spec;
-  auto bad = test::NativeDataSet(spec, Bytes(10, 1)); // 64 bytes expected
+  ImageShape shape;
+  auto bad = test::NativeDataSet(shape, Bytes(10, 1)); // 64 bytes expected
   const std::string badFile = Write(*bad, "bad.dcm");
   const std::string out = Path("out.dcm");
 
@@ -119,13 +119,13 @@ TEST_F(ImageTools, ConvertFailuresAndUsage) {
 }
 
 TEST_F(ImageTools, RenderDrawsAtTheImagesOwnSizeWithTheIdentityWindow) {
-  ImageSpec spec;
-  spec.columns = 40;
-  spec.rows = 30;
-  spec.frames = 2;
-  Bytes pixels(spec.FrameBytes() * 2, 60);
-  std::fill(pixels.begin() + static_cast<std::ptrdiff_t>(spec.FrameBytes()), pixels.end(), 200);
-  auto ds = test::NativeDataSet(spec, pixels);
+  ImageShape shape;
+  shape.columns = 40;
+  shape.rows = 30;
+  shape.frames = 2;
+  Bytes pixels(shape.FrameBytes() * 2, 60);
+  std::fill(pixels.begin() + static_cast<std::ptrdiff_t>(shape.FrameBytes()), pixels.end(), 200);
+  auto ds = test::NativeDataSet(shape, pixels);
   const std::string in = Write(*ds, "grey.dcm");
 
   ASSERT_EQ(Render(in + " " + Path("f0.png")).status, 0);
@@ -145,16 +145,16 @@ TEST_F(ImageTools, RenderDrawsAtTheImagesOwnSizeWithTheIdentityWindow) {
 }
 
 TEST_F(ImageTools, RenderConvertsCompressedInputFirst) {
-  ImageSpec spec;
-  spec.columns = 48;
-  spec.rows = 32;
-  spec.colour = true;
-  spec.photometric = "RGB";
-  spec.planarConfiguration = 0;
+  ImageShape shape;
+  shape.columns = 48;
+  shape.rows = 32;
+  shape.colour = true;
+  shape.photometric = "RGB";
+  shape.planarConfiguration = 0;
   Bytes pixels;
   for (int i = 0; i < 48 * 32; ++i)
     pixels.insert(pixels.end(), {250, 120, 10});
-  auto ds = test::NativeDataSet(spec, pixels);
+  auto ds = test::NativeDataSet(shape, pixels);
   ASSERT_TRUE(ConvertTransferSyntax(*ds, JPEG_BASELINE));
   const std::string in = Write(*ds, "colour.dcm");
   ASSERT_EQ(Render(in + " " + Path("c.png")).status, 0);
@@ -168,20 +168,20 @@ TEST_F(ImageTools, RenderConvertsCompressedInputFirst) {
 // 16-bit data: the file's window is taken back to stored values through the
 // rescale; without one, the frame's range is used.
 TEST_F(ImageTools, RenderDefaultWindowOf16BitData) {
-  ImageSpec spec;
-  spec.columns = 16;
-  spec.rows = 16;
-  spec.bitsAllocated = 16;
-  spec.bitsStored = 12;
-  spec.modality = "CT";
-  spec.intercept = "-1024";
-  spec.slope = "1";
+  ImageShape shape;
+  shape.columns = 16;
+  shape.rows = 16;
+  shape.bitsAllocated = 16;
+  shape.bitsStored = 12;
+  shape.modality = "CT";
+  shape.intercept = "-1024";
+  shape.slope = "1";
   Bytes pixels = test::Uniform16(256, 1024 + 40); // 40 HU
   for (std::size_t i = 0; i < 16; ++i) {          // first row: 1000 and 2000
     pixels[2 * i] = static_cast<std::uint8_t>(i % 2 ? 2000 & 0xFF : 1000 & 0xFF);
     pixels[2 * i + 1] = static_cast<std::uint8_t>(i % 2 ? 2000 >> 8 : 1000 >> 8);
   }
-  auto withWindow = test::NativeDataSet(spec, pixels);
+  auto withWindow = test::NativeDataSet(shape, pixels);
   withWindow->PutText(0x0028, 0x1050, "40");
   withWindow->PutText(0x0028, 0x1051, "400");
   ASSERT_EQ(Render(Write(*withWindow, "ct.dcm") + " " + Path("ct.png")).status, 0);
@@ -190,15 +190,15 @@ TEST_F(ImageTools, RenderDefaultWindowOf16BitData) {
 
   // Range 1000..2000: centre 1500, width 1000; 1064 is (1064 - 1500) x 255 /
   // 1000 + 127 = 16.
-  auto noWindow = test::NativeDataSet(spec, pixels);
+  auto noWindow = test::NativeDataSet(shape, pixels);
   ASSERT_EQ(Render(Write(*noWindow, "range.dcm") + " " + Path("range.png")).status, 0);
   picture.load(QString::fromStdString(Path("range.png")));
   EXPECT_EQ(qRed(picture.pixel(8, 8)), 16);
 }
 
 TEST_F(ImageTools, RenderFailuresAndUsage) {
-  ImageSpec spec;
-  auto ds = test::NativeDataSet(spec, Bytes(64, 9));
+  ImageShape shape;
+  auto ds = test::NativeDataSet(shape, Bytes(64, 9));
   const std::string in = Write(*ds, "one.dcm");
   const ToolRun beyond = Render("--frame 1 " + in + " " + Path("x.png"));
   EXPECT_EQ(beyond.status, 1);
@@ -206,7 +206,7 @@ TEST_F(ImageTools, RenderFailuresAndUsage) {
   EXPECT_EQ(Render(Path("none.dcm") + " " + Path("x.png")).status, 1);
   EXPECT_EQ(Render(in + " " + Path("no/such/folder/x.png")).status, 1);
 
-  ImageSpec jpeg = spec;
+  ImageShape jpeg = shape;
   jpeg.transferSyntax = JPEG_BASELINE;
   auto broken = test::EncapsulatedDataSet(jpeg, {Bytes(40, 0x11)});
   const ToolRun undecodable = Render(Write(*broken, "broken.dcm") + " " + Path("x.png"));

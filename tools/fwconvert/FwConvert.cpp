@@ -1,6 +1,6 @@
-// fwconvert: reads a DICOM Part 10 file, converts its data set to another
+// fwconvert: reads a DICOM file, converts its data set to another
 // transfer syntax as the station does before sending, and writes it as a new
-// Part 10 file. For support staff.
+// DICOM file. For support staff.
 //
 //   fwconvert [-v] --ts UID IN OUT
 //

@@ -1,4 +1,4 @@
-// fwdump FILE...: prints the data set of each DICOM Part 10 file, one line per
+// fwdump FILE...: prints the data set of each DICOM file, one line per
 // element, as the application log shows data sets. For support staff.
 //
 // Exit status: 0 when every file was read completely, 1 when a file could not
@@ -91,7 +91,7 @@ bool DumpFile(const std::string &path, LogToStderr &log) {
   const bool ok = dataSet.ReadFrom(stream);
   log.Flush();
   if (!ok && stream.Size() == 0) {
-    std::fprintf(stderr, "fwdump: %s: not a DICOM Part 10 file (no \"DICM\" after the 128-byte preamble)\n",
+    std::fprintf(stderr, "fwdump: %s: not a DICOM file (no \"DICM\" after the 128-byte preamble)\n",
                  path.c_str());
     return false;
   }
@@ -114,7 +114,7 @@ bool DumpFile(const std::string &path, LogToStderr &log) {
 int main(int argc, char **argv) {
   if (argc < 2) {
     std::fprintf(stderr, "usage: fwdump FILE...\n"
-                         "Prints the data set of each DICOM Part 10 file, one line per element.\n");
+                         "Prints the data set of each DICOM file, one line per element.\n");
     return 2;
   }
   LogToStderr log;

@@ -1,4 +1,4 @@
-// fwrender: draws one frame of a DICOM Part 10 file into a PNG picture the
+// fwrender: draws one frame of a DICOM file into a PNG picture the
 // way the station draws its thumbnails: compressed pixel data converted to
 // explicit VR little endian first, then prepared and drawn with a window.
 // For support staff.

@@ -1,4 +1,4 @@
-// fwstore [options] HOST PORT FILE...: stores DICOM Part 10 files on a peer
+// fwstore [options] HOST PORT FILE...: stores DICOM files on a peer
 // with C-STORE over one association.
 //
 // One presentation context is proposed per SOP class of the files (in order

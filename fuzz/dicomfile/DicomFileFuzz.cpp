@@ -1,4 +1,4 @@
-// Fuzz target: arbitrary bytes as a whole Part 10 file, decoded as
+// Fuzz target: arbitrary bytes as a whole DICOM file, decoded as
 // DcmObj::Read decodes a loaded file; whatever was decoded is then written
 // again and dumped, so the writer and the dump see odd content too. Seeds in
 // corpus/ are files of each transfer syntax written here and by DCMTK.
