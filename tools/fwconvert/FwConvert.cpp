@@ -10,6 +10,7 @@
 #include "dicom/DcmObj.h"
 #include "dicom/Uids.h"
 #include "presentation/ImageConversion.h"
+#include "tools/common/ToolLog.h"
 #include "tools/imagetools/ImageTool.h"
 
 #include <iostream>
@@ -67,7 +68,7 @@ int main(int argc, char **argv) {
   if (!fw::IsSupportedTransferSyntax(target) || target == fw::MPEG2_MAIN_PROFILE)
     return UsageError(kProgram, "transfer syntax " + target + " is not one the station converts to", kUsage);
 
-  CapturedLog log(verbose);
+  fw::tool::ToolLog log(verbose);
   fw::DcmObj ds;
   if (!ds.Read(files[0])) {
     log.Flush();

@@ -18,6 +18,7 @@
 #include "dicom/Uids.h"
 #include "presentation/DCMPresentation.h"
 #include "presentation/ImageConversion.h"
+#include "tools/common/ToolLog.h"
 #include "tools/imagetools/ImageTool.h"
 
 #include <QImage>
@@ -141,7 +142,7 @@ int main(int argc, char **argv) {
   if (files.size() != 2)
     return UsageError(kProgram, "an input file and an output picture are required", kUsage);
 
-  CapturedLog log(verbose);
+  fw::tool::ToolLog log(verbose);
   auto fail = [&](const std::string &message) {
     log.Flush();
     std::cerr << kProgram << ": " << message << '\n';
