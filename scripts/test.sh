@@ -46,6 +46,13 @@ run_ctest() { # name, dir, extra ctest args...
 
 mkdir -p build
 
+echo "=== Network layer order ==="
+if bash scripts/check-layers.sh; then
+  passed=$((passed + 1))
+else
+  failed=$((failed + 1)); failures+=("check-layers: an include goes up the network layers")
+fi
+
 echo "=== Release build ==="
 if build build/release -DCMAKE_BUILD_TYPE=Release; then
   run_ctest release build/release

@@ -6,11 +6,11 @@
 #include "dicom/BufData.h"
 #include "dicom/DcmCodec.h"
 #include "dicom/DcmObj.h"
-#include "net/CharacterSet.h"
-#include "net/ImageInfo.h"
-#include "net/SeriesInfo.h"
-#include "net/StudyInfo.h"
-#include "net/TWorklistItem.h"
+#include "net/query/CharacterSet.h"
+#include "net/query/ImageInfo.h"
+#include "net/query/SeriesInfo.h"
+#include "net/query/StudyInfo.h"
+#include "net/query/TWorklistItem.h"
 
 #include <cstddef>
 #include <cstdint>

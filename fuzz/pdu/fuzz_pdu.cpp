@@ -4,17 +4,17 @@
 // The first byte picks the reader; the rest is the stream. Whatever was read
 // is then sized and, for the request, written again, so the writers see
 // values that came from the wire.
-#include "net/AAssociateAC.h"
-#include "net/AAssociateRJ.h"
-#include "net/AAssociateRQ.h"
-#include "net/AReleaseRP.h"
-#include "net/AReleaseRQ.h"
-#include "net/Buffer.h"
-#include "net/MemorySocket.h"
-#include "net/PresentationContext.h"
-#include "net/PresentationContextAccept.h"
-#include "net/UIDitem.h"
-#include "net/UserInformation.h"
+#include "net/pdu/AAssociateAC.h"
+#include "net/pdu/AAssociateRJ.h"
+#include "net/pdu/AAssociateRQ.h"
+#include "net/pdu/AReleaseRP.h"
+#include "net/pdu/AReleaseRQ.h"
+#include "net/link/Buffer.h"
+#include "net/link/MemorySocket.h"
+#include "net/pdu/PresentationContext.h"
+#include "net/pdu/PresentationContextAccept.h"
+#include "net/pdu/UIDitem.h"
+#include "net/pdu/UserInformation.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,7 +1,7 @@
 // Buffer: byte orders, the outgoing chunks as they reach the socket, the
 // incoming blocks, and moving bytes between buffers.
-#include "net/Buffer.h"
-#include "net/MemorySocket.h"
+#include "net/link/Buffer.h"
+#include "net/link/MemorySocket.h"
 #include "tests/net/NetTestHelpers.h"
 #include "tests/support/ScriptedPeer.h"
 

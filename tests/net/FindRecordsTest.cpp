@@ -2,12 +2,12 @@
 // key builders make, the readers of response identifiers, and the character
 // set rules, checked on the bytes that go out and the records that come in.
 #include "dicom/DcmObj.h"
-#include "net/CFind.h"
-#include "net/CharacterSet.h"
-#include "net/ImageInfo.h"
-#include "net/SeriesInfo.h"
-#include "net/StudyInfo.h"
-#include "net/TWorklistItem.h"
+#include "net/query/CFind.h"
+#include "net/query/CharacterSet.h"
+#include "net/query/ImageInfo.h"
+#include "net/query/SeriesInfo.h"
+#include "net/query/StudyInfo.h"
+#include "net/query/TWorklistItem.h"
 #include "tests/net/FindTestSupport.h"
 
 #include <gtest/gtest.h>

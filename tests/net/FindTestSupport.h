@@ -7,7 +7,7 @@
 #include "dicom/BufData.h"
 #include "dicom/DcmCodec.h"
 #include "dicom/DcmObj.h"
-#include "net/CFind.h"
+#include "net/query/CFind.h"
 #include "tests/net/AssociationScripts.h"
 
 #include <cstdint>

@@ -2,9 +2,9 @@
 // codes, what it sends and prints against a scripted peer (failure statuses,
 // a lost peer, texts between the terminal's encoding and Latin-1). The real
 // peers are in FindPeerTest.
-#include "net/CFind.h"
-#include "net/StudyInfo.h"
-#include "net/TWorklistItem.h"
+#include "net/query/CFind.h"
+#include "net/query/StudyInfo.h"
+#include "net/query/TWorklistItem.h"
 #include "tests/net/FindTestSupport.h"
 #include "tests/net/PeerProcess.h"
 #include "tests/support/ScriptedPeer.h"

@@ -2,7 +2,7 @@
 // and recording the blocks a Socket reports to the trace hook.
 #pragma once
 
-#include "net/NetTrace.h"
+#include "net/link/NetTrace.h"
 
 #include <cstdint>
 #include <string>

@@ -1,8 +1,8 @@
 // The network trace: the hex dump record of a block, and what an association
 // writes to the log at trace levels 0 to 3.
-#include "net/NetTrace.h"
+#include "net/link/NetTrace.h"
 #include "dicom/DcmDump.h"
-#include "net/PDU_Service.h"
+#include "net/association/PDU_Service.h"
 #include "tests/net/AssociationScripts.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/ScriptedPeer.h"

@@ -2,7 +2,7 @@
 // into fragments for each peer maximum length, how fragments are gathered
 // (several PDVs in one PDU, a message ending inside a PDU), and what happens
 // when something other than the expected data arrives.
-#include "net/PDU_Service.h"
+#include "net/association/PDU_Service.h"
 #include "tests/net/AssociationScripts.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/ScriptedPeer.h"

@@ -1,6 +1,6 @@
 // Socket: host and port rules, the time-outs of connect, send and receive,
 // closing, and the trace hook.
-#include "net/Socket.h"
+#include "net/link/Socket.h"
 #include "tests/net/NetTestHelpers.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/ScriptedPeer.h"

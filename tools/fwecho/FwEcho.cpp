@@ -4,8 +4,8 @@
 //
 // Output: "AE at HOST:PORT answers" on success. Exit status 0 when the peer
 // answered the C-ECHO with success, 1 otherwise, 2 on wrong usage.
-#include "net/CEcho.h"
-#include "net/NetTrace.h"
+#include "net/dimse/CEcho.h"
+#include "net/link/NetTrace.h"
 #include "tools/common/ToolLog.h"
 #include "tools/common/ToolOptions.h"
 

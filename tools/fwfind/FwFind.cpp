@@ -12,13 +12,13 @@
 // match), 1 when no association could be opened, the request could not be
 // sent, a response could not be read, or the peer ended the query with a
 // failure status; 2 on wrong usage.
-#include "net/CFind.h"
-#include "net/FindQuery.h"
-#include "net/NetTrace.h"
-#include "net/PDU_Service.h"
-#include "net/QueryKeys.h"
-#include "net/StudyInfo.h"
-#include "net/TWorklistItem.h"
+#include "net/query/CFind.h"
+#include "net/query/FindQuery.h"
+#include "net/link/NetTrace.h"
+#include "net/association/PDU_Service.h"
+#include "net/query/QueryKeys.h"
+#include "net/query/StudyInfo.h"
+#include "net/query/TWorklistItem.h"
 #include "tools/common/TerminalText.h"
 #include "tools/common/ToolLog.h"
 #include "tools/common/ToolOptions.h"

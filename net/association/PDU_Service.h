@@ -1,0 +1,128 @@
+// PDU_Service: one association of the station (always the requester) with
+// its link, one object of every association PDU, and the P-DATA-TF coder.
+//
+//   created -> OpenAssociation true -> associated -> ReleaseAssociation, or
+//   a failure that closed the link -> closed -> destroyed
+//
+// One object serves one association: the caller opens, exchanges its DIMSE
+// messages with Write and Read, releases (in every case, even after a failed
+// open) and destroys it. Every call blocks until its PDUs are sent or
+// received, each wait bounded by the association's time-out.
+//
+// What Read does with the PDU that comes instead of data:
+//
+//   type                 action                          log line
+//   0x01 A-ASSOCIATE-RQ  read it, A-ABORT, close         ERROR, PDU_Service::Read Associate-RQ
+//   0x02 A-ASSOCIATE-AC  read it, A-ABORT, close         ERROR, PDU_Service::Read Associate-AC
+//   0x03 A-ASSOCIATE-RJ  A-ABORT, close                  ERROR, PDU_Service::Read Associate-RJ
+//   0x05 A-RELEASE-RQ    read it, answer A-RELEASE-RP    (none; the link stays for the release)
+//   0x06 A-RELEASE-RP    close                           WARNING, PDU_Service::Read Release-RSP
+//   0x07 A-ABORT         close                           WARNING, PDU_Service::Read Abort-RQ
+//   other                A-ABORT, close                  ERROR, PDU_Service::Read Protocol Error
+//
+// All of them make Read false. So do a P-DATA-TF whose PDVs do not fit it
+// (A-ABORT, the Protocol Error line), a message that grows past
+// PDataTF::MaxMessageSize (A-ABORT, "ERROR, PDU_Service::Read, message too
+// long (<bytes>)") and one that cannot be decoded (A-ABORT,
+// "ERROR, PDU_Service::Read ParseRawVRIntoDCM()"). A link lost in the middle
+// is not aborted.
+#pragma once
+
+#include "dicom/DcmObj.h"
+#include "net/pdu/AAbortRQ.h"
+#include "net/pdu/AAssociateAC.h"
+#include "net/pdu/AAssociateRJ.h"
+#include "net/pdu/AAssociateRQ.h"
+#include "net/pdu/AReleaseRP.h"
+#include "net/pdu/AReleaseRQ.h"
+#include "net/link/Buffer.h"
+#include "net/pdu/PDataTF.h"
+#include "net/pdu/PresentationContextAccept.h"
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace fw {
+
+// The transfer syntaxes messages may be written in, unranked: the first
+// accepted context with one of them is used.
+inline constexpr std::array<std::string_view, 6> SELECTABLE_TRANSFER_SYNTAXES = {
+    "1.2.840.10008.1.2.4.90", "1.2.840.10008.1.2.4.70", "1.2.840.10008.1.2.1",
+    "1.2.840.10008.1.2",      "1.2.840.10008.1.2.4.91", "1.2.840.10008.1.2.4.50",
+};
+
+// The maximum PDU length the station asks for and the largest it sends.
+inline constexpr std::uint32_t STATION_MAXIMUM_LENGTH = 16384;
+
+class PDU_Service {
+public:
+  PDU_Service();
+  // An association over another kind of socket (see MemorySocket).
+  explicit PDU_Service(std::unique_ptr<Socket> socket);
+  ~PDU_Service();
+  PDU_Service(const PDU_Service &) = delete;
+  PDU_Service &operator=(const PDU_Service &) = delete;
+
+  // Proposes one presentation context (ID 1) for the abstract syntax with,
+  // in this order: transferSyntax2 if not empty; transferSyntax1 if not
+  // empty and not the same; implicit VR little endian unless already there.
+  // AE titles are padded with spaces or cut to 16 characters. The time-out
+  // (seconds) holds for every wait of the association.
+  bool OpenAssociation(std::string_view host, std::string_view port, std::string_view callingApTitle,
+                       std::string_view calledApTitle, std::string_view abstractSyntax,
+                       std::string_view transferSyntax1, std::string_view transferSyntax2, int timeoutSeconds);
+  bool OpenAssociation(std::string_view host, std::string_view port, std::string_view callingApTitle,
+                       std::string_view calledApTitle, std::string_view abstractSyntax, int timeoutSeconds);
+
+  // Connects, sends the request and reads the answer. False with the link
+  // closed, except after "Association RQ failed!" (still connected).
+  bool Connect(std::string_view host, std::string_view port);
+
+  // Keeps the accepted items in AcceptedContexts and chooses the first one
+  // whose transfer syntax is selectable for writing.
+  bool SelectPresentationContext();
+
+  // A-RELEASE-RQ, then any 10 bytes as the answer, then the link is closed.
+  // Always true.
+  bool ReleaseAssociation();
+
+  // Encodes the message in its own transfer syntax and sends it on the
+  // chosen context, as a command (control bit 0 set) or a data set.
+  bool Write(DcmObj &message, bool isCommand);
+  // Reads the next complete message and adds its elements to message, which
+  // gets the transfer syntax of the context it came on.
+  bool Read(DcmObj &message);
+
+  bool ParseDCMIntoRawVR(DcmObj &message, Buffer &staging, bool isCommand);
+  // Decodes the staging buffer's incoming bytes into message and empties it.
+  bool ParseRawVRIntoDCM(Buffer &staging, DcmObj &message, std::uint8_t contextID);
+  bool GetTransferSyntaxUID(std::uint8_t contextID, std::string &uid) const;
+
+  // List every message written or read in the log (at trace level 2 or more).
+  bool DumpMessages = false;
+  // The accepted items of assocAC, in the peer's order; they belong to it.
+  std::vector<PresentationContextAccept *> AcceptedContexts;
+  Buffer Link;
+  AAssociateRQ assocRQ;
+  AAssociateAC assocAC;
+  AAssociateRJ assocRJ;
+  AReleaseRQ releaseRQ;
+  AReleaseRP releaseRP;
+  AAbortRQ abortRQ;
+  PDataTF pdata;
+
+private:
+  // A-ABORT, then the link closed; the partly read message is dropped.
+  void Abort();
+  // Turns what the PDV reader said into Read's outcome; false ends Read.
+  bool CheckPdvResult(PDataTF::ReadResult result);
+  // Decodes the gathered message; on failure aborts.
+  bool DecodeMessage(DcmObj &message);
+  void ListMessage(const DcmObj &message, bool written) const;
+};
+
+} // namespace fw

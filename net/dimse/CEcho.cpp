@@ -1,0 +1,61 @@
+// CEcho: the C-ECHO-RQ command set, its exchange, and EchoNode.
+#include "net/dimse/CEcho.h"
+
+#include "dicom/DcmTag.h"
+#include "dicom/Uids.h"
+#include "net/pdu/IdCounter.h"
+#include "net/link/NetTrace.h"
+#include "net/association/PDU_Service.h"
+
+namespace fw {
+
+namespace {
+
+constexpr std::uint16_t COMMAND_GROUP = 0x0000;
+constexpr std::uint16_t NO_DATA_SET = 0x0101;
+
+std::uint32_t EncodedSize(const DcmTag &t) { return 8 + t.length; }
+
+} // namespace
+
+void CEcho::BuildRQ(DcmObj &command, std::string_view sopClassUID, std::uint16_t messageID) {
+  auto sopClass = DcmTag::FromText(COMMAND_GROUP, 0x0002, sopClassUID, "UI");
+  auto field = DcmTag::FromUS(COMMAND_GROUP, 0x0100, C_ECHO_RQ, "US");
+  auto id = DcmTag::FromUS(COMMAND_GROUP, 0x0110, messageID, "US");
+  auto dataSetType = DcmTag::FromUS(COMMAND_GROUP, 0x0800, NO_DATA_SET, "US");
+  const std::uint32_t groupLength =
+      EncodedSize(*sopClass) + EncodedSize(*field) + EncodedSize(*id) + EncodedSize(*dataSetType);
+  command.Append(DcmTag::FromUL(COMMAND_GROUP, 0x0000, groupLength, "UL"));
+  command.Append(std::move(sopClass));
+  command.Append(std::move(field));
+  command.Append(std::move(id));
+  command.Append(std::move(dataSetType));
+}
+
+bool CEcho::WriteRQ(PDU_Service &service, std::string_view sopClassUID) {
+  DcmObj command;
+  BuildRQ(command, sopClassUID, IdCounter::MessageID());
+  return service.Write(command, true);
+}
+
+bool CEcho::ReadRSP(PDU_Service &service) {
+  DcmObj response;
+  if (!service.Read(response)) {
+    return false;
+  }
+  return response.FindUS(COMMAND_GROUP, 0x0100) == C_ECHO_RSP && response.FindUS(COMMAND_GROUP, 0x0900) == 0;
+}
+
+bool EchoNode(std::string_view host, std::string_view port, std::string_view callingApTitle,
+              std::string_view calledApTitle, int timeoutSeconds) {
+  PDU_Service service;
+  service.DumpMessages = TraceLevel() > 1;
+  bool result = false;
+  if (service.OpenAssociation(host, port, callingApTitle, calledApTitle, VERIFICATION_SOP_CLASS, timeoutSeconds)) {
+    result = CEcho::WriteRQ(service, VERIFICATION_SOP_CLASS) && CEcho::ReadRSP(service);
+  }
+  service.ReleaseAssociation();
+  return result;
+}
+
+} // namespace fw

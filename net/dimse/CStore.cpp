@@ -1,0 +1,147 @@
+// CStore: the C-STORE-RQ command set, its exchange, and the association that
+// proposes a presentation context per SOP class.
+#include "net/dimse/CStore.h"
+
+#include "app/base/Log.h"
+#include "dicom/DcmTag.h"
+#include "dicom/Uids.h"
+#include "net/pdu/IdCounter.h"
+#include "net/link/NetTrace.h"
+#include "net/association/PDU_Service.h"
+#include "net/pdu/PresentationContext.h"
+
+#include <algorithm>
+#include <memory>
+
+namespace fw {
+
+namespace {
+
+constexpr std::uint16_t COMMAND_GROUP = 0x0000;
+constexpr std::uint16_t PRIORITY_MEDIUM = 0x0000;
+constexpr std::uint16_t DATA_SET_PRESENT = 0x0102;
+// Context IDs are the odd numbers 1 to 255.
+constexpr std::size_t MAX_CONTEXTS = 128;
+
+std::uint32_t EncodedSize(const DcmTag &t) { return 8 + t.length; }
+
+bool IsSelectable(std::string_view uid) {
+  return std::find(SELECTABLE_TRANSFER_SYNTAXES.begin(), SELECTABLE_TRANSFER_SYNTAXES.end(), uid) !=
+         SELECTABLE_TRANSFER_SYNTAXES.end();
+}
+
+} // namespace
+
+void CStore::BuildRQ(DcmObj &command, std::string_view sopClassUID, std::string_view sopInstanceUID,
+                     std::uint16_t messageID) {
+  auto sopClass = DcmTag::FromText(COMMAND_GROUP, 0x0002, sopClassUID, "UI");
+  auto field = DcmTag::FromUS(COMMAND_GROUP, 0x0100, C_STORE_RQ, "US");
+  auto id = DcmTag::FromUS(COMMAND_GROUP, 0x0110, messageID, "US");
+  auto priority = DcmTag::FromUS(COMMAND_GROUP, 0x0700, PRIORITY_MEDIUM, "US");
+  auto dataSetType = DcmTag::FromUS(COMMAND_GROUP, 0x0800, DATA_SET_PRESENT, "US");
+  std::unique_ptr<DcmTag> instance;
+  std::uint32_t groupLength = EncodedSize(*sopClass) + EncodedSize(*field) + EncodedSize(*id) + EncodedSize(*priority) +
+                              EncodedSize(*dataSetType);
+  if (!sopInstanceUID.empty()) {
+    instance = DcmTag::FromText(COMMAND_GROUP, 0x1000, sopInstanceUID, "UI");
+    groupLength += EncodedSize(*instance);
+  }
+  command.Append(DcmTag::FromUL(COMMAND_GROUP, 0x0000, groupLength, "UL"));
+  command.Append(std::move(sopClass));
+  command.Append(std::move(field));
+  command.Append(std::move(id));
+  command.Append(std::move(priority));
+  command.Append(std::move(dataSetType));
+  if (instance) {
+    command.Append(std::move(instance));
+  }
+}
+
+bool CStore::WriteRQ(PDU_Service &service, DcmObj *dataSet, std::string_view sopClassUID) {
+  const std::string instanceUID = dataSet != nullptr ? dataSet->FindText(0x0008, 0x0018) : std::string();
+  DcmObj command;
+  BuildRQ(command, sopClassUID, instanceUID, IdCounter::MessageID());
+  if (!service.Write(command, true)) {
+    WriteLog("ERROR, CStore::WriteRQ, PDU->Write DCO failed");
+    return false;
+  }
+  if (dataSet == nullptr) {
+    return true;
+  }
+  return service.Write(*dataSet, false);
+}
+
+int CStore::ReadRSP(PDU_Service &service) {
+  DcmObj response;
+  if (!service.Read(response)) {
+    WriteLog("ERROR, CStore::ReadRSP, PDU->Read DCO failed");
+    return -1;
+  }
+  if (response.FindUS(COMMAND_GROUP, 0x0100) != C_STORE_RSP) {
+    WriteLog("ERROR, CStore::ReadRSP, not a C-Store RSP");
+    return -2;
+  }
+  // Status is mandatory: a response without one must not count as stored.
+  const DcmTag *status = response.FindElement(COMMAND_GROUP, 0x0900);
+  if (status == nullptr || status->data.size() < 2) {
+    WriteLog("ERROR, CStore::ReadRSP, no status");
+    return -2;
+  }
+  const int value = status->GetUS();
+  if (value != 0) {
+    WriteLog("ERROR, CStore::ReadRSP, status == " + std::to_string(value));
+  }
+  return value;
+}
+
+bool OpenAssociation(PDU_Service &service, std::string_view host, std::string_view port,
+                     std::string_view callingApTitle, std::string_view calledApTitle,
+                     const std::vector<ProposedContext> &contexts, int timeoutSeconds) {
+  if (contexts.empty() || contexts.size() > MAX_CONTEXTS) {
+    WriteLog("ERROR, OpenAssociation, " + std::to_string(contexts.size()) + " presentation contexts");
+    return false;
+  }
+  service.assocRQ.SetCallingApTitle(callingApTitle);
+  service.assocRQ.SetCalledApTitle(calledApTitle);
+  service.assocRQ.SetApplicationContext(APPLICATION_CONTEXT_NAME);
+  service.Link.dsocket().SetTimeout(timeoutSeconds);
+  if (TraceLevel() >= 2) {
+    WriteLog("INFO, OpenAssociation, Calling Ap. Title: " + service.assocRQ.CallingApTitle);
+    WriteLog("INFO, OpenAssociation, Called Ap. Title: " + service.assocRQ.CalledApTitle);
+  }
+
+  IdCounter::Reset();
+  for (const ProposedContext &proposed : contexts) {
+    auto context = std::make_unique<PresentationContext>(IdCounter::ContextID());
+    context->SetAbstractSyntax(proposed.abstractSyntax);
+    for (const std::string &syntax : proposed.transferSyntaxes) {
+      context->AddTransferSyntax(syntax);
+    }
+    if (proposed.transferSyntaxes.empty()) {
+      context->AddTransferSyntax(IMPLICIT_VR_LITTLE_ENDIAN);
+    }
+    service.assocRQ.AddPresentationContext(std::move(context));
+  }
+  return service.Connect(host, port);
+}
+
+std::string ProposedAbstractSyntax(const PDU_Service &service, std::uint8_t contextID) {
+  for (const auto &context : service.assocRQ.PresContexts) {
+    if (context->PresentationContextID == contextID) {
+      return context->AbsSyntax.UID;
+    }
+  }
+  return {};
+}
+
+std::uint8_t AcceptedContextFor(const PDU_Service &service, std::string_view abstractSyntax) {
+  for (const PresentationContextAccept *accept : service.AcceptedContexts) {
+    if (IsSelectable(accept->TrnSyntax.UID) &&
+        ProposedAbstractSyntax(service, accept->PresentationContextID) == abstractSyntax) {
+      return accept->PresentationContextID;
+    }
+  }
+  return 0;
+}
+
+} // namespace fw

@@ -1,0 +1,253 @@
+#include "net/link/Socket.h"
+
+#include "app/base/Log.h"
+#include "net/link/NetTrace.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <string>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace fw {
+namespace {
+
+// The host text is used as a C string of at most 127 characters.
+constexpr std::size_t kMaxHostText = 127;
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// True when the text starts the way atol reads a number other than zero.
+bool StartsWithNonZeroNumber(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size() && IsBlank(text[i])) {
+    ++i;
+  }
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+    ++i;
+  }
+  for (; i < text.size() && IsDigit(text[i]); ++i) {
+    if (text[i] != '0') {
+      return true;
+    }
+  }
+  return false;
+}
+
+// The leading decimal number of the text (atol rules), cut to 16 bits.
+// Working modulo 2^16 while reading gives the same cut without overflow.
+std::uint16_t LeadingNumber16(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size() && IsBlank(text[i])) {
+    ++i;
+  }
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+    negative = text[i] == '-';
+    ++i;
+  }
+  std::uint32_t value = 0;
+  for (; i < text.size() && IsDigit(text[i]); ++i) {
+    value = (value * 10 + static_cast<std::uint32_t>(text[i] - '0')) & 0xFFFF;
+  }
+  if (negative) {
+    value = (0x10000 - value) & 0xFFFF;
+  }
+  return static_cast<std::uint16_t>(value);
+}
+
+// Waits until the descriptor is ready for the events, for at most the given
+// number of seconds (0: only looks). 1 ready, 0 time-out, -1 failure (errno).
+int WaitFor(int fd, short events, int seconds) {
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::seconds(std::max(seconds, 0));
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    pollfd wait{fd, events, 0};
+    const int ready = ::poll(&wait, 1, static_cast<int>(std::clamp<long long>(left, 0, INT_MAX)));
+    if (ready > 0) {
+      return 1;
+    }
+    if (ready == 0) {
+      if (left <= 0 || Clock::now() >= deadline) {
+        return 0;
+      }
+      continue;
+    }
+    if (errno != EINTR) {
+      return -1;
+    }
+  }
+}
+
+} // namespace
+
+Socket::~Socket() {
+  if (handle_ >= 0) {
+    ::shutdown(handle_, SHUT_RDWR);
+    ::close(handle_);
+  }
+}
+
+bool Socket::Close() {
+  if (handle_ >= 0) {
+    ::close(handle_);
+  }
+  handle_ = -1;
+  connected_ = false;
+  return true;
+}
+
+bool Socket::Connect(std::string_view host, std::string_view port) {
+  Close();
+
+  const std::string hostText(host.substr(0, kMaxHostText));
+  in_addr_t address = INADDR_NONE;
+  if (StartsWithNonZeroNumber(hostText)) {
+    address = ::inet_addr(hostText.c_str());
+  } else {
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo *found = nullptr;
+    if (::getaddrinfo(hostText.c_str(), nullptr, &hints, &found) == 0 && found != nullptr) {
+      address = reinterpret_cast<const sockaddr_in *>(found->ai_addr)->sin_addr.s_addr;
+      ::freeaddrinfo(found);
+    } else {
+      if (found != nullptr) {
+        ::freeaddrinfo(found);
+      }
+      // Not a known name: a dotted address after all, or all ones.
+      address = ::inet_addr(hostText.c_str());
+    }
+  }
+
+  std::uint16_t portNumber = LeadingNumber16(port);
+  std::uint16_t networkPort = htons(portNumber);
+  if (portNumber == 0) {
+    const std::string service(port);
+    const servent *entry = ::getservbyname(service.c_str(), nullptr);
+    if (entry == nullptr) {
+      WriteLog("ERROR, could not resolve host port");
+      return false;
+    }
+    networkPort = static_cast<std::uint16_t>(entry->s_port);
+  }
+
+  handle_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (handle_ < 0) {
+    lastResult_ = errno;
+    WriteLog("ERROR, could not create socket");
+    return false;
+  }
+  const linger noLinger{1, 0};
+  ::setsockopt(handle_, SOL_SOCKET, SO_LINGER, &noLinger, sizeof(noLinger));
+  const int noDelay = 1;
+  if (::setsockopt(handle_, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof(noDelay)) != 0) {
+    lastResult_ = errno;
+    WriteLog("ERROR, set socket option");
+    return false;
+  }
+  // Non-blocking from here on: every wait is a poll with the time-out.
+  ::fcntl(handle_, F_SETFL, ::fcntl(handle_, F_GETFL) | O_NONBLOCK);
+
+  sockaddr_in peer{};
+  peer.sin_family = AF_INET;
+  peer.sin_port = networkPort;
+  peer.sin_addr.s_addr = address;
+  int error = 0;
+  if (::connect(handle_, reinterpret_cast<const sockaddr *>(&peer), sizeof(peer)) != 0) {
+    error = errno;
+    if (error == EINPROGRESS || error == EINTR) {
+      const int ready = WaitFor(handle_, POLLOUT, timeout_);
+      if (ready > 0) {
+        socklen_t length = sizeof(error);
+        if (::getsockopt(handle_, SOL_SOCKET, SO_ERROR, &error, &length) != 0) {
+          error = errno;
+        }
+      } else {
+        error = ready == 0 ? ETIMEDOUT : errno;
+      }
+    }
+  }
+  lastResult_ = error;
+  if (error != 0) {
+    Close();
+    WriteLog("ERROR, Connecting to Socket: " + std::string(host) + ":" + std::string(port) + ", " +
+             std::to_string(error));
+    return false;
+  }
+  connected_ = true;
+  return true;
+}
+
+bool Socket::SendBinary(const std::uint8_t *data, std::size_t length) {
+  if (!connected_) {
+    return false;
+  }
+  std::size_t sent = 0;
+  while (sent < length) {
+    const ssize_t count = ::send(handle_, data + sent, length - sent, MSG_NOSIGNAL);
+    if (count > 0) {
+      sent += static_cast<std::size_t>(count);
+      continue;
+    }
+    int error = count < 0 ? errno : EIO;
+    if (error == EINTR) {
+      continue;
+    }
+    if (error == EAGAIN || error == EWOULDBLOCK) {
+      const int ready = WaitFor(handle_, POLLOUT, timeout_);
+      if (ready > 0) {
+        continue;
+      }
+      // A peer that takes nothing for the whole time-out is given up on.
+      error = ready == 0 ? ETIMEDOUT : errno;
+      Close();
+    }
+    WriteLog("ERROR, Socket::SendBinary, couldn't send: " + std::to_string(error));
+    return false;
+  }
+  TraceBlock(data, static_cast<int>(std::min<std::size_t>(length, INT_MAX)), true);
+  return true;
+}
+
+int Socket::ReadBinary(std::uint8_t *buffer, std::size_t capacity) {
+  if (!connected_) {
+    return -1;
+  }
+  capacity = std::min<std::size_t>(capacity, INT_MAX);
+  for (;;) {
+    if (WaitFor(handle_, POLLIN, timeout_) <= 0) {
+      Close();
+      if (timeout_ == 0) {
+        return 0;
+      }
+      WriteLog("ERROR, Socket::ReadBinary, Timed out");
+      return -1;
+    }
+    const ssize_t count = ::recv(handle_, buffer, capacity, 0);
+    if (count == 0) {
+      Close();
+      return -1;
+    }
+    if (count < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) {
+      continue; // woken without data: wait again
+    }
+    const int result = count < 0 ? -1 : static_cast<int>(count);
+    TraceBlock(buffer, result, false);
+    return result;
+  }
+}
+
+} // namespace fw

@@ -1,0 +1,22 @@
+#include "net/pdu/AReleaseRQ.h"
+
+#include "net/link/Buffer.h"
+
+namespace fw {
+
+bool AReleaseRQ::Write(Buffer &link) {
+  Length = 4;
+  link.WriteByte(0x05);
+  link.WriteByte(0);
+  link.WriteUInt32(Length);
+  link.WriteUInt32(0);
+  return link.Flush();
+}
+
+bool AReleaseRQ::Read(Buffer &link) { return link.ReadByte(ItemType) && ReadDynamic(link); }
+
+bool AReleaseRQ::ReadDynamic(Buffer &link) {
+  return link.ReadByte(Reserved1) && link.ReadUInt32(Length) && link.ReadUInt32(Reserved2);
+}
+
+} // namespace fw

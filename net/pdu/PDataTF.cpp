@@ -1,0 +1,104 @@
+#include "net/pdu/PDataTF.h"
+
+#include "app/base/Log.h"
+
+#include <algorithm>
+#include <limits>
+#include <string>
+
+namespace fw {
+namespace {
+
+constexpr std::uint8_t kCommandBit = 0x01;
+constexpr std::uint8_t kLastFragmentBit = 0x02;
+// Item length (4), context ID (1), control header (1).
+constexpr std::uint32_t kPdvHeaderSize = 6;
+
+} // namespace
+
+bool PDataTF::Write(Buffer &link) {
+  const std::size_t total = Staging.Outgoing();
+  if (BlockSize == 0) {
+    BlockSize = DefaultBlockSize;
+  }
+  if (BlockSize > MaxBlockSize) {
+    WriteLog("WARNING, BlockSize is too big: " + std::to_string(BlockSize));
+  }
+  // The PDU length (fragment + 6) must stay a 32-bit number even for a
+  // message of 4 GiB.
+  BlockSize = std::min(BlockSize, std::numeric_limits<std::uint32_t>::max() - kPdvHeaderSize);
+  const std::uint32_t savedPduLength = PduLength;
+
+  std::size_t sent = 0;
+  while (sent < total) {
+    if (total - sent < BlockSize) {
+      BlockSize = static_cast<std::uint32_t>(total - sent);
+    }
+    PdvControlHeader = sent + BlockSize == total ? (MessageControl | kLastFragmentBit) : (MessageControl & kCommandBit);
+    PdvLength = BlockSize + 2;
+    PduLength = BlockSize + kPdvHeaderSize;
+    PdvContextID = PresentationContextID;
+    link.WriteByte(ItemType);
+    link.WriteByte(0);
+    link.WriteUInt32(PduLength);
+    link.WriteUInt32(PdvLength);
+    link.WriteByte(PdvContextID);
+    link.WriteByte(PdvControlHeader);
+    if (BlockSize > 0) {
+      Staging.PassOutgoing(link, BlockSize);
+    }
+    if (!link.Flush()) {
+      // Nothing of this message may go out with a later one.
+      link.DiscardOutgoing();
+      Staging.DiscardOutgoing();
+      PduLength = savedPduLength;
+      return false;
+    }
+    sent += BlockSize;
+  }
+  PduLength = savedPduLength;
+  return true;
+}
+
+PDataTF::ReadResult PDataTF::ReadDynamic(Buffer &link) {
+  if (PduLength == 0) {
+    if (!link.ReadByte(Reserved1) || !link.ReadUInt32(PduLength)) {
+      PduLength = 0;
+      return ReadResult::LinkLost;
+    }
+    if (PduLength == 0) {
+      return ReadResult::Malformed; // a P-DATA-TF carries at least one PDV
+    }
+  }
+  MessageComplete = false;
+  while (PduLength > 0) {
+    if (PduLength < kPdvHeaderSize) {
+      return ReadResult::Malformed;
+    }
+    if (!link.ReadUInt32(PdvLength) || !link.ReadByte(PdvContextID) || !link.ReadByte(PdvControlHeader)) {
+      return ReadResult::LinkLost;
+    }
+    // The item length counts the context ID and control header: at least 2,
+    // and no more than the PDU has left after the length field.
+    if (PdvLength < 2 || PdvLength > PduLength - 4) {
+      return ReadResult::Malformed;
+    }
+    const std::size_t fragment = PdvLength - 2;
+    if (fragment > MaxMessageSize - Staging.Incoming()) {
+      refusedSize_ = Staging.Incoming() + fragment;
+      return ReadResult::TooLong;
+    }
+    if (!Staging.TakeIncoming(link, fragment)) {
+      return ReadResult::LinkLost;
+    }
+    PduLength -= PdvLength + 4;
+    PresentationContextID = PdvContextID;
+    if (PdvControlHeader & kLastFragmentBit) {
+      MessageComplete = true;
+      return ReadResult::Read;
+    }
+  }
+  return ReadResult::Read;
+}
+
+} // namespace fw

@@ -1,0 +1,78 @@
+// CFind: the C-FIND-RQ command set, and the request and response exchange.
+#include "net/query/CFind.h"
+
+#include "app/base/Log.h"
+#include "dicom/DcmTag.h"
+#include "net/pdu/IdCounter.h"
+#include "net/association/PDU_Service.h"
+
+namespace fw {
+
+namespace {
+
+constexpr std::uint16_t COMMAND_GROUP = 0x0000;
+constexpr std::uint16_t PRIORITY_MEDIUM = 0x0000;
+constexpr std::uint16_t DATA_SET_PRESENT = 0x0102;
+constexpr std::uint16_t NO_DATA_SET = 0x0101;
+constexpr std::uint16_t COMMAND_FIELD = 0x0100;
+constexpr std::uint16_t DATA_SET_TYPE = 0x0800;
+constexpr std::uint16_t STATUS = 0x0900;
+
+// Bytes an element adds to a command group length in implicit VR.
+std::uint32_t EncodedSize(const DcmTag &t) { return 8 + t.length; }
+
+} // namespace
+
+void CFind::BuildRQ(DcmObj &command, std::string_view sopClassUID, std::uint16_t messageID) {
+  auto sopClass = DcmTag::FromText(COMMAND_GROUP, 0x0002, sopClassUID, "UI");
+  auto field = DcmTag::FromUS(COMMAND_GROUP, 0x0100, C_FIND_RQ, "US");
+  auto id = DcmTag::FromUS(COMMAND_GROUP, 0x0110, messageID, "US");
+  auto priority = DcmTag::FromUS(COMMAND_GROUP, 0x0700, PRIORITY_MEDIUM, "US");
+  auto dataSetType = DcmTag::FromUS(COMMAND_GROUP, 0x0800, DATA_SET_PRESENT, "US");
+  const std::uint32_t groupLength = EncodedSize(*sopClass) + EncodedSize(*field) + EncodedSize(*id) +
+                                    EncodedSize(*priority) + EncodedSize(*dataSetType);
+  command.Append(DcmTag::FromUL(COMMAND_GROUP, 0x0000, groupLength, "UL"));
+  command.Append(std::move(sopClass));
+  command.Append(std::move(field));
+  command.Append(std::move(id));
+  command.Append(std::move(priority));
+  command.Append(std::move(dataSetType));
+}
+
+bool CFind::WriteRQ(PDU_Service &service, DcmObj &identifier, std::string_view sopClassUID) {
+  DcmObj command;
+  BuildRQ(command, sopClassUID, IdCounter::MessageID());
+  if (!service.Write(command, true)) {
+    return false;
+  }
+  if (identifier.Count() == 0) {
+    return true;
+  }
+  return service.Write(identifier, false);
+}
+
+int CFind::ReadRSP(PDU_Service &service, DcmObj &identifier) {
+  DcmObj command;
+  if (!service.Read(command)) {
+    return -1;
+  }
+  if (command.FindUS(COMMAND_GROUP, COMMAND_FIELD) != C_FIND_RSP) {
+    return -1;
+  }
+  // Status is mandatory: a response without one must not read as the
+  // successful end of the query.
+  const DcmTag *status = command.FindElement(COMMAND_GROUP, STATUS);
+  if (status == nullptr || status->data.size() < 2) {
+    WriteLog("ERROR, CFind::ReadRSP, no status");
+    return -1;
+  }
+  if (command.FindUS(COMMAND_GROUP, DATA_SET_TYPE) == NO_DATA_SET) {
+    return status->GetUS();
+  }
+  if (!service.Read(identifier)) {
+    return -1;
+  }
+  return status->GetUS();
+}
+
+} // namespace fw
