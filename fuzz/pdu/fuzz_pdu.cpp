@@ -4,13 +4,13 @@
 // The first byte picks the reader; the rest is the stream. Whatever was read
 // is then sized and, for the request, written again, so the writers see
 // values that came from the wire.
+#include "net/link/Buffer.h"
+#include "net/link/MemorySocket.h"
 #include "net/pdu/AAssociateAC.h"
 #include "net/pdu/AAssociateRJ.h"
 #include "net/pdu/AAssociateRQ.h"
 #include "net/pdu/AReleaseRP.h"
 #include "net/pdu/AReleaseRQ.h"
-#include "net/link/Buffer.h"
-#include "net/link/MemorySocket.h"
 #include "net/pdu/PresentationContext.h"
 #include "net/pdu/PresentationContextAccept.h"
 #include "net/pdu/UIDitem.h"

@@ -9,9 +9,9 @@
 // maximum length taken from the next byte). The rest is the stream; messages
 // are read until a read fails.
 #include "dicom/DcmObj.h"
+#include "net/association/PDU_Service.h"
 #include "net/link/MemorySocket.h"
 #include "net/link/NetTrace.h"
-#include "net/association/PDU_Service.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -5,8 +5,8 @@
 #include "dicom/DcmCodec.h"
 #include "dicom/DcmDump.h"
 #include "dicom/Uids.h"
-#include "net/pdu/IdCounter.h"
 #include "net/link/NetTrace.h"
+#include "net/pdu/IdCounter.h"
 #include "net/pdu/PresentationContext.h"
 
 #include <algorithm>

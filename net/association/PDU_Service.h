@@ -29,13 +29,13 @@
 #pragma once
 
 #include "dicom/DcmObj.h"
+#include "net/link/Buffer.h"
 #include "net/pdu/AAbortRQ.h"
 #include "net/pdu/AAssociateAC.h"
 #include "net/pdu/AAssociateRJ.h"
 #include "net/pdu/AAssociateRQ.h"
 #include "net/pdu/AReleaseRP.h"
 #include "net/pdu/AReleaseRQ.h"
-#include "net/link/Buffer.h"
 #include "net/pdu/PDataTF.h"
 #include "net/pdu/PresentationContextAccept.h"
 

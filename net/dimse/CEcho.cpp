@@ -3,9 +3,9 @@
 
 #include "dicom/DcmTag.h"
 #include "dicom/Uids.h"
-#include "net/pdu/IdCounter.h"
-#include "net/link/NetTrace.h"
 #include "net/association/PDU_Service.h"
+#include "net/link/NetTrace.h"
+#include "net/pdu/IdCounter.h"
 
 namespace fw {
 

@@ -5,9 +5,9 @@
 #include "app/base/Log.h"
 #include "dicom/DcmTag.h"
 #include "dicom/Uids.h"
-#include "net/pdu/IdCounter.h"
-#include "net/link/NetTrace.h"
 #include "net/association/PDU_Service.h"
+#include "net/link/NetTrace.h"
+#include "net/pdu/IdCounter.h"
 #include "net/pdu/PresentationContext.h"
 
 #include <algorithm>

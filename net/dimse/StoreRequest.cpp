@@ -3,8 +3,8 @@
 
 #include "app/base/Log.h"
 #include "dicom/Uids.h"
-#include "net/dimse/CStore.h"
 #include "net/association/PDU_Service.h"
+#include "net/dimse/CStore.h"
 #include "presentation/ImageConversion.h"
 
 #include <algorithm>

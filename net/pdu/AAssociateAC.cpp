@@ -1,11 +1,11 @@
 #include "net/pdu/AAssociateAC.h"
 
 #include "app/base/Log.h"
-#include "net/pdu/PduTypes.h"
-#include "net/pdu/AssociateFixedPart.h"
 #include "net/link/Buffer.h"
-#include "net/pdu/IdCounter.h"
 #include "net/link/NetTrace.h"
+#include "net/pdu/AssociateFixedPart.h"
+#include "net/pdu/IdCounter.h"
+#include "net/pdu/PduTypes.h"
 
 namespace fw {
 

@@ -1,9 +1,9 @@
 #include "net/pdu/AAssociateRQ.h"
 
 #include "app/base/Log.h"
-#include "net/pdu/AssociateFixedPart.h"
 #include "net/link/Buffer.h"
 #include "net/link/NetTrace.h"
+#include "net/pdu/AssociateFixedPart.h"
 
 namespace fw {
 namespace {

@@ -12,9 +12,9 @@
 // after a read it is the received one.
 #pragma once
 
+#include "net/link/PduReader.h"
 #include "net/pdu/AsyncOpWindow.h"
 #include "net/pdu/MaxSubLength.h"
-#include "net/link/PduReader.h"
 #include "net/pdu/SCPSCURole.h"
 #include "net/pdu/UIDitem.h"
 

@@ -3,8 +3,8 @@
 
 #include "app/base/Log.h"
 #include "dicom/DcmTag.h"
-#include "net/pdu/IdCounter.h"
 #include "net/association/PDU_Service.h"
+#include "net/pdu/IdCounter.h"
 
 namespace fw {
 

@@ -1,14 +1,14 @@
 // The association PDUs and items: the request as it goes on the wire, the
 // release and abort bytes, and reading accepts, rejections and requests,
 // including what a broken or hostile peer may send.
+#include "net/link/Buffer.h"
+#include "net/link/MemorySocket.h"
 #include "net/pdu/AAbortRQ.h"
 #include "net/pdu/AAssociateAC.h"
 #include "net/pdu/AAssociateRJ.h"
 #include "net/pdu/AAssociateRQ.h"
 #include "net/pdu/AReleaseRP.h"
 #include "net/pdu/AReleaseRQ.h"
-#include "net/link/Buffer.h"
-#include "net/link/MemorySocket.h"
 #include "tests/net/NetTestHelpers.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/ScriptedPeer.h"

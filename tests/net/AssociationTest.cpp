@@ -1,8 +1,8 @@
 // Association establishment and release against a scripted peer: what the
 // station proposes, which accepted context it writes on, how an open fails,
 // the IDs it draws, and the release.
-#include "net/pdu/IdCounter.h"
 #include "net/association/PDU_Service.h"
+#include "net/pdu/IdCounter.h"
 #include "tests/net/AssociationScripts.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/ScriptedPeer.h"

@@ -2,9 +2,9 @@
 // identifier in their PDUs), the responses FindNext and CFind::ReadRSP turn
 // into records or results, and a name with "Ü" both ways.
 #include "dicom/DcmObj.h"
+#include "net/association/PDU_Service.h"
 #include "net/query/CFind.h"
 #include "net/query/FindQuery.h"
-#include "net/association/PDU_Service.h"
 #include "net/query/StudyInfo.h"
 #include "net/query/TWorklistItem.h"
 #include "tests/net/AssociationScripts.h"

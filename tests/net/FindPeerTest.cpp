@@ -8,9 +8,9 @@
 // The data hold a Latin-1 name (MÜLLER^JÖRG); Orthanc is configured to
 // answer in UTF-8, so its responses exercise the conversion to Latin-1.
 #include "dicom/DcmObj.h"
+#include "net/association/PDU_Service.h"
 #include "net/query/CFind.h"
 #include "net/query/FindQuery.h"
-#include "net/association/PDU_Service.h"
 #include "net/query/StudyInfo.h"
 #include "net/query/TWorklistItem.h"
 #include "tests/net/PeerProcess.h"

@@ -5,9 +5,9 @@
 // it stored. The tools fwecho and fwstore run against storescp too.
 #include "dicom/DcmObj.h"
 #include "dicom/Uids.h"
+#include "net/association/PDU_Service.h"
 #include "net/dimse/CEcho.h"
 #include "net/dimse/CStore.h"
-#include "net/association/PDU_Service.h"
 #include "net/dimse/StoreRequest.h"
 #include "presentation/ImageConversion.h"
 #include "tests/net/PeerProcess.h"

@@ -3,11 +3,11 @@
 // context per SOP class, and WriteStoreRQ's choice of context and conversion.
 #include "dicom/BufData.h"
 #include "dicom/DcmCodec.h"
+#include "net/association/PDU_Service.h"
 #include "net/dimse/CEcho.h"
 #include "net/dimse/CStore.h"
-#include "net/link/MemorySocket.h"
-#include "net/association/PDU_Service.h"
 #include "net/dimse/StoreRequest.h"
+#include "net/link/MemorySocket.h"
 #include "tests/net/AssociationScripts.h"
 #include "tests/net/FindTestSupport.h"
 #include "tests/net/StoreTestObjects.h"

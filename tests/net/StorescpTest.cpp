@@ -2,8 +2,8 @@
 // loopback port, started and stopped by the test. Verification is opened,
 // echoed and released for several peer maximum PDU lengths; an object larger
 // than the peer's PDUs is stored to check the fragmentation against it.
-#include "net/pdu/IdCounter.h"
 #include "net/association/PDU_Service.h"
+#include "net/pdu/IdCounter.h"
 #include "tests/net/AssociationScripts.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/TempDir.h"

@@ -91,8 +91,7 @@ bool DumpFile(const std::string &path, LogToStderr &log) {
   const bool ok = dataSet.ReadFrom(stream);
   log.Flush();
   if (!ok && stream.Size() == 0) {
-    std::fprintf(stderr, "fwdump: %s: not a DICOM file (no \"DICM\" after the 128-byte preamble)\n",
-                 path.c_str());
+    std::fprintf(stderr, "fwdump: %s: not a DICOM file (no \"DICM\" after the 128-byte preamble)\n", path.c_str());
     return false;
   }
   std::vector<std::string> lines;

@@ -12,10 +12,10 @@
 // match), 1 when no association could be opened, the request could not be
 // sent, a response could not be read, or the peer ended the query with a
 // failure status; 2 on wrong usage.
+#include "net/association/PDU_Service.h"
+#include "net/link/NetTrace.h"
 #include "net/query/CFind.h"
 #include "net/query/FindQuery.h"
-#include "net/link/NetTrace.h"
-#include "net/association/PDU_Service.h"
 #include "net/query/QueryKeys.h"
 #include "net/query/StudyInfo.h"
 #include "net/query/TWorklistItem.h"

@@ -12,10 +12,10 @@
 // Exit status 0 when every file was stored, 1 when any was not, 2 on wrong
 // usage.
 #include "dicom/Uids.h"
-#include "net/dimse/CStore.h"
-#include "net/link/NetTrace.h"
 #include "net/association/PDU_Service.h"
+#include "net/dimse/CStore.h"
 #include "net/dimse/StoreRequest.h"
+#include "net/link/NetTrace.h"
 #include "tools/common/ToolLog.h"
 #include "tools/common/ToolOptions.h"
 
