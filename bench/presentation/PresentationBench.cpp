@@ -64,7 +64,7 @@ BENCHMARK(BM_RenderGrey16To512)->Unit(benchmark::kMillisecond);
 
 void BM_RenderReportThreePages(benchmark::State &state) {
   std::string text;
-  for (int i = 1; i <= 70; ++i)
+  for (int i = 1; i <= 45; ++i)
     text += "Finding " + std::to_string(i) +
             ":\tthe mucosa of the examined segment appears regular, with no "
             "ulceration or bleeding.\r\n";
