@@ -87,6 +87,14 @@ int Bands(const std::vector<int> &rows) {
   return bands;
 }
 
+// Height of the first run of inked rows.
+int FirstBandHeight(const std::vector<int> &rows) {
+  std::size_t i = 1;
+  while (i < rows.size() && rows[i] == rows[i - 1] + 1)
+    ++i;
+  return rows.empty() ? 0 : static_cast<int>(i);
+}
+
 QImage Page(const TImages &images, int page) {
   QImage image(images.pixels.data() + static_cast<std::size_t>(page) * W * H, W, H, W, QImage::Format_Grayscale8);
   return image.copy();
@@ -332,10 +340,15 @@ TEST_F(ReportPages, TextNearTheTopOfAPageCountRangeIsNotCut) {
   ASSERT_EQ(ReportPageCount(layout.textHeight), 5);
   EXPECT_GT(layout.pages.size(), 5u);
   ExpectWholeTextOnPages(layout, text);
-  // Every line is drawn: the inked bands of all pages are the lines.
+  // Every line is drawn: the inked bands of all pages are the lines, and
+  // later pages use the first page's font (lines "Line n" of equal height).
   int drawn = 0;
-  for (int page = 0; page < images.frameCount; ++page)
-    drawn += Bands(InkedRows(images, page, page == 0 ? 460 : 120));
+  const int firstLineHeight = FirstBandHeight(InkedRows(images, 0, 460));
+  for (int page = 0; page < images.frameCount; ++page) {
+    const std::vector<int> rows = InkedRows(images, page, page == 0 ? 460 : 120);
+    drawn += Bands(rows);
+    EXPECT_EQ(FirstBandHeight(rows), firstLineHeight) << "page " << page;
+  }
   EXPECT_EQ(drawn, lines);
 }
 
