@@ -46,7 +46,8 @@ bool ConvertTransferSyntax(DcmObj &ds, std::string_view target);
 
 // Fills a fresh TImages from an uncompressed data set: identifying texts,
 // geometry, colour model and the native pixels (colour interleaved to R, G, B
-// triples). Encapsulated pixel data is not taken: convert it first.
+// triples). Encapsulated pixel data is not taken: convert it first. For
+// Modality "SR" the frames are the report's pages (RenderReport, ReportPages.h).
 void PrepareDisplayImage(TImages &images, const DcmObj &ds);
 
 } // namespace fw

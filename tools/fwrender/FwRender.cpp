@@ -12,6 +12,9 @@
 // back through Rescale Slope and Intercept to stored values; else the
 // frame's lowest and highest sample.
 //
+// A Structured Report (no Pixel Data, Modality "SR") is drawn as its printed
+// pages; --frame N picks page N (from 0).
+//
 // Exit status: 0 written, 1 the file could not be read, converted, drawn or
 // written, 2 wrong usage.
 #include "dicom/DcmObj.h"
@@ -21,11 +24,13 @@
 #include "tools/common/ToolLog.h"
 #include "tools/imagetools/ImageTool.h"
 
+#include <QGuiApplication>
 #include <QImage>
 
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -36,7 +41,8 @@ namespace {
 constexpr std::string_view kProgram = "fwrender";
 constexpr std::string_view kUsage =
     "[-v] [--frame N] [--size WxH] [--window W C] IN OUT.png\n"
-    "  Draws frame N (from 0, default 0) of the DICOM file IN into the PNG file OUT.png.\n"
+    "  Draws frame N (from 0, default 0) of the DICOM file IN into the PNG file OUT.png;\n"
+    "  a Structured Report is drawn as printed pages, page N being frame N.\n"
     "  --size WxH     picture size (default: the image's own)\n"
     "  --window W C   window width (> 0) and centre on the stored sample values\n"
     "                 (default: 255 127 for 8-bit data, else the file's window,\n"
@@ -142,6 +148,12 @@ int main(int argc, char **argv) {
   if (files.size() != 2)
     return UsageError(kProgram, "an input file and an output picture are required", kUsage);
 
+  // Report pages need fonts, which need an application object; no window is
+  // ever shown, so no display is needed either.
+  ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  int qtArgc = 1;
+  QGuiApplication app(qtArgc, argv);
+
   fw::tool::ToolLog log(verbose);
   auto fail = [&](const std::string &message) {
     log.Flush();
@@ -151,7 +163,10 @@ int main(int argc, char **argv) {
   fw::DcmObj ds;
   if (!ds.Read(files[0]))
     return fail("cannot read the DICOM file " + files[0]);
-  if (!IsUncompressed(ds.transferSyntax) && !fw::ConvertTransferSyntax(ds, fw::EXPLICIT_VR_LITTLE_ENDIAN))
+  // Without Pixel Data (a report) there is nothing to convert.
+  const bool hasPixelData = ds.FindElement(0x7FE0, 0x0010) != nullptr;
+  if (hasPixelData && !IsUncompressed(ds.transferSyntax) &&
+      !fw::ConvertTransferSyntax(ds, fw::EXPLICIT_VR_LITTLE_ENDIAN))
     return fail("the pixel data of " + files[0] + " could not be decoded");
 
   fw::TImages images;
