@@ -129,6 +129,12 @@ void TSetupFrm::FormCreate() {
       std::snprintf(text, sizeof text, "List index out of bounds (%d)", load.firstMissingLine);
       ShowError(text, this);
       ComboBox1->setCurrentIndex(0);
+      // The reserved line has no field of its own: without it, its default
+      // goes with the dialog's, so OK writes a complete default file.
+      if (load.firstMissingLine <= 8) {
+        static const setupcfg defaults;
+        record_.Reserved = defaults.Reserved;
+      }
       return;
     }
     ShowRecord();
@@ -142,7 +148,7 @@ void TSetupFrm::FormCreate() {
   record_.WlAET = ToLatin1(Edit6->text());
   record_.WlIP = ToLatin1(Edit7->text());
   record_.WlPort = ToLatin1(Edit8->text());
-  record_.Reserved = "0";
+  record_.Reserved = std::string(1, '0');
   record_.ModalityIndex = 0;
   ComboBox1->setCurrentIndex(0);
 }
