@@ -114,6 +114,7 @@ void TForm1::BuildControls() {
     StringGrid1->setColumnWidth(c, GRID_WIDTHS[static_cast<std::size_t>(c)]);
   }
   StringGrid1->verticalHeader()->hide();
+  StringGrid1->setWordWrap(false);
   StringGrid1->setSelectionBehavior(QAbstractItemView::SelectRows);
   StringGrid1->setSelectionMode(QAbstractItemView::SingleSelection);
   StringGrid1->setEditTriggers(QAbstractItemView::NoEditTriggers);
