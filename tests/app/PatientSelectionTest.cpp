@@ -5,6 +5,7 @@
 #include "app/shell/PatientSelection.h"
 #include "app/shell/ResultGrid.h"
 #include "app/shell/SearchFunctions.h"
+#include "net/link/NetTrace.h"
 #include "tests/net/FindTestSupport.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/ScriptedPeer.h"
@@ -14,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -462,6 +464,23 @@ TEST(SearchEndTest, ExactlyTheLimitIsNoLimitHit) {
   EXPECT_EQ(outcome.end, SearchEnd::Finished);
   EXPECT_EQ(rows, 2);
   EXPECT_EQ(server.Tail(10), test::kReleaseRQ);
+}
+
+TEST(SearchEndTest, TraceLevelTwoListsTheMessages) {
+  using test::Response;
+  for (const int level : {1, 2}) {
+    SCOPED_TRACE(level);
+    LogCapture log;
+    SetTraceLevel(level);
+    ScriptedWorklist server(Response(0xFF00, WorklistMatch("ONE", "W1")) + Response(0x0000), true);
+    SearchWorklist(server.Peer(), server.query, [](const TWorklistItem &, int) {});
+    server.Tail(10);
+    SetTraceLevel(0);
+    const bool listed = std::ranges::any_of(log.Messages(), [](const std::string &m) {
+      return m.find(" >> ") != std::string::npos || m.find(" << ") != std::string::npos;
+    });
+    EXPECT_EQ(listed, level >= 2);
+  }
 }
 
 TEST(SearchEndTest, UnreachablePeerIsNotConnected) {

@@ -6,6 +6,7 @@
 // peers are in the peer test. Screenshots of each setup tab go to the test
 // output folder.
 #include "acquisition/StationRecords.h"
+#include "app/FramewellApplication.h"
 #include "app/TForm1.h"
 #include "app/TSetupFrm.h"
 #include "app/base/Log.h"
@@ -24,6 +25,7 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTableWidget>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -434,6 +436,47 @@ TEST_F(MainWindowTest, ClearEmptiesFieldsGridAndContext) {
   EXPECT_EQ(form->DateTimePicker1->date(), QDate(1975, 6, 4)) << "the date stays";
   EXPECT_EQ(NameColumn(), std::vector<QString>{""});
   EXPECT_EQ(StudyContext(), StudyInfo{});
+}
+
+// ---------------------------------------------------------- start sequence
+
+struct CountingHost : AcquisitionWindowHost {
+  int *opened;
+  explicit CountingHost(int *counter) : opened(counter) {}
+  void OpenModal() override { ++*opened; }
+};
+
+TEST(StartSequenceTest, SetupLoadsBeforeTheAcquisitionWindowWhichAcquireOpens) {
+  TempDir home;
+  ::setenv("FRAMEWELL_HOME", home.path().c_str(), 1);
+  std::ofstream(home.path() / "quillbrook.cfg", std::ios::binary)
+      << "FROMFILE\r\nInst\r\nP\r\n127.0.0.1\r\n1\r\nW\r\n127.0.0.1\r\n2\r\n0\r\n3\r\n";
+  StationConfig() = setupcfg{};
+  RecordedBoxes boxes;
+  int opened = 0;
+  std::string titleAtCreation;
+  QWidget *mainWindow = nullptr;
+  QTimer::singleShot(0, [&] {
+    auto *form = dynamic_cast<TForm1 *>(mainWindow);
+    ASSERT_NE(form, nullptr);
+    form->Edit1->setText("ID1");
+    form->Edit2->setText("Name");
+    form->Button3Click();
+    form->Button4Click();
+  });
+  QTimer::singleShot(10000, [] { QCoreApplication::exit(3); }); // safety net
+  const int exitCode = RunStation(*qApp, [&](QWidget &main) {
+    mainWindow = &main;
+    titleAtCreation = StationConfig().LocalAET;
+    return std::make_unique<CountingHost>(&opened);
+  });
+  EXPECT_EQ(exitCode, 0);
+  EXPECT_EQ(titleAtCreation, "FROMFILE") << "the setup dialog loaded the file before";
+  EXPECT_EQ(opened, 1);
+  EXPECT_EQ(StudyContext().modality, "MR");
+  EXPECT_TRUE(boxes.shown.empty());
+  FreeLogTarget();
+  ::unsetenv("FRAMEWELL_HOME");
 }
 
 } // namespace
