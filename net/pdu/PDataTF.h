@@ -64,7 +64,10 @@ public:
   std::uint32_t PdvLength = 0;
   std::uint8_t PdvContextID = 0;
   std::uint8_t PdvControlHeader = 0;
+  // The context messages are written on; reading never changes it.
   std::uint8_t PresentationContextID = 0;
+  // The context of the last fragment read: the message read came on it.
+  std::uint8_t ReceivedContextID = 0;
   std::uint8_t MessageControl = 0;
 
 private:

@@ -49,6 +49,8 @@ public:
   std::uint8_t Reserved1 = 0;
   std::uint16_t Length = 0;
   fw::MaxSubLength MaxSubLength;
+  // Whether a received item carried the maximum length sub-item at all.
+  bool HasMaximumLength = false;
   fw::ImpClass ImpClass;
   fw::AsyncOpWindow AsyncOpWindow;
   fw::SCPSCURole SCPSCURole;
