@@ -142,7 +142,7 @@ bool OpenWithThreeContexts(PDU_Service &service, ScriptedPeer &peer, const std::
   peer.Receive(test::VerificationRequestSize() + 2 * contextSize).Send(answer).ReceiveUntilClosed().Start();
   const fw::ProposedContext verification{"1.2.840.10008.1.1", {"1.2.840.10008.1.2"}};
   return fw::OpenAssociation(service, "127.0.0.1", peer.PortText(), "QUILLBROOK", "STORESCP",
-                         {verification, verification, verification}, 5);
+                             {verification, verification, verification}, 5);
 }
 
 TEST_P(ContextChoiceTest, ChoosesFirstAcceptedOfTheSix) {
@@ -289,14 +289,15 @@ TEST_P(OpenFailureTest, FailsWithLinkClosed) {
 
 INSTANTIATE_TEST_SUITE_P(
     Answers, OpenFailureTest,
-    ::testing::Values(OpenFailureCase{"Rejected",
-                                      Hex("03 00 00 00 00 04 00 01 01 07"),
-                                      {"Association Rejected...",
-                                       "ERROR, Association rejected by STORESCP, result: rejected-permanent (1), "
-                                       "source: DICOM UL service-user (1), reason: called-AE-title-not-recognized (7)"}},
-                      OpenFailureCase{"Aborted", test::kAbort, {"Corrupt Transmission..."}},
-                      OpenFailureCase{"DataInstead", Pdu(0x04, test::Pdv(1, 3, "ab")), {"Corrupt Transmission..."}},
-                      OpenFailureCase{"NoAnswer", "", {"ERROR, Socket::ReadBinary, Timed out"}}),
+    ::testing::Values(
+        OpenFailureCase{"Rejected",
+                        Hex("03 00 00 00 00 04 00 01 01 07"),
+                        {"Association Rejected...",
+                         "ERROR, Association rejected by STORESCP, result: rejected-permanent (1), "
+                         "source: DICOM UL service-user (1), reason: called-AE-title-not-recognized (7)"}},
+        OpenFailureCase{"Aborted", test::kAbort, {"Corrupt Transmission..."}},
+        OpenFailureCase{"DataInstead", Pdu(0x04, test::Pdv(1, 3, "ab")), {"Corrupt Transmission..."}},
+        OpenFailureCase{"NoAnswer", "", {"ERROR, Socket::ReadBinary, Timed out"}}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST(AssociationTest, RejectionIsKept) {
@@ -320,8 +321,9 @@ TEST(AssociationTest, RejectReasonsInWords) {
       {2, 1, 2,
        "result: rejected-transient (2), source: DICOM UL service-user (1), reason: "
        "application-context-name-not-supported (2)"},
-      {1, 1, 3, "result: rejected-permanent (1), source: DICOM UL service-user (1), reason: "
-                "calling-AE-title-not-recognized (3)"},
+      {1, 1, 3,
+       "result: rejected-permanent (1), source: DICOM UL service-user (1), reason: "
+       "calling-AE-title-not-recognized (3)"},
       {1, 1, 5, "result: rejected-permanent (1), source: DICOM UL service-user (1), reason: reserved (5)"},
       {1, 2, 2,
        "result: rejected-permanent (1), source: DICOM UL service-provider (ACSE related function) (2), reason: "

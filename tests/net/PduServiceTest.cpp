@@ -50,7 +50,7 @@ std::ostream &operator<<(std::ostream &out, const Fragment &f) {
 struct WriteCase {
   const char *name;
   std::optional<std::uint32_t> peerMaximumLength; // none: the accept has no maximum length sub-item
-  std::vector<Fragment> fragments; // command, then data set
+  std::vector<Fragment> fragments;                // command, then data set
   std::vector<std::string> log;
 };
 
@@ -124,20 +124,18 @@ TEST_P(FragmentTest, CommandAndDataSetAreCutToThePeerLimit) {
 
 INSTANTIATE_TEST_SUITE_P(
     PeerMaximumLengths, FragmentTest,
-    ::testing::Values(WriteCase{"Max16384", 16384, {{68, 0x03}, {16378, 0x00}, {16378, 0x00}, {7244, 0x02}}, {}},
-                      WriteCase{"Max32768LoweredOnce",
-                                32768,
-                                {{68, 0x03}, {16378, 0x00}, {16378, 0x00}, {7244, 0x02}},
-                                {"INFO, PDU_Service::Write, MaxiumLength set to 16384"}},
-                      WriteCase{"NoLimitCappedLikeALargeValue",
-                                0,
-                                {{68, 0x03}, {16378, 0x00}, {16378, 0x00}, {7244, 0x02}},
-                                {"INFO, PDU_Service::Write, MaxiumLength set to 16384"}},
-                      WriteCase{"NoSubItemMeans16384",
-                                std::nullopt,
-                                {{68, 0x03}, {16378, 0x00}, {16378, 0x00}, {7244, 0x02}},
-                                {}},
-                      WriteCase{"Max1000", 1000, Join({{{68, 0x03}}, Repeat(40, {994, 0x00}), {{240, 0x02}}}), {}}),
+    ::testing::Values(
+        WriteCase{"Max16384", 16384, {{68, 0x03}, {16378, 0x00}, {16378, 0x00}, {7244, 0x02}}, {}},
+        WriteCase{"Max32768LoweredOnce",
+                  32768,
+                  {{68, 0x03}, {16378, 0x00}, {16378, 0x00}, {7244, 0x02}},
+                  {"INFO, PDU_Service::Write, MaxiumLength set to 16384"}},
+        WriteCase{"NoLimitCappedLikeALargeValue",
+                  0,
+                  {{68, 0x03}, {16378, 0x00}, {16378, 0x00}, {7244, 0x02}},
+                  {"INFO, PDU_Service::Write, MaxiumLength set to 16384"}},
+        WriteCase{"NoSubItemMeans16384", std::nullopt, {{68, 0x03}, {16378, 0x00}, {16378, 0x00}, {7244, 0x02}}, {}},
+        WriteCase{"Max1000", 1000, Join({{{68, 0x03}}, Repeat(40, {994, 0x00}), {{240, 0x02}}}), {}}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST(PduServiceWriteTest, LongCommandFragmentsKeepTheCommandBit) {

@@ -72,8 +72,8 @@ std::string ResponsePdu(std::uint16_t field, int status, std::uint8_t contextID 
   if (status >= 0) {
     body += Elem(0, 0x0900, Le16(static_cast<unsigned>(status)));
   }
-  std::string pdus = test::PDataPdu(
-      test::Pdv(contextID, 0x03, Elem(0, 0x0000, Le32(static_cast<std::uint32_t>(body.size()))) + body));
+  std::string pdus =
+      test::PDataPdu(test::Pdv(contextID, 0x03, Elem(0, 0x0000, Le32(static_cast<std::uint32_t>(body.size()))) + body));
   if (withDataSet) {
     pdus += test::PDataPdu(test::Pdv(contextID, 0x02, Elem(0x0008, 0x0018, Uid("1.2.3"))));
   }
