@@ -69,30 +69,23 @@ private:
   bool started_ = false;
 };
 
-// The proposal fwstore makes: each class with its objects' syntaxes, then
-// explicit and implicit VR little endian.
+// One context per class of the objects, each proposing the objects' own
+// syntaxes, then explicit and implicit VR little endian.
 std::vector<ProposedContext> Proposal(const std::vector<std::unique_ptr<DcmObj>> &objects) {
-  std::vector<ProposedContext> contexts;
+  std::vector<std::string> classes;
+  std::vector<std::string> syntaxes;
   const auto addOnce = [](std::vector<std::string> &list, std::string_view value) {
     if (std::find(list.begin(), list.end(), value) == list.end()) {
       list.emplace_back(value);
     }
   };
   for (const auto &object : objects) {
-    const std::string sopClass = StoredSopClass(*object, {});
-    auto context = std::find_if(contexts.begin(), contexts.end(),
-                                [&](const ProposedContext &c) { return c.abstractSyntax == sopClass; });
-    if (context == contexts.end()) {
-      contexts.push_back({sopClass, {}});
-      context = contexts.end() - 1;
-    }
-    addOnce(context->transferSyntaxes, object->transferSyntax);
+    classes.push_back(StoredSopClass(*object, {}));
+    addOnce(syntaxes, object->transferSyntax);
   }
-  for (ProposedContext &context : contexts) {
-    addOnce(context.transferSyntaxes, EXPLICIT_VR_LITTLE_ENDIAN);
-    addOnce(context.transferSyntaxes, IMPLICIT_VR_LITTLE_ENDIAN);
-  }
-  return contexts;
+  addOnce(syntaxes, EXPLICIT_VR_LITTLE_ENDIAN);
+  addOnce(syntaxes, IMPLICIT_VR_LITTLE_ENDIAN);
+  return ProposeStorageContexts(classes, syntaxes);
 }
 
 // Stores the objects on one association as the station does; the result of

@@ -234,6 +234,34 @@ TEST(StoreAssociationTest, ProposesOneContextPerSopClassWithOddIds) {
   EXPECT_EQ(ProposedAbstractSyntax(*played.service, 7), "");
 }
 
+TEST(StoreAssociationTest, ProposeStorageContextsOnePerClassInFirstAppearanceOrder) {
+  const std::vector<std::string> syntaxes = {std::string(JPEG_BASELINE), std::string(IMPLICIT_VR_LITTLE_ENDIAN)};
+  const std::string us(test::US_IMAGE_STORAGE);
+  const std::string usMulti(test::US_MULTIFRAME_STORAGE);
+  const std::string sc(SC);
+  struct Case {
+    const char *name;
+    std::vector<std::string> classes;
+    std::vector<std::string> expected;
+  } cases[] = {
+      {"OneClass", {us}, {us}},
+      {"RepeatsOnce", {us, us, us}, {us}},
+      {"FirstAppearanceOrder", {usMulti, us, usMulti, sc, us}, {usMulti, us, sc}},
+      {"EmptyClassPassedOver", {"", us, ""}, {us}},
+      {"NoClasses", {}, {}},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::vector<ProposedContext> contexts = ProposeStorageContexts(c.classes, syntaxes);
+    std::vector<std::string> classes;
+    for (const ProposedContext &context : contexts) {
+      classes.push_back(context.abstractSyntax);
+      EXPECT_EQ(context.transferSyntaxes, syntaxes) << "the caller's syntaxes, in the caller's order";
+    }
+    EXPECT_EQ(classes, c.expected);
+  }
+}
+
 TEST(StoreAssociationTest, RefusesEmptyProposal) {
   LogCapture log;
   Played played(test::ImplicitAccept());
