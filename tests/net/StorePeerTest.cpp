@@ -10,9 +10,11 @@
 #include "net/dimse/CStore.h"
 #include "net/dimse/StoreRequest.h"
 #include "presentation/ImageConversion.h"
+#include "tests/net/AssociationScripts.h"
 #include "tests/net/PeerProcess.h"
 #include "tests/net/StoreTestObjects.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/ScriptedPeer.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -232,6 +234,29 @@ TEST(StorescpStoreTest, AbortingAndStallingPeersFailEachObjectWithoutHanging) {
 // ---------------------------------------------------------------- tools
 
 #ifdef FWSTORE_PATH
+// A peer that rejects the association (here for the called AE title): fwecho
+// says so, with the reason in words, instead of "does not answer".
+TEST(StoreToolTest, EchoToARejectingPeerSaysWhy) {
+  test::ScriptedPeer peer;
+  peer.Receive(test::VerificationRequestSize())
+      .Send(test::Hex("03 00 00 00 00 04 00 01 01 07"))
+      .ReceiveUntilClosed()
+      .Start();
+  std::string out;
+  std::string err;
+  EXPECT_EQ(PeerProcess::Run({FWECHO_PATH, "-aec", "WRONG", "127.0.0.1", peer.PortText()}, &out, &err), 1);
+  EXPECT_NE(err.find("Association Rejected..."), std::string::npos) << err;
+  EXPECT_NE(err.find("ERROR, Association rejected by WRONG, result: rejected-permanent (1), source: DICOM UL "
+                     "service-user (1), reason: called-AE-title-not-recognized (7)"),
+            std::string::npos)
+      << err;
+  EXPECT_NE(err.find("fwecho: WRONG at 127.0.0.1:" + peer.PortText() + " rejected the association"),
+            std::string::npos)
+      << err;
+  EXPECT_EQ(err.find("does not answer"), std::string::npos) << err;
+  EXPECT_TRUE(peer.Wait());
+}
+
 TEST(StoreToolTest, EchoAndStoreFilesWithOneLineEach) {
   StoreScp scp({"+xy"});
   ASSERT_TRUE(scp.Started());
