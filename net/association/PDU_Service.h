@@ -1,3 +1,4 @@
+// PS3.8 7.1-7.3 association establishment, release and abort; 9.2 state machine
 // PDU_Service: one association of the station (always the requester) with
 // its link, one object of every association PDU, and the P-DATA-TF coder.
 //

@@ -1,3 +1,4 @@
+// PS3.8 7.1.1 A-ASSOCIATE parameters (addresses and AE titles)
 // PeerAddress: where and as whom the station opens an association.
 #pragma once
 

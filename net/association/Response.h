@@ -1,3 +1,4 @@
+// PS3.7 9.3 DIMSE-C responses, E.1 command fields
 // Response: the checks every DIMSE response shares, whatever its service.
 //
 //   (0000,0120) Message ID Being Responded To   must be the request's

@@ -1,3 +1,4 @@
+// PS3.7 9.1.5 C-ECHO, 9.3.5 C-ECHO protocol
 // CEcho: verification (C-ECHO) as service class user.
 //
 // C-ECHO-RQ command set, implicit VR little endian, elements in tag order,

@@ -1,3 +1,4 @@
+// PS3.7 9.1.1 C-STORE, 9.3.1 C-STORE protocol
 // CStore: storage (C-STORE) as service class user, and the association form
 // that proposes one presentation context per SOP class to be stored.
 //

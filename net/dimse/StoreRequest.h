@@ -1,3 +1,4 @@
+// PS3.4 B.2 Storage service class, SCU behaviour
 // StoreRequest: sending one object with C-STORE on an open association,
 // converted first when the context it travels on was accepted with another
 // transfer syntax.

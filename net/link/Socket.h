@@ -1,3 +1,4 @@
+// PS3.8 9.1 TCP transport connection
 // Socket: the outgoing IPv4 TCP endpoint under the DICOM upper layer.
 //
 // Connect turns the configured host and port texts into an address, opens one

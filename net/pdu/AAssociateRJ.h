@@ -1,3 +1,4 @@
+// PS3.8 9.3.4 A-ASSOCIATE-RJ (Table 9-21)
 // AAssociateRJ: the A-ASSOCIATE-RJ PDU (type 0x03), the peer's rejection.
 // Read only; RejectText puts the three values into words.
 //

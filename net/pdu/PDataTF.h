@@ -1,3 +1,4 @@
+// PS3.8 9.3.5 P-DATA-TF, Annex E message control header
 // PDataTF: the P-DATA-TF PDU (type 0x04) coder, which cuts an encoded DIMSE
 // message into fragments on the way out and gathers them on the way in.
 //

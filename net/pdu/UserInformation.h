@@ -1,3 +1,4 @@
+// PS3.8 9.3.2.3 and 9.3.3.3 User Information Item
 // UserInformation: item 0x50, the last item of A-ASSOCIATE-RQ and -AC.
 //
 //   offset 0 type 0x50, 1 reserved, 2 length, 4 sub-items:

@@ -1,3 +1,4 @@
+// PS3.7 9.1.2 C-FIND, 9.3.2 C-FIND protocol
 // CFind: the C-FIND request and response of a query, as service class user.
 //
 // C-FIND-RQ command set, implicit VR little endian, elements in tag order,

@@ -1,3 +1,4 @@
+// PS3.4 C.4.1 Study Root C-FIND and K.4 Modality Worklist C-FIND, SCU side
 // Search: the station's two C-FIND searches, the study search on the PACS
 // (Study Root, level "STUDY") and the worklist search, each on an
 // association of its own.
