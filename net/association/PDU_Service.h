@@ -146,9 +146,11 @@ public:
   AAbortRQ abortRQ;
   PDataTF pdata;
 
-private:
-  // Works out PeerMaximumLength from the accept; false for 1 to 6.
+  // Works out PeerMaximumLength from the accept (Connect calls it); false,
+  // with its ERROR line, for 1 to 6.
   bool TakePeerMaximumLength();
+
+private:
   // A-ABORT, then the link closed; the partly read message is dropped.
   void Abort();
   // Turns what the PDV reader said into Read's outcome; false ends Read.

@@ -250,8 +250,7 @@ TEST(StoreToolTest, EchoToARejectingPeerSaysWhy) {
                      "service-user (1), reason: called-AE-title-not-recognized (7)"),
             std::string::npos)
       << err;
-  EXPECT_NE(err.find("fwecho: WRONG at 127.0.0.1:" + peer.PortText() + " rejected the association"),
-            std::string::npos)
+  EXPECT_NE(err.find("fwecho: WRONG at 127.0.0.1:" + peer.PortText() + " rejected the association"), std::string::npos)
       << err;
   EXPECT_EQ(err.find("does not answer"), std::string::npos) << err;
   EXPECT_TRUE(peer.Wait());
