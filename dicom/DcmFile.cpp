@@ -128,6 +128,14 @@ bool DcmObj::ReadFrom(BufData &stream) {
   if (!ReadMetaHeader(stream, *this)) {
     return false;
   }
+  // The data set of a deflated file is a zlib stream: read as plain explicit
+  // VR it would be garbage. Refused here, in the one place a file's syntax
+  // decides how its data set is read.
+  if (transferSyntax == DEFLATED_EXPLICIT_VR_LITTLE_ENDIAN) {
+    WriteLog("ERROR: DcmObj::ReadFrom, deflated explicit VR little endian (" + transferSyntax +
+             ") is not supported, the data set is not read");
+    return false;
+  }
   explicitVR = transferSyntax != IMPLICIT_VR_LITTLE_ENDIAN;
   stream.bigEndian = transferSyntax == EXPLICIT_VR_BIG_ENDIAN;
   return ReadOjb(stream, *this);

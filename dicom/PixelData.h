@@ -60,8 +60,29 @@ namespace fw {
 // data (no pixel data of undefined length at index, frames < 1, fewer bytes
 // than frames, no destination) fail with the container unchanged and
 // failedFrames untouched.
+//
+// logFrames false leaves the failed frames to failedFrames only: a caller that
+// decodes a clip in parts logs them once, numbered in the clip, with
+// LogFailedFrames.
 bool DecodePixelData(DcmObj &c, std::size_t index, std::uint8_t *destination, std::size_t totalBytes, int frames,
-                     int bitsAllocated, std::vector<int> *failedFrames = nullptr);
+                     int bitsAllocated, std::vector<int> *failedFrames = nullptr, bool logFrames = true);
+
+// The lines DecodePixelData writes for these failed frames (in the given
+// order; the first 16 named, the rest counted).
+void LogFailedFrames(const std::vector<int> &frames);
+
+// Checks, before a caller allocates frames x frameBytes bytes for
+// DecodePixelData, that the encapsulated pixel data at index can fill them:
+// each frame's stream (found as DecodePixelData finds it) starts with a frame
+// header (JPEG SOFn, JPEG 2000 SIZ) of exactly columns x rows x components,
+// and the streams are long enough to decode to the whole image (a bound per
+// coding process; images up to 64 MiB are exempt). A JPEG lossless frame of
+// raw samples is its own length. False, with one "ERROR,
+// CheckEncapsulatedFrames, ..." line, otherwise, also for a transfer syntax
+// without a decoder here. Nothing is changed or allocated beyond one
+// frame header's bytes.
+bool CheckEncapsulatedFrames(const DcmObj &c, std::size_t index, int frames, int rows, int columns, int components,
+                             std::uint64_t frameBytes);
 
 // Replaces the pixel data element at index by the frames in pixels (native
 // layout above, pixelBytes bytes) encoded for targetTransferSyntax: the

@@ -18,6 +18,7 @@ inline constexpr std::string_view IMPLEMENTATION_VERSION_NAME = "Brindlemoor";
 inline constexpr std::string_view IMPLICIT_VR_LITTLE_ENDIAN = "1.2.840.10008.1.2";
 inline constexpr std::string_view EXPLICIT_VR_LITTLE_ENDIAN = "1.2.840.10008.1.2.1";
 inline constexpr std::string_view EXPLICIT_VR_BIG_ENDIAN = "1.2.840.10008.1.2.2";
+inline constexpr std::string_view DEFLATED_EXPLICIT_VR_LITTLE_ENDIAN = "1.2.840.10008.1.2.1.99";
 inline constexpr std::string_view RLE_LOSSLESS = "1.2.840.10008.1.2.5";
 inline constexpr std::string_view JPEG_BASELINE = "1.2.840.10008.1.2.4.50";
 inline constexpr std::string_view JPEG_EXTENDED = "1.2.840.10008.1.2.4.51";

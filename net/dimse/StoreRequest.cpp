@@ -5,7 +5,7 @@
 #include "dicom/Uids.h"
 #include "net/association/PDU_Service.h"
 #include "net/dimse/CStore.h"
-#include "presentation/ImageConversion.h"
+#include "presentation/ConvertTransferSyntax.h"
 
 #include <algorithm>
 #include <array>
