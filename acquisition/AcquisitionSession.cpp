@@ -172,15 +172,21 @@ bool AcquisitionSession::Snap() {
   FrameSource &grabber = *setup_.grabber;
   grabber.StartCapture();
   const auto deadline = std::chrono::steady_clock::now() + setup_.snapTimeout;
-  while (grabber.FrameCount() < 1 && std::chrono::steady_clock::now() < deadline) {
+  bool arrived = grabber.FrameCount() >= 1;
+  while (!arrived && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(SNAP_POLL);
+    arrived = grabber.FrameCount() >= 1;
   }
   grabber.StopCapture();
-  CapturedFrames captured = TakeCaptured();
-  if (captured.frames.empty()) {
-    // Emptied as well: a frame that arrives late must not become the next
-    // still.
+  CapturedFrames captured;
+  if (arrived) {
+    captured = TakeCaptured();
+  } else {
+    // Emptied as well: a frame that arrived after the wait ended must not
+    // become the next still.
     grabber.ClearFrames();
+  }
+  if (captured.frames.empty()) {
     WriteLog(std::string(TEXT_NO_FRAME));
     Ask(MessageKind::Error, TEXT_NO_FRAME);
     return false;

@@ -315,9 +315,12 @@ TEST_F(AcquisitionSessionTest, NoFrameFromTheDeviceIsReportedAndNothingSaved) {
   auto session = NewSession();
   session->Open();
   source_.framesPerCapture = 0;
+  source_.lateFrames = 1; // arrives after the wait gave up
   EXPECT_FALSE(session->Snap());
   EXPECT_EQ(source_.stops, 1);
   EXPECT_GE(source_.clears, 1);
+  EXPECT_EQ(source_.FrameCount(), 0);
+  source_.lateFrames = 0;
   ASSERT_TRUE(session->Video());
   for (int i = 0; i < 5; ++i) {
     session->Tick();

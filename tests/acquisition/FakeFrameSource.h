@@ -16,6 +16,8 @@ public:
   bool configureResult = true;
   // Frames that arrive while armed, at StartCapture.
   int framesPerCapture = 1;
+  // Frames that arrive just as the capture stops (a late callback).
+  int lateFrames = 0;
   int width = 16;
   int height = 8;
   int rateN = 25;
@@ -51,6 +53,9 @@ public:
   void StopCapture() override {
     ++stops;
     armed = false;
+    for (int i = 0; i < lateFrames; ++i) {
+      frames_.push_back(Frame(200));
+    }
   }
   std::int32_t FrameCount() const override { return static_cast<std::int32_t>(frames_.size()); }
   std::vector<EncodedFrame> TakeFrames() override { return std::exchange(frames_, {}); }
