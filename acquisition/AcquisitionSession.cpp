@@ -9,6 +9,7 @@
 #include "net/dimse/StoreRequest.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <thread>
@@ -32,6 +33,31 @@ std::vector<ProposedContext> StorageContexts(const std::vector<AcquiredFile> &fi
     }
   }
   return contexts;
+}
+
+// Sends one file on the open association; empty when the PACS stored it,
+// else why not.
+std::string StoreFile(PDU_Service &service, const AcquiredFile &file) {
+  auto dataSet = std::make_unique<DcmObj>();
+  if (!dataSet->Read(file.path)) {
+    WriteLog("ERROR, Couldn't read file: " + file.path);
+    return "cannot be read";
+  }
+  if (WriteStoreRQ(service, *dataSet, file.sopClassUid) != 0) {
+    WriteLog("ERROR, WriteStoreRQ");
+    return "the request could not be sent";
+  }
+  dataSet.reset();
+  const int status = ReadStoreRSP(service);
+  if (status == 0) {
+    return {};
+  }
+  if (status < 0) {
+    return status == -1 ? "no response" : "invalid response";
+  }
+  char text[32];
+  std::snprintf(text, sizeof(text), "status 0x%04X", static_cast<unsigned>(status));
+  return text;
 }
 
 } // namespace
@@ -99,7 +125,11 @@ bool AcquisitionSession::Open() {
   if (open_) {
     return pipelineReady_;
   }
-  ReadCaptureConfig(setup_.programFolder + "videocap.cfg", capture_);
+  if (setup_.capture) {
+    capture_ = *setup_.capture;
+  } else {
+    ReadCaptureConfig(setup_.programFolder + "videocap.cfg", capture_);
+  }
 
   const std::string currentSopClass = std::move(state_.currentSopClassUid);
   state_ = AcquisitionState{};
@@ -270,25 +300,20 @@ bool AcquisitionSession::Send() {
     if (!OpenAssociation(service, config.PacsIP, config.PacsPort, config.LocalAET, config.PacsAET, contexts,
                          setup_.sendTimeoutSeconds)) {
       WriteLog("ERROR, Can't open association with: " + config.PacsAET);
+      for (AcquiredFile &file : state_.fileList) {
+        file.problem = "no association with " + config.PacsAET;
+      }
     } else {
       for (std::size_t i = 0; i < n; ++i) {
         AcquiredFile &file = state_.fileList[i];
-        auto dataSet = std::make_unique<DcmObj>();
-        if (!dataSet->Read(file.path)) {
-          WriteLog("ERROR, Couldn't read file: " + file.path);
-        } else if (WriteStoreRQ(service, *dataSet, file.sopClassUid) != 0) {
-          WriteLog("ERROR, WriteStoreRQ");
-        } else {
-          dataSet.reset();
-          if (ReadStoreRSP(service) == 0) {
-            file.stored = true;
-            ++stored;
-            if (onProgress) {
-              onProgress(static_cast<int>((i + 1) * 100 / n));
-            }
+        file.problem = StoreFile(service, file);
+        if (file.problem.empty()) {
+          file.stored = true;
+          ++stored;
+          if (onProgress) {
+            onProgress(static_cast<int>((i + 1) * 100 / n));
           }
         }
-        dataSet.reset();
         Notify(processEvents);
       }
     }

@@ -71,6 +71,8 @@ struct AcquisitionSessionSetup {
   MessageHandler messages;
   // The machine number for the base UID; GetMachineNumber() when unset.
   std::optional<unsigned> machineNumber;
+  // Used instead of "videocap.cfg" when set (fwacquire's --size).
+  std::optional<CaptureConfig> capture;
   // Longest wait of Snap for its frame.
   std::chrono::milliseconds snapTimeout{2000};
   // Time-out of every wait of the association with the PACS.

@@ -105,7 +105,8 @@ bool SaveObject(const char *operation, bool clip, AcquisitionState &state, const
     WriteLog(std::string("ERROR, ") + operation + ", couldn't write " + path);
     return false;
   }
-  state.fileList.push_back({path, name, state.currentSopClassUid, state.instanceNumber, state.numberOfFrames, false});
+  state.fileList.push_back(
+      {path, name, state.currentSopClassUid, state.instanceNumber, state.numberOfFrames, false, {}});
   return true;
 }
 

@@ -46,6 +46,7 @@ struct AcquiredFile {
   std::int32_t instanceNumber = 0;
   std::int32_t frames = 0;
   bool stored = false; // the PACS confirmed it (status 0x0000)
+  std::string problem; // why the last send did not store it; empty when it did
 };
 
 // The acquisition record: set up at every opening, updated by each save.

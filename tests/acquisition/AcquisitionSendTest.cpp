@@ -198,6 +198,8 @@ TEST_F(AcquisitionSendTest, AFileGoneFromDiskIsLoggedAndTheOthersAreStillSent) {
   EXPECT_EQ(Received().size(), 2u);
   EXPECT_TRUE(session_->Files()[0].stored);
   EXPECT_FALSE(session_->Files()[1].stored);
+  EXPECT_EQ(session_->Files()[1].problem, "cannot be read");
+  EXPECT_EQ(session_->Files()[2].problem, "");
   EXPECT_TRUE(session_->HasUnsentFiles());
 }
 
@@ -221,6 +223,7 @@ TEST_F(AcquisitionSendTest, APacsThatIsDownOrRefusesStoresNothing) {
     EXPECT_EQ(progress_, (std::vector<int>{0}));
     EXPECT_EQ(boxes_, (std::vector<std::string>{std::string(TEXT_SEND_FAILED)}));
     EXPECT_FALSE(session_->Files()[0].stored);
+    EXPECT_EQ(session_->Files()[2].problem, "no association with PACS");
     EXPECT_TRUE(log_.StartingWith("ERROR, Couldn't read file").empty());
   }
 }
