@@ -322,6 +322,8 @@ MySampleGrabber::StartResult MySampleGrabber::TryStart(QWidget *owner, const Cap
   }
   frameWidth_ = GST_VIDEO_INFO_WIDTH(&info);
   frameHeight_ = GST_VIDEO_INFO_HEIGHT(&info);
+  frameRateN_ = GST_VIDEO_INFO_FPS_N(&info);
+  frameRateD_ = GST_VIDEO_INFO_FPS_D(&info) > 0 ? GST_VIDEO_INFO_FPS_D(&info) : 1;
   callback_.SetFormat(frameWidth_, frameHeight_, static_cast<std::size_t>(GST_VIDEO_INFO_PLANE_STRIDE(&info, 0)));
   WatchBus();
   return StartResult::Started;

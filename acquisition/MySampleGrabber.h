@@ -78,8 +78,13 @@ public:
   std::int32_t FrameCount() const { return callback_.FrameCount(); }
   // Only after StopCapture (or ReleaseGraph).
   const std::vector<EncodedFrame> &Frames() const { return callback_.Frames(); }
+  std::vector<EncodedFrame> TakeFrames() { return callback_.TakeFrames(); }
   int FrameWidth() const { return frameWidth_; }
   int FrameHeight() const { return frameHeight_; }
+  // The negotiated frame rate as a fraction; 0/1 when the source does not
+  // say (a variable rate).
+  int FrameRateNumerator() const { return frameRateN_; }
+  int FrameRateDenominator() const { return frameRateD_; }
   bool Running() const { return pipeline_ != nullptr; }
   // The running device failed or ended since the pipeline was built.
   bool DeviceStopped() const { return stopped_; }
@@ -133,6 +138,8 @@ private:
   bool stopped_ = false;
   int frameWidth_ = 0;
   int frameHeight_ = 0;
+  int frameRateN_ = 0;
+  int frameRateD_ = 1;
   SGCallback callback_;
 };
 
