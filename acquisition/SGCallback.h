@@ -15,6 +15,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <vector>
 
@@ -58,6 +59,11 @@ public:
   // Releases every frame and sets the frame count to 0. Same rule as Frames().
   void ClearFrames();
 
+  // Runs on the streaming thread for each frame taken while armed, before it
+  // is encoded (tests hold a frame inside the callback with it). Set only
+  // while not armed.
+  void SetFrameTakenHook(std::function<void()> hook) { frameTakenHook_ = std::move(hook); }
+
   int Width() const;
   int Height() const;
   std::size_t Stride() const;
@@ -71,6 +77,7 @@ private:
   };
 
   std::atomic<bool> armed_{false};
+  std::function<void()> frameTakenHook_;
   std::atomic<std::int32_t> frameCount_{0};
   // Guards the format, the frame list and the timings; held only to copy or
   // append, never while a frame is filtered or encoded.
