@@ -8,6 +8,8 @@
 
 namespace fw {
 
+// Starts from the defaults: an empty file at the first opening then leaves a
+// usable frame size and standard, not zeros.
 CaptureConfig captureConfig;
 
 namespace {

@@ -37,6 +37,9 @@ int SGCallback::BufferCB(double /*sampleTime*/, const std::uint8_t *buffer, std:
   if (!Armed()) {
     return 0;
   }
+  if (frameTakenHook_) {
+    frameTakenHook_();
+  }
   const auto started = std::chrono::steady_clock::now();
   Format format;
   {

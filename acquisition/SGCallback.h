@@ -17,6 +17,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <vector>
 
@@ -57,6 +58,11 @@ public:
   // ClearFrames does; the frames are moved, not copied. Same rule.
   std::vector<EncodedFrame> TakeFrames();
 
+  // Runs on the streaming thread for each frame taken while armed, before it
+  // is encoded (tests hold a frame inside the callback with it). Set only
+  // while not armed.
+  void SetFrameTakenHook(std::function<void()> hook) { frameTakenHook_ = std::move(hook); }
+
   int Width() const;
   int Height() const;
   std::size_t Stride() const;
@@ -70,6 +76,7 @@ private:
   };
 
   std::atomic<bool> armed_{false};
+  std::function<void()> frameTakenHook_;
   std::atomic<std::int32_t> frameCount_{0};
   // Guards the format, the frame list and the timings; held only to copy or
   // append, never while a frame is filtered or encoded.

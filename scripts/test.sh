@@ -1,8 +1,15 @@
 #!/usr/bin/env bash
-# Installs the build and test dependencies, builds Framewell twice (Release,
+# Installs the build and test dependencies, checks the network layer order
+# and the formatting, builds Framewell twice (Release with warnings as errors,
 # and address + undefined sanitizers), runs every test with ctest in both,
-# runs the capture tests under the thread sanitizer, replays and briefly runs
-# the fuzz targets, and ends with one summary line.
+# runs the capture tests once more under GStreamer's leak tracer and under the
+# thread sanitizer, replays and briefly runs the fuzz targets, and ends with
+# each stage's duration and one summary line:
+#
+#   test: N passed, N failed, N skipped
+#
+# A skipped test is counted apart; a skipped peer test (label "peer") counts
+# as failed, because a peer that cannot be started is a failure.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
@@ -10,11 +17,25 @@ FUZZ_SECONDS=${FUZZ_SECONDS:-30}
 JOBS=${JOBS:-$(nproc)}
 export CTEST_OUTPUT_ON_FAILURE=1
 
+START=$SECONDS
 bash scripts/install-deps.sh || { echo "test: dependency installation failed"; exit 1; }
 
 passed=0
 failed=0
+skipped=0
 failures=()
+durations=()
+
+stage_started=0
+stage() { # name: prints the stage's title and starts its clock
+  stage_name=$1
+  stage_started=$SECONDS
+  echo "=== $1 ==="
+}
+stage_done() {
+  local took=$((SECONDS - stage_started))
+  durations+=("$(printf '%-44s %4d:%02d' "$stage_name" $((took / 60)) $((took % 60)))")
+}
 
 # Adds the counts of one ctest run from its closing line.
 count_ctest() {
@@ -26,8 +47,20 @@ count_ctest() {
   fi
   bad=$(echo "$line" | sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/')
   total=$(echo "$line" | sed -E 's/.* out of ([0-9]+).*/\1/')
-  passed=$((passed + total - bad))
-  failed=$((failed + bad))
+  # ctest counts a skipped test as passed and lists it under "did not run".
+  local numbers skips=0 peer_skips=0 number
+  numbers=$(sed -nE 's/^[[:space:]]+([0-9]+) - (.*) \(Skipped\)$/\1/p' "$log")
+  for number in $numbers; do
+    if grep -qxF "$number" "$log.peer"; then
+      peer_skips=$((peer_skips + 1))
+      failures+=("$name: peer test skipped: $(sed -nE "s/^[[:space:]]+$number - (.*) \(Skipped\)$/\1/p" "$log")")
+    else
+      skips=$((skips + 1))
+    fi
+  done
+  passed=$((passed + total - bad - skips - peer_skips))
+  failed=$((failed + bad + peer_skips))
+  skipped=$((skipped + skips))
   if [ "$bad" -ne 0 ]; then failures+=("$name: $bad failed"); fi
 }
 
@@ -41,26 +74,39 @@ run_ctest() { # name, dir, extra ctest args...
   local name=$1 dir=$2; shift 2
   local log="$dir.ctest.log"
   (cd "$dir" && ctest -j "$JOBS" --timeout 600 "$@") 2>&1 | tee "$log"
-  count_ctest "$name" "$log" "${PIPESTATUS[0]}"
+  local rc=${PIPESTATUS[0]}
+  # The numbers of the peer tests, to tell their skips from the others.
+  (cd "$dir" && ctest -N -L peer) | sed -nE 's/^[[:space:]]*Test[[:space:]]+#([0-9]+):.*/\1/p' >"$log.peer"
+  count_ctest "$name" "$log" "$rc"
 }
 
 mkdir -p build
 
-echo "=== Network layer order ==="
+stage "Network layer order"
 if bash scripts/check-layers.sh; then
   passed=$((passed + 1))
 else
   failed=$((failed + 1)); failures+=("check-layers: an include goes up the network layers")
 fi
+stage_done
 
-echo "=== Release build ==="
-if build build/release -DCMAKE_BUILD_TYPE=Release; then
+stage "Formatting (clang-format)"
+if git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run -Werror; then
+  passed=$((passed + 1))
+else
+  failed=$((failed + 1)); failures+=("format: files differ from .clang-format (run clang-format -i on them)")
+fi
+stage_done
+
+stage "Release build (-Werror) and tests"
+if build build/release -DCMAKE_BUILD_TYPE=Release -DFRAMEWELL_WERROR=ON; then
   run_ctest release build/release
 else
   failed=$((failed + 1)); failures+=("release: build failed")
 fi
+stage_done
 
-echo "=== Sanitizer build (address, undefined) ==="
+stage "Sanitizer build (address, undefined) and tests"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:strict_string_checks=1
 export LSAN_OPTIONS=suppressions=$ROOT/scripts/lsan.supp:print_suppressions=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
@@ -68,12 +114,31 @@ if build build/asan -DCMAKE_BUILD_TYPE=Debug -DFRAMEWELL_SANITIZE=ON -DFRAMEWELL
   # Benchmark-sized and timing-sensitive cases are labelled "slow" and run
   # only in the Release build.
   run_ctest asan build/asan -LE slow
+  # The capture programs once more, whole, under GStreamer's leak tracer: it
+  # reports every GStreamer object still alive at gst_deinit(), which the
+  # programs call at exit, as an "object-alive" record in the debug log.
+  for program in acquisition_callback_test acquisition_pipeline_test; do
+    exe=build/asan/tests/acquisition/$program
+    gstlog=build/asan/$program.gst-leaks.log
+    echo "--- $program under GST_TRACERS=leaks"
+    rm -f "$gstlog"
+    if ! QT_QPA_PLATFORM=offscreen GST_TRACERS=leaks GST_DEBUG=GST_TRACER:7 GST_DEBUG_NO_COLOR=1 \
+         GST_DEBUG_FILE="$gstlog" "$exe" >"build/asan/$program.gst-leaks.out" 2>&1; then
+      failed=$((failed + 1)); failures+=("gst-leaks: $program failed, see build/asan/$program.gst-leaks.out")
+    # No log at all: the program never started GStreamer.
+    elif [ -f "$gstlog" ] && grep -E 'object-alive, type-name=\(string\)[^%]' "$gstlog"; then
+      failed=$((failed + 1)); failures+=("gst-leaks: $program left GStreamer objects alive, see $gstlog")
+    else
+      passed=$((passed + 1))
+    fi
+  done
 else
   failed=$((failed + 1)); failures+=("asan: build failed")
 fi
 unset ASAN_OPTIONS LSAN_OPTIONS UBSAN_OPTIONS
+stage_done
 
-echo "=== Thread sanitizer (capture tests) ==="
+stage "Thread sanitizer (capture tests)"
 # Only the programs labelled "tsan" are built: the capture tests, whose
 # frame callback runs on GStreamer's streaming thread.
 TSAN_TARGETS=(acquisition_callback_test acquisition_pipeline_test)
@@ -86,9 +151,10 @@ else
   failed=$((failed + 1)); failures+=("tsan: build failed")
 fi
 unset TSAN_OPTIONS
+stage_done
 
 if compgen -G "fuzz/*/CMakeLists.txt" >/dev/null; then
-  echo "=== Fuzz targets (${FUZZ_SECONDS} s each) ==="
+  stage "Fuzz targets (${FUZZ_SECONDS} s each)"
   if CC=clang CXX=clang++ build build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFRAMEWELL_FUZZ=ON; then
     for dir in fuzz/*/; do
       name=$(basename "$dir")
@@ -111,8 +177,13 @@ if compgen -G "fuzz/*/CMakeLists.txt" >/dev/null; then
   else
     failed=$((failed + 1)); failures+=("fuzz: build failed")
   fi
+  stage_done
 fi
 
+echo "=== Durations ==="
+for d in "${durations[@]}"; do echo "$d"; done
+total=$((SECONDS - START))
+printf '%-44s %4d:%02d\n' "Total (with dependencies)" $((total / 60)) $((total % 60))
 for f in "${failures[@]+"${failures[@]}"}"; do echo "FAILED: $f"; done
-echo "test: $passed passed, $failed failed"
+echo "test: $passed passed, $failed failed, $skipped skipped"
 [ "$failed" -eq 0 ]

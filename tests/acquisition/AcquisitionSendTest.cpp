@@ -6,7 +6,7 @@
 #include "dicom/DcmObj.h"
 #include "dicom/Uids.h"
 #include "tests/acquisition/FakeFrameSource.h"
-#include "tests/net/PeerProcess.h"
+#include "tests/support/PeerProcess.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/TempDir.h"
 

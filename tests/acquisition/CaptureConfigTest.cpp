@@ -39,7 +39,6 @@ TEST(CaptureConfigFile, ReadsWholeFieldsAndKeepsTheOthers) {
   const ReadCase cases[] = {
       {"missing file gives the defaults", false, "", previous, CaptureConfig{1, 640, 480, 0}},
       {"empty file changes nothing", true, "", previous, previous},
-      {"empty file at first opening keeps zeros", true, "", CaptureConfig{0, 0, 0, 0}, CaptureConfig{0, 0, 0, 0}},
       {"8 bytes set tvFormat and width", true, kPalFile.substr(0, 8), previous, CaptureConfig{0x10, 720, 13, 17}},
       {"a partial field is not taken", true, kPalFile.substr(0, 10), previous, CaptureConfig{0x10, 720, 13, 17}},
       {"16 bytes set all four", true, kPalFile, previous, CaptureConfig{0x10, 720, 576, 2}},
@@ -57,6 +56,19 @@ TEST(CaptureConfigFile, ReadsWholeFieldsAndKeepsTheOthers) {
     EXPECT_EQ(ReadCaptureConfig(path, config), c.createFile);
     EXPECT_EQ(config, c.expected);
   }
+}
+
+// The process-wide configuration starts from the defaults, so an empty file
+// at the first opening leaves the defaults in place (not a 0 x 0 frame size
+// with no standard).
+TEST(CaptureConfigFile, FirstOpeningWithAnEmptyFileKeepsTheDefaults) {
+  EXPECT_EQ(captureConfig, (CaptureConfig{1, 640, 480, 0})) << "the value at program start";
+  TempDir dir;
+  const std::string path = dir.folder() + "videocap.cfg";
+  WriteBytes(path, "");
+  CaptureConfig config = captureConfig;
+  EXPECT_TRUE(ReadCaptureConfig(path, config));
+  EXPECT_EQ(config, (CaptureConfig{1, 640, 480, 0}));
 }
 
 TEST(CaptureConfigFile, WritesSixteenLittleEndianBytesAndReadsThemBack) {

@@ -21,9 +21,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <utility>
@@ -251,22 +253,58 @@ TEST_F(FedPipelineTest, CollectsExactlyTheFramesDeliveredWhileArmed) {
 }
 
 // Live video at 30 frames a second: a still's arm, wait and stop, then the
-// list must not change any more.
+// list must not change any more. The second still holds a frame inside the
+// callback while StopCapture is called: StopCapture must wait for it, so the
+// frame is in the list when it returns, not added afterwards.
 TEST_F(CapturePipelineTest, AfterStopCaptureNoFrameIsAdded) {
   UseSource("videotestsrc is-live=true ! capsfilter caps=video/x-raw,width=160,height=120,framerate=30/1");
   ASSERT_TRUE(grabber_.BuildGraph(&owner_, CaptureConfig{1, 160, 120, 0}));
+  // Shared with the streaming thread, which may outlive this body when an
+  // assertion ends it early.
+  struct Hold {
+    std::atomic<bool> holdNextFrame{false};
+    std::atomic<bool> frameHeld{false};
+    std::atomic<bool> stopping{false};
+  };
+  const auto hold = std::make_shared<Hold>();
+  auto &[holdNextFrame, frameHeld, stopping] = *hold;
+  grabber_.Callback().SetFrameTakenHook([hold] {
+    if (!hold->holdNextFrame.exchange(false)) {
+      return;
+    }
+    hold->frameHeld = true;
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (!hold->stopping && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(1ms);
+    }
+    // Long enough for StopCapture to be well inside its stop.
+    std::this_thread::sleep_for(150ms);
+  });
   for (int still = 0; still < 2; ++still) {
+    SCOPED_TRACE(still == 0 ? "stop between frames" : "stop with a frame inside the callback");
+    frameHeld = false;
+    stopping = false;
+    holdNextFrame = still == 1;
     grabber_.StartCapture();
-    ASSERT_TRUE(WaitFor([&] { return grabber_.FrameCount() >= 1; }));
+    if (still == 1) {
+      ASSERT_TRUE(WaitFor([&] { return frameHeld.load(); }));
+      EXPECT_EQ(grabber_.FrameCount(), 0) << "the held frame is not in the list yet";
+    } else {
+      ASSERT_TRUE(WaitFor([&] { return grabber_.FrameCount() >= 1; }));
+    }
+    stopping = true;
     grabber_.StopCapture();
     const std::int32_t count = grabber_.FrameCount();
+    EXPECT_GE(count, 1);
     EXPECT_EQ(static_cast<std::int32_t>(grabber_.Frames().size()), count);
-    std::this_thread::sleep_for(200ms);
+    std::this_thread::sleep_for(300ms);
     EXPECT_EQ(grabber_.FrameCount(), count);
     ASSERT_EQ(grabber_.Frames().size(), static_cast<std::size_t>(count));
+    ASSERT_GE(count, 1);
     EXPECT_TRUE(test::DecodeJpeg(grabber_.Frames()[0].data).ok);
     grabber_.ClearFrames();
   }
+  grabber_.Callback().SetFrameTakenHook(nullptr);
   // The pipeline runs again after each stop.
   const long long shown = grabber_.DeliveredFrames();
   EXPECT_TRUE(WaitFor([&] { return grabber_.DeliveredFrames() > shown + 2; }));

@@ -2,7 +2,7 @@
 // PACS; its output lines, exit codes and --keep.
 #include "dicom/DcmObj.h"
 #include "dicom/Uids.h"
-#include "tests/net/PeerProcess.h"
+#include "tests/support/PeerProcess.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>

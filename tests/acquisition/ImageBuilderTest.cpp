@@ -5,7 +5,7 @@
 #include "dicom/DcmObj.h"
 #include "dicom/Uids.h"
 #include "dicom/codec/JpegCodec.h"
-#include "tests/net/PeerProcess.h"
+#include "tests/support/PeerProcess.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/TempDir.h"
 

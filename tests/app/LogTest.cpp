@@ -151,14 +151,24 @@ TEST_F(LogTest, EmptyArgumentKeepsStoredValue) {
   EXPECT_EQ(LogTargetPath(), LogFile());
 }
 
+// The log folder vanishes while the station runs (someone cleans up): lines
+// are dropped without a fault and the folder is not made again behind the
+// operator's back; once it is back, lines arrive again.
 TEST_F(LogTest, RemovedFolderSilentlyWritesNothing) {
   const std::string folder = dir.folder() + "logs/";
+  const std::string file = folder + "20240309_qbk.log";
   std::filesystem::create_directories(folder);
-  SetLogTarget(folder + "20240309_qbk.log", "", "");
+  SetLogTarget(file, "", "");
   WriteLog("INFO, written");
+  ASSERT_NE(ReadFileBytes(file).find("INFO, written\r\n"), std::string::npos);
   std::filesystem::remove_all(folder);
-  WriteLog("INFO, lost");
+  EXPECT_NO_THROW(WriteLog("INFO, lost"));
   EXPECT_FALSE(std::filesystem::exists(folder));
+  std::filesystem::create_directories(folder);
+  WriteLog("INFO, back");
+  const std::string after = ReadFileBytes(file);
+  EXPECT_EQ(after.find("INFO, lost"), std::string::npos);
+  EXPECT_NE(after.find("INFO, back\r\n"), std::string::npos);
 }
 
 TEST_F(LogTest, TwoThreadsLoseAndInterleaveNothing) {
@@ -211,6 +221,8 @@ TEST_F(LogTest, NoListenerStillWritesLine) {
   EXPECT_NE(Contents().find("INFO, nobody listens\r\n"), std::string::npos);
 }
 
+// A listener whose queue is full: the writer waits up to the limit for room
+// and then gives up; the line is in the file either way.
 TEST_F(LogTest, ListenerThatNeverReadsIsGivenUpOn) {
   Listener listener;
   listener.FillQueue();
@@ -218,9 +230,30 @@ TEST_F(LogTest, ListenerThatNeverReadsIsGivenUpOn) {
   const auto start = std::chrono::steady_clock::now();
   WriteLog("INFO, listener is stuck");
   const auto elapsed = std::chrono::steady_clock::now() - start;
-  // The limit is 500 ms; allow for a loaded machine, but not for a hang.
+  // The wait is sliced in whole milliseconds, so it may end a little short.
+  EXPECT_GE(elapsed, std::chrono::milliseconds(LOG_LISTENER_TIMEOUT_MS * 9 / 10)) << "gave up without waiting";
+  // Allow for a loaded machine, but not for a hang.
   EXPECT_LT(elapsed, std::chrono::seconds(3));
   EXPECT_NE(Contents().find("INFO, listener is stuck\r\n"), std::string::npos);
+}
+
+// A listener that is slow but reads within the limit gets the message: the
+// writer waited for room instead of dropping it at the first full queue.
+TEST_F(LogTest, ListenerThatReadsLateStillGetsTheMessage) {
+  Listener listener;
+  listener.FillQueue();
+  SetLogTarget(LogFile(), listener.name(), "");
+  std::thread reader([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(LOG_LISTENER_TIMEOUT_MS / 5));
+    std::string datagram;
+    // Take the filler's datagrams until the writer's one arrives.
+    do {
+      datagram = listener.Receive();
+    } while (!datagram.empty() && datagram != Datagram("INFO, read late"));
+    EXPECT_EQ(datagram, Datagram("INFO, read late"));
+  });
+  WriteLog("INFO, read late");
+  reader.join();
 }
 
 TEST_F(LogTest, RawAppendGoesToFileUnchanged) {

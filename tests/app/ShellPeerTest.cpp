@@ -9,7 +9,7 @@
 #include "app/TSetupFrm.h"
 #include "app/base/Log.h"
 #include "app/ui/MessageBoxes.h"
-#include "tests/net/PeerProcess.h"
+#include "tests/support/PeerProcess.h"
 #include "tests/support/TempDir.h"
 
 #include <QApplication>

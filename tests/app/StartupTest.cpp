@@ -64,11 +64,23 @@ TEST_F(StartupTest, LeavesExistingWorkingFoldersAsTheyAre) {
   EXPECT_EQ(ReadFileBytes(home.path() / "temp" / "kept.dcm"), "x");
 }
 
+// A program folder that is a file: nothing is created or replaced, the log
+// target still names the day's file, and writing to it fails quietly.
 TEST_F(StartupTest, UncreatableFoldersAreIgnored) {
   const std::string blocked = home.folder() + "file-not-folder/";
   { std::ofstream(home.path() / "file-not-folder") << "x"; }
-  EXPECT_NO_THROW(ApplyStartupSettings(blocked, year{2024} / March / 9));
-  WriteLog("INFO, goes nowhere");
+  std::string logPath;
+  EXPECT_NO_THROW(logPath = ApplyStartupSettings(blocked, year{2024} / March / 9));
+  EXPECT_EQ(logPath, blocked + "logs/20240309_qbk.log");
+  EXPECT_EQ(LogTargetPath(), logPath);
+  EXPECT_NO_THROW(WriteLog("INFO, goes nowhere"));
+  EXPECT_TRUE(fs::is_regular_file(home.path() / "file-not-folder"));
+  EXPECT_EQ(ReadFileBytes(home.path() / "file-not-folder"), "x");
+  std::vector<std::string> entries;
+  for (const auto &entry : fs::directory_iterator(home.path())) {
+    entries.push_back(entry.path().filename().string());
+  }
+  EXPECT_EQ(entries, std::vector<std::string>{"file-not-folder"});
 }
 
 TEST_F(StartupTest, LogPathComesFromStartDate) {

@@ -269,7 +269,7 @@ INSTANTIATE_TEST_SUITE_P(Codec, SequenceTest,
                                                                             : std::string("BigEndian");
                          });
 
-TEST(CodecTest, SequenceBytesOfThePart) {
+TEST(CodecTest, SequenceWithOneItemEncodesDefinedLengths) {
   // (0008,1140) with one item holding (0008,1150) "1.2" + zero byte, explicit LE.
   DcmObj item;
   item.PutText(0x0008, 0x1150, "1.2");

@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -144,16 +147,51 @@ TEST(UidsTest, FoldedAddress) {
   EXPECT_EQ(FoldedAddress({0x01, 0x02, 0x03}), 0x010203u);
 }
 
-// The adapters of this machine: whatever they are, each is listed once with
-// a plausible address, and the machine number is within range.
-TEST(UidsTest, ListsThisMachinesAdapters) {
-  const std::vector<NetworkAdapter> adapters = ListNetworkAdapters();
-  for (const NetworkAdapter &a : adapters) {
-    EXPECT_FALSE(a.description.empty());
-    EXPECT_LE(a.hardwareAddress.size(), 8u);
+// This machine's interfaces as sysfs shows them, in index order: a second,
+// independent reading to hold the getifaddrs one against.
+std::vector<NetworkAdapter> AdaptersFromSysfs() {
+  struct Found {
+    int index;
+    NetworkAdapter adapter;
+  };
+  std::vector<Found> found;
+  for (const auto &entry : std::filesystem::directory_iterator("/sys/class/net")) {
+    int index = 0;
+    unsigned type = 0;
+    std::string address;
+    std::ifstream(entry.path() / "ifindex") >> index;
+    std::ifstream(entry.path() / "type") >> type;
+    std::ifstream(entry.path() / "address") >> address;
+    NetworkAdapter adapter;
+    adapter.description = entry.path().filename().string();
+    adapter.ethernet = type == 1;
+    for (std::size_t at = 0; at + 2 <= address.size(); at += 3) {
+      adapter.hardwareAddress.push_back(static_cast<std::uint8_t>(std::stoul(address.substr(at, 2), nullptr, 16)));
+    }
+    found.push_back({index, adapter});
   }
-  EXPECT_EQ(GetMachineNumber(), MachineNumberOf(adapters));
-  EXPECT_LT(GetMachineNumber(), 65535u);
+  std::sort(found.begin(), found.end(), [](const Found &x, const Found &y) { return x.index < y.index; });
+  std::vector<NetworkAdapter> adapters;
+  for (const Found &f : found) {
+    adapters.push_back(f.adapter);
+  }
+  return adapters;
+}
+
+// Every Linux machine has at least the loopback interface, so the list is
+// never legitimately empty; names, types and addresses match sysfs.
+TEST(UidsTest, ListsThisMachinesAdapters) {
+  const std::vector<NetworkAdapter> expected = AdaptersFromSysfs();
+  const std::vector<NetworkAdapter> adapters = ListNetworkAdapters();
+  ASSERT_FALSE(adapters.empty());
+  ASSERT_EQ(adapters.size(), expected.size());
+  for (std::size_t i = 0; i < adapters.size(); ++i) {
+    SCOPED_TRACE(expected[i].description);
+    EXPECT_EQ(adapters[i].description, expected[i].description);
+    EXPECT_EQ(adapters[i].ethernet, expected[i].ethernet);
+    EXPECT_EQ(adapters[i].hardwareAddress, expected[i].hardwareAddress);
+  }
+  EXPECT_EQ(GetMachineNumber(), MachineNumberOf(expected));
 }
 
 } // namespace

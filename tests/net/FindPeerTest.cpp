@@ -12,7 +12,7 @@
 #include "net/query/Search.h"
 #include "net/query/StudyInfo.h"
 #include "net/query/TWorklistItem.h"
-#include "tests/net/PeerProcess.h"
+#include "tests/support/Peers.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -34,39 +34,15 @@ const std::string kMuller = "M\xDCLLER^J\xD6RG"; // Latin-1
 
 // ------------------------------------------------------------------ test data
 
-struct WorklistEntry {
-  std::string name;
-  std::string patientID;
-  std::string date;
-  std::string modality;
-  std::string time;
-};
-
 // Two entries for 2024-03-09 and US; one for another modality, one for
-// another day.
-const WorklistEntry kWorklist[] = {
+// another day. Written by scripts/peers.sh, which fills in the rest of each
+// step (accession number ACC<n>, study UID ...1143.1.<n>).
+const std::vector<test::WorklistEntry> kWorklist = {
     {"DOE^JOHN", "W1", "20240309", "US", "0800"},
     {kMuller, "W2", "20240309", "US", "0900"},
     {"ROE^JANE", "W3", "20240309", "CT", "1000"},
     {"POE^EDGAR", "W4", "20240310", "US", "1100"},
 };
-
-std::string WorklistDump(const WorklistEntry &e, int n) {
-  const std::string k = std::to_string(n);
-  return "(0008,0005) CS [ISO_IR 100]\n(0008,0050) SH [ACC" + k + "]\n(0010,0010) PN [" + e.name +
-         "]\n(0010,0020) LO [" + e.patientID +
-         "]\n(0010,0030) DA [19700101]\n(0010,0040) CS [M]\n(0010,2110) LO [LATEX]\n"
-         "(0020,000d) UI [1.2.826.0.1.3680043.2.1143.1." +
-         k +
-         "]\n(0032,1032) PN [REQ^DOC]\n(0032,1060) LO [Ultrasound exam]\n(0040,0100) SQ\n(fffe,e000) -\n"
-         "(0008,0060) CS [" +
-         e.modality + "]\n(0032,1070) LO [NONE]\n(0040,0001) AE [SCANNER1]\n(0040,0002) DA [" + e.date +
-         "]\n(0040,0003) TM [" + e.time + "]\n(0040,0006) PN [PERF^DOC]\n(0040,0007) LO [Step " + k +
-         "]\n(0040,0009) SH [SPS" + k +
-         "]\n(0040,0010) SH [ROOM1]\n(0040,0011) SH [L2]\n(0040,0012) LO [NONE]\n(fffe,e00d) -\n(fffe,e0dd) -\n"
-         "(0040,1001) SH [RP" +
-         k + "]\n(0040,1003) SH [LOW]\n";
-}
 
 struct StudyEntry {
   std::string name;
@@ -110,15 +86,6 @@ void MakeDicom(const std::filesystem::path &folder, const std::string &stem, con
   argv.push_back(target.string());
   std::string err;
   ASSERT_EQ(PeerProcess::Run(argv, nullptr, &err), 0) << err;
-}
-
-void MakeWorklistFiles(const std::filesystem::path &folder) {
-  std::filesystem::create_directories(folder);
-  int n = 1;
-  for (const WorklistEntry &e : kWorklist) {
-    MakeDicom(folder, "wl" + std::to_string(n), WorklistDump(e, n), folder / ("entry" + std::to_string(n) + ".wl"));
-    ++n;
-  }
 }
 
 // The studies as DICOM files, stored with storescu on the peer.
@@ -283,28 +250,23 @@ class WlmscpfsTest : public ::testing::Test {
 protected:
   static void SetUpTestSuite() {
     dir_ = std::make_unique<TempDir>();
-    const std::filesystem::path folder = dir_->path() / "db" / kAET;
-    MakeWorklistFiles(folder);
-    std::ofstream(folder / "lockfile").close();
-    port_ = PeerProcess::FreePort();
-    peer_ = std::make_unique<PeerProcess>();
-    ASSERT_TRUE(peer_->Start({"wlmscpfs", "-dfp", (dir_->path() / "db").string(), std::to_string(port_)},
-                             (dir_->path() / "wlmscpfs.log").string()));
-    ASSERT_TRUE(peer_->WaitListening(port_));
+    peer_ = std::make_unique<test::WlmscpfsPeer>();
+    started_ = peer_->Start(dir_->path(), kAET, kWorklist);
+    port_ = peer_->port();
   }
   static void TearDownTestSuite() {
     peer_.reset();
     dir_.reset();
   }
   void SetUp() override {
-    if (peer_ == nullptr || !peer_->Running()) {
-      GTEST_SKIP() << "wlmscpfs did not start";
-    }
+    ASSERT_TRUE(started_);
+    ASSERT_TRUE(peer_->process().Running()) << peer_->process().Log();
   }
 
   static constexpr const char *kAET = "WLTEST";
   static inline std::unique_ptr<TempDir> dir_;
-  static inline std::unique_ptr<PeerProcess> peer_;
+  static inline std::unique_ptr<test::WlmscpfsPeer> peer_;
+  static inline ::testing::AssertionResult started_ = ::testing::AssertionFailure();
   static inline std::uint16_t port_ = 0;
 };
 
@@ -359,22 +321,24 @@ protected:
     peer_ = std::make_unique<PeerProcess>();
     ASSERT_TRUE(peer_->Start({"dcmqrscp", "-c", config.string(), std::to_string(port_)},
                              (dir_->path() / "dcmqrscp.log").string(), {"TCP_NODELAY=1"}));
-    ASSERT_TRUE(peer_->WaitListening(port_));
+    ASSERT_TRUE(peer_->WaitListening(port_)) << peer_->Log();
     StoreStudies(*dir_, port_, kAET);
+    stored_ = !::testing::Test::HasFatalFailure();
   }
   static void TearDownTestSuite() {
     peer_.reset();
     dir_.reset();
   }
+  // A peer that did not start fails every case.
   void SetUp() override {
-    if (peer_ == nullptr || !peer_->Running()) {
-      GTEST_SKIP() << "dcmqrscp did not start";
-    }
+    ASSERT_TRUE(stored_) << "dcmqrscp did not start or did not take the studies";
+    ASSERT_TRUE(peer_->Running()) << peer_->Log();
   }
 
   static constexpr const char *kAET = "DCMQRSCP";
   static inline std::unique_ptr<TempDir> dir_;
   static inline std::unique_ptr<PeerProcess> peer_;
+  static inline bool stored_ = false;
   static inline std::uint16_t port_ = 0;
 };
 
@@ -400,46 +364,29 @@ class OrthancTest : public ::testing::Test {
 protected:
   static void SetUpTestSuite() {
     dir_ = std::make_unique<TempDir>();
-    const std::filesystem::path worklists = dir_->path() / "worklists";
-    MakeWorklistFiles(worklists);
-    port_ = PeerProcess::FreePort();
-    const std::filesystem::path config = dir_->path() / "orthanc.json";
-    std::ofstream(config) << "{\n"
-                          << "  \"Name\": \"FRAMEWELL-TEST\",\n"
-                          << "  \"StorageDirectory\": \"" << (dir_->path() / "db").string() << "\",\n"
-                          << "  \"IndexDirectory\": \"" << (dir_->path() / "db").string() << "\",\n"
-                          << "  \"HttpServerEnabled\": false,\n"
-                          << "  \"HttpPort\": " << PeerProcess::FreePort() << ",\n"
-                          << "  \"DicomPort\": " << port_ << ",\n"
-                          << "  \"DicomAet\": \"" << kAET << "\",\n"
-                          << "  \"RemoteAccessAllowed\": false,\n"
-                          << "  \"DicomAlwaysAllowEcho\": true,\n"
-                          << "  \"DicomAlwaysAllowStore\": true,\n"
-                          << "  \"DicomAlwaysAllowFind\": true,\n"
-                          << "  \"DicomAlwaysAllowFindWorklist\": true,\n"
-                          << "  \"DicomCheckCalledAet\": false,\n"
-                          << "  \"DefaultEncoding\": \"Utf8\",\n"
-                          << "  \"Plugins\": [\"/usr/share/orthanc/plugins/libModalityWorklists.so\"],\n"
-                          << "  \"Worklists\": {\"Enable\": true, \"Database\": \"" << worklists.string() << "\"}\n"
-                          << "}\n";
-    peer_ = std::make_unique<PeerProcess>();
-    ASSERT_TRUE(peer_->Start({"Orthanc", config.string()}, (dir_->path() / "orthanc.log").string()));
-    ASSERT_TRUE(peer_->WaitListening(port_));
-    StoreStudies(*dir_, port_, kAET);
+    peer_ = std::make_unique<test::OrthancPeer>();
+    started_ = peer_->Start(dir_->path(), kAET, kWorklist);
+    port_ = peer_->dicomPort();
+    if (started_) {
+      StoreStudies(*dir_, port_, kAET);
+      if (::testing::Test::HasFatalFailure()) {
+        started_ = ::testing::AssertionFailure() << "Orthanc did not take the studies";
+      }
+    }
   }
   static void TearDownTestSuite() {
     peer_.reset();
     dir_.reset();
   }
   void SetUp() override {
-    if (peer_ == nullptr || !peer_->Running()) {
-      GTEST_SKIP() << "Orthanc did not start";
-    }
+    ASSERT_TRUE(started_);
+    ASSERT_TRUE(peer_->process().Running()) << peer_->process().Log();
   }
 
   static constexpr const char *kAET = "ORTHANC";
   static inline std::unique_ptr<TempDir> dir_;
-  static inline std::unique_ptr<PeerProcess> peer_;
+  static inline std::unique_ptr<test::OrthancPeer> peer_;
+  static inline ::testing::AssertionResult started_ = ::testing::AssertionFailure();
   static inline std::uint16_t port_ = 0;
 };
 

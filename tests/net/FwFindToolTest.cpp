@@ -6,7 +6,7 @@
 #include "net/query/StudyInfo.h"
 #include "net/query/TWorklistItem.h"
 #include "tests/net/FindTestSupport.h"
-#include "tests/net/PeerProcess.h"
+#include "tests/support/PeerProcess.h"
 #include "tests/support/ScriptedPeer.h"
 
 #include <gtest/gtest.h>

@@ -11,9 +11,9 @@
 #include "net/dimse/StoreRequest.h"
 #include "presentation/ImageConversion.h"
 #include "tests/net/AssociationScripts.h"
-#include "tests/net/PeerProcess.h"
 #include "tests/net/StoreTestObjects.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/Peers.h"
 #include "tests/support/ScriptedPeer.h"
 #include "tests/support/TempDir.h"
 
@@ -39,18 +39,10 @@ constexpr const char *kScpAET = "STORESCP";
 // storescp with extra options, writing what it receives into its own folder.
 class StoreScp {
 public:
-  explicit StoreScp(const std::vector<std::string> &options) {
-    std::filesystem::create_directories(received());
-    port_ = PeerProcess::FreePort();
-    std::vector<std::string> argv = {"storescp", "-aet", kScpAET, "-od", received().string()};
-    argv.insert(argv.end(), options.begin(), options.end());
-    argv.push_back(std::to_string(port_));
-    started_ = process_.Start(argv, (dir_.path() / "storescp.log").string(), {"TCP_NODELAY=1"}) &&
-               process_.WaitListening(port_);
-  }
-  bool Started() const { return started_; }
-  std::string Port() const { return std::to_string(port_); }
-  std::filesystem::path received() const { return dir_.path() / "in"; }
+  explicit StoreScp(const std::vector<std::string> &options) { started_ = peer_.Start(dir_.path(), options, kScpAET); }
+  const ::testing::AssertionResult &Started() const { return started_; }
+  std::string Port() const { return std::to_string(peer_.port()); }
+  std::filesystem::path received() const { return peer_.received(); }
   const TempDir &dir() const { return dir_; }
 
   // The received object with this SOP Instance UID, or null.
@@ -66,9 +58,8 @@ public:
 
 private:
   TempDir dir_;
-  PeerProcess process_;
-  std::uint16_t port_ = 0;
-  bool started_ = false;
+  test::StorescpPeer peer_;
+  ::testing::AssertionResult started_ = ::testing::AssertionFailure();
 };
 
 // One context per class of the objects, each proposing the objects' own
@@ -297,26 +288,10 @@ TEST(StoreToolTest, EchoAndStoreFilesWithOneLineEach) {
 
 TEST(OrthancStoreTest, EchoStoreAndConfirmThroughRest) {
   TempDir dir;
-  const std::uint16_t dicomPort = PeerProcess::FreePort();
-  const std::uint16_t httpPort = PeerProcess::FreePort();
-  const std::filesystem::path config = dir.path() / "orthanc.json";
-  std::ofstream(config) << "{\n"
-                        << "  \"Name\": \"FRAMEWELL-STORE\",\n"
-                        << "  \"StorageDirectory\": \"" << (dir.path() / "db").string() << "\",\n"
-                        << "  \"IndexDirectory\": \"" << (dir.path() / "db").string() << "\",\n"
-                        << "  \"HttpPort\": " << httpPort << ",\n"
-                        << "  \"DicomPort\": " << dicomPort << ",\n"
-                        << "  \"DicomAet\": \"ORTHANC\",\n"
-                        << "  \"RemoteAccessAllowed\": false,\n"
-                        << "  \"AuthenticationEnabled\": false,\n"
-                        << "  \"DicomAlwaysAllowEcho\": true,\n"
-                        << "  \"DicomAlwaysAllowStore\": true,\n"
-                        << "  \"DicomCheckCalledAet\": false\n"
-                        << "}\n";
-  PeerProcess orthanc;
-  ASSERT_TRUE(orthanc.Start({"Orthanc", config.string()}, (dir.path() / "orthanc.log").string()));
-  ASSERT_TRUE(orthanc.WaitListening(dicomPort));
-  ASSERT_TRUE(orthanc.WaitListening(httpPort));
+  test::OrthancPeer orthanc;
+  ASSERT_TRUE(orthanc.Start(dir.path(), "ORTHANC"));
+  const std::uint16_t dicomPort = orthanc.dicomPort();
+  const std::uint16_t httpPort = orthanc.httpPort();
 
   EXPECT_TRUE(EchoNode("127.0.0.1", std::to_string(dicomPort), "QUILLBROOK", "ORTHANC", 10));
   std::vector<std::unique_ptr<DcmObj>> objects;

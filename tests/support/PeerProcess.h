@@ -3,11 +3,16 @@
 //
 //   PeerProcess server;
 //   const std::uint16_t port = PeerProcess::FreePort();
-//   server.Start({"wlmscpfs", "-dfp", folder, std::to_string(port)}, logPath);
-//   ASSERT_TRUE(server.WaitListening(port));
+//   ASSERT_TRUE(server.Start({"wlmscpfs", "-dfp", folder, std::to_string(port)}, logPath));
+//   ASSERT_TRUE(server.WaitListening(port)) << server.Log();
 //   ...                                   // destruction stops it
 //
-// Output of the program goes to the given file. Only loopback ports are used.
+// The program's output goes to the given file. When the test that owns the
+// process has failed by the time it is stopped, that output is printed, so
+// a failing test shows its peer's side. A started program gets SIGKILL when
+// the thread that started it ends (test programs start peers from their main
+// thread), so a crashed or killed test leaves no server behind. Only loopback
+// ports are used.
 #pragma once
 
 #include <chrono>
@@ -38,15 +43,24 @@ public:
   bool WaitListening(std::uint16_t port, std::chrono::milliseconds limit = std::chrono::seconds(10));
   // SIGTERM, then SIGKILL after the grace time; waits for the process.
   void Stop(std::chrono::milliseconds grace = std::chrono::seconds(10));
-  bool Running() const { return pid_ > 0; }
+  // False once the process has ended (it is reaped here).
+  bool Running();
+  pid_t pid() const { return pid_; }
 
-  // Runs a program to its end; its exit code (-1 when it could not run or
-  // was killed), standard output and standard error in the given strings.
+  // What the program wrote so far, with the command line above it.
+  std::string Log() const;
+
+  // Runs a program to its end; its exit code, standard output and standard
+  // error in the given strings. -1 when it could not run or was killed by a
+  // signal; kTimedOut when it did not end within the limit (it is killed).
+  static constexpr int kTimedOut = -2;
   static int Run(const std::vector<std::string> &argv, std::string *out = nullptr, std::string *err = nullptr,
-                 const std::vector<std::string> &env = {});
+                 const std::vector<std::string> &env = {}, std::chrono::milliseconds limit = std::chrono::seconds(120));
 
 private:
   pid_t pid_ = -1;
+  std::string command_;
+  std::string outputPath_;
 };
 
 } // namespace fw::test

@@ -1,19 +1,22 @@
-// PeerProcess: posix_spawn, a look at /proc for the listening socket, and
-// stopping by process id.
-#include "tests/net/PeerProcess.h"
+// PeerProcess: fork and exec with a parent-death signal, a look at /proc for
+// the listening socket, and stopping by process id.
+#include "tests/support/PeerProcess.h"
+
+#include <gtest/gtest.h>
 
 #include <arpa/inet.h>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <iterator>
 #include <netinet/in.h>
-#include <spawn.h>
 #include <sstream>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
@@ -47,25 +50,69 @@ std::vector<char *> Pointers(std::vector<std::string> &texts) {
   return pointers;
 }
 
+// The program's path as execve needs it: the child of a fork may only make
+// async-signal-safe calls, so the PATH search happens here.
+std::string ResolveProgram(const std::string &name) {
+  if (name.find('/') != std::string::npos) {
+    return ::access(name.c_str(), X_OK) == 0 ? name : std::string();
+  }
+  const char *path = std::getenv("PATH");
+  std::istringstream folders(path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin");
+  std::string folder;
+  while (std::getline(folders, folder, ':')) {
+    const std::string candidate = (folder.empty() ? std::string(".") : folder) + "/" + name;
+    if (::access(candidate.c_str(), X_OK) == 0 && !std::filesystem::is_directory(candidate)) {
+      return candidate;
+    }
+  }
+  return {};
+}
+
+int OpenForChild(const char *path, int flags) { return ::open(path, flags | O_CLOEXEC, 0644); }
+
+// Starts the program with stdin from /dev/null and the two outputs in the
+// files; the child gets SIGKILL when the starting thread ends.
 pid_t Spawn(const std::vector<std::string> &argv, const std::string &outPath, const std::string &errPath,
             const std::vector<std::string> &env) {
+  if (argv.empty()) {
+    return -1;
+  }
+  const std::string program = ResolveProgram(argv[0]);
+  if (program.empty()) {
+    return -1;
+  }
   std::vector<std::string> args = argv;
   std::vector<std::string> environment = Environment(env);
   std::vector<char *> argp = Pointers(args);
   std::vector<char *> envp = Pointers(environment);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  if (errPath == outPath) {
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-  } else {
-    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  }
+  const int in = OpenForChild("/dev/null", O_RDONLY);
+  const int out = OpenForChild(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC);
+  const int err = errPath == outPath ? out : OpenForChild(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC);
   pid_t pid = -1;
-  const int error = posix_spawnp(&pid, argp[0], &actions, nullptr, argp.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  return error == 0 ? pid : -1;
+  if (in >= 0 && out >= 0 && err >= 0) {
+    const pid_t parent = ::getpid();
+    pid = ::fork();
+    if (pid == 0) {
+      ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+      if (::getppid() != parent) {
+        ::_exit(127); // the parent is already gone
+      }
+      ::dup2(in, 0);
+      ::dup2(out, 1);
+      ::dup2(err, 2);
+      ::execve(program.c_str(), argp.data(), envp.data());
+      ::_exit(127);
+    }
+  }
+  for (int fd : {in, out}) {
+    if (fd >= 0) {
+      ::close(fd);
+    }
+  }
+  if (err >= 0 && err != out) {
+    ::close(err);
+  }
+  return pid;
 }
 
 // Inodes of the sockets listening on the port (IPv4 and IPv6 tables).
@@ -110,6 +157,29 @@ std::string ReadAll(const std::string &path) {
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
+std::string CommandLine(const std::vector<std::string> &argv) {
+  // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) on chained
+  // string concatenation here.
+  std::string line;
+  for (const std::string &arg : argv) {
+    if (!line.empty()) {
+      line += ' ';
+    }
+    line += arg;
+  }
+  return line;
+}
+
+// True when the running test, or the suite being set up or torn down, has
+// failed.
+bool CurrentTestFailed() {
+  if (::testing::Test::HasFailure()) {
+    return true;
+  }
+  const ::testing::TestSuite *suite = ::testing::UnitTest::GetInstance()->current_test_suite();
+  return suite != nullptr && suite->Failed();
+}
+
 } // namespace
 
 std::uint16_t PeerProcess::FreePort() {
@@ -130,18 +200,15 @@ std::uint16_t PeerProcess::FreePort() {
 bool PeerProcess::Start(const std::vector<std::string> &argv, const std::string &outputPath,
                         const std::vector<std::string> &env) {
   Stop();
+  command_ = CommandLine(argv);
+  outputPath_ = outputPath;
   pid_ = Spawn(argv, outputPath, outputPath, env);
   return pid_ > 0;
 }
 
 bool PeerProcess::WaitListening(std::uint16_t port, std::chrono::milliseconds limit) {
   const auto end = std::chrono::steady_clock::now() + limit;
-  while (pid_ > 0 && std::chrono::steady_clock::now() < end) {
-    int status = 0;
-    if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-      pid_ = -1;
-      return false;
-    }
+  while (Running() && std::chrono::steady_clock::now() < end) {
     const std::vector<std::string> inodes = ListeningInodes(port);
     if (!inodes.empty() && OwnsSocket(pid_, inodes)) {
       return true;
@@ -151,26 +218,44 @@ bool PeerProcess::WaitListening(std::uint16_t port, std::chrono::milliseconds li
   return false;
 }
 
-void PeerProcess::Stop(std::chrono::milliseconds grace) {
-  if (pid_ <= 0) {
-    return;
-  }
-  ::kill(pid_, SIGTERM);
-  const auto end = std::chrono::steady_clock::now() + grace;
+bool PeerProcess::Running() {
   int status = 0;
-  while (::waitpid(pid_, &status, WNOHANG) == 0) {
-    if (std::chrono::steady_clock::now() >= end) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, &status, 0);
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  if (pid_ > 0 && ::waitpid(pid_, &status, WNOHANG) == pid_) {
+    pid_ = -1;
   }
-  pid_ = -1;
+  return pid_ > 0;
+}
+
+std::string PeerProcess::Log() const {
+  std::string log = "---- ";
+  log.append(command_).append(" (output in ").append(outputPath_).append(")\n");
+  log.append(ReadAll(outputPath_)).append("---- end of output\n");
+  return log;
+}
+
+void PeerProcess::Stop(std::chrono::milliseconds grace) {
+  if (pid_ > 0) {
+    ::kill(pid_, SIGTERM);
+    const auto end = std::chrono::steady_clock::now() + grace;
+    int status = 0;
+    while (::waitpid(pid_, &status, WNOHANG) == 0) {
+      if (std::chrono::steady_clock::now() >= end) {
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, &status, 0);
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    pid_ = -1;
+  }
+  if (!outputPath_.empty() && CurrentTestFailed()) {
+    std::cerr << Log();
+  }
+  outputPath_.clear();
 }
 
 int PeerProcess::Run(const std::vector<std::string> &argv, std::string *out, std::string *err,
-                     const std::vector<std::string> &env) {
+                     const std::vector<std::string> &env, std::chrono::milliseconds limit) {
   char outPattern[] = "/tmp/fwrun-out-XXXXXX";
   char errPattern[] = "/tmp/fwrun-err-XXXXXX";
   const int outFd = ::mkstemp(outPattern);
@@ -183,15 +268,43 @@ int PeerProcess::Run(const std::vector<std::string> &argv, std::string *out, std
   }
   const pid_t pid = Spawn(argv, outPattern, errPattern, env);
   int status = 0;
-  const bool ran = pid > 0 && ::waitpid(pid, &status, 0) == pid;
+  bool ran = false;
+  bool timedOut = false;
+  if (pid > 0) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (true) {
+      const pid_t done = ::waitpid(pid, &status, WNOHANG);
+      if (done == pid) {
+        ran = true;
+        break;
+      }
+      if (done < 0) {
+        break;
+      }
+      if (std::chrono::steady_clock::now() >= end) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+        timedOut = true;
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  }
   if (out != nullptr) {
     *out = ReadAll(outPattern);
   }
   if (err != nullptr) {
     *err = ReadAll(errPattern);
+    if (timedOut) {
+      err->append("\n").append(CommandLine(argv)).append(": killed after ");
+      err->append(std::to_string(limit.count())).append(" ms\n");
+    }
   }
   ::unlink(outPattern);
   ::unlink(errPattern);
+  if (timedOut) {
+    return kTimedOut;
+  }
   return ran && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 

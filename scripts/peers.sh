@@ -1,0 +1,165 @@
+#!/usr/bin/env bash
+# Set-ups of the DICOM peers the tests and the demo environment talk to:
+# Orthanc (a PACS with a REST interface and the worklist plugin) and DCMTK's
+# wlmscpfs (a worklist server reading a folder of .wl files).
+#
+# Run as a command:   bash scripts/peers.sh SUBCOMMAND ARGS...
+# or source it and call the functions of the same name (peers_SUBCOMMAND).
+#
+#   free-port                      a loopback port nobody listens on now
+#   orthanc-config DIR DICOM_PORT HTTP_PORT AET [WORKLIST_DIR]
+#                                  writes DIR/orthanc.json (storage below DIR/db,
+#                                  every calling AE allowed, answers in UTF-8,
+#                                  the worklist plugin when WORKLIST_DIR is given)
+#                                  and prints its path
+#   wlmscpfs-db DIR AET            makes DIR/AET with its lockfile and prints that
+#                                  folder; wlmscpfs -dfp DIR answers the called
+#                                  AE title AET from the .wl files in it
+#   worklist-entry FOLDER N NAME PATIENT_ID DATE MODALITY TIME
+#                                  writes FOLDER/entryN.wl, a complete scheduled
+#                                  procedure step (Latin-1 texts); accession
+#                                  number ACC<N>, study UID ...1143.1.<N>
+#   run-orthanc CONFIG             runs Orthanc in the foreground
+#   run-wlmscpfs DIR PORT          runs wlmscpfs -dfp DIR PORT in the foreground
+#
+# The run- commands make the server die with the shell that started them
+# (setpriv --pdeathsig KILL), so a killed script leaves no server behind.
+set -euo pipefail
+
+PEERS_ORTHANC_PLUGINS=${PEERS_ORTHANC_PLUGINS:-/usr/share/orthanc/plugins}
+
+peers_free_port() {
+  local port
+  for _ in $(seq 1 200); do
+    port=$((20000 + RANDOM % 40000))
+    if [ -z "$(ss -Htln "sport = :$port")" ]; then
+      echo "$port"
+      return 0
+    fi
+  done
+  echo "peers.sh: no free port found" >&2
+  return 1
+}
+
+# A JSON string for a path (quotes and backslashes escaped).
+peers_json_string() {
+  local text=${1//\\/\\\\}
+  printf '"%s"' "${text//\"/\\\"}"
+}
+
+peers_orthanc_config() {
+  if [ $# -lt 4 ]; then
+    echo "usage: peers.sh orthanc-config DIR DICOM_PORT HTTP_PORT AET [WORKLIST_DIR]" >&2
+    return 2
+  fi
+  local dir=$1 dicom_port=$2 http_port=$3 aet=$4 worklists=${5:-}
+  mkdir -p "$dir/db"
+  local plugins=""
+  if [ -n "$worklists" ]; then
+    local plugin=$PEERS_ORTHANC_PLUGINS/libModalityWorklists.so
+    if [ ! -e "$plugin" ]; then
+      echo "peers.sh: Orthanc's worklist plugin $plugin is missing" >&2
+      return 1
+    fi
+    plugins="  \"Plugins\": [$(peers_json_string "$plugin")],
+  \"Worklists\": {\"Enable\": true, \"Database\": $(peers_json_string "$worklists")},
+"
+  fi
+  cat >"$dir/orthanc.json" <<JSON
+{
+  "Name": "FRAMEWELL-PEER",
+  "StorageDirectory": $(peers_json_string "$dir/db"),
+  "IndexDirectory": $(peers_json_string "$dir/db"),
+  "HttpServerEnabled": true,
+  "HttpPort": $http_port,
+  "DicomPort": $dicom_port,
+  "DicomAet": $(peers_json_string "$aet"),
+  "RemoteAccessAllowed": false,
+  "AuthenticationEnabled": false,
+  "DicomAlwaysAllowEcho": true,
+  "DicomAlwaysAllowStore": true,
+  "DicomAlwaysAllowFind": true,
+  "DicomAlwaysAllowFindWorklist": true,
+  "DicomCheckCalledAet": false,
+${plugins}  "DefaultEncoding": "Utf8"
+}
+JSON
+  echo "$dir/orthanc.json"
+}
+
+peers_wlmscpfs_db() {
+  if [ $# -ne 2 ]; then
+    echo "usage: peers.sh wlmscpfs-db DIR AET" >&2
+    return 2
+  fi
+  local folder=$1/$2
+  mkdir -p "$folder"
+  # wlmscpfs refuses a folder without it.
+  : >"$folder/lockfile"
+  echo "$folder"
+}
+
+peers_worklist_entry() {
+  if [ $# -ne 7 ]; then
+    echo "usage: peers.sh worklist-entry FOLDER N NAME PATIENT_ID DATE MODALITY TIME" >&2
+    return 2
+  fi
+  local folder=$1 n=$2 name=$3 id=$4 date=$5 modality=$6 time=$7
+  mkdir -p "$folder"
+  local dump=$folder/entry$n.dump
+  # wlmscpfs skips entries without the attributes it requires as
+  # "incomplete": every one of them is here.
+  cat >"$dump" <<DUMP
+(0008,0005) CS [ISO_IR 100]
+(0008,0050) SH [ACC$n]
+(0010,0010) PN [$name]
+(0010,0020) LO [$id]
+(0010,0030) DA [19700101]
+(0010,0040) CS [M]
+(0010,2110) LO [LATEX]
+(0020,000d) UI [1.2.826.0.1.3680043.2.1143.1.$n]
+(0032,1032) PN [REQ^DOC]
+(0032,1060) LO [Ultrasound exam]
+(0040,0100) SQ
+(fffe,e000) -
+(0008,0060) CS [$modality]
+(0032,1070) LO [NONE]
+(0040,0001) AE [SCANNER1]
+(0040,0002) DA [$date]
+(0040,0003) TM [$time]
+(0040,0006) PN [PERF^DOC]
+(0040,0007) LO [Step $n]
+(0040,0009) SH [SPS$n]
+(0040,0010) SH [ROOM1]
+(0040,0011) SH [L2]
+(0040,0012) LO [NONE]
+(fffe,e00d) -
+(fffe,e0dd) -
+(0040,1001) SH [RP$n]
+(0040,1003) SH [LOW]
+DUMP
+  dump2dcm +te "$dump" "$folder/entry$n.wl"
+  rm -f "$dump"
+}
+
+peers_run_orthanc() {
+  exec setpriv --pdeathsig KILL Orthanc "$1"
+}
+
+peers_run_wlmscpfs() {
+  exec setpriv --pdeathsig KILL env TCP_NODELAY=1 wlmscpfs -dfp "$1" "$2"
+}
+
+if [ "${BASH_SOURCE[0]}" = "$0" ]; then
+  if [ $# -lt 1 ]; then
+    sed -n '2,/^set -euo/p' "$0" | sed '$d' | sed 's/^# \{0,1\}//' >&2
+    exit 2
+  fi
+  command=peers_${1//-/_}
+  shift
+  if ! declare -F "$command" >/dev/null; then
+    echo "peers.sh: unknown subcommand" >&2
+    exit 2
+  fi
+  "$command" "$@"
+fi
