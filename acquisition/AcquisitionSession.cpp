@@ -168,7 +168,8 @@ bool AcquisitionSession::Close() {
   if (HasUnsentFiles() && Ask(MessageKind::Question, TEXT_CLOSE_UNSENT) != MessageAnswer::Yes) {
     return false;
   }
-  if (pipelineReady_) {
+  // Also a pipeline whose device failed: it still holds the device.
+  if (setup_.grabber != nullptr) {
     setup_.grabber->ReleaseGraph();
   }
   pipelineReady_ = false;
@@ -268,6 +269,16 @@ void AcquisitionSession::EndRecording() {
     return;
   }
   Notify(onFilesChanged);
+}
+
+void AcquisitionSession::CaptureStopped() {
+  if (!open_ || !pipelineReady_) {
+    return;
+  }
+  pipelineReady_ = false;
+  if (recording_) {
+    EndRecording();
+  }
 }
 
 bool AcquisitionSession::Configure() {
