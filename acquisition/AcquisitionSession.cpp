@@ -24,15 +24,12 @@ constexpr std::chrono::milliseconds SNAP_POLL{10};
 // proposing JPEG baseline (what the files hold) and implicit VR little
 // endian (what every peer reads; the images are converted for it).
 std::vector<ProposedContext> StorageContexts(const std::vector<AcquiredFile> &files) {
-  std::vector<ProposedContext> contexts;
+  std::vector<std::string> classes;
+  classes.reserve(files.size());
   for (const AcquiredFile &file : files) {
-    const bool known = std::any_of(contexts.begin(), contexts.end(),
-                                   [&](const ProposedContext &c) { return c.abstractSyntax == file.sopClassUid; });
-    if (!known) {
-      contexts.push_back({file.sopClassUid, {std::string(JPEG_BASELINE), std::string(IMPLICIT_VR_LITTLE_ENDIAN)}});
-    }
+    classes.push_back(file.sopClassUid);
   }
-  return contexts;
+  return ProposeStorageContexts(classes, {std::string(JPEG_BASELINE), std::string(IMPLICIT_VR_LITTLE_ENDIAN)});
 }
 
 // Sends one file on the open association; empty when the PACS stored it,
@@ -168,7 +165,8 @@ bool AcquisitionSession::Close() {
   if (HasUnsentFiles() && Ask(MessageKind::Question, TEXT_CLOSE_UNSENT) != MessageAnswer::Yes) {
     return false;
   }
-  if (pipelineReady_) {
+  // Also a pipeline whose device failed: it still holds the device.
+  if (setup_.grabber != nullptr) {
     setup_.grabber->ReleaseGraph();
   }
   pipelineReady_ = false;
@@ -268,6 +266,16 @@ void AcquisitionSession::EndRecording() {
     return;
   }
   Notify(onFilesChanged);
+}
+
+void AcquisitionSession::CaptureStopped() {
+  if (!open_ || !pipelineReady_) {
+    return;
+  }
+  pipelineReady_ = false;
+  if (recording_) {
+    EndRecording();
+  }
 }
 
 bool AcquisitionSession::Configure() {

@@ -13,6 +13,8 @@
 //   Send                 Send()       recording, sending
 //   Close                Close()      sending; false when the operator keeps
 //                                     unsent images (the window stays open)
+//   device failed        CaptureStopped()  not open; a running clip is saved
+//                                     with the frames it has
 //
 // Opening mints the base UID, puts it into an empty Study Instance UID of the
 // context and logs "INFO, Study Instance UID = " + that UID, reads
@@ -115,6 +117,10 @@ public:
   bool Configure();
   // Stores every file on the PACS; true when every file was stored.
   bool Send();
+  // The capture device failed while running: Snap, Video and Configure do
+  // nothing from now on, and a clip being recorded is saved with the frames
+  // collected so far.
+  void CaptureStopped();
 
   bool IsOpen() const { return open_; }
   bool PipelineReady() const { return pipelineReady_; }

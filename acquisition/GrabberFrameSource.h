@@ -14,6 +14,9 @@ public:
   // owner may be null (no live video area, as in fwacquire).
   GrabberFrameSource(MySampleGrabber &grabber, QWidget *owner) : grabber_(grabber), owner_(owner) {}
 
+  // The window that hosts the live video from the next build on.
+  void SetOwner(QWidget *owner) { owner_ = owner; }
+
   bool BuildGraph(const CaptureConfig &config) override { return grabber_.BuildGraph(owner_, config); }
   void ReleaseGraph() override { grabber_.ReleaseGraph(); }
   bool ConfigureDevice(CaptureConfig &config) override { return grabber_.ConfigureDevice(owner_, config); }

@@ -180,7 +180,7 @@ void TForm1::SetButtonsEnabled(bool enabled) {
   }
 }
 
-void TForm1::RunSearch(const std::function<SearchOutcome(const PatientSelection::RowAdded &)> &search) {
+void TForm1::RunSearch(const std::function<SearchResult(const PatientSelection::RowAdded &)> &search) {
   // Clear or End inside the event processing between rows would empty the
   // grid under the search or free the log: the buttons wait until it ends.
   struct Busy {
@@ -197,12 +197,12 @@ void TForm1::RunSearch(const std::function<SearchOutcome(const PatientSelection:
     }
   } busy(*this);
   ShowGrid();
-  const SearchOutcome outcome = search([this] {
+  const SearchResult outcome = search([this] {
     ShowLastRow();
     QCoreApplication::processEvents();
   });
   ShowGrid();
-  if (outcome.end == SearchEnd::LimitReached) {
+  if (outcome.LimitReached()) {
     ShowInformation(MATCH_LIMIT_MESSAGE, this);
   }
 }

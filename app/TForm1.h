@@ -92,7 +92,7 @@ private:
   // Asks before a search without filters; true to go on.
   bool ConfirmSearch(const PatientFields &fields);
   // Runs a search with the buttons disabled and a busy cursor.
-  void RunSearch(const std::function<SearchOutcome(const PatientSelection::RowAdded &)> &search);
+  void RunSearch(const std::function<SearchResult(const PatientSelection::RowAdded &)> &search);
   void ShowGrid();
   void ShowLastRow();
   void SetButtonsEnabled(bool enabled);

@@ -86,26 +86,26 @@ template <typename Record, typename Fill> auto PatientSelection::RowSink(Fill fi
   };
 }
 
-SearchOutcome PatientSelection::SearchPacs(const PatientFields &fields, const setupcfg &config,
-                                           const RowAdded &rowAdded) {
+SearchResult PatientSelection::SearchPacs(const PatientFields &fields, const setupcfg &config,
+                                          const RowAdded &rowAdded) {
   const StudyInfo query = StudyQuery(fields);
   BeginSearch();
-  const SearchPeer peer{config.PacsIP, config.PacsPort, config.LocalAET, config.PacsAET};
-  const SearchOutcome outcome = studySearch(peer, query, RowSink<StudyInfo>(FillStudyRow, rowAdded));
-  if (outcome.end == SearchEnd::NotConnected) {
+  const PeerAddress peer{config.PacsIP, config.PacsPort, config.LocalAET, config.PacsAET, SEARCH_TIMEOUT_SECONDS};
+  const SearchResult outcome = studySearch(peer, query, RowSink<StudyInfo>(FillStudyRow, rowAdded));
+  if (outcome.outcome == SearchResult::Outcome::NoAssociation) {
     WriteLog("ERROR, couldn't connect to " + config.PacsAET);
   }
   EndSearch();
   return outcome;
 }
 
-SearchOutcome PatientSelection::SearchWorklistServer(const PatientFields &fields, const setupcfg &config,
-                                                     const std::string &today, const RowAdded &rowAdded) {
+SearchResult PatientSelection::SearchWorklistServer(const PatientFields &fields, const setupcfg &config,
+                                                    const std::string &today, const RowAdded &rowAdded) {
   const TWorklistItem query = WorklistQuery(fields, config, today);
   BeginSearch();
-  const SearchPeer peer{config.WlIP, config.WlPort, config.LocalAET, config.WlAET};
-  const SearchOutcome outcome = worklistSearch(peer, query, RowSink<TWorklistItem>(FillWorklistRow, rowAdded));
-  if (outcome.end == SearchEnd::NotConnected) {
+  const PeerAddress peer{config.WlIP, config.WlPort, config.LocalAET, config.WlAET, SEARCH_TIMEOUT_SECONDS};
+  const SearchResult outcome = worklistSearch(peer, query, RowSink<TWorklistItem>(FillWorklistRow, rowAdded));
+  if (outcome.outcome == SearchResult::Outcome::NoAssociation) {
     WriteLog("ERROR, couldn't connect to " + config.WlAET);
   }
   EndSearch();

@@ -9,7 +9,7 @@
 
 #include "acquisition/StationRecords.h"
 #include "app/shell/ResultGrid.h"
-#include "app/shell/SearchFunctions.h"
+#include "net/query/Search.h"
 
 #include <chrono>
 #include <cstdint>
@@ -18,6 +18,9 @@
 #include <string>
 
 namespace fw {
+
+// Each search runs on an association of its own with this time-out.
+inline constexpr int SEARCH_TIMEOUT_SECONDS = 30;
 
 inline constexpr const char *NO_FILTER_WARNING = "Have no filters\r\nSearch can take very long";
 inline constexpr const char *NO_FILTER_CAPTION = "WARNING";
@@ -59,9 +62,9 @@ public:
   // pending events.
   using RowAdded = std::function<void()>;
   // The search functions, replaceable for tests.
-  using StudySearchFn = std::function<SearchOutcome(const SearchPeer &, const StudyInfo &, const StudyResponse &)>;
+  using StudySearchFn = std::function<SearchResult(const PeerAddress &, const StudyInfo &, const StudyMatch &)>;
   using WorklistSearchFn =
-      std::function<SearchOutcome(const SearchPeer &, const TWorklistItem &, const WorklistResponse &)>;
+      std::function<SearchResult(const PeerAddress &, const TWorklistItem &, const WorklistMatch &)>;
 
   PatientSelection();
 
@@ -73,10 +76,10 @@ public:
   // opened. Leaves the grid with the rows found, sorted by name, or the
   // header and one empty row. Returns the search's outcome (LimitReached:
   // the window shows MATCH_LIMIT_MESSAGE).
-  SearchOutcome SearchPacs(const PatientFields &fields, const setupcfg &config, const RowAdded &rowAdded = {});
+  SearchResult SearchPacs(const PatientFields &fields, const setupcfg &config, const RowAdded &rowAdded = {});
   // Worklist search for `today` ("yyyymmdd"), likewise.
-  SearchOutcome SearchWorklistServer(const PatientFields &fields, const setupcfg &config, const std::string &today,
-                                     const RowAdded &rowAdded = {});
+  SearchResult SearchWorklistServer(const PatientFields &fields, const setupcfg &config, const std::string &today,
+                                    const RowAdded &rowAdded = {});
 
   // Empties the grid to the header and one empty row, and the context.
   void Clear(StudyInfo &context);
@@ -88,8 +91,13 @@ public:
   AcquireCheck Acquire(StudyInfo &context, const PatientFields &fields, const setupcfg &config, const std::tm &now,
                        std::int32_t &accessionCounter) const;
 
-  StudySearchFn studySearch = SearchStudies;
-  WorklistSearchFn worklistSearch = SearchWorklist;
+  // The toolkit's searches with the default match limit; trace level 2 or
+  // more lists their messages in the log.
+  StudySearchFn studySearch = [](const PeerAddress &peer, const StudyInfo &query, const StudyMatch &onMatch) {
+    return SearchStudies(peer, query, onMatch);
+  };
+  WorklistSearchFn worklistSearch = [](const PeerAddress &peer, const TWorklistItem &query,
+                                       const WorklistMatch &onMatch) { return SearchWorklist(peer, query, onMatch); };
 
 private:
   // Grid handling shared by both searches.

@@ -5,16 +5,17 @@
 // and is refreshed with the 30th. FullRedecode30Objects draws the same strip
 // the old way, every file read and wholly converted, for comparison.
 //
-// SnapToTile1080p: the window over a stand-in acquisition on a live
+// SnapToTile1080p: the window over the station's acquisition on a live
 // 1920x1080 test source; from the Snap press until the new tile is in the
-// strip's picture (capture, encode, the pause of StopCapture, file write,
-// tile).
+// strip's picture (capture, encode, the pause of StopCapture, the object
+// built and written, tile).
 #include "acquisition/CaptureConfig.h"
+#include "acquisition/StationAcquisition.h"
+#include "acquisition/StationRecords.h"
 #include "acquisition/TForm3.h"
 #include "acquisition/ThumbnailStrip.h"
 #include "app/base/Log.h"
 #include "presentation/ImageConversion.h"
-#include "tests/acquisition/FakeAcquisition.h"
 #include "tests/acquisition/ThumbnailTestObjects.h"
 #include "tests/support/TempDir.h"
 
@@ -23,6 +24,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
+#include <filesystem>
 
 namespace {
 
@@ -102,8 +104,13 @@ void SnapToTile1080p(benchmark::State &state) {
   fw::test::TempDir dir;
   fw::SetLogTarget(dir.folder() + "bench.log", "", "");
   ::setenv("FRAMEWELL_VIDEO_SOURCE", "videotestsrc is-live=true pattern=ball", 1);
-  fw::captureConfig = fw::CaptureConfig{1, 1920, 1080, 0};
-  fw::test::FakeAcquisition session(dir.folder());
+  std::filesystem::create_directories(dir.path() / "temp");
+  fw::WriteCaptureConfig(dir.folder() + "videocap.cfg", fw::CaptureConfig{1, 1920, 1080, 0});
+  fw::StudyContext().patientName = "Bench^Snap";
+  fw::StudyContext().accessionNumber = "B1";
+  fw::AcquisitionSessionSetup setup;
+  setup.programFolder = dir.folder();
+  fw::StationAcquisition session(std::move(setup));
   fw::TForm3 form(session);
   form.show();
   while (!form.Opened())

@@ -290,6 +290,27 @@ TEST_F(AcquisitionSessionTest, ClosingDuringAClipSavesItAndAsksAboutIt) {
   EXPECT_EQ(boxes_, (std::vector<std::string>{std::string(TEXT_CLOSE_UNSENT)}));
 }
 
+TEST_F(AcquisitionSessionTest, ADeviceThatFailsKeepsTheClipStopsCaptureAndIsReleasedAtClose) {
+  auto session = NewSession();
+  session->Open();
+  source_.framesPerCapture = 3;
+  ASSERT_TRUE(session->Video());
+  session->Tick();
+  session->CaptureStopped();
+  EXPECT_FALSE(session->Recording());
+  EXPECT_FALSE(session->PipelineReady());
+  ASSERT_EQ(session->Files().size(), 1u) << "the clip keeps the frames it has";
+  EXPECT_EQ(session->Files()[0].frames, 3);
+  EXPECT_FALSE(session->Snap());
+  EXPECT_FALSE(session->Video());
+  EXPECT_EQ(session->Files().size(), 1u);
+  // The failed pipeline still holds the device until the acquisition closes.
+  EXPECT_EQ(source_.releases, 0);
+  answer_ = MessageAnswer::Yes;
+  ASSERT_TRUE(session->Close());
+  EXPECT_EQ(source_.releases, 1);
+}
+
 TEST_F(AcquisitionSessionTest, ClosingAnEmptyAcquisitionAsksNothing) {
   auto session = NewSession();
   session->Open();

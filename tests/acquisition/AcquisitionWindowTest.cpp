@@ -1,19 +1,26 @@
-// The acquisition window on the offscreen platform over a stand-in
-// acquisition with a real capture pipeline (videotestsrc), boxes answered
-// through the message seam.
+// The acquisition window on the offscreen platform over the station's own
+// acquisition session and capture pipeline (videotestsrc), boxes answered
+// through the message seam; sends go to a storescp started on loopback.
 #include "acquisition/CaptureConfig.h"
+#include "acquisition/CaptureSettingsDialog.h"
 #include "acquisition/MySampleGrabber.h"
+#include "acquisition/StationAcquisition.h"
 #include "acquisition/StationRecords.h"
 #include "acquisition/TForm3.h"
 #include "app/base/Log.h"
 #include "app/ui/MessageBoxes.h"
+#include "dicom/DcmObj.h"
+#include "dicom/Uids.h"
 #include "presentation/ImageConversion.h"
-#include "tests/acquisition/FakeAcquisition.h"
+#include "tests/acquisition/FakeDeviceControls.h"
+#include "tests/net/PeerProcess.h"
 #include "tests/support/TempDir.h"
 
 #include <gst/gst.h>
+#include <linux/videodev2.h>
 
 #include <QApplication>
+#include <QComboBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollArea>
@@ -54,13 +61,26 @@ bool SameTile(const QImage &strip, int slot, const QImage &tile) {
   return true;
 }
 
+std::size_t FilesIn(const std::filesystem::path &folder) {
+  std::size_t n = 0;
+  for (const auto &entry : std::filesystem::directory_iterator(folder))
+    n += entry.is_regular_file() ? 1 : 0;
+  return n;
+}
+
 class AcquisitionWindowTest : public ::testing::Test {
 protected:
   void SetUp() override {
     SetLogTarget(dir_.folder() + "test.log", "", "");
     ::setenv("FRAMEWELL_VIDEO_SOURCE", "videotestsrc is-live=true pattern=smpte", 1);
-    captureConfig = CaptureConfig{1, 160, 120, 0};
+    std::filesystem::create_directories(dir_.path() / "temp");
+    UseCaptureSize(160, 120);
+    StudyContext() = StudyInfo{};
     StudyContext().patientName = "Doe^John";
+    StudyContext().patientID = "PID-1";
+    StudyContext().accessionNumber = "A1";
+    StudyContext().modality = "ES";
+    StationConfig() = setupcfg{};
     form_.Timer1.stop(); // the tests drive Timer1Timer themselves
   }
   void TearDown() override {
@@ -71,8 +91,36 @@ protected:
     ::unsetenv("FRAMEWELL_VIDEO_SOURCE");
     captureConfig = CaptureConfig{};
     StudyContext() = StudyInfo{};
+    StationConfig() = setupcfg{};
+    InstanceCounters::ForgetRun();
     FreeLogTarget();
   }
+  static AcquisitionSessionSetup Setup(const std::string &folder) {
+    InstanceCounters::ForgetRun();
+    AcquisitionSessionSetup setup;
+    setup.programFolder = folder;
+    setup.machineNumber = 7;
+    setup.sendTimeoutSeconds = 10;
+    return setup; // boxes through ShowMessage, as in the station
+  }
+  // "videocap.cfg" as the opening reads it.
+  void UseCaptureSize(int width, int height) {
+    ASSERT_TRUE(WriteCaptureConfig(dir_.folder() + "videocap.cfg", CaptureConfig{1, width, height, 0}));
+  }
+  // A storescp taking JPEG baseline as the station's PACS.
+  void StartPacs() {
+    const std::uint16_t port = test::PeerProcess::FreePort();
+    std::filesystem::create_directories(received());
+    ASSERT_TRUE(pacs_.Start({"storescp", "-aet", "PACS", "-od", received().string(), "+xy", std::to_string(port)},
+                            dir_.folder() + "storescp.log"));
+    ASSERT_TRUE(pacs_.WaitListening(port)) << "storescp did not start";
+    StationConfig().PacsIP = "127.0.0.1";
+    StationConfig().PacsPort = std::to_string(port);
+    StationConfig().PacsAET = "PACS";
+  }
+  std::filesystem::path received() const { return dir_.path() / "received"; }
+  AcquisitionSession &Session() { return acquisition_.Session(); }
+  MySampleGrabber &Grabber() { return *acquisition_.Grabber(); }
   // Shows the window (as the modal showing would) and waits for the opening.
   void Open() {
     form_.show();
@@ -80,8 +128,8 @@ protected:
   }
   // The fifth tick, once the clip holds a few frames.
   void EndClip() {
-    if (session_.Recording()) {
-      ASSERT_TRUE(WaitFor([&] { return session_.Grabber()->FrameCount() >= 3; }));
+    if (Session().Recording()) {
+      ASSERT_TRUE(WaitFor([&] { return Grabber().FrameCount() >= 3; }));
     }
     for (int i = 0; i < 5; ++i)
       form_.Timer1Timer();
@@ -90,8 +138,9 @@ protected:
   void RightClick(QWidget *on, QPoint at) { QTest::mouseClick(on, Qt::RightButton, {}, at); }
 
   test::TempDir dir_;
-  test::FakeAcquisition session_{dir_.folder()};
-  TForm3 form_{session_};
+  test::PeerProcess pacs_;
+  StationAcquisition acquisition_{Setup(dir_.folder())};
+  TForm3 form_{acquisition_};
   std::vector<MessageRequest> boxes_;
   ScopedMessageHandler answer_{[this](const MessageRequest &r) {
     boxes_.push_back(r);
@@ -145,21 +194,21 @@ TEST_F(AcquisitionWindowTest, LayoutCaptionsTabOrderAndTimer) {
     EXPECT_FALSE(b->autoDefault() || b->isDefault());
 
   // A larger configured size is fitted into the free area with its aspect.
-  ASSERT_NE(session_.Grabber()->Preview(), nullptr);
-  EXPECT_EQ(session_.Grabber()->Preview()->geometry(), QRect(0, 0, 160, 120));
+  ASSERT_NE(Grabber().Preview(), nullptr);
+  EXPECT_EQ(Grabber().Preview()->geometry(), QRect(0, 0, 160, 120));
 }
 
 TEST_F(AcquisitionWindowTest, LargeLiveVideoIsFittedKeepingItsAspectRatio) {
-  captureConfig = CaptureConfig{1, 1280, 720, 0};
+  UseCaptureSize(1280, 720);
   Open();
-  ASSERT_TRUE(session_.PipelineReady());
-  auto *preview = session_.Grabber()->Preview();
+  ASSERT_TRUE(Session().PipelineReady());
+  auto *preview = Grabber().Preview();
   ASSERT_NE(preview, nullptr);
   EXPECT_EQ(preview->geometry(), QRect(0, 0, 672, 378));
-  EXPECT_EQ(session_.Grabber()->FrameWidth(), 1280) << "the captured frames keep the device size";
+  EXPECT_EQ(Grabber().FrameWidth(), 1280) << "the captured frames keep the device size";
   // Each shown frame is converted once; repaints without a new frame reuse it.
   ASSERT_TRUE(WaitFor([&] { return preview->ConvertedFrames() >= 2; }));
-  session_.Grabber()->StopCapture(); // pauses the source for a moment
+  Grabber().StopCapture(); // pauses the source for a moment
   const long long converted = preview->ConvertedFrames();
   for (int i = 0; i < 5; ++i)
     preview->repaint();
@@ -168,7 +217,7 @@ TEST_F(AcquisitionWindowTest, LargeLiveVideoIsFittedKeepingItsAspectRatio) {
 
 TEST_F(AcquisitionWindowTest, OpeningRunsOncePerOpeningAndNotAfterABox) {
   Open();
-  EXPECT_EQ(session_.opens, 1);
+  EXPECT_EQ(Count(Log(), "INFO, Study Instance UID = "), 1u);
   // Send's result box activates the window again when it goes.
   form_.Button2Click();
   ASSERT_EQ(boxes_.size(), 1u);
@@ -177,34 +226,32 @@ TEST_F(AcquisitionWindowTest, OpeningRunsOncePerOpeningAndNotAfterABox) {
   form_.hide(); // as a box over a hidden-then-shown window might
   form_.show();
   QApplication::processEvents();
-  EXPECT_EQ(session_.opens, 1);
   EXPECT_EQ(Count(Log(), "INFO, Study Instance UID = "), 1u);
 
   form_.Button1Click();
   EXPECT_FALSE(form_.isVisible());
   Open();
-  EXPECT_EQ(session_.opens, 2);
   EXPECT_EQ(Count(Log(), "INFO, Study Instance UID = "), 2u);
 }
 
 TEST_F(AcquisitionWindowTest, SnapVideoSnapGiveThreeCaptionedThumbnails) {
   Open();
-  ASSERT_TRUE(session_.PipelineReady());
+  ASSERT_TRUE(Session().PipelineReady());
   QTest::mouseClick(form_.Button3, Qt::LeftButton);
   QTest::mouseClick(form_.Button4, Qt::LeftButton);
-  EXPECT_TRUE(session_.Recording());
+  EXPECT_TRUE(Session().Recording());
   EXPECT_EQ(form_.Shape1->Colour(), QColor(255, 0, 0));
   for (QPushButton *b : {form_.Button1, form_.Button2, form_.Button3, form_.Button4, form_.Button5})
     EXPECT_FALSE(b->isEnabled()) << b->text().toStdString();
   std::this_thread::sleep_for(300ms);
   EndClip();
-  EXPECT_FALSE(session_.Recording());
+  EXPECT_FALSE(Session().Recording());
   EXPECT_EQ(form_.Shape1->Colour(), QColor(0, 128, 0));
   for (QPushButton *b : {form_.Button1, form_.Button2, form_.Button3, form_.Button4, form_.Button5})
     EXPECT_TRUE(b->isEnabled()) << b->text().toStdString();
   form_.Button3Click();
 
-  const auto files = session_.FileList();
+  const auto files = acquisition_.FileList();
   ASSERT_EQ(files.size(), 3u);
   const QImage &strip = form_.Image1->Picture();
   ASSERT_EQ(strip.size(), QSize(3 * 96, 96));
@@ -227,8 +274,8 @@ TEST_F(AcquisitionWindowTest, SnapVideoSnapGiveThreeCaptionedThumbnails) {
   EXPECT_EQ(form_.Thumbnails().Decodes(), 3) << "each object decoded once";
 
   // The picture shows the live video as well.
-  const long long converted = session_.Grabber()->Preview()->ConvertedFrames();
-  ASSERT_TRUE(WaitFor([&] { return session_.Grabber()->Preview()->ConvertedFrames() > converted; }));
+  const long long converted = Grabber().Preview()->ConvertedFrames();
+  ASSERT_TRUE(WaitFor([&] { return Grabber().Preview()->ConvertedFrames() > converted; }));
   std::filesystem::create_directories(FW_TEST_OUTPUT_DIR);
   const QString shot = QStringLiteral(FW_TEST_OUTPUT_DIR "/acquisition_window_three_thumbnails.png");
   ASSERT_TRUE(form_.grab().save(shot));
@@ -236,91 +283,104 @@ TEST_F(AcquisitionWindowTest, SnapVideoSnapGiveThreeCaptionedThumbnails) {
 
 TEST_F(AcquisitionWindowTest, RightButtonOnFreeSurfaceOrVideoSnapsNothingElseDoes) {
   Open();
-  ASSERT_TRUE(session_.PipelineReady());
+  ASSERT_TRUE(Session().PipelineReady());
   QTest::mouseClick(&form_, Qt::LeftButton, {}, QPoint(690, 400));
-  EXPECT_EQ(session_.FileList().size(), 0u) << "left button";
+  EXPECT_EQ(acquisition_.FileList().size(), 0u) << "left button";
   RightClick(&form_, QPoint(690, 400));
-  EXPECT_EQ(session_.FileList().size(), 1u) << "free surface";
+  EXPECT_EQ(acquisition_.FileList().size(), 1u) << "free surface";
   RightClick(&form_, QPoint(50, 50));
-  EXPECT_EQ(session_.FileList().size(), 2u) << "on the live video";
+  EXPECT_EQ(acquisition_.FileList().size(), 2u) << "on the live video";
   RightClick(form_.Button2, QPoint(10, 10));
   RightClick(form_.ScrollBox1->viewport(), QPoint(600, 50));
-  EXPECT_EQ(session_.FileList().size(), 2u) << "on controls";
+  EXPECT_EQ(acquisition_.FileList().size(), 2u) << "on controls";
 
   // During a clip even a disabled Snap button takes no right click.
   form_.Button4Click();
-  const int snaps = session_.snaps;
+  ASSERT_TRUE(Session().Recording());
   RightClick(form_.Button3, QPoint(10, 10));
   RightClick(&form_, QPoint(690, 400));
   QTest::keyClick(&form_, Qt::Key_Space);
-  EXPECT_EQ(session_.snaps, snaps);
+  EXPECT_TRUE(Session().Recording());
   EndClip();
-  EXPECT_EQ(session_.FileList().size(), 3u);
+  ASSERT_EQ(Session().Files().size(), 3u) << "the clip and no still taken from it";
+  EXPECT_GE(Session().Files()[2].frames, 3);
 }
 
 TEST_F(AcquisitionWindowTest, KeysSnapAndRecordWhateverHasTheFocus) {
   Open();
-  ASSERT_TRUE(session_.PipelineReady());
+  ASSERT_TRUE(Session().PipelineReady());
   form_.Button1->setFocus();
   QTest::keyClick(form_.Button1, Qt::Key_Space);
   EXPECT_TRUE(form_.isVisible()) << "Space must not press the focused Close";
-  EXPECT_EQ(session_.FileList().size(), 1u);
-  EXPECT_EQ(session_.closes, 0);
+  EXPECT_EQ(acquisition_.FileList().size(), 1u);
+  EXPECT_TRUE(Session().IsOpen());
 
   form_.Button2->setFocus();
   QTest::keyClick(form_.Button2, Qt::Key_F9);
-  EXPECT_EQ(session_.FileList().size(), 2u);
+  EXPECT_EQ(acquisition_.FileList().size(), 2u);
   EXPECT_TRUE(boxes_.empty()) << "Send was not pressed";
 
   QTest::keyClick(form_.Button2, Qt::Key_F10);
-  EXPECT_TRUE(session_.Recording());
+  EXPECT_TRUE(Session().Recording());
   QTest::keyClick(form_.Button2, Qt::Key_F10);
   QTest::keyClick(form_.Button2, Qt::Key_Space);
   EndClip();
-  EXPECT_EQ(session_.FileList().size(), 3u) << "keys while recording do nothing";
+  EXPECT_EQ(acquisition_.FileList().size(), 3u) << "keys while recording do nothing";
 }
 
 TEST_F(AcquisitionWindowTest, RightClickOnTheStripAsksDeleteAndDeletesNothing) {
   Open();
   form_.Button3Click();
   form_.Button3Click();
-  ASSERT_EQ(session_.FileList().size(), 2u);
+  ASSERT_EQ(acquisition_.FileList().size(), 2u);
   RightClick(form_.Image1, QPoint(96 + 10, 20));
   ASSERT_EQ(boxes_.size(), 1u);
   EXPECT_EQ(boxes_[0].text, "Delete?");
   QTest::mouseClick(form_.Image1, Qt::LeftButton, {}, QPoint(10, 20));
   EXPECT_EQ(boxes_.size(), 1u);
-  EXPECT_EQ(session_.FileList().size(), 2u);
-  for (const auto &f : session_.FileList())
+  EXPECT_EQ(acquisition_.FileList().size(), 2u);
+  for (const auto &f : acquisition_.FileList())
     EXPECT_TRUE(std::filesystem::exists(f));
 }
 
 TEST_F(AcquisitionWindowTest, WithoutADeviceSnapVideoConfigurationDoNothingAndSendFails) {
   ::setenv("FRAMEWELL_VIDEO_SOURCE", "no_such_element", 1);
+  std::filesystem::remove(dir_.path() / "videocap.cfg");
+  int dialogs = 0;
+  Grabber().SetSettingsDialogRunner([&](CaptureSettingsDialog &) {
+    ++dialogs;
+    return int(QDialog::Accepted);
+  });
   Open();
-  EXPECT_FALSE(session_.PipelineReady());
+  EXPECT_FALSE(Session().PipelineReady());
   EXPECT_TRUE(boxes_.empty()) << "a missing device is not announced";
   form_.Button3Click();
   RightClick(&form_, QPoint(690, 400));
   form_.Button4Click();
-  EXPECT_FALSE(session_.Recording());
+  EXPECT_FALSE(Session().Recording());
   EXPECT_EQ(form_.Shape1->Colour(), QColor(0, 128, 0));
   form_.Button5Click();
-  EXPECT_EQ(session_.configures, 0);
-  EXPECT_TRUE(session_.FileList().empty());
+  EXPECT_EQ(dialogs, 0);
+  EXPECT_FALSE(std::filesystem::exists(dir_.path() / "videocap.cfg")) << "Configuration did nothing";
+  EXPECT_TRUE(acquisition_.FileList().empty());
+  EXPECT_EQ(FilesIn(dir_.path() / "temp"), 0u);
   form_.Button2Click();
   ASSERT_EQ(boxes_.size(), 1u);
   EXPECT_EQ(boxes_[0].text, "ERROR sending files, please check log file");
+  EXPECT_EQ(Count(Log(), "ERROR, Send, no files to send"), 1u);
 }
 
 TEST_F(AcquisitionWindowTest, DuringASendEverythingButProgressWaitsAndEscapeIsRefused) {
+  StartPacs();
   Open();
   form_.Button3Click();
   form_.Button3Click();
   form_.Button3Click();
   std::vector<int> shown;
   bool anyEnabled = false;
-  session_.duringSend = [&] {
+  // The session lets the window's events run after each file it stored.
+  Session().processEvents = [&] {
+    QApplication::processEvents();
     shown.push_back(form_.ProgressBar1->value());
     for (QPushButton *b : {form_.Button1, form_.Button2, form_.Button3, form_.Button4, form_.Button5})
       anyEnabled = anyEnabled || b->isEnabled();
@@ -332,13 +392,14 @@ TEST_F(AcquisitionWindowTest, DuringASendEverythingButProgressWaitsAndEscapeIsRe
   EXPECT_EQ(shown, (std::vector<int>{33, 66, 100}));
   EXPECT_FALSE(anyEnabled);
   EXPECT_TRUE(form_.isVisible());
-  EXPECT_EQ(session_.closes, 0);
-  EXPECT_EQ(session_.FileList().size(), 3u);
-  for (const auto &f : session_.FileList())
+  EXPECT_TRUE(Session().IsOpen());
+  EXPECT_EQ(acquisition_.FileList().size(), 3u);
+  for (const auto &f : acquisition_.FileList())
     EXPECT_TRUE(std::filesystem::exists(f));
   EXPECT_EQ(form_.ProgressBar1->value(), 0);
   ASSERT_EQ(boxes_.size(), 1u);
   EXPECT_EQ(boxes_[0].text, "Files sent OK");
+  EXPECT_EQ(FilesIn(received()), 3u);
   EXPECT_TRUE(form_.Button1->isEnabled());
 }
 
@@ -355,7 +416,7 @@ TEST_F(AcquisitionWindowTest, ClosingAsksForUnsentImagesAndThenDeletesTheFiles) 
     SCOPED_TRACE(way.name);
     Open();
     form_.Button3Click();
-    const auto files = session_.FileList();
+    const auto files = acquisition_.FileList();
     ASSERT_EQ(files.size(), 1u);
     {
       ScopedMessageHandler no([](const MessageRequest &) { return MessageAnswer::No; });
@@ -378,9 +439,12 @@ TEST_F(AcquisitionWindowTest, ClosingAsksForUnsentImagesAndThenDeletesTheFiles) 
     EXPECT_FALSE(form_.Opened());
   }
   // Once sent, nothing is asked.
+  StartPacs();
   Open();
   form_.Button3Click();
   form_.Button2Click();
+  ASSERT_EQ(boxes_.size(), 1u);
+  EXPECT_EQ(boxes_[0].text, "Files sent OK");
   boxes_.clear();
   form_.Button1Click();
   EXPECT_TRUE(boxes_.empty());
@@ -390,27 +454,59 @@ TEST_F(AcquisitionWindowTest, ClosingAsksForUnsentImagesAndThenDeletesTheFiles) 
 TEST_F(AcquisitionWindowTest, ASourceThatFailsDuringAClipSavesItAndStopsCapture) {
   ::setenv("FRAMEWELL_VIDEO_SOURCE", "videotestsrc name=device is-live=true", 1);
   Open();
-  ASSERT_TRUE(session_.PipelineReady());
+  ASSERT_TRUE(Session().PipelineReady());
   form_.Button4Click();
-  ASSERT_TRUE(WaitFor([&] { return session_.Grabber()->FrameCount() >= 3; }));
-  GstElement *device = session_.Grabber()->FindElement("device");
+  ASSERT_TRUE(WaitFor([&] { return Grabber().FrameCount() >= 3; }));
+  GstElement *device = Grabber().FindElement("device");
   ASSERT_NE(device, nullptr);
   GError *error = g_error_new_literal(GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_READ, "cable pulled");
   gst_element_post_message(device, gst_message_new_error(GST_OBJECT(device), error, "test"));
   g_error_free(error);
   gst_object_unref(device);
 
-  ASSERT_TRUE(WaitFor([&] { return !session_.Recording(); }));
-  EXPECT_FALSE(session_.PipelineReady());
+  ASSERT_TRUE(WaitFor([&] { return !Session().Recording(); }));
+  EXPECT_FALSE(Session().PipelineReady());
   EXPECT_EQ(Count(Log(), "ERROR, capture device stopped, cable pulled"), 1u);
-  ASSERT_EQ(session_.FileList().size(), 1u) << "the clip keeps the frames it has";
+  ASSERT_EQ(acquisition_.FileList().size(), 1u) << "the clip keeps the frames it has";
   EXPECT_EQ(form_.Image1->Picture().width(), 96);
   EXPECT_EQ(form_.Shape1->Colour(), QColor(0, 128, 0));
   EXPECT_TRUE(form_.Button3->isEnabled());
   form_.Button3Click();
   form_.Button4Click();
-  EXPECT_EQ(session_.FileList().size(), 1u);
-  EXPECT_FALSE(session_.Recording());
+  EXPECT_EQ(acquisition_.FileList().size(), 1u);
+  EXPECT_FALSE(Session().Recording());
+
+  // Closing lets the failed device go as well.
+  ScopedMessageHandler yes([](const MessageRequest &) { return MessageAnswer::Yes; });
+  form_.Button1Click();
+  EXPECT_FALSE(form_.isVisible());
+  EXPECT_FALSE(Grabber().Running());
+}
+
+TEST_F(AcquisitionWindowTest, ConfigurationWritesTheFileAndTheLiveVideoFollowsTheChosenSize) {
+  auto device = std::make_unique<test::FakeDeviceControls>();
+  device->inputs = {{0, "Composite"}};
+  device->standards = {{V4L2_STD_NTSC, "NTSC"}};
+  device->sizes = {{160, 120}, {320, 240}};
+  Grabber().SetDeviceControls(std::move(device));
+  Grabber().SetSettingsDialogRunner([](CaptureSettingsDialog &dialog) {
+    dialog.SizeBox()->setCurrentIndex(1);
+    return int(QDialog::Accepted);
+  });
+  Open();
+  ASSERT_TRUE(Session().PipelineReady());
+  EXPECT_EQ(Grabber().Preview()->geometry(), QRect(0, 0, 160, 120));
+  form_.Button5Click();
+  ASSERT_TRUE(Session().PipelineReady());
+  CaptureConfig written;
+  ASSERT_TRUE(ReadCaptureConfig(dir_.folder() + "videocap.cfg", written));
+  EXPECT_EQ(written.width, 320);
+  EXPECT_EQ(written.height, 240);
+  EXPECT_EQ(Grabber().FrameWidth(), 320);
+  ASSERT_NE(Grabber().Preview(), nullptr);
+  EXPECT_EQ(Grabber().Preview()->geometry(), QRect(0, 0, 320, 240));
+  form_.Button3Click();
+  EXPECT_EQ(acquisition_.FileList().size(), 1u) << "the rebuilt pipeline takes stills";
 }
 
 } // namespace

@@ -4,8 +4,8 @@
 // ends), and Acquire's study context.
 #include "app/shell/PatientSelection.h"
 #include "app/shell/ResultGrid.h"
-#include "app/shell/SearchFunctions.h"
 #include "net/link/NetTrace.h"
+#include "net/query/Search.h"
 #include "tests/net/FindTestSupport.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/ScriptedPeer.h"
@@ -114,16 +114,16 @@ StudyInfo Study(const std::string &name, const std::string &id, const std::strin
 
 struct FakeStudies {
   std::vector<StudyInfo> responses;
-  SearchEnd end = SearchEnd::Finished;
-  SearchPeer peer{};
+  SearchResult::Outcome end = SearchResult::Outcome::Completed;
+  PeerAddress peer{};
   StudyInfo query{};
-  SearchOutcome operator()(const SearchPeer &p, const StudyInfo &q, const StudyResponse &on) {
+  SearchResult operator()(const PeerAddress &p, const StudyInfo &q, const StudyMatch &on) {
     peer = p;
     query = q;
     for (const StudyInfo &r : responses) {
       on(r, FIND_PENDING);
     }
-    return {end, 0, static_cast<int>(responses.size())};
+    return {end, 0, responses.size()};
   }
 };
 
@@ -149,8 +149,8 @@ TEST(PatientSearchTest, ThreeMatchesSortedByNameInFourRows) {
   PatientFields fields;
   fields.patientName = "*OE*";
   fields.patientID = " ";
-  const SearchOutcome outcome = selection.SearchPacs(fields, Config(), [&] { ++rowsAdded; });
-  EXPECT_EQ(outcome.end, SearchEnd::Finished);
+  const SearchResult outcome = selection.SearchPacs(fields, Config(), [&] { ++rowsAdded; });
+  EXPECT_TRUE(outcome.Completed());
   EXPECT_EQ(rowsAdded, 3);
   const ResultGrid &grid = selection.Grid();
   EXPECT_EQ(grid.RowCount(), 4) << "header and three rows, no trailing empty row";
@@ -163,13 +163,13 @@ TEST(PatientSearchTest, ThreeMatchesSortedByNameInFourRows) {
   EXPECT_EQ(fake.query.patientBirthDate, "");
   EXPECT_EQ(fake.peer.host, "10.0.0.5");
   EXPECT_EQ(fake.peer.port, "11112");
-  EXPECT_EQ(fake.peer.callingAETitle, "STATION");
-  EXPECT_EQ(fake.peer.calledAETitle, "ARCHIVE");
+  EXPECT_EQ(fake.peer.callingApTitle, "STATION");
+  EXPECT_EQ(fake.peer.calledApTitle, "ARCHIVE");
   EXPECT_EQ(fake.peer.timeoutSeconds, 30);
 }
 
 TEST(PatientSearchTest, NoResultsOrNoConnectionLeaveHeaderAndOneEmptyRow) {
-  for (const SearchEnd end : {SearchEnd::Finished, SearchEnd::NotConnected}) {
+  for (const SearchResult::Outcome end : {SearchResult::Outcome::Completed, SearchResult::Outcome::NoAssociation}) {
     LogCapture log;
     PatientSelection selection;
     FakeStudies fake{{}, end};
@@ -178,7 +178,7 @@ TEST(PatientSearchTest, NoResultsOrNoConnectionLeaveHeaderAndOneEmptyRow) {
     EXPECT_EQ(selection.Grid().RowCount(), 2);
     EXPECT_EQ(selection.Grid().RowAt(1), ResultGrid::Row{});
     const auto errors = log.StartingWith("ERROR, couldn't connect");
-    if (end == SearchEnd::NotConnected) {
+    if (end == SearchResult::Outcome::NoAssociation) {
       EXPECT_EQ(errors, std::vector<std::string>{"ERROR, couldn't connect to ARCHIVE"});
     } else {
       EXPECT_TRUE(errors.empty());
@@ -194,8 +194,8 @@ TEST(PatientSearchTest, WorklistQueryIsTodayAndTheStationsModality) {
   for (const Case &c : cases) {
     PatientSelection selection;
     TWorklistItem sent;
-    SearchPeer peer;
-    selection.worklistSearch = [&](const SearchPeer &p, const TWorklistItem &q, const WorklistResponse &on) {
+    PeerAddress peer;
+    selection.worklistSearch = [&](const PeerAddress &p, const TWorklistItem &q, const WorklistMatch &on) {
       peer = p;
       sent = q;
       TWorklistItem match;
@@ -203,7 +203,7 @@ TEST(PatientSearchTest, WorklistQueryIsTodayAndTheStationsModality) {
       match.requestedProcedureDescription = "Procedure";
       match.patientBirthDate = "1980";
       on(match, FIND_PENDING);
-      return SearchOutcome{SearchEnd::Finished, 0, 1};
+      return SearchResult{SearchResult::Outcome::Completed, 0, 1};
     };
     setupcfg config = Config();
     config.ModalityIndex = c.modalityIndex;
@@ -214,7 +214,7 @@ TEST(PatientSearchTest, WorklistQueryIsTodayAndTheStationsModality) {
     EXPECT_EQ(sent.modality, c.modality);
     EXPECT_EQ(sent.requestedProcedureDescription, "Knee");
     EXPECT_EQ(peer.host, "10.0.0.6");
-    EXPECT_EQ(peer.calledAETitle, "WLSRV");
+    EXPECT_EQ(peer.calledApTitle, "WLSRV");
     EXPECT_EQ(selection.Grid().RowAt(1)[COL_DESCRIPTION], "Procedure");
     EXPECT_EQ(selection.Grid().RowAt(1)[COL_BIRTH_DATE], "//1980");
   }
@@ -371,7 +371,7 @@ std::string Even(std::string value) {
   return value;
 }
 
-std::string WorklistMatch(const std::string &name, const std::string &id) {
+std::string WorklistIdentifier(const std::string &name, const std::string &id) {
   using test::Elem;
   return Elem(0x0010, 0x0010, Even(name)) + Elem(0x0010, 0x0020, Even(id));
 }
@@ -393,9 +393,7 @@ public:
     }
     peer_.ReceiveUntilClosed().Start();
   }
-  SearchPeer Peer(int limit = SEARCH_MATCH_LIMIT) const {
-    return {"127.0.0.1", peer_.PortText(), "QUILLBROOK", "WORKLIST", 5, limit};
-  }
+  PeerAddress Peer() const { return {"127.0.0.1", peer_.PortText(), "QUILLBROOK", "WORKLIST", 5}; }
   // What came after the association request and the C-FIND-RQ.
   std::string Tail(std::size_t bytes) {
     EXPECT_TRUE(peer_.Wait());
@@ -421,17 +419,18 @@ TEST(SearchEndTest, FailureStatusEndsTheWorklistSearchAtOnce) {
   using test::Response;
   // Anything after the failure must not be read: a pending match after it
   // would otherwise show up as a row.
-  ScriptedWorklist server(Response(0xFF00, WorklistMatch("ONE", "W1")) + Response(0xC001, WorklistMatch("BAD", "")) +
-                              Response(0xFF00, WorklistMatch("AFTER", "W9")) + Response(0x0000),
+  ScriptedWorklist server(Response(0xFF00, WorklistIdentifier("ONE", "W1")) +
+                              Response(0xC001, WorklistIdentifier("BAD", "")) +
+                              Response(0xFF00, WorklistIdentifier("AFTER", "W9")) + Response(0x0000),
                           true);
   std::vector<TWorklistItem> rows;
   std::vector<int> statuses;
-  const SearchOutcome outcome = SearchWorklist(server.Peer(), server.query, [&](const TWorklistItem &r, int status) {
+  const SearchResult outcome = SearchWorklist(server.Peer(), server.query, [&](const TWorklistItem &r, int status) {
     rows.push_back(r);
     statuses.push_back(status);
   });
-  EXPECT_EQ(outcome.end, SearchEnd::Finished);
-  EXPECT_EQ(outcome.finalStatus, 0xC001);
+  EXPECT_EQ(outcome.outcome, SearchResult::Outcome::PeerFailure);
+  EXPECT_EQ(outcome.status, 0xC001);
   EXPECT_EQ(Names(rows), (std::vector<std::string>{"ONE", "BAD"})) << "one row for the failure, then the end";
   EXPECT_EQ(statuses, (std::vector<int>{0xFF00, 0xC001}));
   EXPECT_EQ(server.Tail(10), test::kReleaseRQ);
@@ -440,30 +439,18 @@ TEST(SearchEndTest, FailureStatusEndsTheWorklistSearchAtOnce) {
 TEST(SearchEndTest, MatchLimitAbortsKeepsTheRowsAndWarns) {
   using test::Response;
   LogCapture log;
-  ScriptedWorklist server(Response(0xFF00, WorklistMatch("ONE", "W1")) + Response(0xFF01, WorklistMatch("TWO", "W2")) +
-                              Response(0xFF00, WorklistMatch("THREE", "W3")) + Response(0x0000),
+  ScriptedWorklist server(Response(0xFF00, WorklistIdentifier("ONE", "W1")) +
+                              Response(0xFF01, WorklistIdentifier("TWO", "W2")) +
+                              Response(0xFF00, WorklistIdentifier("THREE", "W3")) + Response(0x0000),
                           false);
   std::vector<TWorklistItem> rows;
-  const SearchOutcome outcome =
-      SearchWorklist(server.Peer(2), server.query, [&](const TWorklistItem &r, int) { rows.push_back(r); });
-  EXPECT_EQ(outcome.end, SearchEnd::LimitReached);
+  const SearchResult outcome = SearchWorklist(
+      server.Peer(), server.query, [&](const TWorklistItem &r, int) { rows.push_back(r); }, SearchOptions{2});
+  EXPECT_TRUE(outcome.LimitReached());
   EXPECT_EQ(Names(rows), (std::vector<std::string>{"ONE", "TWO"}));
   EXPECT_EQ(server.Tail(10), test::kAbort);
   EXPECT_EQ(log.StartingWith("WARNING, SearchWorklist"),
-            std::vector<std::string>{"WARNING, SearchWorklist, more than 2 matches from WORKLIST, search stopped"});
-}
-
-TEST(SearchEndTest, ExactlyTheLimitIsNoLimitHit) {
-  using test::Response;
-  ScriptedWorklist server(Response(0xFF00, WorklistMatch("ONE", "W1")) + Response(0xFF00, WorklistMatch("TWO", "W2")) +
-                              Response(0x0000),
-                          true);
-  int rows = 0;
-  const SearchOutcome outcome =
-      SearchWorklist(server.Peer(2), server.query, [&](const TWorklistItem &, int) { ++rows; });
-  EXPECT_EQ(outcome.end, SearchEnd::Finished);
-  EXPECT_EQ(rows, 2);
-  EXPECT_EQ(server.Tail(10), test::kReleaseRQ);
+            std::vector<std::string>{"WARNING, SearchWorklist, more than 2 matches, the search was stopped"});
 }
 
 TEST(SearchEndTest, TraceLevelTwoListsTheMessages) {
@@ -472,7 +459,7 @@ TEST(SearchEndTest, TraceLevelTwoListsTheMessages) {
     SCOPED_TRACE(level);
     LogCapture log;
     SetTraceLevel(level);
-    ScriptedWorklist server(Response(0xFF00, WorklistMatch("ONE", "W1")) + Response(0x0000), true);
+    ScriptedWorklist server(Response(0xFF00, WorklistIdentifier("ONE", "W1")) + Response(0x0000), true);
     SearchWorklist(server.Peer(), server.query, [](const TWorklistItem &, int) {});
     server.Tail(10);
     SetTraceLevel(0);
@@ -481,19 +468,6 @@ TEST(SearchEndTest, TraceLevelTwoListsTheMessages) {
     });
     EXPECT_EQ(listed, level >= 2);
   }
-}
-
-TEST(SearchEndTest, UnreachablePeerIsNotConnected) {
-  std::uint16_t port = 0;
-  {
-    ScriptedPeer closed; // listens only while it exists
-    port = closed.Port();
-  }
-  int rows = 0;
-  const SearchOutcome outcome = SearchStudies({"127.0.0.1", std::to_string(port), "QUILLBROOK", "PACS", 5}, {},
-                                              [&](const StudyInfo &, int) { ++rows; });
-  EXPECT_EQ(outcome.end, SearchEnd::NotConnected);
-  EXPECT_EQ(rows, 0);
 }
 
 } // namespace

@@ -249,10 +249,10 @@ protected:
     ::unsetenv("FRAMEWELL_HOME");
   }
   // Search functions that answer with these studies.
-  void AnswerWith(std::vector<StudyInfo> studies, SearchEnd end = SearchEnd::Finished,
+  void AnswerWith(std::vector<StudyInfo> studies, SearchResult::Outcome end = SearchResult::Outcome::Completed,
                   std::function<void()> eachRow = {}) {
-    form->Selection().studySearch = [this, studies, end, eachRow](const SearchPeer &, const StudyInfo &,
-                                                                  const StudyResponse &on) {
+    form->Selection().studySearch = [this, studies, end, eachRow](const PeerAddress &, const StudyInfo &,
+                                                                  const StudyMatch &on) {
       ++searches;
       for (const StudyInfo &s : studies) {
         on(s, 0xFF00);
@@ -260,7 +260,7 @@ protected:
           eachRow();
         }
       }
-      return SearchOutcome{end, 0, static_cast<int>(studies.size())};
+      return SearchResult{end, 0, studies.size()};
     };
   }
   std::vector<QString> NameColumn() const {
@@ -320,7 +320,7 @@ TEST_F(MainWindowTest, ButtonsWaitWhileASearchRuns) {
   std::vector<bool> anyEnabled;
   std::vector<int> tableRows;
   bool busyCursor = true;
-  AnswerWith({Study("ROE^JANE", "P3"), Study("DOE^JOHN", "P1")}, SearchEnd::Finished, [&] {
+  AnswerWith({Study("ROE^JANE", "P3"), Study("DOE^JOHN", "P1")}, SearchResult::Outcome::Completed, [&] {
     bool enabled = false;
     for (QPushButton *b : {form->Button1, form->Button7, form->Button2, form->Button5, form->Button3, form->Button4}) {
       enabled = enabled || b->isEnabled();
@@ -345,7 +345,7 @@ TEST_F(MainWindowTest, ButtonsWaitWhileASearchRuns) {
 }
 
 TEST_F(MainWindowTest, MatchLimitKeepsTheRowsAndSaysSo) {
-  AnswerWith({Study("DOE^JOHN", "P1"), Study("ROE^JANE", "P3")}, SearchEnd::LimitReached);
+  AnswerWith({Study("DOE^JOHN", "P1"), Study("ROE^JANE", "P3")}, SearchResult::Outcome::LimitReached);
   form->Edit2->setText("*");
   form->Button1Click();
   EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"More than 1000 results, please refine the search"});
