@@ -13,7 +13,7 @@
 #include "dicom/Uids.h"
 #include "presentation/ImageConversion.h"
 #include "tests/acquisition/FakeDeviceControls.h"
-#include "tests/net/PeerProcess.h"
+#include "tests/support/PeerProcess.h"
 #include "tests/support/TempDir.h"
 
 #include <gst/gst.h>
