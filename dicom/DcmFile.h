@@ -15,14 +15,27 @@
 // Group 0002 is explicit VR little endian whatever the data set's transfer
 // syntax. UIDs of odd length get one zero byte. The meta information is not
 // kept in the container: it is made on writing and consumed on reading.
+//
+// Deflated explicit VR little endian: the data set, encoded as explicit VR
+// little endian, is compressed as one raw deflate stream (no zlib header)
+// that runs to the end of the file; the meta information stays plain. A
+// reader inflates at most MAX_INFLATED_BYTES, so a small file cannot claim
+// unbounded memory.
+//
+// Without (0002,0010) the data set's first element tells implicit from
+// explicit VR little endian (a WARNING line says which was taken).
 #pragma once
 
 #include "dicom/BufData.h"
 #include "dicom/DcmObj.h"
 
+#include <cstddef>
 #include <string_view>
 
 namespace fw {
+
+// Largest deflated data set read: 1 GiB inflated.
+inline constexpr std::size_t MAX_INFLATED_BYTES = std::size_t{1} << 30;
 
 // Writes preamble, "DICM" and group 0002 at the stream's position.
 void WriteMetaHeader(BufData &stream, std::string_view sopClassUID, std::string_view sopInstanceUID,

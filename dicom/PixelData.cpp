@@ -5,7 +5,9 @@
 #include "app/base/Log.h"
 #include "dicom/Uids.h"
 #include "dicom/codec/J2kCodec.h"
+#include "dicom/codec/JlsCodec.h"
 #include "dicom/codec/JpegCodec.h"
+#include "dicom/codec/RleCodec.h"
 
 #include <algorithm>
 #include <cmath>
@@ -65,7 +67,7 @@ template <typename Decode> bool DecodeWidened(Decode decode, std::uint8_t *slot,
 }
 
 bool DecodeJpegFrame(const std::uint8_t *stream, std::size_t length, std::uint8_t *slot, std::size_t slotSize,
-                     int slotSample, bool rawAllowed) {
+                     int slotSample, bool rawAllowed, JpegColour colour) {
   const std::optional<JpegFrameInfo> info = ReadJpegFrameHeader(stream, length);
   if (!info) {
     // Some writers put big-endian samples in a lossless fragment as they are.
@@ -91,13 +93,13 @@ bool DecodeJpegFrame(const std::uint8_t *stream, std::size_t length, std::uint8_
     return false;
   }
   if (info->precision == 8 && slotSample == 1)
-    return JpegDecode8(stream, length, slot, slotSize) == 0;
+    return JpegDecode8(stream, length, slot, slotSize, colour) == 0;
   if (info->precision == 8 && slotSample == 2)
     return DecodeWidened(
-        [&](std::uint8_t *out, std::size_t size) { return JpegDecode8(stream, length, out, size) == 0; }, slot,
+        [&](std::uint8_t *out, std::size_t size) { return JpegDecode8(stream, length, out, size, colour) == 0; }, slot,
         slotSize);
   if (info->precision == 12 && slotSample == 2)
-    return JpegDecode12(stream, length, slot, slotSize) == 0;
+    return JpegDecode12(stream, length, slot, slotSize, colour) == 0;
   return false;
 }
 
@@ -143,22 +145,37 @@ std::optional<J2kSize> ReadJ2kSize(const std::uint8_t *stream, std::size_t lengt
 }
 
 bool DecodeJ2kFrame(const std::uint8_t *stream, std::size_t length, std::uint8_t *slot, std::size_t slotSize,
-                    int slotSample) {
+                    int slotSample, int pixelRepresentation) {
   const std::optional<J2kSize> size = ReadJ2kSize(stream, length);
   if (!size ||
       !ProductIs(size->width, size->height, size->components, static_cast<std::uint64_t>(slotSample), slotSize))
     return false;
   if (size->sampleBytes == slotSample)
-    return J2kDecode(stream, length, slot, slotSize);
+    return J2kDecode(stream, length, slot, slotSize, pixelRepresentation);
   if (size->sampleBytes == 1 && slotSample == 2)
-    return DecodeWidened([&](std::uint8_t *out, std::size_t bytes) { return J2kDecode(stream, length, out, bytes); },
+    return DecodeWidened([&](std::uint8_t *out, std::size_t bytes) { return J2kDecode(stream, length, out, bytes, 0); },
                          slot, slotSize);
   return false;
 }
 
-enum class Codec { None, Jpeg, JpegLossless, J2k };
+enum class Codec { None, Jpeg, JpegLossless, J2k, Rle, JpegLs };
+
+// JPEG streams without a colour marker take their colour space from here.
+JpegColour ColourOf(std::string_view photometric) {
+  while (!photometric.empty() && (photometric.back() == ' ' || photometric.back() == '\0'))
+    photometric.remove_suffix(1);
+  if (photometric == "RGB")
+    return JpegColour::Rgb;
+  if (photometric.starts_with("YBR"))
+    return JpegColour::Ybr;
+  return JpegColour::Guess;
+}
 
 Codec DecoderFor(std::string_view transferSyntax) {
+  if (transferSyntax == RLE_LOSSLESS)
+    return Codec::Rle;
+  if (transferSyntax == JPEG_LS_LOSSLESS || transferSyntax == JPEG_LS_NEAR_LOSSLESS)
+    return Codec::JpegLs;
   if (transferSyntax == JPEG_LOSSLESS)
     return Codec::JpegLossless;
   if (transferSyntax == JPEG_BASELINE || transferSyntax == JPEG_EXTENDED)
@@ -230,7 +247,7 @@ void PutWord(std::uint8_t *at, std::int64_t value) {
 
 bool IsCompressedTarget(std::string_view ts) {
   return ts == JPEG_LOSSLESS || ts == JPEG_BASELINE || ts == JPEG_EXTENDED || ts == JPEG_2000_LOSSLESS ||
-         ts == JPEG_2000;
+         ts == JPEG_2000 || ts == RLE_LOSSLESS;
 }
 
 void LogEncodeError(std::string_view detail) { WriteLog("ERROR, EncodePixelData, " + std::string(detail)); }
@@ -279,7 +296,7 @@ void RescaleInPlace(std::uint8_t *samples, int pixelRepresentation, float slope,
 }
 
 bool DecodePixelData(DcmObj &c, std::size_t index, std::uint8_t *destination, std::size_t totalBytes, int frames,
-                     int bitsAllocated, std::vector<int> *failedFrames) {
+                     int bitsAllocated, std::vector<int> *failedFrames, const StoredImageAttributes &stored) {
   const DcmTag *pixel = c.ElementAt(index);
   if (pixel == nullptr || !pixel->Is(PIXEL_GROUP, PIXEL_ELEMENT) || pixel->length != UNDEFINED_LENGTH) {
     WriteLog("ERROR, DecodePixelData, no encapsulated pixel data");
@@ -334,6 +351,9 @@ bool DecodePixelData(DcmObj &c, std::size_t index, std::uint8_t *destination, st
 
   const std::size_t frameBytes = totalBytes / static_cast<std::size_t>(frames);
   const int slotSample = SlotSampleBytes(bitsAllocated);
+  const JpegColour colour = ColourOf(stored.photometric.empty() ? c.FindText(0x0028, 0x0004) : stored.photometric);
+  const int pixelRepresentation =
+      stored.pixelRepresentation >= 0 ? stored.pixelRepresentation : (c.FindUS(0x0028, 0x0103) != 0 ? 1 : 0);
   int failures = 0;
   std::vector<std::uint8_t> joined;
   for (int f = 0; f < frames; ++f) {
@@ -353,10 +373,20 @@ bool DecodePixelData(DcmObj &c, std::size_t index, std::uint8_t *destination, st
     std::uint8_t *slot = destination + static_cast<std::size_t>(f) * frameBytes;
     bool decoded = false;
     if (length > 0) {
-      if (codec == Codec::J2k)
-        decoded = DecodeJ2kFrame(stream, length, slot, frameBytes, slotSample);
-      else
-        decoded = DecodeJpegFrame(stream, length, slot, frameBytes, slotSample, codec == Codec::JpegLossless);
+      switch (codec) {
+      case Codec::J2k:
+        decoded = DecodeJ2kFrame(stream, length, slot, frameBytes, slotSample, pixelRepresentation);
+        break;
+      case Codec::Rle:
+        decoded = RleDecode(stream, length, slot, frameBytes, slotSample);
+        break;
+      case Codec::JpegLs:
+        decoded = JlsDecode(stream, length, slot, frameBytes);
+        break;
+      default:
+        decoded = DecodeJpegFrame(stream, length, slot, frameBytes, slotSample, codec == Codec::JpegLossless, colour);
+        break;
+      }
     }
     if (!decoded) {
       // A damaged clip must not flood the log: the first frames are named.
@@ -417,7 +447,8 @@ bool EncodePixelData(DcmObj &c, std::size_t &index, std::uint8_t *pixels, std::s
     return true;
   }
 
-  if (bitsAllocated != 8 && bitsAllocated != 16) {
+  const bool rle = targetTransferSyntax == RLE_LOSSLESS;
+  if (bitsAllocated != 8 && bitsAllocated != 16 && !(rle && bitsAllocated == 32)) {
     LogEncodeError("bits allocated " + std::to_string(bitsAllocated) + " cannot be compressed");
     return false;
   }
@@ -436,7 +467,12 @@ bool EncodePixelData(DcmObj &c, std::size_t &index, std::uint8_t *pixels, std::s
   for (int f = 0; f < frames; ++f) {
     std::uint8_t *frame = pixels + static_cast<std::size_t>(f) * frameSize;
     std::vector<std::uint8_t> out;
-    if (targetTransferSyntax == JPEG_LOSSLESS) {
+    if (rle) {
+      if (!RleEncode(frame, columns, rows, components, bitsAllocated / 8, out)) {
+        LogFrameFailure("EncodePixelData", f);
+        return false;
+      }
+    } else if (targetTransferSyntax == JPEG_LOSSLESS) {
       if (words)
         JpegEncode16(columns, rows, components, frame, out);
       else

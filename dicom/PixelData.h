@@ -23,6 +23,14 @@
 //   .4.51 JPEG extended      JpegEncode12 quality 75         SOF1 12 bits: JpegDecode12
 //   .4.90 JPEG 2000 lossless J2kEncode rate 0                J2kDecode
 //   .4.91 JPEG 2000          J2kEncode rate 10               J2kDecode
+//   .5    RLE lossless       RleEncode                       RleDecode (8, 16, 32 bits)
+//   .4.80 JPEG-LS lossless   none                            JlsDecode
+//   .4.81 JPEG-LS near-l.    none                            JlsDecode
+//
+// Colour of lossy JPEG streams without a JFIF or Adobe marker: the
+// Photometric Interpretation decides ("RGB": no transform, "YBR_...": YCbCr
+// to RGB). JPEG 2000 samples follow the Pixel Representation when the
+// codestream's signedness differs.
 //
 // The JPEG decoder is chosen per stream by its frame marker and precision, so
 // any of the three JPEG syntaxes decodes whatever JPEG process it carries.
@@ -39,6 +47,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -60,8 +69,17 @@ namespace fw {
 // data (no pixel data of undefined length at index, frames < 1, fewer bytes
 // than frames, no destination) fail with the container unchanged and
 // failedFrames untouched.
+//
+// The image attributes the decoders need are taken from c's top level
+// unless the caller gives them (a caller that already rewrote them for its
+// target passes the original values).
+struct StoredImageAttributes {
+  std::string photometric;      // empty: (0028,0004) of c
+  int pixelRepresentation = -1; // negative: (0028,0103) of c
+};
 bool DecodePixelData(DcmObj &c, std::size_t index, std::uint8_t *destination, std::size_t totalBytes, int frames,
-                     int bitsAllocated, std::vector<int> *failedFrames = nullptr);
+                     int bitsAllocated, std::vector<int> *failedFrames = nullptr,
+                     const StoredImageAttributes &stored = {});
 
 // Replaces the pixel data element at index by the frames in pixels (native
 // layout above, pixelBytes bytes) encoded for targetTransferSyntax: the
@@ -79,6 +97,7 @@ bool DecodePixelData(DcmObj &c, std::size_t index, std::uint8_t *destination, st
 //          stored is 12, then JpegEncode12
 //   .4.9x  greyscale 16: RescaleInPlace; then J2kEncode with bits =
 //          bitsAllocated
+//   .5     8, 16 or 32: RleEncode, samples unchanged
 // False, with the container unchanged and a log line, when the target
 // refuses the data (JPEG extended of 8-bit data, compressed targets of bits
 // allocated other than 8 and 16), the sizes do not fit pixelBytes, or

@@ -33,23 +33,23 @@ int JpegEncode16(int width, int height, int components, const std::uint8_t *samp
   return 0;
 }
 
-int JpegDecode8(const std::uint8_t *stream, std::size_t length, std::uint8_t *destination,
-                std::size_t destinationSize) {
+int JpegDecode8(const std::uint8_t *stream, std::size_t length, std::uint8_t *destination, std::size_t destinationSize,
+                JpegColour colour) {
   // libjpeg-turbo has no lossless process; the IJG build has no SIMD.
   const std::optional<JpegFrameInfo> frame = ReadJpegFrameHeader(stream, length);
   if (frame && frame->lossless())
-    return jpeg_builds::Ijg8Decode(stream, length, destination, destinationSize);
-  return jpeg_builds::TurboDecode(stream, length, destination, destinationSize);
+    return jpeg_builds::Ijg8Decode(stream, length, destination, destinationSize, colour);
+  return jpeg_builds::TurboDecode(stream, length, destination, destinationSize, colour);
 }
 
-int JpegDecode12(const std::uint8_t *stream, std::size_t length, std::uint8_t *destination,
-                 std::size_t destinationSize) {
-  return jpeg_builds::Ijg12Decode(stream, length, destination, destinationSize);
+int JpegDecode12(const std::uint8_t *stream, std::size_t length, std::uint8_t *destination, std::size_t destinationSize,
+                 JpegColour colour) {
+  return jpeg_builds::Ijg12Decode(stream, length, destination, destinationSize, colour);
 }
 
 int JpegDecode16(const std::uint8_t *stream, std::size_t length, std::uint8_t *destination,
                  std::size_t destinationSize) {
-  return jpeg_builds::Ijg16Decode(stream, length, destination, destinationSize);
+  return jpeg_builds::Ijg16Decode(stream, length, destination, destinationSize, JpegColour::Guess);
 }
 
 namespace {

@@ -45,6 +45,15 @@ inline constexpr int JPEG_MODE_LOSSLESS = 4; // process 14, predictor 1, point t
 inline constexpr int JPEG_QUALITY_BASELINE = 90;
 inline constexpr int JPEG_QUALITY_EXTENDED = 75;
 
+// How a 3-component lossy stream that carries neither a JFIF nor an Adobe
+// marker is turned into RGB. With either marker the stream says it itself
+// and the hint is not used; lossless streams are never colour transformed.
+enum class JpegColour {
+  Guess, // the library's guess from the component identifiers
+  Rgb,   // the components are R, G, B: no transform
+  Ybr,   // the components are Y, Cb, Cr: converted to RGB
+};
+
 // 8-bit samples, 1 or 3 components. Returns 0, or -1 for a mode other than
 // JPEG_MODE_BASELINE or JPEG_MODE_LOSSLESS (output untouched).
 int JpegEncode8(int width, int height, int components, const std::uint8_t *samples, int mode,
@@ -60,12 +69,13 @@ int JpegEncode16(int width, int height, int components, const std::uint8_t *samp
 // 8-bit baseline, extended or progressive streams, and lossless streams of
 // up to 8 bits. Writes width x height x components bytes (colour as RGB;
 // lossless colour streams keep their stored component values).
-int JpegDecode8(const std::uint8_t *stream, std::size_t length, std::uint8_t *destination, std::size_t destinationSize);
+int JpegDecode8(const std::uint8_t *stream, std::size_t length, std::uint8_t *destination, std::size_t destinationSize,
+                JpegColour colour = JpegColour::Guess);
 
 // 12-bit extended streams (and lossless ones up to 12 bits); writes 16-bit
 // words.
-int JpegDecode12(const std::uint8_t *stream, std::size_t length, std::uint8_t *destination,
-                 std::size_t destinationSize);
+int JpegDecode12(const std::uint8_t *stream, std::size_t length, std::uint8_t *destination, std::size_t destinationSize,
+                 JpegColour colour = JpegColour::Guess);
 
 // Lossless streams of up to 16 bits; writes 16-bit words.
 int JpegDecode16(const std::uint8_t *stream, std::size_t length, std::uint8_t *destination,

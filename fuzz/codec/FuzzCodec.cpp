@@ -26,13 +26,14 @@ void CheckGuard(const std::vector<std::uint8_t> &slot) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
   static std::vector<std::uint8_t> slot(SLOT_BYTES + GUARD_BYTES, GUARD);
-  using Decoder = int (*)(const std::uint8_t *, std::size_t, std::uint8_t *, std::size_t);
-  for (Decoder decode : {fw::JpegDecode8, fw::JpegDecode12, fw::JpegDecode16}) {
-    const int result = decode(data, size, slot.data(), SLOT_BYTES);
+  const auto colour = static_cast<fw::JpegColour>(size % 3);
+  for (int result : {fw::JpegDecode8(data, size, slot.data(), SLOT_BYTES, colour),
+                     fw::JpegDecode12(data, size, slot.data(), SLOT_BYTES, colour),
+                     fw::JpegDecode16(data, size, slot.data(), SLOT_BYTES)}) {
     if (result != 0 && result != -1)
       std::abort();
-    CheckGuard(slot);
   }
+  CheckGuard(slot);
   fw::J2kDecode(data, size, slot.data(), SLOT_BYTES);
   CheckGuard(slot);
   (void)fw::ReadJpegFrameHeader(data, size);

@@ -65,7 +65,7 @@ int main(int argc, char **argv) {
     return UsageError(kProgram, "--ts UID is required", kUsage);
   if (files.size() != 2)
     return UsageError(kProgram, "an input and an output file are required", kUsage);
-  if (!fw::IsSupportedTransferSyntax(target) || target == fw::MPEG2_MAIN_PROFILE)
+  if (!fw::IsConversionTarget(target))
     return UsageError(kProgram, "transfer syntax " + target + " is not one the station converts to", kUsage);
 
   fw::tool::ToolLog log(verbose);
