@@ -93,13 +93,13 @@ bool DecodeJpegFrame(const std::uint8_t *stream, std::size_t length, std::uint8_
     return false;
   }
   if (info->precision == 8 && slotSample == 1)
-    return JpegDecode8(stream, length, slot, slotSize, colour) == 0;
+    return JpegDecode8Colour(stream, length, slot, slotSize, colour) == 0;
   if (info->precision == 8 && slotSample == 2)
     return DecodeWidened(
-        [&](std::uint8_t *out, std::size_t size) { return JpegDecode8(stream, length, out, size, colour) == 0; }, slot,
-        slotSize);
+        [&](std::uint8_t *out, std::size_t size) { return JpegDecode8Colour(stream, length, out, size, colour) == 0; },
+        slot, slotSize);
   if (info->precision == 12 && slotSample == 2)
-    return JpegDecode12(stream, length, slot, slotSize, colour) == 0;
+    return JpegDecode12Colour(stream, length, slot, slotSize, colour) == 0;
   return false;
 }
 

@@ -33,8 +33,18 @@ int JpegEncode16(int width, int height, int components, const std::uint8_t *samp
   return 0;
 }
 
-int JpegDecode8(const std::uint8_t *stream, std::size_t length, std::uint8_t *destination, std::size_t destinationSize,
-                JpegColour colour) {
+int JpegDecode8(const std::uint8_t *stream, std::size_t length, std::uint8_t *destination,
+                std::size_t destinationSize) {
+  return JpegDecode8Colour(stream, length, destination, destinationSize, JpegColour::Guess);
+}
+
+int JpegDecode12(const std::uint8_t *stream, std::size_t length, std::uint8_t *destination,
+                 std::size_t destinationSize) {
+  return JpegDecode12Colour(stream, length, destination, destinationSize, JpegColour::Guess);
+}
+
+int JpegDecode8Colour(const std::uint8_t *stream, std::size_t length, std::uint8_t *destination,
+                      std::size_t destinationSize, JpegColour colour) {
   // libjpeg-turbo has no lossless process; the IJG build has no SIMD.
   const std::optional<JpegFrameInfo> frame = ReadJpegFrameHeader(stream, length);
   if (frame && frame->lossless())
@@ -42,8 +52,8 @@ int JpegDecode8(const std::uint8_t *stream, std::size_t length, std::uint8_t *de
   return jpeg_builds::TurboDecode(stream, length, destination, destinationSize, colour);
 }
 
-int JpegDecode12(const std::uint8_t *stream, std::size_t length, std::uint8_t *destination, std::size_t destinationSize,
-                 JpegColour colour) {
+int JpegDecode12Colour(const std::uint8_t *stream, std::size_t length, std::uint8_t *destination,
+                       std::size_t destinationSize, JpegColour colour) {
   return jpeg_builds::Ijg12Decode(stream, length, destination, destinationSize, colour);
 }
 

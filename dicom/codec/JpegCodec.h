@@ -69,13 +69,18 @@ int JpegEncode16(int width, int height, int components, const std::uint8_t *samp
 // 8-bit baseline, extended or progressive streams, and lossless streams of
 // up to 8 bits. Writes width x height x components bytes (colour as RGB;
 // lossless colour streams keep their stored component values).
-int JpegDecode8(const std::uint8_t *stream, std::size_t length, std::uint8_t *destination, std::size_t destinationSize,
-                JpegColour colour = JpegColour::Guess);
+int JpegDecode8(const std::uint8_t *stream, std::size_t length, std::uint8_t *destination, std::size_t destinationSize);
+// JpegDecode8 with the colour space of marker-less colour streams given.
+int JpegDecode8Colour(const std::uint8_t *stream, std::size_t length, std::uint8_t *destination,
+                      std::size_t destinationSize, JpegColour colour);
 
 // 12-bit extended streams (and lossless ones up to 12 bits); writes 16-bit
 // words.
-int JpegDecode12(const std::uint8_t *stream, std::size_t length, std::uint8_t *destination, std::size_t destinationSize,
-                 JpegColour colour = JpegColour::Guess);
+int JpegDecode12(const std::uint8_t *stream, std::size_t length, std::uint8_t *destination,
+                 std::size_t destinationSize);
+// JpegDecode12 with the colour space of marker-less colour streams given.
+int JpegDecode12Colour(const std::uint8_t *stream, std::size_t length, std::uint8_t *destination,
+                       std::size_t destinationSize, JpegColour colour);
 
 // Lossless streams of up to 16 bits; writes 16-bit words.
 int JpegDecode16(const std::uint8_t *stream, std::size_t length, std::uint8_t *destination,

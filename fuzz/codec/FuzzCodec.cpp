@@ -27,8 +27,8 @@ void CheckGuard(const std::vector<std::uint8_t> &slot) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
   static std::vector<std::uint8_t> slot(SLOT_BYTES + GUARD_BYTES, GUARD);
   const auto colour = static_cast<fw::JpegColour>(size % 3);
-  for (int result : {fw::JpegDecode8(data, size, slot.data(), SLOT_BYTES, colour),
-                     fw::JpegDecode12(data, size, slot.data(), SLOT_BYTES, colour),
+  for (int result : {fw::JpegDecode8Colour(data, size, slot.data(), SLOT_BYTES, colour),
+                     fw::JpegDecode12Colour(data, size, slot.data(), SLOT_BYTES, colour),
                      fw::JpegDecode16(data, size, slot.data(), SLOT_BYTES)}) {
     if (result != 0 && result != -1)
       std::abort();
