@@ -96,52 +96,6 @@ bool Deflate(const std::vector<std::uint8_t> &bytes, BufData &out) {
   return true;
 }
 
-// Inflates the raw deflate stream from the stream's position to its end.
-// False, with a log line, for a damaged stream or one that inflates to more
-// than MAX_INFLATED_BYTES.
-bool Inflate(const BufData &stream, std::vector<std::uint8_t> &out) {
-  z_stream z{};
-  if (inflateInit2(&z, -MAX_WBITS) != Z_OK)
-    return false;
-  const std::uint8_t *in = stream.Bytes().data() + stream.Position();
-  std::size_t left = stream.Remaining();
-  out.clear();
-  // Grown as needed, from a guess a few times the input.
-  out.resize(std::min<std::size_t>(std::max<std::size_t>(left * 4, 4096), MAX_INFLATED_BYTES));
-  std::size_t produced = 0;
-  int status = Z_OK;
-  while (status != Z_STREAM_END) {
-    if (produced == out.size()) {
-      if (out.size() == MAX_INFLATED_BYTES) {
-        inflateEnd(&z);
-        WriteLog("ERROR, DcmObj::Read, deflated data set larger than " + std::to_string(MAX_INFLATED_BYTES) + " bytes");
-        return false;
-      }
-      out.resize(std::min(out.size() * 2, MAX_INFLATED_BYTES));
-    }
-    const auto inChunk = static_cast<uInt>(std::min<std::size_t>(left, 1u << 30));
-    z.next_in = const_cast<Bytef *>(in);
-    z.avail_in = inChunk;
-    const auto outChunk = static_cast<uInt>(std::min<std::size_t>(out.size() - produced, 1u << 30));
-    z.next_out = out.data() + produced;
-    z.avail_out = outChunk;
-    status = inflate(&z, Z_NO_FLUSH);
-    in += inChunk - z.avail_in;
-    left -= inChunk - z.avail_in;
-    produced += outChunk - z.avail_out;
-    if (status == Z_BUF_ERROR && left == 0 && z.avail_out != 0)
-      status = Z_DATA_ERROR; // the stream ends before its last block
-    if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR) {
-      inflateEnd(&z);
-      WriteLog("ERROR, DcmObj::Read, the deflated data set does not inflate");
-      return false;
-    }
-  }
-  inflateEnd(&z);
-  out.resize(produced);
-  return true;
-}
-
 } // namespace
 
 void WriteMetaHeader(BufData &stream, std::string_view sopClassUID, std::string_view sopInstanceUID,
@@ -223,6 +177,51 @@ bool DcmObj::Write(const std::string &path) {
   return stream.SaveToFile(path);
 }
 
+bool InflateDataSet(const std::uint8_t *bytes, std::size_t length, std::size_t limit, std::vector<std::uint8_t> &out) {
+  z_stream z{};
+  if (inflateInit2(&z, -MAX_WBITS) != Z_OK)
+    return false;
+  const std::uint8_t *in = bytes;
+  std::size_t left = length;
+  out.clear();
+  // Grown as needed, from a guess a few times the input.
+  out.resize(std::min<std::size_t>(std::max<std::size_t>(left * 4, 4096), limit));
+  if (out.empty())
+    out.resize(1); // room to see that even one byte is too many
+  std::size_t produced = 0;
+  int status = Z_OK;
+  while (status != Z_STREAM_END) {
+    if (produced == out.size()) {
+      if (out.size() >= limit) {
+        inflateEnd(&z);
+        WriteLog("ERROR, DcmObj::Read, deflated data set larger than " + std::to_string(limit) + " bytes");
+        return false;
+      }
+      out.resize(std::min(out.size() * 2, limit));
+    }
+    const auto inChunk = static_cast<uInt>(std::min<std::size_t>(left, 1u << 30));
+    z.next_in = const_cast<Bytef *>(in);
+    z.avail_in = inChunk;
+    const auto outChunk = static_cast<uInt>(std::min<std::size_t>(out.size() - produced, 1u << 30));
+    z.next_out = out.data() + produced;
+    z.avail_out = outChunk;
+    status = inflate(&z, Z_NO_FLUSH);
+    in += inChunk - z.avail_in;
+    left -= inChunk - z.avail_in;
+    produced += outChunk - z.avail_out;
+    if (status == Z_BUF_ERROR && left == 0 && z.avail_out != 0)
+      status = Z_DATA_ERROR; // the stream ends before its last block
+    if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR) {
+      inflateEnd(&z);
+      WriteLog("ERROR, DcmObj::Read, the deflated data set does not inflate");
+      return false;
+    }
+  }
+  inflateEnd(&z);
+  out.resize(produced);
+  return true;
+}
+
 bool DcmObj::ReadFrom(BufData &stream) {
   stream.bigEndian = false;
   if (!ReadMetaHeader(stream, *this)) {
@@ -237,7 +236,7 @@ bool DcmObj::ReadFrom(BufData &stream) {
   stream.bigEndian = transferSyntax == EXPLICIT_VR_BIG_ENDIAN;
   if (transferSyntax == DEFLATED_EXPLICIT_VR_LITTLE_ENDIAN) {
     std::vector<std::uint8_t> inflated;
-    if (!Inflate(stream, inflated))
+    if (!InflateDataSet(stream.Bytes().data() + stream.Position(), stream.Remaining(), MAX_INFLATED_BYTES, inflated))
       return false;
     BufData plain(std::move(inflated), false);
     return ReadOjb(plain, *this);

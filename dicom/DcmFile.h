@@ -30,7 +30,9 @@
 #include "dicom/DcmObj.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <string_view>
+#include <vector>
 
 namespace fw {
 
@@ -46,5 +48,10 @@ void WriteMetaHeader(BufData &stream, std::string_view sopClassUID, std::string_
 // element. False without a log line when "DICM" is missing (the stream is then
 // cleared); false after ReadTag's line when a group 0002 element is cut short.
 bool ReadMetaHeader(BufData &stream, DcmObj &c);
+
+// Inflates a raw deflate stream (no zlib header) into out. False, with an
+// ERROR line, when it is damaged or cut short, or would inflate to more than
+// limit bytes (no more than limit bytes are ever held).
+bool InflateDataSet(const std::uint8_t *bytes, std::size_t length, std::size_t limit, std::vector<std::uint8_t> &out);
 
 } // namespace fw
