@@ -198,7 +198,7 @@ TEST_F(DcmFileTest, CutDataSetIsLogged) {
                                                    "ERROR: DcmObj::Read, " + Path("cut.dcm")}));
 }
 
-TEST_F(DcmFileTest, MissingTransferSyntaxReadsAsExplicit) {
+TEST_F(DcmFileTest, MissingTransferSyntaxIsTakenFromTheFirstElement) {
   BufData stream(false);
   const std::uint8_t preamble[128] = {};
   stream.WriteBytes(preamble, 128);
@@ -209,7 +209,7 @@ TEST_F(DcmFileTest, MissingTransferSyntaxReadsAsExplicit) {
   WriteElement(stream, 0x0008, 0x0060, 2, cs, "CS", true);
   DcmObj read;
   ASSERT_TRUE(read.ReadFrom(stream));
-  EXPECT_EQ(read.transferSyntax, "");
+  EXPECT_EQ(read.transferSyntax, EXPLICIT_VR_LITTLE_ENDIAN);
   EXPECT_TRUE(read.explicitVR);
   EXPECT_EQ(read.FindText(0x0008, 0x0060), "OT");
 }
