@@ -21,6 +21,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -64,7 +65,7 @@ Bytes MakePixels(const ImageShape &shape) {
   for (int f = 0; f < shape.frames; ++f) {
     Bytes frame = shape.bitsAllocated == 8 ? test::MakePicture8(shape.columns, shape.rows, components)
                                            : test::MakePicture16(shape.columns * shape.bitsAllocated / 16, shape.rows,
-                                                                 components, shape.bitsStored);
+                                                                 components, std::min(shape.bitsStored, 16));
     for (std::size_t i = 0; i < frame.size(); i += 2)
       frame[i] = static_cast<std::uint8_t>(frame[i] + 17 * f);
     if (shape.bitsAllocated == 16)
