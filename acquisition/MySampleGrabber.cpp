@@ -139,17 +139,71 @@ bool MySampleGrabber::BuildGraph(QWidget *owner, const CaptureConfig &config) {
   if (!InitGStreamer()) {
     return false;
   }
-  if (config.width > 0 && config.height > 0 && TryStart(owner, config, true)) {
-    return true;
+  // Both attempts together wait at most START_TIMEOUT_MS for a first frame,
+  // so opening never hangs on a device that does not deliver.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(START_TIMEOUT_MS);
+  StartResult result = StartResult::Failed;
+  if (config.width > 0 && config.height > 0) {
+    result = TryStart(owner, config, true, deadline);
   }
   // A device that cannot deliver the configured size runs at its own.
-  return TryStart(owner, config, false);
+  if (result != StartResult::Started && std::chrono::steady_clock::now() < deadline) {
+    result = TryStart(owner, config, false, deadline);
+  }
+  if (result == StartResult::TimedOut) {
+    WriteLog("ERROR, MySampleGrabber::BuildGraph, no frame from the capture device within " +
+             std::to_string(START_TIMEOUT_MS / 1000) + " s");
+  }
+  return result == StartResult::Started;
 }
 
-bool MySampleGrabber::TryStart(QWidget *owner, const CaptureConfig &config, bool askSize) {
+namespace {
+
+// Caps of the frames the source is asked for, most wanted first: raw video
+// at a live rate, JPEG (devices that give their larger sizes only that way),
+// then raw video at any rate. askSize adds the configured size to each.
+std::vector<GstCaps *> WantedForms(const CaptureConfig &config, bool askSize) {
+  auto form = [&](const char *media, bool liveRate) {
+    GstCaps *caps = gst_caps_new_empty_simple(media);
+    if (askSize) {
+      gst_caps_set_simple(caps, "width", G_TYPE_INT, config.width, "height", G_TYPE_INT, config.height, nullptr);
+    }
+    if (liveRate) {
+      gst_caps_set_simple(caps, "framerate", GST_TYPE_FRACTION_RANGE, 20, 1, G_MAXINT, 1, nullptr);
+    }
+    return caps;
+  };
+  return {form("video/x-raw", true), form("image/jpeg", false), form("video/x-raw", false)};
+}
+
+// The first wanted form the source offers (a new reference), or nullptr.
+// The source must be in READY so a device reports its real capabilities.
+GstCaps *ChooseForm(GstElement *source, const CaptureConfig &config, bool askSize) {
+  GstPad *pad = gst_element_get_static_pad(source, "src");
+  GstCaps *offered = pad != nullptr ? gst_pad_query_caps(pad, nullptr) : nullptr;
+  GstCaps *chosen = nullptr;
+  for (GstCaps *wanted : WantedForms(config, askSize)) {
+    if (chosen == nullptr && offered != nullptr && gst_caps_can_intersect(offered, wanted)) {
+      chosen = gst_caps_ref(wanted);
+    }
+    gst_caps_unref(wanted);
+  }
+  if (offered != nullptr) {
+    gst_caps_unref(offered);
+  }
+  if (pad != nullptr) {
+    gst_object_unref(pad);
+  }
+  return chosen;
+}
+
+} // namespace
+
+MySampleGrabber::StartResult MySampleGrabber::TryStart(QWidget *owner, const CaptureConfig &config, bool askSize,
+                                                       std::chrono::steady_clock::time_point deadline) {
   GstElement *source = CreateSource(deviceControls_);
   if (source == nullptr) {
-    return false;
+    return StartResult::Failed;
   }
   // Input and standard are set on the device node before the pipeline opens
   // it; a device without them refuses, which is ignored.
@@ -159,27 +213,44 @@ bool MySampleGrabber::TryStart(QWidget *owner, const CaptureConfig &config, bool
       controls->SetStandard(*standard);
     }
   }
+  GstCaps *form = gst_element_set_state(source, GST_STATE_READY) != GST_STATE_CHANGE_FAILURE
+                      ? ChooseForm(source, config, askSize)
+                      : nullptr;
+  if (form == nullptr) {
+    gst_element_set_state(source, GST_STATE_NULL);
+    gst_object_unref(source);
+    return StartResult::Failed;
+  }
+  const bool jpeg = gst_structure_has_name(gst_caps_get_structure(form, 0), "image/jpeg");
 
   GstElement *pipeline = gst_pipeline_new("CaptureGraph");
+  GstElement *filter = gst_element_factory_make("capsfilter", "Form");
+  GstElement *decode = jpeg ? gst_element_factory_make("jpegdec", "Decode") : nullptr;
   GstElement *convert = gst_element_factory_make("videoconvert", "Convert");
   GstElement *sink = gst_element_factory_make("appsink", "Grabber");
-  if (pipeline == nullptr || convert == nullptr || sink == nullptr) {
-    for (GstElement *e : {pipeline, convert, sink}) {
+  if (pipeline == nullptr || filter == nullptr || (jpeg && decode == nullptr) || convert == nullptr ||
+      sink == nullptr) {
+    for (GstElement *e : {pipeline, filter, decode, convert, sink}) {
       if (e != nullptr) {
         gst_object_unref(gst_object_ref_sink(e));
       }
     }
+    gst_caps_unref(form);
+    gst_element_set_state(source, GST_STATE_NULL);
     gst_object_unref(source);
-    return false;
+    return StartResult::Failed;
   }
-  gst_bin_add_many(GST_BIN(pipeline), source, convert, sink, nullptr);
+  g_object_set(filter, "caps", form, nullptr);
+  gst_caps_unref(form);
+  gst_bin_add_many(GST_BIN(pipeline), source, filter, convert, sink, nullptr);
+  if (decode != nullptr) {
+    gst_bin_add(GST_BIN(pipeline), decode);
+  }
   gst_object_unref(source); // the bin holds it now
   pipeline_ = pipeline;
   sink_ = sink;
 
-  GstCaps *caps = askSize ? gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGR", "width", G_TYPE_INT,
-                                                config.width, "height", G_TYPE_INT, config.height, nullptr)
-                          : gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGR", nullptr);
+  GstCaps *caps = gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGR", nullptr);
   // The callback does the work on the streaming thread; the sink neither
   // waits for the clock nor queues more than one frame.
   g_object_set(sink, "caps", caps, "sync", FALSE, "max-buffers", 1u, "emit-signals", FALSE, nullptr);
@@ -191,9 +262,11 @@ bool MySampleGrabber::TryStart(QWidget *owner, const CaptureConfig &config, bool
   };
   gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, this, nullptr);
 
-  if (!gst_element_link_many(source, convert, sink, nullptr)) {
+  const bool linked = decode != nullptr ? gst_element_link_many(source, filter, decode, convert, sink, nullptr)
+                                        : gst_element_link_many(source, filter, convert, sink, nullptr);
+  if (!linked) {
     TearDown();
-    return false;
+    return StartResult::Failed;
   }
 
   if (owner != nullptr) {
@@ -212,12 +285,16 @@ bool MySampleGrabber::TryStart(QWidget *owner, const CaptureConfig &config, bool
   publication.fetch_add(1, std::memory_order_release);
   const GstStateChangeReturn change = gst_element_set_state(pipeline, GST_STATE_PLAYING);
   bool started = change != GST_STATE_CHANGE_FAILURE;
+  bool timedOut = false;
   if (started && change == GST_STATE_CHANGE_ASYNC) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     GstBus *bus = gst_element_get_bus(pipeline);
     GstMessage *message =
-        gst_bus_timed_pop_filtered(bus, static_cast<GstClockTime>(START_TIMEOUT_MS) * GST_MSECOND,
+        gst_bus_timed_pop_filtered(bus, static_cast<GstClockTime>(std::max<long long>(0, left.count())) * GST_MSECOND,
                                    static_cast<GstMessageType>(GST_MESSAGE_ERROR | GST_MESSAGE_ASYNC_DONE));
     started = message != nullptr && GST_MESSAGE_TYPE(message) == GST_MESSAGE_ASYNC_DONE;
+    timedOut = message == nullptr;
     if (message != nullptr) {
       gst_message_unref(message);
     }
@@ -241,13 +318,58 @@ bool MySampleGrabber::TryStart(QWidget *owner, const CaptureConfig &config, bool
   }
   if (!haveFormat) {
     TearDown();
-    return false;
+    return timedOut ? StartResult::TimedOut : StartResult::Failed;
   }
   frameWidth_ = GST_VIDEO_INFO_WIDTH(&info);
   frameHeight_ = GST_VIDEO_INFO_HEIGHT(&info);
+  frameRateN_ = GST_VIDEO_INFO_FPS_N(&info);
+  frameRateD_ = GST_VIDEO_INFO_FPS_D(&info) > 0 ? GST_VIDEO_INFO_FPS_D(&info) : 1;
   callback_.SetFormat(frameWidth_, frameHeight_, static_cast<std::size_t>(GST_VIDEO_INFO_PLANE_STRIDE(&info, 0)));
-  return true;
+  WatchBus();
+  return StartResult::Started;
 }
+
+void MySampleGrabber::WatchBus() {
+  GstBus *bus = gst_element_get_bus(pipeline_);
+  // Dispatched by the default main context, which the window's event loop
+  // runs: the handler runs on the window's thread.
+  busWatch_ = gst_bus_add_watch(
+      bus,
+      [](GstBus *, GstMessage *message, gpointer self) -> gboolean {
+        static_cast<MySampleGrabber *>(self)->OnBusMessage(message);
+        return G_SOURCE_CONTINUE;
+      },
+      this);
+  gst_object_unref(bus);
+}
+
+void MySampleGrabber::OnBusMessage(GstMessage *message) {
+  if (stopped_ || pipeline_ == nullptr) {
+    return;
+  }
+  std::string reason;
+  if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR) {
+    GError *error = nullptr;
+    gst_message_parse_error(message, &error, nullptr);
+    reason = error != nullptr && error->message != nullptr ? error->message : "unknown error";
+    g_clear_error(&error);
+  } else if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_EOS) {
+    reason = "end of stream";
+  } else {
+    return;
+  }
+  stopped_ = true;
+  callback_.SetArmed(false);
+  // Stopped on this thread, never from a callback: once this returns the
+  // frame list is stable, so a clip in progress can still be saved.
+  gst_element_set_state(pipeline_, GST_STATE_NULL);
+  WriteLog("ERROR, capture device stopped, " + reason);
+  if (onStopped_) {
+    onStopped_();
+  }
+}
+
+void MySampleGrabber::SetStoppedHandler(std::function<void()> handler) { onStopped_ = std::move(handler); }
 
 void MySampleGrabber::OnNewSample(void *appsink, void *self) {
   publication.load(std::memory_order_acquire);
@@ -273,6 +395,11 @@ void MySampleGrabber::OnNewSample(void *appsink, void *self) {
 }
 
 void MySampleGrabber::TearDown() {
+  if (busWatch_ != 0) {
+    g_source_remove(busWatch_);
+    busWatch_ = 0;
+  }
+  stopped_ = false;
   if (pipeline_ != nullptr) {
     // Once this returns no callback runs and none starts.
     gst_element_set_state(pipeline_, GST_STATE_NULL);
@@ -295,16 +422,18 @@ void MySampleGrabber::StartCapture() { callback_.SetArmed(true); }
 
 void MySampleGrabber::StopCapture() {
   callback_.SetArmed(false);
-  if (pipeline_ == nullptr) {
+  if (pipeline_ == nullptr || stopped_) {
     return;
   }
   gst_element_set_state(pipeline_, GST_STATE_PAUSED);
   std::this_thread::sleep_for(std::chrono::milliseconds(STOP_PAUSE_MS));
   gst_element_set_state(pipeline_, GST_STATE_PLAYING);
-  // Nobody watches the bus while running: drop what the stop and restart
-  // posted so it does not pile up.
+  // Without an event loop (tools) nobody dispatches the bus watch: take
+  // what the stop and restart posted so it does not pile up, and let an
+  // error among it stop the pipeline as the watch would.
   GstBus *bus = gst_element_get_bus(pipeline_);
   while (GstMessage *message = gst_bus_pop(bus)) {
+    OnBusMessage(message);
     gst_message_unref(message);
   }
   gst_object_unref(bus);

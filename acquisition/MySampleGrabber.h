@@ -1,15 +1,24 @@
 // The capture pipeline: live video from the first video input device, with
 // every frame passed to the frame callback (SGCallback).
 //
-//   <device source> ! videoconvert ! appsink caps=video/x-raw,format=BGR[,width=W,height=H]
+//   <device source> ! capsfilter [! jpegdec] ! videoconvert ! appsink caps=video/x-raw,format=BGR
 //
 // The source is the first "Video/Source" device GStreamer's device monitor
 // reports, or the source description in FRAMEWELL_VIDEO_SOURCE (tests,
 // support, demos). The configured frame size is asked for first; a device that
 // cannot deliver it (or a configured width or height of 0) runs at its own
-// size. The connected size and row stride come from the negotiated caps. The
-// live video is painted into a child widget of the owner window at the
-// configured size.
+// size. Raw video at a live rate is preferred; a device that offers the size
+// only as JPEG (common for 1080p on USB) is decoded before the conversion.
+// The connected size and row stride come from the negotiated caps. The live
+// video is painted into a child widget of the owner window, placed at the
+// configured size (the window may fit it elsewhere).
+//
+// Starting waits at most START_TIMEOUT_MS for the first frame. A device that
+// fails once running (unplugged, driver error, end of stream) is noticed on
+// the pipeline's bus by the window's event loop: the pipeline is stopped, one
+// line "ERROR, capture device stopped, " + reason is logged and the stopped
+// handler is called; Running() stays true (the frames collected so far can
+// still be read) but DeviceStopped() is true and StopCapture does nothing.
 //
 // Threads: everything here runs on the window's thread except the appsink
 // callback, which runs on the streaming thread and calls SGCallback::BufferCB.
@@ -24,6 +33,7 @@
 
 #include <QPointer>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -31,6 +41,7 @@
 
 class QWidget;
 typedef struct _GstElement GstElement;
+typedef struct _GstMessage GstMessage;
 
 namespace fw {
 
@@ -67,9 +78,18 @@ public:
   std::int32_t FrameCount() const { return callback_.FrameCount(); }
   // Only after StopCapture (or ReleaseGraph).
   const std::vector<EncodedFrame> &Frames() const { return callback_.Frames(); }
+  std::vector<EncodedFrame> TakeFrames() { return callback_.TakeFrames(); }
   int FrameWidth() const { return frameWidth_; }
   int FrameHeight() const { return frameHeight_; }
+  // The negotiated frame rate as a fraction; 0/1 when the source does not
+  // say (a variable rate).
+  int FrameRateNumerator() const { return frameRateN_; }
+  int FrameRateDenominator() const { return frameRateD_; }
   bool Running() const { return pipeline_ != nullptr; }
+  // The running device failed or ended since the pipeline was built.
+  bool DeviceStopped() const { return stopped_; }
+  // Called on the window's thread when the running device fails.
+  void SetStoppedHandler(std::function<void()> handler);
 
   SGCallback &Callback() { return callback_; }
   VideoPreviewWidget *Preview() const { return preview_; }
@@ -90,13 +110,16 @@ public:
   GstElement *FindElement(const char *name) const;
 
   // How long BuildGraph waits for the first frame of a starting source.
-  static constexpr int START_TIMEOUT_MS = 10000;
+  static constexpr int START_TIMEOUT_MS = 3000;
   // The pause StopCapture makes between stopping and running again.
   static constexpr int STOP_PAUSE_MS = 100;
 
 private:
-  struct Source;
-  bool TryStart(QWidget *owner, const CaptureConfig &config, bool askSize);
+  enum class StartResult { Started, Failed, TimedOut };
+  StartResult TryStart(QWidget *owner, const CaptureConfig &config, bool askSize,
+                       std::chrono::steady_clock::time_point deadline);
+  void WatchBus();
+  void OnBusMessage(GstMessage *message);
   void TearDown();
   VideoDeviceControls *ActiveControls() const;
   static void OnNewSample(void *appsink, void *self);
@@ -110,8 +133,13 @@ private:
   std::unique_ptr<VideoDeviceControls> overrideControls_; // SetDeviceControls
   std::function<int(CaptureSettingsDialog &)> runDialog_;
   std::function<void(GstElement *)> pipelineHook_;
+  std::function<void()> onStopped_;
+  unsigned busWatch_ = 0;
+  bool stopped_ = false;
   int frameWidth_ = 0;
   int frameHeight_ = 0;
+  int frameRateN_ = 0;
+  int frameRateD_ = 1;
   SGCallback callback_;
 };
 

@@ -1,6 +1,8 @@
 // The frame callback: filter, compress, append.
 #include "acquisition/SGCallback.h"
 
+#include <utility>
+
 #include "acquisition/FrameFilter.h"
 #include "app/base/Log.h"
 #include "dicom/codec/JpegCodec.h"
@@ -94,6 +96,15 @@ void SGCallback::ClearFrames() {
   frames_.shrink_to_fit();
   frameNanos_.clear();
   frameCount_.store(0, std::memory_order_release);
+}
+
+std::vector<EncodedFrame> SGCallback::TakeFrames() {
+  const std::lock_guard lock(appendMutex_);
+  std::vector<EncodedFrame> frames = std::move(frames_);
+  frames_ = {};
+  frameNanos_.clear();
+  frameCount_.store(0, std::memory_order_release);
+  return frames;
 }
 
 } // namespace fw

@@ -12,6 +12,8 @@
 // cannot see the platform's own locking.
 #pragma once
 
+#include "acquisition/EncodedFrame.h"
+
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -19,12 +21,6 @@
 #include <vector>
 
 namespace fw {
-
-// One captured frame: a complete JPEG interchange stream (SOI .. EOI).
-struct EncodedFrame {
-  std::vector<std::uint8_t> data;
-  std::int32_t length() const { return static_cast<std::int32_t>(data.size()); }
-};
 
 class SGCallback {
 public:
@@ -57,6 +53,9 @@ public:
 
   // Releases every frame and sets the frame count to 0. Same rule as Frames().
   void ClearFrames();
+  // Hands the collected frames over and leaves the list empty, as
+  // ClearFrames does; the frames are moved, not copied. Same rule.
+  std::vector<EncodedFrame> TakeFrames();
 
   int Width() const;
   int Height() const;

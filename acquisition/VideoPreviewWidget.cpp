@@ -47,23 +47,30 @@ void LatestFrame::Clear() {
   }
 }
 
+QSize FitKeepingAspect(QSize frame, QSize area) {
+  if (frame.isEmpty() || area.isEmpty()) {
+    return {};
+  }
+  return frame.scaled(area, Qt::KeepAspectRatio);
+}
+
 VideoPreviewWidget::VideoPreviewWidget(QWidget *parent, LatestFrame &source) : QWidget(parent), source_(source) {
   setAttribute(Qt::WA_OpaquePaintEvent);
   // Clicks fall through to the window, as on a video window of the owner.
   setAttribute(Qt::WA_TransparentForMouseEvents);
   connect(&timer_, &QTimer::timeout, this, [this] {
     if (isVisible() && source_.Serial() != shownSerial_) {
+      TakeNewestFrame();
       update();
     }
   });
   timer_.start(REFRESH_MS);
 }
 
-void VideoPreviewWidget::paintEvent(QPaintEvent *) {
-  QPainter painter(this);
+void VideoPreviewWidget::TakeNewestFrame() {
   GstSample *sample = source_.Take(shownSerial_);
   if (sample == nullptr) {
-    painter.fillRect(rect(), Qt::black);
+    shown_ = QImage();
     return;
   }
   GstVideoInfo info;
@@ -72,16 +79,41 @@ void VideoPreviewWidget::paintEvent(QPaintEvent *) {
   if (buffer != nullptr && gst_video_info_from_caps(&info, gst_sample_get_caps(sample)) &&
       gst_buffer_map(buffer, &map, GST_MAP_READ)) {
     const auto stride = static_cast<qsizetype>(GST_VIDEO_INFO_PLANE_STRIDE(&info, 0));
-    if (map.size >= static_cast<gsize>(stride) * GST_VIDEO_INFO_HEIGHT(&info)) {
-      const QImage image(map.data, GST_VIDEO_INFO_WIDTH(&info), GST_VIDEO_INFO_HEIGHT(&info), stride,
-                         QImage::Format_BGR888);
-      painter.drawImage(rect(), image);
+    const int width = GST_VIDEO_INFO_WIDTH(&info);
+    const int height = GST_VIDEO_INFO_HEIGHT(&info);
+    if (map.size >= static_cast<gsize>(stride) * height) {
+      const QImage frame(map.data, width, height, stride, QImage::Format_BGR888);
+      const QSize fitted = FitKeepingAspect(frame.size(), size());
+      // scaled() copies, so the buffer can go back at once.
+      shown_ = fitted.isEmpty()         ? QImage()
+               : fitted == frame.size() ? frame.convertToFormat(QImage::Format_RGB32)
+                                        : frame.scaled(fitted, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                                              .convertToFormat(QImage::Format_RGB32);
+      ++converted_;
     }
     gst_buffer_unmap(buffer, &map);
-  } else {
-    painter.fillRect(rect(), Qt::black);
   }
   gst_sample_unref(sample);
+}
+
+void VideoPreviewWidget::paintEvent(QPaintEvent *) {
+  QPainter painter(this);
+  if (shown_.isNull()) {
+    painter.fillRect(rect(), Qt::black);
+    return;
+  }
+  // A size change since the conversion is drawn scaled until the next frame.
+  const QSize fitted = FitKeepingAspect(shown_.size(), size());
+  const QRect target(QPoint((width() - fitted.width()) / 2, (height() - fitted.height()) / 2), fitted);
+  const QRegion around = QRegion(rect()).subtracted(target);
+  for (const QRect &part : around) {
+    painter.fillRect(part, Qt::black);
+  }
+  if (target.size() == shown_.size()) {
+    painter.drawImage(target.topLeft(), shown_);
+  } else {
+    painter.drawImage(target, shown_);
+  }
 }
 
 } // namespace fw

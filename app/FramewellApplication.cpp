@@ -1,6 +1,8 @@
 #include "app/FramewellApplication.h"
 
 #include "app/TForm1.h"
+#include "app/TSetupFrm.h"
+#include "app/base/ProgramFolder.h"
 #include "app/ui/MessageBoxes.h"
 
 #include <cstdlib>
@@ -43,11 +45,22 @@ int GuardedRun(const std::function<int()> &step) {
   }
 }
 
-int RunStation(QApplication &app) {
-  return GuardedRun([&app] {
+int RunStation(QApplication &app, const AcquisitionWindowFactory &acquisitionWindow) {
+  return GuardedRun([&app, &acquisitionWindow] {
     TForm1 form1;
+    TSetupFrm setup(programFolder, StationConfig(), &form1);
+    form1.SetupFrm = &setup;
+    std::unique_ptr<AcquisitionWindowHost> acquisition;
+    if (acquisitionWindow) {
+      acquisition = acquisitionWindow(form1);
+    }
+    if (acquisition) {
+      form1.OpenAcquisitionWindow = [window = acquisition.get()] { window->OpenModal(); };
+    }
     form1.show();
-    return app.exec();
+    const int exitCode = app.exec();
+    form1.OpenAcquisitionWindow = nullptr;
+    return exitCode;
   });
 }
 

@@ -8,6 +8,7 @@
 #include <QApplication>
 
 #include <functional>
+#include <memory>
 
 namespace fw {
 
@@ -18,11 +19,23 @@ public:
   bool notify(QObject *receiver, QEvent *event) override;
 };
 
-// The start sequence: creates the main window (and, as they are built, the
-// other windows), runs the event loop and returns the program's exit code.
-// An exception escaping any step is shown in the last-resort box and gives
-// a non-zero exit code.
-int RunStation(QApplication &app);
+// The acquisition window as the start sequence and the main window see it:
+// created hidden after the setup dialog, opened modally by Acquire.
+class AcquisitionWindowHost {
+public:
+  virtual ~AcquisitionWindowHost() = default;
+  // Shows the window modally and returns when it is closed.
+  virtual void OpenModal() = 0;
+};
+
+// Creates the hidden acquisition window, given the main window.
+using AcquisitionWindowFactory = std::function<std::unique_ptr<AcquisitionWindowHost>(QWidget &mainWindow)>;
+
+// The start sequence: creates the main window, the setup dialog (which loads
+// the station configuration) and the hidden acquisition window, runs the
+// event loop and returns the program's exit code. An exception escaping any
+// step is shown in the last-resort box and gives a non-zero exit code.
+int RunStation(QApplication &app, const AcquisitionWindowFactory &acquisitionWindow = {});
 
 // Runs a step of the start sequence; an escaping exception is shown in the
 // last-resort box and turned into a non-zero exit code.

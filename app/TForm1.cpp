@@ -1,12 +1,22 @@
 #include "app/TForm1.h"
 
+#include "app/TSetupFrm.h"
 #include "app/base/Log.h"
 #include "app/base/ProgramFolder.h"
+#include "app/shell/Latin1Text.h"
+#include "app/ui/MessageBoxes.h"
 #include "framewell/Version.h"
 
+#include <QApplication>
 #include <QCloseEvent>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QFormLayout>
 #include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLineEdit>
 #include <QPushButton>
+#include <QTableWidget>
 #include <QVBoxLayout>
 
 #include <cstdio>
@@ -20,6 +30,13 @@ std::string FileVersionText() {
   return text;
 }
 
+std::tm LocalNow() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  return local;
+}
+
 TForm1::TForm1(QWidget *parent) : QWidget(parent) {
   setObjectName("Form1");
   FormCreate();
@@ -29,26 +46,270 @@ TForm1::~TForm1() = default;
 
 void TForm1::FormCreate() {
   setWindowTitle(QString::fromLatin1(("Framewell - " + FileVersionText()).c_str()));
-
-  Button4 = new QPushButton(QStringLiteral("End"), this);
-  Button4->setObjectName("Button4");
-  connect(Button4, &QPushButton::clicked, this, &TForm1::Button4Click);
-  auto *buttons = new QHBoxLayout;
-  buttons->addStretch();
-  buttons->addWidget(Button4);
-  auto *layout = new QVBoxLayout(this);
-  layout->addStretch();
-  layout->addLayout(buttons);
-  resize(800, 600);
-
+  BuildControls();
   programFolder = ResolveProgramFolder(CurrentProgramFolderInputs());
   ApplyStartupSettings(programFolder, LocalToday());
   WriteLog("INFO, Framewell " + FileVersionText() + " started");
 }
 
-void TForm1::Button4Click() { close(); }
+namespace {
+
+QPushButton *MakeButton(const char *caption, const char *name, QWidget *parent) {
+  auto *button = new QPushButton(QString::fromLatin1(caption), parent);
+  button->setObjectName(name);
+  return button;
+}
+
+QLineEdit *MakeEdit(const char *name, QWidget *parent) {
+  auto *edit = new QLineEdit(parent);
+  edit->setObjectName(name);
+  return edit;
+}
+
+} // namespace
+
+void TForm1::BuildControls() {
+  Edit1 = MakeEdit("Edit1", this);
+  Edit2 = MakeEdit("Edit2", this);
+  DateTimePicker1 = new QDateEdit(QDate::currentDate(), this);
+  DateTimePicker1->setObjectName("DateTimePicker1");
+  DateTimePicker1->setCalendarPopup(true);
+  DateTimePicker1->setDisplayFormat(QStringLiteral("dd/MM/yyyy"));
+  ComboBox1 = new QComboBox(this);
+  ComboBox1->setObjectName("ComboBox1");
+  ComboBox1->setEditable(true);
+  ComboBox1->setInsertPolicy(QComboBox::NoInsert);
+  ComboBox1->addItems({QStringLiteral("Male"), QStringLiteral("Female"), QStringLiteral("Other")});
+  ComboBox1->setCurrentIndex(0);
+  Edit5 = MakeEdit("Edit5", this);
+  Edit6 = MakeEdit("Edit6", this);
+
+  auto *fields = new QFormLayout;
+  fields->addRow(QStringLiteral("Patient ID"), Edit1);
+  fields->addRow(QStringLiteral("Patient Name"), Edit2);
+  fields->addRow(QStringLiteral("Patient BD"), DateTimePicker1);
+  fields->addRow(QStringLiteral("Patient Sex"), ComboBox1);
+  fields->addRow(QStringLiteral("Accession Number"), Edit5);
+  fields->addRow(QStringLiteral("Study Description"), Edit6);
+
+  Button1 = MakeButton("Search PACS", "Button1", this);
+  Button7 = MakeButton("Search WL", "Button7", this);
+  Button5 = MakeButton("Setup", "Button5", this);
+  Button2 = MakeButton("Clear", "Button2", this);
+  auto *searchButtons = new QHBoxLayout;
+  for (QPushButton *button : {Button1, Button7, Button5, Button2}) {
+    searchButtons->addWidget(button);
+  }
+  searchButtons->addStretch();
+
+  StringGrid1 = new QTableWidget(this);
+  StringGrid1->setObjectName("StringGrid1");
+  StringGrid1->setColumnCount(GRID_COLUMNS);
+  QStringList titles;
+  for (const std::string_view title : GRID_TITLES) {
+    titles << QString::fromLatin1(title.data(), static_cast<qsizetype>(title.size()));
+  }
+  StringGrid1->setHorizontalHeaderLabels(titles);
+  for (int c = 0; c < GRID_COLUMNS; ++c) {
+    StringGrid1->setColumnWidth(c, GRID_WIDTHS[static_cast<std::size_t>(c)]);
+  }
+  StringGrid1->verticalHeader()->hide();
+  StringGrid1->setWordWrap(false);
+  StringGrid1->setSelectionBehavior(QAbstractItemView::SelectRows);
+  StringGrid1->setSelectionMode(QAbstractItemView::SingleSelection);
+  StringGrid1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  connect(StringGrid1, &QTableWidget::currentCellChanged, this,
+          [this](int row, int, int, int) { selection_.Grid().SetCurrentRow(row + 1); });
+
+  Button3 = MakeButton("Acquire", "Button3", this);
+  Button4 = MakeButton("End", "Button4", this);
+  auto *bottomButtons = new QHBoxLayout;
+  bottomButtons->addWidget(Button3);
+  bottomButtons->addStretch();
+  bottomButtons->addWidget(Button4);
+
+  auto *layout = new QVBoxLayout(this);
+  layout->addLayout(fields);
+  layout->addLayout(searchButtons);
+  layout->addWidget(StringGrid1, 1);
+  layout->addLayout(bottomButtons);
+  resize(840, 600);
+
+  connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
+  connect(Button7, &QPushButton::clicked, this, &TForm1::Button7Click);
+  connect(Button5, &QPushButton::clicked, this, &TForm1::Button5Click);
+  connect(Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
+  connect(Button3, &QPushButton::clicked, this, &TForm1::Button3Click);
+  connect(Button4, &QPushButton::clicked, this, &TForm1::Button4Click);
+
+  ShowGrid();
+}
+
+PatientFields TForm1::TypedFields() const {
+  PatientFields fields;
+  fields.patientID = ToLatin1(Edit1->text());
+  fields.patientName = ToLatin1(Edit2->text());
+  const QDate date = DateTimePicker1->date();
+  fields.birthDate = std::chrono::year{date.year()} / date.month() / date.day();
+  fields.sexText = ToLatin1(ComboBox1->currentText());
+  fields.accessionNumber = ToLatin1(Edit5->text());
+  fields.studyDescription = ToLatin1(Edit6->text());
+  return fields;
+}
+
+bool TForm1::TypedFieldsFit() {
+  const auto refused = CheckLatin1Fields({{"Patient ID", Edit1->text()},
+                                          {"Patient Name", Edit2->text()},
+                                          {"Patient Sex", ComboBox1->currentText()},
+                                          {"Accession Number", Edit5->text()},
+                                          {"Study Description", Edit6->text()}});
+  if (refused) {
+    ShowError(*refused, this);
+    return false;
+  }
+  return true;
+}
+
+bool TForm1::ConfirmSearch(const PatientFields &fields) {
+  return !HasNoFilters(fields) || ConfirmOkCancel(this, NO_FILTER_CAPTION, NO_FILTER_WARNING);
+}
+
+void TForm1::SetButtonsEnabled(bool enabled) {
+  for (QPushButton *button : {Button1, Button7, Button2, Button5, Button3, Button4}) {
+    button->setEnabled(enabled);
+  }
+}
+
+void TForm1::RunSearch(const std::function<SearchOutcome(const PatientSelection::RowAdded &)> &search) {
+  // Clear or End inside the event processing between rows would empty the
+  // grid under the search or free the log: the buttons wait until it ends.
+  struct Busy {
+    TForm1 &form;
+    explicit Busy(TForm1 &f) : form(f) {
+      form.searching_ = true;
+      form.SetButtonsEnabled(false);
+      QApplication::setOverrideCursor(Qt::WaitCursor);
+    }
+    ~Busy() {
+      QApplication::restoreOverrideCursor();
+      form.SetButtonsEnabled(true);
+      form.searching_ = false;
+    }
+  } busy(*this);
+  ShowGrid();
+  const SearchOutcome outcome = search([this] {
+    ShowLastRow();
+    QCoreApplication::processEvents();
+  });
+  ShowGrid();
+  if (outcome.end == SearchEnd::LimitReached) {
+    ShowInformation(MATCH_LIMIT_MESSAGE, this);
+  }
+}
+
+void TForm1::Button1Click() {
+  if (searching_ || !TypedFieldsFit()) {
+    return;
+  }
+  const PatientFields fields = TypedFields();
+  if (!ConfirmSearch(fields)) {
+    return;
+  }
+  RunSearch([&](const PatientSelection::RowAdded &rowAdded) {
+    return selection_.SearchPacs(fields, StationConfig(), rowAdded);
+  });
+}
+
+void TForm1::Button7Click() { SearchWl(DateText(LocalNow())); }
+
+void TForm1::SearchWl(const std::string &today) {
+  if (searching_ || !TypedFieldsFit()) {
+    return;
+  }
+  const PatientFields fields = TypedFields();
+  if (!ConfirmSearch(fields)) {
+    return;
+  }
+  RunSearch([&](const PatientSelection::RowAdded &rowAdded) {
+    return selection_.SearchWorklistServer(fields, StationConfig(), today, rowAdded);
+  });
+}
+
+void TForm1::Button5Click() {
+  if (SetupFrm != nullptr) {
+    SetupFrm->exec();
+  }
+}
+
+void TForm1::Button2Click() {
+  if (searching_) {
+    return;
+  }
+  Edit1->clear();
+  Edit2->clear();
+  Edit5->clear();
+  Edit6->clear();
+  ComboBox1->setCurrentIndex(0);
+  ComboBox1->setEditText(QStringLiteral("Male"));
+  selection_.Clear(StudyContext());
+  ShowGrid();
+}
+
+void TForm1::Button3Click() { Acquire(LocalNow()); }
+
+void TForm1::Acquire(const std::tm &now) {
+  if (searching_) {
+    return;
+  }
+  const ResultGrid &grid = selection_.Grid();
+  if (grid.Cell(COL_NAME, grid.CurrentRow()).empty() && !TypedFieldsFit()) {
+    return;
+  }
+  const AcquireCheck check = selection_.Acquire(StudyContext(), TypedFields(), StationConfig(), now, accessionCounter);
+  if (check != AcquireCheck::Ready) {
+    ShowError(AcquireMessage(check), this);
+    return;
+  }
+  if (OpenAcquisitionWindow) {
+    OpenAcquisitionWindow();
+  }
+}
+
+void TForm1::Button4Click() {
+  if (!searching_) {
+    close();
+  }
+}
+
+void TForm1::ShowGrid() {
+  const ResultGrid &grid = selection_.Grid();
+  QSignalBlocker block(StringGrid1);
+  StringGrid1->setRowCount(grid.RowCount() - 1);
+  for (int row = 1; row < grid.RowCount(); ++row) {
+    for (int c = 0; c < GRID_COLUMNS; ++c) {
+      StringGrid1->setItem(row - 1, c, new QTableWidgetItem(FromLatin1(grid.Cell(c, row))));
+    }
+  }
+  StringGrid1->setCurrentCell(grid.CurrentRow() - 1, 0);
+}
+
+// During a search: the row just filled, and the empty one after it.
+void TForm1::ShowLastRow() {
+  const ResultGrid &grid = selection_.Grid();
+  QSignalBlocker block(StringGrid1);
+  const int filled = grid.RowCount() - 2;
+  StringGrid1->setRowCount(grid.RowCount() - 1);
+  for (int c = 0; c < GRID_COLUMNS; ++c) {
+    StringGrid1->setItem(filled - 1, c, new QTableWidgetItem(FromLatin1(grid.Cell(c, filled))));
+    StringGrid1->setItem(filled, c, new QTableWidgetItem(QString()));
+  }
+}
 
 void TForm1::closeEvent(QCloseEvent *event) {
+  if (searching_) {
+    event->ignore();
+    return;
+  }
   FormClose();
   event->accept();
 }

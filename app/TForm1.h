@@ -1,18 +1,37 @@
 // The main window. Creating it fixes the program folder, creates the working
 // folders and sets the log target; closing it releases the log target and so
-// ends the run. Patient selection joins it later.
+// ends the run.
+//
+// The operator types a patient or picks one from a search of the PACS or the
+// worklist server, then Acquire fills the study context and opens the
+// acquisition window. The window only turns events into calls of
+// PatientSelection, which holds the logic, and mirrors its grid.
 #pragma once
+
+#include "app/shell/PatientSelection.h"
 
 #include <QWidget>
 
+#include <cstdint>
+#include <ctime>
+#include <functional>
 #include <string>
 
+class QComboBox;
+class QDateEdit;
+class QLineEdit;
 class QPushButton;
+class QTableWidget;
 
 namespace fw {
 
+class TSetupFrm;
+
 // "%d.%d.%d" of the version compiled in from the build.
 std::string FileVersionText();
+
+// The local time now.
+std::tm LocalNow();
 
 class TForm1 : public QWidget {
   Q_OBJECT
@@ -21,10 +40,44 @@ public:
   explicit TForm1(QWidget *parent = nullptr);
   ~TForm1() override;
 
-  QPushButton *Button4 = nullptr; // "End"
+  QLineEdit *Edit1 = nullptr;           // "Patient ID"
+  QLineEdit *Edit2 = nullptr;           // "Patient Name"
+  QDateEdit *DateTimePicker1 = nullptr; // "Patient BD"
+  QComboBox *ComboBox1 = nullptr;       // "Patient Sex"
+  QLineEdit *Edit5 = nullptr;           // "Accession Number"
+  QLineEdit *Edit6 = nullptr;           // "Study Description"
+  QPushButton *Button1 = nullptr;       // "Search PACS"
+  QPushButton *Button7 = nullptr;       // "Search WL"
+  QPushButton *Button5 = nullptr;       // "Setup"
+  QPushButton *Button2 = nullptr;       // "Clear"
+  QTableWidget *StringGrid1 = nullptr;  // the results
+  QPushButton *Button3 = nullptr;       // "Acquire"
+  QPushButton *Button4 = nullptr;       // "End"
+
+  // The setup dialog shown by "Setup"; set by the start sequence.
+  TSetupFrm *SetupFrm = nullptr;
+  // Opens the acquisition window modally and returns when it is closed; set
+  // by the start sequence once that window exists.
+  std::function<void()> OpenAcquisitionWindow;
+
+  // Suffix of generated accession numbers, for the whole run.
+  std::int32_t accessionCounter = 0;
+
+  PatientSelection &Selection() { return selection_; }
+  // True while a search runs.
+  bool Searching() const { return searching_; }
+
+  // The actions with the current time given, so tests need no waiting.
+  void SearchWl(const std::string &today);
+  void Acquire(const std::tm &now);
 
 public slots:
-  void Button4Click();
+  void Button1Click(); // Search PACS
+  void Button7Click(); // Search WL
+  void Button5Click(); // Setup
+  void Button2Click(); // Clear
+  void Button3Click(); // Acquire
+  void Button4Click(); // End
 
 protected:
   void closeEvent(QCloseEvent *event) override;
@@ -32,6 +85,20 @@ protected:
 private:
   void FormCreate();
   void FormClose();
+  void BuildControls();
+  PatientFields TypedFields() const;
+  // Box for a typed character outside Latin-1; true when there is none.
+  bool TypedFieldsFit();
+  // Asks before a search without filters; true to go on.
+  bool ConfirmSearch(const PatientFields &fields);
+  // Runs a search with the buttons disabled and a busy cursor.
+  void RunSearch(const std::function<SearchOutcome(const PatientSelection::RowAdded &)> &search);
+  void ShowGrid();
+  void ShowLastRow();
+  void SetButtonsEnabled(bool enabled);
+
+  PatientSelection selection_;
+  bool searching_ = false;
 };
 
 } // namespace fw

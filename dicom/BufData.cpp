@@ -2,10 +2,17 @@
 #include "dicom/BufData.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <string>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace fw {
 
@@ -111,6 +118,12 @@ std::uint8_t *BufData::Place(std::size_t n) {
 }
 
 namespace {
+// Distinguishes the temporary files of writes running at the same time.
+unsigned long NextTemporaryNumber() {
+  static std::atomic<unsigned long> next{0};
+  return next.fetch_add(1, std::memory_order_relaxed);
+}
+
 struct FileCloser {
   void operator()(std::FILE *f) const { std::fclose(f); }
 };
@@ -141,14 +154,53 @@ bool BufData::LoadFromFile(const std::string &path) {
 }
 
 bool BufData::SaveToFile(const std::string &path) const {
-  File file(std::fopen(path.c_str(), "wb"));
-  if (!file) {
+  // Written beside the target and renamed over it, so a failed or interrupted
+  // write leaves the old file whole (and a file converted onto itself is read
+  // before anything replaces it). The folder is the target's, so the rename
+  // never crosses file systems.
+  const std::filesystem::path target(path);
+  const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
+  // Hidden, and named after the target and this process.
+  std::string stem(".");
+  stem.append(target.filename().string()).append(".").append(std::to_string(::getpid())).append("-");
+  int fd = -1;
+  std::string temporary;
+  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+    std::string name = stem;
+    name.append(std::to_string(NextTemporaryNumber())).append(".tmp");
+    temporary = (folder / name).string();
+    // 0666 less the umask, as a file created in place would have.
+    fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST) {
+      return false;
+    }
+  }
+  if (fd < 0) {
     return false;
   }
-  if (!bytes_.empty() && std::fwrite(bytes_.data(), 1, bytes_.size(), file.get()) != bytes_.size()) {
-    return false;
+  // A replaced file keeps its permissions.
+  struct stat existing {};
+  if (::stat(path.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
+    ::fchmod(fd, existing.st_mode & 07777);
   }
-  return std::fclose(file.release()) == 0;
+  bool ok = true;
+  std::size_t written = 0;
+  while (ok && written < bytes_.size()) {
+    const ssize_t n = ::write(fd, bytes_.data() + written, bytes_.size() - written);
+    if (n > 0) {
+      written += static_cast<std::size_t>(n);
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else {
+      ok = false;
+    }
+  }
+  ok = ::close(fd) == 0 && ok;
+  ok = ok && ::rename(temporary.c_str(), path.c_str()) == 0;
+  if (!ok) {
+    ::unlink(temporary.c_str());
+  }
+  return ok;
 }
 
 } // namespace fw

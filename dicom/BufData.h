@@ -51,7 +51,10 @@ public:
   // file cannot be read (the content is then empty).
   bool LoadFromFile(const std::string &path);
   // Writes the whole content to the file, created or replaced; false when it
-  // cannot be written.
+  // cannot be written. The bytes go to a temporary file in the same folder
+  // that is then renamed over path, so a failed write leaves what was at path
+  // untouched (and no temporary file behind). A replaced file keeps its
+  // permissions; a new one gets 0666 less the umask.
   bool SaveToFile(const std::string &path) const;
 
   // The whole content, for callers that hand it on without copying.

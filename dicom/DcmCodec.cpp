@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <new>
 #include <string>
+#include <utility>
 
 namespace fw {
 
@@ -79,7 +80,11 @@ public:
     std::copy(bytes_ + pos_, bytes_ + pos_ + count, out);
     std::fill(out + count, out + n, std::uint8_t{0});
     pos_ += count;
+    cut_ = cut_ || count < n;
   }
+  // A read ran past the end since the last call (the missing bytes read as
+  // zero); the flag is cleared.
+  bool TakeCut() { return std::exchange(cut_, false); }
   std::uint16_t US() {
     std::uint8_t b[2];
     Raw(b, 2);
@@ -99,10 +104,11 @@ private:
   std::size_t size_;
   std::size_t pos_;
   bool big_;
+  bool cut_ = false;
 };
 
 // Steps 1 to 6 of reading an element: tag, VR and length.
-void ReadHeader(Cursor &in, DcmTag &t, bool explicitVR) {
+void ReadHeaderFields(Cursor &in, DcmTag &t, bool explicitVR) {
   t.group = in.US();
   t.element = in.US();
   const bool x = explicitVR || t.group == META_GROUP;
@@ -132,6 +138,20 @@ void ReadHeader(Cursor &in, DcmTag &t, bool explicitVR) {
   } else {
     t.length = in.US();
   }
+}
+
+// ReadHeaderFields; false, with a log line, when the bytes end inside the
+// header: a cut file must not read as complete.
+bool ReadHeader(Cursor &in, DcmTag &t, bool explicitVR) {
+  in.TakeCut();
+  const std::size_t start = in.Position();
+  ReadHeaderFields(in, t, explicitVR);
+  if (!in.TakeCut()) {
+    return true;
+  }
+  WriteLog("ERROR: element header cut short at offset " + std::to_string(start) + ", " +
+           std::to_string(in.Position() - start) + " bytes left");
+  return false;
 }
 
 // The length check of step 8: a value longer than what is left fails before
@@ -164,7 +184,9 @@ bool ReadValue(Cursor &in, DcmTag &t) {
 }
 
 bool ReadTagAt(Cursor &in, DcmTag &t, bool explicitVR) {
-  ReadHeader(in, t, explicitVR);
+  if (!ReadHeader(in, t, explicitVR)) {
+    return false;
+  }
   if (!HasValueBytes(t.length)) {
     return true;
   }
@@ -242,7 +264,12 @@ bool ReadLoop(Cursor &in, DcmObj &c, int depth, bool untilSequenceEnd) {
   int openLevels = 0;
   while (in.Position() < in.Size()) {
     auto t = std::make_unique<DcmTag>();
-    ReadHeader(in, *t, c.explicitVR);
+    if (!ReadHeader(in, *t, c.explicitVR)) {
+      if (depth > 0) {
+        WriteLog("ERROR, Expand_SQ: Reading tag...");
+      }
+      return false;
+    }
     if (!c.explicitVR) {
       LookupVR(*t);
       if (t->HasVR("UN") && t->length == UNDEFINED_LENGTH) {

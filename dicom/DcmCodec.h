@@ -57,7 +57,9 @@ void WriteElement(BufData &stream, std::uint16_t group, std::uint16_t element, s
                   const std::uint8_t *value, std::string_view vr, bool explicitVR);
 
 // Reads one element into t (expected empty). False on a value longer than the
-// bytes left, with the line "ERROR: read bytes!=tag->length (...".
+// bytes left, with the line "ERROR: read bytes!=tag->length (...", and on
+// bytes that end inside the element's header ("ERROR: element header cut
+// short ...").
 bool ReadTag(BufData &stream, DcmTag &t, bool explicitVR);
 
 // Writes every entry of c. Sets the stream big-endian when c's transfer
@@ -66,8 +68,9 @@ bool ReadTag(BufData &stream, DcmTag &t, bool explicitVR);
 void WriteObj(BufData &stream, DcmObj &c);
 
 // Reads elements from the current position to the end of the stream into c,
-// with c.explicitVR and the stream's byte order. False on a read error; the
-// entries read before it stay in c.
+// with c.explicitVR and the stream's byte order. False on a read error (a
+// value or an element header cut short included); the entries read before it
+// stay in c.
 bool ReadOjb(BufData &stream, DcmObj &c);
 
 // Turns the value of the sequence or item element t, read from a stream of

@@ -29,7 +29,28 @@ constexpr std::uint16_t SEQUENCE_DELIMITER = 0xE0DD;
 // Bytes of an item header in the stream: the basic offset table counts them.
 constexpr std::uint64_t ITEM_HEADER_BYTES = 8;
 // Failed frames named one by one in the log; the rest are counted.
-constexpr int MAX_LOGGED_FRAMES = 16;
+constexpr std::size_t MAX_LOGGED_FRAMES = 16;
+// How far into a frame's stream its frame header is looked for.
+constexpr std::size_t FRAME_HEADER_SEARCH_BYTES = 65536;
+
+// Most samples one byte of a stream can decode to. Every sample of a
+// lossless Huffman stream takes at least one bit; every 8 x 8 block of a
+// sequential Huffman stream at least two (DC difference and end of block),
+// and a block of a subsampled component stands for at most 16 blocks of
+// output. Progressive and arithmetic JPEG and JPEG 2000 have no such floor
+// (a uniform JPEG 2000 frame takes a few hundred bytes whatever its size):
+// they get a ratio beyond any real image.
+constexpr std::uint64_t MAX_SAMPLES_PER_BYTE_LOSSLESS = 8;
+constexpr std::uint64_t MAX_SAMPLES_PER_BYTE_SEQUENTIAL = 8 * 64 * 16 / 2;
+constexpr std::uint64_t MAX_EXPANSION_OTHER = std::uint64_t{1} << 18;
+// A PackBits control byte and the byte it repeats give at most 128 bytes.
+constexpr std::uint64_t MAX_RLE_EXPANSION = 64;
+constexpr std::size_t RLE_HEADER_BYTES = 64;
+// A JPEG-LS run-mode bit stands for at most 2^15 samples (pixels when the
+// components are interleaved), and never for more than the rest of a row.
+constexpr std::uint64_t MAX_JPEG_LS_RUN = 32768;
+// Images up to this size are allocated whatever their fragments hold.
+constexpr std::uint64_t SMALL_IMAGE_BYTES = std::uint64_t{64} << 20;
 
 bool IsItemElement(const DcmTag *t) { return t != nullptr && t->Is(ITEM_GROUP, ITEM) && t->length != UNDEFINED_LENGTH; }
 
@@ -69,7 +90,8 @@ template <typename Decode> bool DecodeWidened(Decode decode, std::uint8_t *slot,
 bool DecodeJpegFrame(const std::uint8_t *stream, std::size_t length, std::uint8_t *slot, std::size_t slotSize,
                      int slotSample, bool rawAllowed, JpegColour colour) {
   const std::optional<JpegFrameInfo> info = ReadJpegFrameHeader(stream, length);
-  if (!info) {
+  // A JPEG-LS stream under a JPEG label is no stream these decoders read.
+  if (!info || info->marker == JPEG_LS_FRAME_MARKER) {
     // Some writers put big-endian samples in a lossless fragment as they are.
     if (!rawAllowed || slotSample != 2 || length != slotSize)
       return false;
@@ -189,6 +211,34 @@ std::uint32_t Little32(const std::uint8_t *p) {
   return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 | std::uint32_t{p[3]} << 24;
 }
 
+// Most bytes a JPEG-LS stream of one byte can decode to.
+std::uint64_t JpegLsMaxExpansion(std::uint64_t columns, std::uint64_t components, std::uint64_t sampleBytes) {
+  return 8 * std::clamp<std::uint64_t>(columns, 1, MAX_JPEG_LS_RUN) * std::max<std::uint64_t>(components, 1) *
+         std::max<std::uint64_t>(sampleBytes, 1);
+}
+
+// Most bytes an RLE frame of `length` bytes, whose header is at the start of
+// `start`, decodes to: each segment fills one byte plane of frameBytes /
+// segments bytes and can produce at most 64 bytes per byte. Empty unless the
+// header holds exactly `segments` segments at rising offsets inside the
+// frame, as the decoder needs.
+std::optional<std::uint64_t> RleDecodableBytes(const std::vector<std::uint8_t> &start, std::uint64_t length,
+                                               std::uint64_t segments, std::uint64_t frameBytes) {
+  if (start.size() < RLE_HEADER_BYTES || segments == 0 || segments > RLE_MAX_SEGMENTS ||
+      Little32(start.data()) != segments)
+    return std::nullopt;
+  const std::uint64_t plane = frameBytes / segments;
+  std::uint64_t decodable = 0;
+  for (std::uint64_t s = 0; s < segments; ++s) {
+    const std::uint64_t offset = Little32(start.data() + 4 + 4 * s);
+    const std::uint64_t next = s + 1 < segments ? Little32(start.data() + 8 + 4 * s) : length;
+    if (offset < RLE_HEADER_BYTES || offset >= length || next <= offset || next > length)
+      return std::nullopt;
+    decodable += std::min(plane, (next - offset) * MAX_RLE_EXPANSION);
+  }
+  return decodable;
+}
+
 // First fragment of each frame, from a basic offset table that has one entry
 // per frame, starts at 0, rises, and points at item boundaries only. Empty
 // when the table is missing or does not fit the fragments.
@@ -210,6 +260,25 @@ std::vector<std::size_t> FramesFromOffsetTable(const std::vector<std::uint8_t> &
     first.push_back(j);
   }
   return first;
+}
+
+// Frame f's stream is fragments [first, last) joined: all of them for a
+// single frame, else as the offset table says when there are more fragments
+// than frames and it fits, else fragment f (an empty range past the last).
+std::vector<std::pair<std::size_t, std::size_t>> FrameRanges(const std::vector<std::uint8_t> &offsetTable,
+                                                             const std::vector<const DcmTag *> &fragments, int frames) {
+  std::vector<std::pair<std::size_t, std::size_t>> ranges;
+  if (frames == 1) {
+    ranges.emplace_back(0, fragments.size());
+  } else if (fragments.size() > static_cast<std::size_t>(frames)) {
+    const std::vector<std::size_t> first = FramesFromOffsetTable(offsetTable, fragments, frames);
+    for (std::size_t f = 0; f < first.size(); ++f)
+      ranges.emplace_back(first[f], f + 1 < first.size() ? first[f + 1] : fragments.size());
+  }
+  if (ranges.empty())
+    for (std::size_t f = 0; f < static_cast<std::size_t>(frames); ++f)
+      ranges.emplace_back(std::min(f, fragments.size()), std::min(f + 1, fragments.size()));
+  return ranges;
 }
 
 void LogFrameFailure(std::string_view operation, int frame) {
@@ -296,7 +365,8 @@ void RescaleInPlace(std::uint8_t *samples, int pixelRepresentation, float slope,
 }
 
 bool DecodePixelData(DcmObj &c, std::size_t index, std::uint8_t *destination, std::size_t totalBytes, int frames,
-                     int bitsAllocated, std::vector<int> *failedFrames, const StoredImageAttributes &stored) {
+                     int bitsAllocated, std::vector<int> *failedFrames, bool logFrames,
+                     const StoredImageAttributes &stored) {
   const DcmTag *pixel = c.ElementAt(index);
   if (pixel == nullptr || !pixel->Is(PIXEL_GROUP, PIXEL_ELEMENT) || pixel->length != UNDEFINED_LENGTH) {
     WriteLog("ERROR, DecodePixelData, no encapsulated pixel data");
@@ -333,28 +403,17 @@ bool DecodePixelData(DcmObj &c, std::size_t index, std::uint8_t *destination, st
   while (IsItemElement(c.ElementAt(i + fragments.size())))
     fragments.push_back(c.ElementAt(i + fragments.size()));
 
-  // Frame f's stream is fragments [first, last) joined.
-  std::vector<std::pair<std::size_t, std::size_t>> ranges;
-  if (frames == 1) {
-    ranges.emplace_back(0, fragments.size());
-  } else if (fragments.size() > static_cast<std::size_t>(frames)) {
-    const std::vector<std::size_t> first = FramesFromOffsetTable(offsetTable, fragments, frames);
-    for (std::size_t f = 0; f < first.size(); ++f)
-      ranges.emplace_back(first[f], f + 1 < first.size() ? first[f + 1] : fragments.size());
-    if (ranges.empty())
-      WriteLog("WARNING, DecodePixelData, " + std::to_string(fragments.size()) + " fragments for " +
-               std::to_string(frames) + " frames and no usable offset table");
-  }
-  if (ranges.empty())
-    for (std::size_t f = 0; f < static_cast<std::size_t>(frames); ++f)
-      ranges.emplace_back(std::min(f, fragments.size()), std::min(f + 1, fragments.size()));
-
+  std::vector<std::pair<std::size_t, std::size_t>> ranges = FrameRanges(offsetTable, fragments, frames);
+  if (frames > 1 && fragments.size() > static_cast<std::size_t>(frames) &&
+      FramesFromOffsetTable(offsetTable, fragments, frames).empty())
+    WriteLog("WARNING, DecodePixelData, " + std::to_string(fragments.size()) + " fragments for " +
+             std::to_string(frames) + " frames and no usable offset table");
   const std::size_t frameBytes = totalBytes / static_cast<std::size_t>(frames);
   const int slotSample = SlotSampleBytes(bitsAllocated);
   const JpegColour colour = ColourOf(stored.photometric.empty() ? c.FindText(0x0028, 0x0004) : stored.photometric);
   const int pixelRepresentation =
       stored.pixelRepresentation >= 0 ? stored.pixelRepresentation : (c.FindUS(0x0028, 0x0103) != 0 ? 1 : 0);
-  int failures = 0;
+  std::vector<int> failed;
   std::vector<std::uint8_t> joined;
   for (int f = 0; f < frames; ++f) {
     const auto [first, last] = ranges[static_cast<std::size_t>(f)];
@@ -389,15 +448,13 @@ bool DecodePixelData(DcmObj &c, std::size_t index, std::uint8_t *destination, st
       }
     }
     if (!decoded) {
-      // A damaged clip must not flood the log: the first frames are named.
-      if (++failures <= MAX_LOGGED_FRAMES)
-        LogFrameFailure("DecodePixelData", f);
+      failed.push_back(f);
       if (failedFrames != nullptr)
         failedFrames->push_back(f);
     }
   }
-  if (failures > MAX_LOGGED_FRAMES)
-    WriteLog("ERROR, DecodePixelData, " + std::to_string(failures - MAX_LOGGED_FRAMES) + " more frames failed");
+  if (logFrames)
+    LogFailedFrames(failed);
 
   // From the back, so each removal moves only the few entries after the
   // pixel data, however many fragments there are.
@@ -406,7 +463,105 @@ bool DecodePixelData(DcmObj &c, std::size_t index, std::uint8_t *destination, st
     c.RemoveAt(end);
   for (std::size_t k = end; k > i; --k)
     c.RemoveAt(k - 1);
-  return failures == 0;
+  return failed.empty();
+}
+
+void LogFailedFrames(const std::vector<int> &frames) {
+  // A damaged clip must not flood the log: the first frames are named.
+  for (std::size_t k = 0; k < frames.size() && k < MAX_LOGGED_FRAMES; ++k)
+    LogFrameFailure("DecodePixelData", frames[k]);
+  if (frames.size() > MAX_LOGGED_FRAMES)
+    WriteLog("ERROR, DecodePixelData, " + std::to_string(frames.size() - MAX_LOGGED_FRAMES) + " more frames failed");
+}
+
+bool CheckEncapsulatedFrames(const DcmObj &c, std::size_t index, int frames, int rows, int columns, int components,
+                             std::uint64_t frameBytes) {
+  auto fail = [](const std::string &why) {
+    WriteLog("ERROR, CheckEncapsulatedFrames, " + why);
+    return false;
+  };
+  const DcmTag *pixel = c.ElementAt(index);
+  if (pixel == nullptr || !pixel->Is(PIXEL_GROUP, PIXEL_ELEMENT) || pixel->length != UNDEFINED_LENGTH || frames < 1)
+    return fail("no encapsulated pixel data");
+  const Codec codec = DecoderFor(c.transferSyntax);
+  if (codec == Codec::None)
+    return fail("no decoder for transfer syntax " + c.transferSyntax);
+
+  // The same offset table and fragments DecodePixelData will use.
+  std::size_t i = index + 1;
+  std::vector<std::uint8_t> offsetTable;
+  if (const DcmTag *table = c.ElementAt(i); IsItemElement(table)) {
+    offsetTable = table->data;
+    ++i;
+  }
+  std::vector<const DcmTag *> fragments;
+  while (IsItemElement(c.ElementAt(i + fragments.size())))
+    fragments.push_back(c.ElementAt(i + fragments.size()));
+  const std::vector<std::pair<std::size_t, std::size_t>> ranges = FrameRanges(offsetTable, fragments, frames);
+
+  const std::uint64_t samples = std::uint64_t(rows) * std::uint64_t(columns) * std::uint64_t(components);
+  const std::uint64_t sampleBytes = samples > 0 ? frameBytes / samples : 0;
+  std::uint64_t decodable = 0; // bytes the streams can decode to at most
+  std::vector<std::uint8_t> start;
+  for (int f = 0; f < frames; ++f) {
+    const auto [first, last] = ranges[static_cast<std::size_t>(f)];
+    std::uint64_t length = 0;
+    for (std::size_t k = first; k < last; ++k)
+      length += fragments[k]->data.size();
+    if (length == 0)
+      return fail("frame " + std::to_string(f) + " has no data");
+    // The frame header is near the start of the stream, which may be split
+    // over several fragments.
+    start.clear();
+    for (std::size_t k = first; k < last && start.size() < FRAME_HEADER_SEARCH_BYTES; ++k)
+      start.insert(start.end(), fragments[k]->data.begin(),
+                   fragments[k]->data.begin() +
+                       static_cast<std::ptrdiff_t>(
+                           std::min<std::size_t>(fragments[k]->data.size(), FRAME_HEADER_SEARCH_BYTES - start.size())));
+    std::uint64_t width = 0, height = 0, planes = 0, expansion = 0;
+    if (codec == Codec::Rle) {
+      // The header is the frame's geometry here: one segment per byte plane.
+      const std::optional<std::uint64_t> bound = RleDecodableBytes(start, length, components * sampleBytes, frameBytes);
+      if (!bound)
+        return fail("frame " + std::to_string(f) + " has no RLE header that fits the image attributes and its " +
+                    std::to_string(length) + " bytes");
+      decodable += *bound;
+      continue;
+    }
+    if (codec == Codec::J2k) {
+      if (const std::optional<J2kSize> size = ReadJ2kSize(start.data(), start.size())) {
+        width = size->width;
+        height = size->height;
+        planes = size->components;
+        expansion = MAX_EXPANSION_OTHER;
+      }
+    } else if (const std::optional<JpegFrameInfo> info = ReadJpegFrameHeader(start.data(), start.size());
+               info && (info->marker == JPEG_LS_FRAME_MARKER) == (codec == Codec::JpegLs)) {
+      width = static_cast<std::uint64_t>(info->columns);
+      height = static_cast<std::uint64_t>(info->rows);
+      planes = static_cast<std::uint64_t>(info->components);
+      expansion = codec == Codec::JpegLs                         ? JpegLsMaxExpansion(width, planes, sampleBytes)
+                  : info->lossless()                             ? MAX_SAMPLES_PER_BYTE_LOSSLESS * sampleBytes
+                  : info->marker == 0xC0 || info->marker == 0xC1 ? MAX_SAMPLES_PER_BYTE_SEQUENTIAL * sampleBytes
+                                                                 : MAX_EXPANSION_OTHER;
+    } else if (codec == Codec::JpegLossless && length == frameBytes && sampleBytes == 2) {
+      // Raw big-endian samples some writers put in lossless fragments.
+      decodable += length;
+      continue;
+    }
+    if (expansion == 0)
+      return fail("frame " + std::to_string(f) + " has no frame header");
+    if (width != std::uint64_t(columns) || height != std::uint64_t(rows) || planes != std::uint64_t(components))
+      return fail("frame " + std::to_string(f) + " is " + std::to_string(width) + " x " + std::to_string(height) +
+                  " x " + std::to_string(planes) + " by its frame header, the image attributes say " +
+                  std::to_string(columns) + " x " + std::to_string(rows) + " x " + std::to_string(components));
+    decodable += std::min(frameBytes, length > frameBytes / expansion ? frameBytes : length * expansion);
+  }
+  const std::uint64_t total = frameBytes * static_cast<std::uint64_t>(frames);
+  if (total > decodable && total > SMALL_IMAGE_BYTES)
+    return fail("the fragments can decode to at most " + std::to_string(decodable) + " of the " +
+                std::to_string(total) + " bytes the image attributes describe");
+  return true;
 }
 
 bool EncodePixelData(DcmObj &c, std::size_t &index, std::uint8_t *pixels, std::size_t pixelBytes, bool isColour,

@@ -70,6 +70,10 @@ namespace fw {
 // than frames, no destination) fail with the container unchanged and
 // failedFrames untouched.
 //
+// logFrames false leaves the failed frames to failedFrames only: a caller that
+// decodes a clip in parts logs them once, numbered in the clip, with
+// LogFailedFrames.
+//
 // The image attributes the decoders need are taken from c's top level
 // unless the caller gives them (a caller that already rewrote them for its
 // target passes the original values).
@@ -78,8 +82,28 @@ struct StoredImageAttributes {
   int pixelRepresentation = -1; // negative: (0028,0103) of c
 };
 bool DecodePixelData(DcmObj &c, std::size_t index, std::uint8_t *destination, std::size_t totalBytes, int frames,
-                     int bitsAllocated, std::vector<int> *failedFrames = nullptr,
+                     int bitsAllocated, std::vector<int> *failedFrames = nullptr, bool logFrames = true,
                      const StoredImageAttributes &stored = {});
+
+// The lines DecodePixelData writes for these failed frames (in the given
+// order; the first 16 named, the rest counted).
+void LogFailedFrames(const std::vector<int> &frames);
+
+// Checks, before a caller allocates frames x frameBytes bytes for
+// DecodePixelData, that the encapsulated pixel data at index can fill them:
+// each frame's stream (found as DecodePixelData finds it) starts with a frame
+// header (JPEG SOFn, JPEG-LS SOF55, JPEG 2000 SIZ) of exactly columns x rows
+// x components, or for RLE a header of one segment per byte plane
+// (components x frameBytes / (rows x columns x components)) at rising
+// offsets inside the stream, and the streams are long enough to decode to
+// the whole image (a bound per coding process, for RLE per segment; images
+// up to 64 MiB are exempt). A JPEG lossless frame of raw samples is its own
+// length. False, with one "ERROR,
+// CheckEncapsulatedFrames, ..." line, otherwise, also for a transfer syntax
+// without a decoder here. Nothing is changed or allocated beyond one
+// frame header's bytes.
+bool CheckEncapsulatedFrames(const DcmObj &c, std::size_t index, int frames, int rows, int columns, int components,
+                             std::uint64_t frameBytes);
 
 // Replaces the pixel data element at index by the frames in pixels (native
 // layout above, pixelBytes bytes) encoded for targetTransferSyntax: the

@@ -1,11 +1,11 @@
 // ConvertTransferSyntax: a data set rewritten in another transfer syntax (see
-// ImageConversion.h for the attribute rewrites).
+// ConvertTransferSyntax.h for the attribute rewrites).
+#include "presentation/ConvertTransferSyntax.h"
 #include "app/base/Log.h"
 #include "dicom/PixelData.h"
 #include "dicom/Uids.h"
 #include "dicom/codec/JpegCodec.h"
 #include "presentation/IconSkipper.h"
-#include "presentation/ImageConversion.h"
 
 #include <algorithm>
 #include <charconv>
@@ -118,8 +118,10 @@ void TakeImageAttribute(DcmTag &t, Attributes &a, std::string_view target) {
     a.photometric = photometric;
     if (photometric.rfind("MON", 0) != 0 && photometric.rfind("PAL", 0) != 0) {
       a.colour = true;
-      // RLE keeps the decoded samples, which are RGB.
-      if (IsUncompressed(target) || target == RLE_LOSSLESS)
+      // Decoded samples are R, G, B, and the encoders other than baseline
+      // JPEG (RLE among them) store them as they are.
+      if (IsUncompressed(target) || target == RLE_LOSSLESS || target == JPEG_LOSSLESS || target == JPEG_2000_LOSSLESS ||
+          target == JPEG_2000)
         SetText(t, "RGB ");
       else if (target == JPEG_BASELINE)
         SetText(t, "YBR_FULL");
@@ -237,7 +239,7 @@ bool DecodeFramesInParallel(DcmObj &ds, std::size_t index, std::uint8_t *buffer,
     try {
       run.done = DecodePixelData(run.pixels, 0, buffer + static_cast<std::uint64_t>(run.first) * frameBytes,
                                  static_cast<std::size_t>(run.count * frameBytes), run.count, bitsAllocated,
-                                 &run.failed, stored);
+                                 &run.failed, false, stored);
     } catch (const std::exception &) {
       run.done = false; // out of memory in a decoder
     }
@@ -255,37 +257,34 @@ bool DecodeFramesInParallel(DcmObj &ds, std::size_t index, std::uint8_t *buffer,
   if (const DcmTag *end = ds.ElementAt(index + 1); end != nullptr && end->Is(0xFFFE, 0xE0DD))
     ds.RemoveAt(index + 1);
 
-  // One line per failed frame, up to a limit, so a ruined clip does not flood
-  // the log.
-  constexpr int MAX_FRAME_LINES = 16;
+  // The runs report frames by their own numbers and do not log: the clip's
+  // failures are logged here once, in frame order, as a single decoder would.
   bool all = true;
-  int failures = 0;
+  std::vector<int> failed;
   for (const Run &run : runs) {
     all = all && run.done;
     for (int f : run.failed)
-      if (++failures <= MAX_FRAME_LINES)
-        LogError("frame " + std::to_string(run.first + f) + " of the clip failed");
+      failed.push_back(run.first + f);
   }
-  if (failures > MAX_FRAME_LINES)
-    LogError(std::to_string(failures - MAX_FRAME_LINES) + " more frames of the clip failed");
+  LogFailedFrames(failed);
   return all;
 }
 
 bool DecodeFrames(DcmObj &ds, std::size_t index, std::vector<std::uint8_t> &buffer, std::uint64_t frameSize,
-                  std::uint64_t frames, std::size_t fragments, const Attributes &a) {
+                  std::uint64_t frames, std::size_t fragments, const Attributes &a, unsigned decodeThreads) {
   const int bitsAllocated = a.bitsAllocated;
   // The attributes as stored: the walk may have rewritten them for the target.
   StoredImageAttributes stored;
   stored.photometric = a.photometric.empty() ? std::string("MONOCHROME2") : a.photometric;
   stored.pixelRepresentation = a.pixelRepresentation != 0 ? 1 : 0;
-  const unsigned threads = std::min<unsigned>({std::max(1u, std::thread::hardware_concurrency()), 8u,
-                                               static_cast<unsigned>(std::min<std::uint64_t>(frames, 8))});
+  const unsigned wanted = decodeThreads > 0 ? decodeThreads : std::max(1u, std::thread::hardware_concurrency());
+  const unsigned threads = std::min<unsigned>({wanted, 8u, static_cast<unsigned>(std::min<std::uint64_t>(frames, 8))});
   // Several fragments per frame need DecodePixelData's own frame finding.
   if (threads > 1 && fragments == frames && IsItem(ds.ElementAt(index + 1)))
     return DecodeFramesInParallel(ds, index, buffer.data(), frameSize, static_cast<int>(frames), bitsAllocated, threads,
                                   stored);
   return DecodePixelData(ds, index, buffer.data(), buffer.size(), static_cast<int>(frames), bitsAllocated, nullptr,
-                         stored);
+                         true, stored);
 }
 
 // The native value EncodePixelData writes for an uncompressed target (VR by
@@ -304,7 +303,7 @@ enum class PixelResult { Converted, EncoderFailed, Failed };
 // Decodes or copies the pixel data at index and encodes it for the target;
 // index ends at the last entry the encoder wrote.
 PixelResult ConvertPixelData(DcmObj &ds, std::size_t &index, Attributes &a, std::string_view target,
-                             float &compressionRatio) {
+                             float &compressionRatio, const ConversionOptions &options) {
   DcmTag &pixel = *ds.ElementAt(index);
   const std::uint64_t frameSize = std::uint64_t{a.columns} * a.rows * a.bitsAllocated / 8 * (a.colour ? 3 : 1);
   if (a.frames < 1)
@@ -325,8 +324,14 @@ PixelResult ConvertPixelData(DcmObj &ds, std::size_t &index, Attributes &a, std:
       LogError(std::to_string(frames) + " frames but " + std::to_string(fragments) + " fragments");
       return PixelResult::Failed;
     }
+    // A few hundred hostile bytes can claim gigabytes of frames: the streams
+    // must agree with the attributes and be able to fill them first.
+    if (!CheckEncapsulatedFrames(ds, index, static_cast<int>(frames), a.rows, a.columns, a.colour ? 3 : 1, frameSize)) {
+      LogError("the pixel data does not fit the image attributes");
+      return PixelResult::Failed;
+    }
     buffer.resize(total);
-    if (!DecodeFrames(ds, index, buffer, frameSize, frames, fragments, a)) {
+    if (!DecodeFrames(ds, index, buffer, frameSize, frames, fragments, a, options.decodeThreads)) {
       LogError("the pixel data could not be decoded");
       return PixelResult::Failed;
     }
@@ -370,7 +375,7 @@ PixelResult ConvertPixelData(DcmObj &ds, std::size_t &index, Attributes &a, std:
 
 } // namespace
 
-bool ConvertTransferSyntax(DcmObj &ds, std::string_view target) {
+bool ConvertTransferSyntax(DcmObj &ds, std::string_view target, const ConversionOptions &options) {
   if (target.empty() || target == ds.transferSyntax)
     return true;
   const bool explicitVR = target != IMPLICIT_VR_LITTLE_ENDIAN;
@@ -402,7 +407,7 @@ bool ConvertTransferSyntax(DcmObj &ds, std::string_view target) {
       TakeImageAttribute(*t, a, target);
     } else if (t->Is(0x7FE0, 0x0010)) {
       seenPixelData = true;
-      switch (ConvertPixelData(ds, i, a, target, compressionRatio)) {
+      switch (ConvertPixelData(ds, i, a, target, compressionRatio, options)) {
       case PixelResult::Converted:
         result = true;
         break;

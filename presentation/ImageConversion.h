@@ -1,52 +1,18 @@
-// The two steps between a stored data set and a picture: ConvertTransferSyntax
-// rewrites a data set in another transfer syntax (pixel data re-encoded, image
-// attributes brought in line), PrepareDisplayImage copies what drawing needs
-// from an uncompressed data set into a TImages.
-//
-// Attributes ConvertTransferSyntax rewrites (only elements that exist; texts
-// keep even lengths):
-//
-//   element          when                                    new value
-//   (0028,0006)      always, when it is 1                    0 (interleaved)
-//   (0028,0004)      colour (not MON..., not PAL...),        "RGB "
-//                    uncompressed target
-//                    colour, JPEG baseline target            "YBR_FULL"
-//   JPEG baseline, main image bits stored not 8 (the samples are scaled to
-//   8 bits by the divisor d of ScaleTo8Bit: by bits stored, 16 for CT, 1 NM):
-//   (0028,0100..0103)                                        8, 8, 7, 0
-//   (0028,1052)                                              "-1024 " CT, else "0 "
-//   (0028,1053)                                              d
-//   JPEG extended, main image bits stored not 12:
-//   (0028,0101..0103)                                        12, 11, 0
-//   (0028,1052)                                              "-1024 " CT, else "0 "
-//   JPEG 2000 (either), main image bits stored not 8:
-//   (0028,1052), (0028,1053)                                 "-1024 " CT else "0 ", "1 "
-//   lossy targets (.50, .51, .91): (0028,2110) "01" and (0028,2112) the
-//   compression ratio as "0.00" are put.
-//
-// The attributes of an Icon Image Sequence (0088,0200) and its pixel data are
-// neither taken for the image's nor rewritten.
+// PrepareDisplayImage copies what drawing needs from an uncompressed data set
+// into a TImages; ConvertTransferSyntax (ConvertTransferSyntax.h) brings a
+// compressed one there first.
 #pragma once
 
 #include "dicom/DcmObj.h"
+#include "presentation/ConvertTransferSyntax.h"
 #include "presentation/TImages.h"
-
-#include <string_view>
 
 namespace fw {
 
-// Converts ds in place to the target transfer syntax: pixel data decoded when
-// encapsulated, planar colour interleaved, re-encoded for the target; its
-// transferSyntax and explicitVR follow. True at once when target is empty or
-// ds's own syntax. False, with a log line, when a syntax is not supported (ds
-// untouched), the native pixel data has the wrong length, a frame does not
-// decode or encode, or ds has no pixel data; ds may then be partly converted
-// and must be discarded.
-bool ConvertTransferSyntax(DcmObj &ds, std::string_view target);
-
 // Fills a fresh TImages from an uncompressed data set: identifying texts,
 // geometry, colour model and the native pixels (colour interleaved to R, G, B
-// triples). Encapsulated pixel data is not taken: convert it first.
+// triples). Encapsulated pixel data is not taken: convert it first. For
+// Modality "SR" the frames are the report's pages (RenderReport, ReportPages.h).
 void PrepareDisplayImage(TImages &images, const DcmObj &ds);
 
 } // namespace fw

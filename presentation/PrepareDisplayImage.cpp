@@ -1,6 +1,7 @@
 // PrepareDisplayImage: the display image of an uncompressed data set.
 #include "presentation/IconSkipper.h"
 #include "presentation/ImageConversion.h"
+#include "presentation/ReportPages.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -132,6 +133,9 @@ void PrepareDisplayImage(TImages &images, const DcmObj &ds) {
       break;
     }
   }
+  // A Structured Report has no pixels of its own: its pages are drawn instead.
+  if (images.modality == "SR")
+    RenderReport(images, ds);
 }
 
 } // namespace fw

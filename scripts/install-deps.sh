@@ -11,7 +11,7 @@ PACKAGES=(
   libgdcm-dev libjpeg62-turbo-dev libopenjp2-7-dev libcharls-dev zlib1g-dev fonts-dejavu-core
   # tests, benchmarks, fuzzing, sanitizer runtimes, screenshots
   googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
-  dcmtk libdcmtk-dev orthanc dicom3tools libopenjp2-tools python3-pydicom
+  dcmtk libdcmtk-dev orthanc dicom3tools libopenjp2-tools python3-pydicom python3-numpy python3-pil curl
   xvfb xauth imagemagick iproute2 clang-format
   locales
 )

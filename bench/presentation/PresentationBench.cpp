@@ -1,11 +1,17 @@
 // RenderImage of a 1920 x 1080 colour frame into a 96 x 96 thumbnail tile and
 // into a 1920 x 1080 bitmap; a 512 x 512 16-bit frame into a 512 x 512
-// bitmap for the 16-bit path.
+// bitmap for the 16-bit path; a three-page Structured Report laid out and
+// drawn as pages (fonts need the offscreen Qt application made in main).
 #include "presentation/DCMPresentation.h"
+#include "presentation/ReportPages.h"
 
 #include <benchmark/benchmark.h>
 
+#include <QGuiApplication>
+
 #include <cstdint>
+#include <cstdlib>
+#include <string>
 
 namespace {
 
@@ -56,6 +62,39 @@ void BM_RenderGrey16To512(benchmark::State &state) {
 }
 BENCHMARK(BM_RenderGrey16To512)->Unit(benchmark::kMillisecond);
 
+void BM_RenderReportThreePages(benchmark::State &state) {
+  std::string text;
+  for (int i = 1; i <= 45; ++i)
+    text += "Finding " + std::to_string(i) +
+            ":\tthe mucosa of the examined segment appears regular, with no "
+            "ulceration or bleeding.\r\n";
+  fw::DcmObj item;
+  item.PutText(0x0040, 0xA040, "TEXT");
+  item.PutText(0x0040, 0xA160, text);
+  fw::DcmObj sequence;
+  sequence.InsertSequence(0xFFFE, 0xE000, item);
+  fw::DcmObj ds;
+  ds.PutText(0x0008, 0x0060, "SR");
+  ds.InsertSequence(0x0040, 0xA730, sequence);
+  for (auto _ : state) {
+    fw::TImages images;
+    fw::RenderReport(images, ds);
+    benchmark::DoNotOptimize(images.pixels.data());
+    state.counters["pages"] = images.frameCount;
+  }
+}
+BENCHMARK(BM_RenderReportThreePages)->Unit(benchmark::kMillisecond);
+
 } // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char **argv) {
+  ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  int qtArgc = 1;
+  QGuiApplication app(qtArgc, argv);
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv))
+    return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

@@ -72,9 +72,11 @@ constexpr std::uint8_t TEM = 0x01;
 
 bool IsStandalone(std::uint8_t marker) { return marker == SOI || marker == TEM || (marker >= 0xD0 && marker <= 0xD7); }
 
-// SOF0..SOF15 without DHT (C4), JPG (C8) and DAC (CC), which share the range.
+// SOF0..SOF15 without DHT (C4), JPG (C8) and DAC (CC), which share the range,
+// and the JPEG-LS frame header SOF55, laid out as the others.
 bool IsFrameHeader(std::uint8_t marker) {
-  return marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+  return (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC) ||
+         marker == JPEG_LS_FRAME_MARKER;
 }
 
 } // namespace

@@ -86,10 +86,13 @@ int JpegDecode12Colour(const std::uint8_t *stream, std::size_t length, std::uint
 int JpegDecode16(const std::uint8_t *stream, std::size_t length, std::uint8_t *destination,
                  std::size_t destinationSize);
 
+// Second byte of SOF55, the frame header of a JPEG-LS stream.
+inline constexpr int JPEG_LS_FRAME_MARKER = 0xF7;
+
 // The frame header (SOFn) of a JPEG stream: which process wrote it and at
 // what precision, so a caller can pick the decoder for it.
 struct JpegFrameInfo {
-  int marker = 0;    // second byte of the SOF marker: 0xC0 baseline, 0xC1 extended, 0xC3 lossless, ...
+  int marker = 0;    // second byte of the SOF marker: 0xC0 baseline, 0xC1 extended, 0xC3 lossless, ..., 0xF7 JPEG-LS
   int precision = 0; // bits per sample
   int rows = 0;
   int columns = 0;
@@ -98,8 +101,8 @@ struct JpegFrameInfo {
   bool lossless() const { return marker == 0xC3 || marker == 0xC7 || marker == 0xCB || marker == 0xCF; }
 };
 
-// Walks the marker segments from SOI to the first SOFn. Empty when the bytes
-// are not a JPEG stream or end before its frame header.
+// Walks the marker segments from SOI to the first SOFn (SOF55 included).
+// Empty when the bytes are not a JPEG stream or end before its frame header.
 std::optional<JpegFrameInfo> ReadJpegFrameHeader(const std::uint8_t *stream, std::size_t length);
 
 } // namespace fw

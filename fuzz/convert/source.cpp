@@ -6,16 +6,18 @@
 // Input layout:
 //   byte 0   source transfer syntax (index into SYNTAXES)
 //   byte 1   target transfer syntax (index into SYNTAXES)
-//   byte 2,3 columns - 1, rows - 1 (kept small so every frame fits in memory)
-//   byte 4,5 bits allocated, bits stored: 0 -> 8, 1 -> 16, else the byte
-//   byte 6   pixel representation (bit 0)
-//   byte 7   photometric interpretation (index into PHOTOMETRICS)
-//   byte 8   planar configuration: 0 none, 1 -> 0, 2 -> 1, else the byte
-//   byte 9   number of frames: 0 none, else (byte % 8) - 1 as text (few
-//            frames keep each run fast: the frames are allocated before the
-//            first one decodes)
-//   byte 10  modality (index into MODALITIES)
-//   byte 11  flags: 1 icon sequence before the pixel data, 2 rescale slope
+//   byte 2-3 columns - 1, little endian
+//   byte 4-5 rows - 1, little endian (the full range: attributes that claim
+//            gigabytes over a few fragment bytes must be refused before the
+//            frames are allocated)
+//   byte 6,7 bits allocated, bits stored: 0 -> 8, 1 -> 16, else the byte
+//   byte 8   pixel representation (bit 0)
+//   byte 9   photometric interpretation (index into PHOTOMETRICS)
+//   byte 10  planar configuration: 0 none, 1 -> 0, 2 -> 1, else the byte
+//   byte 11  number of frames: 0 none, else (byte % 8) - 1 as text (few
+//            frames keep each run fast)
+//   byte 12  modality (index into MODALITIES)
+//   byte 13  flags: 1 icon sequence before the pixel data, 2 rescale slope
 //            and intercept, 4 no offset table item
 //   rest     compressed source: fragments, each a 2-byte little-endian length
 //            and that many bytes; uncompressed source: the pixel data value
@@ -48,7 +50,9 @@ constexpr std::string_view SYNTAXES[] = {
 };
 constexpr const char *PHOTOMETRICS[] = {"MONOCHROME2", "MONOCHROME1", "RGB", "YBR_FULL_422", "PALETTE COLOR", ""};
 constexpr const char *MODALITIES[] = {"OT", "CT", "MR", "NM"};
-constexpr std::size_t HEADER = 12;
+constexpr std::size_t HEADER = 14;
+
+std::uint16_t Little16(const std::uint8_t *p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
 
 template <typename T, std::size_t N> const T &Pick(const T (&table)[N], std::uint8_t byte) { return table[byte % N]; }
 
@@ -70,23 +74,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   fw::DcmObj ds;
   ds.transferSyntax = std::string(source);
   ds.explicitVR = source != fw::IMPLICIT_VR_LITTLE_ENDIAN;
-  ds.PutText(0x0008, 0x0060, Pick(MODALITIES, data[10]));
-  ds.PutText(0x0028, 0x0004, Pick(PHOTOMETRICS, data[7]));
-  if (data[8] != 0)
-    ds.Put(fw::DcmTag::FromUS(0x0028, 0x0006, data[8] == 1 ? 0 : data[8] == 2 ? 1 : data[8]));
-  if (data[9] != 0)
-    ds.PutText(0x0028, 0x0008, std::to_string(data[9] % 8 - 1));
-  ds.Put(fw::DcmTag::FromUS(0x0028, 0x0010, static_cast<std::uint16_t>(data[3] + 1)));
-  ds.Put(fw::DcmTag::FromUS(0x0028, 0x0011, static_cast<std::uint16_t>(data[2] + 1)));
-  ds.Put(fw::DcmTag::FromUS(0x0028, 0x0100, Bits(data[4])));
-  ds.Put(fw::DcmTag::FromUS(0x0028, 0x0101, Bits(data[5])));
-  ds.Put(fw::DcmTag::FromUS(0x0028, 0x0102, static_cast<std::uint16_t>(Bits(data[5]) - 1)));
-  ds.Put(fw::DcmTag::FromUS(0x0028, 0x0103, data[6] & 1));
-  if (data[11] & 2) {
-    ds.PutText(0x0028, 0x1052, data[10] % 2 ? "-1024" : "7.5");
-    ds.PutText(0x0028, 0x1053, data[10] % 3 ? "1" : "0.25");
+  ds.PutText(0x0008, 0x0060, Pick(MODALITIES, data[12]));
+  ds.PutText(0x0028, 0x0004, Pick(PHOTOMETRICS, data[9]));
+  if (data[10] != 0)
+    ds.Put(fw::DcmTag::FromUS(0x0028, 0x0006, data[10] == 1 ? 0 : data[10] == 2 ? 1 : data[10]));
+  if (data[11] != 0)
+    ds.PutText(0x0028, 0x0008, std::to_string(data[11] % 8 - 1));
+  ds.Put(fw::DcmTag::FromUS(0x0028, 0x0010, static_cast<std::uint16_t>(Little16(data + 4) + 1)));
+  ds.Put(fw::DcmTag::FromUS(0x0028, 0x0011, static_cast<std::uint16_t>(Little16(data + 2) + 1)));
+  ds.Put(fw::DcmTag::FromUS(0x0028, 0x0100, Bits(data[6])));
+  ds.Put(fw::DcmTag::FromUS(0x0028, 0x0101, Bits(data[7])));
+  ds.Put(fw::DcmTag::FromUS(0x0028, 0x0102, static_cast<std::uint16_t>(Bits(data[7]) - 1)));
+  ds.Put(fw::DcmTag::FromUS(0x0028, 0x0103, data[8] & 1));
+  if (data[13] & 2) {
+    ds.PutText(0x0028, 0x1052, data[12] % 2 ? "-1024" : "7.5");
+    ds.PutText(0x0028, 0x1053, data[12] % 3 ? "1" : "0.25");
   }
-  if (data[11] & 1) {
+  if (data[13] & 1) {
     const std::uint8_t icon[4] = {1, 2, 3, 4};
     ds.Append(fw::DcmTag::FromBytes(0x0088, 0x0200, fw::UNDEFINED_LENGTH, nullptr, "SQ"));
     ds.Append(fw::DcmTag::FromBytes(0xFFFE, 0xE000, fw::UNDEFINED_LENGTH, nullptr, ""));
@@ -104,7 +108,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     ds.Append(fw::DcmTag::FromBytes(0x7FE0, 0x0010, static_cast<std::uint32_t>(left), rest, "OW"));
   } else {
     ds.Append(fw::DcmTag::FromBytes(0x7FE0, 0x0010, fw::UNDEFINED_LENGTH, nullptr, "OB"));
-    if (!(data[11] & 4))
+    if (!(data[13] & 4))
       ds.Append(fw::DcmTag::FromBytes(0xFFFE, 0xE000, 0, nullptr, "DL"));
     while (left >= 2) {
       std::size_t length = rest[0] | std::size_t{rest[1]} << 8;

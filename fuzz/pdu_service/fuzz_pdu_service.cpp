@@ -12,6 +12,7 @@
 #include "net/association/PDU_Service.h"
 #include "net/link/MemorySocket.h"
 #include "net/link/NetTrace.h"
+#include "net/pdu/PresentationContext.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -20,7 +21,12 @@
 
 namespace {
 
+// Proposes context `id` and accepts it with the transfer syntax.
 void Accept(fw::PDU_Service &service, std::uint8_t id, std::string_view transferSyntax) {
+  auto proposed = std::make_unique<fw::PresentationContext>(id);
+  proposed->SetAbstractSyntax("1.2.840.10008.1.1");
+  proposed->AddTransferSyntax(transferSyntax);
+  service.assocRQ.AddPresentationContext(std::move(proposed));
   auto accept = std::make_unique<fw::PresentationContextAccept>(id);
   accept->TrnSyntax.Set(transferSyntax);
   service.assocAC.PresContextAccepts.push_back(std::move(accept));
@@ -43,7 +49,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   Accept(service, 3, "1.2.840.10008.1.2.1");
   Accept(service, 5, "1.2.840.10008.1.2.2");
   service.assocAC.UserInfo.MaxSubLength.MaximumLength = maximumLength * 64u;
-  if (!service.SelectPresentationContext()) {
+  service.assocAC.UserInfo.HasMaximumLength = true;
+  if (!service.TakePeerMaximumLength() || !service.SelectPresentationContext()) {
     __builtin_trap();
   }
 

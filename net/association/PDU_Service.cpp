@@ -32,6 +32,23 @@ std::string TrimBlanks(std::string_view text) {
   return std::string(text);
 }
 
+// What a P-DATA-TF PDU length counts besides the fragment: the PDV's item
+// length (4 bytes), context ID and control header.
+constexpr std::uint32_t PDV_OVERHEAD = 6;
+
+std::string_view calledTitleOf(const AAssociateRQ &request) {
+  std::string_view title = request.CalledApTitle;
+  while (!title.empty() && (title.back() == ' ' || title.back() == '\0')) {
+    title.remove_suffix(1);
+  }
+  return title;
+}
+
+bool WasProposed(const AAssociateRQ &request, std::uint8_t contextID) {
+  return std::any_of(request.PresContexts.begin(), request.PresContexts.end(),
+                     [&](const auto &context) { return context->PresentationContextID == contextID; });
+}
+
 bool IsSelectable(std::string_view uid) {
   return std::find(SELECTABLE_TRANSFER_SYNTAXES.begin(), SELECTABLE_TRANSFER_SYNTAXES.end(), uid) !=
          SELECTABLE_TRANSFER_SYNTAXES.end();
@@ -111,6 +128,10 @@ bool PDU_Service::Connect(std::string_view host, std::string_view port) {
   if (type == PDU_ASSOCIATE_AC) {
     Info("Association Accept::ReadDynamic");
     assocAC.ReadDynamic(Link); // whatever items were read count
+    if (!TakePeerMaximumLength()) {
+      Abort();
+      return false;
+    }
     if (!SelectPresentationContext()) {
       Link.dsocket().Close();
       return false;
@@ -118,13 +139,37 @@ bool PDU_Service::Connect(std::string_view host, std::string_view port) {
     return true;
   }
   if (type == PDU_ASSOCIATE_RJ) {
+    rejected_ = true;
     WriteLog("Association Rejected...");
-    assocRJ.ReadDynamic(Link);
+    if (assocRJ.ReadDynamic(Link)) {
+      WriteLog("ERROR, Association rejected by " + std::string(calledTitleOf(assocRQ)) + ", " +
+               RejectText(assocRJ.Result, assocRJ.Source, assocRJ.Reason));
+    } else {
+      WriteLog("ERROR, Association rejected, the A-ASSOCIATE-RJ was cut short");
+    }
   } else {
     WriteLog("Corrupt Transmission...");
   }
   Link.dsocket().Close();
   return false;
+}
+
+bool PDU_Service::TakePeerMaximumLength() {
+  const UserInformation &info = assocAC.UserInfo;
+  const std::uint32_t received = info.MaxSubLength.MaximumLength;
+  if (!info.HasMaximumLength) {
+    peerMaximumLength_ = STATION_MAXIMUM_LENGTH;
+  } else if (received == 0 || received > STATION_MAXIMUM_LENGTH) {
+    peerMaximumLength_ = STATION_MAXIMUM_LENGTH;
+    WriteLog("INFO, PDU_Service::Write, MaxiumLength set to 16384");
+  } else if (received <= PDV_OVERHEAD) {
+    WriteLog("ERROR, PDU_Service::Connect, the peer's maximum PDU length " + std::to_string(received) +
+             " leaves no room for data");
+    return false;
+  } else {
+    peerMaximumLength_ = received;
+  }
+  return true;
 }
 
 bool PDU_Service::SelectPresentationContext() {
@@ -133,6 +178,11 @@ bool PDU_Service::SelectPresentationContext() {
     WriteLog("WARNING, assocAC.PresContextAccepts Count==0");
   }
   for (const auto &accept : assocAC.PresContextAccepts) {
+    if (!WasProposed(assocRQ, accept->PresentationContextID)) {
+      WriteLog("WARNING, PDU_Service, accept item for presentation context " +
+               std::to_string(accept->PresentationContextID) + ", which was not proposed, ignored");
+      continue;
+    }
     if (!accept->Accepted()) {
       continue;
     }
@@ -166,6 +216,9 @@ bool PDU_Service::ReleaseAssociation() {
 // ---- message transfer ----
 
 bool PDU_Service::Write(DcmObj &message, bool isCommand) {
+  if (!IsOpen()) {
+    return false; // the association is over: nothing to encode or send
+  }
   if (pdata.PresentationContextID == 0) {
     WriteLog("ERROR: pdata.PresentationContextID is 0");
     return false;
@@ -174,12 +227,7 @@ bool PDU_Service::Write(DcmObj &message, bool isCommand) {
     return false;
   }
   pdata.MessageControl = isCommand ? 1 : 0;
-  std::uint32_t &maximumLength = assocAC.UserInfo.MaxSubLength.MaximumLength;
-  if (maximumLength > STATION_MAXIMUM_LENGTH) {
-    maximumLength = STATION_MAXIMUM_LENGTH;
-    WriteLog("INFO, PDU_Service::Write, MaxiumLength set to 16384");
-  }
-  pdata.BlockSize = maximumLength - 6; // unsigned: 0 (no limit) gives a huge size
+  pdata.BlockSize = peerMaximumLength_ - PDV_OVERHEAD; // above 0: lengths 1 to 6 refused at Connect
   return pdata.Write(Link);
 }
 
@@ -249,11 +297,14 @@ bool PDU_Service::Read(DcmObj &message) {
       WriteLog("ERROR, PDU_Service::Read Associate-RJ");
       return false;
     case PDU_RELEASE_RQ:
-      // The peer ends the association: agree; the caller's release follows.
+      // The peer ends the association: agree, and it is over.
       pdata.Staging.DiscardIncoming();
+      pdata.PduLength = 0;
       if (releaseRQ.ReadDynamic(Link)) {
         releaseRP.Write(Link);
       }
+      Link.dsocket().Close();
+      WriteLog("WARNING, PDU_Service::Read Release-RQ");
       return false;
     case PDU_RELEASE_RP:
       pdata.Staging.DiscardIncoming();
@@ -294,7 +345,7 @@ bool PDU_Service::CheckPdvResult(PDataTF::ReadResult result) {
 }
 
 bool PDU_Service::DecodeMessage(DcmObj &message) {
-  if (ParseRawVRIntoDCM(pdata.Staging, message, pdata.PresentationContextID)) {
+  if (ParseRawVRIntoDCM(pdata.Staging, message, pdata.ReceivedContextID)) {
     return true;
   }
   Abort();

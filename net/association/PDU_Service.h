@@ -1,3 +1,4 @@
+// PS3.8 7.1-7.3 association establishment, release and abort; 9.2 state machine
 // PDU_Service: one association of the station (always the requester) with
 // its link, one object of every association PDU, and the P-DATA-TF coder.
 //
@@ -15,7 +16,8 @@
 //   0x01 A-ASSOCIATE-RQ  read it, A-ABORT, close         ERROR, PDU_Service::Read Associate-RQ
 //   0x02 A-ASSOCIATE-AC  read it, A-ABORT, close         ERROR, PDU_Service::Read Associate-AC
 //   0x03 A-ASSOCIATE-RJ  A-ABORT, close                  ERROR, PDU_Service::Read Associate-RJ
-//   0x05 A-RELEASE-RQ    read it, answer A-RELEASE-RP    (none; the link stays for the release)
+//   0x05 A-RELEASE-RQ    read it, answer A-RELEASE-RP,   WARNING, PDU_Service::Read Release-RQ
+//                        close (the association is over)
 //   0x06 A-RELEASE-RP    close                           WARNING, PDU_Service::Read Release-RSP
 //   0x07 A-ABORT         close                           WARNING, PDU_Service::Read Abort-RQ
 //   other                A-ABORT, close                  ERROR, PDU_Service::Read Protocol Error
@@ -25,7 +27,19 @@
 // PDataTF::MaxMessageSize (A-ABORT, "ERROR, PDU_Service::Read, message too
 // long (<bytes>)") and one that cannot be decoded (A-ABORT,
 // "ERROR, PDU_Service::Read ParseRawVRIntoDCM()"). A link lost in the middle
-// is not aborted.
+// is not aborted. Once the link is closed, for whatever reason, the
+// association is over: Write fails at once without encoding or sending, and
+// ReleaseAssociation sends nothing.
+//
+// The peer's maximum PDU length (A-ASSOCIATE-AC user information) sets the
+// fragment size of everything written:
+//
+//   received             used
+//   no sub-item          16384
+//   0 (no limit)         16384
+//   above 16384          16384 ("INFO, PDU_Service, MaxiumLength set to 16384")
+//   7 to 16384           as received
+//   1 to 6               the association is aborted: no room for a fragment
 #pragma once
 
 #include "dicom/DcmObj.h"
@@ -79,12 +93,26 @@ public:
                        std::string_view calledApTitle, std::string_view abstractSyntax, int timeoutSeconds);
 
   // Connects, sends the request and reads the answer. False with the link
-  // closed, except after "Association RQ failed!" (still connected).
+  // closed, except after "Association RQ failed!" (still connected). A
+  // rejection logs "Association Rejected..." and an ERROR line with its
+  // result, source and reason in words, and sets Rejected.
   bool Connect(std::string_view host, std::string_view port);
 
   // Keeps the accepted items in AcceptedContexts and chooses the first one
-  // whose transfer syntax is selectable for writing.
+  // whose transfer syntax is selectable for writing. Items for a context ID
+  // that was never proposed are ignored with a WARNING line.
   bool SelectPresentationContext();
+
+  // True while the link of the association is open.
+  bool IsOpen() const { return Link.dsocket().Connected(); }
+  // True when the peer answered the request with A-ASSOCIATE-RJ.
+  bool Rejected() const { return rejected_; }
+  // The largest PDU written on this association (see the table above).
+  std::uint32_t PeerMaximumLength() const { return peerMaximumLength_; }
+  // A-ABORT and the link closed, for a caller that gives up on the
+  // association (a search past its match limit, a response that answers
+  // another request).
+  void AbortAssociation() { Abort(); }
 
   // A-RELEASE-RQ, then any 10 bytes as the answer, then the link is closed.
   // Always true.
@@ -104,6 +132,9 @@ public:
 
   // List every message written or read in the log (at trace level 2 or more).
   bool DumpMessages = false;
+  // Message ID of the last DIMSE request written; its response must answer
+  // it in (0000,0120).
+  std::uint16_t RequestMessageID = 0;
   // The accepted items of assocAC, in the peer's order; they belong to it.
   std::vector<PresentationContextAccept *> AcceptedContexts;
   Buffer Link;
@@ -115,6 +146,10 @@ public:
   AAbortRQ abortRQ;
   PDataTF pdata;
 
+  // Works out PeerMaximumLength from the accept (Connect calls it); false,
+  // with its ERROR line, for 1 to 6.
+  bool TakePeerMaximumLength();
+
 private:
   // A-ABORT, then the link closed; the partly read message is dropped.
   void Abort();
@@ -123,6 +158,9 @@ private:
   // Decodes the gathered message; on failure aborts.
   bool DecodeMessage(DcmObj &message);
   void ListMessage(const DcmObj &message, bool written) const;
+
+  bool rejected_ = false;
+  std::uint32_t peerMaximumLength_ = STATION_MAXIMUM_LENGTH;
 };
 
 } // namespace fw

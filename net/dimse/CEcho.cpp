@@ -1,9 +1,11 @@
 // CEcho: the C-ECHO-RQ command set, its exchange, and EchoNode.
 #include "net/dimse/CEcho.h"
 
+#include "app/base/Log.h"
 #include "dicom/DcmTag.h"
 #include "dicom/Uids.h"
 #include "net/association/PDU_Service.h"
+#include "net/association/Response.h"
 #include "net/link/NetTrace.h"
 #include "net/pdu/IdCounter.h"
 
@@ -34,7 +36,8 @@ void CEcho::BuildRQ(DcmObj &command, std::string_view sopClassUID, std::uint16_t
 
 bool CEcho::WriteRQ(PDU_Service &service, std::string_view sopClassUID) {
   DcmObj command;
-  BuildRQ(command, sopClassUID, IdCounter::MessageID());
+  service.RequestMessageID = IdCounter::MessageID();
+  BuildRQ(command, sopClassUID, service.RequestMessageID);
   return service.Write(command, true);
 }
 
@@ -43,19 +46,49 @@ bool CEcho::ReadRSP(PDU_Service &service) {
   if (!service.Read(response)) {
     return false;
   }
-  return response.FindUS(COMMAND_GROUP, 0x0100) == C_ECHO_RSP && response.FindUS(COMMAND_GROUP, 0x0900) == 0;
+  if (AnnouncesDataSet(response) && !DropDataSet(service)) {
+    return false;
+  }
+  if (response.FindUS(COMMAND_GROUP, 0x0100) != C_ECHO_RSP) {
+    WriteLog("ERROR, CEcho::ReadRSP, not a C-Echo RSP");
+    return false;
+  }
+  if (!AnswersRequest(service, response, "CEcho::ReadRSP")) {
+    return false;
+  }
+  // Status is mandatory: without one the verification did not succeed.
+  const DcmTag *status = response.FindElement(COMMAND_GROUP, 0x0900);
+  if (status == nullptr || status->data.size() < 2) {
+    WriteLog("ERROR, CEcho::ReadRSP, no status");
+    return false;
+  }
+  if (status->GetUS() != 0) {
+    WriteLog("ERROR, CEcho::ReadRSP, status == " + std::to_string(status->GetUS()));
+    return false;
+  }
+  return true;
+}
+
+EchoOutcome EchoPeer(const PeerAddress &peer) {
+  PDU_Service service;
+  service.DumpMessages = TraceLevel() > 1;
+  EchoOutcome outcome = EchoOutcome::NoAssociation;
+  if (service.OpenAssociation(peer.host, peer.port, peer.callingApTitle, peer.calledApTitle, VERIFICATION_SOP_CLASS,
+                              peer.timeoutSeconds)) {
+    const bool answered = CEcho::WriteRQ(service, VERIFICATION_SOP_CLASS) && CEcho::ReadRSP(service);
+    outcome = answered ? EchoOutcome::Answered : EchoOutcome::Failed;
+  } else if (service.Rejected()) {
+    outcome = EchoOutcome::Rejected;
+  }
+  service.ReleaseAssociation();
+  return outcome;
 }
 
 bool EchoNode(std::string_view host, std::string_view port, std::string_view callingApTitle,
               std::string_view calledApTitle, int timeoutSeconds) {
-  PDU_Service service;
-  service.DumpMessages = TraceLevel() > 1;
-  bool result = false;
-  if (service.OpenAssociation(host, port, callingApTitle, calledApTitle, VERIFICATION_SOP_CLASS, timeoutSeconds)) {
-    result = CEcho::WriteRQ(service, VERIFICATION_SOP_CLASS) && CEcho::ReadRSP(service);
-  }
-  service.ReleaseAssociation();
-  return result;
+  const PeerAddress peer{std::string(host), std::string(port), std::string(callingApTitle), std::string(calledApTitle),
+                         timeoutSeconds};
+  return EchoPeer(peer) == EchoOutcome::Answered;
 }
 
 } // namespace fw

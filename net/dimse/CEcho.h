@@ -1,3 +1,4 @@
+// PS3.7 9.1.5 C-ECHO, 9.3.5 C-ECHO protocol
 // CEcho: verification (C-ECHO) as service class user.
 //
 // C-ECHO-RQ command set, implicit VR little endian, elements in tag order,
@@ -10,11 +11,13 @@
 //   (0000,0110)  US  Message ID                next message ID
 //   (0000,0800)  US  Command Data Set Type     0x0101 (no data set)
 //
-// The answer counts only with Command Field 0x8030 and Status 0x0000; a
-// warning status is a failed test.
+// The answer counts only with Command Field 0x8030, the request's message ID
+// in (0000,0120) and Status 0x0000; a missing or warning status is a failed
+// test.
 #pragma once
 
 #include "dicom/DcmObj.h"
+#include "net/association/PeerAddress.h"
 
 #include <cstdint>
 #include <string_view>
@@ -37,8 +40,18 @@ bool ReadRSP(PDU_Service &service);
 
 } // namespace CEcho
 
+enum class EchoOutcome {
+  Answered,      // the C-ECHO succeeded
+  Rejected,      // the peer rejected the association (A-ASSOCIATE-RJ)
+  NoAssociation, // no association: no connection, no valid answer, nothing acceptable
+  Failed,        // associated, but the C-ECHO failed
+};
+
 // One complete verification: open (verification, implicit VR little endian
-// only), C-ECHO, release. True only when all of it succeeded.
+// only), C-ECHO, release.
+EchoOutcome EchoPeer(const PeerAddress &peer);
+
+// EchoPeer, true only when all of it succeeded.
 bool EchoNode(std::string_view host, std::string_view port, std::string_view callingApTitle,
               std::string_view calledApTitle, int timeoutSeconds);
 

@@ -6,6 +6,7 @@
 #include "dicom/DcmTag.h"
 #include "dicom/Uids.h"
 #include "net/association/PDU_Service.h"
+#include "net/association/Response.h"
 #include "net/link/NetTrace.h"
 #include "net/pdu/IdCounter.h"
 #include "net/pdu/PresentationContext.h"
@@ -60,7 +61,8 @@ void CStore::BuildRQ(DcmObj &command, std::string_view sopClassUID, std::string_
 bool CStore::WriteRQ(PDU_Service &service, DcmObj *dataSet, std::string_view sopClassUID) {
   const std::string instanceUID = dataSet != nullptr ? dataSet->FindText(0x0008, 0x0018) : std::string();
   DcmObj command;
-  BuildRQ(command, sopClassUID, instanceUID, IdCounter::MessageID());
+  service.RequestMessageID = IdCounter::MessageID();
+  BuildRQ(command, sopClassUID, instanceUID, service.RequestMessageID);
   if (!service.Write(command, true)) {
     WriteLog("ERROR, CStore::WriteRQ, PDU->Write DCO failed");
     return false;
@@ -77,8 +79,15 @@ int CStore::ReadRSP(PDU_Service &service) {
     WriteLog("ERROR, CStore::ReadRSP, PDU->Read DCO failed");
     return -1;
   }
+  if (AnnouncesDataSet(response) && !DropDataSet(service)) {
+    WriteLog("ERROR, CStore::ReadRSP, PDU->Read DCO failed");
+    return -1;
+  }
   if (response.FindUS(COMMAND_GROUP, 0x0100) != C_STORE_RSP) {
     WriteLog("ERROR, CStore::ReadRSP, not a C-Store RSP");
+    return -2;
+  }
+  if (!AnswersRequest(service, response, "CStore::ReadRSP")) {
     return -2;
   }
   // Status is mandatory: a response without one must not count as stored.
@@ -92,6 +101,19 @@ int CStore::ReadRSP(PDU_Service &service) {
     WriteLog("ERROR, CStore::ReadRSP, status == " + std::to_string(value));
   }
   return value;
+}
+
+std::vector<ProposedContext> ProposeStorageContexts(const std::vector<std::string> &classes,
+                                                    const std::vector<std::string> &transferSyntaxes) {
+  std::vector<ProposedContext> contexts;
+  for (const std::string &sopClass : classes) {
+    const bool known = std::any_of(contexts.begin(), contexts.end(),
+                                   [&](const ProposedContext &c) { return c.abstractSyntax == sopClass; });
+    if (!sopClass.empty() && !known) {
+      contexts.push_back({sopClass, transferSyntaxes});
+    }
+  }
+  return contexts;
 }
 
 bool OpenAssociation(PDU_Service &service, std::string_view host, std::string_view port,

@@ -1,3 +1,4 @@
+// PS3.7 9.1.1 C-STORE, 9.3.1 C-STORE protocol
 // CStore: storage (C-STORE) as service class user, and the association form
 // that proposes one presentation context per SOP class to be stored.
 //
@@ -14,7 +15,8 @@
 //   (0000,1000)  UI  Affected SOP Instance UID   the data set's (0008,0018); left out when empty
 //
 // L(x) is the length of x rounded up to even. A C-STORE-RSP must have
-// Command Field 0x8001 and a Status; only status 0 means stored.
+// Command Field 0x8001, the request's message ID in (0000,0120) and a
+// Status; only status 0 means stored.
 #pragma once
 
 #include "dicom/DcmObj.h"
@@ -38,8 +40,10 @@ void BuildRQ(DcmObj &command, std::string_view sopClassUID, std::string_view sop
 // Writes the C-STORE-RQ (message ID drawn from IdCounter) and then the data
 // set, when there is one, in its own transfer syntax.
 bool WriteRQ(PDU_Service &service, DcmObj *dataSet, std::string_view sopClassUID);
-// -1 no response could be read, -2 the message read is not a C-STORE-RSP or
-// has no Status, otherwise the status (0 to 65535; non-zero logged).
+// -1 no response could be read, -2 the message read is not a C-STORE-RSP,
+// answers another request (the association is then aborted) or has no
+// Status, otherwise the status (0 to 65535; non-zero logged). A data set the
+// response announces is read and dropped.
 int ReadRSP(PDU_Service &service);
 
 } // namespace CStore
@@ -50,6 +54,12 @@ struct ProposedContext {
   std::string abstractSyntax;
   std::vector<std::string> transferSyntaxes;
 };
+
+// One context per SOP class, in the order the classes first appear (empty
+// entries and repeats are passed over), each proposing transferSyntaxes in
+// the order given.
+std::vector<ProposedContext> ProposeStorageContexts(const std::vector<std::string> &classes,
+                                                    const std::vector<std::string> &transferSyntaxes);
 
 // Opens an association proposing one presentation context per entry, with
 // context IDs 1, 3, 5, ... in the order given (at most 128 contexts; entries

@@ -5,7 +5,7 @@
 #include "dicom/Uids.h"
 #include "net/association/PDU_Service.h"
 #include "net/dimse/CStore.h"
-#include "presentation/ImageConversion.h"
+#include "presentation/ConvertTransferSyntax.h"
 
 #include <algorithm>
 #include <array>
@@ -42,6 +42,9 @@ bool IsLossyTransferSyntax(std::string_view uid) {
 }
 
 int WriteStoreRQ(PDU_Service &service, DcmObj &dataSet, std::string_view sopClassUID) {
+  if (!service.IsOpen()) {
+    return -4; // the association is over: converting would be wasted
+  }
   if (service.pdata.PresentationContextID == 0) {
     return -1;
   }

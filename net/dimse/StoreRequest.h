@@ -1,3 +1,4 @@
+// PS3.4 B.2 Storage service class, SCU behaviour
 // StoreRequest: sending one object with C-STORE on an open association,
 // converted first when the context it travels on was accepted with another
 // transfer syntax.
@@ -16,7 +17,8 @@
 //
 // Results: 0 sent, -1 no accepted context for the SOP class, -2 no transfer
 // syntax recorded for it, -3 the data set could not be brought into that
-// syntax, -4 writing the request failed.
+// syntax, -4 writing the request failed, or the association was already
+// over (then at once, with nothing converted or sent).
 #pragma once
 
 #include "dicom/DcmObj.h"

@@ -1,3 +1,4 @@
+// PS3.8 9.3.1 PDU encoding (big-endian fields)
 // Buffer: the byte pipe between the PDU coders and a Socket.
 //
 // Outgoing bytes queue in chunks of ChunkSize (32600) bytes and reach the

@@ -1,3 +1,4 @@
+// PS3.8 9.3.1 PDU and item lengths
 // PduReader: reads from a link within the number of bytes the peer declared
 // for a PDU, an item or a sub-item.
 //

@@ -4,10 +4,16 @@
 #include "net/link/NetTrace.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <system_error>
+#include <thread>
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -90,7 +96,69 @@ int WaitFor(int fd, short events, int seconds) {
   }
 }
 
+std::optional<std::uint32_t> SystemLookup(const std::string &name) {
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo *found = nullptr;
+  std::optional<std::uint32_t> address;
+  if (::getaddrinfo(name.c_str(), nullptr, &hints, &found) == 0 && found != nullptr) {
+    address = reinterpret_cast<const sockaddr_in *>(found->ai_addr)->sin_addr.s_addr;
+  }
+  if (found != nullptr) {
+    ::freeaddrinfo(found);
+  }
+  return address;
+}
+
+std::atomic<Socket::HostLookup> hostLookup{&SystemLookup};
+
+// What a look-up thread hands back; shared, so a look-up that outlives the
+// wait for it writes into memory that still exists.
+struct LookupResult {
+  std::mutex mutex;
+  std::condition_variable finished;
+  bool done = false;
+  std::optional<std::uint32_t> address;
+};
+
+enum class LookupOutcome { Found, Unknown, TimedOut };
+
+// Runs the look-up on its own thread and waits at most the given seconds
+// (0 or less: as long as it takes).
+LookupOutcome LookUpWithin(const std::string &name, int seconds, std::uint32_t &address) {
+  const Socket::HostLookup lookup = hostLookup.load();
+  auto result = std::make_shared<LookupResult>();
+  try {
+    std::thread([result, lookup, name] {
+      std::optional<std::uint32_t> found = lookup(name);
+      const std::lock_guard lock(result->mutex);
+      result->address = found;
+      result->done = true;
+      result->finished.notify_all();
+    }).detach();
+  } catch (const std::system_error &) {
+    // No thread to be had: look up here, unbounded, rather than not at all.
+    const std::optional<std::uint32_t> found = lookup(name);
+    address = found.value_or(0);
+    return found ? LookupOutcome::Found : LookupOutcome::Unknown;
+  }
+  std::unique_lock lock(result->mutex);
+  const auto isDone = [&] { return result->done; };
+  if (seconds > 0) {
+    if (!result->finished.wait_for(lock, std::chrono::seconds(seconds), isDone)) {
+      return LookupOutcome::TimedOut;
+    }
+  } else {
+    result->finished.wait(lock, isDone);
+  }
+  address = result->address.value_or(0);
+  return result->address ? LookupOutcome::Found : LookupOutcome::Unknown;
+}
+
 } // namespace
+
+void Socket::SetHostLookup(HostLookup lookup) { hostLookup.store(lookup != nullptr ? lookup : &SystemLookup); }
 
 Socket::~Socket() {
   if (handle_ >= 0) {
@@ -116,19 +184,19 @@ bool Socket::Connect(std::string_view host, std::string_view port) {
   if (StartsWithNonZeroNumber(hostText)) {
     address = ::inet_addr(hostText.c_str());
   } else {
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo *found = nullptr;
-    if (::getaddrinfo(hostText.c_str(), nullptr, &hints, &found) == 0 && found != nullptr) {
-      address = reinterpret_cast<const sockaddr_in *>(found->ai_addr)->sin_addr.s_addr;
-      ::freeaddrinfo(found);
-    } else {
-      if (found != nullptr) {
-        ::freeaddrinfo(found);
-      }
+    std::uint32_t found = 0;
+    switch (LookUpWithin(hostText, timeout_, found)) {
+    case LookupOutcome::Found:
+      address = found;
+      break;
+    case LookupOutcome::Unknown:
       // Not a known name: a dotted address after all, or all ones.
       address = ::inet_addr(hostText.c_str());
+      break;
+    case LookupOutcome::TimedOut:
+      lastResult_ = ETIMEDOUT;
+      WriteLog("ERROR, Socket::Connect, look-up of " + hostText + " timed out");
+      return false;
     }
   }
 
@@ -244,9 +312,16 @@ int Socket::ReadBinary(std::uint8_t *buffer, std::size_t capacity) {
     if (count < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) {
       continue; // woken without data: wait again
     }
-    const int result = count < 0 ? -1 : static_cast<int>(count);
-    TraceBlock(buffer, result, false);
-    return result;
+    if (count < 0) {
+      // A reset or another failure: the link is of no further use.
+      const int error = errno;
+      TraceBlock(buffer, -1, false);
+      Close();
+      WriteLog("ERROR, Socket::ReadBinary, couldn't receive: " + std::system_category().message(error));
+      return -1;
+    }
+    TraceBlock(buffer, static_cast<int>(count), false);
+    return static_cast<int>(count);
   }
 }
 

@@ -1,3 +1,4 @@
+// PS3.8 9.1 TCP transport connection
 // Socket: the outgoing IPv4 TCP endpoint under the DICOM upper layer.
 //
 // Connect turns the configured host and port texts into an address, opens one
@@ -8,13 +9,23 @@
 // reported as log lines; results are plain booleans and counts.
 //
 // Host text: a leading non-zero decimal number (read like atol) makes it a
-// dotted address; otherwise it is looked up as a name, and converted as a
-// dotted address after all when the look-up fails. Port text: its leading
-// decimal number cut to 16 bits, or, when that is 0, a service name.
+// dotted address, with no look-up; otherwise it is looked up as a name, and
+// converted as a dotted address after all when the look-up fails. The
+// look-up runs on a thread of its own and is waited for at most Timeout
+// seconds, so a resolver that hangs cannot hold the caller ("ERROR,
+// Socket::Connect, look-up of HOST timed out"; the late answer is dropped).
+// Port text: its leading decimal number cut to 16 bits, or, when that is 0,
+// a service name.
+//
+// A receive that fails (a connection reset) logs "ERROR, Socket::ReadBinary,
+// couldn't receive: " with the system's text for it, once, and closes the
+// link.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <string_view>
 
 namespace fw {
@@ -23,6 +34,13 @@ class Socket {
 public:
   // Receive (and connect and send) time-out after construction, in seconds.
   static constexpr int kDefaultTimeout = 300;
+
+  // A host name look-up: the name's IPv4 address in network byte order, or
+  // nothing when the name is unknown.
+  using HostLookup = std::optional<std::uint32_t> (*)(const std::string &name);
+  // Replaces the look-up for every socket (null: the system's resolver), so
+  // tests can play a resolver that hangs.
+  static void SetHostLookup(HostLookup lookup);
 
   Socket() = default;
   Socket(const Socket &) = delete;
@@ -34,9 +52,9 @@ public:
   virtual bool SendBinary(const std::uint8_t *data, std::size_t length);
 
   // Receives at most capacity bytes: the count (> 0), -1 for a socket error
-  // (link left open), -1 when the peer closed or nothing came within Timeout
-  // seconds (link closed; the time-out is logged), or 0 when nothing was
-  // there and Timeout is 0 (link closed, no log line).
+  // (link closed, logged), -1 when the peer closed or nothing came within
+  // Timeout seconds (link closed; the time-out is logged), or 0 when nothing
+  // was there and Timeout is 0 (link closed, no log line).
   virtual int ReadBinary(std::uint8_t *buffer, std::size_t capacity);
 
   virtual ~Socket();

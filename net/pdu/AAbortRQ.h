@@ -1,3 +1,4 @@
+// PS3.8 9.3.8 A-ABORT
 // AAbortRQ: the A-ABORT PDU (type 0x07) the station sends to give up an
 // association. Write only.
 //

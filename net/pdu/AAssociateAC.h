@@ -1,3 +1,4 @@
+// PS3.8 9.3.3 A-ASSOCIATE-AC
 // AAssociateAC: the A-ASSOCIATE-AC PDU (type 0x02), the peer's acceptance.
 //
 //   fixed part (see AssociateFixedPart.h), then the items:

@@ -1,3 +1,4 @@
+// PS3.8 9.3.2 A-ASSOCIATE-RQ
 // AAssociateRQ: the A-ASSOCIATE-RQ PDU (type 0x01) the station sends to open
 // an association.
 //

@@ -1,3 +1,4 @@
+// PS3.8 9.3.7 A-RELEASE-RP
 // AReleaseRP: the A-RELEASE-RP PDU (type 0x06), the answer to a release request; the station writes it when a peer asks
 // to release.
 //

@@ -1,3 +1,4 @@
+// PS3.8 9.3.6 A-RELEASE-RQ
 // AReleaseRQ: the A-RELEASE-RQ PDU (type 0x05), the station's request to end an association, and a peer's, which it
 // answers.
 //

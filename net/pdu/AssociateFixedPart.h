@@ -1,3 +1,4 @@
+// PS3.8 9.3.2 and 9.3.3 fixed fields of A-ASSOCIATE-RQ/AC
 // The fixed part that A-ASSOCIATE-RQ and A-ASSOCIATE-AC share, after the
 // PDU type byte:
 //

@@ -1,3 +1,4 @@
+// PS3.7 D.3.3.3 Asynchronous Operations Window sub-item
 // AsyncOpWindow: user information sub-item 0x53, read only.
 //
 //   offset 0 type 0x53, 1 reserved, 2 length = 4,

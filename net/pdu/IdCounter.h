@@ -1,3 +1,4 @@
+// PS3.8 9.3.2.2 presentation context IDs; PS3.7 9.1 message IDs
 // IdCounter: the process-wide source of presentation context IDs and DIMSE
 // message IDs, a 32-bit counter that is 1 at program start.
 //

@@ -1,3 +1,4 @@
+// PS3.8 D.1 Maximum Length sub-item
 // MaxSubLength: user information sub-item 0x51, the largest P-DATA-TF PDU
 // the sender of the association PDU accepts (0: no limit).
 //

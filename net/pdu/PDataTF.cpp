@@ -92,7 +92,7 @@ PDataTF::ReadResult PDataTF::ReadDynamic(Buffer &link) {
       return ReadResult::LinkLost;
     }
     PduLength -= PdvLength + 4;
-    PresentationContextID = PdvContextID;
+    ReceivedContextID = PdvContextID;
     if (PdvControlHeader & kLastFragmentBit) {
       MessageComplete = true;
       return ReadResult::Read;

@@ -1,3 +1,4 @@
+// PS3.8 9.3.5 P-DATA-TF, Annex E message control header
 // PDataTF: the P-DATA-TF PDU (type 0x04) coder, which cuts an encoded DIMSE
 // message into fragments on the way out and gathers them on the way in.
 //
@@ -64,7 +65,10 @@ public:
   std::uint32_t PdvLength = 0;
   std::uint8_t PdvContextID = 0;
   std::uint8_t PdvControlHeader = 0;
+  // The context messages are written on; reading never changes it.
   std::uint8_t PresentationContextID = 0;
+  // The context of the last fragment read: the message read came on it.
+  std::uint8_t ReceivedContextID = 0;
   std::uint8_t MessageControl = 0;
 
 private:

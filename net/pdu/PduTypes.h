@@ -1,3 +1,4 @@
+// PS3.8 9.3.1 PDU and item types
 // Type codes of the association PDUs and of their items, and where each item
 // lives. All multi-byte integers on the wire are big-endian.
 //

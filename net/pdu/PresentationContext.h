@@ -1,3 +1,4 @@
+// PS3.8 9.3.2.2 Presentation Context Item (request)
 // PresentationContext: item 0x20 of A-ASSOCIATE-RQ, one proposed context.
 //
 //   offset 0 type 0x20, 1 reserved, 2 length, 4 presentation context ID (odd),

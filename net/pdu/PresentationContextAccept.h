@@ -1,3 +1,4 @@
+// PS3.8 9.3.3.2 Presentation Context Item (accept)
 // PresentationContextAccept: item 0x21 of A-ASSOCIATE-AC, the answer to one
 // proposed context.
 //

@@ -1,3 +1,4 @@
+// PS3.7 D.3.3.4 SCP/SCU Role Selection sub-item
 // SCPSCURole: user information sub-item 0x54, SCP/SCU role selection, read
 // only.
 //

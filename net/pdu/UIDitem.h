@@ -1,3 +1,4 @@
+// PS3.8 9.3.2.1 and 9.3.2.2.1-2 UID items; PS3.7 D.3.3.2 implementation items
 // UIDitem: an item whose value is one UID or name, and its named kinds.
 //
 //   offset 0 type, 1 reserved, 2 length (2 bytes) = number of characters,

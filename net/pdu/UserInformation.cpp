@@ -86,6 +86,7 @@ bool UserInformation::ReadDynamic(PduReader &in) {
     switch (type) {
     case ITEM_MAXIMUM_LENGTH:
       read = MaxSubLength.ReadDynamic(*body);
+      HasMaximumLength = HasMaximumLength || read;
       claimed = MaxSubLength.Size();
       line = "INFO, MaxSubLength::ReadDynamic, Count=%, MaxSubLength.MaximumLength=" +
              std::to_string(MaxSubLength.MaximumLength);

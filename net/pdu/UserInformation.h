@@ -1,3 +1,4 @@
+// PS3.8 9.3.2.3 and 9.3.3.3 User Information Item
 // UserInformation: item 0x50, the last item of A-ASSOCIATE-RQ and -AC.
 //
 //   offset 0 type 0x50, 1 reserved, 2 length, 4 sub-items:
@@ -49,6 +50,8 @@ public:
   std::uint8_t Reserved1 = 0;
   std::uint16_t Length = 0;
   fw::MaxSubLength MaxSubLength;
+  // Whether a received item carried the maximum length sub-item at all.
+  bool HasMaximumLength = false;
   fw::ImpClass ImpClass;
   fw::AsyncOpWindow AsyncOpWindow;
   fw::SCPSCURole SCPSCURole;

@@ -4,6 +4,7 @@
 #include "app/base/Log.h"
 #include "dicom/DcmTag.h"
 #include "net/association/PDU_Service.h"
+#include "net/association/Response.h"
 #include "net/pdu/IdCounter.h"
 
 namespace fw {
@@ -41,7 +42,8 @@ void CFind::BuildRQ(DcmObj &command, std::string_view sopClassUID, std::uint16_t
 
 bool CFind::WriteRQ(PDU_Service &service, DcmObj &identifier, std::string_view sopClassUID) {
   DcmObj command;
-  BuildRQ(command, sopClassUID, IdCounter::MessageID());
+  service.RequestMessageID = IdCounter::MessageID();
+  BuildRQ(command, sopClassUID, service.RequestMessageID);
   if (!service.Write(command, true)) {
     return false;
   }
@@ -52,11 +54,23 @@ bool CFind::WriteRQ(PDU_Service &service, DcmObj &identifier, std::string_view s
 }
 
 int CFind::ReadRSP(PDU_Service &service, DcmObj &identifier) {
+  bool identifierRead = false;
+  return ReadRSP(service, identifier, identifierRead);
+}
+
+int CFind::ReadRSP(PDU_Service &service, DcmObj &identifier, bool &identifierRead) {
+  identifierRead = false;
   DcmObj command;
   if (!service.Read(command)) {
     return -1;
   }
   if (command.FindUS(COMMAND_GROUP, COMMAND_FIELD) != C_FIND_RSP) {
+    if (AnnouncesDataSet(command)) {
+      DropDataSet(service);
+    }
+    return -1;
+  }
+  if (!AnswersRequest(service, command, "CFind::ReadRSP")) {
     return -1;
   }
   // Status is mandatory: a response without one must not read as the
@@ -72,6 +86,7 @@ int CFind::ReadRSP(PDU_Service &service, DcmObj &identifier) {
   if (!service.Read(identifier)) {
     return -1;
   }
+  identifierRead = true;
   return status->GetUS();
 }
 

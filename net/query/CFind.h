@@ -1,3 +1,4 @@
+// PS3.7 9.1.2 C-FIND, 9.3.2 C-FIND protocol
 // CFind: the C-FIND request and response of a query, as service class user.
 //
 // C-FIND-RQ command set, implicit VR little endian, elements in tag order,
@@ -51,9 +52,12 @@ bool WriteRQ(PDU_Service &service, DcmObj &identifier, std::string_view sopClass
 
 // Reads one C-FIND-RSP, and its identifier into the caller's container
 // unless the response announces none. -1 when a message cannot be read, is
-// not a C-FIND-RSP, or the announced identifier cannot be read; otherwise the
-// status (0 to 65535).
+// not a C-FIND-RSP, has no Status, answers another request than the last one
+// written (the association is then aborted), or the announced identifier
+// cannot be read; otherwise the status (0 to 65535).
 int ReadRSP(PDU_Service &service, DcmObj &identifier);
+// The same; identifierRead tells whether the response carried an identifier.
+int ReadRSP(PDU_Service &service, DcmObj &identifier, bool &identifierRead);
 
 } // namespace CFind
 

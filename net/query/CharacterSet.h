@@ -1,3 +1,4 @@
+// PS3.5 6.1 Specific Character Set of query identifiers
 // CharacterSet: the station's texts are Latin-1 (ISO 8859-1, "ISO_IR 100");
 // query identifiers and responses may carry other repertoires. This holds the
 // conversions between Latin-1 and UTF-8 and the (0008,0005) Specific

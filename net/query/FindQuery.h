@@ -1,3 +1,4 @@
+// PS3.4 C.4.1 Query/Retrieve C-FIND operation
 // FindQuery and FindNext: a query-level search (Study Root "STUDY", "SERIES"
 // or "IMAGE") on an association the caller opened, one response at a time.
 //

@@ -1,3 +1,4 @@
+// PS3.4 C.6.2.1 instance level keys
 // ImageInfo: the image-level record of a query (level "IMAGE"), with its key
 // builder and response reader. Latin-1 texts, and four unsigned 16-bit
 // numbers; all empty or 0 when created.

@@ -1,3 +1,4 @@
+// PS3.4 C.6.2.1 query levels and keys
 // QueryKeys: what the C-FIND key builders and response readers of the four
 // query records (StudyInfo, SeriesInfo, ImageInfo, TWorklistItem) share.
 //

@@ -1,3 +1,4 @@
+// PS3.4 C.6.2.1 series level keys
 // SeriesInfo: the series-level record of a query (level "SERIES"), with its
 // key builder and response reader. Eleven Latin-1 texts, empty when created.
 //

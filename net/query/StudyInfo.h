@@ -1,3 +1,4 @@
+// PS3.4 C.6.2.1 Study Root study level keys
 // StudyInfo: the study-level record of a study query (Study Root, level
 // "STUDY"), and the patient and study context of an acquisition. Fifteen
 // Latin-1 texts, all empty when created. With it: the key builder of the

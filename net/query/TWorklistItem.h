@@ -1,3 +1,4 @@
+// PS3.4 K.6.1 Modality Worklist information model keys
 // TWorklistItem: the record of a Modality Worklist query, with its key
 // builder and response reader. Twenty-two Latin-1 texts, empty when created.
 //

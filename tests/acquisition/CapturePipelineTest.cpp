@@ -20,6 +20,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <functional>
@@ -334,6 +335,87 @@ TEST_F(CapturePipelineTest, AnExceptionInConfigureDeviceIsLoggedAndStopsThePipel
   EXPECT_FALSE(grabber_.ConfigureDevice(&owner_, config));
   EXPECT_FALSE(grabber_.Running());
   EXPECT_NE(Log().find("ERROR, Setting Video Configuration"), std::string::npos);
+}
+
+TEST_F(CapturePipelineTest, SizesOfferedOnlyAsJpegAreDecodedAndHonoured) {
+  struct Case {
+    const char *name;
+    const char *source;
+    bool decoded;
+  };
+  const Case cases[] = {
+      {"JPEG only", "videotestsrc is-live=true ! jpegenc", true},
+      {"raw preferred when offered", "videotestsrc is-live=true", false},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    UseSource(c.source);
+    ASSERT_TRUE(grabber_.BuildGraph(&owner_, CaptureConfig{1, 1280, 720, 0}));
+    EXPECT_EQ(grabber_.FrameWidth(), 1280);
+    EXPECT_EQ(grabber_.FrameHeight(), 720);
+    GstElement *decode = grabber_.FindElement("Decode");
+    EXPECT_EQ(decode != nullptr, c.decoded);
+    if (decode != nullptr) {
+      gst_object_unref(decode);
+    }
+    grabber_.StartCapture();
+    ASSERT_TRUE(WaitFor([&] { return grabber_.FrameCount() >= 1; }));
+    grabber_.StopCapture();
+    const test::DecodedJpeg frame = test::DecodeJpeg(grabber_.Frames()[0].data);
+    ASSERT_TRUE(frame.ok);
+    EXPECT_EQ(frame.width, 1280);
+    grabber_.ClearFrames();
+    grabber_.ReleaseGraph();
+  }
+}
+
+TEST_F(CapturePipelineTest, ASourceWithoutFramesGivesUpWithinTheStartBound) {
+  // Negotiates, then never delivers a frame.
+  UseSource("appsrc is-live=true format=time caps=video/x-raw,format=BGR,width=64,height=48,framerate=30/1");
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(grabber_.BuildGraph(&owner_, CaptureConfig{1, 64, 48, 0}));
+  const auto waited = std::chrono::steady_clock::now() - start;
+  EXPECT_LT(waited, std::chrono::milliseconds(MySampleGrabber::START_TIMEOUT_MS + 1500));
+  EXPECT_FALSE(grabber_.Running());
+  const std::string log = Log();
+  EXPECT_EQ(log.find("ERROR, MySampleGrabber::BuildGraph, no frame from the capture device within 3 s"), 10u) << log;
+  EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1) << "one line when it gives up";
+}
+
+TEST_F(CapturePipelineTest, ADeviceThatFailsWhileRunningIsNoticedOnTheBus) {
+  UseSource("videotestsrc name=device is-live=true ! capsfilter caps=video/x-raw,width=160,height=120,framerate=30/1");
+  ASSERT_TRUE(grabber_.BuildGraph(&owner_, CaptureConfig{1, 160, 120, 0}));
+  int notified = 0;
+  grabber_.SetStoppedHandler([&] { ++notified; });
+  grabber_.StartCapture();
+  ASSERT_TRUE(WaitFor([&] { return grabber_.FrameCount() >= 2; }));
+
+  GstElement *device = grabber_.FindElement("device");
+  ASSERT_NE(device, nullptr);
+  GError *error = g_error_new_literal(GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_READ, "device unplugged");
+  gst_element_post_message(device, gst_message_new_error(GST_OBJECT(device), error, "test"));
+  g_error_free(error);
+  gst_object_unref(device);
+
+  ASSERT_TRUE(WaitFor([&] { return notified > 0; })) << "handled by the event loop";
+  EXPECT_TRUE(grabber_.DeviceStopped());
+  EXPECT_FALSE(grabber_.Callback().Armed());
+  // The frames collected so far stay readable; StopCapture does not restart.
+  const std::int32_t count = grabber_.FrameCount();
+  grabber_.StopCapture();
+  EXPECT_EQ(grabber_.Frames().size(), static_cast<std::size_t>(count));
+  const long long delivered = grabber_.DeliveredFrames();
+  std::this_thread::sleep_for(100ms);
+  QApplication::processEvents();
+  EXPECT_EQ(grabber_.DeliveredFrames(), delivered);
+  EXPECT_EQ(notified, 1);
+  const std::string log = Log();
+  EXPECT_EQ(log.find("ERROR, capture device stopped, device unplugged"), 10u) << log;
+  EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1);
+
+  // A rebuild starts afresh.
+  ASSERT_TRUE(grabber_.BuildGraph(&owner_, CaptureConfig{1, 160, 120, 0}));
+  EXPECT_FALSE(grabber_.DeviceStopped());
 }
 
 } // namespace

@@ -8,9 +8,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <csignal>
 #include <filesystem>
+#include <set>
+
 #include <fstream>
 #include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
 
 namespace fw {
 namespace {
@@ -235,6 +241,151 @@ TEST_F(DcmFileTest, EveryTruncationIsReadWithoutHarm) {
     EXPECT_GT(accepted, 0u);
     EXPECT_LT(accepted, all.size() / 4);
   }
+}
+
+// A prefix of a file reads as complete exactly when it ends between two
+// top-level elements: one cut inside an element's header is a failure too.
+TEST_F(DcmFileTest, PrefixReadsCompleteOnlyAtAnElementBoundary) {
+  for (const std::string_view syntax : {IMPLICIT_VR_LITTLE_ENDIAN, EXPLICIT_VR_LITTLE_ENDIAN, EXPLICIT_VR_BIG_ENDIAN}) {
+    SCOPED_TRACE(std::string(syntax));
+    DcmObj c;
+    SetSyntax(c, syntax);
+    c.PutText(0x0008, 0x0016, "1.2.840.10008.5.1.4.1.1.7");
+    c.PutText(0x0008, 0x0018, "1.2.3.4.5");
+    c.PutText(0x0008, 0x0060, "OT");
+    c.PutText(0x0010, 0x0010, "Doe^Jane");
+    c.Put(DcmTag::FromUS(0x0028, 0x0010, 512));
+    const std::uint8_t pixels[4] = {1, 2, 3, 4};
+    c.Put(DcmTag::FromBytes(0x7FE0, 0x0010, 4, pixels, "OW"));
+    BufData whole(false);
+    c.WriteTo(whole);
+    const Bytes all = whole.Bytes();
+
+    // Where each element ends: the file of the first k elements (from the
+    // two UIDs on, so the meta information stays the same).
+    std::set<std::size_t> boundaries;
+    for (std::size_t k = 2; k <= c.Count(); ++k) {
+      DcmObj first;
+      SetSyntax(first, syntax);
+      for (std::size_t i = 0; i < k; ++i) {
+        const DcmTag *t = c.ElementAt(i);
+        first.Append(DcmTag::FromBytes(t->group, t->element, t->length, t->data.data(), t->VR()));
+      }
+      BufData part(false);
+      first.WriteTo(part);
+      boundaries.insert(part.Size());
+    }
+    ASSERT_EQ(*boundaries.rbegin(), all.size());
+    for (std::size_t n = *boundaries.begin(); n <= all.size(); ++n) {
+      BufData prefix(Bytes(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(n)), false);
+      DcmObj read;
+      EXPECT_EQ(read.ReadFrom(prefix), boundaries.count(n) == 1) << "prefix of " << n << " bytes";
+    }
+  }
+}
+
+TEST_F(DcmFileTest, CutElementHeaderIsLogged) {
+  DcmObj c;
+  SetSyntax(c, EXPLICIT_VR_LITTLE_ENDIAN);
+  FillImage(c);
+  ASSERT_TRUE(c.Write(Path("a.dcm")));
+  Bytes b = FileBytes(Path("a.dcm"));
+  b.resize(b.size() - 4 - 6); // six of the pixel data's twelve header bytes
+  WriteBytes(Path("cut.dcm"), b);
+  LogCapture log;
+  DcmObj read;
+  EXPECT_FALSE(read.Read(Path("cut.dcm")));
+  EXPECT_EQ(read.FindText(0x0010, 0x0010), "Doe^Jane");
+  EXPECT_EQ(read.FindElement(0x7FE0, 0x0010), nullptr);
+  EXPECT_EQ(log.Lines(), (std::vector<std::string>{"ERROR: element header cut short at offset " +
+                                                       std::to_string(b.size() - 6) + ", 6 bytes left",
+                                                   "ERROR: DcmObj::Read, " + Path("cut.dcm")}));
+}
+
+// A deflated file reads back to the data set written, and what is on disk
+// behind the meta information is the zlib stream, not the plain encoding.
+TEST_F(DcmFileTest, DeflatedFileReadsBack) {
+  DcmObj c;
+  SetSyntax(c, EXPLICIT_VR_LITTLE_ENDIAN);
+  FillImage(c);
+  c.transferSyntax = std::string(DEFLATED_EXPLICIT_VR_LITTLE_ENDIAN);
+  ASSERT_TRUE(c.Write(Path("deflated.dcm")));
+  const Bytes onDisk = FileBytes(Path("deflated.dcm"));
+  const std::string name = "Doe^Jane";
+  EXPECT_EQ(std::search(onDisk.begin(), onDisk.end(), name.begin(), name.end()), onDisk.end());
+
+  LogCapture log;
+  DcmObj read;
+  ASSERT_TRUE(read.Read(Path("deflated.dcm")));
+  EXPECT_EQ(read.transferSyntax, DEFLATED_EXPLICIT_VR_LITTLE_ENDIAN);
+  EXPECT_EQ(read.FindText(0x0010, 0x0010), "Doe^Jane");
+  // Every element, the sequence included: both encode alike as plain explicit VR.
+  c.transferSyntax = read.transferSyntax = std::string(EXPLICIT_VR_LITTLE_ENDIAN);
+  BufData written(false), readBack(false);
+  c.WriteTo(written);
+  read.WriteTo(readBack);
+  EXPECT_EQ(readBack.Bytes(), written.Bytes());
+  EXPECT_TRUE(log.Lines().empty());
+}
+
+// Files in the folder other than the given ones (temporary files left).
+std::vector<std::string> OtherFiles(const std::string &folder, const std::set<std::string> &expected) {
+  std::vector<std::string> others;
+  for (const auto &entry : std::filesystem::directory_iterator(folder))
+    if (expected.count(entry.path().filename().string()) == 0)
+      others.push_back(entry.path().filename().string());
+  return others;
+}
+
+// A write that fails half-way (here: the file size limit) leaves the old
+// file as it was and no temporary file.
+TEST_F(DcmFileTest, FailedWriteKeepsTheOldFile) {
+  DcmObj small;
+  SetSyntax(small, EXPLICIT_VR_LITTLE_ENDIAN);
+  FillImage(small);
+  ASSERT_TRUE(small.Write(Path("a.dcm")));
+  const Bytes before = FileBytes(Path("a.dcm"));
+
+  DcmObj big;
+  SetSyntax(big, EXPLICIT_VR_LITTLE_ENDIAN);
+  FillImage(big);
+  const Bytes pixels(1 << 20, 0x55);
+  big.Put(DcmTag::FromBytes(0x7FE0, 0x0010, static_cast<std::uint32_t>(pixels.size()), pixels.data(), "OB"));
+
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit limited = saved;
+  limited.rlim_cur = 64 * 1024;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+  const bool written = big.Write(Path("a.dcm"));
+  setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, oldHandler);
+
+  EXPECT_FALSE(written);
+  EXPECT_EQ(FileBytes(Path("a.dcm")), before);
+  EXPECT_EQ(OtherFiles(dir_.folder(), {"a.dcm"}), std::vector<std::string>{});
+}
+
+TEST_F(DcmFileTest, ReplacedFileKeepsItsPermissionsAndNewFilesFollowTheUmask) {
+  DcmObj c;
+  SetSyntax(c, EXPLICIT_VR_LITTLE_ENDIAN);
+  FillImage(c);
+  ASSERT_TRUE(c.Write(Path("a.dcm")));
+  std::filesystem::permissions(Path("a.dcm"), std::filesystem::perms(0640));
+  c.PutText(0x0010, 0x0010, "Roe^Richard");
+  ASSERT_TRUE(c.Write(Path("a.dcm")));
+  EXPECT_EQ(std::filesystem::status(Path("a.dcm")).permissions(), std::filesystem::perms(0640));
+  DcmObj read;
+  ASSERT_TRUE(read.Read(Path("a.dcm")));
+  EXPECT_EQ(read.FindText(0x0010, 0x0010), "Roe^Richard");
+
+  const mode_t mask = umask(027);
+  const bool created = c.Write(Path("b.dcm"));
+  umask(mask);
+  ASSERT_TRUE(created);
+  EXPECT_EQ(std::filesystem::status(Path("b.dcm")).permissions(), std::filesystem::perms(0640));
+  EXPECT_EQ(OtherFiles(dir_.folder(), {"a.dcm", "b.dcm"}), std::vector<std::string>{});
 }
 
 } // namespace

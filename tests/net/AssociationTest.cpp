@@ -2,6 +2,7 @@
 // station proposes, which accepted context it writes on, how an open fails,
 // the IDs it draws, and the release.
 #include "net/association/PDU_Service.h"
+#include "net/dimse/CStore.h"
 #include "net/pdu/IdCounter.h"
 #include "tests/net/AssociationScripts.h"
 #include "tests/support/LogCapture.h"
@@ -134,15 +135,22 @@ void PrintTo(const ChoiceCase &c, std::ostream *out) { *out << c.name; }
 
 class ContextChoiceTest : public ::testing::TestWithParam<ChoiceCase> {};
 
+// Opens an association proposing verification three times (IDs 1, 3, 5),
+// each with implicit VR little endian, to a peer that answers `answer`.
+bool OpenWithThreeContexts(PDU_Service &service, ScriptedPeer &peer, const std::string &answer) {
+  const std::size_t contextSize = 4 + 4 + (4 + 17) + (4 + 17);
+  peer.Receive(test::VerificationRequestSize() + 2 * contextSize).Send(answer).ReceiveUntilClosed().Start();
+  const fw::ProposedContext verification{"1.2.840.10008.1.1", {"1.2.840.10008.1.2"}};
+  return fw::OpenAssociation(service, "127.0.0.1", peer.PortText(), "QUILLBROOK", "STORESCP",
+                             {verification, verification, verification}, 5);
+}
+
 TEST_P(ContextChoiceTest, ChoosesFirstAcceptedOfTheSix) {
   const ChoiceCase &c = GetParam();
   ScriptedPeer peer;
-  peer.Receive(test::VerificationRequestSize()).Send(AcceptPdu(c.acceptItems)).ReceiveUntilClosed().Start();
-
   LogCapture log;
   PDU_Service service;
-  EXPECT_EQ(service.OpenAssociation("127.0.0.1", peer.PortText(), "QUILLBROOK", "STORESCP", "1.2.840.10008.1.1", 5),
-            c.opened);
+  EXPECT_EQ(OpenWithThreeContexts(service, peer, AcceptPdu(c.acceptItems)), c.opened);
   EXPECT_EQ(service.Link.dsocket().Connected(), c.opened);
   EXPECT_EQ(service.AcceptedContexts.size(), c.acceptedCount);
   if (c.opened) {
@@ -183,6 +191,19 @@ INSTANTIATE_TEST_SUITE_P(
                    0,
                    0,
                    {"ERROR, Transfer Syntax is Empty"}},
+        ChoiceCase{"NeverProposedIDIgnored",
+                   AcceptItem(7, 0, kImplicit) + AcceptItem(3, 0, kExplicit),
+                   true,
+                   3,
+                   1,
+                   {"WARNING, PDU_Service, accept item for presentation context 7, which was not proposed, ignored"}},
+        ChoiceCase{"EvenIDIsNeverProposed",
+                   AcceptItem(2, 0, kImplicit),
+                   false,
+                   0,
+                   0,
+                   {"WARNING, PDU_Service, accept item for presentation context 2, which was not proposed, ignored",
+                    "ERROR, Transfer Syntax is Empty"}},
         ChoiceCase{"NoItems",
                    "",
                    false,
@@ -193,12 +214,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(AssociationTest, TransferSyntaxOfAcceptedContexts) {
   ScriptedPeer peer;
-  peer.Receive(test::VerificationRequestSize())
-      .Send(AcceptPdu(AcceptItem(1, 0, kRle) + AcceptItem(3, 0, kExplicit)))
-      .ReceiveUntilClosed()
-      .Start();
   PDU_Service service;
-  ASSERT_TRUE(service.OpenAssociation("127.0.0.1", peer.PortText(), "QUILLBROOK", "STORESCP", "1.2.840.10008.1.1", 5));
+  ASSERT_TRUE(OpenWithThreeContexts(service, peer, AcceptPdu(AcceptItem(1, 0, kRle) + AcceptItem(3, 0, kExplicit))));
   std::string uid;
   EXPECT_TRUE(service.GetTransferSyntaxUID(1, uid));
   EXPECT_EQ(uid, kRle);
@@ -272,10 +289,15 @@ TEST_P(OpenFailureTest, FailsWithLinkClosed) {
 
 INSTANTIATE_TEST_SUITE_P(
     Answers, OpenFailureTest,
-    ::testing::Values(OpenFailureCase{"Rejected", Hex("03 00 00 00 00 04 00 01 01 07"), {"Association Rejected..."}},
-                      OpenFailureCase{"Aborted", test::kAbort, {"Corrupt Transmission..."}},
-                      OpenFailureCase{"DataInstead", Pdu(0x04, test::Pdv(1, 3, "ab")), {"Corrupt Transmission..."}},
-                      OpenFailureCase{"NoAnswer", "", {"ERROR, Socket::ReadBinary, Timed out"}}),
+    ::testing::Values(
+        OpenFailureCase{"Rejected",
+                        Hex("03 00 00 00 00 04 00 01 01 07"),
+                        {"Association Rejected...",
+                         "ERROR, Association rejected by STORESCP, result: rejected-permanent (1), "
+                         "source: DICOM UL service-user (1), reason: called-AE-title-not-recognized (7)"}},
+        OpenFailureCase{"Aborted", test::kAbort, {"Corrupt Transmission..."}},
+        OpenFailureCase{"DataInstead", Pdu(0x04, test::Pdv(1, 3, "ab")), {"Corrupt Transmission..."}},
+        OpenFailureCase{"NoAnswer", "", {"ERROR, Socket::ReadBinary, Timed out"}}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST(AssociationTest, RejectionIsKept) {
@@ -286,7 +308,43 @@ TEST(AssociationTest, RejectionIsKept) {
   EXPECT_EQ(service.assocRJ.Result, 1);
   EXPECT_EQ(service.assocRJ.Source, 2);
   EXPECT_EQ(service.assocRJ.Reason, 3);
+  EXPECT_TRUE(service.Rejected());
   ASSERT_TRUE(peer.Wait());
+}
+
+TEST(AssociationTest, RejectReasonsInWords) {
+  struct Case {
+    int result, source, reason;
+    const char *text;
+  } cases[] = {
+      {1, 1, 1, "result: rejected-permanent (1), source: DICOM UL service-user (1), reason: no-reason-given (1)"},
+      {2, 1, 2,
+       "result: rejected-transient (2), source: DICOM UL service-user (1), reason: "
+       "application-context-name-not-supported (2)"},
+      {1, 1, 3,
+       "result: rejected-permanent (1), source: DICOM UL service-user (1), reason: "
+       "calling-AE-title-not-recognized (3)"},
+      {1, 1, 5, "result: rejected-permanent (1), source: DICOM UL service-user (1), reason: reserved (5)"},
+      {1, 2, 2,
+       "result: rejected-permanent (1), source: DICOM UL service-provider (ACSE related function) (2), reason: "
+       "protocol-version-not-supported (2)"},
+      {2, 3, 1,
+       "result: rejected-transient (2), source: DICOM UL service-provider (presentation related function) (3), "
+       "reason: temporary-congestion (1)"},
+      {2, 3, 2,
+       "result: rejected-transient (2), source: DICOM UL service-provider (presentation related function) (3), "
+       "reason: local-limit-exceeded (2)"},
+      // The reason numbers depend on the source: 7 means something only from the service-user.
+      {1, 2, 7,
+       "result: rejected-permanent (1), source: DICOM UL service-provider (ACSE related function) (2), reason: "
+       "unknown (7)"},
+      {9, 0, 0, "result: unknown (9), source: unknown (0), reason: unknown (0)"},
+  };
+  for (const Case &c : cases) {
+    EXPECT_EQ(RejectText(static_cast<std::uint8_t>(c.result), static_cast<std::uint8_t>(c.source),
+                         static_cast<std::uint8_t>(c.reason)),
+              c.text);
+  }
 }
 
 TEST(AssociationTest, RefusedConnectFailsWithTheSocketLine) {

@@ -150,6 +150,12 @@ INSTANTIATE_TEST_SUITE_P(
                       {-1},
                       {},
                       {"ERROR, CFind::ReadRSP, no status"}},
+        // A response to another request ends the search and the association.
+        ResponsesCase{"ResponseToAnotherRequest",
+                      PDataPdu(Pdv(1, 0x03, ResponseCommand(0xFF00, kNoDataSet, 0x8020, 5))) + Response(0),
+                      {-1},
+                      {},
+                      {"ERROR, CFind::ReadRSP, response to message 5 instead of 3"}},
         ResponsesCase{"PeerAbortsBeforeIdentifier",
                       PDataPdu(Pdv(1, 0x03, ResponseCommand(0xFF00, kDataSet))) + test::kAbort,
                       {-1},

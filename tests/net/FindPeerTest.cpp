@@ -2,15 +2,14 @@
 // stopped by the test: DCMTK's wlmscpfs (worklist files made with dump2dcm),
 // DCMTK's dcmqrscp and Orthanc holding studies stored with storescu, and
 // Orthanc's worklist plugin. The searches run as the station runs them:
-// study level with FindQuery/FindNext, worklist with BuildWorklistKeys,
-// CFind::WriteRQ, CFind::ReadRSP and ReadWorklistItem; fwfind on top.
+// SearchStudies and SearchWorklist, and fwfind on top.
 //
 // The data hold a Latin-1 name (MÜLLER^JÖRG); Orthanc is configured to
 // answer in UTF-8, so its responses exercise the conversion to Latin-1.
 #include "dicom/DcmObj.h"
 #include "net/association/PDU_Service.h"
 #include "net/query/CFind.h"
-#include "net/query/FindQuery.h"
+#include "net/query/Search.h"
 #include "net/query/StudyInfo.h"
 #include "net/query/TWorklistItem.h"
 #include "tests/net/PeerProcess.h"
@@ -139,61 +138,31 @@ void StoreStudies(const TempDir &dir, std::uint16_t port, const std::string &aet
 
 // ------------------------------------------------- searches as the station runs them
 
-struct Outcome {
-  bool opened = false;
-  bool sent = false;
-  int finalStatus = -1;
-};
+// The station's searches; the records sorted by Patient ID.
+PeerAddress Peer(std::uint16_t port, const std::string &aet) {
+  return {"127.0.0.1", std::to_string(port), "QUILLBROOK", aet, 10};
+}
 
-std::vector<StudyInfo> SearchStudies(std::uint16_t port, const std::string &aet, const StudyInfo &query,
-                                     Outcome &outcome) {
+std::vector<StudyInfo> FindStudies(std::uint16_t port, const std::string &aet, const StudyInfo &query,
+                                   SearchResult &outcome) {
   std::vector<StudyInfo> found;
-  PDU_Service service;
-  outcome.opened =
-      service.OpenAssociation("127.0.0.1", std::to_string(port), "QUILLBROOK", aet, STUDY_ROOT_FIND_UID, 10);
-  if (outcome.opened) {
-    FindList list{query};
-    outcome.sent = FindQuery(service, list, STUDY_ROOT_FIND_UID, "STUDY");
-    list.clear();
-    int status = outcome.sent ? FIND_PENDING : -1;
-    while (IsPendingStatus(status)) {
-      status = FindNext(service, list, "STUDY");
-      if (IsPendingStatus(status)) {
-        found.push_back(std::get<StudyInfo>(list.back()));
-      }
-      list.clear();
+  outcome = SearchStudies(Peer(port, aet), query, [&](const StudyInfo &study, int status) {
+    if (IsPendingStatus(status)) {
+      found.push_back(study);
     }
-    outcome.finalStatus = status;
-  }
-  service.ReleaseAssociation();
+  });
   std::sort(found.begin(), found.end(), [](const auto &a, const auto &b) { return a.patientID < b.patientID; });
   return found;
 }
 
-std::vector<TWorklistItem> SearchWorklist(std::uint16_t port, const std::string &aet, const TWorklistItem &query,
-                                          Outcome &outcome) {
+std::vector<TWorklistItem> FindWorklist(std::uint16_t port, const std::string &aet, const TWorklistItem &query,
+                                        SearchResult &outcome) {
   std::vector<TWorklistItem> found;
-  PDU_Service service;
-  outcome.opened =
-      service.OpenAssociation("127.0.0.1", std::to_string(port), "QUILLBROOK", aet, MODALITY_WORKLIST_FIND_UID, 10);
-  if (outcome.opened) {
-    DcmObj identifier;
-    BuildWorklistKeys(query, identifier);
-    outcome.sent = CFind::WriteRQ(service, identifier, MODALITY_WORKLIST_FIND_UID);
-    int status = outcome.sent ? FIND_PENDING : -1;
-    DcmObj response;
-    while (IsPendingStatus(status)) {
-      response.Clear();
-      status = CFind::ReadRSP(service, response);
-      if (IsPendingStatus(status)) {
-        TWorklistItem item;
-        ReadWorklistItem(item, response);
-        found.push_back(item);
-      }
+  outcome = SearchWorklist(Peer(port, aet), query, [&](const TWorklistItem &item, int status) {
+    if (IsPendingStatus(status)) {
+      found.push_back(item);
     }
-    outcome.finalStatus = status;
-  }
-  service.ReleaseAssociation();
+  });
   std::sort(found.begin(), found.end(), [](const auto &a, const auto &b) { return a.patientID < b.patientID; });
   return found;
 }
@@ -212,11 +181,10 @@ void ExpectWorklistByDateAndModality(std::uint16_t port, const std::string &aet)
   TWorklistItem query;
   query.scheduledStartDate = "20240309";
   query.modality = "US";
-  Outcome outcome;
-  const std::vector<TWorklistItem> found = SearchWorklist(port, aet, query, outcome);
-  ASSERT_TRUE(outcome.opened);
-  EXPECT_TRUE(outcome.sent);
-  EXPECT_EQ(outcome.finalStatus, 0);
+  SearchResult outcome;
+  const std::vector<TWorklistItem> found = FindWorklist(port, aet, query, outcome);
+  ASSERT_NE(outcome.outcome, SearchResult::Outcome::NoAssociation);
+  EXPECT_TRUE(outcome.Completed());
   ASSERT_EQ(PatientIDs(found), (std::vector<std::string>{"W1", "W2"})) << "other modality and day not returned";
   const TWorklistItem &first = found[0];
   EXPECT_EQ(first.patientName, "DOE^JOHN");
@@ -240,9 +208,9 @@ void ExpectWorklistByDateAndModality(std::uint16_t port, const std::string &aet)
 void ExpectWorklistByAccentedName(std::uint16_t port, const std::string &aet) {
   TWorklistItem query;
   query.patientName = "M\xDCLLER*";
-  Outcome outcome;
-  const std::vector<TWorklistItem> found = SearchWorklist(port, aet, query, outcome);
-  EXPECT_EQ(outcome.finalStatus, 0);
+  SearchResult outcome;
+  const std::vector<TWorklistItem> found = FindWorklist(port, aet, query, outcome);
+  EXPECT_TRUE(outcome.Completed());
   ASSERT_EQ(PatientIDs(found), std::vector<std::string>{"W2"});
   EXPECT_EQ(found[0].patientName, kMuller);
 }
@@ -250,10 +218,10 @@ void ExpectWorklistByAccentedName(std::uint16_t port, const std::string &aet) {
 void ExpectStudyByPatientID(std::uint16_t port, const std::string &aet, bool modalitiesInStudy) {
   StudyInfo query;
   query.patientID = "P1";
-  Outcome outcome;
-  const std::vector<StudyInfo> found = SearchStudies(port, aet, query, outcome);
-  ASSERT_TRUE(outcome.opened);
-  EXPECT_EQ(outcome.finalStatus, 0);
+  SearchResult outcome;
+  const std::vector<StudyInfo> found = FindStudies(port, aet, query, outcome);
+  ASSERT_NE(outcome.outcome, SearchResult::Outcome::NoAssociation);
+  EXPECT_TRUE(outcome.Completed());
   ASSERT_EQ(found.size(), 1u);
   const StudyInfo &s = found[0];
   EXPECT_EQ(s.studyInstanceUID, StudyUID(1));
@@ -281,9 +249,9 @@ void ExpectStudiesByName(std::uint16_t port, const std::string &aet) {
     SCOPED_TRACE(c.name);
     StudyInfo query;
     query.patientName = c.name;
-    Outcome outcome;
-    const std::vector<StudyInfo> found = SearchStudies(port, aet, query, outcome);
-    EXPECT_EQ(outcome.finalStatus, 0);
+    SearchResult outcome;
+    const std::vector<StudyInfo> found = FindStudies(port, aet, query, outcome);
+    EXPECT_TRUE(outcome.Completed());
     EXPECT_EQ(PatientIDs(found), c.ids);
     if (c.ids == std::vector<std::string>{"P2"} && found.size() == 1) {
       EXPECT_EQ(found[0].patientName, kMuller);

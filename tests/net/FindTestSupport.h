@@ -51,12 +51,14 @@ inline bool DecodeImplicit(std::string_view bytes, DcmObj &c) {
 inline constexpr std::uint16_t kNoDataSet = 0x0101;
 inline constexpr std::uint16_t kDataSet = 0x0102;
 
-// A C-FIND-RSP command set (or another command with the given field); a
-// negative status leaves Status out.
-inline std::string ResponseCommand(int status, std::uint16_t dataSetType, std::uint16_t field = 0x8020) {
+// A C-FIND-RSP command set (or another command with the given field) that
+// answers message `answers` (3: the first request after a one-context
+// accept); a negative status leaves Status out.
+inline std::string ResponseCommand(int status, std::uint16_t dataSetType, std::uint16_t field = 0x8020,
+                                   std::uint16_t answers = 3) {
   std::string uid(STUDY_ROOT_FIND_UID);
   uid.push_back('\0');
-  std::string body = Elem(0, 0x0002, uid) + Elem(0, 0x0100, Le16(field)) + Elem(0, 0x0120, Le16(3)) +
+  std::string body = Elem(0, 0x0002, uid) + Elem(0, 0x0100, Le16(field)) + Elem(0, 0x0120, Le16(answers)) +
                      Elem(0, 0x0800, Le16(dataSetType));
   if (status >= 0) {
     body += Elem(0, 0x0900, Le16(static_cast<unsigned>(status)));

@@ -3,12 +3,14 @@
 // (several PDVs in one PDU, a message ending inside a PDU), and what happens
 // when something other than the expected data arrives.
 #include "net/association/PDU_Service.h"
+#include "net/dimse/CStore.h"
 #include "tests/net/AssociationScripts.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/ScriptedPeer.h"
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -47,8 +49,8 @@ std::ostream &operator<<(std::ostream &out, const Fragment &f) {
 
 struct WriteCase {
   const char *name;
-  std::uint32_t peerMaximumLength;
-  std::vector<Fragment> fragments; // command, then data set
+  std::optional<std::uint32_t> peerMaximumLength; // none: the accept has no maximum length sub-item
+  std::vector<Fragment> fragments;                // command, then data set
   std::vector<std::string> log;
 };
 
@@ -65,6 +67,14 @@ std::vector<Fragment> Join(std::vector<std::vector<Fragment>> parts) {
 
 class FragmentTest : public ::testing::TestWithParam<WriteCase> {};
 
+// An accept of context 1 (implicit VR) whose user information holds only
+// an implementation class UID.
+std::string AcceptWithoutMaximumLength() {
+  return Pdu(0x02, test::AssociateFixedBody("STORESCP        ", "QUILLBROOK      ") +
+                       test::Item(0x10, "1.2.840.10008.3.1.1.1") + AcceptItem(1, 0, "1.2.840.10008.1.2") +
+                       test::Item(0x50, test::Item(0x52, "1.2.3.4")));
+}
+
 TEST_P(FragmentTest, CommandAndDataSetAreCutToThePeerLimit) {
   const WriteCase &c = GetParam();
   auto command = test::EchoCommand();
@@ -78,7 +88,7 @@ TEST_P(FragmentTest, CommandAndDataSetAreCutToThePeerLimit) {
 
   ScriptedPeer peer;
   peer.Receive(kRequestSize)
-      .Send(ImplicitAccept(c.peerMaximumLength))
+      .Send(c.peerMaximumLength ? ImplicitAccept(*c.peerMaximumLength) : AcceptWithoutMaximumLength())
       .Receive(pdataBytes + 10)
       .Send(test::kReleaseRP)
       .ReceiveUntilClosed()
@@ -114,18 +124,18 @@ TEST_P(FragmentTest, CommandAndDataSetAreCutToThePeerLimit) {
 
 INSTANTIATE_TEST_SUITE_P(
     PeerMaximumLengths, FragmentTest,
-    ::testing::Values(WriteCase{"Max16384", 16384, {{68, 0x03}, {16378, 0x00}, {16378, 0x00}, {7244, 0x02}}, {}},
-                      WriteCase{"Max32768LoweredOnce",
-                                32768,
-                                {{68, 0x03}, {16378, 0x00}, {16378, 0x00}, {7244, 0x02}},
-                                {"INFO, PDU_Service::Write, MaxiumLength set to 16384"}},
-                      WriteCase{
-                          "NoLimitOnePduPerMessage",
-                          0,
-                          {{68, 0x03}, {40000, 0x02}},
-                          {"WARNING, BlockSize is too big: 4294967290", "WARNING, BlockSize is too big: 4294967290"}},
-                      WriteCase{"Max6Gives4096", 6, Join({{{68, 0x03}}, Repeat(9, {4096, 0x00}), {{3136, 0x02}}}), {}},
-                      WriteCase{"Max1000", 1000, Join({{{68, 0x03}}, Repeat(40, {994, 0x00}), {{240, 0x02}}}), {}}),
+    ::testing::Values(
+        WriteCase{"Max16384", 16384, {{68, 0x03}, {16378, 0x00}, {16378, 0x00}, {7244, 0x02}}, {}},
+        WriteCase{"Max32768LoweredOnce",
+                  32768,
+                  {{68, 0x03}, {16378, 0x00}, {16378, 0x00}, {7244, 0x02}},
+                  {"INFO, PDU_Service::Write, MaxiumLength set to 16384"}},
+        WriteCase{"NoLimitCappedLikeALargeValue",
+                  0,
+                  {{68, 0x03}, {16378, 0x00}, {16378, 0x00}, {7244, 0x02}},
+                  {"INFO, PDU_Service::Write, MaxiumLength set to 16384"}},
+        WriteCase{"NoSubItemMeans16384", std::nullopt, {{68, 0x03}, {16378, 0x00}, {16378, 0x00}, {7244, 0x02}}, {}},
+        WriteCase{"Max1000", 1000, Join({{{68, 0x03}}, Repeat(40, {994, 0x00}), {{240, 0x02}}}), {}}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST(PduServiceWriteTest, LongCommandFragmentsKeepTheCommandBit) {
@@ -151,13 +161,33 @@ TEST(PduServiceWriteTest, LongCommandFragmentsKeepTheCommandBit) {
   EXPECT_EQ(pdus[2].body.size(), 6u + 16);
 }
 
-TEST(PduServiceWriteTest, WithoutContextNothingIsSent) {
+TEST(PduServiceWriteTest, WithoutAssociationNothingIsEncodedOrSent) {
   LogCapture log;
   PDU_Service service;
   auto command = test::EchoCommand();
   EXPECT_FALSE(service.Write(*command, true));
-  EXPECT_EQ(log.Messages(), std::vector<std::string>{"ERROR: pdata.PresentationContextID is 0"});
+  EXPECT_TRUE(log.Messages().empty()) << log.Raw();
   EXPECT_EQ(service.pdata.Staging.Outgoing(), 0u);
+}
+
+// A peer maximum PDU length of 6 or less leaves no byte for a fragment; the
+// association is refused instead of sending PDUs the peer cannot take.
+TEST(PduServiceWriteTest, PeerMaximumLengthWithoutRoomForDataIsRefused) {
+  for (std::uint32_t maximum : {1u, 5u, 6u}) {
+    SCOPED_TRACE(maximum);
+    ScriptedPeer peer;
+    peer.Receive(kRequestSize).Send(ImplicitAccept(maximum)).ReceiveUntilClosed().Start();
+    LogCapture log;
+    PDU_Service service;
+    EXPECT_FALSE(Open(service, peer));
+    EXPECT_FALSE(service.IsOpen());
+    EXPECT_EQ(log.Messages(), std::vector<std::string>{"ERROR, PDU_Service::Connect, the peer's maximum PDU length " +
+                                                       std::to_string(maximum) + " leaves no room for data"});
+    service.ReleaseAssociation();
+    ASSERT_TRUE(peer.Wait());
+    EXPECT_EQ(peer.Received().substr(kRequestSize), test::kAbort)
+        << "the accepted association is aborted, nothing else sent";
+  }
 }
 
 TEST(PduServiceWriteTest, EmptyMessageSendsNothing) {
@@ -252,17 +282,52 @@ TEST(PduServiceReadTest, CommandAndDataSetPackedIntoOnePdu) {
   EXPECT_EQ(session.SentAfterRequest(), "");
 }
 
-TEST(PduServiceReadTest, MessageOnTheSecondAcceptedContext) {
-  auto command = test::EchoCommand();
-  ReadSession session(PDataPdu(Pdv(3, 0x03, Encoded(*command))),
-                      AcceptItem(1, 0, "1.2.840.10008.1.2.4.50") + AcceptItem(3, 0, "1.2.840.10008.1.2"));
+// Sta6 + A-RELEASE-RQ from the peer: the station answers A-RELEASE-RP and
+// the association is over; a later write sends nothing and the release
+// sends no A-RELEASE-RQ of its own.
+TEST(PduServiceReadTest, PeerReleaseEndsTheAssociation) {
+  ReadSession session(test::kReleaseRQ);
+  LogCapture log;
   ASSERT_TRUE(Open(session.service, session.peer));
   DcmObj response;
-  ASSERT_TRUE(session.service.Read(response));
-  EXPECT_EQ(response.transferSyntax, "1.2.840.10008.1.2");
-  EXPECT_FALSE(response.explicitVR);
-  EXPECT_EQ(session.service.pdata.PresentationContextID, 3) << "follows the context of the message read";
-  EXPECT_EQ(response.FindUS(0x0000, 0x0800), 0x0101);
+  EXPECT_FALSE(session.service.Read(response));
+  EXPECT_FALSE(session.service.IsOpen());
+  auto command = test::EchoCommand();
+  EXPECT_FALSE(session.service.Write(*command, true));
+  EXPECT_EQ(session.service.pdata.Staging.Outgoing(), 0u);
+  EXPECT_TRUE(session.service.ReleaseAssociation());
+  EXPECT_EQ(log.Messages(), std::vector<std::string>{"WARNING, PDU_Service::Read Release-RQ"});
+  EXPECT_EQ(session.SentAfterRequest(), test::kReleaseRP);
+}
+
+// The station proposes two contexts (IDs 1 and 3) and writes on 1; a
+// message the peer sends on 3 is decoded in 3's syntax and leaves the next
+// write on 1.
+TEST(PduServiceReadTest, MessageOnAnotherContextLeavesTheWriteContext) {
+  auto command = test::EchoCommand();
+  const std::string commandBytes = Encoded(*command);
+  const std::size_t contextSize = 4 + 4 + (4 + 17) + (4 + 17);
+  ScriptedPeer peer;
+  peer.Receive(kRequestSize + contextSize)
+      .Send(AcceptPdu(AcceptItem(1, 0, "1.2.840.10008.1.2") + AcceptItem(3, 0, "1.2.840.10008.1.2.1")))
+      .Send(PDataPdu(Pdv(3, 0x03, commandBytes)))
+      .ReceiveUntilClosed()
+      .Start();
+  PDU_Service service;
+  const fw::ProposedContext verification{"1.2.840.10008.1.1", {"1.2.840.10008.1.2"}};
+  ASSERT_TRUE(OpenAssociation(service, "127.0.0.1", peer.PortText(), "QUILLBROOK", "STORESCP",
+                              {verification, verification}, 5));
+  ASSERT_EQ(service.pdata.PresentationContextID, 1);
+  DcmObj read;
+  ASSERT_TRUE(service.Read(read));
+  EXPECT_EQ(read.transferSyntax, "1.2.840.10008.1.2.1") << "decoded in the syntax of the context it came on";
+  EXPECT_EQ(service.pdata.PresentationContextID, 1);
+  EXPECT_TRUE(service.Write(*command, true));
+  service.Link.dsocket().Close();
+  ASSERT_TRUE(peer.Wait());
+  const auto pdus = test::SplitPdus(peer.Received().substr(kRequestSize + contextSize));
+  ASSERT_EQ(pdus.size(), 1u);
+  EXPECT_EQ(pdus[0].body.substr(4, 2), Hex("01 03")) << "written on context 1";
 }
 
 struct InsteadCase {
@@ -308,7 +373,11 @@ const std::string kTruncatedElement = Hex("00 00 10 01 64 00 00 00 03 00");
 INSTANTIATE_TEST_SUITE_P(
     Pdus, InsteadOfDataTest,
     ::testing::Values(
-        InsteadCase{"ReleaseRequestIsAnswered", test::kReleaseRQ, {}, test::kReleaseRP, true},
+        InsteadCase{"ReleaseRequestIsAnsweredAndEndsTheAssociation",
+                    test::kReleaseRQ,
+                    {"WARNING, PDU_Service::Read Release-RQ"},
+                    test::kReleaseRP,
+                    false},
         InsteadCase{"Abort", test::kAbort, {"WARNING, PDU_Service::Read Abort-RQ"}, "", false},
         InsteadCase{"ReleaseResponse", test::kReleaseRP, {"WARNING, PDU_Service::Read Release-RSP"}, "", false},
         InsteadCase{"Rejection",

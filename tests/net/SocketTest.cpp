@@ -7,7 +7,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -233,6 +237,73 @@ TEST_F(SocketTest, TraceHookSeesBlocksOnlyAtLevelThree) {
   SetBlockTraceHook([](const std::uint8_t *, int, bool) { ADD_FAILURE() << "traced at level 0"; });
   EXPECT_TRUE(Send(socket, "x"));
   SetBlockTraceHook(nullptr);
+}
+
+// A connection reset: logged once with the system's words for it, and the
+// link is closed, so nobody reads on a dead link again.
+TEST_F(SocketTest, ResetIsLoggedOnceAndClosesTheLink) {
+  const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof(address);
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof(address)), 0);
+  ASSERT_EQ(::listen(listener, 1), 0);
+  ::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length);
+  ASSERT_TRUE(socket.Connect("127.0.0.1", std::to_string(ntohs(address.sin_port))));
+  const int accepted = ::accept(listener, nullptr, nullptr);
+  ASSERT_GE(accepted, 0);
+  const linger reset{1, 0};
+  ::setsockopt(accepted, SOL_SOCKET, SO_LINGER, &reset, sizeof(reset));
+  ::close(accepted); // sends RST
+  ::close(listener);
+
+  socket.SetTimeout(2);
+  std::uint8_t buffer[16];
+  EXPECT_EQ(socket.ReadBinary(buffer, sizeof(buffer)), -1);
+  EXPECT_FALSE(socket.Connected());
+  EXPECT_EQ(socket.ReadBinary(buffer, sizeof(buffer)), -1);
+  EXPECT_EQ(log.Messages(),
+            std::vector<std::string>{"ERROR, Socket::ReadBinary, couldn't receive: Connection reset by peer"});
+}
+
+// A resolver that answers after 4 s, or when the test lets it.
+struct HungResolver {
+  static std::optional<std::uint32_t> LookUp(const std::string &) {
+    std::unique_lock lock(mutex);
+    released.wait_for(lock, std::chrono::seconds(4), [] { return free; });
+    return std::nullopt;
+  }
+  static void Release() {
+    const std::lock_guard lock(mutex);
+    free = true;
+    released.notify_all();
+  }
+  static inline std::mutex mutex;
+  static inline std::condition_variable released;
+  static inline bool free = false;
+};
+
+// A host name look-up is bounded by the connect time-out; a dotted address
+// needs none and connects while the resolver hangs.
+TEST_F(SocketTest, HungResolverIsGivenUpAfterTheTimeOut) {
+  Socket::SetHostLookup(&HungResolver::LookUp);
+  socket.SetTimeout(1);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(socket.Connect("pacs.example", "104"));
+  const auto waited = std::chrono::steady_clock::now() - start;
+  EXPECT_FALSE(socket.Connected());
+  EXPECT_EQ(log.Messages(), std::vector<std::string>{"ERROR, Socket::Connect, look-up of pacs.example timed out"});
+
+  ScriptedPeer peer;
+  peer.Start();
+  EXPECT_TRUE(socket.Connect("127.0.0.1", peer.PortText()));
+
+  HungResolver::Release();
+  Socket::SetHostLookup(nullptr);
+  // The resolver would have held the caller for 4 s.
+  EXPECT_LT(waited, std::chrono::seconds(3));
+  EXPECT_GE(waited, std::chrono::milliseconds(900));
 }
 
 } // namespace

@@ -10,9 +10,11 @@
 #include "net/dimse/CStore.h"
 #include "net/dimse/StoreRequest.h"
 #include "presentation/ImageConversion.h"
+#include "tests/net/AssociationScripts.h"
 #include "tests/net/PeerProcess.h"
 #include "tests/net/StoreTestObjects.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/ScriptedPeer.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -69,30 +71,23 @@ private:
   bool started_ = false;
 };
 
-// The proposal fwstore makes: each class with its objects' syntaxes, then
-// explicit and implicit VR little endian.
+// One context per class of the objects, each proposing the objects' own
+// syntaxes, then explicit and implicit VR little endian.
 std::vector<ProposedContext> Proposal(const std::vector<std::unique_ptr<DcmObj>> &objects) {
-  std::vector<ProposedContext> contexts;
+  std::vector<std::string> classes;
+  std::vector<std::string> syntaxes;
   const auto addOnce = [](std::vector<std::string> &list, std::string_view value) {
     if (std::find(list.begin(), list.end(), value) == list.end()) {
       list.emplace_back(value);
     }
   };
   for (const auto &object : objects) {
-    const std::string sopClass = StoredSopClass(*object, {});
-    auto context = std::find_if(contexts.begin(), contexts.end(),
-                                [&](const ProposedContext &c) { return c.abstractSyntax == sopClass; });
-    if (context == contexts.end()) {
-      contexts.push_back({sopClass, {}});
-      context = contexts.end() - 1;
-    }
-    addOnce(context->transferSyntaxes, object->transferSyntax);
+    classes.push_back(StoredSopClass(*object, {}));
+    addOnce(syntaxes, object->transferSyntax);
   }
-  for (ProposedContext &context : contexts) {
-    addOnce(context.transferSyntaxes, EXPLICIT_VR_LITTLE_ENDIAN);
-    addOnce(context.transferSyntaxes, IMPLICIT_VR_LITTLE_ENDIAN);
-  }
-  return contexts;
+  addOnce(syntaxes, EXPLICIT_VR_LITTLE_ENDIAN);
+  addOnce(syntaxes, IMPLICIT_VR_LITTLE_ENDIAN);
+  return ProposeStorageContexts(classes, syntaxes);
 }
 
 // Stores the objects on one association as the station does; the result of
@@ -239,6 +234,28 @@ TEST(StorescpStoreTest, AbortingAndStallingPeersFailEachObjectWithoutHanging) {
 // ---------------------------------------------------------------- tools
 
 #ifdef FWSTORE_PATH
+// A peer that rejects the association (here for the called AE title): fwecho
+// says so, with the reason in words, instead of "does not answer".
+TEST(StoreToolTest, EchoToARejectingPeerSaysWhy) {
+  test::ScriptedPeer peer;
+  peer.Receive(test::VerificationRequestSize())
+      .Send(test::Hex("03 00 00 00 00 04 00 01 01 07"))
+      .ReceiveUntilClosed()
+      .Start();
+  std::string out;
+  std::string err;
+  EXPECT_EQ(PeerProcess::Run({FWECHO_PATH, "-aec", "WRONG", "127.0.0.1", peer.PortText()}, &out, &err), 1);
+  EXPECT_NE(err.find("Association Rejected..."), std::string::npos) << err;
+  EXPECT_NE(err.find("ERROR, Association rejected by WRONG, result: rejected-permanent (1), source: DICOM UL "
+                     "service-user (1), reason: called-AE-title-not-recognized (7)"),
+            std::string::npos)
+      << err;
+  EXPECT_NE(err.find("fwecho: WRONG at 127.0.0.1:" + peer.PortText() + " rejected the association"), std::string::npos)
+      << err;
+  EXPECT_EQ(err.find("does not answer"), std::string::npos) << err;
+  EXPECT_TRUE(peer.Wait());
+}
+
 TEST(StoreToolTest, EchoAndStoreFilesWithOneLineEach) {
   StoreScp scp({"+xy"});
   ASSERT_TRUE(scp.Started());

@@ -59,15 +59,25 @@ std::string PixelBytes(const DcmObj &c) {
   return pixels == nullptr ? std::string() : std::string(pixels->data.begin(), pixels->data.end());
 }
 
-// A response command: the field, and Status unless status is negative.
-std::string ResponsePdu(std::uint16_t field, int status, std::uint8_t contextID = 1) {
-  std::string body = Elem(0, 0x0002, Uid(SC)) + Elem(0, 0x0100, Le16(field)) + Elem(0, 0x0120, Le16(3)) +
-                     Elem(0, 0x0800, Le16(0x0101));
+// The message ID of the first request after an accept of one context: the
+// context and accept draws leave the counter at 3.
+constexpr std::uint16_t FIRST_MESSAGE_ID = 3;
+
+// A response command: the field, the request it answers, and Status unless
+// status is negative; withDataSet announces a data set and sends one.
+std::string ResponsePdu(std::uint16_t field, int status, std::uint8_t contextID = 1,
+                        std::uint16_t answers = FIRST_MESSAGE_ID, bool withDataSet = false) {
+  std::string body = Elem(0, 0x0002, Uid(SC)) + Elem(0, 0x0100, Le16(field)) + Elem(0, 0x0120, Le16(answers)) +
+                     Elem(0, 0x0800, Le16(withDataSet ? 0x0102 : 0x0101));
   if (status >= 0) {
     body += Elem(0, 0x0900, Le16(static_cast<unsigned>(status)));
   }
-  return test::PDataPdu(
-      test::Pdv(contextID, 0x03, Elem(0, 0x0000, Le32(static_cast<std::uint32_t>(body.size()))) + body));
+  std::string pdus =
+      test::PDataPdu(test::Pdv(contextID, 0x03, Elem(0, 0x0000, Le32(static_cast<std::uint32_t>(body.size()))) + body));
+  if (withDataSet) {
+    pdus += test::PDataPdu(test::Pdv(contextID, 0x02, Elem(0x0008, 0x0018, Uid("1.2.3"))));
+  }
+  return pdus;
 }
 
 // An association whose peer's bytes (accept, then responses) are played
@@ -130,6 +140,8 @@ struct StoreResponseCase {
   std::string response; // after the accept
   int result;
   const char *line; // expected log line, or null for none
+  bool associationGoesOn = true;
+  std::string sent = ""; // what the station sends after its request
 };
 
 class StoreResponseTest : public testing::TestWithParam<StoreResponseCase> {};
@@ -137,14 +149,22 @@ class StoreResponseTest : public testing::TestWithParam<StoreResponseCase> {};
 TEST_P(StoreResponseTest, StatusOrFailure) {
   const StoreResponseCase &c = GetParam();
   LogCapture log;
-  Played played(test::ImplicitAccept() + c.response);
+  // When the association goes on, a second response follows.
+  Played played(test::ImplicitAccept() + c.response + (c.associationGoesOn ? ResponsePdu(0x8001, 0xA700) : ""));
   ASSERT_TRUE(played.OpenSingle(SC));
+  played.service->RequestMessageID = FIRST_MESSAGE_ID; // as a request would have set it
   EXPECT_EQ(ReadStoreRSP(*played.service), c.result);
   const auto errors = log.StartingWith("ERROR, CStore::ReadRSP");
   if (c.line == nullptr) {
     EXPECT_TRUE(errors.empty());
   } else {
     EXPECT_EQ(errors, std::vector<std::string>{c.line});
+  }
+  EXPECT_EQ(played.service->IsOpen(), c.associationGoesOn);
+  EXPECT_EQ(played.Sent(), c.sent);
+  if (c.associationGoesOn) {
+    // Nothing of this response is left to be taken for the next one.
+    EXPECT_EQ(ReadStoreRSP(*played.service), 0xA700);
   }
 }
 
@@ -158,7 +178,14 @@ INSTANTIATE_TEST_SUITE_P(
                           "ERROR, CStore::ReadRSP, status == 42752"},
         StoreResponseCase{"MissingStatus", ResponsePdu(0x8001, -1), -2, "ERROR, CStore::ReadRSP, no status"},
         StoreResponseCase{"EchoResponse", ResponsePdu(0x8030, 0), -2, "ERROR, CStore::ReadRSP, not a C-Store RSP"},
-        StoreResponseCase{"NoResponse", "", -1, "ERROR, CStore::ReadRSP, PDU->Read DCO failed"}),
+        StoreResponseCase{"AnnouncedDataSetIsReadAndDropped", ResponsePdu(0x8001, 0, 1, FIRST_MESSAGE_ID, true), 0,
+                          nullptr},
+        // A response to another request aborts the association.
+        StoreResponseCase{"AnswersAnotherRequest", ResponsePdu(0x8001, 0, 1, 5), -2,
+                          "ERROR, CStore::ReadRSP, response to message 5 instead of 3", false, test::kAbort},
+        StoreResponseCase{"WrongMessageIdBeingRespondedTo", ResponsePdu(0x8001, 0, 1, 0), -2,
+                          "ERROR, CStore::ReadRSP, response to message 0 instead of 3", false, test::kAbort},
+        StoreResponseCase{"NoResponse", "", -1, "ERROR, CStore::ReadRSP, PDU->Read DCO failed", false}),
     [](const testing::TestParamInfo<StoreResponseCase> &info) { return std::string(info.param.name); });
 
 TEST(EchoResponseTest, OnlyEchoResponseWithSuccessPasses) {
@@ -166,11 +193,14 @@ TEST(EchoResponseTest, OnlyEchoResponseWithSuccessPasses) {
     std::uint16_t field;
     int status;
     bool passes;
+    std::uint16_t answers = FIRST_MESSAGE_ID;
   };
-  for (const Case &c : {Case{0x8030, 0, true}, Case{0x8030, 0x0001, false}, Case{0x8001, 0, false}}) {
+  for (const Case &c : {Case{0x8030, 0, true}, Case{0x8030, 0x0001, false}, Case{0x8001, 0, false},
+                        Case{0x8030, -1, false}, Case{0x8030, 0, false, 5}}) {
     SCOPED_TRACE(c.field);
     SCOPED_TRACE(c.status);
-    Played played(test::ImplicitAccept() + ResponsePdu(c.field, c.status));
+    SCOPED_TRACE(c.answers);
+    Played played(test::ImplicitAccept() + ResponsePdu(c.field, c.status, 1, c.answers));
     ASSERT_TRUE(played.OpenSingle(VERIFICATION_SOP_CLASS));
     ASSERT_TRUE(CEcho::WriteRQ(*played.service, VERIFICATION_SOP_CLASS));
     EXPECT_EQ(CEcho::ReadRSP(*played.service), c.passes);
@@ -204,6 +234,34 @@ TEST(StoreAssociationTest, ProposesOneContextPerSopClassWithOddIds) {
   EXPECT_EQ(ProposedAbstractSyntax(*played.service, 7), "");
 }
 
+TEST(StoreAssociationTest, ProposeStorageContextsOnePerClassInFirstAppearanceOrder) {
+  const std::vector<std::string> syntaxes = {std::string(JPEG_BASELINE), std::string(IMPLICIT_VR_LITTLE_ENDIAN)};
+  const std::string us(test::US_IMAGE_STORAGE);
+  const std::string usMulti(test::US_MULTIFRAME_STORAGE);
+  const std::string sc(SC);
+  struct Case {
+    const char *name;
+    std::vector<std::string> classes;
+    std::vector<std::string> expected;
+  } cases[] = {
+      {"OneClass", {us}, {us}},
+      {"RepeatsOnce", {us, us, us}, {us}},
+      {"FirstAppearanceOrder", {usMulti, us, usMulti, sc, us}, {usMulti, us, sc}},
+      {"EmptyClassPassedOver", {"", us, ""}, {us}},
+      {"NoClasses", {}, {}},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::vector<ProposedContext> contexts = ProposeStorageContexts(c.classes, syntaxes);
+    std::vector<std::string> classes;
+    for (const ProposedContext &context : contexts) {
+      classes.push_back(context.abstractSyntax);
+      EXPECT_EQ(context.transferSyntaxes, syntaxes) << "the caller's syntaxes, in the caller's order";
+    }
+    EXPECT_EQ(classes, c.expected);
+  }
+}
+
 TEST(StoreAssociationTest, RefusesEmptyProposal) {
   LogCapture log;
   Played played(test::ImplicitAccept());
@@ -219,7 +277,8 @@ protected:
     const std::string accept = test::AcceptPdu(test::AcceptItem(1, 0, EXPLICIT_VR_LITTLE_ENDIAN) +
                                                test::AcceptItem(3, 0, IMPLICIT_VR_LITTLE_ENDIAN) +
                                                test::AcceptItem(5, 3, IMPLICIT_VR_LITTLE_ENDIAN));
-    played_ = std::make_unique<Played>(accept + ResponsePdu(0x8001, 0, 1) + ResponsePdu(0x8001, 0, 3));
+    // Three context and three accept draws leave the counter at 9.
+    played_ = std::make_unique<Played>(accept + ResponsePdu(0x8001, 0, 1, 9) + ResponsePdu(0x8001, 0, 3, 11));
     const std::vector<std::string> syntaxes = {std::string(JPEG_BASELINE), std::string(EXPLICIT_VR_LITTLE_ENDIAN),
                                                std::string(IMPLICIT_VR_LITTLE_ENDIAN)};
     ASSERT_TRUE(played_->OpenMulti({{std::string(test::US_IMAGE_STORAGE), syntaxes},
@@ -296,6 +355,21 @@ TEST(WriteStoreRQTest, JpegObjectConvertedWhenOnlyImplicitAccepted) {
   auto decoded = Decode(sent[1].bytes, IMPLICIT_VR_LITTLE_ENDIAN);
   EXPECT_EQ(PixelBytes(*decoded).size(), 64u * 48 * 3);
   EXPECT_EQ(PixelBytes(*decoded), PixelBytes(*reference));
+}
+
+// Once the link is gone, the remaining objects are neither converted nor
+// sent: WriteStoreRQ says so at once.
+TEST(WriteStoreRQTest, LinkGoneReturnsAtOnceWithoutConverting) {
+  Played played(test::ImplicitAccept());
+  ASSERT_TRUE(played.OpenSingle(test::US_IMAGE_STORAGE, JPEG_BASELINE));
+  played.service->Link.dsocket().Close();
+  auto still = test::MakeImage(test::US_IMAGE_STORAGE, "1.2.3.4", 1);
+  ASSERT_TRUE(still);
+  const std::string pixelsBefore = PixelBytes(*still);
+  EXPECT_EQ(WriteStoreRQ(*played.service, *still, test::US_IMAGE_STORAGE), -4);
+  EXPECT_EQ(still->transferSyntax, JPEG_BASELINE) << "not converted";
+  EXPECT_EQ(PixelBytes(*still), pixelsBefore);
+  EXPECT_EQ(played.Sent(), "");
 }
 
 TEST(WriteStoreRQTest, FailedConversionSendsNothing) {

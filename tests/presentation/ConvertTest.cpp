@@ -6,6 +6,7 @@
 #include "dicom/PixelData.h"
 #include "tests/dicom/codec/TestImages.h"
 #include "tests/presentation/ConversionTestSupport.h"
+#include "tests/support/LogCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -123,6 +124,32 @@ TEST(ConvertColour, ToBaselineIsLabelledYbrFull) {
   EXPECT_EQ(ValueOf(*ds, 0x0028, 0x1053), "<none>"); // rewrites add no element
   EXPECT_EQ(ValueOf(*ds, 0x0028, 0x2110), "01");
 }
+
+// The decoded samples of a YBR baseline source are R, G, B; lossless
+// targets store them as they are and must say so.
+class ConvertYbrSource : public testing::TestWithParam<std::string_view> {};
+
+TEST_P(ConvertYbrSource, LosslessTargetsAreLabelledRgb) {
+  ImageShape shape;
+  shape.columns = 32;
+  shape.rows = 16;
+  shape.colour = true;
+  shape.photometric = "YBR_FULL_422";
+  shape.planarConfiguration = 0;
+  shape.transferSyntax = JPEG_BASELINE;
+  auto ds = test::EncapsulatedDataSet(shape, test::BaselineFrames(shape, Frames8(shape)));
+  ASSERT_TRUE(ConvertTransferSyntax(*ds, GetParam()));
+  EXPECT_EQ(ValueOf(*ds, 0x0028, 0x0004), "RGB ");
+  if (GetParam() == JPEG_2000)
+    return; // lossy: the label is what is checked
+  // Decoded again, the samples are those of the explicit RGB conversion.
+  auto reference = test::EncapsulatedDataSet(shape, test::BaselineFrames(shape, Frames8(shape)));
+  ASSERT_TRUE(ConvertTransferSyntax(*reference, EXPLICIT_VR_LITTLE_ENDIAN));
+  ASSERT_TRUE(ConvertTransferSyntax(*ds, EXPLICIT_VR_LITTLE_ENDIAN));
+  EXPECT_GT(test::Psnr(test::PixelValue(*ds), test::PixelValue(*reference), 255), 30.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Targets, ConvertYbrSource, testing::Values(JPEG_LOSSLESS, JPEG_2000_LOSSLESS, JPEG_2000));
 
 TEST(ConvertColour, PlanarConfigurationOneComesOutInterleaved) {
   ImageShape shape;
@@ -458,6 +485,148 @@ INSTANTIATE_TEST_SUITE_P(
                                  ds.Put(DcmTag::FromUS(0x0028, 0x0100, 16));
                                }}),
     [](const testing::TestParamInfo<DamageCase> &info) { return std::string(info.param.name); });
+
+// A frame header of the given geometry and nothing to decode.
+Bytes TinyJpeg(std::uint16_t columns, std::uint16_t rows) {
+  return {0xFF,
+          0xD8,
+          0xFF,
+          0xC0,
+          0x00,
+          0x0B,
+          8,
+          static_cast<std::uint8_t>(rows >> 8),
+          static_cast<std::uint8_t>(rows),
+          static_cast<std::uint8_t>(columns >> 8),
+          static_cast<std::uint8_t>(columns),
+          1,
+          1,
+          0x11,
+          0,
+          0xFF,
+          0xD9};
+}
+
+// SOC and a SIZ segment of one 8-bit component.
+Bytes TinyJ2k(std::uint32_t columns, std::uint32_t rows) {
+  Bytes b = {0xFF, 0x4F, 0xFF, 0x51, 0x00, 0x29, 0x00, 0x00};
+  for (std::uint32_t v : {columns, rows, 0u, 0u, columns, rows, 0u, 0u})
+    for (int shift : {24, 16, 8, 0})
+      b.push_back(static_cast<std::uint8_t>(v >> shift));
+  for (std::uint8_t v : {0x00, 0x01, 0x07, 0x01, 0x01, 0xFF, 0xD9})
+    b.push_back(v);
+  return b;
+}
+
+// SOI and a JPEG-LS frame header (SOF55) of one 8-bit component.
+Bytes TinyJpegLs(std::uint16_t columns, std::uint16_t rows) {
+  Bytes b = TinyJpeg(columns, rows);
+  b[3] = 0xF7;
+  return b;
+}
+
+// An RLE frame header with the given segment count and offsets, then one
+// PackBits run of 128 zero bytes per segment.
+Bytes TinyRle(std::uint32_t segments, const std::vector<std::uint32_t> &offsets) {
+  Bytes b(64, 0);
+  auto put = [&](std::size_t at, std::uint32_t v) {
+    for (int k = 0; k < 4; ++k)
+      b[at + static_cast<std::size_t>(k)] = static_cast<std::uint8_t>(v >> (8 * k));
+  };
+  put(0, segments);
+  for (std::size_t s = 0; s < offsets.size(); ++s)
+    put(4 + 4 * s, offsets[s]);
+  for (std::size_t s = 0; s < offsets.size(); ++s)
+    b.insert(b.end(), {0x81, 0x00});
+  return b;
+}
+
+struct HostileCase {
+  const char *name;
+  const char *transferSyntax;
+  Bytes fragment;
+  const char *line; // the start of the refusal
+};
+
+class ConvertHostile : public testing::TestWithParam<HostileCase> {};
+
+// A few bytes that claim gigabytes of frames are refused before anything is
+// allocated for them: the refusal names the reason.
+TEST_P(ConvertHostile, RefusedBeforeTheFramesAreAllocated) {
+  ImageShape shape;
+  shape.columns = 65535;
+  shape.rows = 65535;
+  shape.transferSyntax = GetParam().transferSyntax;
+  auto ds = test::EncapsulatedDataSet(shape, {GetParam().fragment});
+  test::LogCapture log;
+  EXPECT_FALSE(ConvertTransferSyntax(*ds, EXPLICIT_VR_LITTLE_ENDIAN));
+  const std::vector<std::string> lines = log.StartingWith("ERROR, CheckEncapsulatedFrames, ");
+  ASSERT_EQ(lines.size(), 1u) << testing::PrintToString(log.Messages());
+  EXPECT_EQ(lines[0].rfind(GetParam().line, 0), 0u) << lines[0];
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ConvertHostile,
+    testing::Values(
+        HostileCase{"JpegOfTheClaimedSize", "1.2.840.10008.1.2.4.50", TinyJpeg(65535, 65535),
+                    "ERROR, CheckEncapsulatedFrames, the fragments can decode to at most 73728 of the 4294836225 "
+                    "bytes the image attributes describe"},
+        HostileCase{"J2kOfTheClaimedSize", "1.2.840.10008.1.2.4.90", TinyJ2k(65535, 65535),
+                    "ERROR, CheckEncapsulatedFrames, the fragments can decode to at most"},
+        HostileCase{"JpegOfAnotherSize", "1.2.840.10008.1.2.4.70", TinyJpeg(16, 16),
+                    "ERROR, CheckEncapsulatedFrames, frame 0 is 16 x 16 x 1 by its frame header, the image attributes "
+                    "say 65535 x 65535 x 1"},
+        HostileCase{"NoFrameHeader", "1.2.840.10008.1.2.4.91", Bytes(64, 0x42),
+                    "ERROR, CheckEncapsulatedFrames, frame 0 has no frame header"},
+        HostileCase{"JpegLsOfTheClaimedSize", "1.2.840.10008.1.2.4.80", TinyJpegLs(65535, 65535),
+                    "ERROR, CheckEncapsulatedFrames, the fragments can decode to at most"},
+        HostileCase{"JpegLsOfAnotherSize", "1.2.840.10008.1.2.4.81", TinyJpegLs(16, 16),
+                    "ERROR, CheckEncapsulatedFrames, frame 0 is 16 x 16 x 1 by its frame header, the image attributes "
+                    "say 65535 x 65535 x 1"},
+        HostileCase{"JpegUnderAJpegLsLabel", "1.2.840.10008.1.2.4.80", TinyJpeg(65535, 65535),
+                    "ERROR, CheckEncapsulatedFrames, frame 0 has no frame header"},
+        HostileCase{"JpegLsUnderAJpegLabel", "1.2.840.10008.1.2.4.70", TinyJpegLs(65535, 65535),
+                    "ERROR, CheckEncapsulatedFrames, frame 0 has no frame header"},
+        // One segment of two bytes decodes to at most 128.
+        HostileCase{"RleOfTheClaimedSize", "1.2.840.10008.1.2.5", TinyRle(1, {64}),
+                    "ERROR, CheckEncapsulatedFrames, the fragments can decode to at most 128 of the 4294836225 bytes "
+                    "the image attributes describe"},
+        HostileCase{"RleOfAnotherSampleCount", "1.2.840.10008.1.2.5", TinyRle(3, {64, 66, 68}),
+                    "ERROR, CheckEncapsulatedFrames, frame 0 has no RLE header that fits the image attributes and its "
+                    "70 bytes"},
+        HostileCase{"RleSegmentPastTheEnd", "1.2.840.10008.1.2.5", TinyRle(1, {4096}),
+                    "ERROR, CheckEncapsulatedFrames, frame 0 has no RLE header that fits the image attributes and its "
+                    "66 bytes"},
+        HostileCase{"RleCutHeader", "1.2.840.10008.1.2.5", Bytes{1, 0, 0, 0, 64, 0, 0, 0},
+                    "ERROR, CheckEncapsulatedFrames, frame 0 has no RLE header that fits the image attributes and its "
+                    "8 bytes"}),
+    [](const testing::TestParamInfo<HostileCase> &info) { return std::string(info.param.name); });
+
+// A clip decoded on several threads logs each failed frame once, with its
+// number in the clip, exactly as one thread does.
+TEST(ConvertClipLog, FailedFramesAreLoggedOnceWithTheirClipNumbers) {
+  ImageShape shape;
+  shape.columns = 32;
+  shape.rows = 16;
+  shape.frames = 7;
+  shape.transferSyntax = JPEG_BASELINE;
+  const std::vector<std::string> expected = {"ERROR, DecodePixelData, frame 2 failed",
+                                             "ERROR, DecodePixelData, frame 5 failed",
+                                             "ERROR, DecodePixelData, frame 6 failed"};
+  for (unsigned threads : {1u, 2u, 3u, 8u}) {
+    SCOPED_TRACE(threads);
+    auto ds = test::EncapsulatedDataSet(shape, test::BaselineFrames(shape, Frames8(shape)));
+    for (int f : {2, 5, 6}) {
+      DcmTag &t = Fragment(*ds, f);
+      t.data.resize(t.data.size() / 2 & ~std::size_t{1}); // cut in its scan
+      t.length = static_cast<std::uint32_t>(t.data.size());
+    }
+    test::LogCapture log;
+    EXPECT_FALSE(ConvertTransferSyntax(*ds, EXPLICIT_VR_LITTLE_ENDIAN, {.decodeThreads = threads}));
+    EXPECT_EQ(log.StartingWith("ERROR, DecodePixelData"), expected);
+    EXPECT_TRUE(log.StartingWith("ERROR, ConvertTransferSyntax, frame").empty());
+  }
+}
 
 } // namespace
 } // namespace fw

@@ -88,6 +88,31 @@ TEST_F(ImageTools, ConvertWritesTheTargetSyntaxAndBack) {
   EXPECT_EQ(test::PixelValue(back), pixels);
 }
 
+// OUT may be IN: a conversion that succeeds replaces the file, one that
+// fails leaves it byte for byte.
+TEST_F(ImageTools, ConvertOntoItself) {
+  ImageShape shape;
+  shape.columns = 32;
+  shape.rows = 16;
+  const Bytes pixels = Ramp(shape.FrameBytes());
+  auto ds = test::NativeDataSet(shape, pixels);
+  const std::string file = Write(*ds, "same.dcm");
+  const ToolRun run = Convert("--ts 1.2.840.10008.1.2.4.70 " + file + " " + file);
+  ASSERT_EQ(run.status, 0) << run.output;
+  DcmObj lossless;
+  ASSERT_TRUE(lossless.Read(file));
+  EXPECT_EQ(lossless.transferSyntax, JPEG_LOSSLESS);
+  ASSERT_TRUE(ConvertTransferSyntax(lossless, EXPLICIT_VR_LITTLE_ENDIAN));
+  EXPECT_EQ(test::PixelValue(lossless), pixels);
+
+  auto bad = test::NativeDataSet(shape, Bytes(10, 1)); // the wrong length
+  const std::string badFile = Write(*bad, "bad.dcm");
+  const std::string before = test::ReadFileBytes(badFile);
+  const ToolRun failed = Convert("--ts 1.2.840.10008.1.2.4.70 " + badFile + " " + badFile);
+  EXPECT_EQ(failed.status, 1) << failed.output;
+  EXPECT_EQ(test::ReadFileBytes(badFile), before);
+}
+
 TEST_F(ImageTools, ConvertFailuresAndUsage) {
   ImageShape shape;
   auto bad = test::NativeDataSet(shape, Bytes(10, 1)); // 64 bytes expected

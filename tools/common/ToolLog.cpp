@@ -16,6 +16,19 @@ namespace fw::tool {
 namespace {
 
 // "hh:mm:ss, " as the log writer puts it before every message.
+// A line that reports a failure: the severity words, and the association's
+// few failure lines that carry none.
+bool IsProblem(std::string_view message) {
+  static constexpr std::string_view PROBLEMS[] = {"ERROR", "WARNING", "Association Rejected", "Corrupt Transmission",
+                                                  "Association RQ failed"};
+  for (std::string_view start : PROBLEMS) {
+    if (message.starts_with(start)) {
+      return true;
+    }
+  }
+  return false;
+}
+
 bool HasTimePrefix(std::string_view line) {
   if (line.size() < 10 || line[2] != ':' || line[5] != ':' || line.substr(8, 2) != ", ") {
     return false;
@@ -73,7 +86,7 @@ void ToolLog::Flush() {
     }
     const bool timed = HasTimePrefix(line);
     const std::string_view message = timed ? line.substr(10) : line;
-    const bool problem = message.starts_with("ERROR") || message.starts_with("WARNING");
+    const bool problem = IsProblem(message);
     if (!verbose_ && !(timed && problem)) {
       continue;
     }

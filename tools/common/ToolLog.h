@@ -1,7 +1,8 @@
 // ToolLog: the application log of a command-line tool. The toolkit reports
 // details through the log (WriteLog); a tool points the log at a private
 // temporary file while it runs and copies what was written to standard error:
-// the "ERROR"/"WARNING" lines always, everything (informational lines, the
+// the "ERROR"/"WARNING" lines (and the association's failure lines without a
+// severity word, such as "Association Rejected...") always, everything (informational lines, the
 // network trace and its hex dumps) when verbose. Lines go out without their
 // time of day, in the terminal's encoding.
 #pragma once

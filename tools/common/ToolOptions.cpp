@@ -3,6 +3,7 @@
 
 #include "framewell/Version.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace fw::tool {
@@ -55,6 +56,9 @@ CommandLine::CommandLine(std::string program, std::string usage, std::string des
          common_.verbose = true;
          return std::string();
        }});
+  if (defaultTimeoutSeconds <= 0) {
+    return; // a tool without a network peer
+  }
   options_.push_back({{"--aet", "-aet"},
                       "TITLE",
                       "calling AE title (default " + std::string(DEFAULT_CALLING_AET) + ")",
@@ -102,7 +106,7 @@ void CommandLine::AddFlag(std::string name, std::string help, bool &target) {
 }
 
 void CommandLine::AddValue(std::string name, std::string valueName, std::string help, std::string &target,
-                           ValueCheck check) {
+                           ValueCheck check, int valueCount) {
   options_.push_back({{std::move(name)},
                       std::move(valueName),
                       std::move(help),
@@ -112,7 +116,8 @@ void CommandLine::AddValue(std::string name, std::string valueName, std::string 
                           target = std::string(value);
                         }
                         return error;
-                      }});
+                      },
+                      std::max(1, valueCount)});
 }
 
 void CommandLine::SetArguments(std::vector<std::string> names, bool variadic) {
@@ -149,15 +154,20 @@ std::optional<int> CommandLine::Parse(int argc, const char *const *argv) {
     if (option == nullptr) {
       return UsageError("unknown option " + std::string(name));
     }
-    std::string_view value;
+    std::string value;
     if (option->valueName.empty()) {
       if (equals != std::string_view::npos) {
         return UsageError("option " + std::string(name) + " takes no value");
       }
     } else if (equals != std::string_view::npos) {
       value = arg.substr(equals + 1);
-    } else if (i + 1 < argc) {
-      value = argv[++i];
+    } else if (i + option->valueCount < argc) {
+      for (int k = 0; k < option->valueCount; ++k) {
+        if (k > 0) {
+          value += ' ';
+        }
+        value += argv[++i];
+      }
     } else {
       return UsageError("option " + std::string(name) + " needs a value (" + option->valueName + ")");
     }
@@ -211,7 +221,7 @@ std::string CommandLine::HelpText() const {
     }
     text += left + option.help + "\n";
   }
-  text += "\nexit status: 0 success, 1 a DICOM or I/O failure, 2 a usage error\n";
+  text += "\nexit status: 0 success, 1 a DICOM, device or I/O failure, 2 a usage error\n";
   if (!epilogue_.empty()) {
     text += "\n" + epilogue_;
     if (epilogue_.back() != '\n') {

@@ -4,11 +4,12 @@
 //   --help                     usage on standard output, exit 0
 //   --version                  program name and version, exit 0
 //   -v, --verbose              log lines and network trace on standard error
+// Tools that talk to a peer also take:
 //   --aet, -aet TITLE          calling AE title                     "QUILLBROOK"
 //   --aec, -aec TITLE          called AE title                      "ANY-SCP"
 //   --timeout SECONDS          network read time-out                per tool
 //
-// Exit codes: 0 success, 1 a DICOM or I/O failure, 2 a usage error. A value
+// Exit codes: 0 success, 1 a DICOM, device or I/O failure, 2 a usage error. A value
 // may follow its option as the next argument or after "=" ("--aet=X"); "--"
 // ends the options. AE titles are 1 to 16 characters without "\" or control
 // characters; the time-out is 1 to 86400 seconds.
@@ -54,14 +55,18 @@ std::string CheckAETitle(std::string_view title);
 
 class CommandLine {
 public:
-  // usage: what follows the program name in the usage line.
-  CommandLine(std::string program, std::string usage, std::string description, int defaultTimeoutSeconds);
+  // usage: what follows the program name in the usage line. A tool that
+  // talks to a peer gives its default time-out (> 0) and gets the AE title
+  // and time-out options; 0 leaves them out.
+  CommandLine(std::string program, std::string usage, std::string description, int defaultTimeoutSeconds = 0);
 
   // A switch without a value.
   void AddFlag(std::string name, std::string help, bool &target);
   // An option with a value; check (optional) rejects bad values as a usage
-  // error.
-  void AddValue(std::string name, std::string valueName, std::string help, std::string &target, ValueCheck check = {});
+  // error. With valueCount above 1 the option takes that many arguments
+  // ("--window W C"), handed to check and target joined by single spaces.
+  void AddValue(std::string name, std::string valueName, std::string help, std::string &target, ValueCheck check = {},
+                int valueCount = 1);
   // Names of the arguments after the options; with variadic, the last name
   // stands for one or more arguments.
   void SetArguments(std::vector<std::string> names, bool variadic = false);
@@ -88,6 +93,7 @@ private:
     std::string valueName; // empty for a switch
     std::string help;
     std::function<std::string(std::string_view)> apply; // returns an error text
+    int valueCount = 1;
   };
 
   const Option *Find(std::string_view name) const;

@@ -2,7 +2,9 @@
 // dialog's test does it: association (Verification, implicit VR little
 // endian), C-ECHO, release.
 //
-// Output: "AE at HOST:PORT answers" on success. Exit status 0 when the peer
+// Output: "AE at HOST:PORT answers" on success; on failure a line on standard
+// error says whether the peer rejected the association, failed the
+// verification or does not answer. Exit status 0 when the peer
 // answered the C-ECHO with success, 1 otherwise, 2 on wrong usage.
 #include "net/dimse/CEcho.h"
 #include "net/link/NetTrace.h"
@@ -43,11 +45,14 @@ int main(int argc, char **argv) {
   if (options.verbose && fw::TraceLevel() < 2) {
     fw::SetTraceLevel(2);
   }
-  const bool answered = fw::EchoNode(host, port, options.callingAET, options.calledAET, options.timeoutSeconds);
+  const fw::EchoOutcome outcome =
+      fw::EchoPeer({host, port, options.callingAET, options.calledAET, options.timeoutSeconds});
   log.Flush();
-  if (!answered) {
-    std::fprintf(stderr, "fwecho: %s at %s:%s does not answer\n", options.calledAET.c_str(), host.c_str(),
-                 port.c_str());
+  if (outcome != fw::EchoOutcome::Answered) {
+    const char *what = outcome == fw::EchoOutcome::Rejected ? "rejected the association"
+                       : outcome == fw::EchoOutcome::Failed ? "failed the verification"
+                                                            : "does not answer";
+    std::fprintf(stderr, "fwecho: %s at %s:%s %s\n", options.calledAET.c_str(), host.c_str(), port.c_str(), what);
     return fw::tool::EXIT_FAILED;
   }
   std::printf("%s at %s:%s answers\n", options.calledAET.c_str(), host.c_str(), port.c_str());

@@ -10,15 +10,12 @@
 //
 // Exit status: 0 when the peer ended the query with success (also with no
 // match), 1 when no association could be opened, the request could not be
-// sent, a response could not be read, or the peer ended the query with a
-// failure status; 2 on wrong usage.
-#include "net/association/PDU_Service.h"
+// sent, a response could not be read, the peer ended the query with a
+// failure status, or there were more than 1000 matches (those printed, the
+// rest not asked for); 2 on wrong usage.
 #include "net/link/NetTrace.h"
 #include "net/query/CFind.h"
-#include "net/query/FindQuery.h"
-#include "net/query/QueryKeys.h"
-#include "net/query/StudyInfo.h"
-#include "net/query/TWorklistItem.h"
+#include "net/query/Search.h"
 #include "tools/common/TerminalText.h"
 #include "tools/common/ToolLog.h"
 #include "tools/common/ToolOptions.h"
@@ -86,58 +83,6 @@ struct Keys {
   std::string date;
 };
 
-// Study-level search: FindQuery, then FindNext while the peer says pending.
-int StudySearch(fw::PDU_Service &service, const Keys &keys) {
-  fw::StudyInfo query;
-  query.patientID = keys.patientID;
-  query.patientName = keys.name;
-  query.accessionNumber = keys.accession;
-  query.modality = keys.modality;
-  query.studyDate = keys.date;
-  fw::FindList list{query};
-  if (!fw::FindQuery(service, list, fw::STUDY_ROOT_FIND_UID, fw::LEVEL_STUDY)) {
-    return -1;
-  }
-  list.clear();
-  int status = fw::FIND_PENDING;
-  while (fw::IsPendingStatus(status)) {
-    status = fw::FindNext(service, list, fw::LEVEL_STUDY);
-    if (fw::IsPendingStatus(status) && !list.empty()) {
-      PrintRecord(fw::FieldTexts(std::get<fw::StudyInfo>(list.back())));
-    }
-    // A failure status adds a record of its own; it is no match.
-    list.clear();
-  }
-  return status;
-}
-
-// Worklist search: the worklist keys, then one record per pending response.
-int WorklistSearch(fw::PDU_Service &service, const Keys &keys) {
-  fw::TWorklistItem query;
-  query.patientID = keys.patientID;
-  query.patientName = keys.name;
-  query.accessionNumber = keys.accession;
-  query.modality = keys.modality;
-  query.scheduledStartDate = keys.date;
-  fw::DcmObj identifier;
-  fw::BuildWorklistKeys(query, identifier);
-  if (!fw::CFind::WriteRQ(service, identifier, fw::MODALITY_WORKLIST_FIND_UID)) {
-    return -1;
-  }
-  int status = fw::FIND_PENDING;
-  fw::DcmObj response;
-  while (fw::IsPendingStatus(status)) {
-    response.Clear();
-    status = fw::CFind::ReadRSP(service, response);
-    if (fw::IsPendingStatus(status)) {
-      fw::TWorklistItem item;
-      fw::ReadWorklistItem(item, response);
-      PrintRecord(fw::FieldTexts(item));
-    }
-  }
-  return status;
-}
-
 } // namespace
 
 int main(int argc, char **argv) {
@@ -188,27 +133,59 @@ int main(int argc, char **argv) {
   if (options.verbose && fw::TraceLevel() < 2) {
     fw::SetTraceLevel(2);
   }
-  int status = -1;
-  {
-    fw::PDU_Service service;
-    service.DumpMessages = fw::TraceLevel() > 1;
-    const std::string_view model = study ? fw::STUDY_ROOT_FIND_UID : fw::MODALITY_WORKLIST_FIND_UID;
-    if (service.OpenAssociation(host, port, options.callingAET, options.calledAET, model, options.timeoutSeconds)) {
-      status = study ? StudySearch(service, keys) : WorklistSearch(service, keys);
-      log.Flush();
-      if (status == -1) {
-        std::fprintf(stderr, "fwfind: the query failed: no valid response from %s\n", options.calledAET.c_str());
-      } else if (status != fw::FIND_SUCCESS) {
-        std::fprintf(stderr, "fwfind: %s ended the query with status 0x%04X\n", options.calledAET.c_str(),
-                     static_cast<unsigned>(status));
+  const fw::PeerAddress peer{host, port, options.callingAET, options.calledAET, options.timeoutSeconds};
+  const auto print = [&](const auto &record, int) {
+    log.Flush();
+    PrintRecord(fw::FieldTexts(record));
+  };
+  fw::SearchResult result;
+  if (study) {
+    fw::StudyInfo query;
+    query.patientID = keys.patientID;
+    query.patientName = keys.name;
+    query.accessionNumber = keys.accession;
+    query.modality = keys.modality;
+    query.studyDate = keys.date;
+    result = fw::SearchStudies(peer, query, [&](const fw::StudyInfo &record, int status) {
+      // A failure status's identifier is no match.
+      if (fw::IsPendingStatus(status)) {
+        print(record, status);
       }
-    } else {
-      log.Flush();
-      std::fprintf(stderr, "fwfind: no association with %s at %s:%s\n", options.calledAET.c_str(), host.c_str(),
-                   port.c_str());
-    }
-    service.ReleaseAssociation();
+    });
+  } else {
+    fw::TWorklistItem query;
+    query.patientID = keys.patientID;
+    query.patientName = keys.name;
+    query.accessionNumber = keys.accession;
+    query.modality = keys.modality;
+    query.scheduledStartDate = keys.date;
+    result = fw::SearchWorklist(peer, query, [&](const fw::TWorklistItem &record, int status) {
+      if (fw::IsPendingStatus(status)) {
+        print(record, status);
+      }
+    });
   }
   log.Flush();
-  return status == fw::FIND_SUCCESS ? EXIT_OK : EXIT_FAILED;
+  using Outcome = fw::SearchResult::Outcome;
+  switch (result.outcome) {
+  case Outcome::Completed:
+    break;
+  case Outcome::NoAssociation:
+    std::fprintf(stderr, "fwfind: no association with %s at %s:%s\n", options.calledAET.c_str(), host.c_str(),
+                 port.c_str());
+    break;
+  case Outcome::NotSent:
+  case Outcome::NoResponse:
+    std::fprintf(stderr, "fwfind: the query failed: no valid response from %s\n", options.calledAET.c_str());
+    break;
+  case Outcome::PeerFailure:
+    std::fprintf(stderr, "fwfind: %s ended the query with status 0x%04X\n", options.calledAET.c_str(),
+                 static_cast<unsigned>(result.status));
+    break;
+  case Outcome::LimitReached:
+    std::fprintf(stderr, "fwfind: more than %zu matches, the search was stopped; please refine it\n",
+                 fw::DEFAULT_MATCH_LIMIT);
+    break;
+  }
+  return result.Completed() ? EXIT_OK : EXIT_FAILED;
 }

@@ -1,14 +1,20 @@
 // fwgrab: a diagnostic for support staff. Builds the capture pipeline the
-// station uses (first video input device, or a GStreamer source), arms it for
-// a number of frames or seconds, writes every collected frame as a numbered
-// JPEG file and prints the frame size, the frame rate and the time the frame
-// callback took.
+// station uses (first video input device, or a GStreamer source) with the
+// station's capture configuration ("videocap.cfg" in the program folder:
+// analog standard, input, frame size), arms it for a number of frames or
+// seconds, writes every collected frame as a numbered JPEG file and prints
+// the frame size, the frame rate and the time the frame callback took.
 //
-//   fwgrab [--source DESC] [--size WxH] [--frames N | --seconds S] OUTDIR
+//   fwgrab [-v] [--source DESC] [--size WxH] [--frames N | --seconds S] OUTDIR
 //
-// Exit codes: 0 done, 1 usage, 2 no video source could be started, 3 no frame
-// arrived or a file could not be written.
+// Without "videocap.cfg" the device keeps its own standard and size, input 0.
+// Exit codes: 0 done, 1 no video source could be started, no frame arrived or
+// a file could not be written, 2 usage.
+#include "acquisition/CaptureConfig.h"
 #include "acquisition/MySampleGrabber.h"
+#include "app/base/ProgramFolder.h"
+#include "tools/common/ToolLog.h"
+#include "tools/common/ToolOptions.h"
 
 #include <gst/gst.h>
 
@@ -26,58 +32,11 @@
 
 namespace {
 
-constexpr const char *kUsage = "usage: fwgrab [--source DESC] [--size WxH] [--frames N | --seconds S] OUTDIR\n"
-                               "  --source DESC  GStreamer source description instead of the first video device\n"
-                               "  --size WxH     frame size to ask for (default: the device's own)\n"
-                               "  --frames N     collect N frames (default 10)\n"
-                               "  --seconds S    collect for S seconds instead\n";
-
-struct Options {
-  std::string source;
-  int width = 0;
-  int height = 0;
-  int frames = 10;
-  double seconds = 0;
-  std::string outDir;
-};
-
-bool ParsePositive(const std::string &text, double &value) {
+bool ParsePositive(std::string_view text, double &value) {
+  const std::string copy(text);
   char *end = nullptr;
-  value = std::strtod(text.c_str(), &end);
-  return end != text.c_str() && *end == '\0' && value > 0 && value < 1e6;
-}
-
-bool ParseOptions(int argc, char **argv, Options &options) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    const bool hasValue = i + 1 < argc;
-    double number = 0;
-    if (arg == "--source" && hasValue) {
-      options.source = argv[++i];
-    } else if (arg == "--size" && hasValue) {
-      const std::string size = argv[++i];
-      const auto x = size.find('x');
-      double w = 0;
-      double h = 0;
-      if (x == std::string::npos || !ParsePositive(size.substr(0, x), w) || !ParsePositive(size.substr(x + 1), h)) {
-        return false;
-      }
-      options.width = static_cast<int>(w);
-      options.height = static_cast<int>(h);
-    } else if (arg == "--frames" && hasValue && ParsePositive(argv[i + 1], number)) {
-      options.frames = static_cast<int>(number);
-      options.seconds = 0;
-      ++i;
-    } else if (arg == "--seconds" && hasValue && ParsePositive(argv[i + 1], number)) {
-      options.seconds = number;
-      ++i;
-    } else if (!arg.empty() && arg[0] != '-' && options.outDir.empty()) {
-      options.outDir = arg;
-    } else {
-      return false;
-    }
-  }
-  return !options.outDir.empty();
+  value = std::strtod(copy.c_str(), &end);
+  return end != copy.c_str() && *end == '\0' && value > 0 && value < 1e6;
 }
 
 // Counts the buffers the source hands to the converter.
@@ -98,14 +57,67 @@ double Median(std::vector<std::int64_t> values) {
 } // namespace
 
 int main(int argc, char **argv) {
-  Options options;
-  if (!ParseOptions(argc, argv, options)) {
-    std::cerr << kUsage;
-    return 1;
+  using namespace fw::tool;
+  std::string source, sizeText, framesText, secondsText;
+  int width = 0;
+  int height = 0;
+  int wantedFrames = 10;
+  double seconds = 0;
+  CommandLine commandLine("fwgrab", "[options] OUTDIR",
+                          "Captures frames through the station's pipeline and writes them as numbered JPEG files "
+                          "to OUTDIR.");
+  commandLine.AddValue("--source", "DESC", "GStreamer source description instead of the first video device", source);
+  commandLine.AddValue("--size", "WxH", "frame size to ask for (default: videocap.cfg's, else the device's own)",
+                       sizeText, [&](std::string_view size) {
+                         const std::size_t x = size.find('x');
+                         double w = 0;
+                         double h = 0;
+                         if (x == std::string::npos || !ParsePositive(size.substr(0, x), w) ||
+                             !ParsePositive(size.substr(x + 1), h))
+                           return std::string("WIDTHxHEIGHT, each above 0");
+                         width = static_cast<int>(w);
+                         height = static_cast<int>(h);
+                         return std::string();
+                       });
+  commandLine.AddValue("--frames", "N", "collect N frames (default 10)", framesText, [&](std::string_view text) {
+    double n = 0;
+    if (!ParsePositive(text, n) || n != static_cast<int>(n))
+      return std::string("a whole number of frames above 0");
+    wantedFrames = static_cast<int>(n);
+    return std::string();
+  });
+  commandLine.AddValue("--seconds", "S", "collect for S seconds instead", secondsText, [&](std::string_view text) {
+    if (!ParsePositive(text, seconds))
+      return std::string("a number of seconds above 0");
+    return std::string();
+  });
+  commandLine.SetArguments({"OUTDIR"});
+  if (const auto code = commandLine.Parse(argc, argv))
+    return *code;
+  if (!framesText.empty() && !secondsText.empty())
+    return commandLine.UsageError("--frames and --seconds exclude each other");
+  const std::string outDir = commandLine.Arguments()[0];
+  ToolLog log(commandLine.Common().verbose);
+  if (!source.empty()) {
+    ::setenv("FRAMEWELL_VIDEO_SOURCE", source.c_str(), 1);
   }
-  if (!options.source.empty()) {
-    ::setenv("FRAMEWELL_VIDEO_SOURCE", options.source.c_str(), 1);
+
+  // The station's configuration; without one the device keeps its own
+  // standard (code 0 has none) and size.
+  fw::programFolder = fw::ResolveProgramFolder(fw::CurrentProgramFolderInputs());
+  fw::CaptureConfig config{0, 0, 0, 0};
+  const std::string configPath = fw::CaptureConfigPath();
+  const bool configRead = fw::ReadCaptureConfig(configPath, config);
+  if (!configRead)
+    config = fw::CaptureConfig{0, 0, 0, 0};
+  if (width > 0) {
+    config.width = width;
+    config.height = height;
   }
+  if (commandLine.Common().verbose)
+    std::cerr << "fwgrab: " << (configRead ? "configuration " + configPath : "no " + configPath + ", device defaults")
+              << ": standard " << config.tvFormat << ", input " << config.crossbarInput << ", size " << config.width
+              << "x" << config.height << "\n";
 
   static std::atomic<long long> pushed{0};
   fw::MySampleGrabber grabber;
@@ -120,12 +132,11 @@ int main(int argc, char **argv) {
     }
     gst_object_unref(convert);
   });
-  // Standard code 0 has no device standard: the device keeps its own.
-  const fw::CaptureConfig config{0, options.width, options.height, 0};
   if (!grabber.BuildGraph(nullptr, config)) {
-    std::cerr << "fwgrab: no video input device could be started"
-              << (options.source.empty() ? "" : " from the given source") << "\n";
-    return 2;
+    log.Flush();
+    std::cerr << "fwgrab: no video input device could be started" << (source.empty() ? "" : " from the given source")
+              << "\n";
+    return EXIT_FAILED;
   }
   std::cout << "frame size: " << grabber.FrameWidth() << " x " << grabber.FrameHeight() << "\n";
 
@@ -133,13 +144,13 @@ int main(int argc, char **argv) {
   const long long pushedBefore = pushed.load();
   const auto start = Clock::now();
   grabber.StartCapture();
-  if (options.seconds > 0) {
-    std::this_thread::sleep_for(std::chrono::duration<double>(options.seconds));
+  if (seconds > 0) {
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
   } else {
     // Gives up when no frame has arrived for five seconds.
     auto lastProgress = Clock::now();
     std::int32_t last = 0;
-    while (grabber.FrameCount() < options.frames && Clock::now() - lastProgress < std::chrono::seconds(5)) {
+    while (grabber.FrameCount() < wantedFrames && Clock::now() - lastProgress < std::chrono::seconds(5)) {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
       if (grabber.FrameCount() != last) {
         last = grabber.FrameCount();
@@ -158,24 +169,25 @@ int main(int argc, char **argv) {
   std::cout << "frames the source delivered while armed (stop included): " << pushedWhileArmed << "\n";
   std::cout << "median frame callback time: " << Median(nanos) / 1e6 << " ms\n";
   if (frames.empty()) {
+    log.Flush();
     std::cerr << "fwgrab: no frame arrived\n";
-    return 3;
+    return EXIT_FAILED;
   }
 
   std::error_code error;
-  std::filesystem::create_directories(options.outDir, error);
+  std::filesystem::create_directories(outDir, error);
   for (std::size_t i = 0; i < frames.size(); ++i) {
     char name[32];
     std::snprintf(name, sizeof name, "frame%04zu.jpg", i + 1);
-    const auto path = std::filesystem::path(options.outDir) / name;
+    const auto path = std::filesystem::path(outDir) / name;
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char *>(frames[i].data.data()),
               static_cast<std::streamsize>(frames[i].data.size()));
     if (!out.flush()) {
       std::cerr << "fwgrab: cannot write " << path.string() << "\n";
-      return 3;
+      return EXIT_FAILED;
     }
   }
-  std::cout << "written: " << frames.size() << " files to " << options.outDir << "\n";
-  return 0;
+  std::cout << "written: " << frames.size() << " files to " << outDir << "\n";
+  return EXIT_OK;
 }

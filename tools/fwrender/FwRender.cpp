@@ -12,6 +12,9 @@
 // back through Rescale Slope and Intercept to stored values; else the
 // frame's lowest and highest sample.
 //
+// A Structured Report (no Pixel Data, Modality "SR") is drawn as its printed
+// pages; --frame N picks page N (from 0).
+//
 // Exit status: 0 written, 1 the file could not be read, converted, drawn or
 // written, 2 wrong usage.
 #include "dicom/DcmObj.h"
@@ -19,31 +22,21 @@
 #include "presentation/DCMPresentation.h"
 #include "presentation/ImageConversion.h"
 #include "tools/common/ToolLog.h"
-#include "tools/imagetools/ImageTool.h"
+#include "tools/common/ToolOptions.h"
 
+#include <QGuiApplication>
 #include <QImage>
 
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <iostream>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace {
-
-constexpr std::string_view kProgram = "fwrender";
-constexpr std::string_view kUsage =
-    "[-v] [--frame N] [--size WxH] [--window W C] IN OUT.png\n"
-    "  Draws frame N (from 0, default 0) of the DICOM file IN into the PNG file OUT.png.\n"
-    "  --size WxH     picture size (default: the image's own)\n"
-    "  --window W C   window width (> 0) and centre on the stored sample values\n"
-    "                 (default: 255 127 for 8-bit data, else the file's window,\n"
-    "                 else the frame's lowest and highest sample)\n"
-    "  -v, --verbose  every log line on standard error\n"
-    "  --help, --version\n"
-    "  Exit status: 0 written, 1 failed, 2 usage error.\n";
 
 std::optional<long> ParseInt(std::string_view text, long low, long high) {
   long value = 0;
@@ -99,59 +92,76 @@ bool IsUncompressed(std::string_view ts) {
 } // namespace
 
 int main(int argc, char **argv) {
-  using namespace fw::imagetool;
-  bool verbose = false;
+  using namespace fw::tool;
   long frame = 0;
   long width = 0;
   long height = 0;
   std::optional<Window> window;
-  std::vector<std::string> files;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    bool handled = false;
-    if (auto code = CommonOption(arg, kProgram, kUsage, verbose, handled))
-      return *code;
-    if (handled)
-      continue;
-    if (arg == "--frame") {
-      const auto n = i + 1 < argc ? ParseInt(argv[++i], 0, 2147483646) : std::nullopt;
-      if (!n)
-        return UsageError(kProgram, "--frame needs a frame number from 0", kUsage);
-      frame = *n;
-    } else if (arg == "--size") {
-      const std::string size = i + 1 < argc ? argv[++i] : "";
-      const std::size_t x = size.find('x');
-      const auto w = x == std::string::npos ? std::nullopt : ParseInt(std::string_view(size).substr(0, x), 1, 16384);
-      const auto h = x == std::string::npos ? std::nullopt : ParseInt(std::string_view(size).substr(x + 1), 1, 16384);
-      if (!w || !h)
-        return UsageError(kProgram, "--size needs WIDTHxHEIGHT, each 1 to 16384", kUsage);
-      width = *w;
-      height = *h;
-    } else if (arg == "--window") {
-      const auto w = i + 1 < argc ? ParseInt(argv[++i], 1, 2147483647) : std::nullopt;
-      const auto c = i + 1 < argc ? ParseInt(argv[++i], -2147483647, 2147483647) : std::nullopt;
-      if (!w || !c)
-        return UsageError(kProgram, "--window needs a width above 0 and a centre", kUsage);
-      window = Window{static_cast<std::int32_t>(*w), static_cast<std::int32_t>(*c)};
-    } else if (arg.size() > 1 && arg[0] == '-') {
-      return UsageError(kProgram, "unknown option " + arg, kUsage);
-    } else {
-      files.push_back(arg);
-    }
-  }
-  if (files.size() != 2)
-    return UsageError(kProgram, "an input file and an output picture are required", kUsage);
+  std::string frameText, sizeText, windowText;
+  CommandLine commandLine(
+      "fwrender", "[options] IN OUT.png",
+      "Draws frame N (from 0, default 0) of the DICOM file IN into the PNG file OUT.png; a Structured Report "
+      "is drawn as printed pages, page N being frame N.");
+  commandLine.AddValue("--frame", "N", "frame to draw, from 0 (default 0)", frameText, [&](std::string_view text) {
+    const auto n = ParseInt(text, 0, 2147483646);
+    if (!n)
+      return std::string("a frame number from 0");
+    frame = *n;
+    return std::string();
+  });
+  commandLine.AddValue("--size", "WxH", "picture size (default: the image's own)", sizeText,
+                       [&](std::string_view size) {
+                         const std::size_t x = size.find('x');
+                         const auto w = x == std::string::npos ? std::nullopt : ParseInt(size.substr(0, x), 1, 16384);
+                         const auto h = x == std::string::npos ? std::nullopt : ParseInt(size.substr(x + 1), 1, 16384);
+                         if (!w || !h)
+                           return std::string("WIDTHxHEIGHT, each 1 to 16384");
+                         width = *w;
+                         height = *h;
+                         return std::string();
+                       });
+  commandLine.AddValue(
+      "--window", "W C",
+      "window width (> 0) and centre on the stored sample values (default: 255 127 for 8-bit data, else the "
+      "file's window, else the frame's lowest and highest sample)",
+      windowText,
+      [&](std::string_view text) {
+        const std::size_t space = text.find(' ');
+        const auto w = space == std::string::npos ? std::nullopt : ParseInt(text.substr(0, space), 1, 2147483647);
+        const auto c =
+            space == std::string::npos ? std::nullopt : ParseInt(text.substr(space + 1), -2147483647, 2147483647);
+        if (!w || !c)
+          return std::string("a width above 0 and a centre");
+        window = Window{static_cast<std::int32_t>(*w), static_cast<std::int32_t>(*c)};
+        return std::string();
+      },
+      2);
+  commandLine.SetArguments({"IN", "OUT.png"});
+  if (const auto code = commandLine.Parse(argc, argv))
+    return *code;
+  const bool verbose = commandLine.Common().verbose;
+  const std::vector<std::string> &files = commandLine.Arguments();
+  const std::string_view program = commandLine.Program();
 
-  fw::tool::ToolLog log(verbose);
+  // Report pages need fonts, which need an application object; no window is
+  // ever shown, so no display is needed either.
+  ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  int qtArgc = 1;
+  QGuiApplication app(qtArgc, argv);
+
+  ToolLog log(verbose);
   auto fail = [&](const std::string &message) {
     log.Flush();
-    std::cerr << kProgram << ": " << message << '\n';
+    std::cerr << program << ": " << message << '\n';
     return EXIT_FAILED;
   };
   fw::DcmObj ds;
   if (!ds.Read(files[0]))
     return fail("cannot read the DICOM file " + files[0]);
-  if (!IsUncompressed(ds.transferSyntax) && !fw::ConvertTransferSyntax(ds, fw::EXPLICIT_VR_LITTLE_ENDIAN))
+  // Without Pixel Data (a report) there is nothing to convert.
+  const bool hasPixelData = ds.FindElement(0x7FE0, 0x0010) != nullptr;
+  if (hasPixelData && !IsUncompressed(ds.transferSyntax) &&
+      !fw::ConvertTransferSyntax(ds, fw::EXPLICIT_VR_LITTLE_ENDIAN))
     return fail("the pixel data of " + files[0] + " could not be decoded");
 
   fw::TImages images;
@@ -182,7 +192,7 @@ int main(int argc, char **argv) {
   if (!bitmap.save(QString::fromStdString(files[1]), "PNG"))
     return fail("cannot write " + files[1]);
   if (verbose)
-    std::cerr << kProgram << ": frame " << frame << " of " << files[0] << " (" << images.columns << "x" << images.rows
+    std::cerr << program << ": frame " << frame << " of " << files[0] << " (" << images.columns << "x" << images.rows
               << ", window " << w.width << "/" << w.centre << ") written to " << files[1] << " (" << width << "x"
               << height << ")\n";
   return EXIT_OK;

@@ -69,9 +69,9 @@ std::unique_ptr<fw::DcmObj> ReadFile(const std::string &path) {
   return dataSet;
 }
 
-// Reads every file and works out the contexts to propose.
-std::vector<fw::ProposedContext> Survey(std::vector<File> &files) {
-  std::vector<fw::ProposedContext> contexts;
+// Reads every file, keeping the data sets that fit KEEP_LIMIT, and notes
+// its SOP class and transfer syntax.
+void ReadAll(std::vector<File> &files) {
   std::uintmax_t kept = 0;
   for (File &file : files) {
     std::unique_ptr<fw::DcmObj> dataSet = ReadFile(file.path);
@@ -85,19 +85,6 @@ std::vector<fw::ProposedContext> Survey(std::vector<File> &files) {
       file.problem = "no SOP Class UID";
       continue;
     }
-    auto context = std::find_if(contexts.begin(), contexts.end(),
-                                [&](const fw::ProposedContext &c) { return c.abstractSyntax == file.sopClass; });
-    if (context == contexts.end()) {
-      if (contexts.size() == MAX_CONTEXTS) {
-        file.problem = "too many SOP classes for one association";
-        continue;
-      }
-      contexts.push_back({file.sopClass, {}});
-      context = contexts.end() - 1;
-    }
-    if (IsWritable(file.transferSyntax)) {
-      AddOnce(context->transferSyntaxes, file.transferSyntax);
-    }
     std::error_code error;
     const std::uintmax_t size = std::filesystem::file_size(file.path, error);
     if (!error && kept + size <= KEEP_LIMIT) {
@@ -105,9 +92,35 @@ std::vector<fw::ProposedContext> Survey(std::vector<File> &files) {
       file.dataSet = std::move(dataSet);
     }
   }
+}
+
+// The storage contexts for the files, each led by the syntaxes its own
+// files are in, so a file goes as it is wherever the peer allows.
+std::vector<fw::ProposedContext> Proposal(std::vector<File> &files) {
+  std::vector<std::string> classes;
+  for (File &file : files) {
+    if (!file.problem.empty() || std::find(classes.begin(), classes.end(), file.sopClass) != classes.end()) {
+      continue;
+    }
+    if (classes.size() == MAX_CONTEXTS) {
+      file.problem = "too many SOP classes for one association";
+      continue;
+    }
+    classes.push_back(file.sopClass);
+  }
+  std::vector<fw::ProposedContext> contexts = fw::ProposeStorageContexts(
+      classes, {std::string(fw::EXPLICIT_VR_LITTLE_ENDIAN), std::string(fw::IMPLICIT_VR_LITTLE_ENDIAN)});
   for (fw::ProposedContext &context : contexts) {
-    AddOnce(context.transferSyntaxes, fw::EXPLICIT_VR_LITTLE_ENDIAN);
-    AddOnce(context.transferSyntaxes, fw::IMPLICIT_VR_LITTLE_ENDIAN);
+    std::vector<std::string> own;
+    for (const File &file : files) {
+      if (file.problem.empty() && file.sopClass == context.abstractSyntax && IsWritable(file.transferSyntax)) {
+        AddOnce(own, file.transferSyntax);
+      }
+    }
+    for (const std::string &common : context.transferSyntaxes) {
+      AddOnce(own, common);
+    }
+    context.transferSyntaxes = std::move(own);
   }
   return contexts;
 }
@@ -122,6 +135,9 @@ std::string StatusText(int status) {
 std::string Store(fw::PDU_Service &service, File &file) {
   if (!file.problem.empty()) {
     return file.problem;
+  }
+  if (!service.IsOpen()) {
+    return "the association ended"; // not worth reading the file for
   }
   std::unique_ptr<fw::DcmObj> dataSet = std::move(file.dataSet);
   if (!dataSet) {
@@ -187,7 +203,8 @@ int main(int argc, char **argv) {
   for (std::size_t i = 2; i < arguments.size(); ++i) {
     files.push_back({arguments[i], {}, {}, nullptr, {}});
   }
-  const std::vector<fw::ProposedContext> contexts = Survey(files);
+  ReadAll(files);
+  const std::vector<fw::ProposedContext> contexts = Proposal(files);
   log.Flush();
 
   bool allStored = true;

@@ -1,0 +1,55 @@
+// What the acquisition window asks of the acquisition behind it. The window
+// only turns events into these calls and shows the state they leave; the
+// acquisition itself (identifiers, capture, objects, send, deletion) lives
+// behind this interface and is tested without a display.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+class QWidget;
+
+namespace fw {
+
+class MySampleGrabber;
+
+class AcquisitionControl {
+public:
+  virtual ~AcquisitionControl() = default;
+
+  // The opening: identifiers minted and logged, capture configuration read,
+  // pipeline built with its live video inside videoOwner. A missing device
+  // leaves PipelineReady() false without a message.
+  virtual void Open(QWidget *videoOwner) = 0;
+  // True when the acquisition may close now; may ask the operator first
+  // (images never stored on the PACS).
+  virtual bool MayClose() = 0;
+  // The closing: pipeline released, the acquisition's files deleted.
+  virtual void Close() = 0;
+
+  // A still; nothing while recording, sending or without a pipeline.
+  virtual void Snap() = 0;
+  // Starts a clip; nothing while recording, sending or without a pipeline.
+  virtual void Video() = 0;
+  // The window's timer, every second: ends a clip on its fifth tick.
+  virtual void Tick() = 0;
+  // The device's settings, then the configuration file written.
+  virtual void Configure(QWidget *owner) = 0;
+  // Stores the acquisition on the PACS and shows the result box; progress
+  // gets 0..100 as files are stored. Pending events run between files.
+  virtual void Send(const std::function<void(int percent)> &progress) = 0;
+  // The capture device failed while running: no more capture; a clip in
+  // progress is saved with the frames it has.
+  virtual void CaptureStopped() = 0;
+
+  // Files written since the opening, in order.
+  virtual std::vector<std::string> FileList() const = 0;
+  virtual bool PipelineReady() const = 0;
+  virtual bool Recording() const = 0;
+  virtual bool Sending() const = 0;
+  // The pipeline of this opening, or nullptr (before the opening, no device).
+  virtual MySampleGrabber *Grabber() = 0;
+};
+
+} // namespace fw

@@ -1,0 +1,331 @@
+// One opening of the acquisition: capture, objects, send, close.
+#include "acquisition/AcquisitionSession.h"
+
+#include "app/base/Log.h"
+#include "dicom/MachineNumber.h"
+#include "dicom/Uids.h"
+#include "net/association/PDU_Service.h"
+#include "net/dimse/CStore.h"
+#include "net/dimse/StoreRequest.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <thread>
+#include <utility>
+
+namespace fw {
+namespace {
+
+constexpr std::chrono::milliseconds SNAP_POLL{10};
+
+// One context per distinct SOP class, in order of first appearance, each
+// proposing JPEG baseline (what the files hold) and implicit VR little
+// endian (what every peer reads; the images are converted for it).
+std::vector<ProposedContext> StorageContexts(const std::vector<AcquiredFile> &files) {
+  std::vector<ProposedContext> contexts;
+  for (const AcquiredFile &file : files) {
+    const bool known = std::any_of(contexts.begin(), contexts.end(),
+                                   [&](const ProposedContext &c) { return c.abstractSyntax == file.sopClassUid; });
+    if (!known) {
+      contexts.push_back({file.sopClassUid, {std::string(JPEG_BASELINE), std::string(IMPLICIT_VR_LITTLE_ENDIAN)}});
+    }
+  }
+  return contexts;
+}
+
+// Sends one file on the open association; empty when the PACS stored it,
+// else why not.
+std::string StoreFile(PDU_Service &service, const AcquiredFile &file) {
+  auto dataSet = std::make_unique<DcmObj>();
+  if (!dataSet->Read(file.path)) {
+    WriteLog("ERROR, Couldn't read file: " + file.path);
+    return "cannot be read";
+  }
+  if (WriteStoreRQ(service, *dataSet, file.sopClassUid) != 0) {
+    WriteLog("ERROR, WriteStoreRQ");
+    return "the request could not be sent";
+  }
+  dataSet.reset();
+  const int status = ReadStoreRSP(service);
+  if (status == 0) {
+    return {};
+  }
+  if (status < 0) {
+    return status == -1 ? "no response" : "invalid response";
+  }
+  char text[32];
+  std::snprintf(text, sizeof(text), "status 0x%04X", static_cast<unsigned>(status));
+  return text;
+}
+
+} // namespace
+
+AcquisitionSession::AcquisitionSession(AcquisitionSessionSetup setup)
+    : setup_(std::move(setup)), context_(setup_.context != nullptr ? setup_.context : &StudyContext()),
+      config_(setup_.config != nullptr ? setup_.config : &StationConfig()),
+      counters_(setup_.programFolder + std::string(INSTANCE_COUNTERS_FILE)) {}
+
+AcquisitionSession::~AcquisitionSession() {
+  if (open_ && setup_.grabber != nullptr) {
+    setup_.grabber->ReleaseGraph();
+  }
+}
+
+MessageAnswer AcquisitionSession::Ask(MessageKind kind, std::string_view text) const {
+  const MessageRequest request{kind, "Framewell", std::string(text)};
+  // Without an operator nothing is shown and nothing is agreed to.
+  return setup_.messages ? setup_.messages(request) : MessageAnswer::No;
+}
+
+void AcquisitionSession::Notify(const std::function<void()> &callback) const {
+  if (callback) {
+    callback();
+  }
+}
+
+void AcquisitionSession::SetRecording(bool recording) {
+  recording_ = recording;
+  if (onRecording) {
+    onRecording(recording);
+  }
+}
+
+void AcquisitionSession::SetSending(bool sending) {
+  sending_ = sending;
+  if (onSending) {
+    onSending(sending);
+  }
+}
+
+std::int32_t AcquisitionSession::FrameCount() const {
+  return pipelineReady_ && setup_.grabber != nullptr ? setup_.grabber->FrameCount() : 0;
+}
+
+bool AcquisitionSession::HasUnsentFiles() const {
+  return std::any_of(state_.fileList.begin(), state_.fileList.end(), [](const AcquiredFile &f) { return !f.stored; });
+}
+
+void AcquisitionSession::CountLeftovers() const {
+  std::error_code error;
+  std::size_t count = 0;
+  for (std::filesystem::directory_iterator it(setup_.programFolder + "temp/", error), end; !error && it != end;
+       it.increment(error)) {
+    if (it->is_regular_file(error)) {
+      ++count;
+    }
+  }
+  if (count > 0) {
+    WriteLog("WARNING, files left in temp/: " + std::to_string(count));
+  }
+}
+
+bool AcquisitionSession::Open() {
+  if (open_) {
+    return pipelineReady_;
+  }
+  if (setup_.capture) {
+    capture_ = *setup_.capture;
+  } else {
+    ReadCaptureConfig(setup_.programFolder + "videocap.cfg", capture_);
+  }
+
+  const std::string currentSopClass = std::move(state_.currentSopClassUid);
+  state_ = AcquisitionState{};
+  state_.currentSopClassUid = currentSopClass;
+  const unsigned machine = setup_.machineNumber ? *setup_.machineNumber : GetMachineNumber();
+  StudyInfo &context = *context_;
+  state_.baseUid = MakeBaseUID(std::to_string(machine), context.patientID, context.accessionNumber, context.studyDate,
+                               context.studyTime, "1", "16");
+  if (context.studyInstanceUID.empty()) {
+    context.studyInstanceUID = state_.baseUid;
+  }
+  WriteLog("INFO, Study Instance UID = " + context.studyInstanceUID);
+  state_.seriesInstanceUid = state_.baseUid + ".20";
+  // The base UID repeats within a minute and across restarts: continue after
+  // the last instance number used under it.
+  state_.instanceNumber = counters_.Last(state_.baseUid);
+  CountLeftovers();
+
+  open_ = true;
+  recording_ = false;
+  sending_ = false;
+  tickCount_ = 0;
+  pipelineReady_ = setup_.grabber != nullptr && setup_.grabber->BuildGraph(capture_);
+  return pipelineReady_;
+}
+
+bool AcquisitionSession::Close() {
+  if (!open_ || sending_) {
+    return !open_;
+  }
+  // A running clip is finished first, so it is asked about like any other
+  // object.
+  if (recording_) {
+    EndRecording();
+  }
+  if (HasUnsentFiles() && Ask(MessageKind::Question, TEXT_CLOSE_UNSENT) != MessageAnswer::Yes) {
+    return false;
+  }
+  if (pipelineReady_) {
+    setup_.grabber->ReleaseGraph();
+  }
+  pipelineReady_ = false;
+  for (const AcquiredFile &file : state_.fileList) {
+    std::error_code error;
+    std::filesystem::remove(file.path, error);
+  }
+  state_.fileList.clear();
+  open_ = false;
+  Notify(onFilesChanged);
+  return true;
+}
+
+CapturedFrames AcquisitionSession::TakeCaptured() {
+  FrameSource &grabber = *setup_.grabber;
+  return CapturedFrames{grabber.TakeFrames(), grabber.FrameWidth(), grabber.FrameHeight(), grabber.FrameRateNumerator(),
+                        grabber.FrameRateDenominator()};
+}
+
+void AcquisitionSession::RecordInstanceNumber() {
+  if (!counters_.Record(state_.baseUid, state_.instanceNumber)) {
+    WriteLog("WARNING, AcquisitionSession, couldn't write " + setup_.programFolder +
+             std::string(INSTANCE_COUNTERS_FILE));
+  }
+}
+
+bool AcquisitionSession::Snap() {
+  if (!open_ || !pipelineReady_ || recording_ || sending_) {
+    return false;
+  }
+  FrameSource &grabber = *setup_.grabber;
+  grabber.StartCapture();
+  const auto deadline = std::chrono::steady_clock::now() + setup_.snapTimeout;
+  bool arrived = grabber.FrameCount() >= 1;
+  while (!arrived && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(SNAP_POLL);
+    arrived = grabber.FrameCount() >= 1;
+  }
+  grabber.StopCapture();
+  CapturedFrames captured;
+  if (arrived) {
+    captured = TakeCaptured();
+  } else {
+    // Emptied as well: a frame that arrived after the wait ended must not
+    // become the next still.
+    grabber.ClearFrames();
+  }
+  if (captured.frames.empty()) {
+    WriteLog(std::string(TEXT_NO_FRAME));
+    Ask(MessageKind::Error, TEXT_NO_FRAME);
+    return false;
+  }
+  const bool saved = SaveStill(state_, *context_, std::move(captured), setup_.programFolder, setup_.clock);
+  RecordInstanceNumber();
+  if (!saved) {
+    Ask(MessageKind::Error, TEXT_IMAGE_NOT_SAVED);
+    return false;
+  }
+  Notify(onFilesChanged);
+  return true;
+}
+
+bool AcquisitionSession::Video() {
+  if (!open_ || !pipelineReady_ || recording_ || sending_) {
+    return false;
+  }
+  tickCount_ = 0;
+  SetRecording(true);
+  setup_.grabber->StartCapture();
+  return true;
+}
+
+void AcquisitionSession::Tick() {
+  if (!recording_ || sending_) {
+    return;
+  }
+  if (++tickCount_ < setup_.clipTicks) {
+    return;
+  }
+  EndRecording();
+}
+
+void AcquisitionSession::EndRecording() {
+  FrameSource &grabber = *setup_.grabber;
+  grabber.StopCapture();
+  SetRecording(false);
+  CapturedFrames captured = TakeCaptured();
+  if (captured.frames.empty()) {
+    WriteLog(std::string(TEXT_NO_FRAME));
+    Ask(MessageKind::Error, TEXT_NO_FRAME);
+    return;
+  }
+  const bool saved = SaveClip(state_, *context_, std::move(captured), setup_.programFolder, setup_.clock);
+  RecordInstanceNumber();
+  if (!saved) {
+    Ask(MessageKind::Error, TEXT_IMAGE_NOT_SAVED);
+    return;
+  }
+  Notify(onFilesChanged);
+}
+
+bool AcquisitionSession::Configure() {
+  if (!open_ || !pipelineReady_ || recording_ || sending_) {
+    return pipelineReady_;
+  }
+  pipelineReady_ = setup_.grabber->ConfigureDevice(capture_);
+  // Written whether or not anything changed; a file that cannot be written
+  // is passed over.
+  WriteCaptureConfig(setup_.programFolder + "videocap.cfg", capture_);
+  return pipelineReady_;
+}
+
+bool AcquisitionSession::Send() {
+  if (!open_ || recording_ || sending_) {
+    return false;
+  }
+  if (state_.fileList.empty()) {
+    WriteLog("ERROR, Send, no files to send");
+    Ask(MessageKind::Error, TEXT_SEND_FAILED);
+    return false;
+  }
+  SetSending(true);
+  const setupcfg &config = *config_;
+  const std::vector<ProposedContext> contexts = StorageContexts(state_.fileList);
+  const std::size_t n = state_.fileList.size();
+  std::size_t stored = 0;
+  {
+    PDU_Service service;
+    if (!OpenAssociation(service, config.PacsIP, config.PacsPort, config.LocalAET, config.PacsAET, contexts,
+                         setup_.sendTimeoutSeconds)) {
+      WriteLog("ERROR, Can't open association with: " + config.PacsAET);
+      for (AcquiredFile &file : state_.fileList) {
+        file.problem = "no association with " + config.PacsAET;
+      }
+    } else {
+      for (std::size_t i = 0; i < n; ++i) {
+        AcquiredFile &file = state_.fileList[i];
+        file.problem = StoreFile(service, file);
+        if (file.problem.empty()) {
+          file.stored = true;
+          ++stored;
+          if (onProgress) {
+            onProgress(static_cast<int>((i + 1) * 100 / n));
+          }
+        }
+        Notify(processEvents);
+      }
+    }
+    service.ReleaseAssociation();
+  }
+  SetSending(false);
+  const bool allStored = stored == n;
+  Ask(allStored ? MessageKind::Information : MessageKind::Error, allStored ? TEXT_FILES_SENT_OK : TEXT_SEND_FAILED);
+  if (onProgress) {
+    onProgress(0);
+  }
+  return allStored;
+}
+
+} // namespace fw

@@ -1,0 +1,156 @@
+// AcquisitionSession: everything one opening of the acquisition does, without
+// a window. The acquisition window forwards each button and its timer here
+// and draws what the callbacks report; fwacquire drives it from the command
+// line.
+//
+//   window event         call         does nothing while
+//   opening (activate)   Open()       already open
+//   Snap / right click   Snap()       no pipeline, recording, sending
+//   Video                Video()      no pipeline, recording, sending
+//   Timer1 (1000 ms)     Tick()       not recording, sending; ends the clip
+//                                     on the fifth tick after Video
+//   Configuration        Configure()  no pipeline, recording, sending
+//   Send                 Send()       recording, sending
+//   Close                Close()      sending; false when the operator keeps
+//                                     unsent images (the window stays open)
+//
+// Opening mints the base UID, puts it into an empty Study Instance UID of the
+// context and logs "INFO, Study Instance UID = " + that UID, reads
+// "videocap.cfg", builds the pipeline and continues instance numbers from the
+// last one used under the same base UID (InstanceCounters.h). Files found in
+// "temp/" are counted ("WARNING, files left in temp/: " + count) and never
+// overwritten.
+//
+// Send proposes one presentation context per distinct SOP class of the files
+// (in order of first appearance; JPEG baseline, then implicit VR little
+// endian) and stores each file with its own class. Progress goes to
+// onProgress: (i + 1) * 100 / n after each file stored, 0 after the result
+// box. The box says "Files sent OK" only when every file was stored.
+//
+// Operator messages go through the message-box seam given in the setup; every
+// failure is also logged.
+#pragma once
+
+#include "acquisition/CaptureConfig.h"
+#include "acquisition/FrameSource.h"
+#include "acquisition/ImageBuilder.h"
+#include "acquisition/InstanceCounters.h"
+#include "acquisition/StationRecords.h"
+#include "app/ui/MessageBoxes.h"
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace fw {
+
+// Texts the operator sees.
+inline constexpr std::string_view TEXT_FILES_SENT_OK = "Files sent OK";
+inline constexpr std::string_view TEXT_SEND_FAILED = "ERROR sending files, please check log file";
+inline constexpr std::string_view TEXT_CLOSE_UNSENT =
+    "Some images have not been sent to the PACS. Close and delete them?";
+inline constexpr std::string_view TEXT_IMAGE_NOT_SAVED = "ERROR, image not saved, please check log file";
+inline constexpr std::string_view TEXT_NO_FRAME = "ERROR, no frame from capture device";
+
+struct AcquisitionSessionSetup {
+  // The capture pipeline; outlives the session.
+  FrameSource *grabber = nullptr;
+  // Base of "temp/", "videocap.cfg" and the instance counters, ending in "/".
+  std::string programFolder;
+  // The patient and study, and the station's configuration; the process-wide
+  // records when null.
+  StudyInfo *context = nullptr;
+  setupcfg *config = nullptr;
+  // Calendar clock for creation dates and times.
+  LocalClock clock = SystemLocalTime;
+  // The message-box seam (the window passes ShowMessage). Empty: no box is
+  // shown and every question is answered No.
+  MessageHandler messages;
+  // The machine number for the base UID; GetMachineNumber() when unset.
+  std::optional<unsigned> machineNumber;
+  // Used instead of "videocap.cfg" when set (fwacquire's --size).
+  std::optional<CaptureConfig> capture;
+  // Longest wait of Snap for its frame.
+  std::chrono::milliseconds snapTimeout{2000};
+  // Time-out of every wait of the association with the PACS.
+  int sendTimeoutSeconds = 60;
+  // Ticks from Video to the end of the clip.
+  int clipTicks = 5;
+};
+
+class AcquisitionSession {
+public:
+  explicit AcquisitionSession(AcquisitionSessionSetup setup);
+  // Releases the pipeline; the files stay (as when the program ends
+  // without closing).
+  ~AcquisitionSession();
+  AcquisitionSession(const AcquisitionSession &) = delete;
+  AcquisitionSession &operator=(const AcquisitionSession &) = delete;
+
+  // Callbacks for the window, all called on the caller's thread.
+  std::function<void(int percent)> onProgress;     // send progress, 0..100
+  std::function<void()> onFilesChanged;            // an object was added: refresh the strip
+  std::function<void(bool recording)> onRecording; // indicator and buttons
+  std::function<void(bool sending)> onSending;     // buttons during a send
+  std::function<void()> processEvents;             // after each file of a send
+
+  // The opening sequence; returns whether the pipeline runs. Nothing when
+  // already open.
+  bool Open();
+  // Asks before deleting unsent files; on Yes (or when all were stored)
+  // ends a recording, releases the pipeline and deletes the files. False
+  // when the acquisition stays open.
+  bool Close();
+  // Takes a still; true when an object was saved.
+  bool Snap();
+  // Starts a clip; true when recording started.
+  bool Video();
+  // One tick of the window's 1000 ms timer.
+  void Tick();
+  // The device's settings pages, then "videocap.cfg" is written; returns
+  // whether the pipeline runs afterwards.
+  bool Configure();
+  // Stores every file on the PACS; true when every file was stored.
+  bool Send();
+
+  bool IsOpen() const { return open_; }
+  bool PipelineReady() const { return pipelineReady_; }
+  bool Recording() const { return recording_; }
+  bool Sending() const { return sending_; }
+  int TickCount() const { return tickCount_; }
+  // Frames collected so far by the running recording.
+  std::int32_t FrameCount() const;
+  bool HasUnsentFiles() const;
+
+  const AcquisitionState &State() const { return state_; }
+  const std::vector<AcquiredFile> &Files() const { return state_.fileList; }
+  const CaptureConfig &Capture() const { return capture_; }
+  const StudyInfo &Context() const { return *context_; }
+
+private:
+  MessageAnswer Ask(MessageKind kind, std::string_view text) const;
+  void Notify(const std::function<void()> &callback) const;
+  CapturedFrames TakeCaptured();
+  void EndRecording();
+  void SetRecording(bool recording);
+  void SetSending(bool sending);
+  void RecordInstanceNumber();
+  void CountLeftovers() const;
+
+  AcquisitionSessionSetup setup_;
+  StudyInfo *context_;
+  setupcfg *config_;
+  InstanceCounters counters_;
+  AcquisitionState state_;
+  CaptureConfig capture_;
+  bool open_ = false;
+  bool pipelineReady_ = false;
+  bool recording_ = false;
+  bool sending_ = false;
+  int tickCount_ = 0;
+};
+
+} // namespace fw

@@ -1,0 +1,16 @@
+// One captured frame as it leaves the capture pipeline: a complete JPEG
+// interchange stream (SOI .. EOI), 8-bit baseline, three components each
+// sampled 1x1, quality 90.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace fw {
+
+struct EncodedFrame {
+  std::vector<std::uint8_t> data;
+  std::int32_t length() const { return static_cast<std::int32_t>(data.size()); }
+};
+
+} // namespace fw

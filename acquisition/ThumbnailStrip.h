@@ -1,0 +1,63 @@
+// The thumbnail strip of the acquisition window: one 96 x 96 tile per object
+// of the acquisition, side by side in a picture n x 96 pixels.
+//
+// A tile is the object's first frame drawn with window width 255 and centre
+// 127 (8-bit values unchanged), the longer side of the image mapped onto the
+// tile's 96 pixels, with the caption "n" (Instance Number) or "n/frames" in
+// white at its top-left. A file that cannot be read, converted or prepared,
+// or holds no rows, leaves a black slot.
+//
+// Tiles are cached by file: a refresh decodes only files it has not drawn
+// yet (or that changed on disk since), and of those only the first frame
+// (the first fragment, when each frame is one fragment). Tiles of files that
+// left the list are dropped.
+#pragma once
+
+#include "presentation/TImages.h"
+
+#include <QImage>
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace fw {
+
+inline constexpr int THUMBNAIL_SIZE = 96;
+inline constexpr std::int32_t THUMBNAIL_WINDOW_WIDTH = 255;
+inline constexpr std::int32_t THUMBNAIL_WINDOW_CENTRE = 127;
+
+// "n" for single-frame objects, "n/frames" for two frames or more.
+std::string ThumbnailCaption(const TImages &images);
+
+// Renders frame 0 of a prepared image into a new black 96 x 96 Format_BGR888
+// tile and writes the caption; a black tile when the image has no rows.
+QImage RenderThumbnailTile(TImages &images, const std::string &caption);
+
+// The tile of one file, decoding only its first frame; a black tile when the
+// file cannot be read, converted or prepared.
+QImage MakeThumbnailTile(const std::string &path);
+
+class ThumbnailCache {
+public:
+  // Brings the strip picture up to date with files: n x 96 wide, 96 high,
+  // Format_BGR888, tile i at x = i x 96 (a null picture for no files).
+  void Refresh(const std::vector<std::string> &files, QImage &strip);
+
+  // Files decoded since the cache was made (tests, benchmarks).
+  int Decodes() const { return decodes_; }
+  void Clear() { tiles_.clear(); }
+
+private:
+  struct Entry {
+    std::filesystem::file_time_type written;
+    std::uintmax_t size = 0;
+    QImage tile;
+  };
+  std::map<std::string, Entry> tiles_;
+  int decodes_ = 0;
+};
+
+} // namespace fw

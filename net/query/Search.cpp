@@ -1,0 +1,102 @@
+// Search: the study and worklist searches, each on its own association.
+#include "net/query/Search.h"
+
+#include "app/base/Log.h"
+#include "net/association/PDU_Service.h"
+#include "net/link/NetTrace.h"
+#include "net/query/CFind.h"
+#include "net/query/QueryKeys.h"
+
+#include <string>
+
+namespace fw {
+namespace {
+
+using Outcome = SearchResult::Outcome;
+
+// Runs one search: open, send the identifier, hand each response with an
+// identifier to onResponse, stop at the first status that is not pending
+// or past the match limit, release. onResponse gets the identifier and the
+// status.
+template <typename OnResponse>
+SearchResult RunSearch(const PeerAddress &peer, std::string_view model, DcmObj &identifier,
+                       const SearchOptions &options, std::string_view name, OnResponse onResponse) {
+  SearchResult result;
+  PDU_Service service;
+  service.DumpMessages = options.dumpMessages && TraceLevel() >= 2;
+  if (!service.OpenAssociation(peer.host, peer.port, peer.callingApTitle, peer.calledApTitle, model,
+                               peer.timeoutSeconds)) {
+    service.ReleaseAssociation();
+    return result; // NoAssociation
+  }
+  if (!CFind::WriteRQ(service, identifier, model)) {
+    result.outcome = Outcome::NotSent;
+    service.ReleaseAssociation();
+    return result;
+  }
+  for (;;) {
+    DcmObj response;
+    bool identifierRead = false;
+    const int status = CFind::ReadRSP(service, response, identifierRead);
+    result.status = status;
+    if (status == -1) {
+      result.outcome = Outcome::NoResponse;
+      break;
+    }
+    if (status == FIND_SUCCESS) {
+      result.outcome = Outcome::Completed;
+      break;
+    }
+    const bool pending = IsPendingStatus(status);
+    if (pending && identifierRead && result.matches == options.matchLimit) {
+      // One match more than the caller wants: the rest stays unread.
+      service.AbortAssociation();
+      WriteLog("WARNING, " + std::string(name) + ", more than " + std::to_string(options.matchLimit) +
+               " matches, the search was stopped");
+      result.outcome = Outcome::LimitReached;
+      break;
+    }
+    if (identifierRead) {
+      ++result.matches;
+      onResponse(response, status);
+    }
+    if (!pending) {
+      result.outcome = Outcome::PeerFailure;
+      break;
+    }
+  }
+  service.ReleaseAssociation();
+  return result;
+}
+
+} // namespace
+
+SearchResult SearchStudies(const PeerAddress &peer, const StudyInfo &query, const StudyMatch &onMatch,
+                           const SearchOptions &options) {
+  DcmObj identifier;
+  BuildStudyKeys(query, identifier);
+  return RunSearch(peer, STUDY_ROOT_FIND_UID, identifier, options, "SearchStudies",
+                   [&](const DcmObj &response, int status) {
+                     StudyInfo study;
+                     ReadStudyInfo(study, response);
+                     if (onMatch) {
+                       onMatch(study, status);
+                     }
+                   });
+}
+
+SearchResult SearchWorklist(const PeerAddress &peer, const TWorklistItem &query, const WorklistMatch &onMatch,
+                            const SearchOptions &options) {
+  DcmObj identifier;
+  BuildWorklistKeys(query, identifier);
+  return RunSearch(peer, MODALITY_WORKLIST_FIND_UID, identifier, options, "SearchWorklist",
+                   [&](const DcmObj &response, int status) {
+                     TWorklistItem item;
+                     ReadWorklistItem(item, response);
+                     if (onMatch) {
+                       onMatch(item, status);
+                     }
+                   });
+}
+
+} // namespace fw

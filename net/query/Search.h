@@ -1,0 +1,80 @@
+// PS3.4 C.4.1 Study Root C-FIND and K.4 Modality Worklist C-FIND, SCU side
+// Search: the station's two C-FIND searches, the study search on the PACS
+// (Study Root, level "STUDY") and the worklist search, each on an
+// association of its own.
+//
+//   SearchStudies(peer, query, onMatch)
+//     open (Study Root FIND) -> C-FIND-RQ -> read responses -> release
+//
+//   response                           onMatch    the search
+//   0xFF00 / 0xFF01 with identifier    called     goes on
+//   0xFF00 / 0xFF01 without one        -          goes on (nothing to show)
+//   0x0000                             -          ends: Completed
+//   any other status, identifier       called     ends: PeerFailure
+//   any other status, none             -          ends: PeerFailure
+//   nothing readable                   -          ends: NoResponse
+//   a pending match past matchLimit    -          A-ABORT, WARNING line,
+//                                                 ends: LimitReached
+//
+// onMatch runs on the caller's thread right after each response is read, so
+// a window can add its row and process pending events before the next one.
+// Whatever onMatch was given stays the caller's, also when the search ends
+// early. Failures are logged where they are detected; the search adds no
+// line of its own except the match limit's WARNING.
+//
+// The worklist search runs the same way with Modality Worklist FIND and
+// TWorklistItem records.
+#pragma once
+
+#include "net/association/PeerAddress.h"
+#include "net/query/StudyInfo.h"
+#include "net/query/TWorklistItem.h"
+
+#include <cstddef>
+#include <functional>
+
+namespace fw {
+
+inline constexpr std::size_t DEFAULT_MATCH_LIMIT = 1000;
+
+struct SearchOptions {
+  // Matches taken before the search is stopped; a further pending match
+  // aborts the association and the search reports LimitReached.
+  std::size_t matchLimit = DEFAULT_MATCH_LIMIT;
+  // List every message in the log; takes effect at trace level 2 or more.
+  bool dumpMessages = true;
+};
+
+struct SearchResult {
+  enum class Outcome {
+    Completed,     // the peer ended the query with success
+    PeerFailure,   // the peer ended it with another status (see status)
+    NoAssociation, // the association could not be opened
+    NotSent,       // the request could not be sent
+    NoResponse,    // a response could not be read, or was not a valid answer
+    LimitReached,  // more than matchLimit matches: stopped, the rest unread
+  };
+  Outcome outcome = Outcome::NoAssociation;
+  // Status of the last response read, -1 when none was.
+  int status = -1;
+  // Times onMatch was called.
+  std::size_t matches = 0;
+
+  bool Completed() const { return outcome == Outcome::Completed; }
+  bool LimitReached() const { return outcome == Outcome::LimitReached; }
+};
+
+// The record of one response and that response's status.
+using StudyMatch = std::function<void(const StudyInfo &study, int status)>;
+using WorklistMatch = std::function<void(const TWorklistItem &item, int status)>;
+
+// The study search: the keys of query (BuildStudyKeys) on the PACS.
+SearchResult SearchStudies(const PeerAddress &peer, const StudyInfo &query, const StudyMatch &onMatch,
+                           const SearchOptions &options = {});
+
+// The worklist search: the keys of query (BuildWorklistKeys) on the worklist
+// server.
+SearchResult SearchWorklist(const PeerAddress &peer, const TWorklistItem &query, const WorklistMatch &onMatch,
+                            const SearchOptions &options = {});
+
+} // namespace fw

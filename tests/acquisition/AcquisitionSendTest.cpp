@@ -1,0 +1,286 @@
+// Send against real peers started on loopback: storescp accepting JPEG
+// baseline (+xy) or only implicit VR little endian (+xi), Orthanc checked
+// through its REST interface, a PACS that is down and one that refuses.
+#include "acquisition/AcquisitionSession.h"
+
+#include "dicom/DcmObj.h"
+#include "dicom/Uids.h"
+#include "tests/acquisition/FakeFrameSource.h"
+#include "tests/net/PeerProcess.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace fw {
+namespace {
+
+using test::FakeFrameSource;
+using test::PeerProcess;
+using test::TempDir;
+
+// The fragments of an object's encapsulated pixel data, offset table left out.
+std::vector<std::vector<std::uint8_t>> Fragments(const DcmObj &ds) {
+  std::vector<std::vector<std::uint8_t>> fragments;
+  bool inPixelData = false;
+  bool offsetTable = true;
+  for (std::size_t i = 0; i < ds.Count(); ++i) {
+    const DcmTag *t = ds.ElementAt(i);
+    if (t == nullptr) {
+      continue;
+    }
+    if (t->Is(0x7FE0, 0x0010)) {
+      inPixelData = true;
+    } else if (inPixelData && t->Is(0xFFFE, 0xE000)) {
+      if (!offsetTable) {
+        fragments.push_back(t->data);
+      }
+      offsetTable = false;
+    }
+  }
+  return fragments;
+}
+
+// A session with two ultrasound stills and a five-frame clip between them.
+class AcquisitionSendTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    InstanceCounters::ForgetRun();
+    std::filesystem::create_directories(dir_.path() / "temp");
+    context_.patientID = "PID-9";
+    context_.patientName = "Send^Test";
+    context_.accessionNumber = "ACC9";
+    context_.studyDate = "20240309";
+    context_.studyTime = "101010";
+    context_.modality = "US";
+    config_.PacsIP = "127.0.0.1";
+    config_.PacsAET = "PACS";
+    AcquisitionSessionSetup setup;
+    setup.grabber = &source_;
+    setup.programFolder = dir_.folder();
+    setup.context = &context_;
+    setup.config = &config_;
+    setup.machineNumber = 77;
+    setup.messages = [this](const MessageRequest &request) {
+      boxes_.push_back(request.text);
+      return MessageAnswer::Ok;
+    };
+    setup.sendTimeoutSeconds = 10;
+    session_ = std::make_unique<AcquisitionSession>(std::move(setup));
+    session_->onProgress = [this](int percent) { progress_.push_back(percent); };
+    session_->onSending = [this](bool sending) { sendingEvents_.push_back(sending); };
+    ASSERT_TRUE(session_->Open());
+    ASSERT_TRUE(session_->Snap());
+    source_.framesPerCapture = 5;
+    ASSERT_TRUE(session_->Video());
+    for (int i = 0; i < 5; ++i) {
+      session_->Tick();
+    }
+    source_.framesPerCapture = 1;
+    ASSERT_TRUE(session_->Snap());
+    ASSERT_EQ(session_->Files().size(), 3u);
+  }
+  void TearDown() override {
+    session_.reset();
+    InstanceCounters::ForgetRun();
+  }
+
+  // storescp with the options, writing into its own folder.
+  bool StartStorescp(const std::vector<std::string> &options) {
+    const std::uint16_t port = PeerProcess::FreePort();
+    std::filesystem::create_directories(received());
+    std::vector<std::string> argv = {"storescp", "-aet", "PACS", "-od", received().string()};
+    argv.insert(argv.end(), options.begin(), options.end());
+    argv.push_back(std::to_string(port));
+    config_.PacsPort = std::to_string(port);
+    return peer_.Start(argv, (peerDir_.path() / "peer.log").string(), {"TCP_NODELAY=1"}) && peer_.WaitListening(port);
+  }
+  std::filesystem::path received() const { return peerDir_.path() / "in"; }
+  // What the peer stored, by SOP Instance UID.
+  std::map<std::string, std::unique_ptr<DcmObj>> Received() const {
+    std::map<std::string, std::unique_ptr<DcmObj>> objects;
+    for (const auto &entry : std::filesystem::directory_iterator(received())) {
+      auto ds = std::make_unique<DcmObj>();
+      EXPECT_TRUE(ds->Read(entry.path().string())) << entry.path();
+      objects[ds->FindText(0x0008, 0x0018)] = std::move(ds);
+    }
+    return objects;
+  }
+  std::unique_ptr<DcmObj> Original(std::size_t index) const {
+    auto ds = std::make_unique<DcmObj>();
+    EXPECT_TRUE(ds->Read(session_->Files().at(index).path));
+    return ds;
+  }
+  bool AllStored() const {
+    for (const auto &file : session_->Files()) {
+      if (!file.stored) {
+        return false;
+      }
+    }
+    return true;
+  }
+
+  TempDir dir_;
+  TempDir peerDir_;
+  test::LogCapture log_;
+  PeerProcess peer_;
+  FakeFrameSource source_;
+  StudyInfo context_;
+  setupcfg config_;
+  std::unique_ptr<AcquisitionSession> session_;
+  std::vector<std::string> boxes_;
+  std::vector<int> progress_;
+  std::vector<bool> sendingEvents_;
+};
+
+TEST_F(AcquisitionSendTest, StorescpWithJpegReceivesEveryObjectWithItsOwnClassAndUnchangedPixels) {
+  ASSERT_TRUE(StartStorescp({"+xy"}));
+  EXPECT_TRUE(session_->Send());
+  EXPECT_EQ(progress_, (std::vector<int>{33, 66, 100, 0}));
+  EXPECT_EQ(boxes_, (std::vector<std::string>{std::string(TEXT_FILES_SENT_OK)}));
+  EXPECT_EQ(sendingEvents_, (std::vector<bool>{true, false}));
+  EXPECT_TRUE(AllStored());
+  EXPECT_TRUE(log_.StartingWith("ERROR").empty());
+
+  const auto received = Received();
+  ASSERT_EQ(received.size(), 3u);
+  for (std::size_t i = 0; i < 3; ++i) {
+    const auto original = Original(i);
+    const std::string uid = original->FindText(0x0008, 0x0018);
+    SCOPED_TRACE(uid);
+    ASSERT_EQ(received.count(uid), 1u);
+    const DcmObj &copy = *received.at(uid);
+    EXPECT_EQ(copy.FindText(0x0008, 0x0016), session_->Files()[i].sopClassUid);
+    EXPECT_EQ(copy.transferSyntax, JPEG_BASELINE);
+    EXPECT_EQ(Fragments(copy), Fragments(*original));
+  }
+  EXPECT_EQ(session_->Files()[1].sopClassUid, ULTRASOUND_MULTIFRAME_IMAGE_STORAGE);
+  EXPECT_EQ(session_->Files()[2].sopClassUid, ULTRASOUND_IMAGE_STORAGE);
+
+  // Nothing unsent: closing asks nothing.
+  boxes_.clear();
+  EXPECT_TRUE(session_->Close());
+  EXPECT_TRUE(boxes_.empty());
+}
+
+TEST_F(AcquisitionSendTest, StorescpWithImplicitVrOnlyReceivesConvertedImages) {
+  ASSERT_TRUE(StartStorescp({"+xi"}));
+  EXPECT_TRUE(session_->Send());
+  EXPECT_EQ(progress_, (std::vector<int>{33, 66, 100, 0}));
+  const auto received = Received();
+  ASSERT_EQ(received.size(), 3u);
+  for (std::size_t i = 0; i < 3; ++i) {
+    const std::string uid = Original(i)->FindText(0x0008, 0x0018);
+    SCOPED_TRACE(uid);
+    ASSERT_EQ(received.count(uid), 1u);
+    const DcmObj &copy = *received.at(uid);
+    EXPECT_EQ(copy.transferSyntax, IMPLICIT_VR_LITTLE_ENDIAN);
+    const DcmTag *pixels = copy.FindElement(0x7FE0, 0x0010);
+    ASSERT_NE(pixels, nullptr);
+    EXPECT_EQ(pixels->length, 16u * 8u * 3u * static_cast<unsigned>(session_->Files()[i].frames));
+  }
+}
+
+TEST_F(AcquisitionSendTest, AFileGoneFromDiskIsLoggedAndTheOthersAreStillSent) {
+  ASSERT_TRUE(StartStorescp({"+xy"}));
+  std::filesystem::remove(session_->Files()[1].path);
+  EXPECT_FALSE(session_->Send());
+  EXPECT_TRUE(log_.Contains("ERROR, Couldn't read file: " + session_->Files()[1].path));
+  EXPECT_EQ(progress_, (std::vector<int>{33, 100, 0}));
+  EXPECT_EQ(boxes_, (std::vector<std::string>{std::string(TEXT_SEND_FAILED)}));
+  EXPECT_EQ(Received().size(), 2u);
+  EXPECT_TRUE(session_->Files()[0].stored);
+  EXPECT_FALSE(session_->Files()[1].stored);
+  EXPECT_EQ(session_->Files()[1].problem, "cannot be read");
+  EXPECT_EQ(session_->Files()[2].problem, "");
+  EXPECT_TRUE(session_->HasUnsentFiles());
+}
+
+TEST_F(AcquisitionSendTest, APacsThatIsDownOrRefusesStoresNothing) {
+  struct Case {
+    const char *name;
+    bool refuse;
+  } cases[] = {{"nobody listens", false}, {"storescp --refuse", true}};
+  std::size_t attempts = 0;
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    progress_.clear();
+    boxes_.clear();
+    if (c.refuse) {
+      ASSERT_TRUE(StartStorescp({"--refuse"}));
+    } else {
+      config_.PacsPort = std::to_string(PeerProcess::FreePort());
+    }
+    EXPECT_FALSE(session_->Send());
+    EXPECT_EQ(log_.StartingWith("ERROR, Can't open association with: PACS").size(), ++attempts);
+    EXPECT_EQ(progress_, (std::vector<int>{0}));
+    EXPECT_EQ(boxes_, (std::vector<std::string>{std::string(TEXT_SEND_FAILED)}));
+    EXPECT_FALSE(session_->Files()[0].stored);
+    EXPECT_EQ(session_->Files()[2].problem, "no association with PACS");
+    EXPECT_TRUE(log_.StartingWith("ERROR, Couldn't read file").empty());
+  }
+}
+
+TEST_F(AcquisitionSendTest, OrthancStoresEveryObjectAsItsOwnClass) {
+  const std::uint16_t dicomPort = PeerProcess::FreePort();
+  const std::uint16_t httpPort = PeerProcess::FreePort();
+  const std::filesystem::path configPath = peerDir_.path() / "orthanc.json";
+  std::ofstream(configPath) << "{\n"
+                            << "  \"Name\": \"FRAMEWELL-SEND\",\n"
+                            << "  \"StorageDirectory\": \"" << (peerDir_.path() / "db").string() << "\",\n"
+                            << "  \"IndexDirectory\": \"" << (peerDir_.path() / "db").string() << "\",\n"
+                            << "  \"HttpPort\": " << httpPort << ",\n"
+                            << "  \"DicomPort\": " << dicomPort << ",\n"
+                            << "  \"DicomAet\": \"PACS\",\n"
+                            << "  \"RemoteAccessAllowed\": false,\n"
+                            << "  \"AuthenticationEnabled\": false,\n"
+                            << "  \"DicomAlwaysAllowStore\": true,\n"
+                            << "  \"DicomCheckCalledAet\": false\n"
+                            << "}\n";
+  ASSERT_TRUE(peer_.Start({"Orthanc", configPath.string()}, (peerDir_.path() / "orthanc.log").string()));
+  ASSERT_TRUE(peer_.WaitListening(dicomPort));
+  ASSERT_TRUE(peer_.WaitListening(httpPort));
+  config_.PacsPort = std::to_string(dicomPort);
+
+  EXPECT_TRUE(session_->Send());
+  EXPECT_EQ(progress_, (std::vector<int>{33, 66, 100, 0}));
+
+  const std::string base = "http://127.0.0.1:" + std::to_string(httpPort);
+  for (std::size_t i = 0; i < 3; ++i) {
+    const std::string uid = Original(i)->FindText(0x0008, 0x0018);
+    SCOPED_TRACE(uid);
+    std::string found;
+    ASSERT_EQ(PeerProcess::Run({"curl", "-sf", "--max-time", "10", "-X", "POST", "-d",
+                                "{\"Level\":\"Instance\",\"Query\":{\"SOPInstanceUID\":\"" + uid + "\"}}",
+                                base + "/tools/find"},
+                               &found),
+              0);
+    const std::size_t quote = found.find('"');
+    ASSERT_NE(quote, std::string::npos) << found;
+    const std::string id = found.substr(quote + 1, found.find('"', quote + 1) - quote - 1);
+    std::string tags;
+    ASSERT_EQ(
+        PeerProcess::Run({"curl", "-sf", "--max-time", "10", base + "/instances/" + id + "/simplified-tags"}, &tags),
+        0);
+    EXPECT_NE(tags.find("\"SOPClassUID\" : \"" + session_->Files()[i].sopClassUid + "\""), std::string::npos) << tags;
+    EXPECT_NE(tags.find("\"PatientID\" : \"PID-9\""), std::string::npos) << tags;
+    // The last frame decodes: Orthanc renders it.
+    std::string png;
+    const int lastFrame = session_->Files()[i].frames - 1;
+    ASSERT_EQ(PeerProcess::Run({"curl", "-sf", "--max-time", "10",
+                                base + "/instances/" + id + "/frames/" + std::to_string(lastFrame) + "/preview"},
+                               &png),
+              0);
+    EXPECT_EQ(png.substr(1, 3), "PNG");
+  }
+}
+
+} // namespace
+} // namespace fw

@@ -1,0 +1,351 @@
+// The acquisition session with a fake capture source: opening, Snap, Video
+// and its ticks, the instance numbering rule, the close question, leftover
+// files, time-outs and failed saves. Send against real peers is in
+// AcquisitionSendTest.cpp.
+#include "acquisition/AcquisitionSession.h"
+
+#include "dicom/DcmObj.h"
+#include "dicom/Uids.h"
+#include "tests/acquisition/FakeFrameSource.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace fw {
+namespace {
+
+using test::FakeFrameSource;
+
+constexpr unsigned MACHINE = 1234;
+
+StudyInfo Patient() {
+  StudyInfo c;
+  c.studyDate = "20090315";
+  c.studyTime = "143005";
+  c.accessionNumber = "A123";
+  c.modality = "ES";
+  c.patientID = "PID-007";
+  c.patientName = "Doe^Jane";
+  return c;
+}
+
+class AcquisitionSessionTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    InstanceCounters::ForgetRun();
+    std::filesystem::create_directories(dir_.path() / "temp");
+    context_ = Patient();
+    config_.PacsPort = "1"; // nobody listens: a send that tries would log it
+  }
+  void TearDown() override { InstanceCounters::ForgetRun(); }
+
+  std::unique_ptr<AcquisitionSession> NewSession() {
+    AcquisitionSessionSetup setup;
+    setup.grabber = &source_;
+    setup.programFolder = dir_.folder();
+    setup.context = &context_;
+    setup.config = &config_;
+    setup.clock = [this] { return now_; };
+    setup.messages = [this](const MessageRequest &request) {
+      boxes_.push_back(request.text);
+      return answer_;
+    };
+    setup.machineNumber = MACHINE;
+    setup.snapTimeout = std::chrono::milliseconds(200);
+    setup.sendTimeoutSeconds = 2;
+    auto session = std::make_unique<AcquisitionSession>(std::move(setup));
+    session->onFilesChanged = [this] { ++refreshes_; };
+    session->onRecording = [this](bool on) { recordingEvents_.push_back(on); };
+    return session;
+  }
+  std::string InstanceText(const AcquiredFile &file) const {
+    DcmObj ds;
+    EXPECT_TRUE(ds.Read(file.path));
+    return ds.FindText(0x0020, 0x0013) + " " + ds.FindText(0x0008, 0x0018);
+  }
+  void RecordClip(AcquisitionSession &session) {
+    ASSERT_TRUE(session.Video());
+    for (int i = 0; i < 5; ++i) {
+      session.Tick();
+    }
+  }
+
+  test::TempDir dir_;
+  test::LogCapture log_;
+  FakeFrameSource source_;
+  StudyInfo context_;
+  setupcfg config_;
+  std::tm now_ = [] {
+    std::tm t{};
+    t.tm_year = 124;
+    t.tm_mon = 2;
+    t.tm_mday = 9;
+    t.tm_hour = 10;
+    return t;
+  }();
+  std::vector<std::string> boxes_;
+  MessageAnswer answer_ = MessageAnswer::Yes;
+  int refreshes_ = 0;
+  std::vector<bool> recordingEvents_;
+};
+
+const std::string BASE_UID = "2.25.739104652811350928774.161234.21230007.1903151430.1"; // "A123": A becomes 2
+
+TEST_F(AcquisitionSessionTest, OpeningMintsTheUidsAndStoresThemInAnEmptyContext) {
+  auto session = NewSession();
+  EXPECT_TRUE(session->Open());
+  EXPECT_EQ(session->State().baseUid, BASE_UID);
+  EXPECT_EQ(session->State().seriesInstanceUid, BASE_UID + ".20");
+  EXPECT_EQ(context_.studyInstanceUID, BASE_UID);
+  EXPECT_TRUE(log_.Contains("INFO, Study Instance UID = " + BASE_UID));
+  EXPECT_EQ(source_.builds, 1);
+  // No "videocap.cfg": the defaults.
+  EXPECT_EQ(source_.builtWith, CaptureConfig{});
+}
+
+TEST_F(AcquisitionSessionTest, AContextThatHoldsAStudyUidKeepsIt) {
+  context_.studyInstanceUID = "1.2.826.0.1.99";
+  auto session = NewSession();
+  session->Open();
+  ASSERT_TRUE(session->Snap());
+  EXPECT_EQ(context_.studyInstanceUID, "1.2.826.0.1.99");
+  EXPECT_TRUE(log_.Contains("INFO, Study Instance UID = 1.2.826.0.1.99"));
+  DcmObj ds;
+  ASSERT_TRUE(ds.Read(session->Files()[0].path));
+  EXPECT_EQ(ds.FindText(0x0020, 0x000D), "1.2.826.0.1.99");
+  EXPECT_EQ(ds.FindText(0x0020, 0x000E), BASE_UID + ".20");
+}
+
+TEST_F(AcquisitionSessionTest, SnapVideoSnapGiveInstancesOneTwoThree) {
+  source_.rateN = 30;
+  auto session = NewSession();
+  session->Open();
+  ASSERT_TRUE(session->Snap());
+  source_.framesPerCapture = 7;
+  ASSERT_TRUE(session->Video());
+  EXPECT_TRUE(session->Recording());
+  // While the clip runs, Snap, Video, Configure and Send do nothing.
+  EXPECT_FALSE(session->Snap());
+  EXPECT_FALSE(session->Video());
+  EXPECT_FALSE(session->Send());
+  const int buildsBefore = source_.builds;
+  session->Configure();
+  EXPECT_EQ(source_.builds, buildsBefore);
+  for (int tick = 1; tick < 5; ++tick) {
+    session->Tick();
+    EXPECT_TRUE(session->Recording()) << tick;
+  }
+  session->Tick();
+  EXPECT_FALSE(session->Recording());
+  source_.framesPerCapture = 1;
+  ASSERT_TRUE(session->Snap());
+
+  const auto &files = session->Files();
+  ASSERT_EQ(files.size(), 3u);
+  const char *names[] = {"temp/A1231.dcm", "temp/A1232.dcm", "temp/A1233.dcm"};
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(files[i].name, names[i]);
+    EXPECT_EQ(InstanceText(files[i]), std::to_string(i + 1) + " " + BASE_UID + ".10." + std::to_string(i + 1));
+  }
+  EXPECT_EQ(files[0].sopClassUid, CT_IMAGE_STORAGE); // "ES"
+  EXPECT_EQ(files[1].sopClassUid, ULTRASOUND_MULTIFRAME_IMAGE_STORAGE);
+  EXPECT_EQ(files[1].frames, 7);
+  DcmObj clip;
+  ASSERT_TRUE(clip.Read(files[1].path));
+  EXPECT_EQ(clip.FindText(0x0018, 0x1063), "33.3333");
+  EXPECT_EQ(refreshes_, 3);
+  EXPECT_EQ(recordingEvents_, (std::vector<bool>{true, false}));
+  EXPECT_EQ(boxes_, std::vector<std::string>{});
+}
+
+TEST_F(AcquisitionSessionTest, WithoutAPipelineSnapVideoAndConfigureDoNothing) {
+  source_.buildResult = false;
+  auto session = NewSession();
+  EXPECT_FALSE(session->Open());
+  EXPECT_FALSE(session->Snap());
+  EXPECT_FALSE(session->Video());
+  session->Tick();
+  EXPECT_FALSE(session->Configure());
+  EXPECT_EQ(source_.starts, 0);
+  EXPECT_FALSE(std::filesystem::exists(dir_.path() / "videocap.cfg"));
+  // Send with nothing to send: no association, an error.
+  EXPECT_FALSE(session->Send());
+  EXPECT_TRUE(log_.Contains("ERROR, Send, no files to send"));
+  EXPECT_TRUE(log_.StartingWith("ERROR, Can't open association").empty());
+  EXPECT_EQ(boxes_, (std::vector<std::string>{std::string(TEXT_SEND_FAILED)}));
+}
+
+TEST_F(AcquisitionSessionTest, ConfigurationIsAppliedAndWrittenToItsFile) {
+  {
+    std::ofstream cfg(dir_.path() / "videocap.cfg", std::ios::binary);
+    const unsigned char bytes[16] = {1, 0, 0, 0, 0xB0, 0, 0, 0, 0x90, 0, 0, 0, 0, 0, 0, 0};
+    cfg.write(reinterpret_cast<const char *>(bytes), sizeof(bytes));
+  }
+  auto session = NewSession();
+  session->Open();
+  EXPECT_EQ(source_.builtWith, (CaptureConfig{1, 176, 144, 0}));
+  EXPECT_TRUE(session->Configure());
+  CaptureConfig written;
+  ASSERT_TRUE(ReadCaptureConfig(dir_.folder() + "videocap.cfg", written));
+  EXPECT_EQ(written, source_.configured);
+}
+
+TEST_F(AcquisitionSessionTest, ReopeningInTheSameMinuteOrAfterARestartContinuesTheNumbers) {
+  std::vector<std::string> uids;
+  const auto acquireTwo = [&](AcquisitionSession &session) {
+    ASSERT_TRUE(session.Open());
+    ASSERT_TRUE(session.Snap());
+    ASSERT_TRUE(session.Snap());
+    for (const auto &file : session.Files()) {
+      uids.push_back(InstanceText(file));
+    }
+    ASSERT_TRUE(session.Close()); // unsent: answered Yes
+  };
+  {
+    auto session = NewSession();
+    acquireTwo(*session);
+    // The same session object opened again (the window reopens).
+    acquireTwo(*session);
+  }
+  // A restart: nothing in memory, only the file in the program folder.
+  InstanceCounters::ForgetRun();
+  {
+    auto session = NewSession();
+    acquireTwo(*session);
+  }
+  const std::vector<std::string> expected = {"1 " + BASE_UID + ".10.1", "2 " + BASE_UID + ".10.2",
+                                             "3 " + BASE_UID + ".10.3", "4 " + BASE_UID + ".10.4",
+                                             "5 " + BASE_UID + ".10.5", "6 " + BASE_UID + ".10.6"};
+  EXPECT_EQ(uids, expected);
+  // Another patient starts at 1.
+  context_ = Patient();
+  context_.patientID = "OTHER";
+  auto other = NewSession();
+  other->Open();
+  ASSERT_TRUE(other->Snap());
+  EXPECT_EQ(other->Files()[0].instanceNumber, 1);
+}
+
+TEST(InstanceCountersTest, KeepsTheMostRecentBaseUidsOnly) {
+  test::TempDir dir;
+  InstanceCounters::ForgetRun();
+  const std::string path = dir.folder() + "counters.txt";
+  InstanceCounters counters(path);
+  for (std::size_t i = 0; i <= InstanceCounters::CAPACITY; ++i) {
+    ASSERT_TRUE(counters.Record("2.25." + std::to_string(i), static_cast<std::int32_t>(i + 1)));
+  }
+  counters.Record("2.25.5", 3); // a smaller number does not go back
+  InstanceCounters::ForgetRun();
+  EXPECT_EQ(counters.Last("2.25.0"), 0); // the oldest fell out of the file
+  EXPECT_EQ(counters.Last("2.25.1"), 2);
+  EXPECT_EQ(counters.Last("2.25.5"), 6);
+  EXPECT_EQ(counters.Last("2.25." + std::to_string(InstanceCounters::CAPACITY)),
+            static_cast<std::int32_t>(InstanceCounters::CAPACITY + 1));
+  // A damaged file is read as far as it makes sense.
+  std::ofstream(path, std::ios::app) << "garbage\n2.25.7 notanumber\n" << std::string(5000, '9') << "\n";
+  EXPECT_EQ(counters.Last("2.25.7"), 8);
+  InstanceCounters::ForgetRun();
+}
+
+TEST_F(AcquisitionSessionTest, ClosingWithUnsentImagesAsksFirst) {
+  auto session = NewSession();
+  session->Open();
+  ASSERT_TRUE(session->Snap());
+  const std::string path = session->Files()[0].path;
+
+  answer_ = MessageAnswer::No;
+  EXPECT_FALSE(session->Close());
+  EXPECT_EQ(boxes_, (std::vector<std::string>{std::string(TEXT_CLOSE_UNSENT)}));
+  EXPECT_TRUE(session->IsOpen());
+  EXPECT_TRUE(std::filesystem::exists(path));
+  EXPECT_EQ(source_.releases, 0);
+  ASSERT_TRUE(session->Snap()); // still acquiring
+
+  answer_ = MessageAnswer::Yes;
+  EXPECT_TRUE(session->Close());
+  EXPECT_FALSE(session->IsOpen());
+  EXPECT_FALSE(std::filesystem::exists(path));
+  EXPECT_TRUE(std::filesystem::is_empty(dir_.path() / "temp"));
+  EXPECT_EQ(source_.releases, 1);
+}
+
+TEST_F(AcquisitionSessionTest, ClosingDuringAClipSavesItAndAsksAboutIt) {
+  auto session = NewSession();
+  session->Open();
+  source_.framesPerCapture = 3;
+  ASSERT_TRUE(session->Video());
+  session->Tick();
+  answer_ = MessageAnswer::No;
+  EXPECT_FALSE(session->Close());
+  EXPECT_FALSE(session->Recording());
+  ASSERT_EQ(session->Files().size(), 1u);
+  EXPECT_EQ(session->Files()[0].frames, 3);
+  EXPECT_EQ(boxes_, (std::vector<std::string>{std::string(TEXT_CLOSE_UNSENT)}));
+}
+
+TEST_F(AcquisitionSessionTest, ClosingAnEmptyAcquisitionAsksNothing) {
+  auto session = NewSession();
+  session->Open();
+  EXPECT_TRUE(session->Close());
+  EXPECT_TRUE(boxes_.empty());
+}
+
+TEST_F(AcquisitionSessionTest, FilesLeftInTempAreCountedAndKept) {
+  std::ofstream(dir_.path() / "temp/A1231.dcm") << "crash leftovers";
+  std::ofstream(dir_.path() / "temp/other.dcm") << "more";
+  auto session = NewSession();
+  session->Open();
+  EXPECT_TRUE(log_.Contains("WARNING, files left in temp/: 2"));
+  ASSERT_TRUE(session->Snap());
+  EXPECT_EQ(session->Files()[0].name, "temp/A1232.dcm");
+  ASSERT_TRUE(session->Close());
+  // Closing deletes only the acquisition's own files.
+  EXPECT_EQ(test::ReadFileBytes(dir_.path() / "temp/A1231.dcm"), "crash leftovers");
+  EXPECT_TRUE(std::filesystem::exists(dir_.path() / "temp/other.dcm"));
+}
+
+TEST_F(AcquisitionSessionTest, NoFrameFromTheDeviceIsReportedAndNothingSaved) {
+  auto session = NewSession();
+  session->Open();
+  source_.framesPerCapture = 0;
+  source_.lateFrames = 1; // arrives after the wait gave up
+  EXPECT_FALSE(session->Snap());
+  EXPECT_EQ(source_.stops, 1);
+  EXPECT_GE(source_.clears, 1);
+  EXPECT_EQ(source_.FrameCount(), 0);
+  source_.lateFrames = 0;
+  ASSERT_TRUE(session->Video());
+  for (int i = 0; i < 5; ++i) {
+    session->Tick();
+  }
+  EXPECT_FALSE(session->Recording());
+  EXPECT_TRUE(session->Files().empty());
+  EXPECT_EQ(log_.StartingWith("ERROR, no frame from capture device").size(), 2u);
+  EXPECT_EQ(boxes_, (std::vector<std::string>(2, std::string(TEXT_NO_FRAME))));
+  EXPECT_TRUE(std::filesystem::is_empty(dir_.path() / "temp"));
+}
+
+TEST_F(AcquisitionSessionTest, AFailedWriteTellsTheOperator) {
+  auto session = NewSession();
+  session->Open();
+  std::filesystem::remove(dir_.path() / "temp");
+  EXPECT_FALSE(session->Snap());
+  RecordClip(*session);
+  EXPECT_TRUE(session->Files().empty());
+  EXPECT_EQ(log_.StartingWith("ERROR, SaveStill, couldn't write ").size(), 1u);
+  EXPECT_EQ(log_.StartingWith("ERROR, SaveClip, couldn't write ").size(), 1u);
+  EXPECT_EQ(boxes_, (std::vector<std::string>(2, std::string(TEXT_IMAGE_NOT_SAVED))));
+  // Nothing to lose: closing asks nothing.
+  EXPECT_TRUE(session->Close());
+  EXPECT_EQ(boxes_.size(), 2u);
+}
+
+} // namespace
+} // namespace fw

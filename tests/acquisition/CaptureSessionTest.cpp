@@ -1,0 +1,194 @@
+// The session on the real capture pipeline, fed by an appsrc the test
+// controls: stills while frames flow, Snap's time-out when the source stops
+// delivering, and no late frame becoming the next still.
+#include "acquisition/AcquisitionSession.h"
+#include "acquisition/GrabberFrameSource.h"
+#include "acquisition/MySampleGrabber.h"
+
+#include "dicom/DcmObj.h"
+#include "dicom/codec/JpegCodec.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/TempDir.h"
+
+#include <gst/app/gstappsrc.h>
+#include <gst/gst.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <mutex>
+#include <thread>
+
+namespace fw {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr int kWidth = 64;
+constexpr int kHeight = 48;
+
+// A BGR frame of one colour (64 x 3 bytes per row: no padding).
+GstBuffer *SolidFrame(std::uint8_t b, std::uint8_t g, std::uint8_t r) {
+  const gsize size = static_cast<gsize>(kWidth) * kHeight * 3;
+  GstBuffer *buffer = gst_buffer_new_allocate(nullptr, size, nullptr);
+  GstMapInfo map;
+  gst_buffer_map(buffer, &map, GST_MAP_WRITE);
+  for (gsize i = 0; i < size; i += 3) {
+    map.data[i] = b;
+    map.data[i + 1] = g;
+    map.data[i + 2] = r;
+  }
+  gst_buffer_unmap(buffer, &map);
+  return buffer;
+}
+
+class CaptureSessionTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    InstanceCounters::ForgetRun();
+    std::filesystem::create_directories(dir_.path() / "temp");
+    ::setenv("FRAMEWELL_VIDEO_SOURCE",
+             "appsrc name=feed is-live=true do-timestamp=true format=time "
+             "caps=video/x-raw,format=BGR,width=64,height=48,framerate=25/1",
+             1);
+    // The first frame is given when the source asks, so the pipeline starts.
+    grabber_.SetPipelineHook([](GstElement *pipeline) {
+      GstElement *feed = gst_bin_get_by_name(GST_BIN(pipeline), "feed");
+      ASSERT_NE(feed, nullptr);
+      gst_app_src_push_buffer(GST_APP_SRC(feed), SolidFrame(0, 0, 0));
+      gst_object_unref(feed);
+    });
+    context_.patientID = "P1";
+    context_.accessionNumber = "ACC";
+    AcquisitionSessionSetup setup;
+    setup.grabber = &source_;
+    setup.programFolder = dir_.folder();
+    setup.context = &context_;
+    setup.config = &config_;
+    setup.machineNumber = 1;
+    setup.snapTimeout = 1500ms;
+    setup.messages = [this](const MessageRequest &request) {
+      const std::lock_guard lock(boxMutex_);
+      boxes_.push_back(request.text);
+      return MessageAnswer::Yes;
+    };
+    session_ = std::make_unique<AcquisitionSession>(std::move(setup));
+    ASSERT_TRUE(session_->Open());
+    feed_ = grabber_.FindElement("feed");
+    ASSERT_NE(feed_, nullptr);
+    feeder_ = std::thread([this] {
+      while (!quit_) {
+        if (feeding_) {
+          const std::uint8_t c = colour_;
+          gst_app_src_push_buffer(GST_APP_SRC(feed_), c == 0 ? SolidFrame(0xFF, 0, 0) : SolidFrame(0, 0, 0xFF));
+        }
+        std::this_thread::sleep_for(20ms);
+      }
+    });
+  }
+  void TearDown() override {
+    quit_ = true;
+    if (feeder_.joinable()) {
+      feeder_.join();
+    }
+    session_->Close();
+    if (feed_ != nullptr) {
+      gst_object_unref(feed_);
+    }
+    session_.reset();
+    ::unsetenv("FRAMEWELL_VIDEO_SOURCE");
+    InstanceCounters::ForgetRun();
+  }
+
+  // The colour of the still's first pixel, as red, green, blue.
+  std::array<int, 3> FirstPixel(const AcquiredFile &file) const {
+    DcmObj ds;
+    EXPECT_TRUE(ds.Read(file.path));
+    const DcmTag *fragment = nullptr;
+    for (std::size_t i = 0, items = 0; i < ds.Count(); ++i) {
+      const DcmTag *t = ds.ElementAt(i);
+      if (t != nullptr && t->Is(0xFFFE, 0xE000) && items++ == 1) {
+        fragment = t;
+      }
+    }
+    if (fragment == nullptr) {
+      ADD_FAILURE() << "no fragment";
+      return {};
+    }
+    std::vector<std::uint8_t> rgb(static_cast<std::size_t>(kWidth) * kHeight * 3);
+    EXPECT_EQ(JpegDecode8(fragment->data.data(), fragment->data.size(), rgb.data(), rgb.size()), 0);
+    const std::size_t middle = (static_cast<std::size_t>(kHeight / 2) * kWidth + kWidth / 2) * 3;
+    return {rgb[middle], rgb[middle + 1], rgb[middle + 2]};
+  }
+
+  test::TempDir dir_;
+  test::LogCapture log_;
+  MySampleGrabber grabber_;
+  GrabberFrameSource source_{grabber_, nullptr};
+  StudyInfo context_;
+  setupcfg config_;
+  std::unique_ptr<AcquisitionSession> session_;
+  GstElement *feed_ = nullptr;
+  std::thread feeder_;
+  std::atomic<bool> feeding_{true};
+  std::atomic<bool> quit_{false};
+  std::atomic<std::uint8_t> colour_{0}; // 0 blue, 1 red
+  std::mutex boxMutex_;
+  std::vector<std::string> boxes_;
+};
+
+TEST_F(CaptureSessionTest, SnapTimesOutWhenTheSourceStopsAndTakesOnlyNewFramesAfterwards) {
+  std::this_thread::sleep_for(200ms); // past the black frame the start needed
+  ASSERT_TRUE(session_->Snap());
+  ASSERT_EQ(session_->Files().size(), 1u);
+  const auto blue = FirstPixel(session_->Files()[0]);
+  EXPECT_LE(blue[0], 2);
+  EXPECT_GE(blue[2], 253);
+
+  // The source stops delivering: Snap gives up after its time-out.
+  feeding_ = false;
+  std::this_thread::sleep_for(200ms);
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_FALSE(session_->Snap());
+  EXPECT_GE(std::chrono::steady_clock::now() - started, 1500ms);
+  EXPECT_EQ(session_->Files().size(), 1u);
+  EXPECT_TRUE(log_.Contains("ERROR, no frame from capture device"));
+  {
+    const std::lock_guard lock(boxMutex_);
+    EXPECT_EQ(boxes_, (std::vector<std::string>{std::string(TEXT_NO_FRAME)}));
+  }
+
+  // Frames flow again, now red: the next still is red, not a frame held over.
+  colour_ = 1;
+  feeding_ = true;
+  std::this_thread::sleep_for(200ms);
+  ASSERT_TRUE(session_->Snap());
+  ASSERT_EQ(session_->Files().size(), 2u);
+  const auto red = FirstPixel(session_->Files()[1]);
+  EXPECT_GE(red[0], 253);
+  EXPECT_LE(red[2], 2);
+  EXPECT_EQ(session_->Files()[1].instanceNumber, 2);
+}
+
+TEST_F(CaptureSessionTest, AClipHoldsTheFramesOfItsTicksWithTheNegotiatedFrameTime) {
+  ASSERT_TRUE(session_->Video());
+  for (int tick = 0; tick < 5; ++tick) {
+    std::this_thread::sleep_for(100ms);
+    session_->Tick();
+  }
+  ASSERT_EQ(session_->Files().size(), 1u);
+  const AcquiredFile &clip = session_->Files()[0];
+  EXPECT_GE(clip.frames, 5);
+  DcmObj ds;
+  ASSERT_TRUE(ds.Read(clip.path));
+  EXPECT_EQ(ds.FindText(0x0018, 0x1063), "40.0"); // 25 frames a second
+  EXPECT_EQ(ds.FindText(0x0028, 0x0008), std::to_string(clip.frames));
+  EXPECT_EQ(ds.FindUS(0x0028, 0x0010), kHeight);
+  EXPECT_EQ(ds.FindUS(0x0028, 0x0011), kWidth);
+}
+
+} // namespace
+} // namespace fw

@@ -1,0 +1,85 @@
+// A FrameSource for session tests: frames arrive on StartCapture, as many as
+// the test asks for, each a small real JPEG stream.
+#pragma once
+
+#include "acquisition/FrameSource.h"
+#include "dicom/codec/JpegCodec.h"
+
+#include <utility>
+#include <vector>
+
+namespace fw::test {
+
+class FakeFrameSource final : public FrameSource {
+public:
+  bool buildResult = true;
+  bool configureResult = true;
+  // Frames that arrive while armed, at StartCapture.
+  int framesPerCapture = 1;
+  // Frames that arrive just as the capture stops (a late callback).
+  int lateFrames = 0;
+  int width = 16;
+  int height = 8;
+  int rateN = 25;
+  int rateD = 1;
+  // Calls seen.
+  int builds = 0;
+  int releases = 0;
+  int starts = 0;
+  int stops = 0;
+  int clears = 0;
+  bool armed = false;
+  CaptureConfig builtWith;
+  // Configure changes the size to this.
+  CaptureConfig configured{1, 320, 240, 2};
+
+  bool BuildGraph(const CaptureConfig &config) override {
+    ++builds;
+    builtWith = config;
+    return buildResult;
+  }
+  void ReleaseGraph() override { ++releases; }
+  bool ConfigureDevice(CaptureConfig &config) override {
+    config = configured;
+    return configureResult;
+  }
+  void StartCapture() override {
+    ++starts;
+    armed = true;
+    for (int i = 0; i < framesPerCapture; ++i) {
+      frames_.push_back(Frame(static_cast<std::uint8_t>(20 * i)));
+    }
+  }
+  void StopCapture() override {
+    ++stops;
+    armed = false;
+    for (int i = 0; i < lateFrames; ++i) {
+      frames_.push_back(Frame(200));
+    }
+  }
+  std::int32_t FrameCount() const override { return static_cast<std::int32_t>(frames_.size()); }
+  std::vector<EncodedFrame> TakeFrames() override { return std::exchange(frames_, {}); }
+  void ClearFrames() override {
+    ++clears;
+    frames_.clear();
+  }
+  int FrameWidth() const override { return width; }
+  int FrameHeight() const override { return height; }
+  int FrameRateNumerator() const override { return rateN; }
+  int FrameRateDenominator() const override { return rateD; }
+
+  EncodedFrame Frame(std::uint8_t red) const {
+    std::vector<std::uint8_t> rgb(static_cast<std::size_t>(width) * height * 3, 0);
+    for (std::size_t i = 0; i < rgb.size(); i += 3) {
+      rgb[i] = red;
+    }
+    EncodedFrame frame;
+    JpegEncode8(width, height, 3, rgb.data(), JPEG_MODE_BASELINE, frame.data);
+    return frame;
+  }
+
+private:
+  std::vector<EncodedFrame> frames_;
+};
+
+} // namespace fw::test

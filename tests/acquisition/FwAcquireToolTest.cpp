@@ -1,0 +1,125 @@
+// fwacquire end to end: videotestsrc as the video source, storescp +xy as the
+// PACS; its output lines, exit codes and --keep.
+#include "dicom/DcmObj.h"
+#include "dicom/Uids.h"
+#include "tests/net/PeerProcess.h"
+#include "tests/support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace fw {
+namespace {
+
+using test::PeerProcess;
+using test::TempDir;
+
+const std::string SOURCE = "--source=videotestsrc is-live=true";
+
+std::vector<std::string> Lines(const std::string &text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) {
+      end = text.size();
+    }
+    lines.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return lines;
+}
+
+TEST(FwAcquireToolTest, AcquiresStillsAndAClipAndStoresThemOnStorescp) {
+  TempDir dir;
+  const std::filesystem::path received = dir.path() / "in";
+  std::filesystem::create_directories(received);
+  const std::uint16_t port = PeerProcess::FreePort();
+  PeerProcess storescp;
+  ASSERT_TRUE(storescp.Start({"storescp", "+xy", "-aet", "PACS", "-od", received.string(), std::to_string(port)},
+                             (dir.path() / "storescp.log").string(), {"TCP_NODELAY=1"}));
+  ASSERT_TRUE(storescp.WaitListening(port));
+
+  const std::string home = dir.folder() + "home";
+  std::string out;
+  std::string err;
+  const int code = PeerProcess::Run({FWACQUIRE_PATH, SOURCE,
+                                     "--size",       "176x144",
+                                     "--patient-id", "P-1",
+                                     "--name",       "Doe^Jane",
+                                     "--accession",  "A9",
+                                     "--modality",   "OT",
+                                     "--stills",     "2",
+                                     "--clips",      "1",
+                                     "--aec",        "PACS",
+                                     "--keep",       dir.folder() + "kept",
+                                     "127.0.0.1",    std::to_string(port)},
+                                    &out, &err, {"FRAMEWELL_HOME=" + home});
+  EXPECT_EQ(code, 0) << err;
+  EXPECT_EQ(Lines(out),
+            (std::vector<std::string>{"temp/A91.dcm: stored", "temp/A92.dcm: stored", "temp/A93.dcm: stored"}));
+  // Closing deleted the working files; --keep copied them first.
+  EXPECT_TRUE(std::filesystem::is_empty(home + "/temp"));
+  for (const char *name : {"A91.dcm", "A92.dcm", "A93.dcm"}) {
+    EXPECT_TRUE(std::filesystem::exists(dir.path() / "kept" / name)) << name;
+  }
+  std::vector<std::string> classes;
+  for (const auto &entry : std::filesystem::directory_iterator(received)) {
+    DcmObj ds;
+    ASSERT_TRUE(ds.Read(entry.path().string()));
+    classes.push_back(ds.FindText(0x0008, 0x0016));
+    EXPECT_EQ(ds.FindUS(0x0028, 0x0011), 176);
+    EXPECT_EQ(ds.FindText(0x0010, 0x0020), "P-1");
+    if (classes.back() == ULTRASOUND_MULTIFRAME_IMAGE_STORAGE) {
+      // 4 to 5 seconds of 30 frames a second.
+      const int frames = std::stoi(ds.FindText(0x0028, 0x0008));
+      EXPECT_GE(frames, 100);
+      EXPECT_LE(frames, 160);
+      EXPECT_EQ(ds.FindText(0x0018, 0x1063), "33.3333");
+    }
+  }
+  std::sort(classes.begin(), classes.end());
+  EXPECT_EQ(classes, (std::vector<std::string>{std::string(ULTRASOUND_MULTIFRAME_IMAGE_STORAGE),
+                                               std::string(VIDEO_ENDOSCOPIC_IMAGE_STORAGE),
+                                               std::string(VIDEO_ENDOSCOPIC_IMAGE_STORAGE)}));
+}
+
+TEST(FwAcquireToolTest, APacsThatIsDownGivesOneLinePerObjectAndExitOne) {
+  TempDir dir;
+  const std::uint16_t port = PeerProcess::FreePort();
+  std::string out;
+  std::string err;
+  const int code =
+      PeerProcess::Run({FWACQUIRE_PATH, SOURCE, "--size", "176x144", "--patient-id", "P-1", "--name", "Doe^Jane",
+                        "--accession", "B7", "--stills", "1", "--timeout", "2", "127.0.0.1", std::to_string(port)},
+                       &out, &err, {"FRAMEWELL_HOME=" + dir.folder()});
+  EXPECT_EQ(code, 1);
+  EXPECT_EQ(Lines(out), (std::vector<std::string>{"temp/B71.dcm: not stored, no association with ANY-SCP"}));
+  EXPECT_NE(err.find("ERROR, Can't open association with: ANY-SCP"), std::string::npos) << err;
+}
+
+TEST(FwAcquireToolTest, UsageErrorsExitTwo) {
+  const std::vector<std::vector<std::string>> cases = {
+      {"--name", "X", "127.0.0.1", "104"},                                       // no patient ID
+      {"--patient-id", "P", "127.0.0.1", "104"},                                 // no name
+      {"--patient-id", "P", "--name", "X", "127.0.0.1"},                         // no port
+      {"--patient-id", "P", "--name", "X", "--size", "640", "127.0.0.1", "104"}, // bad size
+      {"--patient-id", "P", "--name", "X", "--stills", "-1", "127.0.0.1", "104"},
+      {"--patient-id", "P", "--name", "X", "--stills", "0", "127.0.0.1", "104"}, // nothing to do
+      {"--patient-id", "P", "--name", "X", "127.0.0.1", "70000"},
+  };
+  for (const auto &arguments : cases) {
+    std::vector<std::string> argv = {FWACQUIRE_PATH};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    std::string err;
+    EXPECT_EQ(PeerProcess::Run(argv, nullptr, &err), 2) << arguments[arguments.size() - 3];
+    EXPECT_NE(err.find("fwacquire"), std::string::npos) << err;
+  }
+}
+
+} // namespace
+} // namespace fw

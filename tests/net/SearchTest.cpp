@@ -1,0 +1,200 @@
+// The study and worklist searches against a scripted peer: which responses
+// reach the caller, where a search ends, and the match limit that aborts
+// the association and keeps what was found.
+#include "net/query/Search.h"
+#include "dicom/DcmObj.h"
+#include "net/query/CFind.h"
+#include "tests/net/AssociationScripts.h"
+#include "tests/net/FindTestSupport.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/ScriptedPeer.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace fw {
+namespace {
+
+using test::Elem;
+using test::LogCapture;
+using test::Response;
+using test::ScriptedPeer;
+
+std::string Match(std::string_view name) { return Elem(0x0010, 0x0010, name) + Elem(0x0010, 0x0020, "PID1"); }
+
+// Bytes of the station's C-FIND-RQ command set and identifier in their
+// P-DATA-TF PDUs.
+std::size_t FindRequestSize(std::string_view model, DcmObj &identifier) {
+  const std::size_t uid = model.size() + model.size() % 2;
+  const std::size_t command = 12 + 48 + uid;
+  return (6 + 6 + command) + (6 + 6 + test::Encoded(identifier).size());
+}
+
+// A peer that accepts the search's model, takes the request, answers with
+// `responses`, then takes the station's last PDU (A-RELEASE-RQ, answered,
+// or A-ABORT).
+void StartPeer(ScriptedPeer &peer, std::string_view model, DcmObj &identifier, const std::string &responses) {
+  peer.Receive(test::RequestSize(model, {"1.2.840.10008.1.2"}))
+      .Send(test::AcceptPdu(test::AcceptItem(1, 0, "1.2.840.10008.1.2")))
+      .Receive(FindRequestSize(model, identifier))
+      .Send(responses)
+      .Receive(10)
+      .Send(test::kReleaseRP)
+      .ReceiveUntilClosed()
+      .Start();
+}
+
+PeerAddress Address(const ScriptedPeer &peer) { return {"127.0.0.1", peer.PortText(), "QUILLBROOK", "PACS", 2}; }
+
+using Outcome = SearchResult::Outcome;
+
+struct SearchCase {
+  const char *name;
+  std::string responses;
+  std::size_t matchLimit;
+  std::vector<std::string> names; // handed to the caller, in order
+  std::vector<int> statuses;      // with them
+  Outcome outcome;
+  int status;
+  std::vector<std::string> log;         // for the study search; SearchWorklist for SearchStudies in the worklist one
+  std::string after = test::kReleaseRQ; // what the station sends after its request
+};
+
+void PrintTo(const SearchCase &c, std::ostream *out) { *out << c.name; }
+
+const std::string kEnd = Response(0);
+// A match the search must not read any more.
+const std::string kLate = Response(0xFF00, Match("LATE"));
+
+// The same cases hold for both searches.
+const SearchCase kCases[] = {
+    {"MatchesThenSuccess",
+     Response(0xFF00, Match("A^A")) + Response(0xFF01, Match("B^B")) + Response(0xFF00, Match("C^C")) + kEnd,
+     1000,
+     {"A^A", "B^B", "C^C"},
+     {0xFF00, 0xFF01, 0xFF00},
+     Outcome::Completed,
+     0,
+     {}},
+    {"NoMatch", kEnd, 1000, {}, {}, Outcome::Completed, 0, {}},
+    {"PendingWithoutIdentifierIsNoMatch", Response(0xFF00) + kEnd, 1000, {}, {}, Outcome::Completed, 0, {}},
+    // A failure status ends the search once its row was handed over.
+    {"FailureWithIdentifierEndsAfterItsRow",
+     Response(0xFF00, Match("A^A")) + Response(0xC000, Match("ERR")) + kLate + kEnd,
+     1000,
+     {"A^A", "ERR"},
+     {0xFF00, 0xC000},
+     Outcome::PeerFailure,
+     0xC000,
+     {}},
+    {"FailureWithoutIdentifierEnds", Response(0xA700) + kLate + kEnd, 1000, {}, {}, Outcome::PeerFailure, 0xA700, {}},
+    {"CancelStatusEnds", Response(0xFE00) + kLate + kEnd, 1000, {}, {}, Outcome::PeerFailure, 0xFE00, {}},
+    {"ExactlyTheLimitCompletes",
+     Response(0xFF00, Match("A^A")) + Response(0xFF00, Match("B^B")) + kEnd,
+     2,
+     {"A^A", "B^B"},
+     {0xFF00, 0xFF00},
+     Outcome::Completed,
+     0,
+     {}},
+    {"PastTheLimitAbortsAndKeepsWhatWasFound",
+     Response(0xFF00, Match("A^A")) + Response(0xFF00, Match("B^B")) + kLate + kEnd,
+     2,
+     {"A^A", "B^B"},
+     {0xFF00, 0xFF00},
+     Outcome::LimitReached,
+     0xFF00,
+     {"WARNING, SearchStudies, more than 2 matches, the search was stopped"},
+     test::kAbort},
+    {"PeerAborts",
+     Response(0xFF00, Match("A^A")) + test::kAbort,
+     1000,
+     {"A^A"},
+     {0xFF00},
+     Outcome::NoResponse,
+     -1,
+     {"WARNING, PDU_Service::Read Abort-RQ"},
+     ""},
+};
+
+class SearchTest : public ::testing::TestWithParam<SearchCase> {
+protected:
+  // Runs the search and checks what every case checks.
+  template <typename Record, typename Run>
+  void Check(std::string_view model, DcmObj &identifier, Run run, const std::string &searchName) {
+    const SearchCase &c = GetParam();
+    ScriptedPeer peer;
+    StartPeer(peer, model, identifier, c.responses);
+    LogCapture log;
+    std::vector<std::string> names;
+    std::vector<int> statuses;
+    const SearchResult result = run(Address(peer), [&](const Record &record, int status) {
+      names.push_back(record.patientName);
+      statuses.push_back(status);
+    });
+    ASSERT_TRUE(peer.Wait());
+    EXPECT_EQ(names, c.names);
+    EXPECT_EQ(statuses, c.statuses);
+    EXPECT_EQ(result.outcome, c.outcome);
+    EXPECT_EQ(result.status, c.status);
+    EXPECT_EQ(result.matches, c.names.size());
+    std::vector<std::string> expectedLog = c.log;
+    for (std::string &line : expectedLog) {
+      if (const auto at = line.find("SearchStudies"); at != std::string::npos) {
+        line.replace(at, 13, searchName);
+      }
+    }
+    EXPECT_EQ(log.Messages(), expectedLog);
+    const std::size_t requests = test::RequestSize(model, {"1.2.840.10008.1.2"}) + FindRequestSize(model, identifier);
+    ASSERT_GE(peer.Received().size(), requests);
+    EXPECT_EQ(peer.Received().substr(requests), c.after);
+  }
+};
+
+TEST_P(SearchTest, Studies) {
+  const SearchOptions options{GetParam().matchLimit};
+  StudyInfo query;
+  query.patientName = "A*";
+  DcmObj identifier;
+  BuildStudyKeys(query, identifier);
+  Check<StudyInfo>(
+      STUDY_ROOT_FIND_UID, identifier,
+      [&](const PeerAddress &peer, const StudyMatch &onMatch) { return SearchStudies(peer, query, onMatch, options); },
+      "SearchStudies");
+}
+
+TEST_P(SearchTest, Worklist) {
+  const SearchOptions options{GetParam().matchLimit};
+  TWorklistItem query;
+  query.modality = "US";
+  DcmObj identifier;
+  BuildWorklistKeys(query, identifier);
+  Check<TWorklistItem>(
+      MODALITY_WORKLIST_FIND_UID, identifier,
+      [&](const PeerAddress &peer, const WorklistMatch &onMatch) {
+        return SearchWorklist(peer, query, onMatch, options);
+      },
+      "SearchWorklist");
+}
+
+INSTANTIATE_TEST_SUITE_P(Responses, SearchTest, ::testing::ValuesIn(kCases),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+TEST(SearchTest, NoAssociationCallsNothing) {
+  std::string port;
+  {
+    ScriptedPeer closed; // free a moment ago, closed now
+    port = closed.PortText();
+  }
+  int calls = 0;
+  const SearchResult result = SearchStudies({"127.0.0.1", port, "QUILLBROOK", "PACS", 2}, StudyInfo{},
+                                            [&](const StudyInfo &, int) { ++calls; });
+  EXPECT_EQ(result.outcome, Outcome::NoAssociation);
+  EXPECT_EQ(result.status, -1);
+  EXPECT_EQ(calls, 0);
+}
+
+} // namespace
+} // namespace fw

@@ -1,0 +1,232 @@
+// fwacquire [options] --patient-id ID --name NAME HOST PORT: one acquisition
+// from the command line, on the same session as the acquisition window.
+//
+// It opens the first video input device (or the GStreamer source given with
+// --source), takes the stills, then the clips (each ends on the fifth tick
+// of a 1000 ms timer, so it lasts 4 to 5 seconds), sends every object to the
+// PACS at HOST PORT and closes the acquisition, which deletes the objects
+// (--keep DIR copies them first). The objects are written to "temp/" below
+// the station's program folder, as the station does.
+//
+// Output: one line per object, "temp/A1231.dcm: stored" or
+// "temp/A1231.dcm: not stored, REASON". Exit status 0 when every object was
+// acquired and stored, 1 otherwise, 2 on wrong usage.
+#include "acquisition/AccessionNumber.h"
+#include "acquisition/AcquisitionSession.h"
+#include "acquisition/GrabberFrameSource.h"
+#include "acquisition/MySampleGrabber.h"
+#include "acquisition/StationRecords.h"
+#include "app/base/ProgramFolder.h"
+#include "tools/common/TerminalText.h"
+#include "tools/common/ToolLog.h"
+#include "tools/common/ToolOptions.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+namespace {
+
+constexpr int DEFAULT_TIMEOUT_SECONDS = 60;
+constexpr int MAX_OBJECTS = 1000;
+
+std::string CheckCount(std::string_view value) {
+  const bool digits = !value.empty() && value.size() <= 4 &&
+                      std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; });
+  return digits && std::stoi(std::string(value)) <= MAX_OBJECTS ? "" : "a count from 0 to 1000";
+}
+
+std::string CheckPort(std::string_view value) {
+  const bool digits = !value.empty() && value.size() <= 5 &&
+                      std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; });
+  const long port = digits ? std::stol(std::string(value)) : 0;
+  return port >= 1 && port <= 65535 ? "" : "the port is a number from 1 to 65535";
+}
+
+// "WxH" with both from 1 to 65535.
+bool ParseSize(std::string_view text, int &width, int &height) {
+  const std::size_t x = text.find('x');
+  if (x == std::string_view::npos) {
+    return false;
+  }
+  const auto number = [](std::string_view part, int &value) {
+    if (part.empty() || part.size() > 5 ||
+        !std::all_of(part.begin(), part.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+      return false;
+    }
+    value = std::stoi(std::string(part));
+    return value >= 1 && value <= 65535;
+  };
+  return number(text.substr(0, x), width) && number(text.substr(x + 1), height);
+}
+
+std::string CheckSize(std::string_view value) {
+  int width = 0;
+  int height = 0;
+  return ParseSize(value, width, height) ? "" : "the size is WIDTHxHEIGHT, e.g. 640x480";
+}
+
+std::string CheckNotEmpty(std::string_view value) { return value.empty() ? "may not be empty" : ""; }
+
+} // namespace
+
+int main(int argc, char **argv) {
+  std::string source;
+  std::string size;
+  std::string patientId;
+  std::string name;
+  std::string accession;
+  std::string modality = fw::ModalityAt(fw::StationConfig().ModalityIndex);
+  std::string stills = "1";
+  std::string clips = "0";
+  std::string keep;
+  fw::tool::CommandLine commandLine(
+      "fwacquire", "[options] --patient-id ID --name NAME HOST PORT",
+      "Takes stills and 4-5 s clips from the video source, stores them on the PACS at HOST PORT and prints one\n"
+      "line per object: \"temp/A1231.dcm: stored\" or \"temp/A1231.dcm: not stored, REASON\".",
+      DEFAULT_TIMEOUT_SECONDS);
+  commandLine.AddValue("--source", "DESC", "GStreamer source instead of the first video device", source);
+  commandLine.AddValue("--size", "WxH", "frame size to ask the device for (else videocap.cfg)", size, CheckSize);
+  commandLine.AddValue("--patient-id", "ID", "Patient ID (required)", patientId, CheckNotEmpty);
+  commandLine.AddValue("--name", "NAME", "Patient's Name, e.g. DOE^JANE (required)", name, CheckNotEmpty);
+  commandLine.AddValue("--accession", "A", "Accession Number (default: generated, yymmddhhnn + counter)", accession);
+  commandLine.AddValue("--modality", "CODE", "modality, which selects the SOP class of stills (default US)", modality);
+  commandLine.AddValue("--stills", "N", "stills to take (default 1)", stills, CheckCount);
+  commandLine.AddValue("--clips", "N", "clips to record (default 0)", clips, CheckCount);
+  commandLine.AddValue("--keep", "DIR", "copy the objects into DIR before they are deleted", keep);
+  commandLine.SetArguments({"HOST", "PORT"});
+  if (const auto code = commandLine.Parse(argc, argv)) {
+    return *code;
+  }
+  const std::string &host = commandLine.Arguments()[0];
+  const std::string &port = commandLine.Arguments()[1];
+  if (const std::string error = CheckPort(port); !error.empty()) {
+    return commandLine.UsageError(error);
+  }
+  if (patientId.empty() || name.empty()) {
+    return commandLine.UsageError("--patient-id and --name are required");
+  }
+  const int stillCount = std::stoi(stills);
+  const int clipCount = std::stoi(clips);
+  if (stillCount + clipCount == 0) {
+    return commandLine.UsageError("nothing to acquire: --stills and --clips are both 0");
+  }
+  const fw::tool::CommonOptions &options = commandLine.Common();
+  fw::tool::ToolLog log(options.verbose);
+
+  if (!source.empty()) {
+    ::setenv("FRAMEWELL_VIDEO_SOURCE", source.c_str(), 1);
+  }
+  const std::string folder = fw::ResolveProgramFolder(fw::CurrentProgramFolderInputs());
+  std::error_code error;
+  std::filesystem::create_directories(folder + "temp", error);
+
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  fw::StudyInfo &context = fw::StudyContext();
+  context = fw::StudyInfo{};
+  context.patientID = fw::tool::FromTerminal(patientId);
+  context.patientName = fw::tool::FromTerminal(name);
+  std::int32_t counter = 0;
+  context.accessionNumber =
+      accession.empty() ? fw::GenerateAccessionNumber(local, counter) : fw::tool::FromTerminal(accession);
+  context.modality = fw::tool::FromTerminal(modality);
+  context.studyDate = fw::DicomDateText(local);
+  context.studyTime = fw::DicomTimeText(local);
+  fw::setupcfg &config = fw::StationConfig();
+  context.institutionName = config.InstitutionName;
+  config.LocalAET = options.callingAET;
+  config.PacsAET = options.calledAET;
+  config.PacsIP = host;
+  config.PacsPort = port;
+
+  fw::MySampleGrabber grabber;
+  fw::GrabberFrameSource frames(grabber, nullptr);
+  fw::AcquisitionSessionSetup setup;
+  setup.grabber = &frames;
+  setup.programFolder = folder;
+  setup.sendTimeoutSeconds = options.timeoutSeconds;
+  if (!size.empty()) {
+    fw::CaptureConfig capture;
+    ParseSize(size, capture.width, capture.height);
+    setup.capture = capture;
+  }
+  // No operator: errors go to standard error, and closing deletes the
+  // objects (after --keep has copied them).
+  setup.messages = [](const fw::MessageRequest &request) {
+    if (request.kind == fw::MessageKind::Question) {
+      return fw::MessageAnswer::Yes;
+    }
+    if (request.kind == fw::MessageKind::Error) {
+      std::fprintf(stderr, "fwacquire: %s\n", fw::tool::ToTerminal(request.text).c_str());
+    }
+    return fw::MessageAnswer::Ok;
+  };
+  fw::AcquisitionSession session(std::move(setup));
+
+  if (!session.Open()) {
+    log.Flush();
+    std::fprintf(stderr, "fwacquire: no video source could be started\n");
+    session.Close();
+    return fw::tool::EXIT_FAILED;
+  }
+  for (int i = 0; i < stillCount; ++i) {
+    session.Snap();
+    log.Flush();
+  }
+  for (int i = 0; i < clipCount; ++i) {
+    if (!session.Video()) {
+      continue;
+    }
+    // The window's timer is not aligned with Video: half a period to the
+    // first tick, then one second each.
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    while (session.Recording()) {
+      session.Tick();
+      if (session.Recording()) {
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+      }
+    }
+    log.Flush();
+  }
+  const int requested = stillCount + clipCount;
+  const int acquired = static_cast<int>(session.Files().size());
+  if (acquired > 0) {
+    session.Send();
+  }
+  log.Flush();
+
+  bool allStored = acquired == requested;
+  for (const fw::AcquiredFile &file : session.Files()) {
+    if (file.stored) {
+      std::printf("%s: stored\n", file.name.c_str());
+    } else {
+      allStored = false;
+      std::printf("%s: not stored, %s\n", file.name.c_str(), file.problem.c_str());
+    }
+  }
+  std::fflush(stdout);
+  if (acquired < requested) {
+    std::fprintf(stderr, "fwacquire: %d of %d objects could not be acquired\n", requested - acquired, requested);
+  }
+
+  if (!keep.empty()) {
+    std::filesystem::create_directories(keep, error);
+    for (const fw::AcquiredFile &file : session.Files()) {
+      const std::filesystem::path target = std::filesystem::path(keep) / std::filesystem::path(file.path).filename();
+      if (!std::filesystem::copy_file(file.path, target, std::filesystem::copy_options::overwrite_existing, error)) {
+        std::fprintf(stderr, "fwacquire: could not copy %s to %s\n", file.name.c_str(), keep.c_str());
+        allStored = false;
+      }
+    }
+  }
+  session.Close();
+  log.Flush();
+  return allStored ? fw::tool::EXIT_OK : fw::tool::EXIT_FAILED;
+}
