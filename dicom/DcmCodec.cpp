@@ -25,6 +25,8 @@ constexpr std::uint16_t COMMAND_GROUP = 0x0000;
 constexpr std::uint16_t META_GROUP = 0x0002;
 constexpr std::uint16_t ITEM_GROUP = 0xFFFE;
 constexpr std::uint16_t ITEM = 0xE000;
+constexpr std::uint16_t ITEM_DELIMITER = 0xE00D;
+constexpr std::uint16_t SEQUENCE_DELIMITER = 0xE0DD;
 constexpr std::uint16_t PIXEL_GROUP = 0x7FE0;
 constexpr std::uint16_t PIXEL_DATA = 0x0010;
 constexpr std::uint32_t MAX_SHORT_LENGTH = 0xFFFF;
@@ -195,7 +197,7 @@ bool ReadTagAt(Cursor &in, DcmTag &t, bool explicitVR) {
   return ReadValue(in, t);
 }
 
-bool ReadLoop(Cursor &in, DcmObj &c, int depth);
+bool ReadLoop(Cursor &in, DcmObj &c, int depth, bool untilSequenceEnd = false);
 
 // Expand_SQ over the bytes of a value: a container one level deeper.
 bool ExpandAt(const std::uint8_t *bytes, std::size_t size, bool bigEndian, DcmObj &n, int depth) {
@@ -225,9 +227,41 @@ bool AppendExpandedAt(DcmObj &c, const DcmTag &t, const std::uint8_t *bytes, std
   return true;
 }
 
+// An element of VR UN and undefined length in explicit data is a sequence
+// whose writer did not know the tag: its content is implicit VR little
+// endian whatever the data set's encoding, up to its own sequence delimiter.
+// It becomes an expanded sequence, so it is written back as one.
+bool ReadUnknownSequence(Cursor &in, DcmObj &c, const DcmTag &t, int depth) {
+  if (depth + 1 > MAX_NESTING_DEPTH) {
+    WriteLog("ERROR, Expand_SQ: nesting deeper than " + std::to_string(MAX_NESTING_DEPTH) + " levels");
+    return false;
+  }
+  auto n = std::make_unique<DcmObj>();
+  n->explicitVR = false;
+  n->header.group = t.group;
+  n->header.element = t.element;
+  n->header.length = UNDEFINED_LENGTH;
+  n->header.SetVR("SQ");
+  Cursor content(in.Here(), in.Remaining(), 0, false);
+  const bool ok = ReadLoop(content, *n, depth + 1, true);
+  in.Skip(content.Position());
+  if (!ok) {
+    return false;
+  }
+  n->explicitVR = c.explicitVR;
+  c.Append(std::move(n));
+  return true;
+}
+
 // The loop of ReadOjb, at nesting depth `depth` (0 for the stream itself).
-bool ReadLoop(Cursor &in, DcmObj &c, int depth) {
+// With untilSequenceEnd the loop reads the content of a sequence of
+// undefined length and ends after the (FFFE,E0DD) that closes it; the
+// delimiters of flat sequences, items and pixel data inside are counted so
+// theirs do not end it. A missing delimiter at the end of the bytes is
+// tolerated.
+bool ReadLoop(Cursor &in, DcmObj &c, int depth, bool untilSequenceEnd) {
   bool pixelDataSeen = false;
+  int openLevels = 0;
   while (in.Position() < in.Size()) {
     auto t = std::make_unique<DcmTag>();
     if (!ReadHeader(in, *t, c.explicitVR)) {
@@ -241,6 +275,22 @@ bool ReadLoop(Cursor &in, DcmObj &c, int depth) {
       if (t->HasVR("UN") && t->length == UNDEFINED_LENGTH) {
         t->SetVR("SQ");
       }
+    } else if (t->HasVR("UN") && t->length == UNDEFINED_LENGTH && !t->Is(PIXEL_GROUP, PIXEL_DATA)) {
+      if (!ReadUnknownSequence(in, c, *t, depth)) {
+        return false;
+      }
+      continue;
+    }
+    if (t->group == ITEM_GROUP && (t->element == ITEM_DELIMITER || t->element == SEQUENCE_DELIMITER)) {
+      if (openLevels == 0) {
+        if (untilSequenceEnd && t->element == SEQUENCE_DELIMITER) {
+          return true;
+        }
+      } else {
+        --openLevels;
+      }
+    } else if (t->length == UNDEFINED_LENGTH) {
+      ++openLevels;
     }
     if (HasValueBytes(t->length) && !CheckValueLength(in, *t)) {
       in.Skip(in.Remaining());

@@ -6,6 +6,9 @@
 #include "dicom/DcmCodec.h"
 #include "dicom/Uids.h"
 
+#include <zlib.h>
+
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -49,6 +52,48 @@ std::size_t EncodedSizeBound(const DcmObj &c) {
     }
   }
   return size;
+}
+
+// Without a transfer syntax in the meta information, the data set tells its
+// own encoding: two upper-case letters after its first tag are an explicit
+// VR, anything else is the start of a 32-bit implicit length.
+std::string_view GuessLittleEndianSyntax(const BufData &stream) {
+  const std::size_t at = stream.Position();
+  if (stream.Size() - at < 6) {
+    return EXPLICIT_VR_LITTLE_ENDIAN;
+  }
+  const std::uint8_t *vr = stream.Bytes().data() + at + 4;
+  const auto letter = [](std::uint8_t b) { return b >= 'A' && b <= 'Z'; };
+  return letter(vr[0]) && letter(vr[1]) ? EXPLICIT_VR_LITTLE_ENDIAN : IMPLICIT_VR_LITTLE_ENDIAN;
+}
+
+// Raw deflate of bytes, appended to out. False when zlib fails.
+bool Deflate(const std::vector<std::uint8_t> &bytes, BufData &out) {
+  z_stream z{};
+  if (deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+    return false;
+  std::vector<std::uint8_t> chunk(256 * 1024);
+  z.next_in = const_cast<Bytef *>(bytes.data());
+  std::size_t left = bytes.size();
+  int status = Z_OK;
+  while (status != Z_STREAM_END) {
+    const auto in = static_cast<uInt>(std::min<std::size_t>(left, 1u << 30));
+    z.avail_in = in;
+    const int flush = left == in ? Z_FINISH : Z_NO_FLUSH;
+    do {
+      z.next_out = chunk.data();
+      z.avail_out = static_cast<uInt>(chunk.size());
+      status = deflate(&z, flush);
+      if (status == Z_STREAM_ERROR) {
+        deflateEnd(&z);
+        return false;
+      }
+      out.WriteBytes(chunk.data(), chunk.size() - z.avail_out);
+    } while (z.avail_out == 0);
+    left -= in - z.avail_in;
+  }
+  deflateEnd(&z);
+  return true;
 }
 
 } // namespace
@@ -112,6 +157,15 @@ bool ReadMetaHeader(BufData &stream, DcmObj &c) {
 
 void DcmObj::WriteTo(BufData &stream) {
   stream.bigEndian = false;
+  if (transferSyntax == DEFLATED_EXPLICIT_VR_LITTLE_ENDIAN) {
+    WriteMetaHeader(stream, FindText(0x0008, 0x0016), FindText(0x0008, 0x0018), transferSyntax);
+    BufData plain(false);
+    plain.Reserve(EncodedSizeBound(*this));
+    WriteObj(plain, *this);
+    if (!Deflate(plain.Bytes(), stream))
+      WriteLog("ERROR, DcmObj::Write, the data set could not be deflated");
+    return;
+  }
   stream.Reserve(1024 + EncodedSizeBound(*this));
   WriteMetaHeader(stream, FindText(0x0008, 0x0016), FindText(0x0008, 0x0018), transferSyntax);
   WriteObj(stream, *this);
@@ -123,21 +177,70 @@ bool DcmObj::Write(const std::string &path) {
   return stream.SaveToFile(path);
 }
 
+bool InflateDataSet(const std::uint8_t *bytes, std::size_t length, std::size_t limit, std::vector<std::uint8_t> &out) {
+  z_stream z{};
+  if (inflateInit2(&z, -MAX_WBITS) != Z_OK)
+    return false;
+  const std::uint8_t *in = bytes;
+  std::size_t left = length;
+  out.clear();
+  // Grown as needed, from a guess a few times the input.
+  out.resize(std::min<std::size_t>(std::max<std::size_t>(left * 4, 4096), limit));
+  if (out.empty())
+    out.resize(1); // room to see that even one byte is too many
+  std::size_t produced = 0;
+  int status = Z_OK;
+  while (status != Z_STREAM_END) {
+    if (produced == out.size()) {
+      if (out.size() >= limit) {
+        inflateEnd(&z);
+        WriteLog("ERROR, DcmObj::Read, deflated data set larger than " + std::to_string(limit) + " bytes");
+        return false;
+      }
+      out.resize(std::min(out.size() * 2, limit));
+    }
+    const auto inChunk = static_cast<uInt>(std::min<std::size_t>(left, 1u << 30));
+    z.next_in = const_cast<Bytef *>(in);
+    z.avail_in = inChunk;
+    const auto outChunk = static_cast<uInt>(std::min<std::size_t>(out.size() - produced, 1u << 30));
+    z.next_out = out.data() + produced;
+    z.avail_out = outChunk;
+    status = inflate(&z, Z_NO_FLUSH);
+    in += inChunk - z.avail_in;
+    left -= inChunk - z.avail_in;
+    produced += outChunk - z.avail_out;
+    if (status == Z_BUF_ERROR && left == 0 && z.avail_out != 0)
+      status = Z_DATA_ERROR; // the stream ends before its last block
+    if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR) {
+      inflateEnd(&z);
+      WriteLog("ERROR, DcmObj::Read, the deflated data set does not inflate");
+      return false;
+    }
+  }
+  inflateEnd(&z);
+  out.resize(produced);
+  return true;
+}
+
 bool DcmObj::ReadFrom(BufData &stream) {
   stream.bigEndian = false;
   if (!ReadMetaHeader(stream, *this)) {
     return false;
   }
-  // The data set of a deflated file is a zlib stream: read as plain explicit
-  // VR it would be garbage. Refused here, in the one place a file's syntax
-  // decides how its data set is read.
-  if (transferSyntax == DEFLATED_EXPLICIT_VR_LITTLE_ENDIAN) {
-    WriteLog("ERROR: DcmObj::ReadFrom, deflated explicit VR little endian (" + transferSyntax +
-             ") is not supported, the data set is not read");
-    return false;
+  if (transferSyntax.empty() && stream.Remaining() > 0) {
+    transferSyntax = GuessLittleEndianSyntax(stream);
+    WriteLog("WARNING, DcmObj::Read, no transfer syntax in the file meta information, data set read as " +
+             std::string(transferSyntax == IMPLICIT_VR_LITTLE_ENDIAN ? "implicit" : "explicit") + " VR little endian");
   }
   explicitVR = transferSyntax != IMPLICIT_VR_LITTLE_ENDIAN;
   stream.bigEndian = transferSyntax == EXPLICIT_VR_BIG_ENDIAN;
+  if (transferSyntax == DEFLATED_EXPLICIT_VR_LITTLE_ENDIAN) {
+    std::vector<std::uint8_t> inflated;
+    if (!InflateDataSet(stream.Bytes().data() + stream.Position(), stream.Remaining(), MAX_INFLATED_BYTES, inflated))
+      return false;
+    BufData plain(std::move(inflated), false);
+    return ReadOjb(plain, *this);
+  }
   return ReadOjb(stream, *this);
 }
 

@@ -15,14 +15,29 @@
 // Group 0002 is explicit VR little endian whatever the data set's transfer
 // syntax. UIDs of odd length get one zero byte. The meta information is not
 // kept in the container: it is made on writing and consumed on reading.
+//
+// Deflated explicit VR little endian: the data set, encoded as explicit VR
+// little endian, is compressed as one raw deflate stream (no zlib header)
+// that runs to the end of the file; the meta information stays plain. A
+// reader inflates at most MAX_INFLATED_BYTES, so a small file cannot claim
+// unbounded memory.
+//
+// Without (0002,0010) the data set's first element tells implicit from
+// explicit VR little endian (a WARNING line says which was taken).
 #pragma once
 
 #include "dicom/BufData.h"
 #include "dicom/DcmObj.h"
 
+#include <cstddef>
+#include <cstdint>
 #include <string_view>
+#include <vector>
 
 namespace fw {
+
+// Largest deflated data set read: 1 GiB inflated.
+inline constexpr std::size_t MAX_INFLATED_BYTES = std::size_t{1} << 30;
 
 // Writes preamble, "DICM" and group 0002 at the stream's position.
 void WriteMetaHeader(BufData &stream, std::string_view sopClassUID, std::string_view sopInstanceUID,
@@ -33,5 +48,10 @@ void WriteMetaHeader(BufData &stream, std::string_view sopClassUID, std::string_
 // element. False without a log line when "DICM" is missing (the stream is then
 // cleared); false after ReadTag's line when a group 0002 element is cut short.
 bool ReadMetaHeader(BufData &stream, DcmObj &c);
+
+// Inflates a raw deflate stream (no zlib header) into out. False, with an
+// ERROR line, when it is damaged or cut short, or would inflate to more than
+// limit bytes (no more than limit bytes are ever held).
+bool InflateDataSet(const std::uint8_t *bytes, std::size_t length, std::size_t limit, std::vector<std::uint8_t> &out);
 
 } // namespace fw

@@ -5,7 +5,9 @@
 #include "app/base/Log.h"
 #include "dicom/Uids.h"
 #include "dicom/codec/J2kCodec.h"
+#include "dicom/codec/JlsCodec.h"
 #include "dicom/codec/JpegCodec.h"
+#include "dicom/codec/RleCodec.h"
 
 #include <algorithm>
 #include <cmath>
@@ -41,6 +43,12 @@ constexpr std::size_t FRAME_HEADER_SEARCH_BYTES = 65536;
 constexpr std::uint64_t MAX_SAMPLES_PER_BYTE_LOSSLESS = 8;
 constexpr std::uint64_t MAX_SAMPLES_PER_BYTE_SEQUENTIAL = 8 * 64 * 16 / 2;
 constexpr std::uint64_t MAX_EXPANSION_OTHER = std::uint64_t{1} << 18;
+// A PackBits control byte and the byte it repeats give at most 128 bytes.
+constexpr std::uint64_t MAX_RLE_EXPANSION = 64;
+constexpr std::size_t RLE_HEADER_BYTES = 64;
+// A JPEG-LS run-mode bit stands for at most 2^15 samples (pixels when the
+// components are interleaved), and never for more than the rest of a row.
+constexpr std::uint64_t MAX_JPEG_LS_RUN = 32768;
 // Images up to this size are allocated whatever their fragments hold.
 constexpr std::uint64_t SMALL_IMAGE_BYTES = std::uint64_t{64} << 20;
 
@@ -80,9 +88,10 @@ template <typename Decode> bool DecodeWidened(Decode decode, std::uint8_t *slot,
 }
 
 bool DecodeJpegFrame(const std::uint8_t *stream, std::size_t length, std::uint8_t *slot, std::size_t slotSize,
-                     int slotSample, bool rawAllowed) {
+                     int slotSample, bool rawAllowed, JpegColour colour) {
   const std::optional<JpegFrameInfo> info = ReadJpegFrameHeader(stream, length);
-  if (!info) {
+  // A JPEG-LS stream under a JPEG label is no stream these decoders read.
+  if (!info || info->marker == JPEG_LS_FRAME_MARKER) {
     // Some writers put big-endian samples in a lossless fragment as they are.
     if (!rawAllowed || slotSample != 2 || length != slotSize)
       return false;
@@ -106,13 +115,13 @@ bool DecodeJpegFrame(const std::uint8_t *stream, std::size_t length, std::uint8_
     return false;
   }
   if (info->precision == 8 && slotSample == 1)
-    return JpegDecode8(stream, length, slot, slotSize) == 0;
+    return JpegDecode8Colour(stream, length, slot, slotSize, colour) == 0;
   if (info->precision == 8 && slotSample == 2)
     return DecodeWidened(
-        [&](std::uint8_t *out, std::size_t size) { return JpegDecode8(stream, length, out, size) == 0; }, slot,
-        slotSize);
+        [&](std::uint8_t *out, std::size_t size) { return JpegDecode8Colour(stream, length, out, size, colour) == 0; },
+        slot, slotSize);
   if (info->precision == 12 && slotSample == 2)
-    return JpegDecode12(stream, length, slot, slotSize) == 0;
+    return JpegDecode12Colour(stream, length, slot, slotSize, colour) == 0;
   return false;
 }
 
@@ -158,22 +167,37 @@ std::optional<J2kSize> ReadJ2kSize(const std::uint8_t *stream, std::size_t lengt
 }
 
 bool DecodeJ2kFrame(const std::uint8_t *stream, std::size_t length, std::uint8_t *slot, std::size_t slotSize,
-                    int slotSample) {
+                    int slotSample, int pixelRepresentation) {
   const std::optional<J2kSize> size = ReadJ2kSize(stream, length);
   if (!size ||
       !ProductIs(size->width, size->height, size->components, static_cast<std::uint64_t>(slotSample), slotSize))
     return false;
   if (size->sampleBytes == slotSample)
-    return J2kDecode(stream, length, slot, slotSize);
+    return J2kDecode(stream, length, slot, slotSize, pixelRepresentation);
   if (size->sampleBytes == 1 && slotSample == 2)
-    return DecodeWidened([&](std::uint8_t *out, std::size_t bytes) { return J2kDecode(stream, length, out, bytes); },
+    return DecodeWidened([&](std::uint8_t *out, std::size_t bytes) { return J2kDecode(stream, length, out, bytes, 0); },
                          slot, slotSize);
   return false;
 }
 
-enum class Codec { None, Jpeg, JpegLossless, J2k };
+enum class Codec { None, Jpeg, JpegLossless, J2k, Rle, JpegLs };
+
+// JPEG streams without a colour marker take their colour space from here.
+JpegColour ColourOf(std::string_view photometric) {
+  while (!photometric.empty() && (photometric.back() == ' ' || photometric.back() == '\0'))
+    photometric.remove_suffix(1);
+  if (photometric == "RGB")
+    return JpegColour::Rgb;
+  if (photometric.starts_with("YBR"))
+    return JpegColour::Ybr;
+  return JpegColour::Guess;
+}
 
 Codec DecoderFor(std::string_view transferSyntax) {
+  if (transferSyntax == RLE_LOSSLESS)
+    return Codec::Rle;
+  if (transferSyntax == JPEG_LS_LOSSLESS || transferSyntax == JPEG_LS_NEAR_LOSSLESS)
+    return Codec::JpegLs;
   if (transferSyntax == JPEG_LOSSLESS)
     return Codec::JpegLossless;
   if (transferSyntax == JPEG_BASELINE || transferSyntax == JPEG_EXTENDED)
@@ -185,6 +209,34 @@ Codec DecoderFor(std::string_view transferSyntax) {
 
 std::uint32_t Little32(const std::uint8_t *p) {
   return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 | std::uint32_t{p[3]} << 24;
+}
+
+// Most bytes a JPEG-LS stream of one byte can decode to.
+std::uint64_t JpegLsMaxExpansion(std::uint64_t columns, std::uint64_t components, std::uint64_t sampleBytes) {
+  return 8 * std::clamp<std::uint64_t>(columns, 1, MAX_JPEG_LS_RUN) * std::max<std::uint64_t>(components, 1) *
+         std::max<std::uint64_t>(sampleBytes, 1);
+}
+
+// Most bytes an RLE frame of `length` bytes, whose header is at the start of
+// `start`, decodes to: each segment fills one byte plane of frameBytes /
+// segments bytes and can produce at most 64 bytes per byte. Empty unless the
+// header holds exactly `segments` segments at rising offsets inside the
+// frame, as the decoder needs.
+std::optional<std::uint64_t> RleDecodableBytes(const std::vector<std::uint8_t> &start, std::uint64_t length,
+                                               std::uint64_t segments, std::uint64_t frameBytes) {
+  if (start.size() < RLE_HEADER_BYTES || segments == 0 || segments > RLE_MAX_SEGMENTS ||
+      Little32(start.data()) != segments)
+    return std::nullopt;
+  const std::uint64_t plane = frameBytes / segments;
+  std::uint64_t decodable = 0;
+  for (std::uint64_t s = 0; s < segments; ++s) {
+    const std::uint64_t offset = Little32(start.data() + 4 + 4 * s);
+    const std::uint64_t next = s + 1 < segments ? Little32(start.data() + 8 + 4 * s) : length;
+    if (offset < RLE_HEADER_BYTES || offset >= length || next <= offset || next > length)
+      return std::nullopt;
+    decodable += std::min(plane, (next - offset) * MAX_RLE_EXPANSION);
+  }
+  return decodable;
 }
 
 // First fragment of each frame, from a basic offset table that has one entry
@@ -264,7 +316,7 @@ void PutWord(std::uint8_t *at, std::int64_t value) {
 
 bool IsCompressedTarget(std::string_view ts) {
   return ts == JPEG_LOSSLESS || ts == JPEG_BASELINE || ts == JPEG_EXTENDED || ts == JPEG_2000_LOSSLESS ||
-         ts == JPEG_2000;
+         ts == JPEG_2000 || ts == RLE_LOSSLESS;
 }
 
 void LogEncodeError(std::string_view detail) { WriteLog("ERROR, EncodePixelData, " + std::string(detail)); }
@@ -313,7 +365,8 @@ void RescaleInPlace(std::uint8_t *samples, int pixelRepresentation, float slope,
 }
 
 bool DecodePixelData(DcmObj &c, std::size_t index, std::uint8_t *destination, std::size_t totalBytes, int frames,
-                     int bitsAllocated, std::vector<int> *failedFrames, bool logFrames) {
+                     int bitsAllocated, std::vector<int> *failedFrames, bool logFrames,
+                     const StoredImageAttributes &stored) {
   const DcmTag *pixel = c.ElementAt(index);
   if (pixel == nullptr || !pixel->Is(PIXEL_GROUP, PIXEL_ELEMENT) || pixel->length != UNDEFINED_LENGTH) {
     WriteLog("ERROR, DecodePixelData, no encapsulated pixel data");
@@ -357,6 +410,9 @@ bool DecodePixelData(DcmObj &c, std::size_t index, std::uint8_t *destination, st
              std::to_string(frames) + " frames and no usable offset table");
   const std::size_t frameBytes = totalBytes / static_cast<std::size_t>(frames);
   const int slotSample = SlotSampleBytes(bitsAllocated);
+  const JpegColour colour = ColourOf(stored.photometric.empty() ? c.FindText(0x0028, 0x0004) : stored.photometric);
+  const int pixelRepresentation =
+      stored.pixelRepresentation >= 0 ? stored.pixelRepresentation : (c.FindUS(0x0028, 0x0103) != 0 ? 1 : 0);
   std::vector<int> failed;
   std::vector<std::uint8_t> joined;
   for (int f = 0; f < frames; ++f) {
@@ -376,10 +432,20 @@ bool DecodePixelData(DcmObj &c, std::size_t index, std::uint8_t *destination, st
     std::uint8_t *slot = destination + static_cast<std::size_t>(f) * frameBytes;
     bool decoded = false;
     if (length > 0) {
-      if (codec == Codec::J2k)
-        decoded = DecodeJ2kFrame(stream, length, slot, frameBytes, slotSample);
-      else
-        decoded = DecodeJpegFrame(stream, length, slot, frameBytes, slotSample, codec == Codec::JpegLossless);
+      switch (codec) {
+      case Codec::J2k:
+        decoded = DecodeJ2kFrame(stream, length, slot, frameBytes, slotSample, pixelRepresentation);
+        break;
+      case Codec::Rle:
+        decoded = RleDecode(stream, length, slot, frameBytes, slotSample);
+        break;
+      case Codec::JpegLs:
+        decoded = JlsDecode(stream, length, slot, frameBytes);
+        break;
+      default:
+        decoded = DecodeJpegFrame(stream, length, slot, frameBytes, slotSample, codec == Codec::JpegLossless, colour);
+        break;
+      }
     }
     if (!decoded) {
       failed.push_back(f);
@@ -453,6 +519,15 @@ bool CheckEncapsulatedFrames(const DcmObj &c, std::size_t index, int frames, int
                        static_cast<std::ptrdiff_t>(
                            std::min<std::size_t>(fragments[k]->data.size(), FRAME_HEADER_SEARCH_BYTES - start.size())));
     std::uint64_t width = 0, height = 0, planes = 0, expansion = 0;
+    if (codec == Codec::Rle) {
+      // The header is the frame's geometry here: one segment per byte plane.
+      const std::optional<std::uint64_t> bound = RleDecodableBytes(start, length, components * sampleBytes, frameBytes);
+      if (!bound)
+        return fail("frame " + std::to_string(f) + " has no RLE header that fits the image attributes and its " +
+                    std::to_string(length) + " bytes");
+      decodable += *bound;
+      continue;
+    }
     if (codec == Codec::J2k) {
       if (const std::optional<J2kSize> size = ReadJ2kSize(start.data(), start.size())) {
         width = size->width;
@@ -460,11 +535,13 @@ bool CheckEncapsulatedFrames(const DcmObj &c, std::size_t index, int frames, int
         planes = size->components;
         expansion = MAX_EXPANSION_OTHER;
       }
-    } else if (const std::optional<JpegFrameInfo> info = ReadJpegFrameHeader(start.data(), start.size())) {
+    } else if (const std::optional<JpegFrameInfo> info = ReadJpegFrameHeader(start.data(), start.size());
+               info && (info->marker == JPEG_LS_FRAME_MARKER) == (codec == Codec::JpegLs)) {
       width = static_cast<std::uint64_t>(info->columns);
       height = static_cast<std::uint64_t>(info->rows);
       planes = static_cast<std::uint64_t>(info->components);
-      expansion = info->lossless()                               ? MAX_SAMPLES_PER_BYTE_LOSSLESS * sampleBytes
+      expansion = codec == Codec::JpegLs                         ? JpegLsMaxExpansion(width, planes, sampleBytes)
+                  : info->lossless()                             ? MAX_SAMPLES_PER_BYTE_LOSSLESS * sampleBytes
                   : info->marker == 0xC0 || info->marker == 0xC1 ? MAX_SAMPLES_PER_BYTE_SEQUENTIAL * sampleBytes
                                                                  : MAX_EXPANSION_OTHER;
     } else if (codec == Codec::JpegLossless && length == frameBytes && sampleBytes == 2) {
@@ -525,7 +602,8 @@ bool EncodePixelData(DcmObj &c, std::size_t &index, std::uint8_t *pixels, std::s
     return true;
   }
 
-  if (bitsAllocated != 8 && bitsAllocated != 16) {
+  const bool rle = targetTransferSyntax == RLE_LOSSLESS;
+  if (bitsAllocated != 8 && bitsAllocated != 16 && !(rle && bitsAllocated == 32)) {
     LogEncodeError("bits allocated " + std::to_string(bitsAllocated) + " cannot be compressed");
     return false;
   }
@@ -544,7 +622,12 @@ bool EncodePixelData(DcmObj &c, std::size_t &index, std::uint8_t *pixels, std::s
   for (int f = 0; f < frames; ++f) {
     std::uint8_t *frame = pixels + static_cast<std::size_t>(f) * frameSize;
     std::vector<std::uint8_t> out;
-    if (targetTransferSyntax == JPEG_LOSSLESS) {
+    if (rle) {
+      if (!RleEncode(frame, columns, rows, components, bitsAllocated / 8, out)) {
+        LogFrameFailure("EncodePixelData", f);
+        return false;
+      }
+    } else if (targetTransferSyntax == JPEG_LOSSLESS) {
       if (words)
         JpegEncode16(columns, rows, components, frame, out);
       else

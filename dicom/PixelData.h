@@ -23,6 +23,14 @@
 //   .4.51 JPEG extended      JpegEncode12 quality 75         SOF1 12 bits: JpegDecode12
 //   .4.90 JPEG 2000 lossless J2kEncode rate 0                J2kDecode
 //   .4.91 JPEG 2000          J2kEncode rate 10               J2kDecode
+//   .5    RLE lossless       RleEncode                       RleDecode (8, 16, 32 bits)
+//   .4.80 JPEG-LS lossless   none                            JlsDecode
+//   .4.81 JPEG-LS near-l.    none                            JlsDecode
+//
+// Colour of lossy JPEG streams without a JFIF or Adobe marker: the
+// Photometric Interpretation decides ("RGB": no transform, "YBR_...": YCbCr
+// to RGB). JPEG 2000 samples follow the Pixel Representation when the
+// codestream's signedness differs.
 //
 // The JPEG decoder is chosen per stream by its frame marker and precision, so
 // any of the three JPEG syntaxes decodes whatever JPEG process it carries.
@@ -39,6 +47,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -64,8 +73,17 @@ namespace fw {
 // logFrames false leaves the failed frames to failedFrames only: a caller that
 // decodes a clip in parts logs them once, numbered in the clip, with
 // LogFailedFrames.
+//
+// The image attributes the decoders need are taken from c's top level
+// unless the caller gives them (a caller that already rewrote them for its
+// target passes the original values).
+struct StoredImageAttributes {
+  std::string photometric;      // empty: (0028,0004) of c
+  int pixelRepresentation = -1; // negative: (0028,0103) of c
+};
 bool DecodePixelData(DcmObj &c, std::size_t index, std::uint8_t *destination, std::size_t totalBytes, int frames,
-                     int bitsAllocated, std::vector<int> *failedFrames = nullptr, bool logFrames = true);
+                     int bitsAllocated, std::vector<int> *failedFrames = nullptr, bool logFrames = true,
+                     const StoredImageAttributes &stored = {});
 
 // The lines DecodePixelData writes for these failed frames (in the given
 // order; the first 16 named, the rest counted).
@@ -74,10 +92,13 @@ void LogFailedFrames(const std::vector<int> &frames);
 // Checks, before a caller allocates frames x frameBytes bytes for
 // DecodePixelData, that the encapsulated pixel data at index can fill them:
 // each frame's stream (found as DecodePixelData finds it) starts with a frame
-// header (JPEG SOFn, JPEG 2000 SIZ) of exactly columns x rows x components,
-// and the streams are long enough to decode to the whole image (a bound per
-// coding process; images up to 64 MiB are exempt). A JPEG lossless frame of
-// raw samples is its own length. False, with one "ERROR,
+// header (JPEG SOFn, JPEG-LS SOF55, JPEG 2000 SIZ) of exactly columns x rows
+// x components, or for RLE a header of one segment per byte plane
+// (components x frameBytes / (rows x columns x components)) at rising
+// offsets inside the stream, and the streams are long enough to decode to
+// the whole image (a bound per coding process, for RLE per segment; images
+// up to 64 MiB are exempt). A JPEG lossless frame of raw samples is its own
+// length. False, with one "ERROR,
 // CheckEncapsulatedFrames, ..." line, otherwise, also for a transfer syntax
 // without a decoder here. Nothing is changed or allocated beyond one
 // frame header's bytes.
@@ -100,6 +121,7 @@ bool CheckEncapsulatedFrames(const DcmObj &c, std::size_t index, int frames, int
 //          stored is 12, then JpegEncode12
 //   .4.9x  greyscale 16: RescaleInPlace; then J2kEncode with bits =
 //          bitsAllocated
+//   .5     8, 16 or 32: RleEncode, samples unchanged
 // False, with the container unchanged and a log line, when the target
 // refuses the data (JPEG extended of 8-bit data, compressed targets of bits
 // allocated other than 8 and 16), the sizes do not fit pixelBytes, or

@@ -125,11 +125,15 @@ constexpr std::string_view SUPPORTED_TRANSFER_SYNTAXES[] = {
     IMPLICIT_VR_LITTLE_ENDIAN,
     EXPLICIT_VR_LITTLE_ENDIAN,
     EXPLICIT_VR_BIG_ENDIAN,
+    DEFLATED_EXPLICIT_VR_LITTLE_ENDIAN,
+    RLE_LOSSLESS,
     JPEG_LOSSLESS,
     JPEG_BASELINE,
     JPEG_EXTENDED,
     JPEG_2000_LOSSLESS,
     JPEG_2000,
+    JPEG_LS_LOSSLESS,
+    JPEG_LS_NEAR_LOSSLESS,
     MPEG2_MAIN_PROFILE,
 };
 
@@ -207,6 +211,11 @@ bool IsImageStorageClass(std::string_view uid) {
 bool IsSupportedTransferSyntax(std::string_view uid) {
   return std::find(std::begin(SUPPORTED_TRANSFER_SYNTAXES), std::end(SUPPORTED_TRANSFER_SYNTAXES), uid) !=
          std::end(SUPPORTED_TRANSFER_SYNTAXES);
+}
+
+bool IsConversionTarget(std::string_view uid) {
+  return IsSupportedTransferSyntax(uid) && uid != MPEG2_MAIN_PROFILE && uid != JPEG_LS_LOSSLESS &&
+         uid != JPEG_LS_NEAR_LOSSLESS;
 }
 
 } // namespace fw

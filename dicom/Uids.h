@@ -20,6 +20,8 @@ inline constexpr std::string_view EXPLICIT_VR_LITTLE_ENDIAN = "1.2.840.10008.1.2
 inline constexpr std::string_view EXPLICIT_VR_BIG_ENDIAN = "1.2.840.10008.1.2.2";
 inline constexpr std::string_view DEFLATED_EXPLICIT_VR_LITTLE_ENDIAN = "1.2.840.10008.1.2.1.99";
 inline constexpr std::string_view RLE_LOSSLESS = "1.2.840.10008.1.2.5";
+inline constexpr std::string_view JPEG_LS_LOSSLESS = "1.2.840.10008.1.2.4.80";
+inline constexpr std::string_view JPEG_LS_NEAR_LOSSLESS = "1.2.840.10008.1.2.4.81";
 inline constexpr std::string_view JPEG_BASELINE = "1.2.840.10008.1.2.4.50";
 inline constexpr std::string_view JPEG_EXTENDED = "1.2.840.10008.1.2.4.51";
 inline constexpr std::string_view JPEG_LOSSLESS = "1.2.840.10008.1.2.4.70";
@@ -63,7 +65,11 @@ std::string UIDName(std::string_view uid);
 // True for the image storage SOP classes (pixel data may need conversion).
 bool IsImageStorageClass(std::string_view uid);
 
-// True for the transfer syntaxes the pixel conversion reads and writes.
+// True for the transfer syntaxes the pixel conversion reads.
 bool IsSupportedTransferSyntax(std::string_view uid);
+
+// True for the supported transfer syntaxes the pixel conversion also writes:
+// all but MPEG-2 and JPEG-LS, which are only decoded.
+bool IsConversionTarget(std::string_view uid);
 
 } // namespace fw

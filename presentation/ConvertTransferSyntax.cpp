@@ -23,8 +23,11 @@ namespace {
 
 void LogError(const std::string &detail) { WriteLog("ERROR, ConvertTransferSyntax, " + detail); }
 
+// Native pixel data; deflation is applied to the whole data set when it is
+// written, not to the pixels.
 bool IsUncompressed(std::string_view ts) {
-  return ts == IMPLICIT_VR_LITTLE_ENDIAN || ts == EXPLICIT_VR_LITTLE_ENDIAN || ts == EXPLICIT_VR_BIG_ENDIAN;
+  return ts == IMPLICIT_VR_LITTLE_ENDIAN || ts == EXPLICIT_VR_LITTLE_ENDIAN || ts == EXPLICIT_VR_BIG_ENDIAN ||
+         ts == DEFLATED_EXPLICIT_VR_LITTLE_ENDIAN;
 }
 
 void SetText(DcmTag &t, std::string_view text) { t.SetValue(text.data(), static_cast<std::uint32_t>(text.size())); }
@@ -71,6 +74,8 @@ struct Attributes {
   std::uint16_t planarConfiguration = 0;
   std::int64_t frames = 0;
   bool colour = false;
+  // As stored, before the rewrite for the target: the decoders need it.
+  std::string photometric;
   std::string modality;
   float slope = 1.0f;
   float intercept = 0.0f;
@@ -110,11 +115,13 @@ void TakeImageAttribute(DcmTag &t, Attributes &a, std::string_view target) {
     break;
   case 0x0004: {
     const std::string photometric = t.GetText();
+    a.photometric = photometric;
     if (photometric.rfind("MON", 0) != 0 && photometric.rfind("PAL", 0) != 0) {
       a.colour = true;
-      // Decoded samples are R, G, B, and the lossless encoders store them as
-      // they are.
-      if (IsUncompressed(target) || target == JPEG_LOSSLESS || target == JPEG_2000_LOSSLESS || target == JPEG_2000)
+      // Decoded samples are R, G, B, and the encoders other than baseline
+      // JPEG (RLE among them) store them as they are.
+      if (IsUncompressed(target) || target == RLE_LOSSLESS || target == JPEG_LOSSLESS || target == JPEG_2000_LOSSLESS ||
+          target == JPEG_2000)
         SetText(t, "RGB ");
       else if (target == JPEG_BASELINE)
         SetText(t, "YBR_FULL");
@@ -194,7 +201,7 @@ bool IsItem(const DcmTag *t) { return t != nullptr && t->Is(0xFFFE, 0xE000) && t
 // own into its part of the buffer. The fragments are consumed from ds as
 // DecodePixelData consumes them. Frame numbers in the log are the clip's.
 bool DecodeFramesInParallel(DcmObj &ds, std::size_t index, std::uint8_t *buffer, std::uint64_t frameBytes, int frames,
-                            int bitsAllocated, unsigned threads) {
+                            int bitsAllocated, unsigned threads, const StoredImageAttributes &stored) {
   struct Run {
     DcmObj pixels;
     int first = 0;
@@ -232,7 +239,7 @@ bool DecodeFramesInParallel(DcmObj &ds, std::size_t index, std::uint8_t *buffer,
     try {
       run.done = DecodePixelData(run.pixels, 0, buffer + static_cast<std::uint64_t>(run.first) * frameBytes,
                                  static_cast<std::size_t>(run.count * frameBytes), run.count, bitsAllocated,
-                                 &run.failed, false);
+                                 &run.failed, false, stored);
     } catch (const std::exception &) {
       run.done = false; // out of memory in a decoder
     }
@@ -264,14 +271,20 @@ bool DecodeFramesInParallel(DcmObj &ds, std::size_t index, std::uint8_t *buffer,
 }
 
 bool DecodeFrames(DcmObj &ds, std::size_t index, std::vector<std::uint8_t> &buffer, std::uint64_t frameSize,
-                  std::uint64_t frames, std::size_t fragments, int bitsAllocated, unsigned decodeThreads) {
+                  std::uint64_t frames, std::size_t fragments, const Attributes &a, unsigned decodeThreads) {
+  const int bitsAllocated = a.bitsAllocated;
+  // The attributes as stored: the walk may have rewritten them for the target.
+  StoredImageAttributes stored;
+  stored.photometric = a.photometric.empty() ? std::string("MONOCHROME2") : a.photometric;
+  stored.pixelRepresentation = a.pixelRepresentation != 0 ? 1 : 0;
   const unsigned wanted = decodeThreads > 0 ? decodeThreads : std::max(1u, std::thread::hardware_concurrency());
   const unsigned threads = std::min<unsigned>({wanted, 8u, static_cast<unsigned>(std::min<std::uint64_t>(frames, 8))});
   // Several fragments per frame need DecodePixelData's own frame finding.
   if (threads > 1 && fragments == frames && IsItem(ds.ElementAt(index + 1)))
-    return DecodeFramesInParallel(ds, index, buffer.data(), frameSize, static_cast<int>(frames), bitsAllocated,
-                                  threads);
-  return DecodePixelData(ds, index, buffer.data(), buffer.size(), static_cast<int>(frames), bitsAllocated);
+    return DecodeFramesInParallel(ds, index, buffer.data(), frameSize, static_cast<int>(frames), bitsAllocated, threads,
+                                  stored);
+  return DecodePixelData(ds, index, buffer.data(), buffer.size(), static_cast<int>(frames), bitsAllocated, nullptr,
+                         true, stored);
 }
 
 // The native value EncodePixelData writes for an uncompressed target (VR by
@@ -318,7 +331,7 @@ PixelResult ConvertPixelData(DcmObj &ds, std::size_t &index, Attributes &a, std:
       return PixelResult::Failed;
     }
     buffer.resize(total);
-    if (!DecodeFrames(ds, index, buffer, frameSize, frames, fragments, a.bitsAllocated, options.decodeThreads)) {
+    if (!DecodeFrames(ds, index, buffer, frameSize, frames, fragments, a, options.decodeThreads)) {
       LogError("the pixel data could not be decoded");
       return PixelResult::Failed;
     }
@@ -370,9 +383,9 @@ bool ConvertTransferSyntax(DcmObj &ds, std::string_view target, const Conversion
     LogError("unsupported transfer syntax " + ds.transferSyntax + " to " + std::string(target));
     return false;
   }
-  // MPEG-2 is read as a source (and fails there), but has no encoder: the
-  // pixel data would be stored natively under an MPEG-2 label.
-  if (target == MPEG2_MAIN_PROFILE) {
+  // MPEG-2 and JPEG-LS are read as sources but have no encoder: the pixel
+  // data would be stored natively under their label.
+  if (!IsConversionTarget(target)) {
     LogError("no encoder for transfer syntax " + std::string(target));
     return false;
   }
@@ -406,8 +419,14 @@ bool ConvertTransferSyntax(DcmObj &ds, std::string_view target, const Conversion
       }
     }
   }
-  if (!seenPixelData)
-    LogError("no pixel data");
+  if (!seenPixelData) {
+    // A structured report or a plan between the native encodings is just
+    // re-encoded; a compressed label on it would claim pixels it has not.
+    if (IsUncompressed(target))
+      result = true;
+    else
+      LogError("no pixel data");
+  }
 
   if (target == JPEG_BASELINE || target == JPEG_EXTENDED || target == JPEG_2000) {
     ds.PutText(0x0028, 0x2110, "01");

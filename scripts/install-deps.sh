@@ -8,7 +8,7 @@ PACKAGES=(
   cmake ninja-build pkg-config g++ qt6-base-dev
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-tools
-  libgdcm-dev libjpeg62-turbo-dev libopenjp2-7-dev fonts-dejavu-core
+  libgdcm-dev libjpeg62-turbo-dev libopenjp2-7-dev libcharls-dev zlib1g-dev fonts-dejavu-core
   # tests, benchmarks, fuzzing, sanitizer runtimes, screenshots
   googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
   dcmtk libdcmtk-dev orthanc dicom3tools libopenjp2-tools

@@ -40,7 +40,14 @@ bool J2kEncode(const std::uint8_t *samples, int width, int height, int component
 // false when the stream does not decode, decodes to nothing, has components
 // of different sizes or sample widths, or would not fit in destinationSize
 // bytes (nothing is written past the destination).
-bool J2kDecode(const std::uint8_t *stream, std::size_t length, std::uint8_t *destination, std::size_t destinationSize);
+//
+// pixelRepresentation 0 or 1 decides how the samples are stored when the
+// codestream's signedness differs (some writers label unsigned data signed
+// or the reverse): 0 keeps the low `precision` bits as an unsigned value, 1
+// sign-extends them from the precision. A negative value keeps the stream's
+// own signedness.
+bool J2kDecode(const std::uint8_t *stream, std::size_t length, std::uint8_t *destination, std::size_t destinationSize,
+               int pixelRepresentation = -1);
 
 // The comment marker text of every codestream written here: it names the
 // OpenJPEG version actually linked.

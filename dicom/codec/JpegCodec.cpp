@@ -35,21 +35,31 @@ int JpegEncode16(int width, int height, int components, const std::uint8_t *samp
 
 int JpegDecode8(const std::uint8_t *stream, std::size_t length, std::uint8_t *destination,
                 std::size_t destinationSize) {
-  // libjpeg-turbo has no lossless process; the IJG build has no SIMD.
-  const std::optional<JpegFrameInfo> frame = ReadJpegFrameHeader(stream, length);
-  if (frame && frame->lossless())
-    return jpeg_builds::Ijg8Decode(stream, length, destination, destinationSize);
-  return jpeg_builds::TurboDecode(stream, length, destination, destinationSize);
+  return JpegDecode8Colour(stream, length, destination, destinationSize, JpegColour::Guess);
 }
 
 int JpegDecode12(const std::uint8_t *stream, std::size_t length, std::uint8_t *destination,
                  std::size_t destinationSize) {
-  return jpeg_builds::Ijg12Decode(stream, length, destination, destinationSize);
+  return JpegDecode12Colour(stream, length, destination, destinationSize, JpegColour::Guess);
+}
+
+int JpegDecode8Colour(const std::uint8_t *stream, std::size_t length, std::uint8_t *destination,
+                      std::size_t destinationSize, JpegColour colour) {
+  // libjpeg-turbo has no lossless process; the IJG build has no SIMD.
+  const std::optional<JpegFrameInfo> frame = ReadJpegFrameHeader(stream, length);
+  if (frame && frame->lossless())
+    return jpeg_builds::Ijg8Decode(stream, length, destination, destinationSize, colour);
+  return jpeg_builds::TurboDecode(stream, length, destination, destinationSize, colour);
+}
+
+int JpegDecode12Colour(const std::uint8_t *stream, std::size_t length, std::uint8_t *destination,
+                       std::size_t destinationSize, JpegColour colour) {
+  return jpeg_builds::Ijg12Decode(stream, length, destination, destinationSize, colour);
 }
 
 int JpegDecode16(const std::uint8_t *stream, std::size_t length, std::uint8_t *destination,
                  std::size_t destinationSize) {
-  return jpeg_builds::Ijg16Decode(stream, length, destination, destinationSize);
+  return jpeg_builds::Ijg16Decode(stream, length, destination, destinationSize, JpegColour::Guess);
 }
 
 namespace {
@@ -62,9 +72,11 @@ constexpr std::uint8_t TEM = 0x01;
 
 bool IsStandalone(std::uint8_t marker) { return marker == SOI || marker == TEM || (marker >= 0xD0 && marker <= 0xD7); }
 
-// SOF0..SOF15 without DHT (C4), JPG (C8) and DAC (CC), which share the range.
+// SOF0..SOF15 without DHT (C4), JPG (C8) and DAC (CC), which share the range,
+// and the JPEG-LS frame header SOF55, laid out as the others.
 bool IsFrameHeader(std::uint8_t marker) {
-  return marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+  return (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC) ||
+         marker == JPEG_LS_FRAME_MARKER;
 }
 
 } // namespace

@@ -45,6 +45,15 @@ inline constexpr int JPEG_MODE_LOSSLESS = 4; // process 14, predictor 1, point t
 inline constexpr int JPEG_QUALITY_BASELINE = 90;
 inline constexpr int JPEG_QUALITY_EXTENDED = 75;
 
+// How a 3-component lossy stream that carries neither a JFIF nor an Adobe
+// marker is turned into RGB. With either marker the stream says it itself
+// and the hint is not used; lossless streams are never colour transformed.
+enum class JpegColour {
+  Guess, // the library's guess from the component identifiers
+  Rgb,   // the components are R, G, B: no transform
+  Ybr,   // the components are Y, Cb, Cr: converted to RGB
+};
+
 // 8-bit samples, 1 or 3 components. Returns 0, or -1 for a mode other than
 // JPEG_MODE_BASELINE or JPEG_MODE_LOSSLESS (output untouched).
 int JpegEncode8(int width, int height, int components, const std::uint8_t *samples, int mode,
@@ -61,20 +70,29 @@ int JpegEncode16(int width, int height, int components, const std::uint8_t *samp
 // up to 8 bits. Writes width x height x components bytes (colour as RGB;
 // lossless colour streams keep their stored component values).
 int JpegDecode8(const std::uint8_t *stream, std::size_t length, std::uint8_t *destination, std::size_t destinationSize);
+// JpegDecode8 with the colour space of marker-less colour streams given.
+int JpegDecode8Colour(const std::uint8_t *stream, std::size_t length, std::uint8_t *destination,
+                      std::size_t destinationSize, JpegColour colour);
 
 // 12-bit extended streams (and lossless ones up to 12 bits); writes 16-bit
 // words.
 int JpegDecode12(const std::uint8_t *stream, std::size_t length, std::uint8_t *destination,
                  std::size_t destinationSize);
+// JpegDecode12 with the colour space of marker-less colour streams given.
+int JpegDecode12Colour(const std::uint8_t *stream, std::size_t length, std::uint8_t *destination,
+                       std::size_t destinationSize, JpegColour colour);
 
 // Lossless streams of up to 16 bits; writes 16-bit words.
 int JpegDecode16(const std::uint8_t *stream, std::size_t length, std::uint8_t *destination,
                  std::size_t destinationSize);
 
+// Second byte of SOF55, the frame header of a JPEG-LS stream.
+inline constexpr int JPEG_LS_FRAME_MARKER = 0xF7;
+
 // The frame header (SOFn) of a JPEG stream: which process wrote it and at
 // what precision, so a caller can pick the decoder for it.
 struct JpegFrameInfo {
-  int marker = 0;    // second byte of the SOF marker: 0xC0 baseline, 0xC1 extended, 0xC3 lossless, ...
+  int marker = 0;    // second byte of the SOF marker: 0xC0 baseline, 0xC1 extended, 0xC3 lossless, ..., 0xF7 JPEG-LS
   int precision = 0; // bits per sample
   int rows = 0;
   int columns = 0;
@@ -83,8 +101,8 @@ struct JpegFrameInfo {
   bool lossless() const { return marker == 0xC3 || marker == 0xC7 || marker == 0xCB || marker == 0xCF; }
 };
 
-// Walks the marker segments from SOI to the first SOFn. Empty when the bytes
-// are not a JPEG stream or end before its frame header.
+// Walks the marker segments from SOI to the first SOFn (SOF55 included).
+// Empty when the bytes are not a JPEG stream or end before its frame header.
 std::optional<JpegFrameInfo> ReadJpegFrameHeader(const std::uint8_t *stream, std::size_t length);
 
 } // namespace fw

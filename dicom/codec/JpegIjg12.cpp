@@ -29,8 +29,8 @@ void Ijg12EncodeExtended(int width, int height, int components, const std::uint8
   ijg12::EncodeImage(width, height, components, samples, {quality, false}, output);
 }
 
-int Ijg12Decode(const std::uint8_t *stream, std::size_t length, std::uint8_t *destination,
-                std::size_t destinationSize) {
-  return ijg12::DecodeImage(stream, length, destination, destinationSize);
+int Ijg12Decode(const std::uint8_t *stream, std::size_t length, std::uint8_t *destination, std::size_t destinationSize,
+                JpegColour colour) {
+  return ijg12::DecodeImage(stream, length, destination, destinationSize, colour);
 }
 } // namespace fw::jpeg_builds

@@ -28,8 +28,8 @@ void Ijg16EncodeLossless(int width, int height, int components, const std::uint8
   ijg16::EncodeImage(width, height, components, samples, {0, true}, output);
 }
 
-int Ijg16Decode(const std::uint8_t *stream, std::size_t length, std::uint8_t *destination,
-                std::size_t destinationSize) {
-  return ijg16::DecodeImage(stream, length, destination, destinationSize);
+int Ijg16Decode(const std::uint8_t *stream, std::size_t length, std::uint8_t *destination, std::size_t destinationSize,
+                JpegColour colour) {
+  return ijg16::DecodeImage(stream, length, destination, destinationSize, colour);
 }
 } // namespace fw::jpeg_builds

@@ -28,7 +28,8 @@ void Ijg8EncodeLossless(int width, int height, int components, const std::uint8_
   ijg8::EncodeImage(width, height, components, samples, {0, true}, output);
 }
 
-int Ijg8Decode(const std::uint8_t *stream, std::size_t length, std::uint8_t *destination, std::size_t destinationSize) {
-  return ijg8::DecodeImage(stream, length, destination, destinationSize);
+int Ijg8Decode(const std::uint8_t *stream, std::size_t length, std::uint8_t *destination, std::size_t destinationSize,
+               JpegColour colour) {
+  return ijg8::DecodeImage(stream, length, destination, destinationSize, colour);
 }
 } // namespace fw::jpeg_builds

@@ -27,8 +27,8 @@ void TurboEncodeBaseline(int width, int height, int components, const std::uint8
   turbo::EncodeImage(width, height, components, samples, {quality, false}, output);
 }
 
-int TurboDecode(const std::uint8_t *stream, std::size_t length, std::uint8_t *destination,
-                std::size_t destinationSize) {
-  return turbo::DecodeImage(stream, length, destination, destinationSize);
+int TurboDecode(const std::uint8_t *stream, std::size_t length, std::uint8_t *destination, std::size_t destinationSize,
+                JpegColour colour) {
+  return turbo::DecodeImage(stream, length, destination, destinationSize, colour);
 }
 } // namespace fw::jpeg_builds

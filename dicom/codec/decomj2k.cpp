@@ -81,7 +81,8 @@ bool SizFits(const std::uint8_t *stream, std::size_t length, std::size_t destina
 
 } // namespace
 
-bool J2kDecode(const std::uint8_t *stream, std::size_t length, std::uint8_t *destination, std::size_t destinationSize) {
+bool J2kDecode(const std::uint8_t *stream, std::size_t length, std::uint8_t *destination, std::size_t destinationSize,
+               int pixelRepresentation) {
   if (stream == nullptr || length == 0 || destination == nullptr)
     return false;
   if (!SizFits(stream, length, destinationSize))
@@ -143,10 +144,20 @@ bool J2kDecode(const std::uint8_t *stream, std::size_t length, std::uint8_t *des
   const std::size_t step = components * static_cast<std::size_t>(sampleBytes);
   const std::size_t pixels = width * height;
   for (std::size_t c = 0; c < components; ++c) {
-    const OPJ_INT32 *data = image->comps[c].data;
+    const opj_image_comp_t &comp = image->comps[c];
+    const OPJ_INT32 *data = comp.data;
+    // Reinterpreting the stored bits when the data set's signedness rules.
+    const bool toUnsigned = pixelRepresentation == 0 && comp.sgnd != 0;
+    const bool toSigned = pixelRepresentation == 1 && comp.sgnd == 0 && comp.prec < 32;
+    const std::uint32_t mask = comp.prec >= 32 ? 0xFFFFFFFFu : (std::uint32_t{1} << comp.prec) - 1;
+    const std::uint32_t signBit = comp.prec >= 32 ? 0 : std::uint32_t{1} << (comp.prec - 1);
     std::uint8_t *out = destination + c * static_cast<std::size_t>(sampleBytes);
     for (std::size_t i = 0; i < pixels; ++i, out += step) {
-      const auto value = static_cast<std::uint32_t>(data[i]);
+      auto value = static_cast<std::uint32_t>(data[i]);
+      if (toUnsigned)
+        value &= mask;
+      else if (toSigned && (value & signBit) != 0)
+        value |= ~mask;
       out[0] = static_cast<std::uint8_t>(value);
       if (sampleBytes >= 2)
         out[1] = static_cast<std::uint8_t>(value >> 8);

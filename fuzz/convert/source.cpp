@@ -44,6 +44,9 @@ constexpr std::string_view SYNTAXES[] = {
     fw::JPEG_2000_LOSSLESS,
     fw::JPEG_2000,
     fw::MPEG2_MAIN_PROFILE,
+    fw::RLE_LOSSLESS,
+    fw::JPEG_LS_LOSSLESS,
+    fw::DEFLATED_EXPLICIT_VR_LITTLE_ENDIAN,
 };
 constexpr const char *PHOTOMETRICS[] = {"MONOCHROME2", "MONOCHROME1", "RGB", "YBR_FULL_422", "PALETTE COLOR", ""};
 constexpr const char *MODALITIES[] = {"OT", "CT", "MR", "NM"};
@@ -56,7 +59,8 @@ template <typename T, std::size_t N> const T &Pick(const T (&table)[N], std::uin
 std::uint16_t Bits(std::uint8_t byte) { return byte == 0 ? 8 : byte == 1 ? 16 : byte; }
 
 bool IsUncompressed(std::string_view ts) {
-  return ts == fw::IMPLICIT_VR_LITTLE_ENDIAN || ts == fw::EXPLICIT_VR_LITTLE_ENDIAN || ts == fw::EXPLICIT_VR_BIG_ENDIAN;
+  return ts == fw::IMPLICIT_VR_LITTLE_ENDIAN || ts == fw::EXPLICIT_VR_LITTLE_ENDIAN ||
+         ts == fw::EXPLICIT_VR_BIG_ENDIAN || ts == fw::DEFLATED_EXPLICIT_VR_LITTLE_ENDIAN;
 }
 
 } // namespace

@@ -82,11 +82,18 @@ TEST(UidsTest, IsImageStorageClass) {
 TEST(UidsTest, IsSupportedTransferSyntax) {
   for (const char *uid : {"1.2.840.10008.1.2", "1.2.840.10008.1.2.1", "1.2.840.10008.1.2.2", "1.2.840.10008.1.2.4.70",
                           "1.2.840.10008.1.2.4.50", "1.2.840.10008.1.2.4.51", "1.2.840.10008.1.2.4.90",
-                          "1.2.840.10008.1.2.4.91", "1.2.840.10008.1.2.4.100"}) {
+                          "1.2.840.10008.1.2.4.91", "1.2.840.10008.1.2.4.100", "1.2.840.10008.1.2.5",
+                          "1.2.840.10008.1.2.1.99", "1.2.840.10008.1.2.4.80", "1.2.840.10008.1.2.4.81"}) {
     EXPECT_TRUE(IsSupportedTransferSyntax(uid)) << uid;
   }
-  for (const char *uid : {"1.2.840.10008.1.2.5", "1.2.840.10008.1.2.4.57", "1.2.840.10008.1.2.1.99",
-                          "1.2.840.10008.1.2.4.5", "1.2.840.10008.1.2.4.1000", ""}) {
+  // Decoded only: converting to them would store native pixels under their label.
+  for (const char *uid : {"1.2.840.10008.1.2.4.100", "1.2.840.10008.1.2.4.80", "1.2.840.10008.1.2.4.81"}) {
+    EXPECT_FALSE(IsConversionTarget(uid)) << uid;
+  }
+  for (const char *uid : {"1.2.840.10008.1.2.5", "1.2.840.10008.1.2.1.99", "1.2.840.10008.1.2.4.50"}) {
+    EXPECT_TRUE(IsConversionTarget(uid)) << uid;
+  }
+  for (const char *uid : {"1.2.840.10008.1.2.4.57", "1.2.840.10008.1.2.4.5", "1.2.840.10008.1.2.4.1000", ""}) {
     EXPECT_FALSE(IsSupportedTransferSyntax(uid)) << uid;
   }
 }

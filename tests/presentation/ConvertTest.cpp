@@ -67,13 +67,15 @@ TEST(ConvertUnchanged, UnsupportedSyntaxIsRefusedUntouched) {
   ImageShape shape;
   auto ds = test::NativeDataSet(shape, Frames8(shape));
   const Bytes before = test::Encoded(*ds);
-  EXPECT_FALSE(ConvertTransferSyntax(*ds, "1.2.840.10008.1.2.5"));
+  EXPECT_FALSE(ConvertTransferSyntax(*ds, "1.2.840.10008.1.2.4.57"));
   EXPECT_FALSE(ConvertTransferSyntax(*ds, "1.2.3.4"));
-  // MPEG-2 can be read as a source but nothing here encodes it: a native
-  // value labelled MPEG-2 would be a corrupt object.
+  // MPEG-2 and JPEG-LS can be read as sources but nothing here encodes them:
+  // a native value under their label would be a corrupt object.
   EXPECT_FALSE(ConvertTransferSyntax(*ds, MPEG2_MAIN_PROFILE));
+  EXPECT_FALSE(ConvertTransferSyntax(*ds, JPEG_LS_LOSSLESS));
+  EXPECT_FALSE(ConvertTransferSyntax(*ds, JPEG_LS_NEAR_LOSSLESS));
   EXPECT_EQ(ds->transferSyntax, EXPLICIT_VR_LITTLE_ENDIAN);
-  ds->transferSyntax = "1.2.840.10008.1.2.5";
+  ds->transferSyntax = "1.2.840.10008.1.2.4.57";
   EXPECT_FALSE(ConvertTransferSyntax(*ds, IMPLICIT_VR_LITTLE_ENDIAN));
   ds->transferSyntax = std::string(EXPLICIT_VR_LITTLE_ENDIAN);
   EXPECT_EQ(test::Encoded(*ds), before);
@@ -416,12 +418,15 @@ INSTANTIATE_TEST_SUITE_P(Cases, ConvertNativeLength,
                                          LengthCase{"Empty", 8, 8, -64, false}),
                          [](const testing::TestParamInfo<LengthCase> &info) { return std::string(info.param.name); });
 
-TEST(ConvertFailures, ImageWithoutPixelDataFailsAfterChangingTheSyntax) {
+// Without pixel data there is nothing to decode: native syntaxes re-encode
+// the data set, a compressed one would claim pixels it has not.
+TEST(ConvertFailures, ImageWithoutPixelDataConvertsBetweenNativeSyntaxesOnly) {
   ImageShape shape;
   auto ds = test::AttributesOf(shape);
-  EXPECT_FALSE(ConvertTransferSyntax(*ds, IMPLICIT_VR_LITTLE_ENDIAN));
+  EXPECT_TRUE(ConvertTransferSyntax(*ds, IMPLICIT_VR_LITTLE_ENDIAN));
   EXPECT_EQ(ds->transferSyntax, IMPLICIT_VR_LITTLE_ENDIAN);
   EXPECT_FALSE(ds->explicitVR);
+  EXPECT_FALSE(ConvertTransferSyntax(*ds, JPEG_LOSSLESS));
 }
 
 struct DamageCase {
@@ -513,6 +518,29 @@ Bytes TinyJ2k(std::uint32_t columns, std::uint32_t rows) {
   return b;
 }
 
+// SOI and a JPEG-LS frame header (SOF55) of one 8-bit component.
+Bytes TinyJpegLs(std::uint16_t columns, std::uint16_t rows) {
+  Bytes b = TinyJpeg(columns, rows);
+  b[3] = 0xF7;
+  return b;
+}
+
+// An RLE frame header with the given segment count and offsets, then one
+// PackBits run of 128 zero bytes per segment.
+Bytes TinyRle(std::uint32_t segments, const std::vector<std::uint32_t> &offsets) {
+  Bytes b(64, 0);
+  auto put = [&](std::size_t at, std::uint32_t v) {
+    for (int k = 0; k < 4; ++k)
+      b[at + static_cast<std::size_t>(k)] = static_cast<std::uint8_t>(v >> (8 * k));
+  };
+  put(0, segments);
+  for (std::size_t s = 0; s < offsets.size(); ++s)
+    put(4 + 4 * s, offsets[s]);
+  for (std::size_t s = 0; s < offsets.size(); ++s)
+    b.insert(b.end(), {0x81, 0x00});
+  return b;
+}
+
 struct HostileCase {
   const char *name;
   const char *transferSyntax;
@@ -549,7 +577,29 @@ INSTANTIATE_TEST_SUITE_P(
                     "ERROR, CheckEncapsulatedFrames, frame 0 is 16 x 16 x 1 by its frame header, the image attributes "
                     "say 65535 x 65535 x 1"},
         HostileCase{"NoFrameHeader", "1.2.840.10008.1.2.4.91", Bytes(64, 0x42),
-                    "ERROR, CheckEncapsulatedFrames, frame 0 has no frame header"}),
+                    "ERROR, CheckEncapsulatedFrames, frame 0 has no frame header"},
+        HostileCase{"JpegLsOfTheClaimedSize", "1.2.840.10008.1.2.4.80", TinyJpegLs(65535, 65535),
+                    "ERROR, CheckEncapsulatedFrames, the fragments can decode to at most"},
+        HostileCase{"JpegLsOfAnotherSize", "1.2.840.10008.1.2.4.81", TinyJpegLs(16, 16),
+                    "ERROR, CheckEncapsulatedFrames, frame 0 is 16 x 16 x 1 by its frame header, the image attributes "
+                    "say 65535 x 65535 x 1"},
+        HostileCase{"JpegUnderAJpegLsLabel", "1.2.840.10008.1.2.4.80", TinyJpeg(65535, 65535),
+                    "ERROR, CheckEncapsulatedFrames, frame 0 has no frame header"},
+        HostileCase{"JpegLsUnderAJpegLabel", "1.2.840.10008.1.2.4.70", TinyJpegLs(65535, 65535),
+                    "ERROR, CheckEncapsulatedFrames, frame 0 has no frame header"},
+        // One segment of two bytes decodes to at most 128.
+        HostileCase{"RleOfTheClaimedSize", "1.2.840.10008.1.2.5", TinyRle(1, {64}),
+                    "ERROR, CheckEncapsulatedFrames, the fragments can decode to at most 128 of the 4294836225 bytes "
+                    "the image attributes describe"},
+        HostileCase{"RleOfAnotherSampleCount", "1.2.840.10008.1.2.5", TinyRle(3, {64, 66, 68}),
+                    "ERROR, CheckEncapsulatedFrames, frame 0 has no RLE header that fits the image attributes and its "
+                    "70 bytes"},
+        HostileCase{"RleSegmentPastTheEnd", "1.2.840.10008.1.2.5", TinyRle(1, {4096}),
+                    "ERROR, CheckEncapsulatedFrames, frame 0 has no RLE header that fits the image attributes and its "
+                    "66 bytes"},
+        HostileCase{"RleCutHeader", "1.2.840.10008.1.2.5", Bytes{1, 0, 0, 0, 64, 0, 0, 0},
+                    "ERROR, CheckEncapsulatedFrames, frame 0 has no RLE header that fits the image attributes and its "
+                    "8 bytes"}),
     [](const testing::TestParamInfo<HostileCase> &info) { return std::string(info.param.name); });
 
 // A clip decoded on several threads logs each failed frame once, with its

@@ -132,7 +132,7 @@ TEST_F(ImageTools, ConvertFailuresAndUsage) {
   EXPECT_EQ(Convert("--ts 1.2.840.10008.1.2.1 " + badFile + " " + Path("no/such/folder/out.dcm")).status, 1);
 
   for (const char *usage :
-       {"", "--ts", "--ts 1.2.840.10008.1.2.1 onlyone.dcm", "in.dcm out.dcm", "--ts 1.2.840.10008.1.2.5 a.dcm b.dcm",
+       {"", "--ts", "--ts 1.2.840.10008.1.2.1 onlyone.dcm", "in.dcm out.dcm", "--ts 1.2.840.10008.1.2.4.80 a.dcm b.dcm",
         "--ts 1.2.840.10008.1.2.4.100 a.dcm b.dcm", "--bogus --ts 1.2.840.10008.1.2 a b"})
     EXPECT_EQ(Convert(usage).status, 2) << usage;
   const ToolRun help = Convert("--help");

@@ -22,16 +22,18 @@ namespace {
 constexpr const char *kTargets = "transfer syntaxes (--ts):\n"
                                  "  1.2.840.10008.1.2       implicit VR little endian\n"
                                  "  1.2.840.10008.1.2.1     explicit VR little endian\n"
+                                 "  1.2.840.10008.1.2.1.99  deflated explicit VR little endian\n"
                                  "  1.2.840.10008.1.2.2     explicit VR big endian\n"
                                  "  1.2.840.10008.1.2.4.50  JPEG baseline (lossy, 8 bits)\n"
                                  "  1.2.840.10008.1.2.4.51  JPEG extended (lossy, 12 bits)\n"
                                  "  1.2.840.10008.1.2.4.70  JPEG lossless\n"
                                  "  1.2.840.10008.1.2.4.90  JPEG 2000 lossless\n"
                                  "  1.2.840.10008.1.2.4.91  JPEG 2000 (lossy)\n"
+                                 "  1.2.840.10008.1.2.5     RLE lossless\n"
                                  "OUT may be IN: the file is replaced only once the conversion has succeeded.\n";
 
 std::string CheckTarget(std::string_view uid) {
-  if (!fw::IsSupportedTransferSyntax(uid) || uid == fw::MPEG2_MAIN_PROFILE)
+  if (!fw::IsConversionTarget(uid))
     return "transfer syntax " + std::string(uid) + " is not one the station converts to";
   return {};
 }

@@ -336,5 +336,48 @@ TEST(J2kCrossCheck, CodestreamsAndJp2FilesOfOpjCompressDecodeHere) {
   }
 }
 
+// Samples of a 12-bit codestream decoded into 16-bit words: the Pixel
+// Representation passed in decides how the stored bits are read when the
+// codestream says the other signedness.
+TEST(J2kDecode, PixelRepresentationDecidesTheSignedness) {
+  // A signed codestream of -5, -2048, 2047, 0: unsigned coding subtracts
+  // 2048 before the wavelet and signed coding does not, so the unsigned
+  // stream of the values + 2048 with the sign bit of Ssiz set is exactly it.
+  const Bytes shifted = {0xFB, 0x07, 0x00, 0x00, 0xFF, 0x0F, 0x00, 0x08};
+  Bytes signedStream;
+  ASSERT_TRUE(J2kEncode(shifted.data(), 4, 1, 1, 12, J2K_RATE_LOSSLESS, signedStream));
+  constexpr std::size_t SSIZ0 = 42;   // SOC, SIZ, Lsiz, Rsiz, 8 sizes, Csiz
+  ASSERT_EQ(signedStream[SSIZ0], 11); // unsigned, 12 bits
+  signedStream[SSIZ0] |= 0x80;
+  // An unsigned codestream of the same bits.
+  const Bytes unsignedSamples = {0xFB, 0x0F, 0x00, 0x08, 0xFF, 0x07, 0x00, 0x00};
+  Bytes unsignedStream;
+  ASSERT_TRUE(J2kEncode(unsignedSamples.data(), 4, 1, 1, 12, J2K_RATE_LOSSLESS, unsignedStream));
+
+  const Bytes asUnsigned = {0xFB, 0x0F, 0x00, 0x08, 0xFF, 0x07, 0x00, 0x00};
+  const Bytes asSigned = {0xFB, 0xFF, 0x00, 0xF8, 0xFF, 0x07, 0x00, 0x00};
+  const struct {
+    const char *name;
+    bool signedStream;
+    int pixelRepresentation;
+    Bytes expected;
+  } cases[] = {
+      {"signed stream, its own signedness", true, -1, asSigned},
+      {"signed stream, signed data", true, 1, asSigned},
+      {"signed stream, unsigned data", true, 0, asUnsigned},
+      {"unsigned stream, its own signedness", false, -1, asUnsigned},
+      {"unsigned stream, unsigned data", false, 0, asUnsigned},
+      {"unsigned stream, signed data", false, 1, asSigned},
+  };
+  for (const auto &c : cases) {
+    const auto *stream =
+        c.signedStream ? reinterpret_cast<const std::uint8_t *>(signedStream.data()) : unsignedStream.data();
+    const std::size_t length = c.signedStream ? signedStream.size() : unsignedStream.size();
+    Bytes decoded(8);
+    ASSERT_TRUE(J2kDecode(stream, length, decoded.data(), decoded.size(), c.pixelRepresentation)) << c.name;
+    EXPECT_EQ(decoded, c.expected) << c.name;
+  }
+}
+
 } // namespace
 } // namespace fw
