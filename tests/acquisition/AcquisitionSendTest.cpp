@@ -6,8 +6,8 @@
 #include "dicom/DcmObj.h"
 #include "dicom/Uids.h"
 #include "tests/acquisition/FakeFrameSource.h"
-#include "tests/support/PeerProcess.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/PeerProcess.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>

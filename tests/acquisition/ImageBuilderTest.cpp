@@ -5,8 +5,8 @@
 #include "dicom/DcmObj.h"
 #include "dicom/Uids.h"
 #include "dicom/codec/JpegCodec.h"
-#include "tests/support/PeerProcess.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/PeerProcess.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
