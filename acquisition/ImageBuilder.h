@@ -1,4 +1,4 @@
-// The frame-to-DICOM object builder: stills and clips become Part 10 files
+// The frame-to-DICOM object builder: stills and clips become DICOM files
 // in "temp/" below the program folder, one JPEG baseline fragment per frame.
 //
 //   object  SOP class                                  frames
