@@ -8,12 +8,12 @@
 #include "tests/acquisition/FakeFrameSource.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/PeerProcess.h"
+#include "tests/support/Peers.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <string>
@@ -229,24 +229,10 @@ TEST_F(AcquisitionSendTest, APacsThatIsDownOrRefusesStoresNothing) {
 }
 
 TEST_F(AcquisitionSendTest, OrthancStoresEveryObjectAsItsOwnClass) {
-  const std::uint16_t dicomPort = PeerProcess::FreePort();
-  const std::uint16_t httpPort = PeerProcess::FreePort();
-  const std::filesystem::path configPath = peerDir_.path() / "orthanc.json";
-  std::ofstream(configPath) << "{\n"
-                            << "  \"Name\": \"FRAMEWELL-SEND\",\n"
-                            << "  \"StorageDirectory\": \"" << (peerDir_.path() / "db").string() << "\",\n"
-                            << "  \"IndexDirectory\": \"" << (peerDir_.path() / "db").string() << "\",\n"
-                            << "  \"HttpPort\": " << httpPort << ",\n"
-                            << "  \"DicomPort\": " << dicomPort << ",\n"
-                            << "  \"DicomAet\": \"PACS\",\n"
-                            << "  \"RemoteAccessAllowed\": false,\n"
-                            << "  \"AuthenticationEnabled\": false,\n"
-                            << "  \"DicomAlwaysAllowStore\": true,\n"
-                            << "  \"DicomCheckCalledAet\": false\n"
-                            << "}\n";
-  ASSERT_TRUE(peer_.Start({"Orthanc", configPath.string()}, (peerDir_.path() / "orthanc.log").string()));
-  ASSERT_TRUE(peer_.WaitListening(dicomPort));
-  ASSERT_TRUE(peer_.WaitListening(httpPort));
+  test::OrthancPeer orthanc;
+  ASSERT_TRUE(orthanc.Start(peerDir_.path(), "PACS"));
+  const std::uint16_t dicomPort = orthanc.dicomPort();
+  const std::uint16_t httpPort = orthanc.httpPort();
   config_.PacsPort = std::to_string(dicomPort);
 
   EXPECT_TRUE(session_->Send());
