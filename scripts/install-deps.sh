@@ -8,6 +8,7 @@ PACKAGES=(
   cmake ninja-build pkg-config g++ qt6-base-dev
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-tools
+  gstreamer1.0-plugins-base-apps
   libgdcm-dev libjpeg62-turbo-dev libopenjp2-7-dev libcharls-dev zlib1g-dev fonts-dejavu-core
   # tests, benchmarks, fuzzing, sanitizer runtimes, screenshots
   googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
@@ -15,6 +16,8 @@ PACKAGES=(
   python3 python3-pydicom python3-numpy python3-pil
   xvfb xauth imagemagick iproute2 clang-format git curl time netbase
   locales
+  # the Debian package (CPack's DEB generator)
+  dpkg-dev file
 )
 
 # Every program the tests, benchmarks and scripts call, with the package that
@@ -31,6 +34,8 @@ PROGRAMS=(
   "opj_compress libopenjp2-tools" "opj_decompress libopenjp2-tools"
   "python3 python3" "xvfb-run xvfb" "Xvfb xvfb" "xauth xauth" "convert imagemagick"
   "ss iproute2" "time time"
+  "gst-device-monitor-1.0 gstreamer1.0-plugins-base-apps"
+  "cpack cmake" "dpkg-deb dpkg" "dpkg-shlibdeps dpkg-dev" "file file" "ldd libc-bin"
 )
 # Python modules the scripts import with /usr/bin/python3.
 PYTHON_MODULES=(pydicom numpy PIL)

@@ -2,6 +2,7 @@
 # Installs the build and test dependencies, checks the network layer order
 # and the formatting, builds Framewell twice (Release with warnings as errors,
 # and address + undefined sanitizers), runs every test with ctest in both,
+# builds the Debian package and starts the extracted station (package-test.sh),
 # runs the capture tests once more under GStreamer's leak tracer and under the
 # thread sanitizer, replays and briefly runs the fuzz targets, and ends with
 # each stage's duration and one summary line:
@@ -103,6 +104,14 @@ if build build/release -DCMAKE_BUILD_TYPE=Release -DFRAMEWELL_WERROR=ON; then
   run_ctest release build/release
 else
   failed=$((failed + 1)); failures+=("release: build failed")
+fi
+stage_done
+
+stage "Debian package (build, contents, installed start)"
+if bash scripts/package-test.sh build/release; then
+  passed=$((passed + 1))
+else
+  failed=$((failed + 1)); failures+=("package: scripts/package-test.sh failed")
 fi
 stage_done
 

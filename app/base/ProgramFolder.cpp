@@ -37,6 +37,7 @@ ProgramFolderInputs CurrentProgramFolderInputs() {
     inputs.executablePath = exe.string();
     const std::string folder = exe.parent_path().string();
     inputs.executableFolderWritable = !folder.empty() && ::access(folder.c_str(), W_OK) == 0;
+    inputs.installed = std::filesystem::exists(exe.parent_path() / kInstallMarker, error);
   }
   inputs.homeOverride = EnvOrEmpty("FRAMEWELL_HOME");
   inputs.xdgDataHome = EnvOrEmpty("XDG_DATA_HOME");
@@ -48,7 +49,7 @@ std::string ResolveProgramFolder(const ProgramFolderInputs &inputs) {
   if (!inputs.homeOverride.empty()) {
     return WithTrailingSlash(inputs.homeOverride);
   }
-  if (!inputs.executablePath.empty() && inputs.executableFolderWritable) {
+  if (!inputs.executablePath.empty() && inputs.executableFolderWritable && !inputs.installed) {
     return WithTrailingSlash(std::filesystem::path(inputs.executablePath).parent_path().string());
   }
   std::string dataHome = inputs.xdgDataHome;

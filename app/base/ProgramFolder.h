@@ -17,14 +17,23 @@ struct ProgramFolderInputs {
   std::string homeOverride; // FRAMEWELL_HOME, empty when unset
   std::string xdgDataHome;  // XDG_DATA_HOME, empty when unset
   std::string home;         // HOME
+  bool installed = false;   // the install marker sits beside the executable's tree
 };
+
+// Installed beside the executable's tree by `cmake --install` and the Debian
+// package, never present in a build tree: <prefix>/bin/framewell finds it as
+// <prefix>/share/framewell/installed.
+inline constexpr const char *kInstallMarker = "../share/framewell/installed";
 
 // Reads the inputs from /proc/self/exe and the environment.
 ProgramFolderInputs CurrentProgramFolderInputs();
 
 // FRAMEWELL_HOME when set; else the executable's folder when it is writable
-// (a build tree or a portable install); else $XDG_DATA_HOME/framewell/
-// (default ~/.local/share/framewell/). Always ends in "/".
+// and the station is not installed (a build tree or a copied binary); else
+// $XDG_DATA_HOME/framewell/ (default ~/.local/share/framewell/). An installed
+// station always uses the XDG folder: root can write to /usr/bin, so
+// "writable" alone cannot tell an installation from a build tree.
+// Always ends in "/".
 std::string ResolveProgramFolder(const ProgramFolderInputs &inputs);
 
 // "yyyymmdd" of a calendar date.

@@ -107,6 +107,9 @@ TEST(ProgramFolderTest, ResolvesInOrderOfPreference) {
       {"WritableExecutableFolder", {"/opt/fw/framewell", true, "", "/xdg", "/home/op"}, "/opt/fw/"},
       {"ReadOnlyFolderUsesXdg", {"/usr/bin/framewell", false, "", "/xdg", "/home/op"}, "/xdg/framewell/"},
       {"NoXdgUsesHome", {"/usr/bin/framewell", false, "", "", "/home/op"}, "/home/op/.local/share/framewell/"},
+      // Root can write to /usr/bin: an installed station must still use XDG.
+      {"InstalledWritableFolderUsesXdg", {"/usr/bin/framewell", true, "", "/xdg", "/root", true}, "/xdg/framewell/"},
+      {"InstalledStillHonoursOverride", {"/usr/bin/framewell", true, "/srv/fw", "/xdg", "/root", true}, "/srv/fw/"},
   };
   for (const Case &c : cases) {
     EXPECT_EQ(ResolveProgramFolder(c.inputs), c.expected) << c.name;
