@@ -19,6 +19,19 @@
 #                                  writes FOLDER/entryN.wl, a complete scheduled
 #                                  procedure step (Latin-1 texts); accession
 #                                  number ACC<N>, study UID ...1143.1.<N>
+#   demo-worklist FOLDER MODALITY DATE
+#                                  writes three made-up patients' entries for
+#                                  DATE (YYYYMMDD) with MODALITY into FOLDER and
+#                                  prints one line per patient
+#   station-config FILE LOCAL_AET INSTITUTION PACS_AET PACS_HOST PACS_PORT
+#                  WL_AET WL_HOST WL_PORT MODALITY_INDEX
+#                                  writes a station's "quillbrook.cfg": the ten
+#                                  lines, CR LF, reserved line "0"
+#   station-modality FILE          prints the modality code line 10 of a
+#                                  "quillbrook.cfg" selects (nothing when none)
+#   wait-listening PID PORT [SECONDS]
+#                                  waits (default 10 s) until process PID listens
+#                                  on loopback PORT; fails when it ends first
 #   run-orthanc CONFIG             runs Orthanc in the foreground
 #   run-wlmscpfs DIR PORT          runs wlmscpfs -dfp DIR PORT in the foreground
 #
@@ -140,6 +153,68 @@ peers_worklist_entry() {
 DUMP
   dump2dcm +te "$dump" "$folder/entry$n.wl"
   rm -f "$dump"
+}
+
+# The station's modality list, in the order of line 10 of "quillbrook.cfg".
+PEERS_MODALITIES=(US CR CT MR DX ES OT)
+
+peers_demo_worklist() {
+  if [ $# -ne 3 ]; then
+    echo "usage: peers.sh demo-worklist FOLDER MODALITY DATE" >&2
+    return 2
+  fi
+  local folder=$1 modality=$2 date=$3 n=0 entry name id time
+  for entry in "DEMO^ALICE 900101 0900" "SAMPLE^BRUNO 900102 1030" "EXAMPLE^CLARA 900103 1400"; do
+    read -r name id time <<<"$entry"
+    n=$((n + 1))
+    peers_worklist_entry "$folder" "$n" "$name" "$id" "$date" "$modality" "$time"
+    echo "$name (patient ID $id, accession ACC$n, $modality at ${time:0:2}:${time:2:2})"
+  done
+}
+
+peers_station_config() {
+  if [ $# -ne 10 ]; then
+    echo "usage: peers.sh station-config FILE LOCAL_AET INSTITUTION PACS_AET PACS_HOST PACS_PORT" \
+      "WL_AET WL_HOST WL_PORT MODALITY_INDEX" >&2
+    return 2
+  fi
+  local file=$1
+  shift
+  mkdir -p "$(dirname "$file")"
+  printf '%s\r\n' "$1" "$2" "$3" "$4" "$5" "$6" "$7" "$8" 0 "$9" >"$file"
+}
+
+peers_station_modality() {
+  if [ $# -ne 1 ]; then
+    echo "usage: peers.sh station-modality FILE" >&2
+    return 2
+  fi
+  local index
+  index=$(sed -n '10{s/\r$//;p}' "$1")
+  if [[ "$index" =~ ^[0-6]$ ]]; then
+    echo "${PEERS_MODALITIES[$index]}"
+  fi
+}
+
+peers_wait_listening() {
+  if [ $# -lt 2 ]; then
+    echo "usage: peers.sh wait-listening PID PORT [SECONDS]" >&2
+    return 2
+  fi
+  local pid=$1 port=$2 tries=$((${3:-10} * 20))
+  while [ "$tries" -gt 0 ]; do
+    if ! kill -0 "$pid" 2>/dev/null; then
+      echo "peers.sh: process $pid ended before it listened on port $port" >&2
+      return 1
+    fi
+    if ss -Htlnp "sport = :$port" 2>/dev/null | grep -q "pid=$pid,"; then
+      return 0
+    fi
+    sleep 0.05
+    tries=$((tries - 1))
+  done
+  echo "peers.sh: process $pid does not listen on port $port" >&2
+  return 1
 }
 
 peers_run_orthanc() {
