@@ -69,6 +69,14 @@ if ldd "$STATION" | grep -q "not found"; then
   fail "the extracted station misses libraries: $(ldd "$STATION" | grep 'not found' | tr -s ' \n' ' ')"
 fi
 
+# The menu entry must start the packaged program and name the packaged icon.
+DESKTOP=$ROOT/usr/share/applications/framewell.desktop
+exec_name=$(sed -nE 's/^Exec=([^ ]+).*/\1/p' "$DESKTOP")
+icon_name=$(sed -nE 's/^Icon=(.*)$/\1/p' "$DESKTOP")
+[ -x "$ROOT/usr/bin/$exec_name" ] || fail "the desktop entry starts '$exec_name', which the package lacks"
+[ -f "$ROOT/usr/share/icons/hicolor/scalable/apps/$icon_name.svg" ] ||
+  fail "the desktop entry names icon '$icon_name', which the package lacks"
+
 mkdir -p "$WORK/home" "$WORK/xdg"
 env -u FRAMEWELL_HOME -u DISPLAY -u WAYLAND_DISPLAY HOME="$WORK/home" XDG_DATA_HOME="$WORK/xdg" \
   QT_QPA_PLATFORM=offscreen FRAMEWELL_VIDEO_SOURCE="videotestsrc is-live=true" \
