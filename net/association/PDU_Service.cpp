@@ -223,28 +223,36 @@ bool PDU_Service::Write(DcmObj &message, bool isCommand) {
     WriteLog("ERROR: pdata.PresentationContextID is 0");
     return false;
   }
-  if (!ParseDCMIntoRawVR(message, pdata.Staging, isCommand)) {
+  BufData stream;
+  if (!EncodeMessage(message, stream, isCommand)) {
     return false;
   }
   pdata.MessageControl = isCommand ? 1 : 0;
   pdata.BlockSize = peerMaximumLength_ - PDV_OVERHEAD; // above 0: lengths 1 to 6 refused at Connect
-  return pdata.Write(Link);
+  return pdata.WriteMessage(Link, stream.Bytes().data(), stream.Size());
 }
 
-bool PDU_Service::ParseDCMIntoRawVR(DcmObj &message, Buffer &staging, bool isCommand) {
+bool PDU_Service::EncodeMessage(DcmObj &message, BufData &stream, bool isCommand) {
   ListMessage(message, true);
   try {
-    BufData stream;
     WriteObj(stream, message);
-    staging.WriteBytes(stream.Bytes().data(), stream.Size());
     return true;
   } catch (const std::bad_alloc &) {
-    // A data set too large for memory; nothing of it may stay staged.
-    staging.DiscardOutgoing();
+    // A data set too large for memory.
     WriteLog(isCommand ? "ERROR: Parsing DCM Into RAW VR for Command Mode"
                        : "ERROR: Parsing DCM Into RAW VR for Data Mode");
     return false;
   }
+}
+
+bool PDU_Service::ParseDCMIntoRawVR(DcmObj &message, Buffer &staging, bool isCommand) {
+  BufData stream;
+  if (!EncodeMessage(message, stream, isCommand)) {
+    staging.DiscardOutgoing(); // nothing of it may stay staged
+    return false;
+  }
+  staging.WriteBytes(stream.Bytes().data(), stream.Size());
+  return true;
 }
 
 bool PDU_Service::Read(DcmObj &message) {

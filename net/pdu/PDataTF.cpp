@@ -1,10 +1,12 @@
 #include "net/pdu/PDataTF.h"
 
 #include "app/base/Log.h"
+#include "net/link/NetTrace.h"
 
 #include <algorithm>
 #include <limits>
 #include <string>
+#include <vector>
 
 namespace fw {
 namespace {
@@ -57,6 +59,63 @@ bool PDataTF::Write(Buffer &link) {
     sent += BlockSize;
   }
   PduLength = savedPduLength;
+  return true;
+}
+
+bool PDataTF::WriteMessage(Buffer &link, const std::uint8_t *message, std::size_t size) {
+  if (TraceLevel() >= 3) {
+    // Traced links keep one trace record per PDU: go through the staging
+    // buffer.
+    Staging.WriteBytes(message, size);
+    return Write(link);
+  }
+  if (link.Outgoing() > 0 && !link.Flush()) {
+    link.DiscardOutgoing();
+    return false;
+  }
+  if (BlockSize == 0) {
+    BlockSize = DefaultBlockSize;
+  }
+  if (BlockSize > MaxBlockSize) {
+    WriteLog("WARNING, BlockSize is too big: " + std::to_string(BlockSize));
+  }
+  BlockSize = std::min(BlockSize, std::numeric_limits<std::uint32_t>::max() - kPdvHeaderSize);
+
+  // PDUs go to the socket in batches of about this many bytes: enough for
+  // few system calls, little enough that the headers stay small.
+  constexpr std::size_t kBatchBytes = std::size_t{1} << 20;
+  const std::size_t pdusPerBatch = std::max<std::size_t>(1, kBatchBytes / BlockSize);
+  std::vector<std::uint8_t> headers(pdusPerBatch * 12);
+  std::vector<Socket::Slice> slices;
+  slices.reserve(pdusPerBatch * 2);
+
+  std::size_t sent = 0;
+  while (sent < size) {
+    slices.clear();
+    std::size_t batchEnd = sent;
+    for (std::size_t pdu = 0; pdu < pdusPerBatch && batchEnd < size; ++pdu) {
+      const auto fragment = static_cast<std::uint32_t>(std::min<std::size_t>(BlockSize, size - batchEnd));
+      const bool last = batchEnd + fragment == size;
+      const std::uint32_t pduLength = fragment + kPdvHeaderSize;
+      const std::uint32_t pdvLength = fragment + 2;
+      std::uint8_t *h = headers.data() + pdu * 12;
+      h[0] = ItemType;
+      h[1] = 0;
+      for (int i = 0; i < 4; ++i) {
+        h[2 + i] = static_cast<std::uint8_t>(pduLength >> (24 - 8 * i));
+        h[6 + i] = static_cast<std::uint8_t>(pdvLength >> (24 - 8 * i));
+      }
+      h[10] = PresentationContextID;
+      h[11] = last ? (MessageControl | kLastFragmentBit) : (MessageControl & kCommandBit);
+      slices.push_back({h, 12});
+      slices.push_back({message + batchEnd, fragment});
+      batchEnd += fragment;
+    }
+    if (!link.dsocket().SendSlices(slices.data(), slices.size())) {
+      return false;
+    }
+    sent = batchEnd;
+  }
   return true;
 }
 
