@@ -215,6 +215,11 @@ bool PDU_Service::ReleaseAssociation() {
 
 // ---- message transfer ----
 
+namespace {
+// Values of at least this many bytes are sent from where they are.
+constexpr std::size_t LARGE_VALUE = 16 * 1024;
+} // namespace
+
 bool PDU_Service::Write(DcmObj &message, bool isCommand) {
   if (!IsOpen()) {
     return false; // the association is over: nothing to encode or send
@@ -223,18 +228,32 @@ bool PDU_Service::Write(DcmObj &message, bool isCommand) {
     WriteLog("ERROR: pdata.PresentationContextID is 0");
     return false;
   }
+  // Large values (pixel data, fragments) are not copied: the PDUs take them
+  // from the data set.
+  ListMessage(message, true);
   BufData stream;
-  if (!EncodeMessage(message, stream, isCommand)) {
+  std::vector<EncodedPiece> pieces;
+  try {
+    WriteObjPieces(stream, message, LARGE_VALUE, pieces);
+  } catch (const std::bad_alloc &) {
+    WriteLog(isCommand ? "ERROR: Parsing DCM Into RAW VR for Command Mode"
+                       : "ERROR: Parsing DCM Into RAW VR for Data Mode");
     return false;
+  }
+  std::vector<Socket::Slice> parts;
+  parts.reserve(pieces.size());
+  for (const EncodedPiece &piece : pieces) {
+    parts.push_back({piece.external != nullptr ? piece.external : stream.Bytes().data() + piece.offset, piece.size});
   }
   pdata.MessageControl = isCommand ? 1 : 0;
   pdata.BlockSize = peerMaximumLength_ - PDV_OVERHEAD; // above 0: lengths 1 to 6 refused at Connect
-  return pdata.WriteMessage(Link, stream.Bytes().data(), stream.Size());
+  return pdata.WriteMessage(Link, parts.data(), parts.size());
 }
 
 bool PDU_Service::EncodeMessage(DcmObj &message, BufData &stream, bool isCommand) {
   ListMessage(message, true);
   try {
+    stream.Reserve(EncodedSizeBound(message));
     WriteObj(stream, message);
     return true;
   } catch (const std::bad_alloc &) {

@@ -63,10 +63,21 @@ bool PDataTF::Write(Buffer &link) {
 }
 
 bool PDataTF::WriteMessage(Buffer &link, const std::uint8_t *message, std::size_t size) {
+  const Socket::Slice whole{message, size};
+  return WriteMessage(link, &whole, 1);
+}
+
+bool PDataTF::WriteMessage(Buffer &link, const Socket::Slice *parts, std::size_t count) {
+  std::size_t size = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    size += parts[i].size;
+  }
   if (TraceLevel() >= 3) {
     // Traced links keep one trace record per PDU: go through the staging
     // buffer.
-    Staging.WriteBytes(message, size);
+    for (std::size_t i = 0; i < count; ++i) {
+      Staging.WriteBytes(parts[i].data, parts[i].size);
+    }
     return Write(link);
   }
   if (link.Outgoing() > 0 && !link.Flush()) {
@@ -81,21 +92,21 @@ bool PDataTF::WriteMessage(Buffer &link, const std::uint8_t *message, std::size_
   }
   BlockSize = std::min(BlockSize, std::numeric_limits<std::uint32_t>::max() - kPdvHeaderSize);
 
-  // PDUs go to the socket in batches of about this many bytes: enough for
-  // few system calls, little enough that the headers stay small.
+  // PDUs go to the socket in batches of about this many bytes: few system
+  // calls, and headers that stay small.
   constexpr std::size_t kBatchBytes = std::size_t{1} << 20;
   const std::size_t pdusPerBatch = std::max<std::size_t>(1, kBatchBytes / BlockSize);
   std::vector<std::uint8_t> headers(pdusPerBatch * 12);
   std::vector<Socket::Slice> slices;
-  slices.reserve(pdusPerBatch * 2);
 
+  std::size_t part = 0;       // the part the next fragment starts in
+  std::size_t partOffset = 0; // and where in it
   std::size_t sent = 0;
   while (sent < size) {
     slices.clear();
-    std::size_t batchEnd = sent;
-    for (std::size_t pdu = 0; pdu < pdusPerBatch && batchEnd < size; ++pdu) {
-      const auto fragment = static_cast<std::uint32_t>(std::min<std::size_t>(BlockSize, size - batchEnd));
-      const bool last = batchEnd + fragment == size;
+    for (std::size_t pdu = 0; pdu < pdusPerBatch && sent < size; ++pdu) {
+      const auto fragment = static_cast<std::uint32_t>(std::min<std::size_t>(BlockSize, size - sent));
+      const bool last = sent + fragment == size;
       const std::uint32_t pduLength = fragment + kPdvHeaderSize;
       const std::uint32_t pdvLength = fragment + 2;
       std::uint8_t *h = headers.data() + pdu * 12;
@@ -108,13 +119,24 @@ bool PDataTF::WriteMessage(Buffer &link, const std::uint8_t *message, std::size_
       h[10] = PresentationContextID;
       h[11] = last ? (MessageControl | kLastFragmentBit) : (MessageControl & kCommandBit);
       slices.push_back({h, 12});
-      slices.push_back({message + batchEnd, fragment});
-      batchEnd += fragment;
+      std::size_t left = fragment;
+      while (left > 0) {
+        const std::size_t take = std::min(left, parts[part].size - partOffset);
+        if (take > 0) {
+          slices.push_back({parts[part].data + partOffset, take});
+        }
+        partOffset += take;
+        left -= take;
+        if (partOffset == parts[part].size) {
+          ++part;
+          partOffset = 0;
+        }
+      }
+      sent += fragment;
     }
     if (!link.dsocket().SendSlices(slices.data(), slices.size())) {
       return false;
     }
-    sent = batchEnd;
   }
   return true;
 }

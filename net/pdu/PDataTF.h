@@ -53,6 +53,9 @@ public:
   // staging or copying the message. Anything the link still queues goes
   // first. False when a send fails.
   bool WriteMessage(Buffer &link, const std::uint8_t *message, std::size_t size);
+  // The same for a message held in parts, sent one after another as one
+  // message; a fragment may span parts.
+  bool WriteMessage(Buffer &link, const Socket::Slice *parts, std::size_t count);
 
   // Reads the PDVs of the current P-DATA-TF PDU, after its type byte; the
   // header too when PduLength is 0. Stops after a last fragment. Nothing is
