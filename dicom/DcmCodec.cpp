@@ -356,8 +356,8 @@ void WriteNested(BufData &stream, DcmObj &n) {
   stream.Seek(end);
 }
 
-void WriteEntries(BufData &stream, DcmObj &c, bool explicitVR) {
-  for (std::size_t i = 0; i < c.Count(); ++i) {
+void WriteEntryAt(BufData &stream, DcmObj &c, std::size_t i, bool explicitVR) {
+  {
     if (DcmTag *t = c.ElementAt(i)) {
       if (HasValueBytes(t->length) && t->data.size() < t->length) {
         // Never read past a value that lost bytes: the missing ones are zero.
@@ -371,6 +371,12 @@ void WriteEntries(BufData &stream, DcmObj &c, bool explicitVR) {
       n->explicitVR = explicitVR;
       WriteNested(stream, *n);
     }
+  }
+}
+
+void WriteEntries(BufData &stream, DcmObj &c, bool explicitVR) {
+  for (std::size_t i = 0; i < c.Count(); ++i) {
+    WriteEntryAt(stream, c, i, explicitVR);
   }
 }
 
@@ -399,8 +405,8 @@ std::size_t SwapUnit(std::string_view vr) {
   return 1;
 }
 
-void WriteElement(BufData &stream, std::uint16_t group, std::uint16_t element, std::uint32_t length,
-                  const std::uint8_t *value, std::string_view vr, bool explicitVR) {
+void WriteElementHeader(BufData &stream, std::uint16_t group, std::uint16_t element, std::uint32_t length,
+                        std::string_view vr, bool explicitVR) {
   stream.WriteUS(group);
   stream.WriteUS(element);
   std::string_view written = vr;
@@ -422,6 +428,11 @@ void WriteElement(BufData &stream, std::uint16_t group, std::uint16_t element, s
   } else {
     stream.WriteUL(length);
   }
+}
+
+void WriteElement(BufData &stream, std::uint16_t group, std::uint16_t element, std::uint32_t length,
+                  const std::uint8_t *value, std::string_view vr, bool explicitVR) {
+  WriteElementHeader(stream, group, element, length, vr, explicitVR);
   if (!HasValueBytes(length)) {
     return;
   }
@@ -445,6 +456,33 @@ void WriteObj(BufData &stream, DcmObj &c) {
     stream.bigEndian = true;
   }
   WriteEntries(stream, c, c.explicitVR);
+}
+
+void WriteObjPieces(BufData &stream, DcmObj &c, std::size_t largeValue, std::vector<EncodedPiece> &pieces) {
+  if (c.transferSyntax == EXPLICIT_VR_BIG_ENDIAN) {
+    stream.bigEndian = true;
+  }
+  std::size_t ownFrom = stream.Size();
+  const auto closeOwn = [&] {
+    if (stream.Size() > ownFrom) {
+      pieces.push_back({ownFrom, stream.Size() - ownFrom, nullptr});
+    }
+  };
+  for (std::size_t i = 0; i < c.Count(); ++i) {
+    const DcmTag *t = c.ElementAt(i);
+    if (t != nullptr && !stream.bigEndian && HasValueBytes(t->length) && t->length >= largeValue &&
+        t->data.size() >= t->length) {
+      // The value goes out from where it is; only its header is encoded.
+      WriteElementHeader(stream, t->group, t->element, t->length, t->VR(), c.explicitVR);
+      closeOwn();
+      pieces.push_back({0, t->length, t->data.data()});
+      ownFrom = stream.Size();
+      continue;
+    }
+    // Everything else is encoded as WriteObj would.
+    WriteEntryAt(stream, c, i, c.explicitVR);
+  }
+  closeOwn();
 }
 
 bool ReadOjb(BufData &stream, DcmObj &c) {

@@ -42,6 +42,7 @@
 
 #include <cstdint>
 #include <string_view>
+#include <vector>
 
 namespace fw {
 
@@ -66,6 +67,25 @@ bool ReadTag(BufData &stream, DcmTag &t, bool explicitVR);
 // syntax is explicit VR big endian. Nested containers take c's explicitVR and
 // are left with their encoded length in their header, without a value.
 void WriteObj(BufData &stream, DcmObj &c);
+
+// A piece of an encoded data set: size bytes either of the encoding stream
+// from offset (external null) or of a value held by the data set (external).
+struct EncodedPiece {
+  std::size_t offset = 0;
+  std::size_t size = 0;
+  const std::uint8_t *external = nullptr;
+};
+
+// WriteObj that leaves the values of top-level elements of largeValue bytes
+// or more where they are: their headers go into stream, and pieces lists
+// stream's bytes and those values in encoding order, so that the encoding
+// is the pieces one after another. The pieces stay valid while c and its
+// values are unchanged (offsets survive stream growing).
+void WriteObjPieces(BufData &stream, DcmObj &c, std::size_t largeValue, std::vector<EncodedPiece> &pieces);
+
+// At least the bytes WriteObj takes for c (12 bytes per header, the largest
+// form), so a large data set is encoded without regrowing the stream.
+std::size_t EncodedSizeBound(const DcmObj &c);
 
 // Reads elements from the current position to the end of the stream into c,
 // with c.explicitVR and the stream's byte order. False on a read error (a

@@ -34,26 +34,6 @@ void WriteMeta(BufData &stream, std::uint16_t element, std::string_view vr, std:
                reinterpret_cast<const std::uint8_t *>(bytes.data()), vr, true);
 }
 
-// At least the bytes the data set takes once encoded (12 bytes per header,
-// the largest form), so a large file is written without regrowing the stream.
-std::size_t EncodedSizeBound(const DcmObj &c) {
-  std::size_t size = 0;
-  std::vector<const DcmObj *> pending{&c};
-  while (!pending.empty()) {
-    const DcmObj *obj = pending.back();
-    pending.pop_back();
-    for (std::size_t i = 0; i < obj->Count(); ++i) {
-      size += 12;
-      if (const DcmTag *t = obj->ElementAt(i)) {
-        size += t->data.size();
-      } else if (const DcmObj *n = obj->ContainerAt(i)) {
-        pending.push_back(n);
-      }
-    }
-  }
-  return size;
-}
-
 // Without a transfer syntax in the meta information, the data set tells its
 // own encoding: two upper-case letters after its first tag are an explicit
 // VR, anything else is the start of a 32-bit implicit length.
@@ -97,6 +77,24 @@ bool Deflate(const std::vector<std::uint8_t> &bytes, BufData &out) {
 }
 
 } // namespace
+
+std::size_t EncodedSizeBound(const DcmObj &c) {
+  std::size_t size = 0;
+  std::vector<const DcmObj *> pending{&c};
+  while (!pending.empty()) {
+    const DcmObj *obj = pending.back();
+    pending.pop_back();
+    for (std::size_t i = 0; i < obj->Count(); ++i) {
+      size += 12;
+      if (const DcmTag *t = obj->ElementAt(i)) {
+        size += t->data.size();
+      } else if (const DcmObj *n = obj->ContainerAt(i)) {
+        pending.push_back(n);
+      }
+    }
+  }
+  return size;
+}
 
 void WriteMetaHeader(BufData &stream, std::string_view sopClassUID, std::string_view sopInstanceUID,
                      std::string_view transferSyntaxUID) {

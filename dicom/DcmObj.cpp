@@ -51,7 +51,10 @@ public:
     }
     return top;
   }
+  LevelWalk() = default;
+  explicit LevelWalk(std::size_t depth) : depth_(depth) {}
   bool AtTop() const { return depth_ == 0; }
+  std::size_t Depth() const { return depth_; }
 
 private:
   std::size_t depth_ = 0;
@@ -106,13 +109,17 @@ void DcmObj::DestroyAll(std::vector<std::unique_ptr<DcmEntry>> entries) {
 
 bool DcmObj::IsElement(std::size_t index) const { return index < children_.size() && children_[index]->IsElement(); }
 
-DcmEntry *DcmObj::EntryAt(std::size_t index) { return index < children_.size() ? children_[index].get() : nullptr; }
+DcmEntry *DcmObj::EntryAt(std::size_t index) {
+  DropTailScan(); // the caller may change the entry
+  return index < children_.size() ? children_[index].get() : nullptr;
+}
 
 const DcmEntry *DcmObj::EntryAt(std::size_t index) const {
   return index < children_.size() ? children_[index].get() : nullptr;
 }
 
 DcmTag *DcmObj::ElementAt(std::size_t index) {
+  DropTailScan();
   return IsElement(index) ? static_cast<DcmTag *>(children_[index].get()) : nullptr;
 }
 
@@ -121,6 +128,7 @@ const DcmTag *DcmObj::ElementAt(std::size_t index) const {
 }
 
 DcmObj *DcmObj::ContainerAt(std::size_t index) {
+  DropTailScan();
   return index < children_.size() && children_[index]->IsContainer() ? static_cast<DcmObj *>(children_[index].get())
                                                                      : nullptr;
 }
@@ -141,6 +149,7 @@ void DcmObj::InsertAt(std::size_t index, std::unique_ptr<DcmEntry> entry) {
   if (entry == nullptr) {
     return;
   }
+  DropTailScan();
   index = std::min(index, children_.size());
   children_.insert(children_.begin() + static_cast<std::ptrdiff_t>(index), std::move(entry));
 }
@@ -149,6 +158,7 @@ void DcmObj::RemoveAt(std::size_t index) {
   if (index >= children_.size()) {
     return;
   }
+  DropTailScan();
   std::vector<std::unique_ptr<DcmEntry>> removed;
   removed.push_back(std::move(children_[index]));
   children_.erase(children_.begin() + static_cast<std::ptrdiff_t>(index));
@@ -156,6 +166,7 @@ void DcmObj::RemoveAt(std::size_t index) {
 }
 
 void DcmObj::Clear() {
+  DropTailScan();
   DestroyAll(std::move(children_));
   children_.clear();
 }
@@ -165,6 +176,21 @@ void DcmObj::Put(std::unique_ptr<DcmTag> e) {
     return;
   }
   const std::uint32_t key = e->Key();
+  AdvanceTailScan();
+  if (tail_.depth == 0 && (!tail_.anyTop || tail_.greatestTopKey < key)) {
+    // Every top-level entry has a smaller tag: the element goes last.
+    DcmTag *groupLength = nullptr;
+    for (const auto &[group, element] : tail_.groupLengths) {
+      if (group == e->group) {
+        groupLength = element;
+      }
+    }
+    const std::uint32_t added = CountedLength(e->length) + 8;
+    children_.push_back(std::move(e));
+    AddToGroupLength(groupLength, added);
+    return;
+  }
+  DropTailScan(); // what follows may change or move walked entries
   DcmTag *groupLength = nullptr;
   LevelWalk walk;
   for (std::size_t i = 0; i < children_.size(); ++i) {
@@ -203,6 +229,36 @@ void DcmObj::Put(std::unique_ptr<DcmTag> e) {
   const std::uint32_t added = CountedLength(e->length) + 8;
   children_.push_back(std::move(e));
   AddToGroupLength(groupLength, added);
+}
+
+void DcmObj::AdvanceTailScan() {
+  if (tail_.scanned > children_.size() || (tail_.scanned > 0 && children_[tail_.scanned - 1].get() != tail_.last)) {
+    DropTailScan(); // walk again from the start
+  }
+  LevelWalk walk(tail_.depth);
+  for (std::size_t i = tail_.scanned; i < children_.size(); ++i) {
+    DcmEntry &entry = *children_[i];
+    if (!walk.Next(entry)) {
+      continue;
+    }
+    DcmTag &t = TagOf(entry);
+    if (!tail_.anyTop || t.Key() > tail_.greatestTopKey) {
+      tail_.greatestTopKey = t.Key();
+    }
+    tail_.anyTop = true;
+    if (t.element == 0 && t.length == 4) {
+      auto known = std::find_if(tail_.groupLengths.begin(), tail_.groupLengths.end(),
+                                [&t](const auto &g) { return g.first == t.group; });
+      if (known != tail_.groupLengths.end()) {
+        known->second = &t;
+      } else {
+        tail_.groupLengths.emplace_back(t.group, &t);
+      }
+    }
+  }
+  tail_.depth = walk.Depth();
+  tail_.scanned = children_.size();
+  tail_.last = children_.empty() ? nullptr : children_.back().get();
 }
 
 void DcmObj::PutText(std::uint16_t group, std::uint16_t element, std::string_view text) {
@@ -246,6 +302,7 @@ void DcmObj::InsertSequence(std::uint16_t group, std::uint16_t element, const Dc
   }
   nested->CopyFrom(source);
 
+  DropTailScan();
   const std::uint32_t key = nested->header.Key();
   LevelWalk walk;
   for (std::size_t i = 0; i < children_.size(); ++i) {

@@ -132,7 +132,27 @@ private:
   // Destroys the entries without recursing into nested containers.
   static void DestroyAll(std::vector<std::unique_ptr<DcmEntry>> entries);
 
+  // What Put learnt from the entries it has walked, so that a data set built
+  // in ascending tag order is not walked again from the start on every Put.
+  // Entries added after the walk (Append, an appending Put) are walked on
+  // the next Put; any other change, and any non-const access to an entry,
+  // drops it.
+  struct TailScan {
+    std::size_t scanned = 0;          // entries walked
+    const DcmEntry *last = nullptr;   // children_[scanned - 1] when walked
+    std::size_t depth = 0;            // flat nesting after them
+    bool anyTop = false;              // a top-level entry was seen
+    std::uint32_t greatestTopKey = 0; // greatest top-level tag seen
+    // Last top-level 4-byte group length element seen, per group.
+    std::vector<std::pair<std::uint16_t, DcmTag *>> groupLengths;
+  };
+  // Walks the entries added since the last walk (all of them when the record
+  // no longer matches the entries).
+  void AdvanceTailScan();
+  void DropTailScan() { tail_ = TailScan{}; }
+
   std::vector<std::unique_ptr<DcmEntry>> children_;
+  TailScan tail_;
 };
 
 } // namespace fw

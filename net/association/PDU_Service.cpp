@@ -215,6 +215,11 @@ bool PDU_Service::ReleaseAssociation() {
 
 // ---- message transfer ----
 
+namespace {
+// Values of at least this many bytes are sent from where they are.
+constexpr std::size_t LARGE_VALUE = 16 * 1024;
+} // namespace
+
 bool PDU_Service::Write(DcmObj &message, bool isCommand) {
   if (!IsOpen()) {
     return false; // the association is over: nothing to encode or send
@@ -223,28 +228,50 @@ bool PDU_Service::Write(DcmObj &message, bool isCommand) {
     WriteLog("ERROR: pdata.PresentationContextID is 0");
     return false;
   }
-  if (!ParseDCMIntoRawVR(message, pdata.Staging, isCommand)) {
-    return false;
-  }
-  pdata.MessageControl = isCommand ? 1 : 0;
-  pdata.BlockSize = peerMaximumLength_ - PDV_OVERHEAD; // above 0: lengths 1 to 6 refused at Connect
-  return pdata.Write(Link);
-}
-
-bool PDU_Service::ParseDCMIntoRawVR(DcmObj &message, Buffer &staging, bool isCommand) {
+  // Large values (pixel data, fragments) are not copied: the PDUs take them
+  // from the data set.
   ListMessage(message, true);
+  BufData stream;
+  std::vector<EncodedPiece> pieces;
   try {
-    BufData stream;
-    WriteObj(stream, message);
-    staging.WriteBytes(stream.Bytes().data(), stream.Size());
-    return true;
+    WriteObjPieces(stream, message, LARGE_VALUE, pieces);
   } catch (const std::bad_alloc &) {
-    // A data set too large for memory; nothing of it may stay staged.
-    staging.DiscardOutgoing();
     WriteLog(isCommand ? "ERROR: Parsing DCM Into RAW VR for Command Mode"
                        : "ERROR: Parsing DCM Into RAW VR for Data Mode");
     return false;
   }
+  std::vector<Socket::Slice> parts;
+  parts.reserve(pieces.size());
+  for (const EncodedPiece &piece : pieces) {
+    parts.push_back({piece.external != nullptr ? piece.external : stream.Bytes().data() + piece.offset, piece.size});
+  }
+  pdata.MessageControl = isCommand ? 1 : 0;
+  pdata.BlockSize = peerMaximumLength_ - PDV_OVERHEAD; // above 0: lengths 1 to 6 refused at Connect
+  return pdata.WriteMessage(Link, parts.data(), parts.size());
+}
+
+bool PDU_Service::EncodeMessage(DcmObj &message, BufData &stream, bool isCommand) {
+  ListMessage(message, true);
+  try {
+    stream.Reserve(EncodedSizeBound(message));
+    WriteObj(stream, message);
+    return true;
+  } catch (const std::bad_alloc &) {
+    // A data set too large for memory.
+    WriteLog(isCommand ? "ERROR: Parsing DCM Into RAW VR for Command Mode"
+                       : "ERROR: Parsing DCM Into RAW VR for Data Mode");
+    return false;
+  }
+}
+
+bool PDU_Service::ParseDCMIntoRawVR(DcmObj &message, Buffer &staging, bool isCommand) {
+  BufData stream;
+  if (!EncodeMessage(message, stream, isCommand)) {
+    staging.DiscardOutgoing(); // nothing of it may stay staged
+    return false;
+  }
+  staging.WriteBytes(stream.Bytes().data(), stream.Size());
+  return true;
 }
 
 bool PDU_Service::Read(DcmObj &message) {

@@ -125,6 +125,9 @@ public:
   // gets the transfer syntax of the context it came on.
   bool Read(DcmObj &message);
 
+  // Encodes message into stream (after listing it); false, logged, when it
+  // does not fit in memory.
+  bool EncodeMessage(DcmObj &message, BufData &stream, bool isCommand);
   bool ParseDCMIntoRawVR(DcmObj &message, Buffer &staging, bool isCommand);
   // Decodes the staging buffer's incoming bytes into message and empties it.
   bool ParseRawVRIntoDCM(Buffer &staging, DcmObj &message, std::uint8_t contextID);

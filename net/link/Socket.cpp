@@ -14,6 +14,7 @@
 #include <string>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -22,6 +23,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 namespace fw {
@@ -287,6 +289,80 @@ bool Socket::SendBinary(const std::uint8_t *data, std::size_t length) {
     return false;
   }
   TraceBlock(data, static_cast<int>(std::min<std::size_t>(length, INT_MAX)), true);
+  return true;
+}
+
+bool Socket::SendSlices(const Slice *slices, std::size_t count) {
+  if (handle_ < 0) {
+    // Not backed by a descriptor (or not connected): one block through
+    // SendBinary.
+    std::vector<std::uint8_t> joined;
+    for (std::size_t i = 0; i < count; ++i) {
+      joined.insert(joined.end(), slices[i].data, slices[i].data + slices[i].size);
+    }
+    return SendBinary(joined.data(), joined.size());
+  }
+  if (!connected_) {
+    return false;
+  }
+  // At most this many slices per sendmsg (the system allows 1024).
+  constexpr std::size_t kMaxSlicesPerCall = 256;
+  iovec vectors[kMaxSlicesPerCall];
+  std::size_t next = 0;       // first slice not wholly sent
+  std::size_t nextOffset = 0; // bytes of it already sent
+  while (next < count) {
+    std::size_t used = 0;
+    for (std::size_t i = next; i < count && used < kMaxSlicesPerCall; ++i) {
+      const std::size_t skip = i == next ? nextOffset : 0;
+      if (slices[i].size > skip) {
+        vectors[used].iov_base = const_cast<std::uint8_t *>(slices[i].data + skip);
+        vectors[used].iov_len = slices[i].size - skip;
+        ++used;
+      }
+    }
+    if (used == 0) {
+      break; // only empty slices left
+    }
+    msghdr message{};
+    message.msg_iov = vectors;
+    message.msg_iovlen = used;
+    const ssize_t sentNow = ::sendmsg(handle_, &message, MSG_NOSIGNAL);
+    if (sentNow > 0) {
+      // Trace and step past what went out.
+      auto left = static_cast<std::size_t>(sentNow);
+      while (left > 0 && next < count) {
+        const std::size_t rest = slices[next].size - nextOffset;
+        if (left >= rest) {
+          TraceBlock(slices[next].data, static_cast<int>(std::min<std::size_t>(slices[next].size, INT_MAX)), true);
+          left -= rest;
+          ++next;
+          nextOffset = 0;
+        } else {
+          nextOffset += left;
+          left = 0;
+        }
+      }
+      while (next < count && slices[next].size == 0) {
+        ++next;
+      }
+      continue;
+    }
+    int error = sentNow < 0 ? errno : EIO;
+    if (error == EINTR) {
+      continue;
+    }
+    if (error == EAGAIN || error == EWOULDBLOCK) {
+      const int ready = WaitFor(handle_, POLLOUT, timeout_);
+      if (ready > 0) {
+        continue;
+      }
+      // A peer that takes nothing for the whole time-out is given up on.
+      error = ready == 0 ? ETIMEDOUT : errno;
+      Close();
+    }
+    WriteLog("ERROR, Socket::SendBinary, couldn't send: " + std::to_string(error));
+    return false;
+  }
   return true;
 }
 

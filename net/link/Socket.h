@@ -51,6 +51,17 @@ public:
   // link is then closed).
   virtual bool SendBinary(const std::uint8_t *data, std::size_t length);
 
+  // One piece of a gathered send; the bytes stay the caller's.
+  struct Slice {
+    const std::uint8_t *data = nullptr;
+    std::size_t size = 0;
+  };
+  // Sends the slices one after another as one stream, handing the kernel
+  // many at a time (sendmsg), with the time-out and results of SendBinary.
+  // Traced as one block per slice. This default joins them into one block
+  // for SendBinary, for sockets without a descriptor.
+  virtual bool SendSlices(const Slice *slices, std::size_t count);
+
   // Receives at most capacity bytes: the count (> 0), -1 for a socket error
   // (link closed, logged), -1 when the peer closed or nothing came within
   // Timeout seconds (link closed; the time-out is logged), or 0 when nothing

@@ -1,10 +1,12 @@
 #include "net/pdu/PDataTF.h"
 
 #include "app/base/Log.h"
+#include "net/link/NetTrace.h"
 
 #include <algorithm>
 #include <limits>
 #include <string>
+#include <vector>
 
 namespace fw {
 namespace {
@@ -57,6 +59,85 @@ bool PDataTF::Write(Buffer &link) {
     sent += BlockSize;
   }
   PduLength = savedPduLength;
+  return true;
+}
+
+bool PDataTF::WriteMessage(Buffer &link, const std::uint8_t *message, std::size_t size) {
+  const Socket::Slice whole{message, size};
+  return WriteMessage(link, &whole, 1);
+}
+
+bool PDataTF::WriteMessage(Buffer &link, const Socket::Slice *parts, std::size_t count) {
+  std::size_t size = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    size += parts[i].size;
+  }
+  if (TraceLevel() >= 3) {
+    // Traced links keep one trace record per PDU: go through the staging
+    // buffer.
+    for (std::size_t i = 0; i < count; ++i) {
+      Staging.WriteBytes(parts[i].data, parts[i].size);
+    }
+    return Write(link);
+  }
+  if (link.Outgoing() > 0 && !link.Flush()) {
+    link.DiscardOutgoing();
+    return false;
+  }
+  if (BlockSize == 0) {
+    BlockSize = DefaultBlockSize;
+  }
+  if (BlockSize > MaxBlockSize) {
+    WriteLog("WARNING, BlockSize is too big: " + std::to_string(BlockSize));
+  }
+  BlockSize = std::min(BlockSize, std::numeric_limits<std::uint32_t>::max() - kPdvHeaderSize);
+
+  // PDUs go to the socket in batches of about this many bytes: few system
+  // calls, and headers that stay small.
+  constexpr std::size_t kBatchBytes = std::size_t{1} << 20;
+  const std::size_t pdusPerBatch = std::max<std::size_t>(1, kBatchBytes / BlockSize);
+  std::vector<std::uint8_t> headers(pdusPerBatch * 12);
+  std::vector<Socket::Slice> slices;
+
+  std::size_t part = 0;       // the part the next fragment starts in
+  std::size_t partOffset = 0; // and where in it
+  std::size_t sent = 0;
+  while (sent < size) {
+    slices.clear();
+    for (std::size_t pdu = 0; pdu < pdusPerBatch && sent < size; ++pdu) {
+      const auto fragment = static_cast<std::uint32_t>(std::min<std::size_t>(BlockSize, size - sent));
+      const bool last = sent + fragment == size;
+      const std::uint32_t pduLength = fragment + kPdvHeaderSize;
+      const std::uint32_t pdvLength = fragment + 2;
+      std::uint8_t *h = headers.data() + pdu * 12;
+      h[0] = ItemType;
+      h[1] = 0;
+      for (int i = 0; i < 4; ++i) {
+        h[2 + i] = static_cast<std::uint8_t>(pduLength >> (24 - 8 * i));
+        h[6 + i] = static_cast<std::uint8_t>(pdvLength >> (24 - 8 * i));
+      }
+      h[10] = PresentationContextID;
+      h[11] = last ? (MessageControl | kLastFragmentBit) : (MessageControl & kCommandBit);
+      slices.push_back({h, 12});
+      std::size_t left = fragment;
+      while (left > 0) {
+        const std::size_t take = std::min(left, parts[part].size - partOffset);
+        if (take > 0) {
+          slices.push_back({parts[part].data + partOffset, take});
+        }
+        partOffset += take;
+        left -= take;
+        if (partOffset == parts[part].size) {
+          ++part;
+          partOffset = 0;
+        }
+      }
+      sent += fragment;
+    }
+    if (!link.dsocket().SendSlices(slices.data(), slices.size())) {
+      return false;
+    }
+  }
   return true;
 }
 

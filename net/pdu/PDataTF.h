@@ -48,6 +48,15 @@ public:
   // flush fails (the unsent rest is dropped).
   bool Write(Buffer &link);
 
+  // The same for a message held by the caller: the PDUs are sent as their
+  // headers and slices of message, many PDUs per system call, without
+  // staging or copying the message. Anything the link still queues goes
+  // first. False when a send fails.
+  bool WriteMessage(Buffer &link, const std::uint8_t *message, std::size_t size);
+  // The same for a message held in parts, sent one after another as one
+  // message; a fragment may span parts.
+  bool WriteMessage(Buffer &link, const Socket::Slice *parts, std::size_t count);
+
   // Reads the PDVs of the current P-DATA-TF PDU, after its type byte; the
   // header too when PduLength is 0. Stops after a last fragment. Nothing is
   // taken beyond what the PDU declared.

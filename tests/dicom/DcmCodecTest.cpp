@@ -345,6 +345,50 @@ TEST(CodecTest, FragmentsAfterPixelDataStayElements) {
   EXPECT_EQ(Encode(c), bytes);
 }
 
+// The pieces put together must be exactly what WriteObj writes, with the
+// large values referenced (not copied) and everything else encoded.
+TEST(CodecTest, PiecesJoinToTheWholeEncoding) {
+  for (const std::string_view syntax : {IMPLICIT_VR_LITTLE_ENDIAN, EXPLICIT_VR_LITTLE_ENDIAN, EXPLICIT_VR_BIG_ENDIAN}) {
+    SCOPED_TRACE(syntax);
+    DcmObj c;
+    SetSyntax(c, syntax);
+    c.PutText(0x0008, 0x0016, "1.2.840.10008.5.1.4.1.1.7");
+    DcmObj item;
+    item.PutText(0x0008, 0x0100, "CODE");
+    c.InsertSequence(0x0008, 0x1032, item);
+    Bytes native(300, 0);
+    for (std::size_t i = 0; i < native.size(); ++i) {
+      native[i] = static_cast<std::uint8_t>(i * 7);
+    }
+    c.PutBytes(0x0028, 0x0010, 2, "\x02\x00");
+    c.Append(DcmTag::FromBytes(0x0029, 0x1010, static_cast<std::uint32_t>(native.size()), native.data(), "OW"));
+    // A value that lost bytes is written padded with zeros, never read past.
+    auto shortValue = DcmTag::FromBytes(0x0029, 0x1020, 8, "ABCD", "OB");
+    shortValue->data.resize(4);
+    shortValue->length = 400;
+    c.Append(std::move(shortValue));
+    c.Append(DcmTag::FromBytes(0x7FE0, 0x0010, UNDEFINED_LENGTH, nullptr, "OB"));
+    c.Append(Item(0));
+    c.Append(DcmTag::FromBytes(0xFFFE, 0xE000, 256, native.data(), "DL"));
+    c.Append(DcmTag::FromBytes(0xFFFE, 0xE0DD, 0, nullptr, "DL"));
+
+    const Bytes whole = Encode(c);
+    BufData stream;
+    std::vector<EncodedPiece> pieces;
+    WriteObjPieces(stream, c, 256, pieces);
+    Bytes joined;
+    std::size_t referenced = 0;
+    for (const EncodedPiece &piece : pieces) {
+      const std::uint8_t *from = piece.external != nullptr ? piece.external : stream.Bytes().data() + piece.offset;
+      joined.insert(joined.end(), from, from + piece.size);
+      referenced += piece.external != nullptr ? 1 : 0;
+    }
+    EXPECT_EQ(joined, whole);
+    // Big endian values are swapped while encoded, so none is referenced.
+    EXPECT_EQ(referenced, syntax == EXPLICIT_VR_BIG_ENDIAN ? 0u : 2u);
+  }
+}
+
 TEST(CodecTest, EmptyStreamReadsNothing) {
   DcmObj c;
   EXPECT_TRUE(Decode({}, c));

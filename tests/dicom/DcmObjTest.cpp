@@ -139,6 +139,52 @@ INSTANTIATE_TEST_SUITE_P(
                      {"0010,0010", "0020,000D", "0008,0016"}}),
     [](const ::testing::TestParamInfo<PutOrderCase> &info) { return std::string(info.param.name); });
 
+// Put remembers what it walked so that ascending Puts append at once; every
+// way of changing walked entries must make it look again.
+TEST(DcmObjTest, PutAfterChangesToWalkedEntriesStillOrders) {
+  DcmObj c;
+  c.PutBytes(0x0010, 0x0000, 4, "\0\0\0\0");
+  c.Put(Text(0x0010, 0x0010, "AB"));
+  c.Put(Text(0x0010, 0x0020, "CD"));
+  EXPECT_EQ(GroupLengthValue(c, 0x0010), 20u);
+
+  // A tag changed through the accessor: the next Put must see it.
+  c.ElementAt(2)->group = 0x0020;
+  c.Put(Text(0x0010, 0x0030, "EF"));
+  EXPECT_EQ(Order(c), (Tags{"0010,0000", "0010,0010", "0010,0030", "0020,0020"}));
+
+  // The group length element removed: nothing may still point at it.
+  c.RemoveAt(0);
+  c.Put(Text(0x0030, 0x0010, "GH"));
+  EXPECT_EQ(Order(c), (Tags{"0010,0010", "0010,0030", "0020,0020", "0030,0010"}));
+
+  // An appended flat sequence left open: a later Put lands inside its
+  // content, which is not top level, so the next one goes after the close.
+  c.Append(Undefined(0x0040, 0x0100, "SQ"));
+  c.Append(Text(0x0008, 0x0001, "in"));
+  c.Put(Text(0x0040, 0x0200, "IJ"));
+  EXPECT_EQ(Order(c).back(), "0040,0200");
+  c.Append(Delimiter(0xE0DD));
+  c.Put(Text(0x0040, 0x0150, "KL"));
+  EXPECT_EQ(Order(c), (Tags{"0010,0010", "0010,0030", "0020,0020", "0030,0010", "0040,0100", "0008,0001", "0040,0200",
+                            "FFFE,E0DD", "0040,0150"}));
+}
+
+TEST(DcmObjTest, AscendingPutsKeepEveryGroupLength) {
+  DcmObj c;
+  for (std::uint16_t group : {0x0008, 0x0010}) {
+    c.PutBytes(group, 0x0000, 4, "\0\0\0\0");
+    for (std::uint16_t element = 0x10; element < 0x60; element += 0x10) {
+      c.Put(Text(group, element, "AB"));
+    }
+  }
+  EXPECT_EQ(GroupLengthValue(c, 0x0008), 5u * 10u);
+  EXPECT_EQ(GroupLengthValue(c, 0x0010), 5u * 10u);
+  c.Put(Text(0x0008, 0x0070, "ABCD")); // goes back into group 0008
+  EXPECT_EQ(GroupLengthValue(c, 0x0008), 5u * 10u + 12u);
+  EXPECT_EQ(Order(c)[6], "0008,0070");
+}
+
 TEST(DcmObjTest, PutReplacesTheValueInPlace) {
   DcmObj c;
   c.PutText(0x0028, 0x0004, "RGB");

@@ -201,6 +201,45 @@ TEST_F(SocketTest, PeerThatNeverReadsMakesSendGiveUp) {
             std::vector<std::string>{"ERROR, Socket::SendBinary, couldn't send: " + std::to_string(ETIMEDOUT)});
 }
 
+// A gathered send spans more slices than one system call takes and more
+// bytes than the socket buffers hold, so it is cut at arbitrary points inside
+// slices; the peer must still get every byte in order.
+TEST_F(SocketTest, SlicesArriveWholeAndInOrder) {
+  std::string expected;
+  std::vector<std::string> pieces;
+  for (int i = 0; i < 700; ++i) {
+    // Sizes from 0 to 12345 bytes, each piece of its own byte.
+    pieces.emplace_back(static_cast<std::size_t>((i * 7919) % 12346) * (i % 5 == 0 ? 0 : 1), static_cast<char>(i));
+    expected += pieces.back();
+  }
+  std::vector<Socket::Slice> slices;
+  for (const std::string &piece : pieces) {
+    slices.push_back({reinterpret_cast<const std::uint8_t *>(piece.data()), piece.size()});
+  }
+  ScriptedPeer peer;
+  peer.SetReceiveBuffer(4096);
+  peer.Pause(std::chrono::milliseconds(50)).Receive(expected.size()).Start();
+  ASSERT_TRUE(socket.Connect("127.0.0.1", peer.PortText()));
+  EXPECT_TRUE(socket.SendSlices(slices.data(), slices.size()));
+  ASSERT_TRUE(peer.Wait());
+  EXPECT_TRUE(peer.Received() == expected) << "received " << peer.Received().size() << " of " << expected.size();
+  EXPECT_TRUE(log.Messages().empty());
+}
+
+TEST_F(SocketTest, SlicesToPeerThatNeverReadsGiveUp) {
+  ScriptedPeer peer;
+  peer.SetReceiveBuffer(4096);
+  peer.Start();
+  ASSERT_TRUE(socket.Connect("127.0.0.1", peer.PortText()));
+  socket.SetTimeout(1);
+  const std::string block(1024 * 1024, 'x');
+  std::vector<Socket::Slice> slices(10, {reinterpret_cast<const std::uint8_t *>(block.data()), block.size()});
+  EXPECT_FALSE(socket.SendSlices(slices.data(), slices.size()));
+  EXPECT_FALSE(socket.Connected());
+  EXPECT_EQ(log.Messages(),
+            std::vector<std::string>{"ERROR, Socket::SendBinary, couldn't send: " + std::to_string(ETIMEDOUT)});
+}
+
 TEST_F(SocketTest, SendToPeerThatWentAwayFailsWithoutSignal) {
   ScriptedPeer peer;
   peer.Close().Start();

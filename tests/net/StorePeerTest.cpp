@@ -282,6 +282,49 @@ TEST(StoreToolTest, EchoAndStoreFilesWithOneLineEach) {
   EXPECT_EQ(PeerProcess::Run(argv, &out, &err), 0) << err;
   EXPECT_EQ(PeerProcess::Run({FWSTORE_PATH, "127.0.0.1", "0", paths[0]}), 2);
 }
+
+// fwstore takes SOP class and transfer syntax from the head of a file; files
+// whose head does not tell are read whole, and a file whose body is damaged
+// is found out when its turn comes.
+TEST(StoreToolTest, FilesAreJudgedFromTheirHeadOrReadWhole) {
+  StoreScp scp({"+xy"});
+  ASSERT_TRUE(scp.Started());
+  TempDir files;
+  const auto path = [&files](const std::string &name) { return (files.path() / name).string(); };
+
+  auto implicit =
+      test::MakeImage(test::US_IMAGE_STORAGE, "1.2.826.0.1.3680043.9.7777.1.10.31", 1, IMPLICIT_VR_LITTLE_ENDIAN);
+  ASSERT_TRUE(implicit->Write(path("implicit.dcm")));
+
+  // A value longer than the head before the SOP Class UID.
+  auto longFirst =
+      test::MakeImage(test::US_IMAGE_STORAGE, "1.2.826.0.1.3680043.9.7777.1.10.32", 1, EXPLICIT_VR_LITTLE_ENDIAN);
+  const std::vector<std::uint8_t> filler(100000, 0x41);
+  longFirst->Put(DcmTag::FromBytes(0x0008, 0x0010, static_cast<std::uint32_t>(filler.size()), filler.data(), "OB"));
+  ASSERT_TRUE(longFirst->Write(path("long-first.dcm")));
+
+  auto noClass =
+      test::MakeImage(test::US_IMAGE_STORAGE, "1.2.826.0.1.3680043.9.7777.1.10.33", 1, EXPLICIT_VR_LITTLE_ENDIAN);
+  noClass->RemoveAt(0); // (0008,0016)
+  ASSERT_TRUE(noClass->Write(path("no-class.dcm")));
+
+  auto damaged =
+      test::MakeImage(test::US_IMAGE_STORAGE, "1.2.826.0.1.3680043.9.7777.1.10.34", 3, EXPLICIT_VR_LITTLE_ENDIAN);
+  ASSERT_TRUE(damaged->Write(path("damaged.dcm")));
+  std::filesystem::resize_file(path("damaged.dcm"), std::filesystem::file_size(path("damaged.dcm")) - 100);
+
+  std::string out;
+  std::string err;
+  EXPECT_EQ(PeerProcess::Run({FWSTORE_PATH, "-aec", kScpAET, "127.0.0.1", scp.Port(), path("implicit.dcm"),
+                              path("long-first.dcm"), path("no-class.dcm"), path("damaged.dcm")},
+                             &out, &err),
+            1)
+      << err;
+  EXPECT_EQ(out, path("implicit.dcm") + ": stored\n" + path("long-first.dcm") + ": stored\n" + path("no-class.dcm") +
+                     ": not stored, no SOP Class UID\n" + path("damaged.dcm") + ": not stored, cannot be read\n");
+  EXPECT_NE(scp.Received("1.2.826.0.1.3680043.9.7777.1.10.31"), nullptr);
+  EXPECT_NE(scp.Received("1.2.826.0.1.3680043.9.7777.1.10.32"), nullptr);
+}
 #endif
 
 // ---------------------------------------------------------------- Orthanc

@@ -8,9 +8,16 @@
 // another syntax is converted, except into a lossy syntax it is not already
 // in: such a file is not stored.
 //
+// The proposal is made from the head of each file (meta information and SOP
+// class); a file is read whole only when its turn comes, so one object is
+// held at a time.
+//
 // Output: one line per file, "FILE: stored" or "FILE: not stored, REASON".
 // Exit status 0 when every file was stored, 1 when any was not, 2 on wrong
 // usage.
+#include "dicom/BufData.h"
+#include "dicom/DcmCodec.h"
+#include "dicom/DcmFile.h"
 #include "dicom/Uids.h"
 #include "net/association/PDU_Service.h"
 #include "net/dimse/CStore.h"
@@ -22,6 +29,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <malloc.h>
 #include <memory>
 #include <string>
 #include <vector>
@@ -29,9 +38,9 @@
 namespace {
 
 constexpr int DEFAULT_TIMEOUT_SECONDS = 60;
-// Files read for the proposal are kept for sending up to this many bytes in
-// all; the others are read again when their turn comes.
-constexpr std::uintmax_t KEEP_LIMIT = 256u << 20;
+// Bytes read from the start of a file to find its transfer syntax and SOP
+// class without reading it whole.
+constexpr std::size_t HEAD_SIZE = 64 * 1024;
 // Context IDs are the odd numbers 1 to 255.
 constexpr std::size_t MAX_CONTEXTS = 128;
 
@@ -57,7 +66,7 @@ struct File {
   std::string path;
   std::string sopClass;
   std::string transferSyntax;
-  std::unique_ptr<fw::DcmObj> dataSet; // null when not kept or not readable
+  std::unique_ptr<fw::DcmObj> dataSet; // null until read for sending
   std::string problem;                 // why it cannot be sent at all
 };
 
@@ -69,11 +78,84 @@ std::unique_ptr<fw::DcmObj> ReadFile(const std::string &path) {
   return dataSet;
 }
 
-// Reads every file, keeping the data sets that fit KEEP_LIMIT, and notes
-// its SOP class and transfer syntax.
+// Transfer syntax and SOP Class UID from the head of the file: the meta
+// information and the data set's group 0008 up to (0008,0016). False when the
+// head does not tell (not a DICOM file, a deflated or big endian data set, a
+// value of undefined length or one that runs past the head): the file is then
+// read whole.
+bool PeekFile(const std::string &path, std::string &transferSyntax, std::string &sopClass) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    return false;
+  }
+  std::vector<std::uint8_t> bytes(HEAD_SIZE);
+  in.read(reinterpret_cast<char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  bytes.resize(static_cast<std::size_t>(in.gcount()));
+  fw::BufData head(std::move(bytes), false);
+  fw::DcmObj meta;
+  if (!fw::ReadMetaHeader(head, meta)) {
+    return false;
+  }
+  const bool implicitVR = meta.transferSyntax == fw::IMPLICIT_VR_LITTLE_ENDIAN;
+  if (meta.transferSyntax.empty() || meta.transferSyntax == fw::EXPLICIT_VR_BIG_ENDIAN ||
+      meta.transferSyntax == fw::DEFLATED_EXPLICIT_VR_LITTLE_ENDIAN) {
+    return false;
+  }
+  const std::uint8_t *data = head.Bytes().data();
+  const std::size_t size = head.Size();
+  std::size_t p = head.Position();
+  const auto u16 = [data](std::size_t at) { return static_cast<std::uint16_t>(data[at] | data[at + 1] << 8); };
+  const auto u32 = [&u16](std::size_t at) { return std::uint32_t{u16(at)} | std::uint32_t{u16(at + 2)} << 16; };
+  while (size - p >= 8) {
+    const std::uint16_t group = u16(p);
+    const std::uint16_t element = u16(p + 2);
+    if (group > 0x0008 || (group == 0x0008 && element > 0x0016)) {
+      return false;
+    }
+    std::size_t headerSize = 8;
+    std::uint32_t length = 0;
+    if (implicitVR) {
+      length = u32(p + 4);
+    } else {
+      const std::string_view vr(reinterpret_cast<const char *>(data + p + 4), 2);
+      if (vr == "OB" || vr == "OW" || vr == "OF" || vr == "OD" || vr == "OL" || vr == "OV" || vr == "SQ" ||
+          vr == "UT" || vr == "UN" || vr == "UC" || vr == "UR" || vr == "SV" || vr == "UV") {
+        if (size - p < 12) {
+          return false;
+        }
+        headerSize = 12;
+        length = u32(p + 8);
+      } else {
+        length = u16(p + 6);
+      }
+    }
+    if (length == fw::UNDEFINED_LENGTH || length > size - p - headerSize) {
+      return false;
+    }
+    if (group == 0x0008 && element == 0x0016) {
+      auto t = std::make_unique<fw::DcmTag>();
+      head.Seek(p);
+      if (!fw::ReadTag(head, *t, !implicitVR)) {
+        return false;
+      }
+      fw::DcmObj found;
+      found.Append(std::move(t));
+      transferSyntax = meta.transferSyntax;
+      sopClass = fw::StoredSopClass(found, {});
+      return !sopClass.empty();
+    }
+    p += headerSize + length;
+  }
+  return false;
+}
+
+// Notes every file's SOP class and transfer syntax, from its head where it
+// can; the files whose head does not tell are read whole and not kept.
 void ReadAll(std::vector<File> &files) {
-  std::uintmax_t kept = 0;
   for (File &file : files) {
+    if (PeekFile(file.path, file.transferSyntax, file.sopClass)) {
+      continue;
+    }
     std::unique_ptr<fw::DcmObj> dataSet = ReadFile(file.path);
     if (!dataSet) {
       file.problem = "cannot be read";
@@ -83,13 +165,6 @@ void ReadAll(std::vector<File> &files) {
     file.transferSyntax = dataSet->transferSyntax;
     if (file.sopClass.empty()) {
       file.problem = "no SOP Class UID";
-      continue;
-    }
-    std::error_code error;
-    const std::uintmax_t size = std::filesystem::file_size(file.path, error);
-    if (!error && kept + size <= KEEP_LIMIT) {
-      kept += size;
-      file.dataSet = std::move(dataSet);
     }
   }
 }
@@ -178,6 +253,10 @@ std::string Store(fw::PDU_Service &service, File &file) {
 } // namespace
 
 int main(int argc, char **argv) {
+  // One object is held at a time: keep the memory of the last one for the
+  // next instead of giving it back and faulting it in again for every file.
+  mallopt(M_MMAP_THRESHOLD, 64 << 20);
+  mallopt(M_TRIM_THRESHOLD, 128 << 20);
   fw::tool::CommandLine commandLine(
       "fwstore", "[options] HOST PORT FILE...",
       "Stores DICOM files on a peer with C-STORE over one association and prints one line per file:\n"
