@@ -6,9 +6,9 @@
 # TARGET is a folder name under fuzz/ (all of them when none is given). Each
 # target runs N seconds (default 600) at the lowest priority, reading its
 # committed corpus fuzz/<t>/corpus and its work corpus build/fuzz-work/<t>,
-# which outlives the run. Afterwards the work corpus is merged (-merge=1, the
-# inputs that add coverage only) into the committed corpus when the merged
-# result stays small, and one line is appended to fuzz/FUZZING.csv: date,
+# which outlives the run. Afterwards both are merged (-merge=1) into the
+# fewest inputs that keep their coverage, which replace the inputs found by
+# earlier runs in the committed corpus when they stay small (128 KB), and one line is appended to fuzz/FUZZING.csv: date,
 # target, seconds, executions, coverage (cov and ft of libFuzzer's final
 # stats), corpus files and bytes, and the crash files found. A crash leaves
 # its input in build/fuzz-work/<t>-crash-* and makes the script fail.
@@ -17,7 +17,7 @@ ROOT=$(cd "$(dirname "$0")/.." && pwd)
 cd "$ROOT"
 
 SECONDS_EACH=600
-MAX_CORPUS_BYTES=${MAX_CORPUS_BYTES:-262144}
+MAX_CORPUS_BYTES=${MAX_CORPUS_BYTES:-131072}
 targets=()
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -67,30 +67,25 @@ for t in "${targets[@]}"; do
   cov=$(sed -n 's/.* cov: \([0-9]*\).*/\1/p' <<<"$last")
   ft=$(sed -n 's/.* ft: \([0-9]*\).*/\1/p' <<<"$last")
 
-  # Minimise into the committed corpus: only inputs adding coverage are copied.
-  merged=$(mktemp -d)
-  cp -a "$seeds"/. "$merged"/ 2>/dev/null
-  nice -n 19 "$exe" -merge=1 -rss_limit_mb=2048 -timeout=10 "$merged" "$work" >"$log.merge" 2>&1
-  bytes=$(du -sb "$merged" | cut -f1)
-  if [ "$bytes" -le "$MAX_CORPUS_BYTES" ]; then
-    # Replace the committed corpus by a fresh minimal merge of old and new.
-    fresh=$(mktemp -d)
-    nice -n 19 "$exe" -merge=1 -rss_limit_mb=2048 -timeout=10 "$fresh" "$merged" >>"$log.merge" 2>&1
-    if [ -n "$(ls -A "$fresh")" ]; then
-      find "$seeds" -type f -name '[0-9a-f]*' -regextype posix-egrep -regex '.*/[0-9a-f]{40}$' -delete
-      # Hand-made seeds keep their names; inputs found by fuzzing (named by
-      # their SHA-1) are replaced by the fresh minimal set.
-      for f in "$fresh"/*; do
-        found=0
-        for s in "$seeds"/*; do cmp -s "$f" "$s" && { found=1; break; }; done
-        [ $found -eq 0 ] && cp "$f" "$seeds/"
-      done
-    fi
-    rm -rf "$fresh"
+  # Minimise: a merge into an empty folder keeps the fewest inputs of the
+  # committed and the work corpus that give all their coverage.
+  fresh=$(mktemp -d)
+  nice -n 19 "$exe" -merge=1 -rss_limit_mb=2048 -timeout=10 "$fresh" "$seeds" "$work" >"$log.merge" 2>&1
+  bytes=$(du -sb "$fresh" | cut -f1)
+  if [ -z "$(ls -A "$fresh")" ]; then
+    echo "fuzz-long: merging the corpus of $t failed, see $log.merge"
+  elif [ "$bytes" -le "$MAX_CORPUS_BYTES" ]; then
+    # Hand-made seeds keep their names; inputs found by fuzzing (named by
+    # their SHA-1) are replaced by the minimal set.
+    find "$seeds" -type f -regextype posix-egrep -regex '.*/[0-9a-f]{40}$' -delete
+    known=$(find "$seeds" -type f -exec sha1sum {} + | cut -d' ' -f1)
+    for f in "$fresh"/*; do
+      grep -qx "$(basename "$f")" <<<"$known" || cp "$f" "$seeds/"
+    done
   else
-    echo "fuzz-long: merged corpus of $t is $bytes bytes, over $MAX_CORPUS_BYTES: committed corpus left alone"
+    echo "fuzz-long: minimal corpus of $t is $bytes bytes, over $MAX_CORPUS_BYTES: committed corpus left alone"
   fi
-  rm -rf "$merged"
+  rm -rf "$fresh"
   files=$(find "$seeds" -type f | wc -l)
   corpus_bytes=$(du -sb "$seeds" | cut -f1)
   echo "$started,$t,$SECONDS_EACH,${execs:-0},${cov:-0},${ft:-0},$files,$corpus_bytes,$crashes" >>"$csv"
