@@ -8,8 +8,8 @@
 # committed corpus fuzz/<t>/corpus and its work corpus build/fuzz-work/<t>,
 # which outlives the run. Afterwards both are merged (-merge=1) into the
 # fewest inputs that keep their coverage, which replace the inputs found by
-# earlier runs in the committed corpus when they stay small (128 KB), and one line is appended to fuzz/FUZZING.csv: date,
-# target, seconds, executions, coverage (cov and ft of libFuzzer's final
+# earlier runs in the committed corpus when they stay small (256 KB), and
+# one line is appended to fuzz/FUZZING.csv: date, target, seconds, executions, coverage (cov and ft of libFuzzer's final
 # stats), corpus files and bytes, and the crash files found. A crash leaves
 # its input in build/fuzz-work/<t>-crash-* and makes the script fail.
 set -u
@@ -17,7 +17,7 @@ ROOT=$(cd "$(dirname "$0")/.." && pwd)
 cd "$ROOT"
 
 SECONDS_EACH=600
-MAX_CORPUS_BYTES=${MAX_CORPUS_BYTES:-131072}
+MAX_CORPUS_BYTES=${MAX_CORPUS_BYTES:-262144}
 targets=()
 while [ $# -gt 0 ]; do
   case "$1" in
