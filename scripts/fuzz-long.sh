@@ -9,8 +9,9 @@
 # which outlives the run. Afterwards both are merged (-merge=1) into the
 # fewest inputs that keep their coverage, which replace the inputs found by
 # earlier runs in the committed corpus when they stay small (256 KB), and
-# one line is appended to fuzz/FUZZING.csv: date, target, seconds, executions, coverage (cov and ft of libFuzzer's final
-# stats), corpus files and bytes, and the crash files found. A crash leaves
+# one line is appended to fuzz/FUZZING.csv: date, target, seconds,
+# executions, coverage (cov and ft of libFuzzer's final stats), corpus files
+# and bytes, and the crash files found. A crash leaves
 # its input in build/fuzz-work/<t>-crash-* and makes the script fail.
 set -u
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
