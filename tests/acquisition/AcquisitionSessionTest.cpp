@@ -12,10 +12,12 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
+#include <sys/resource.h>
 #include <vector>
 
 namespace fw {
@@ -366,6 +368,46 @@ TEST_F(AcquisitionSessionTest, AFailedWriteTellsTheOperator) {
   // Nothing to lose: closing asks nothing.
   EXPECT_TRUE(session->Close());
   EXPECT_EQ(boxes_.size(), 2u);
+}
+
+// The disk fills while a clip is written (a file size limit stands in for
+// it): the clip is reported as not saved and not listed, the still taken
+// before it stays, and once there is room again the next clip is saved.
+TEST_F(AcquisitionSessionTest, ADiskThatFillsDuringAClipKeepsTheStillAndTheNextClipIsSaved) {
+  auto session = NewSession();
+  session->Open();
+  ASSERT_TRUE(session->Snap());
+  ASSERT_EQ(session->Files().size(), 1u);
+  const std::filesystem::path still = session->Files()[0].path;
+  const auto stillSize = std::filesystem::file_size(still);
+
+  rlimit saved{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+  // Room for the still and the log, far too little for 200 frames.
+  rlimit full = saved;
+  full.rlim_cur = static_cast<rlim_t>(stillSize + 16 * 1024);
+  source_.framesPerCapture = 200;
+  const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN); // a write past the limit fails with EFBIG instead
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &full), 0);
+  RecordClip(*session);
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, previousHandler);
+
+  ASSERT_EQ(session->Files().size(), 1u);
+  EXPECT_EQ(session->Files()[0].path, still);
+  EXPECT_EQ(std::filesystem::file_size(still), stillSize);
+  // No cut-short clip is left behind to be counted as a leftover later.
+  const auto inTemp =
+      std::distance(std::filesystem::directory_iterator(dir_.path() / "temp"), std::filesystem::directory_iterator());
+  EXPECT_EQ(inTemp, 1);
+  EXPECT_EQ(log_.StartingWith("ERROR, SaveClip, couldn't write ").size(), 1u);
+  EXPECT_EQ(boxes_, (std::vector<std::string>{std::string(TEXT_IMAGE_NOT_SAVED)}));
+
+  RecordClip(*session);
+  ASSERT_EQ(session->Files().size(), 2u);
+  EXPECT_EQ(session->Files()[1].frames, 200);
+  DcmObj clip;
+  EXPECT_TRUE(clip.Read(session->Files()[1].path));
 }
 
 } // namespace

@@ -21,6 +21,7 @@
 #include <filesystem>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 namespace fw {
 namespace {
@@ -30,18 +31,19 @@ using namespace std::chrono_literals;
 constexpr int kWidth = 64;
 constexpr int kHeight = 48;
 
-// A BGR frame of one colour (64 x 3 bytes per row: no padding).
+// A BGR frame of one colour (64 x 3 bytes per row: no padding). GStreamer
+// copies the pixels in: the streaming thread then reads what GStreamer wrote,
+// a hand-over the thread sanitizer can follow.
 GstBuffer *SolidFrame(std::uint8_t b, std::uint8_t g, std::uint8_t r) {
   const gsize size = static_cast<gsize>(kWidth) * kHeight * 3;
-  GstBuffer *buffer = gst_buffer_new_allocate(nullptr, size, nullptr);
-  GstMapInfo map;
-  gst_buffer_map(buffer, &map, GST_MAP_WRITE);
+  std::vector<std::uint8_t> pixels(size);
   for (gsize i = 0; i < size; i += 3) {
-    map.data[i] = b;
-    map.data[i + 1] = g;
-    map.data[i + 2] = r;
+    pixels[i] = b;
+    pixels[i + 1] = g;
+    pixels[i + 2] = r;
   }
-  gst_buffer_unmap(buffer, &map);
+  GstBuffer *buffer = gst_buffer_new_allocate(nullptr, size, nullptr);
+  gst_buffer_fill(buffer, 0, pixels.data(), size);
   return buffer;
 }
 
