@@ -2,6 +2,8 @@
 // check, so the program does not depend on the build machine's processor.
 #include "acquisition/FrameFilter.h"
 
+#include <algorithm>
+
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
 #define FW_FILTER_X86 1
@@ -57,22 +59,26 @@ bool DetectSsse3() {
 
 using RowFunction = void (*)(const std::uint8_t *, const std::uint8_t *, const std::uint8_t *, int, std::uint8_t *);
 
-void FilterWith(RowFunction filterRow, const std::uint8_t *source, std::size_t stride, int width, int height,
-                std::uint8_t *output) {
-  if (width <= 0 || height <= 0) {
+// Output rows first .. first+count-1 of the filtered frame, packed from
+// output on; every row depends only on its source neighbours, so any range
+// equals the same rows of a whole-frame pass.
+void FilterWith(RowFunction filterRow, const std::uint8_t *source, std::size_t stride, int width, int height, int first,
+                int count, std::uint8_t *output) {
+  if (width <= 0 || height <= 0 || first < 0 || count <= 0 || first >= height) {
     return;
   }
+  const int last = std::min(height, first + count) - 1;
   const std::size_t outStride = static_cast<std::size_t>(width) * 3;
   auto in = [&](int r) { return source + static_cast<std::size_t>(r) * stride; };
-  auto out = [&](int r) { return output + static_cast<std::size_t>(r) * outStride; };
-  // Rows 0 and height-1: the picture line itself (a blend of a row with
-  // itself is the row).
-  filterRow(in(0), in(0), in(0), width, out(0));
-  for (int r = 1; r <= height - 2; ++r) {
-    filterRow(in(r - 1), in(r), in(r + 1), width, out(r));
-  }
-  if (height > 1) {
-    filterRow(in(height - 1), in(height - 1), in(height - 1), width, out(height - 1));
+  auto out = [&](int r) { return output + static_cast<std::size_t>(r - first) * outStride; };
+  for (int r = first; r <= last; ++r) {
+    // Rows 0 and height-1: the picture line itself (a blend of a row with
+    // itself is the row).
+    if (r == 0 || r == height - 1) {
+      filterRow(in(r), in(r), in(r), width, out(r));
+    } else {
+      filterRow(in(r - 1), in(r), in(r + 1), width, out(r));
+    }
   }
 }
 
@@ -89,17 +95,22 @@ bool FrameFilterUsesSsse3() {
 
 void FilterFrameToRgbScalar(const std::uint8_t *source, std::size_t stride, int width, int height,
                             std::uint8_t *output) {
-  FilterWith(FilterRowScalar, source, stride, width, height, output);
+  FilterWith(FilterRowScalar, source, stride, width, height, 0, height, output);
 }
 
-void FilterFrameToRgb(const std::uint8_t *source, std::size_t stride, int width, int height, std::uint8_t *output) {
+void FilterRowsToRgb(const std::uint8_t *source, std::size_t stride, int width, int height, int firstRow, int rowCount,
+                     std::uint8_t *output) {
 #ifdef FW_FILTER_X86
   if (FrameFilterUsesSsse3()) {
-    FilterWith(FilterRowSsse3, source, stride, width, height, output);
+    FilterWith(FilterRowSsse3, source, stride, width, height, firstRow, rowCount, output);
     return;
   }
 #endif
-  FilterWith(FilterRowScalar, source, stride, width, height, output);
+  FilterWith(FilterRowScalar, source, stride, width, height, firstRow, rowCount, output);
+}
+
+void FilterFrameToRgb(const std::uint8_t *source, std::size_t stride, int width, int height, std::uint8_t *output) {
+  FilterRowsToRgb(source, stride, width, height, 0, height, output);
 }
 
 } // namespace fw

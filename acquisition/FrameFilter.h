@@ -18,6 +18,12 @@ namespace fw {
 // (stride >= width * 3). output: width * height * 3 bytes, packed, top-down.
 void FilterFrameToRgb(const std::uint8_t *source, std::size_t stride, int width, int height, std::uint8_t *output);
 
+// Rows firstRow .. firstRow+rowCount-1 (cut at height) of what
+// FilterFrameToRgb writes, packed from output on (rowCount * width * 3 bytes).
+// Lets an encoder take the picture a few rows at a time.
+void FilterRowsToRgb(const std::uint8_t *source, std::size_t stride, int width, int height, int firstRow, int rowCount,
+                     std::uint8_t *output);
+
 // The plain per-pixel version, used on processors without SSSE3 (and by the
 // tests as the reference).
 void FilterFrameToRgbScalar(const std::uint8_t *source, std::size_t stride, int width, int height,

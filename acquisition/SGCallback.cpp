@@ -57,10 +57,16 @@ int SGCallback::BufferCB(double /*sampleTime*/, const std::uint8_t *buffer, std:
   }
   EncodedFrame frame;
   try {
-    const std::lock_guard workLock(workMutex_);
-    work_.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3);
-    FilterFrameToRgb(buffer, stride, width, height, work_.data());
-    if (JpegEncode8(width, height, 3, work_.data(), JPEG_MODE_BASELINE, frame.data) != 0 || frame.data.empty()) {
+    // The encoder asks for a few rows at a time and each is filtered from the
+    // device buffer straight into its row group: no whole filtered frame is
+    // written and read back.
+    JpegEncode8Rows(
+        width, height, 3,
+        [&](int first, int count, std::uint8_t *rows) {
+          FilterRowsToRgb(buffer, stride, width, height, first, count, rows);
+        },
+        frame.data);
+    if (frame.data.empty()) {
       WriteLog("ERROR, SGCallback::BufferCB, JPEG encoding failed");
       return 0;
     }

@@ -84,11 +84,6 @@ private:
   Format format_;
   std::vector<EncodedFrame> frames_;
   std::vector<std::int64_t> frameNanos_;
-  // The work buffer is reused between frames. Only streaming threads use it,
-  // but successive pipelines may use different ones: its own lock keeps that
-  // ordering explicit.
-  std::mutex workMutex_;
-  std::vector<std::uint8_t> work_;
 };
 
 } // namespace fw

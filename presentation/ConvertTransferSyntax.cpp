@@ -196,30 +196,81 @@ std::size_t CountFragments(const DcmObj &ds, std::size_t index) {
 
 bool IsItem(const DcmTag *t) { return t != nullptr && t->Is(0xFFFE, 0xE000) && t->length != UNDEFINED_LENGTH; }
 
+// A run of consecutive frames that one thread decodes from a container of
+// its own: (7FE0,0010), the offset table item, one fragment per frame, the
+// delimiter.
+struct FrameRun {
+  DcmObj pixels;
+  int first = 0; // in the clip
+  int count = 0;
+  std::vector<int> failed; // numbered within the run
+  bool done = false;
+};
+
+// Shares frames first .. first+count-1 out among threads runs; take(run)
+// fills each run's container with its fragments.
+template <typename Take>
+std::vector<FrameRun> MakeRuns(const std::string &transferSyntax, int first, int count, unsigned threads, Take &&take) {
+  std::vector<FrameRun> runs(threads);
+  int next = first;
+  for (unsigned r = 0; r < threads; ++r) {
+    FrameRun &run = runs[r];
+    run.first = next;
+    run.count = count / static_cast<int>(threads) + (static_cast<int>(r) < count % static_cast<int>(threads));
+    next += run.count;
+    run.pixels.transferSyntax = transferSyntax;
+    run.pixels.Append(DcmTag::FromBytes(0x7FE0, 0x0010, UNDEFINED_LENGTH, nullptr, "OB"));
+    run.pixels.Append(DcmTag::FromBytes(0xFFFE, 0xE000, 0, nullptr, "DL"));
+    take(run);
+    run.pixels.Append(DcmTag::FromBytes(0xFFFE, 0xE0DD, 0, nullptr, "DL"));
+  }
+  return runs;
+}
+
+// Decodes every run into its place: frame f of the runs (numbered from
+// base) at destination + (f - base) x frameBytes. The calling thread decodes
+// the first run. Failed frames come back numbered from base, in order.
+bool DecodeRuns(std::vector<FrameRun> &runs, int base, std::uint8_t *destination, std::uint64_t frameBytes,
+                int bitsAllocated, const StoredImageAttributes &stored, std::vector<int> &failed) {
+  auto decode = [&](FrameRun &run) {
+    try {
+      run.done = DecodePixelData(run.pixels, 0, destination + static_cast<std::uint64_t>(run.first - base) * frameBytes,
+                                 static_cast<std::size_t>(run.count * frameBytes), run.count, bitsAllocated,
+                                 &run.failed, false, stored);
+    } catch (const std::exception &) {
+      run.done = false; // out of memory in a decoder
+    }
+  };
+  {
+    std::vector<std::jthread> workers;
+    for (std::size_t r = 1; r < runs.size(); ++r)
+      workers.emplace_back(decode, std::ref(runs[r]));
+    decode(runs[0]);
+  }
+  bool all = true;
+  for (const FrameRun &run : runs) {
+    all = all && run.done;
+    for (int f : run.failed)
+      failed.push_back(run.first - base + f);
+  }
+  return all;
+}
+
+// Threads for count frames: as asked, or one per core; at most 8, at most
+// one per frame.
+unsigned ThreadsFor(unsigned wanted, std::uint64_t count) {
+  const unsigned threads = wanted > 0 ? wanted : std::max(1u, std::thread::hardware_concurrency());
+  return std::max(1u, std::min<unsigned>({threads, 8u, static_cast<unsigned>(std::min<std::uint64_t>(count, 8))}));
+}
+
 // DecodePixelData of a clip with one fragment per frame, the frames shared
 // out among threads: each decodes its run of frames from a container of its
 // own into its part of the buffer. The fragments are consumed from ds as
 // DecodePixelData consumes them. Frame numbers in the log are the clip's.
 bool DecodeFramesInParallel(DcmObj &ds, std::size_t index, std::uint8_t *buffer, std::uint64_t frameBytes, int frames,
                             int bitsAllocated, unsigned threads, const StoredImageAttributes &stored) {
-  struct Run {
-    DcmObj pixels;
-    int first = 0;
-    int count = 0;
-    std::vector<int> failed;
-    bool done = false;
-  };
-  std::vector<Run> runs(threads);
   const std::size_t firstFragment = index + 2; // after the offset table item
-  int next = 0;
-  for (unsigned r = 0; r < threads; ++r) {
-    Run &run = runs[r];
-    run.first = next;
-    run.count = frames / static_cast<int>(threads) + (static_cast<int>(r) < frames % static_cast<int>(threads));
-    next += run.count;
-    run.pixels.transferSyntax = ds.transferSyntax;
-    run.pixels.Append(DcmTag::FromBytes(0x7FE0, 0x0010, UNDEFINED_LENGTH, nullptr, "OB"));
-    run.pixels.Append(DcmTag::FromBytes(0xFFFE, 0xE000, 0, nullptr, "DL"));
+  std::vector<FrameRun> runs = MakeRuns(ds.transferSyntax, 0, frames, threads, [&](FrameRun &run) {
     for (int f = run.first; f < run.first + run.count; ++f) {
       // The stream moves over; the emptied item is removed below.
       DcmTag &fragment = *ds.ElementAt(firstFragment + static_cast<std::size_t>(f));
@@ -232,24 +283,9 @@ bool DecodeFramesInParallel(DcmObj &ds, std::size_t index, std::uint8_t *buffer,
       fragment.length = 0;
       run.pixels.Append(std::move(item));
     }
-    run.pixels.Append(DcmTag::FromBytes(0xFFFE, 0xE0DD, 0, nullptr, "DL"));
-  }
-
-  auto decode = [&](Run &run) {
-    try {
-      run.done = DecodePixelData(run.pixels, 0, buffer + static_cast<std::uint64_t>(run.first) * frameBytes,
-                                 static_cast<std::size_t>(run.count * frameBytes), run.count, bitsAllocated,
-                                 &run.failed, false, stored);
-    } catch (const std::exception &) {
-      run.done = false; // out of memory in a decoder
-    }
-  };
-  {
-    std::vector<std::jthread> workers;
-    for (unsigned r = 1; r < threads; ++r)
-      workers.emplace_back(decode, std::ref(runs[r]));
-    decode(runs[0]);
-  }
+  });
+  std::vector<int> failed;
+  const bool all = DecodeRuns(runs, 0, buffer, frameBytes, bitsAllocated, stored, failed);
 
   // Offset table, fragments and delimiter leave ds.
   for (int k = 0; k <= frames; ++k)
@@ -259,13 +295,6 @@ bool DecodeFramesInParallel(DcmObj &ds, std::size_t index, std::uint8_t *buffer,
 
   // The runs report frames by their own numbers and do not log: the clip's
   // failures are logged here once, in frame order, as a single decoder would.
-  bool all = true;
-  std::vector<int> failed;
-  for (const Run &run : runs) {
-    all = all && run.done;
-    for (int f : run.failed)
-      failed.push_back(run.first + f);
-  }
   LogFailedFrames(failed);
   return all;
 }
@@ -277,8 +306,7 @@ bool DecodeFrames(DcmObj &ds, std::size_t index, std::vector<std::uint8_t> &buff
   StoredImageAttributes stored;
   stored.photometric = a.photometric.empty() ? std::string("MONOCHROME2") : a.photometric;
   stored.pixelRepresentation = a.pixelRepresentation != 0 ? 1 : 0;
-  const unsigned wanted = decodeThreads > 0 ? decodeThreads : std::max(1u, std::thread::hardware_concurrency());
-  const unsigned threads = std::min<unsigned>({wanted, 8u, static_cast<unsigned>(std::min<std::uint64_t>(frames, 8))});
+  const unsigned threads = ThreadsFor(decodeThreads, frames);
   // Several fragments per frame need DecodePixelData's own frame finding.
   if (threads > 1 && fragments == frames && IsItem(ds.ElementAt(index + 1)))
     return DecodeFramesInParallel(ds, index, buffer.data(), frameSize, static_cast<int>(frames), bitsAllocated, threads,
@@ -374,6 +402,34 @@ PixelResult ConvertPixelData(DcmObj &ds, std::size_t &index, Attributes &a, std:
 }
 
 } // namespace
+
+bool DecodeFrameRange(const DcmObj &ds, std::size_t index, int firstFrame, int frameCount, std::uint8_t *destination,
+                      std::uint64_t frameBytes, int bitsAllocated, const StoredImageAttributes &stored,
+                      unsigned threads, std::vector<int> *failedFrames) {
+  const DcmTag *pixel = ds.ElementAt(index);
+  if (pixel == nullptr || !pixel->Is(0x7FE0, 0x0010) || pixel->length != UNDEFINED_LENGTH || firstFrame < 0 ||
+      frameCount < 1 || frameBytes == 0 || destination == nullptr)
+    return false;
+  // Every frame of the range needs its own fragment after the offset table.
+  const std::size_t firstFragment = index + 2;
+  if (!IsItem(ds.ElementAt(index + 1)) ||
+      CountFragments(ds, index) < static_cast<std::size_t>(firstFrame) + static_cast<std::size_t>(frameCount))
+    return false;
+  std::vector<FrameRun> runs = MakeRuns(
+      ds.transferSyntax, firstFrame, frameCount, ThreadsFor(threads, static_cast<std::uint64_t>(frameCount)),
+      [&](FrameRun &run) {
+        // Copies: ds stays whole, so its frames can be taken again.
+        for (int f = run.first; f < run.first + run.count; ++f)
+          run.pixels.Append(std::make_unique<DcmTag>(*ds.ElementAt(firstFragment + static_cast<std::size_t>(f))));
+      });
+  std::vector<int> failed;
+  const bool all = DecodeRuns(runs, firstFrame, destination, frameBytes, bitsAllocated, stored, failed);
+  for (int &f : failed)
+    f += firstFrame;
+  if (failedFrames != nullptr)
+    *failedFrames = std::move(failed);
+  return all;
+}
 
 bool ConvertTransferSyntax(DcmObj &ds, std::string_view target, const ConversionOptions &options) {
   if (target.empty() || target == ds.transferSyntax)

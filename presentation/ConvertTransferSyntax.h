@@ -31,8 +31,11 @@
 #pragma once
 
 #include "dicom/DcmObj.h"
+#include "dicom/PixelData.h"
 
+#include <cstdint>
 #include <string_view>
+#include <vector>
 
 namespace fw {
 
@@ -52,5 +55,20 @@ struct ConversionOptions {
 // frame does not decode or encode, or ds has no pixel data; ds may then be
 // partly converted and must be discarded.
 bool ConvertTransferSyntax(DcmObj &ds, std::string_view target, const ConversionOptions &options = {});
+
+// Decodes frames firstFrame .. firstFrame+frameCount-1 of the encapsulated
+// pixel data whose (7FE0,0010) element is at index (one fragment per frame)
+// into destination, frame f at (f - firstFrame) x frameBytes, as
+// ConvertTransferSyntax decodes them (samples of bitsAllocated 8 as bytes,
+// else 16-bit words). ds is left as it is, so a caller can take a long clip a
+// range at a time into one reused buffer. threads as decodeThreads of
+// ConversionOptions. The caller checks the fragments against the image
+// attributes (CheckEncapsulatedFrames) before it sizes destination. False
+// when the range is not there, or a frame does not decode; failedFrames,
+// when given, then lists those frames by their numbers in the clip (nothing
+// is logged).
+bool DecodeFrameRange(const DcmObj &ds, std::size_t index, int firstFrame, int frameCount, std::uint8_t *destination,
+                      std::uint64_t frameBytes, int bitsAllocated, const StoredImageAttributes &stored,
+                      unsigned threads = 0, std::vector<int> *failedFrames = nullptr);
 
 } // namespace fw

@@ -1,6 +1,6 @@
 // Frame callback cost at 640x480 and 1920x1080: the whole armed BufferCB
 // (filter and JPEG baseline encode), the encode alone on the same frame, and
-// the filter alone (fast path and plain loop).
+// the filter alone (fast path and plain loop), and a plain copy of the frame.
 #include "acquisition/FrameFilter.h"
 #include "acquisition/SGCallback.h"
 #include "bench/capture/CameraFrame.h"
@@ -10,6 +10,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <random>
 #include <vector>
 
@@ -48,6 +49,17 @@ void BM_JpegEncodeOnly(benchmark::State &state) {
   state.counters["bytes"] = static_cast<double>(bytes);
 }
 
+// The floor of any callback: one copy of the device frame.
+void BM_FrameCopy(benchmark::State &state) {
+  const Frame frame = MakeFrame(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+  std::vector<std::uint8_t> copy(frame.bytes.size());
+  for (auto _ : state) {
+    std::memcpy(copy.data(), frame.bytes.data(), frame.bytes.size());
+    benchmark::DoNotOptimize(copy.data());
+    benchmark::ClobberMemory();
+  }
+}
+
 template <bool Fast> void BM_Filter(benchmark::State &state) {
   const Frame frame = MakeFrame(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
   std::vector<std::uint8_t> rgb(static_cast<std::size_t>(frame.width) * frame.height * 3);
@@ -65,6 +77,7 @@ template <bool Fast> void BM_Filter(benchmark::State &state) {
 #define FRAME_SIZES Args({640, 480})->Args({1920, 1080})->Unit(benchmark::kMillisecond)
 BENCHMARK(BM_BufferCB)->FRAME_SIZES;
 BENCHMARK(BM_JpegEncodeOnly)->FRAME_SIZES;
+BENCHMARK(BM_FrameCopy)->FRAME_SIZES;
 BENCHMARK(BM_Filter<true>)->FRAME_SIZES;
 BENCHMARK(BM_Filter<false>)->FRAME_SIZES;
 

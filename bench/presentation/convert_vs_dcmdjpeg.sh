@@ -6,13 +6,13 @@
 #   bench/presentation/convert_vs_dcmdjpeg.sh [BUILD_DIR] [RUNS]
 #
 # BUILD_DIR defaults to build/release (fwconvert must be built there), RUNS
-# to 5; prints the median wall time of each tool, per run and per frame, and
-# the ratio. The native clip is generated with pydicom and compressed with
+# to 7; prints the median wall time and peak memory of each tool (GNU time),
+# the ratios and the machine's load. The native clip is generated with pydicom and compressed with
 # fwconvert itself.
 set -euo pipefail
 
 build=${1:-build/release}
-runs=${2:-5}
+runs=${2:-7}
 fwconvert=$build/tools/fwconvert/fwconvert
 [[ -x $fwconvert ]] || { echo "fwconvert not found in $build" >&2; exit 2; }
 command -v dcmdjpeg >/dev/null || { echo "dcmdjpeg (dcmtk) not installed" >&2; exit 2; }
@@ -79,24 +79,29 @@ PY
 "$fwconvert" --ts 1.2.840.10008.1.2.4.50 "$work/native.dcm" "$work/clip.dcm"
 echo "clip: $(stat -c %s "$work/clip.dcm") bytes, 125 frames 640x480 JPEG baseline"
 
-# Median wall time in ms of RUNS runs of the command.
-median_ms() {
-  local times=()
+# Median wall time in ms and median peak resident memory in KiB of RUNS
+# runs of the command, as "ms kib" (GNU time's wall clock and maximum
+# resident set size).
+median_run() {
+  local times=() peaks=()
   for ((r = 0; r < runs; r++)); do
-    local start end
-    start=$(date +%s%N)
-    "$@" >/dev/null 2>&1
-    end=$(date +%s%N)
-    times+=($(((end - start) / 1000000)))
+    local report
+    report=$(mktemp -p "$work")
+    /usr/bin/time -v -o "$report" "$@" >/dev/null 2>&1
+    times+=($(awk -F': ' '/Elapsed \(wall clock\)/ {n = split($2, p, ":"); s = 0; for (i = 1; i <= n; i++) s = s * 60 + p[i]; printf "%d", s * 1000}' "$report"))
+    peaks+=($(awk -F': ' '/Maximum resident set size/ {print $2}' "$report"))
   done
-  printf '%s\n' "${times[@]}" | sort -n | awk '{a[NR]=$1} END {print a[int((NR + 1) / 2)]}'
+  local t p
+  t=$(printf '%s\n' "${times[@]}" | sort -n | awk '{a[NR]=$1} END {print a[int((NR + 1) / 2)]}')
+  p=$(printf '%s\n' "${peaks[@]}" | sort -n | awk '{a[NR]=$1} END {print a[int((NR + 1) / 2)]}')
+  echo "$t $p"
 }
 
-ours=$(median_ms "$fwconvert" --ts 1.2.840.10008.1.2.1 "$work/clip.dcm" "$work/ours.dcm")
-theirs=$(median_ms dcmdjpeg "$work/clip.dcm" "$work/theirs.dcm")
-cmp -s <(stat -c %s "$work/ours.dcm") <(stat -c %s "$work/theirs.dcm") || true
-awk -v o="$ours" -v t="$theirs" 'BEGIN {
-  printf "fwconvert: %d ms (%.2f ms per frame)\n", o, o / 125
-  printf "dcmdjpeg:  %d ms (%.2f ms per frame)\n", t, t / 125
-  printf "fwconvert is %.2f times as fast (goal: at least 2.5)\n", t / o
+read -r ours ours_kib < <(median_run "$fwconvert" --ts 1.2.840.10008.1.2.1 "$work/clip.dcm" "$work/ours.dcm")
+read -r theirs theirs_kib < <(median_run dcmdjpeg "$work/clip.dcm" "$work/theirs.dcm")
+echo "load: $(cut -d' ' -f1-3 /proc/loadavg)"
+awk -v o="$ours" -v t="$theirs" -v om="$ours_kib" -v tm="$theirs_kib" 'BEGIN {
+  printf "fwconvert: %d ms (%.2f ms per frame), peak %.1f MiB\n", o, o / 125, om / 1024
+  printf "dcmdjpeg:  %d ms (%.2f ms per frame), peak %.1f MiB\n", t, t / 125, tm / 1024
+  printf "fwconvert is %.2f times as fast (goal: at least 3) with %.2f times the peak memory (goal: at most 1)\n", t / o, om / tm
 }'

@@ -21,6 +21,11 @@ int JpegEncode8(int width, int height, int components, const std::uint8_t *sampl
   }
 }
 
+void JpegEncode8Rows(int width, int height, int components, const JpegRowSource &rows,
+                     std::vector<std::uint8_t> &output) {
+  jpeg_builds::TurboEncodeBaselineRows(width, height, components, rows, JPEG_QUALITY_BASELINE, output);
+}
+
 int JpegEncode12(int width, int height, int components, const std::uint8_t *samples,
                  std::vector<std::uint8_t> &output) {
   jpeg_builds::Ijg12EncodeExtended(width, height, components, samples, JPEG_QUALITY_EXTENDED, output);

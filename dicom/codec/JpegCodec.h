@@ -25,6 +25,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <vector>
@@ -58,6 +59,17 @@ enum class JpegColour {
 // JPEG_MODE_BASELINE or JPEG_MODE_LOSSLESS (output untouched).
 int JpegEncode8(int width, int height, int components, const std::uint8_t *samples, int mode,
                 std::vector<std::uint8_t> &output);
+
+// Writes rows first .. first+count-1 of a picture, packed (width * components
+// bytes each), at rows.
+using JpegRowSource = std::function<void(int first, int count, std::uint8_t *rows)>;
+
+// JpegEncode8 in JPEG_MODE_BASELINE of a picture produced a few rows at a
+// time as the encoder asks for them; the stream is the one JpegEncode8 writes
+// for the same samples, without the whole picture ever being held. Errors
+// leave as JpegEncode8's do.
+void JpegEncode8Rows(int width, int height, int components, const JpegRowSource &rows,
+                     std::vector<std::uint8_t> &output);
 
 // 16-bit words of which the low 12 bits are the sample (higher bits are
 // ignored); extended process at quality 75. Returns 0.

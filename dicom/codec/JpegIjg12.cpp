@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdio>
 
+#include <algorithm>
 #include <new>
 #include <string>
 #define FW_JPEG_LOSSLESS_BUILD

@@ -3,11 +3,13 @@
 #include "acquisition/FrameFilter.h"
 #include "acquisition/SGCallback.h"
 #include "app/base/Log.h"
+#include "dicom/codec/JpegCodec.h"
 #include "tests/acquisition/JpegProbe.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <random>
 #include <string>
@@ -144,6 +146,33 @@ TEST(FrameFilter, FastPathEqualsThePlainLoop) {
   }
 }
 
+// Any run of rows must be exactly those rows of the whole-frame pass: the
+// first and last rows are copies, all others blends, wherever a run starts.
+TEST(FrameFilter, ARunOfRowsEqualsThoseRowsOfTheWholeFrame) {
+  std::mt19937 random(12);
+  BgrFrame frame(37, 21, 3);
+  for (auto &b : frame.bytes) {
+    b = static_cast<std::uint8_t>(random());
+  }
+  const auto whole = Filter(frame);
+  const std::size_t rowBytes = static_cast<std::size_t>(frame.width) * 3;
+  struct Run {
+    int first, count, produced;
+  };
+  for (const Run run :
+       {Run{0, 1, 1}, Run{0, 21, 21}, Run{1, 1, 1}, Run{5, 8, 8}, Run{19, 2, 2}, Run{20, 1, 1}, Run{16, 16, 5}}) {
+    std::vector<std::uint8_t> rows(static_cast<std::size_t>(run.count) * rowBytes, 0x55);
+    FilterRowsToRgb(frame.bytes.data(), frame.stride, frame.width, frame.height, run.first, run.count, rows.data());
+    const auto begin = whole.begin() + static_cast<std::ptrdiff_t>(run.first * rowBytes);
+    EXPECT_TRUE(std::equal(begin, begin + static_cast<std::ptrdiff_t>(run.produced * rowBytes), rows.begin()))
+        << "rows " << run.first << " + " << run.count;
+    // Rows past the picture's end are left alone.
+    EXPECT_TRUE(std::all_of(rows.begin() + static_cast<std::ptrdiff_t>(run.produced * rowBytes), rows.end(),
+                            [](std::uint8_t b) { return b == 0x55; }))
+        << "rows " << run.first << " + " << run.count;
+  }
+}
+
 // A callback with a log file to look at.
 class FrameCallbackTest : public ::testing::Test {
 protected:
@@ -210,6 +239,40 @@ TEST_F(FrameCallbackTest, EachRecordIsABaselineJpegOfTheFrameSizeSampledOneByOne
     EXPECT_LE(p[0], 4);
     EXPECT_LE(p[1], 4);
     EXPECT_GE(p[2], 250);
+  }
+}
+
+// The callback filters rows as the encoder asks for them; its stream must be
+// the very bytes of filtering the whole frame first and encoding that, for
+// heights below, at and across the encoder's row groups and the widths the
+// filter's vector steps leave tails on.
+TEST_F(FrameCallbackTest, StreamEqualsFilteringTheWholeFrameThenEncoding) {
+  struct Case {
+    int width, height;
+    std::size_t padding;
+  };
+  std::mt19937 random(13);
+  for (const Case c : {Case{1, 1, 0}, Case{7, 1, 1}, Case{13, 2, 0}, Case{17, 15, 3}, Case{16, 16, 0}, Case{33, 17, 2},
+                       Case{641, 37, 1}, Case{640, 480, 0}, Case{1920, 1080, 0}}) {
+    BgrFrame frame(c.width, c.height, c.padding);
+    // Smooth ramps with noise, so the encoder's blocks are far from flat.
+    for (int r = 0; r < c.height; ++r) {
+      for (int x = 0; x < c.width; ++x) {
+        const int noise = static_cast<int>(random() % 24);
+        frame.set(r, x, static_cast<std::uint8_t>(x + noise), static_cast<std::uint8_t>(r * 3 + noise),
+                  static_cast<std::uint8_t>((x ^ r) + noise));
+      }
+    }
+    std::vector<std::uint8_t> expected;
+    ASSERT_EQ(JpegEncode8(c.width, c.height, 3, Filter(frame).data(), JPEG_MODE_BASELINE, expected), 0);
+
+    SGCallback callback;
+    callback.SetFormat(frame.width, frame.height, frame.stride);
+    callback.SetArmed(true);
+    callback.BufferCB(0, frame.bytes.data(), frame.bytes.size());
+    callback.SetArmed(false);
+    ASSERT_EQ(callback.Frames().size(), 1u) << c.width << "x" << c.height;
+    EXPECT_TRUE(callback.Frames()[0].data == expected) << c.width << "x" << c.height << " padding " << c.padding;
   }
 }
 

@@ -10,8 +10,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -625,6 +627,81 @@ TEST(ConvertClipLog, FailedFramesAreLoggedOnceWithTheirClipNumbers) {
     EXPECT_FALSE(ConvertTransferSyntax(*ds, EXPLICIT_VR_LITTLE_ENDIAN, {.decodeThreads = threads}));
     EXPECT_EQ(log.StartingWith("ERROR, DecodePixelData"), expected);
     EXPECT_TRUE(log.StartingWith("ERROR, ConvertTransferSyntax, frame").empty());
+  }
+}
+
+// Frames decoded a range at a time into a caller's buffer are the very bytes
+// the whole conversion gives those frames, on any number of threads, and the
+// data set keeps its fragments for the next range.
+class DecodeFrameRangeTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    shape_.columns = 24;
+    shape_.rows = 10;
+    shape_.frames = 7;
+    shape_.colour = true;
+    shape_.photometric = "YBR_FULL";
+    shape_.transferSyntax = JPEG_BASELINE;
+    frames_ = test::BaselineFrames(shape_, Frames8(shape_));
+    auto whole = test::EncapsulatedDataSet(shape_, frames_);
+    ASSERT_TRUE(ConvertTransferSyntax(*whole, EXPLICIT_VR_LITTLE_ENDIAN));
+    whole_ = whole->FindElement(0x7FE0, 0x0010)->data;
+    ds_ = test::EncapsulatedDataSet(shape_, frames_);
+    for (std::size_t i = 0; i < ds_->Count(); ++i)
+      if (const DcmTag *t = ds_->ElementAt(i); t != nullptr && t->Is(0x7FE0, 0x0010))
+        index_ = i;
+  }
+  static constexpr std::uint64_t kFrameBytes = 24 * 10 * 3;
+
+  ImageShape shape_;
+  std::vector<Bytes> frames_;
+  Bytes whole_;
+  std::unique_ptr<DcmObj> ds_;
+  std::size_t index_ = 0;
+};
+
+TEST_F(DecodeFrameRangeTest, RangesMatchTheWholeConversion) {
+  struct Range {
+    int first, count;
+  };
+  for (unsigned threads : {1u, 2u, 3u}) {
+    for (const Range range : {Range{0, 7}, Range{0, 1}, Range{3, 2}, Range{6, 1}, Range{1, 5}}) {
+      SCOPED_TRACE(std::to_string(range.first) + " + " + std::to_string(range.count) + " on " +
+                   std::to_string(threads));
+      Bytes buffer(range.count * kFrameBytes, 0x5A);
+      std::vector<int> failed{99};
+      ASSERT_TRUE(DecodeFrameRange(*ds_, index_, range.first, range.count, buffer.data(), kFrameBytes, 8, {}, threads,
+                                   &failed));
+      EXPECT_TRUE(failed.empty());
+      const auto begin = whole_.begin() + static_cast<std::ptrdiff_t>(range.first * kFrameBytes);
+      EXPECT_TRUE(std::equal(buffer.begin(), buffer.end(), begin));
+    }
+  }
+}
+
+TEST_F(DecodeFrameRangeTest, RangesOutsideTheClipOrOffThePixelDataAreRefused) {
+  Bytes buffer(8 * kFrameBytes);
+  EXPECT_FALSE(DecodeFrameRange(*ds_, index_, 6, 2, buffer.data(), kFrameBytes, 8, {}));
+  EXPECT_FALSE(DecodeFrameRange(*ds_, index_, -1, 2, buffer.data(), kFrameBytes, 8, {}));
+  EXPECT_FALSE(DecodeFrameRange(*ds_, index_, 0, 0, buffer.data(), kFrameBytes, 8, {}));
+  EXPECT_FALSE(DecodeFrameRange(*ds_, index_ + 1, 0, 1, buffer.data(), kFrameBytes, 8, {}));
+  EXPECT_FALSE(DecodeFrameRange(*ds_, 0, 0, 1, buffer.data(), kFrameBytes, 8, {}));
+}
+
+TEST_F(DecodeFrameRangeTest, ADamagedFrameFailsOnlyTheRangesThatHoldIt) {
+  DcmTag &t = Fragment(*ds_, 5);
+  t.data.resize(t.data.size() / 2 & ~std::size_t{1}); // cut in its scan
+  t.length = static_cast<std::uint32_t>(t.data.size());
+  Bytes buffer(7 * kFrameBytes);
+  for (unsigned threads : {1u, 3u}) {
+    SCOPED_TRACE(threads);
+    std::vector<int> failed;
+    test::LogCapture log;
+    EXPECT_FALSE(DecodeFrameRange(*ds_, index_, 2, 5, buffer.data(), kFrameBytes, 8, {}, threads, &failed));
+    EXPECT_EQ(failed, std::vector<int>{5});
+    EXPECT_TRUE(log.StartingWith("ERROR, DecodePixelData").empty());
+    EXPECT_TRUE(DecodeFrameRange(*ds_, index_, 0, 5, buffer.data(), kFrameBytes, 8, {}, threads, &failed));
+    EXPECT_TRUE(failed.empty());
   }
 }
 
