@@ -72,4 +72,15 @@ private:
   std::size_t position_ = 0;
 };
 
+// A run of bytes held by someone else.
+struct ByteSlice {
+  const std::uint8_t *data = nullptr;
+  std::size_t size = 0;
+};
+
+// Replaces the file at path with the slices one after another, as
+// BufData::SaveToFile does with one block: written beside it and renamed
+// over it, so a failure leaves the old file whole; permissions kept.
+bool SaveSlicesToFile(const std::string &path, const ByteSlice *slices, std::size_t count);
+
 } // namespace fw

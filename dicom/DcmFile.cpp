@@ -76,6 +76,9 @@ bool Deflate(const std::vector<std::uint8_t> &bytes, BufData &out) {
   return true;
 }
 
+// Values of at least this many bytes are written from where they are.
+constexpr std::size_t LARGE_FILE_VALUE = 16 * 1024;
+
 } // namespace
 
 std::size_t EncodedSizeBound(const DcmObj &c) {
@@ -171,8 +174,21 @@ void DcmObj::WriteTo(BufData &stream) {
 
 bool DcmObj::Write(const std::string &path) {
   BufData stream(false);
-  WriteTo(stream);
-  return stream.SaveToFile(path);
+  if (transferSyntax == DEFLATED_EXPLICIT_VR_LITTLE_ENDIAN) {
+    WriteTo(stream);
+    return stream.SaveToFile(path);
+  }
+  // Headers and small values are encoded; large values (pixel data,
+  // fragments) go to the file from where they are, without a copy.
+  WriteMetaHeader(stream, FindText(0x0008, 0x0016), FindText(0x0008, 0x0018), transferSyntax);
+  std::vector<EncodedPiece> pieces{{0, stream.Size(), nullptr}};
+  WriteObjPieces(stream, *this, LARGE_FILE_VALUE, pieces);
+  std::vector<ByteSlice> slices;
+  slices.reserve(pieces.size());
+  for (const EncodedPiece &piece : pieces) {
+    slices.push_back({piece.external != nullptr ? piece.external : stream.Bytes().data() + piece.offset, piece.size});
+  }
+  return SaveSlicesToFile(path, slices.data(), slices.size());
 }
 
 bool InflateDataSet(const std::uint8_t *bytes, std::size_t length, std::size_t limit, std::vector<std::uint8_t> &out) {

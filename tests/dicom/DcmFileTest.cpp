@@ -129,6 +129,26 @@ TEST_P(DcmFileSyntaxTest, RoundTrip) {
   EXPECT_EQ(FileBytes(Path("b.dcm")), FileBytes(Path("a.dcm")));
 }
 
+// Large values go to the file from the data set; the file must be the same
+// as the whole encoding, with large values before, between and after others.
+TEST_P(DcmFileSyntaxTest, LargeValuesWriteTheSameBytesAsTheWholeEncoding) {
+  DcmObj c;
+  SetSyntax(c, GetParam());
+  FillImage(c);
+  Bytes large(70001);
+  for (std::size_t i = 0; i < large.size(); ++i) {
+    large[i] = static_cast<std::uint8_t>(i * 7 + 3);
+  }
+  c.Put(DcmTag::FromBytes(0x0009, 0x1010, static_cast<std::uint32_t>(large.size() - 1), large.data(), "OB"));
+  c.Put(DcmTag::FromBytes(0x0029, 0x1010, 16 * 1024, large.data() + 1, "OB"));
+  c.Put(DcmTag::FromBytes(0x7FE0, 0x0010, 65536, large.data() + 5, "OW")); // replaces the small pixels
+  c.Put(DcmTag::FromBytes(0xFFFA, 0xFFFA, 20000, large.data() + 2, "OB"));
+  BufData whole(false);
+  c.WriteTo(whole);
+  ASSERT_TRUE(c.Write(Path("a.dcm")));
+  EXPECT_EQ(FileBytes(Path("a.dcm")), whole.Bytes());
+}
+
 INSTANTIATE_TEST_SUITE_P(File, DcmFileSyntaxTest,
                          ::testing::Values(IMPLICIT_VR_LITTLE_ENDIAN, EXPLICIT_VR_LITTLE_ENDIAN,
                                            EXPLICIT_VR_BIG_ENDIAN),
