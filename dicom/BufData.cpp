@@ -206,6 +206,10 @@ bool WriteSlices(int fd, const ByteSlice *slices, std::size_t count) {
 } // namespace
 
 bool SaveSlicesToFile(const std::string &path, const ByteSlice *slices, std::size_t count) {
+  return SaveStreamToFile(path, [slices, count](const SliceWriter &write) { return write(slices, count); });
+}
+
+bool SaveStreamToFile(const std::string &path, const std::function<bool(const SliceWriter &)> &fill) {
   // Written beside the target and renamed over it, so a failed or interrupted
   // write leaves the old file whole (and a file converted onto itself is read
   // before anything replaces it). The folder is the target's, so the rename
@@ -235,7 +239,12 @@ bool SaveSlicesToFile(const std::string &path, const ByteSlice *slices, std::siz
   if (::stat(path.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
     ::fchmod(fd, existing.st_mode & 07777);
   }
-  bool ok = WriteSlices(fd, slices, count);
+  bool written = true;
+  const SliceWriter write = [fd, &written](const ByteSlice *slices, std::size_t count) {
+    written = written && WriteSlices(fd, slices, count);
+    return written;
+  };
+  bool ok = fill(write) && written;
   ok = ::close(fd) == 0 && ok;
   ok = ok && ::rename(temporary.c_str(), path.c_str()) == 0;
   if (!ok) {
