@@ -12,6 +12,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 namespace fw {
@@ -154,6 +155,61 @@ bool BufData::LoadFromFile(const std::string &path) {
 }
 
 bool BufData::SaveToFile(const std::string &path) const {
+  const ByteSlice whole{bytes_.data(), bytes_.size()};
+  return SaveSlicesToFile(path, &whole, 1);
+}
+
+namespace {
+
+// Writes the slices to fd, many per system call.
+bool WriteSlices(int fd, const ByteSlice *slices, std::size_t count) {
+  constexpr std::size_t kMaxSlicesPerCall = 256; // the system allows 1024
+  iovec vectors[kMaxSlicesPerCall];
+  std::size_t next = 0;       // first slice not wholly written
+  std::size_t nextOffset = 0; // bytes of it already written
+  while (next < count) {
+    std::size_t used = 0;
+    for (std::size_t i = next; i < count && used < kMaxSlicesPerCall; ++i) {
+      const std::size_t skip = i == next ? nextOffset : 0;
+      if (slices[i].size > skip) {
+        vectors[used].iov_base = const_cast<std::uint8_t *>(slices[i].data + skip);
+        vectors[used].iov_len = slices[i].size - skip;
+        ++used;
+      }
+    }
+    if (used == 0) {
+      return true; // only empty slices left
+    }
+    const ssize_t n = ::writev(fd, vectors, static_cast<int>(used));
+    if (n < 0 && errno == EINTR) {
+      continue;
+    }
+    if (n <= 0) {
+      return false;
+    }
+    auto left = static_cast<std::size_t>(n);
+    while (left > 0) {
+      const std::size_t rest = slices[next].size - nextOffset;
+      if (left >= rest) {
+        left -= rest;
+        ++next;
+        nextOffset = 0;
+      } else {
+        nextOffset += left;
+        left = 0;
+      }
+    }
+  }
+  return true;
+}
+
+} // namespace
+
+bool SaveSlicesToFile(const std::string &path, const ByteSlice *slices, std::size_t count) {
+  return SaveStreamToFile(path, [slices, count](const SliceWriter &write) { return write(slices, count); });
+}
+
+bool SaveStreamToFile(const std::string &path, const std::function<bool(const SliceWriter &)> &fill) {
   // Written beside the target and renamed over it, so a failed or interrupted
   // write leaves the old file whole (and a file converted onto itself is read
   // before anything replaces it). The folder is the target's, so the rename
@@ -183,18 +239,12 @@ bool BufData::SaveToFile(const std::string &path) const {
   if (::stat(path.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
     ::fchmod(fd, existing.st_mode & 07777);
   }
-  bool ok = true;
-  std::size_t written = 0;
-  while (ok && written < bytes_.size()) {
-    const ssize_t n = ::write(fd, bytes_.data() + written, bytes_.size() - written);
-    if (n > 0) {
-      written += static_cast<std::size_t>(n);
-    } else if (n < 0 && errno == EINTR) {
-      continue;
-    } else {
-      ok = false;
-    }
-  }
+  bool written = true;
+  const SliceWriter write = [fd, &written](const ByteSlice *slices, std::size_t count) {
+    written = written && WriteSlices(fd, slices, count);
+    return written;
+  };
+  bool ok = fill(write) && written;
   ok = ::close(fd) == 0 && ok;
   ok = ok && ::rename(temporary.c_str(), path.c_str()) == 0;
   if (!ok) {

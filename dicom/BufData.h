@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -71,5 +72,23 @@ private:
   std::vector<std::uint8_t> bytes_;
   std::size_t position_ = 0;
 };
+
+// A run of bytes held by someone else.
+struct ByteSlice {
+  const std::uint8_t *data = nullptr;
+  std::size_t size = 0;
+};
+
+// Replaces the file at path with the slices one after another, as
+// BufData::SaveToFile does with one block: written beside it and renamed
+// over it, so a failure leaves the old file whole; permissions kept.
+bool SaveSlicesToFile(const std::string &path, const ByteSlice *slices, std::size_t count);
+
+// Appends slices to a file being written; false when a write failed.
+using SliceWriter = std::function<bool(const ByteSlice *slices, std::size_t count)>;
+// The same for content handed over in turns: fill gives its bytes, in order,
+// to the writer as often as it likes. When fill returns false or a write
+// fails, the old file stays and false is returned.
+bool SaveStreamToFile(const std::string &path, const std::function<bool(const SliceWriter &)> &fill);
 
 } // namespace fw

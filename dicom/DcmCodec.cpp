@@ -458,7 +458,8 @@ void WriteObj(BufData &stream, DcmObj &c) {
   WriteEntries(stream, c, c.explicitVR);
 }
 
-void WriteObjPieces(BufData &stream, DcmObj &c, std::size_t largeValue, std::vector<EncodedPiece> &pieces) {
+void WriteObjPieces(BufData &stream, DcmObj &c, std::size_t largeValue, std::vector<EncodedPiece> &pieces,
+                    std::uint32_t producedKey) {
   if (c.transferSyntax == EXPLICIT_VR_BIG_ENDIAN) {
     stream.bigEndian = true;
   }
@@ -470,6 +471,13 @@ void WriteObjPieces(BufData &stream, DcmObj &c, std::size_t largeValue, std::vec
   };
   for (std::size_t i = 0; i < c.Count(); ++i) {
     const DcmTag *t = c.ElementAt(i);
+    if (t != nullptr && producedKey != 0 && t->Key() == producedKey && HasValueBytes(t->length)) {
+      WriteElementHeader(stream, t->group, t->element, t->length, t->VR(), c.explicitVR);
+      closeOwn();
+      pieces.push_back({0, t->length, nullptr, true});
+      ownFrom = stream.Size();
+      continue;
+    }
     if (t != nullptr && !stream.bigEndian && HasValueBytes(t->length) && t->length >= largeValue &&
         t->data.size() >= t->length) {
       // The value goes out from where it is; only its header is encoded.

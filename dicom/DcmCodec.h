@@ -70,10 +70,13 @@ void WriteObj(BufData &stream, DcmObj &c);
 
 // A piece of an encoded data set: size bytes either of the encoding stream
 // from offset (external null) or of a value held by the data set (external).
+// A piece marked produced is the value of the element WriteObjPieces was
+// told to leave to a producer: size bytes that are not in memory at all.
 struct EncodedPiece {
   std::size_t offset = 0;
   std::size_t size = 0;
   const std::uint8_t *external = nullptr;
+  bool produced = false;
 };
 
 // WriteObj that leaves the values of top-level elements of largeValue bytes
@@ -81,7 +84,10 @@ struct EncodedPiece {
 // stream's bytes and those values in encoding order, so that the encoding
 // is the pieces one after another. The pieces stay valid while c and its
 // values are unchanged (offsets survive stream growing).
-void WriteObjPieces(BufData &stream, DcmObj &c, std::size_t largeValue, std::vector<EncodedPiece> &pieces);
+// The top-level element whose key (group << 16 | element) is producedKey, if
+// any, gets a produced piece of its length, whatever it holds.
+void WriteObjPieces(BufData &stream, DcmObj &c, std::size_t largeValue, std::vector<EncodedPiece> &pieces,
+                    std::uint32_t producedKey = 0);
 
 // At least the bytes WriteObj takes for c (12 bytes per header, the largest
 // form), so a large data set is encoded without regrowing the stream.

@@ -76,6 +76,9 @@ bool Deflate(const std::vector<std::uint8_t> &bytes, BufData &out) {
   return true;
 }
 
+// Values of at least this many bytes are written from where they are.
+constexpr std::size_t LARGE_FILE_VALUE = 16 * 1024;
+
 } // namespace
 
 std::size_t EncodedSizeBound(const DcmObj &c) {
@@ -170,9 +173,55 @@ void DcmObj::WriteTo(BufData &stream) {
 }
 
 bool DcmObj::Write(const std::string &path) {
+  if (transferSyntax == DEFLATED_EXPLICIT_VR_LITTLE_ENDIAN) {
+    BufData stream(false);
+    WriteTo(stream);
+    return stream.SaveToFile(path);
+  }
+  return Write(path, 0, 0, nullptr);
+}
+
+bool DcmObj::Write(const std::string &path, std::uint16_t group, std::uint16_t element, const ValueProducer &produce) {
+  const std::uint32_t producedKey = produce ? (std::uint32_t{group} << 16 | element) : 0;
+  if (producedKey != 0 && transferSyntax == DEFLATED_EXPLICIT_VR_LITTLE_ENDIAN) {
+    WriteLog("ERROR, DcmObj::Write, a produced value cannot be deflated");
+    return false;
+  }
+  // Headers and small values are encoded; large values (pixel data,
+  // fragments) go to the file from where they are, without a copy.
   BufData stream(false);
-  WriteTo(stream);
-  return stream.SaveToFile(path);
+  WriteMetaHeader(stream, FindText(0x0008, 0x0016), FindText(0x0008, 0x0018), transferSyntax);
+  std::vector<EncodedPiece> pieces{{0, stream.Size(), nullptr}};
+  WriteObjPieces(stream, *this, LARGE_FILE_VALUE, pieces, producedKey);
+  return SaveStreamToFile(path, [&](const SliceWriter &write) {
+    std::vector<ByteSlice> slices;
+    for (const EncodedPiece &piece : pieces) {
+      if (!piece.produced) {
+        slices.push_back(
+            {piece.external != nullptr ? piece.external : stream.Bytes().data() + piece.offset, piece.size});
+        continue;
+      }
+      if (!write(slices.data(), slices.size())) {
+        return false;
+      }
+      slices.clear();
+      std::size_t delivered = 0;
+      const bool ok = produce([&](const std::uint8_t *bytes, std::size_t size) {
+        if (size > piece.size - delivered) {
+          return false; // more than the element's length
+        }
+        delivered += size;
+        const ByteSlice slice{bytes, size};
+        return write(&slice, 1);
+      });
+      if (!ok || delivered != piece.size) {
+        WriteLog("ERROR, DcmObj::Write, a produced value was not delivered whole: " + std::to_string(delivered) +
+                 " of " + std::to_string(piece.size) + " bytes");
+        return false;
+      }
+    }
+    return write(slices.data(), slices.size());
+  });
 }
 
 bool InflateDataSet(const std::uint8_t *bytes, std::size_t length, std::size_t limit, std::vector<std::uint8_t> &out) {

@@ -35,6 +35,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -116,6 +117,15 @@ public:
   // preamble, "DICM", the file meta information made from (0008,0016),
   // (0008,0018) and transferSyntax, and the data set; true when it was saved.
   bool Write(const std::string &path);
+  // Hands a value's bytes, in order and in pieces of any size, to write;
+  // false when it cannot deliver them (or write returned false).
+  using ValueProducer =
+      std::function<bool(const std::function<bool(const std::uint8_t *bytes, std::size_t size)> &write)>;
+  // Write with the value of the top-level element (group,element) coming
+  // from produce instead of memory: the element holds its VR and length, its
+  // bytes are not needed. produce must deliver exactly length bytes, or the
+  // write fails and the old file stays. Not for deflated data sets.
+  bool Write(const std::string &path, std::uint16_t group, std::uint16_t element, const ValueProducer &produce);
   // Appends the data set of the file at path (pass an empty container) and
   // sets transferSyntax and explicitVR from its meta information; true when
   // the whole data set was decoded. A failed decoding is logged as

@@ -129,6 +129,26 @@ TEST_P(DcmFileSyntaxTest, RoundTrip) {
   EXPECT_EQ(FileBytes(Path("b.dcm")), FileBytes(Path("a.dcm")));
 }
 
+// Large values go to the file from the data set; the file must be the same
+// as the whole encoding, with large values before, between and after others.
+TEST_P(DcmFileSyntaxTest, LargeValuesWriteTheSameBytesAsTheWholeEncoding) {
+  DcmObj c;
+  SetSyntax(c, GetParam());
+  FillImage(c);
+  Bytes large(70001);
+  for (std::size_t i = 0; i < large.size(); ++i) {
+    large[i] = static_cast<std::uint8_t>(i * 7 + 3);
+  }
+  c.Put(DcmTag::FromBytes(0x0009, 0x1010, static_cast<std::uint32_t>(large.size() - 1), large.data(), "OB"));
+  c.Put(DcmTag::FromBytes(0x0029, 0x1010, 16 * 1024, large.data() + 1, "OB"));
+  c.Put(DcmTag::FromBytes(0x7FE0, 0x0010, 65536, large.data() + 5, "OW")); // replaces the small pixels
+  c.Put(DcmTag::FromBytes(0xFFFA, 0xFFFA, 20000, large.data() + 2, "OB"));
+  BufData whole(false);
+  c.WriteTo(whole);
+  ASSERT_TRUE(c.Write(Path("a.dcm")));
+  EXPECT_EQ(FileBytes(Path("a.dcm")), whole.Bytes());
+}
+
 INSTANTIATE_TEST_SUITE_P(File, DcmFileSyntaxTest,
                          ::testing::Values(IMPLICIT_VR_LITTLE_ENDIAN, EXPLICIT_VR_LITTLE_ENDIAN,
                                            EXPLICIT_VR_BIG_ENDIAN),
@@ -339,6 +359,64 @@ std::vector<std::string> OtherFiles(const std::string &folder, const std::set<st
 
 // A write that fails half-way (here: the file size limit) leaves the old
 // file as it was and no temporary file.
+// A value streamed in pieces by a producer gives the file the data set
+// holding it would; a producer that delivers too few or too many bytes, or
+// fails, leaves the old file.
+TEST_F(DcmFileTest, ProducedValueIsWrittenInPlaceOrNotAtAll) {
+  Bytes frames(3 * 40000);
+  for (std::size_t i = 0; i < frames.size(); ++i) {
+    frames[i] = static_cast<std::uint8_t>(i * 13 + 1);
+  }
+  DcmObj held;
+  SetSyntax(held, EXPLICIT_VR_LITTLE_ENDIAN);
+  FillImage(held);
+  held.Put(DcmTag::FromBytes(0x7FE0, 0x0010, static_cast<std::uint32_t>(frames.size()), frames.data(), "OB"));
+  held.Put(DcmTag::FromBytes(0xFFFA, 0xFFFA, 4, "abcd", "OB"));
+  ASSERT_TRUE(held.Write(Path("held.dcm")));
+
+  // The same data set with the pixel data element holding its length only.
+  DcmObj streamed;
+  SetSyntax(streamed, EXPLICIT_VR_LITTLE_ENDIAN);
+  FillImage(streamed);
+  auto pixels = std::make_unique<DcmTag>();
+  pixels->group = 0x7FE0;
+  pixels->element = 0x0010;
+  pixels->SetVR("OB");
+  pixels->length = static_cast<std::uint32_t>(frames.size());
+  streamed.Put(std::move(pixels));
+  streamed.Put(DcmTag::FromBytes(0xFFFA, 0xFFFA, 4, "abcd", "OB"));
+
+  const auto deliver = [&frames](std::size_t total, bool result) {
+    return [&frames, total, result](const auto &write) {
+      for (std::size_t at = 0; at < total; at += 40000) {
+        if (!write(frames.data() + at % frames.size(), std::min<std::size_t>(40000, total - at))) {
+          return false;
+        }
+      }
+      return result;
+    };
+  };
+  ASSERT_TRUE(streamed.Write(Path("streamed.dcm"), 0x7FE0, 0x0010, deliver(frames.size(), true)));
+  EXPECT_EQ(FileBytes(Path("streamed.dcm")), FileBytes(Path("held.dcm")));
+
+  const struct {
+    const char *name;
+    std::size_t total;
+    bool result;
+  } failures[] = {{"short", frames.size() - 1, true}, {"long", frames.size() + 1, true}, {"failed", 40000, false}};
+  for (const auto &failure : failures) {
+    SCOPED_TRACE(failure.name);
+    LogCapture log;
+    EXPECT_FALSE(streamed.Write(Path("held.dcm"), 0x7FE0, 0x0010, deliver(failure.total, failure.result)));
+    EXPECT_EQ(FileBytes(Path("held.dcm")), FileBytes(Path("streamed.dcm")));
+  }
+  std::size_t leftOver = 0;
+  for (const auto &entry : std::filesystem::directory_iterator(dir_.folder())) {
+    leftOver += entry.path().filename().string().ends_with(".tmp") ? 1 : 0;
+  }
+  EXPECT_EQ(leftOver, 0u);
+}
+
 TEST_F(DcmFileTest, FailedWriteKeepsTheOldFile) {
   DcmObj small;
   SetSyntax(small, EXPLICIT_VR_LITTLE_ENDIAN);
