@@ -50,6 +50,7 @@ private:
   WalkOptions options_;
   std::vector<WalkStep> steps_;
   std::vector<std::string> boxes_;
+  int failureBoxes_ = 0; // errors and warnings shown
   std::vector<std::string> filesMade_;
 };
 
