@@ -90,8 +90,17 @@ bool Walkthrough::Run() {
 
   bool opened = false;
   form1.OpenAcquisitionWindow = [&] {
-    QTimer::singleShot(0, &form3, [&] {
-      opened = WaitFor([&] { return form3.Opened(); }, std::chrono::milliseconds(10000));
+    // Polled from inside the window's modal loop until its opening has run.
+    QTimer poll;
+    poll.setInterval(20);
+    QElapsedTimer sinceOpen;
+    sinceOpen.start();
+    QObject::connect(&poll, &QTimer::timeout, &form3, [&] {
+      opened = form3.isVisible() && form3.Opened();
+      if (!opened && sinceOpen.elapsed() < 10000) {
+        return;
+      }
+      poll.stop();
       Record("Open acquisition window", opened);
       if (opened) {
         int before = failureBoxes_;
@@ -120,6 +129,7 @@ bool Walkthrough::Run() {
         form3.done(QDialog::Rejected);
       }
     });
+    poll.start();
     station->OpenModal();
   };
   form1.Button3Click();
