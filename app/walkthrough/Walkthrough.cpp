@@ -108,8 +108,12 @@ bool Walkthrough::Run() {
         Record("Snap", failureBoxes_ == before);
         before = failureBoxes_;
         form3.Button4Click();
-        const bool clipDone = WaitFor([&] { return !form3.Timer1.isActive(); }, options_.clipDeadline);
-        Record("Video", clipDone && failureBoxes_ == before);
+        // The window's own one-second ticks end the clip.
+        AcquisitionControl &session = station->Acquisition();
+        const bool started = session.Recording();
+        const bool clipDone = started && WaitFor([&] { return !session.Recording(); }, options_.clipDeadline);
+        Record("Video", clipDone && failureBoxes_ == before,
+               !started ? "the clip did not start" : (clipDone ? "" : "the clip did not end"));
         before = failureBoxes_;
         form3.Button3Click();
         Record("Snap", failureBoxes_ == before);
