@@ -123,10 +123,12 @@ if build build/asan -DCMAKE_BUILD_TYPE=Debug -DFRAMEWELL_SANITIZE=ON -DFRAMEWELL
   # Benchmark-sized and timing-sensitive cases are labelled "slow" and run
   # only in the Release build.
   run_ctest asan build/asan -LE slow
-  # The capture programs once more, whole, under GStreamer's leak tracer: it
-  # reports every GStreamer object still alive at gst_deinit(), which the
-  # programs call at exit, as an "object-alive" record in the debug log.
-  for program in acquisition_callback_test acquisition_pipeline_test; do
+  # The capture and acquisition programs once more, whole, under GStreamer's
+  # leak tracer: it reports every GStreamer object still alive at gst_deinit(),
+  # which the programs call at exit, as an "object-alive" record in the debug
+  # log. The session test's fake source never starts GStreamer: no log at all.
+  for program in acquisition_callback_test acquisition_pipeline_test acquisition_capture_session_test \
+                 acquisition_session_test; do
     exe=build/asan/tests/acquisition/$program
     gstlog=build/asan/$program.gst-leaks.log
     echo "--- $program under GST_TRACERS=leaks"
@@ -147,10 +149,13 @@ fi
 unset ASAN_OPTIONS LSAN_OPTIONS UBSAN_OPTIONS
 stage_done
 
-stage "Thread sanitizer (capture tests)"
+stage "Thread sanitizer (capture, session and send tests)"
 # Only the programs labelled "tsan" are built: the capture tests, whose
-# frame callback runs on GStreamer's streaming thread.
-TSAN_TARGETS=(acquisition_callback_test acquisition_pipeline_test)
+# frame callback runs on GStreamer's streaming thread, and the acquisition
+# session and send tests, whose writer and send threads report back to the
+# caller.
+TSAN_TARGETS=(acquisition_callback_test acquisition_pipeline_test acquisition_capture_session_test
+              acquisition_session_test acquisition_send_test)
 export TSAN_OPTIONS=suppressions=$ROOT/scripts/tsan.supp:halt_on_error=0:exitcode=66
 if cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DFRAMEWELL_TSAN=ON -DFRAMEWELL_BENCH=OFF \
      >build/tsan.configure.log 2>&1 &&
