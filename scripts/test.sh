@@ -154,8 +154,7 @@ stage "Thread sanitizer (capture, session and send tests)"
 # frame callback runs on GStreamer's streaming thread, and the acquisition
 # session and send tests, whose writer and send threads report back to the
 # caller.
-TSAN_TARGETS=(acquisition_callback_test acquisition_pipeline_test acquisition_capture_session_test
-              acquisition_session_test acquisition_send_test)
+TSAN_TARGETS=(acquisition_callback_test acquisition_pipeline_test acquisition_session_test acquisition_send_test)
 export TSAN_OPTIONS=suppressions=$ROOT/scripts/tsan.supp:halt_on_error=0:exitcode=66
 if cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DFRAMEWELL_TSAN=ON -DFRAMEWELL_BENCH=OFF \
      >build/tsan.configure.log 2>&1 &&
