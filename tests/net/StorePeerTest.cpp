@@ -184,19 +184,26 @@ TEST(StorescpStoreTest, ImplicitOnlyPeerGetsTheDecodedPixels) {
   }
 }
 
-TEST(StorescpStoreTest, SmallPeerPduCarriesALargeClip) {
-  StoreScp scp({"+xy", "--max-pdu", "4096"});
+// A clip several times larger than the peer's maximum PDU arrives whole, at
+// the smallest limit storescp takes and at a common large one.
+class PeerPduTest : public ::testing::TestWithParam<unsigned> {};
+
+TEST_P(PeerPduTest, ClipLargerThanThePeerPduArrivesWhole) {
+  const unsigned maxPdu = GetParam();
+  StoreScp scp({"+xy", "--max-pdu", std::to_string(maxPdu)});
   ASSERT_TRUE(scp.Started());
+  const std::string uid = "1.2.826.0.1.3680043.9.7777.1.10." + std::to_string(maxPdu);
   std::vector<std::unique_ptr<DcmObj>> objects;
-  objects.push_back(
-      test::MakeImage(test::US_MULTIFRAME_STORAGE, "1.2.826.0.1.3680043.9.7777.1.10.9", 10, JPEG_BASELINE, 320, 240));
+  objects.push_back(test::MakeImage(test::US_MULTIFRAME_STORAGE, uid, 30, JPEG_BASELINE, 640, 480));
   ASSERT_NE(objects[0], nullptr);
+  ASSERT_GT(PixelPayload(*objects[0]).size(), maxPdu * 2u);
   EXPECT_EQ(StoreAll(scp.Port(), objects, 10), std::vector<int>{0});
-  auto received = scp.Received("1.2.826.0.1.3680043.9.7777.1.10.9");
+  auto received = scp.Received(uid);
   ASSERT_NE(received, nullptr);
-  EXPECT_GT(PixelPayload(*objects[0]).size(), 4096u * 4);
   EXPECT_EQ(PixelPayload(*received), PixelPayload(*objects[0]));
 }
+
+INSTANTIATE_TEST_SUITE_P(MaxPdu, PeerPduTest, ::testing::Values(4096u, 131072u));
 
 // A peer that drops the association or stops answering while objects are
 // sent: each object gets a failure, none hangs, the later ones are tried.
