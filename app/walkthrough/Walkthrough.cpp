@@ -137,7 +137,8 @@ bool Walkthrough::Run() {
     station->OpenModal();
   };
   form1.Button3Click();
-  Record("Acquire", opened);
+  // Acquire returns once the acquisition window has ended its showing.
+  Record("Back in the main window", opened && !form3.isVisible());
   form1.OpenAcquisitionWindow = nullptr;
   form1.close();
 
