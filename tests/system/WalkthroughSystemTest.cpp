@@ -2,6 +2,7 @@
 // Snap, a clip, Snap, Send, Close) against real peers, checked on the PACS
 // side: what Orthanc holds, what a PACS refusing JPEG receives, and what is
 // kept when the PACS is down.
+#include "acquisition/CaptureConfig.h"
 #include "acquisition/StationRecords.h"
 #include "app/base/Log.h"
 #include "app/shell/ConfigFile.h"
@@ -76,6 +77,9 @@ std::string DumpElement(const fs::path &file, const std::string &tag) {
   return out;
 }
 
+constexpr int kCaptureWidth = 352;
+constexpr int kCaptureHeight = 288;
+
 class WalkthroughSystemTest : public ::testing::Test {
 protected:
   void SetUp() override {
@@ -105,6 +109,11 @@ protected:
     config.ModalityIndex = 0; // US, the worklist entry's modality
     std::string reason;
     ASSERT_TRUE(SaveConfig(config, (home_.path() / "quillbrook.cfg").string(), &reason)) << reason;
+    // A capture size apart from the defaults, so the objects show it was honoured.
+    CaptureConfig capture;
+    capture.width = kCaptureWidth;
+    capture.height = kCaptureHeight;
+    ASSERT_TRUE(WriteCaptureConfig((home_.path() / "videocap.cfg").string(), capture));
   }
 
   WalkOptions Options(const std::string &run, MessageAnswer closeAnswer = MessageAnswer::Yes) {
@@ -165,7 +174,9 @@ TEST_F(WalkthroughSystemTest, TwoStillsAndAClipReachOrthancWithTheWorklistStudyA
     EXPECT_EQ(tags["Modality"].toString(), "US");
     const int frames = tags["NumberOfFrames"].toString("1").toInt();
     clips += frames > 1 ? 1 : 0;
-    // The first frame decodes to the size the object declares.
+    // The first frame decodes to the capture size, which the object declares.
+    EXPECT_EQ(tags["Columns"].toString().toInt(), kCaptureWidth);
+    EXPECT_EQ(tags["Rows"].toString().toInt(), kCaptureHeight);
     const std::string png = Get(orthanc.httpPort(), base + "/frames/0/preview", scratch);
     const QImage picture = QImage::fromData(QByteArray::fromStdString(png), "PNG");
     ASSERT_FALSE(picture.isNull());
