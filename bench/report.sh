@@ -1,0 +1,135 @@
+#!/usr/bin/env bash
+# Runs the benchmark suite and writes bench/REPORT.md: every figure beside its
+# reference measured in the same run, as a ratio, with the machine's load
+# before and after. Wall times on a shared machine are noisy: rerun on a quiet
+# one before comparing reports.
+#
+#   bash bench/report.sh [BUILD_DIR]      (default build/release, Release build)
+#
+# References: DCMTK (file read/write, dcmdjpeg, storescu -xy with
+# TCP_NODELAY=1 into one storescp +xy --max-pdu 16384), a bare libjpeg-turbo
+# encode and a memcpy of the frame (capture callback), the file's own size
+# (peak memory of sending a 125-frame 1920x1080 clip).
+set -uo pipefail
+cd "$(dirname "$0")/.."
+BUILD=${1:-build/release}
+REPORT=bench/REPORT.md
+
+cmake --build "$BUILD" --target bench_encoding bench_capture bench_acquisition_window fwconvert fwstore \
+  fwacquire make_store_data >/dev/null || { echo "report: build failed" >&2; exit 1; }
+
+work=$(mktemp -d)
+scp_pid=
+cleanup() {
+  if [[ -n $scp_pid ]]; then kill "$scp_pid" 2>/dev/null; wait "$scp_pid" 2>/dev/null; fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+load() { cut -d' ' -f1-3 /proc/loadavg; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "n/a" }'; }
+# Median real time in ms of one Google Benchmark case from its JSON output.
+median_ms() { # json, name
+  python3 - "$1" "$2" <<'EOF'
+import json, sys
+data = json.load(open(sys.argv[1]))
+scale = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1e3}
+for b in data["benchmarks"]:
+    if b.get("run_name") == sys.argv[2] and b.get("aggregate_name") == "median":
+        print("%.3f" % (b["real_time"] * scale[b["time_unit"]]))
+        break
+else:
+    print("n/a")
+EOF
+}
+
+LOAD_BEFORE=$(load)
+echo "load before: $LOAD_BEFORE"
+rows=()
+row() { rows+=("| $1 | $2 | $3 | $4 | $5 |"); echo "$1: $2 vs $3 -> $4 ($5)"; }
+
+# File read and write of a 40 MB multi-frame file against DCMTK.
+"$BUILD/bench/encoding/bench_encoding" --benchmark_filter=Multiframe --benchmark_repetitions=7 \
+  --benchmark_report_aggregates_only=true --benchmark_format=json >"$work/encoding.json" 2>/dev/null
+for op in Read Write; do
+  fw=$(median_ms "$work/encoding.json" "BM_Fw_${op}_Multiframe")
+  dc=$(median_ms "$work/encoding.json" "BM_Dcmtk_${op}_Multiframe")
+  row "$op a 40 MB multi-frame file (in memory)" "$fw ms" "DCMTK $dc ms" "$(ratio "$dc" "$fw")x as fast" "median of 7"
+done
+
+# Conversion of a 125-frame 640x480 JPEG Baseline clip to explicit VR little endian.
+bash bench/presentation/convert_vs_dcmdjpeg.sh "$BUILD" 5 >"$work/convert.txt" 2>&1
+fw_ms=$(sed -nE 's/^fwconvert: ([0-9.]+) ms.*peak ([0-9.]+) MiB.*/\1/p' "$work/convert.txt")
+fw_mib=$(sed -nE 's/^fwconvert: ([0-9.]+) ms.*peak ([0-9.]+) MiB.*/\2/p' "$work/convert.txt")
+dc_ms=$(sed -nE 's/^dcmdjpeg: +([0-9.]+) ms.*peak ([0-9.]+) MiB.*/\1/p' "$work/convert.txt")
+dc_mib=$(sed -nE 's/^dcmdjpeg: +([0-9.]+) ms.*peak ([0-9.]+) MiB.*/\2/p' "$work/convert.txt")
+row "Convert a 125-frame clip (fwconvert)" "$fw_ms ms, peak $fw_mib MiB" "dcmdjpeg $dc_ms ms, peak $dc_mib MiB" \
+  "$(ratio "$dc_ms" "$fw_ms")x as fast, $(ratio "$fw_mib" "$dc_mib")x the memory" "median of 5 whole runs"
+
+# Store of 200 stills and of 5 clips against storescu.
+bash bench/store/store_vs_storescu.sh "$BUILD" 3 >"$work/store.txt" 2>&1
+for set in stills clips; do
+  fw=$(grep -E "^fwstore +$set" "$work/store.txt")
+  dc=$(grep -E "^storescu -xy +$set" "$work/store.txt")
+  fw_s=$(echo "$fw" | sed -nE 's/.* ([0-9.]+) s +[0-9.]+ files\/s.*/\1/p')
+  dc_s=$(echo "$dc" | sed -nE 's/.* ([0-9.]+) s +[0-9.]+ files\/s.*/\1/p')
+  fw_cpu=$(echo "$fw" | sed -nE 's/.*cpu +([0-9.]+) s.*/\1/p'); dc_cpu=$(echo "$dc" | sed -nE 's/.*cpu +([0-9.]+) s.*/\1/p')
+  fw_pk=$(echo "$fw" | sed -nE 's/.*peak +([0-9.]+) MiB.*/\1/p'); dc_pk=$(echo "$dc" | sed -nE 's/.*peak +([0-9.]+) MiB.*/\1/p')
+  row "Store $set (fwstore)" "$fw_s s, cpu $fw_cpu s, peak $fw_pk MiB" "storescu -xy $dc_s s, cpu $dc_cpu s, peak $dc_pk MiB" \
+    "$(ratio "$dc_s" "$fw_s")x as fast, $(ratio "$fw_cpu" "$dc_cpu")x the CPU, $(ratio "$fw_pk" "$dc_pk")x the memory" "best of 3 whole runs"
+done
+
+# The capture callback per 1920x1080 frame.
+"$BUILD/bench/capture/bench_capture" --benchmark_filter='(BufferCB|JpegEncodeOnly|FrameCopy)/1920/1080' \
+  --benchmark_repetitions=7 --benchmark_report_aggregates_only=true --benchmark_format=json >"$work/capture.json" 2>/dev/null
+cb=$(median_ms "$work/capture.json" "BM_BufferCB/1920/1080")
+enc=$(median_ms "$work/capture.json" "BM_JpegEncodeOnly/1920/1080")
+cp=$(median_ms "$work/capture.json" "BM_FrameCopy/1920/1080")
+row "Capture callback, 1920x1080 frame" "$cb ms" "bare turbo encode $enc ms; memcpy $cp ms" "$(ratio "$cb" "$enc")x the encode" "median of 7"
+
+# Thumbnail strip refresh after the 30th object.
+"$BUILD/bench/acquisition_window/bench_acquisition_window" --benchmark_filter='RefreshAfter30thObject|FullRedecode30Objects' \
+  --benchmark_format=json >"$work/strip.json" 2>/dev/null
+strip=$(python3 -c 'import json,sys; d=json.load(open(sys.argv[1])); print(" ".join("%.1f" % b["real_time"] for b in d["benchmarks"]))' "$work/strip.json" 2>/dev/null)
+refresh=${strip%% *}; redecode=${strip##* }
+row "Thumbnail refresh after the 30th object" "$refresh ms" "full re-decode $redecode ms" "$(ratio "$redecode" "$refresh")x as fast" "QT offscreen"
+
+# Peak memory of sending one 125-frame 1920x1080 clip, against its file size.
+port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+mkdir -p "$work/rx" "$work/clip" "$work/home"
+TCP_NODELAY=1 storescp +xy --max-pdu 16384 --ignore -aet STORESCP "$port" >"$work/storescp.log" 2>&1 &
+scp_pid=$!
+for _ in $(seq 100); do ss -ltnpH "sport = :$port" | grep -q "pid=$scp_pid," && break; sleep 0.05; done
+FRAMEWELL_HOME=$work/home "$BUILD/tools/fwacquire/fwacquire" --source "videotestsrc is-live=true pattern=ball" \
+  --size 1920x1080 --stills 0 --clips 1 --patient-id BENCH --name BENCH^CLIP --keep "$work/clip" \
+  -aec STORESCP 127.0.0.1 "$port" >"$work/acquire.log" 2>&1
+clip=$(ls "$work"/clip/*.dcm 2>/dev/null | head -1)
+if [[ -n $clip ]]; then
+  /usr/bin/time -f "%M" -o "$work/peak.txt" "$BUILD/tools/fwstore/fwstore" -aec STORESCP 127.0.0.1 "$port" "$clip" \
+    >"$work/fwstore.log" 2>&1
+  peak_kib=$(tail -1 "$work/peak.txt")
+  size=$(stat -c %s "$clip")
+  frames=$(dcmdump +P 0028,0008 "$clip" 2>/dev/null | sed -nE 's/.*IS \[([0-9]+)\].*/\1/p')
+  row "Peak memory sending one 1920x1080 clip ($frames frames)" "$(awk -v k="$peak_kib" 'BEGIN { printf "%.1f MiB", k / 1024 }')" \
+    "file $(awk -v s="$size" 'BEGIN { printf "%.1f MiB", s / 1048576 }')" \
+    "file + $(awk -v k="$peak_kib" -v s="$size" 'BEGIN { printf "%.1f MiB", k / 1024 - s / 1048576 }')" "fwstore, one run"
+else
+  row "Peak memory sending one 1920x1080 clip" "n/a" "n/a" "n/a" "fwacquire made no clip: $(tail -1 "$work/acquire.log")"
+fi
+
+LOAD_AFTER=$(load)
+{
+  echo "# Benchmark report"
+  echo
+  echo "Written by \`bash bench/report.sh\` on $(date -u +%Y-%m-%dT%H:%MZ), $(nproc) cores,"
+  echo "load average (1, 5, 15 min) $LOAD_BEFORE before and $LOAD_AFTER after."
+  echo "Ratios compare with the reference measured in the same run."
+  echo
+  echo "| job | Framewell | reference | ratio | how |"
+  echo "|---|---|---|---|---|"
+  printf '%s\n' "${rows[@]}"
+  echo
+  echo "Not measured by this script yet: the station's memory after 30 objects; instruction"
+  echo "counts (valgrind --tool=callgrind) for the figures where wall time is too noisy."
+} >"$REPORT"
+echo "report: $REPORT"
