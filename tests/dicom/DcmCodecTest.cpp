@@ -363,7 +363,7 @@ TEST(CodecTest, PiecesJoinToTheWholeEncoding) {
     c.PutBytes(0x0028, 0x0010, 2, "\x02\x00");
     c.Append(DcmTag::FromBytes(0x0029, 0x1010, static_cast<std::uint32_t>(native.size()), native.data(), "OW"));
     // A value that lost bytes is written padded with zeros, never read past.
-    auto shortValue = DcmTag::FromBytes(0x0029, 0x1020, 8, "ABCD", "OB");
+    auto shortValue = DcmTag::FromBytes(0x0029, 0x1020, 4, "ABCD", "OB");
     shortValue->data.resize(4);
     shortValue->length = 400;
     c.Append(std::move(shortValue));
