@@ -272,20 +272,9 @@ bool Socket::SendBinary(const std::uint8_t *data, std::size_t length) {
       sent += static_cast<std::size_t>(count);
       continue;
     }
-    int error = count < 0 ? errno : EIO;
-    if (error == EINTR) {
+    if (ShouldRetrySend(count)) {
       continue;
     }
-    if (error == EAGAIN || error == EWOULDBLOCK) {
-      const int ready = WaitFor(handle_, POLLOUT, timeout_);
-      if (ready > 0) {
-        continue;
-      }
-      // A peer that takes nothing for the whole time-out is given up on.
-      error = ready == 0 ? ETIMEDOUT : errno;
-      Close();
-    }
-    WriteLog("ERROR, Socket::SendBinary, couldn't send: " + std::to_string(error));
     return false;
   }
   TraceBlock(data, static_cast<int>(std::min<std::size_t>(length, INT_MAX)), true);
@@ -347,23 +336,30 @@ bool Socket::SendSlices(const Slice *slices, std::size_t count) {
       }
       continue;
     }
-    int error = sentNow < 0 ? errno : EIO;
-    if (error == EINTR) {
+    if (ShouldRetrySend(sentNow)) {
       continue;
     }
-    if (error == EAGAIN || error == EWOULDBLOCK) {
-      const int ready = WaitFor(handle_, POLLOUT, timeout_);
-      if (ready > 0) {
-        continue;
-      }
-      // A peer that takes nothing for the whole time-out is given up on.
-      error = ready == 0 ? ETIMEDOUT : errno;
-      Close();
-    }
-    WriteLog("ERROR, Socket::SendBinary, couldn't send: " + std::to_string(error));
     return false;
   }
   return true;
+}
+
+bool Socket::ShouldRetrySend(ssize_t result) {
+  int error = result < 0 ? errno : EIO;
+  if (error == EINTR) {
+    return true;
+  }
+  if (error == EAGAIN || error == EWOULDBLOCK) {
+    const int ready = WaitFor(handle_, POLLOUT, timeout_);
+    if (ready > 0) {
+      return true;
+    }
+    // A peer that takes nothing for the whole time-out is given up on.
+    error = ready == 0 ? ETIMEDOUT : errno;
+    Close();
+  }
+  WriteLog("ERROR, Socket::SendBinary, couldn't send: " + std::to_string(error));
+  return false;
 }
 
 int Socket::ReadBinary(std::uint8_t *buffer, std::size_t capacity) {

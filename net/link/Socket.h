@@ -27,6 +27,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <sys/types.h>
 
 namespace fw {
 
@@ -87,6 +88,10 @@ protected:
   void SetConnected(bool connected) { connected_ = connected; }
 
 private:
+  // After a send or sendmsg that sent nothing: waits for room when the
+  // socket is full, and tells whether to try again; otherwise logs the error
+  // (closing the link after a time-out) and returns false.
+  bool ShouldRetrySend(ssize_t result);
   int handle_ = -1;
   bool connected_ = false;
   int timeout_ = kDefaultTimeout;
