@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <new>
 #include <string>
 #include <utility>
@@ -52,21 +53,26 @@ std::string_view SwapVR(std::uint16_t group, std::uint16_t element, std::string_
   return row != nullptr ? std::string_view(row->vr, 2) : std::string_view();
 }
 
-void SwapInPlace(std::vector<std::uint8_t> &data, std::size_t unit) {
+void SwapInPlace(ValueBytes &data, std::size_t unit) {
   if (unit < 2) {
     return;
   }
+  std::uint8_t *bytes = data.MutableData();
   for (std::size_t at = 0; at + unit <= data.size(); at += unit) {
-    std::reverse(data.begin() + static_cast<std::ptrdiff_t>(at), data.begin() + static_cast<std::ptrdiff_t>(at + unit));
+    std::reverse(bytes + at, bytes + at + unit);
   }
 }
 
 // A read position over bytes the reader does not own. Numbers missing at the
-// end read as zero, as in BufData.
+// end read as zero, as in BufData. With an image (the owner of the bytes,
+// shared), large values are taken as views of it instead of copies.
 class Cursor {
 public:
-  Cursor(const std::uint8_t *bytes, std::size_t size, std::size_t position, bool bigEndian)
-      : bytes_(bytes), size_(size), pos_(std::min(position, size)), big_(bigEndian) {}
+  Cursor(const std::uint8_t *bytes, std::size_t size, std::size_t position, bool bigEndian,
+         std::shared_ptr<const void> image = nullptr)
+      : bytes_(bytes), size_(size), pos_(std::min(position, size)), big_(bigEndian), image_(std::move(image)) {}
+
+  const std::shared_ptr<const void> &Image() const { return image_; }
 
   std::size_t Position() const { return pos_; }
   std::size_t Size() const { return size_; }
@@ -104,6 +110,7 @@ private:
   std::size_t size_;
   std::size_t pos_;
   bool big_;
+  std::shared_ptr<const void> image_;
   bool cut_ = false;
 };
 
@@ -165,10 +172,18 @@ bool CheckValueLength(const Cursor &in, const DcmTag &t) {
   return false;
 }
 
-// Step 8: copies the value (lengths already checked), in memory order.
+// Step 8: copies the value (lengths already checked), in memory order. A
+// large value that needs no swapping stays in the image, as a view.
 bool ReadValue(Cursor &in, DcmTag &t) {
+  const std::size_t unit = in.BigEndian() ? SwapUnit(SwapVR(t.group, t.element, t.VR())) : 1;
+  if (in.Image() != nullptr && t.length >= VIEWED_VALUE_BYTES && unit == 1) {
+    t.data = ValueBytes::View(in.Image(), in.Here(), t.length);
+    in.Skip(t.length);
+    return true;
+  }
   try {
-    t.data.assign(in.Here(), in.Here() + t.length);
+    std::vector<std::uint8_t> value(in.Here(), in.Here() + t.length);
+    t.data = std::move(value);
   } catch (const std::bad_alloc &) {
     WriteLog("ERROR: ReadTag, " + TagText(t.group, t.element) + " tag->length=" + std::to_string(t.length) +
              ", MS Size=" + std::to_string(static_cast<long long>(in.Size())) +
@@ -177,9 +192,7 @@ bool ReadValue(Cursor &in, DcmTag &t) {
     return false;
   }
   in.Skip(t.length);
-  if (in.BigEndian()) {
-    SwapInPlace(t.data, SwapUnit(SwapVR(t.group, t.element, t.VR())));
-  }
+  SwapInPlace(t.data, unit);
   return true;
 }
 
@@ -200,21 +213,22 @@ bool ReadTagAt(Cursor &in, DcmTag &t, bool explicitVR) {
 bool ReadLoop(Cursor &in, DcmObj &c, int depth, bool untilSequenceEnd = false);
 
 // Expand_SQ over the bytes of a value: a container one level deeper.
-bool ExpandAt(const std::uint8_t *bytes, std::size_t size, bool bigEndian, DcmObj &n, int depth) {
+bool ExpandAt(const std::uint8_t *bytes, std::size_t size, bool bigEndian, DcmObj &n, int depth,
+              const std::shared_ptr<const void> &image) {
   if (depth > MAX_NESTING_DEPTH) {
     WriteLog("ERROR, Expand_SQ: nesting deeper than " + std::to_string(MAX_NESTING_DEPTH) + " levels");
     return false;
   }
-  Cursor inner(bytes, size, 0, bigEndian);
+  Cursor inner(bytes, size, 0, bigEndian, image);
   return ReadLoop(inner, n, depth);
 }
 
 // AppendExpanded over the bytes of a value.
 bool AppendExpandedAt(DcmObj &c, const DcmTag &t, const std::uint8_t *bytes, std::size_t size, bool bigEndian,
-                      int depth) {
+                      int depth, const std::shared_ptr<const void> &image = nullptr) {
   auto n = std::make_unique<DcmObj>();
   n->explicitVR = c.explicitVR;
-  if (!ExpandAt(bytes, size, bigEndian, *n, depth)) {
+  if (!ExpandAt(bytes, size, bigEndian, *n, depth, image)) {
     return false;
   }
   n->header.group = t.group;
@@ -242,7 +256,7 @@ bool ReadUnknownSequence(Cursor &in, DcmObj &c, const DcmTag &t, int depth) {
   n->header.element = t.element;
   n->header.length = UNDEFINED_LENGTH;
   n->header.SetVR("SQ");
-  Cursor content(in.Here(), in.Remaining(), 0, false);
+  Cursor content(in.Here(), in.Remaining(), 0, false, in.Image());
   const bool ok = ReadLoop(content, *n, depth + 1, true);
   in.Skip(content.Position());
   if (!ok) {
@@ -304,7 +318,7 @@ bool ReadLoop(Cursor &in, DcmObj &c, int depth, bool untilSequenceEnd) {
     } else if ((t->HasVR("SQ") || t->Is(ITEM_GROUP, ITEM)) && HasValueBytes(t->length) && !pixelDataSeen) {
       const std::uint8_t *value = in.Here();
       in.Skip(t->length);
-      if (!AppendExpandedAt(c, *t, value, t->length, in.BigEndian(), depth + 1)) {
+      if (!AppendExpandedAt(c, *t, value, t->length, in.BigEndian(), depth + 1, in.Image())) {
         return false;
       }
       continue;
@@ -329,11 +343,51 @@ std::string_view WrittenVR(std::uint16_t group, std::uint16_t element, std::stri
   return row != nullptr ? std::string_view(row->vr, 2) : std::string_view("UN");
 }
 
-void WriteEntries(BufData &stream, DcmObj &c, bool explicitVR);
+} // namespace
+
+void WriteElementHeader(BufData &stream, std::uint16_t group, std::uint16_t element, std::uint32_t length,
+                        std::string_view vr, bool explicitVR);
+
+namespace {
+
+// Where the writer puts its bytes: all into the stream, or, when pieces are
+// listed, large values left where they are and listed between the stream's
+// runs. Writes only ever go to the end of the stream, except the length of a
+// nested container, patched in place before anything is handed on.
+struct PieceSink {
+  BufData &stream;
+  std::vector<EncodedPiece> *pieces = nullptr;
+  std::size_t largeValue = 0;
+  // Start of the stream's bytes not yet listed.
+  std::size_t ownFrom = 0;
+  // Bytes listed as values held elsewhere.
+  std::size_t referenced = 0;
+
+  // Position in the whole encoding.
+  std::size_t Position() const { return stream.Position() + referenced; }
+  bool Takes(const DcmTag &t) const {
+    return pieces != nullptr && !stream.bigEndian && HasValueBytes(t.length) && t.length >= largeValue &&
+           t.data.size() >= t.length;
+  }
+  void CloseOwn() {
+    if (pieces != nullptr && stream.Size() > ownFrom) {
+      pieces->push_back({ownFrom, stream.Size() - ownFrom, nullptr});
+    }
+    ownFrom = stream.Size();
+  }
+  void Reference(const std::uint8_t *bytes, std::size_t size, bool produced = false) {
+    CloseOwn();
+    pieces->push_back({0, size, bytes, produced});
+    referenced += size;
+  }
+};
+
+void WriteEntries(PieceSink &sink, DcmObj &c, bool explicitVR);
 
 // Writes a nested container: header, then content, then the header's length
 // set to the size of the content.
-void WriteNested(BufData &stream, DcmObj &n) {
+void WriteNested(PieceSink &sink, DcmObj &n) {
+  BufData &stream = sink.stream;
   DcmTag &h = n.header;
   const bool longLength =
       HasNoVROnWire(h.group) || !n.explicitVR || HasLongExplicitLength(WrittenVR(h.group, h.element, h.VR()));
@@ -346,38 +400,47 @@ void WriteNested(BufData &stream, DcmObj &n) {
   }
   WriteElement(stream, h.group, h.element, 0, nullptr, h.VR(), n.explicitVR);
   const std::size_t lengthAt = stream.Position() - 4;
-  WriteEntries(stream, n, n.explicitVR);
+  const std::size_t contentFrom = sink.Position();
+  WriteEntries(sink, n, n.explicitVR);
   const std::size_t end = stream.Position();
   // Content of 4 GB or more cannot be described; it is not held in memory.
-  h.length = static_cast<std::uint32_t>(end - lengthAt - 4);
+  h.length = static_cast<std::uint32_t>(sink.Position() - contentFrom);
   h.ReleaseValue();
   stream.Seek(lengthAt);
   stream.WriteUL(h.length);
   stream.Seek(end);
 }
 
-void WriteEntryAt(BufData &stream, DcmObj &c, std::size_t i, bool explicitVR) {
-  {
-    if (DcmTag *t = c.ElementAt(i)) {
-      if (HasValueBytes(t->length) && t->data.size() < t->length) {
-        // Never read past a value that lost bytes: the missing ones are zero.
-        std::vector<std::uint8_t> padded(t->data);
-        padded.resize(t->length, 0);
-        WriteElement(stream, t->group, t->element, t->length, padded.data(), t->VR(), explicitVR);
-      } else {
-        WriteElement(stream, t->group, t->element, t->length, t->data.data(), t->VR(), explicitVR);
-      }
-    } else if (DcmObj *n = c.ContainerAt(i)) {
-      n->explicitVR = explicitVR;
-      WriteNested(stream, *n);
+void WriteEntryAt(PieceSink &sink, DcmObj &c, std::size_t i, bool explicitVR) {
+  BufData &stream = sink.stream;
+  if (const DcmTag *t = c.ElementAt(i)) {
+    if (sink.Takes(*t)) {
+      // The value goes out from where it is; only its header is encoded.
+      WriteElementHeader(stream, t->group, t->element, t->length, t->VR(), explicitVR);
+      sink.Reference(t->data.data(), t->length);
+    } else if (HasValueBytes(t->length) && t->data.size() < t->length) {
+      // Never read past a value that lost bytes: the missing ones are zero.
+      std::vector<std::uint8_t> padded = t->data.ToVector();
+      padded.resize(t->length, 0);
+      WriteElement(stream, t->group, t->element, t->length, padded.data(), t->VR(), explicitVR);
+    } else {
+      WriteElement(stream, t->group, t->element, t->length, t->data.data(), t->VR(), explicitVR);
     }
+  } else if (DcmObj *n = c.ContainerAt(i)) {
+    n->explicitVR = explicitVR;
+    WriteNested(sink, *n);
+  }
+}
+
+void WriteEntries(PieceSink &sink, DcmObj &c, bool explicitVR) {
+  for (std::size_t i = 0; i < c.Count(); ++i) {
+    WriteEntryAt(sink, c, i, explicitVR);
   }
 }
 
 void WriteEntries(BufData &stream, DcmObj &c, bool explicitVR) {
-  for (std::size_t i = 0; i < c.Count(); ++i) {
-    WriteEntryAt(stream, c, i, explicitVR);
-  }
+  PieceSink sink{stream};
+  WriteEntries(sink, c, explicitVR);
 }
 
 } // namespace
@@ -463,34 +526,17 @@ void WriteObjPieces(BufData &stream, DcmObj &c, std::size_t largeValue, std::vec
   if (c.transferSyntax == EXPLICIT_VR_BIG_ENDIAN) {
     stream.bigEndian = true;
   }
-  std::size_t ownFrom = stream.Size();
-  const auto closeOwn = [&] {
-    if (stream.Size() > ownFrom) {
-      pieces.push_back({ownFrom, stream.Size() - ownFrom, nullptr});
-    }
-  };
+  PieceSink sink{stream, &pieces, largeValue, stream.Size()};
   for (std::size_t i = 0; i < c.Count(); ++i) {
     const DcmTag *t = c.ElementAt(i);
     if (t != nullptr && producedKey != 0 && t->Key() == producedKey && HasValueBytes(t->length)) {
       WriteElementHeader(stream, t->group, t->element, t->length, t->VR(), c.explicitVR);
-      closeOwn();
-      pieces.push_back({0, t->length, nullptr, true});
-      ownFrom = stream.Size();
+      sink.Reference(nullptr, t->length, true);
       continue;
     }
-    if (t != nullptr && !stream.bigEndian && HasValueBytes(t->length) && t->length >= largeValue &&
-        t->data.size() >= t->length) {
-      // The value goes out from where it is; only its header is encoded.
-      WriteElementHeader(stream, t->group, t->element, t->length, t->VR(), c.explicitVR);
-      closeOwn();
-      pieces.push_back({0, t->length, t->data.data()});
-      ownFrom = stream.Size();
-      continue;
-    }
-    // Everything else is encoded as WriteObj would.
-    WriteEntryAt(stream, c, i, c.explicitVR);
+    WriteEntryAt(sink, c, i, c.explicitVR);
   }
-  closeOwn();
+  sink.CloseOwn();
 }
 
 bool ReadOjb(BufData &stream, DcmObj &c) {
@@ -500,12 +546,22 @@ bool ReadOjb(BufData &stream, DcmObj &c) {
   return ok;
 }
 
+bool ReadOjb(const std::shared_ptr<const std::vector<std::uint8_t>> &image, std::size_t position, bool bigEndian,
+             DcmObj &c) {
+  if (image == nullptr) {
+    return true;
+  }
+  Cursor in(image->data(), image->size(), position, bigEndian, image);
+  return ReadLoop(in, c, 0);
+}
+
 bool Expand_SQ(DcmObj &n, const DcmTag &t, bool bigEndian) {
-  return ExpandAt(t.data.data(), std::min<std::size_t>(t.data.size(), t.length), bigEndian, n, 1);
+  return ExpandAt(t.data.data(), std::min<std::size_t>(t.data.size(), t.length), bigEndian, n, 1, t.data.Image());
 }
 
 bool AppendExpanded(DcmObj &c, const DcmTag &t, bool bigEndian) {
-  return AppendExpandedAt(c, t, t.data.data(), std::min<std::size_t>(t.data.size(), t.length), bigEndian, 1);
+  return AppendExpandedAt(c, t, t.data.data(), std::min<std::size_t>(t.data.size(), t.length), bigEndian, 1,
+                          t.data.Image());
 }
 
 void EncodeNested(DcmObj &n, bool bigEndian) {

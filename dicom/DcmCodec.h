@@ -34,6 +34,13 @@
 //
 // Input is untrusted: a value length is checked against the bytes left before
 // anything is allocated or copied.
+//
+// Reading from a shared image (a file's bytes) keeps values of
+// VIEWED_VALUE_BYTES or more, pixel data and fragments above all, as views of
+// it instead of copies (ValueBytes.h); the data set then shares the image's
+// ownership. Writing into pieces leaves values of a given size where they
+// are, at any depth, so a data set read from a file goes out without a copy
+// of its large values.
 #pragma once
 
 #include "dicom/BufData.h"
@@ -41,6 +48,7 @@
 #include "dicom/DcmTag.h"
 
 #include <cstdint>
+#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -49,6 +57,10 @@ namespace fw {
 // Deepest nesting of containers (sequences and items each count) the reader
 // builds.
 inline constexpr int MAX_NESTING_DEPTH = 64;
+
+// Values at least this long are kept as views when read from a shared image.
+// Values in a big-endian stream that are swapped are always copies.
+inline constexpr std::size_t VIEWED_VALUE_BYTES = 16 * 1024;
 
 // Writes one element (header as above, then the value unless the length is 0
 // or UNDEFINED_LENGTH). An empty VR in explicit data is taken from the
@@ -79,8 +91,8 @@ struct EncodedPiece {
   bool produced = false;
 };
 
-// WriteObj that leaves the values of top-level elements of largeValue bytes
-// or more where they are: their headers go into stream, and pieces lists
+// WriteObj that leaves the values of elements (at any depth) of largeValue
+// bytes or more where they are (not in a big-endian encoding): their headers go into stream, and pieces lists
 // stream's bytes and those values in encoding order, so that the encoding
 // is the pieces one after another. The pieces stay valid while c and its
 // values are unchanged (offsets survive stream growing).
@@ -98,6 +110,10 @@ std::size_t EncodedSizeBound(const DcmObj &c);
 // value or an element header cut short included); the entries read before it
 // stay in c.
 bool ReadOjb(BufData &stream, DcmObj &c);
+// ReadOjb from position to the end of image, which c may go on sharing:
+// values of VIEWED_VALUE_BYTES or more become views of it.
+bool ReadOjb(const std::shared_ptr<const std::vector<std::uint8_t>> &image, std::size_t position, bool bigEndian,
+             DcmObj &c);
 
 // Turns the value of the sequence or item element t, read from a stream of
 // the given byte order, into the entries of n.

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -269,26 +270,52 @@ bool InflateDataSet(const std::uint8_t *bytes, std::size_t length, std::size_t l
   return true;
 }
 
-bool DcmObj::ReadFrom(BufData &stream) {
+namespace {
+
+// The meta information and the data set of a whole file in stream. With
+// shareImage the stream's bytes become an image the data set's large values
+// view (the stream is left empty). dicom is false when "DICM" is missing.
+bool ReadPart10(BufData &stream, DcmObj &c, bool shareImage, bool &dicom) {
   stream.bigEndian = false;
-  if (!ReadMetaHeader(stream, *this)) {
+  dicom = true;
+  if (!ReadMetaHeader(stream, c)) {
+    dicom = stream.Size() > 0; // a stream without "DICM" was cleared
     return false;
   }
-  if (transferSyntax.empty() && stream.Remaining() > 0) {
-    transferSyntax = GuessLittleEndianSyntax(stream);
+  if (c.transferSyntax.empty() && stream.Remaining() > 0) {
+    c.transferSyntax = GuessLittleEndianSyntax(stream);
     WriteLog("WARNING, DcmObj::Read, no transfer syntax in the file meta information, data set read as " +
-             std::string(transferSyntax == IMPLICIT_VR_LITTLE_ENDIAN ? "implicit" : "explicit") + " VR little endian");
+             std::string(c.transferSyntax == IMPLICIT_VR_LITTLE_ENDIAN ? "implicit" : "explicit") +
+             " VR little endian");
   }
-  explicitVR = transferSyntax != IMPLICIT_VR_LITTLE_ENDIAN;
-  stream.bigEndian = transferSyntax == EXPLICIT_VR_BIG_ENDIAN;
-  if (transferSyntax == DEFLATED_EXPLICIT_VR_LITTLE_ENDIAN) {
+  c.explicitVR = c.transferSyntax != IMPLICIT_VR_LITTLE_ENDIAN;
+  stream.bigEndian = c.transferSyntax == EXPLICIT_VR_BIG_ENDIAN;
+  if (c.transferSyntax == DEFLATED_EXPLICIT_VR_LITTLE_ENDIAN) {
     std::vector<std::uint8_t> inflated;
     if (!InflateDataSet(stream.Bytes().data() + stream.Position(), stream.Remaining(), MAX_INFLATED_BYTES, inflated))
       return false;
-    BufData plain(std::move(inflated), false);
-    return ReadOjb(plain, *this);
+    // The inflated bytes are this reader's own: large values may view them.
+    return ReadOjb(std::make_shared<const std::vector<std::uint8_t>>(std::move(inflated)), 0, false, c);
   }
-  return ReadOjb(stream, *this);
+  if (!shareImage) {
+    return ReadOjb(stream, c);
+  }
+  const std::size_t position = stream.Position();
+  const bool bigEndian = stream.bigEndian;
+  return ReadOjb(std::make_shared<const std::vector<std::uint8_t>>(stream.Release()), position, bigEndian, c);
+}
+
+} // namespace
+
+bool DcmObj::ReadFrom(BufData &stream) {
+  bool dicom = true;
+  return ReadPart10(stream, *this, false, dicom);
+}
+
+bool DcmObj::ReadFrom(std::vector<std::uint8_t> file) {
+  BufData stream(std::move(file), false);
+  bool dicom = true;
+  return ReadPart10(stream, *this, true, dicom);
 }
 
 bool DcmObj::Read(const std::string &path) {
@@ -300,9 +327,11 @@ bool DcmObj::Read(const std::string &path) {
   if (!stream.LoadFromFile(path)) {
     return false;
   }
-  const bool ok = ReadFrom(stream);
-  // A stream without "DICM" was cleared: that refusal is not logged.
-  if (!ok && stream.Size() > 0) {
+  // The file's bytes are held once: pixel data and fragments stay in them.
+  bool dicom = true;
+  const bool ok = ReadPart10(stream, *this, true, dicom);
+  // A file without "DICM" is refused without a log line.
+  if (!ok && dicom) {
     WriteLog("ERROR: DcmObj::Read, " + path);
   }
   return ok;

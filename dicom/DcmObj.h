@@ -134,6 +134,10 @@ public:
   // The same from and to memory: the whole file in stream.
   void WriteTo(BufData &stream);
   bool ReadFrom(BufData &stream);
+  // ReadFrom of a whole file's bytes, taken over: its large values (pixel
+  // data, fragments) stay in them as views instead of being copied. Read
+  // reads this way.
+  bool ReadFrom(std::vector<std::uint8_t> file);
 
   DcmTag &Tag() override { return header; }
   const DcmTag &Tag() const override { return header; }

@@ -41,16 +41,18 @@ std::unique_ptr<DcmTag> Make(std::uint16_t group, std::uint16_t element, std::ui
   if (padded) {
     tag->length = length + 1; // an odd length is at most 0xFFFFFFFD here
   }
-  tag->data.reserve(tag->length);
+  std::vector<std::uint8_t> value;
+  value.reserve(tag->length);
   if (bytes != nullptr) {
     const auto *first = static_cast<const std::uint8_t *>(bytes);
-    tag->data.assign(first, first + length);
+    value.assign(first, first + length);
   } else {
-    tag->data.assign(length, 0);
+    value.assign(length, 0);
   }
   if (padded) {
-    tag->data.push_back(IsTextVR(tag->VR()) ? 0x20 : 0x00);
+    value.push_back(IsTextVR(tag->VR()) ? 0x20 : 0x00);
   }
+  tag->data = std::move(value);
   return tag;
 }
 
@@ -65,7 +67,7 @@ double ParseDecimal(const std::string &text) {
 }
 
 // The value as text up to the first zero byte.
-std::string ValueText(const std::vector<std::uint8_t> &data) {
+std::string ValueText(const ValueBytes &data) {
   const auto end = std::find(data.begin(), data.end(), std::uint8_t{0});
   return std::string(data.begin(), end);
 }

@@ -1,4 +1,4 @@
-// DcmTag: one DICOM data element (tag, VR, value length, owned value bytes),
+// DcmTag: one DICOM data element (tag, VR, value length, value bytes),
 // its constructors with the VR and padding rules, and its typed accessors.
 //
 // Value bytes stay exactly as they stand in an encoded stream: texts keep their
@@ -14,6 +14,7 @@
 #pragma once
 
 #include "dicom/DcmEntry.h"
+#include "dicom/ValueBytes.h"
 
 #include <array>
 #include <cstdint>
@@ -36,8 +37,10 @@ public:
   std::array<char, 4> vr{};
   // Number of value bytes, or UNDEFINED_LENGTH.
   std::uint32_t length = 0;
-  // The value: `length` bytes, empty when there is none.
-  std::vector<std::uint8_t> data;
+  // The value: `length` bytes, empty when there is none. Owned, or a view of
+  // the file image it was read from (ValueBytes.h); copying the element
+  // shares a view.
+  ValueBytes data;
 
   // Group 0, element 0, no VR, no value.
   DcmTag() : DcmEntry(true) {}

@@ -390,7 +390,7 @@ bool DecodePixelData(DcmObj &c, std::size_t index, std::uint8_t *destination, st
   std::size_t i = index + 1;
   std::vector<std::uint8_t> offsetTable;
   if (const DcmTag *table = c.ElementAt(i); IsItemElement(table)) {
-    offsetTable = table->data;
+    offsetTable = table->data.ToVector();
     c.RemoveAt(i);
   }
   const Codec codec = DecoderFor(c.transferSyntax);
@@ -491,7 +491,7 @@ bool CheckEncapsulatedFrames(const DcmObj &c, std::size_t index, int frames, int
   std::size_t i = index + 1;
   std::vector<std::uint8_t> offsetTable;
   if (const DcmTag *table = c.ElementAt(i); IsItemElement(table)) {
-    offsetTable = table->data;
+    offsetTable = table->data.ToVector();
     ++i;
   }
   std::vector<const DcmTag *> fragments;

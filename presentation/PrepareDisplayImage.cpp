@@ -31,7 +31,7 @@ bool ParseInteger(const std::string &text, std::int32_t &value) {
 void TakePixels(TImages &images, const DcmTag &pixel) {
   const std::uint64_t frameBytes = std::uint64_t{images.columns} * images.rows * images.bitsAllocated / 8;
   const std::uint64_t total = frameBytes * static_cast<std::uint64_t>(images.frameCount);
-  const std::vector<std::uint8_t> &value = pixel.data;
+  const ValueBytes &value = pixel.data;
   // Only what the value holds is taken: a short value gives fewer frames,
   // never an allocation the file's bytes do not back.
   if (!images.isColor) {

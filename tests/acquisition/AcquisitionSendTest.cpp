@@ -40,7 +40,7 @@ std::vector<std::vector<std::uint8_t>> Fragments(const DcmObj &ds) {
       inPixelData = true;
     } else if (inPixelData && t->Is(0xFFFE, 0xE000)) {
       if (!offsetTable) {
-        fragments.push_back(t->data);
+        fragments.push_back(t->data.ToVector());
       }
       offsetTable = false;
     }

@@ -105,10 +105,9 @@ inline std::string ValueOf(const DcmObj &ds, std::uint16_t group, std::uint16_t 
   return t == nullptr ? "<none>" : std::string(t->data.begin(), t->data.end());
 }
 
-inline const std::vector<std::uint8_t> &PixelValue(const DcmObj &ds) {
-  static const std::vector<std::uint8_t> none;
+inline std::vector<std::uint8_t> PixelValue(const DcmObj &ds) {
   const DcmTag *t = ds.FindElement(0x7FE0, 0x0010);
-  return t == nullptr ? none : t->data;
+  return t == nullptr ? std::vector<std::uint8_t>() : t->data.ToVector();
 }
 
 // The data set encoded in its own transfer syntax.

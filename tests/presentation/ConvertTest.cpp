@@ -104,7 +104,7 @@ TEST(ConvertColour, BaselineColourStillBecomesExplicitRgb) {
   EXPECT_EQ(pixel->length, 64u * 48 * 3 * 2);
   EXPECT_EQ(pixel->VR(), "OB");
   EXPECT_EQ(ds->ElementAt(ds->Count() - 1), pixel); // no fragments left
-  EXPECT_GT(test::Psnr(pixel->data, original, 255), 30.0);
+  EXPECT_GT(test::Psnr(pixel->data.ToVector(), original, 255), 30.0);
   EXPECT_EQ(ValueOf(*ds, 0x0028, 0x2110), "<none>"); // decoding adds no lossy mark
 
   TImages images;
@@ -645,7 +645,7 @@ protected:
     frames_ = test::BaselineFrames(shape_, Frames8(shape_));
     auto whole = test::EncapsulatedDataSet(shape_, frames_);
     ASSERT_TRUE(ConvertTransferSyntax(*whole, EXPLICIT_VR_LITTLE_ENDIAN));
-    whole_ = whole->FindElement(0x7FE0, 0x0010)->data;
+    whole_ = whole->FindElement(0x7FE0, 0x0010)->data.ToVector();
     ds_ = test::EncapsulatedDataSet(shape_, frames_);
     for (std::size_t i = 0; i < ds_->Count(); ++i)
       if (const DcmTag *t = ds_->ElementAt(i); t != nullptr && t->Is(0x7FE0, 0x0010))

@@ -357,7 +357,7 @@ TEST_P(MarkerlessJpeg, LabelDecidesTheColourTransformAsInDcmdjpeg) {
     ++index;
   ASSERT_LT(index + 3, ds.Count());
   DcmTag &fragment = *ds.ElementAt(index + 2);
-  const Bytes stream = WithoutColourMarkers(fragment.data, p.renumber);
+  const Bytes stream = WithoutColourMarkers(fragment.data.ToVector(), p.renumber);
   fragment.data = stream;
   fragment.length = static_cast<std::uint32_t>(stream.size());
   if (fragment.length % 2 != 0) {

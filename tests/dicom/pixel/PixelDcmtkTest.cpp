@@ -118,7 +118,7 @@ protected:
     EXPECT_TRUE(decoded.Read(out));
     EXPECT_EQ(decoded.transferSyntax, EXPLICIT_VR_LITTLE_ENDIAN);
     const DcmTag *pixels = decoded.FindElement(0x7FE0, 0x0010);
-    return pixels != nullptr ? pixels->data : Bytes{};
+    return pixels != nullptr ? pixels->data.ToVector() : Bytes{};
   }
 
   test::TempDir dir_;
