@@ -139,9 +139,13 @@ bool BufData::LoadFromFile(const std::string &path) {
   }
   std::error_code error;
   const auto size = std::filesystem::file_size(path, error);
-  if (!error) {
-    bytes_.reserve(static_cast<std::size_t>(size));
+  if (!error && size > 0) {
+    // Straight into place, in one call: no staging copy.
+    bytes_.resize(static_cast<std::size_t>(size));
+    bytes_.resize(std::fread(bytes_.data(), 1, bytes_.size(), file.get()));
   }
+  // Whatever follows (a file that grew since its size was taken, or one
+  // whose size is not known) comes in chunks.
   std::uint8_t chunk[65536];
   std::size_t got = 0;
   while ((got = std::fread(chunk, 1, sizeof(chunk), file.get())) > 0) {
