@@ -205,6 +205,32 @@ TEST_P(PeerPduTest, ClipLargerThanThePeerPduArrivesWhole) {
 
 INSTANTIATE_TEST_SUITE_P(MaxPdu, PeerPduTest, ::testing::Values(4096u, 131072u));
 
+// A clip read back from its file holds its frames as views of the file's
+// bytes, and the PDUs take them from there: what arrives is what was written.
+TEST(StorescpStoreTest, ClipReadFromItsFileArrivesWhole) {
+  StoreScp scp({"+xy"});
+  ASSERT_TRUE(scp.Started());
+  TempDir files;
+  const std::string uid = "1.2.826.0.1.3680043.9.7777.1.10.40";
+  const std::string path = (files.path() / "clip.dcm").string();
+  const auto written = test::MakeImage(test::US_MULTIFRAME_STORAGE, uid, 8, JPEG_BASELINE, 640, 480);
+  ASSERT_TRUE(written->Write(path));
+  std::vector<std::unique_ptr<DcmObj>> objects;
+  objects.push_back(std::make_unique<DcmObj>());
+  ASSERT_TRUE(objects[0]->Read(path));
+  std::size_t views = 0;
+  for (std::size_t i = 0; i < objects[0]->Count(); ++i) {
+    const DcmTag *t = objects[0]->ElementAt(i);
+    views += t != nullptr && t->data.IsView() ? 1 : 0;
+  }
+  ASSERT_GT(views, 0u) << "the frames are large enough to be read as views";
+  EXPECT_EQ(StoreAll(scp.Port(), objects, 10), std::vector<int>{0});
+  auto received = scp.Received(uid);
+  ASSERT_NE(received, nullptr);
+  EXPECT_EQ(PixelPayload(*received), PixelPayload(*written));
+  ExpectSameElements(*written, *received);
+}
+
 // A peer that drops the association or stops answering while objects are
 // sent: each object gets a failure, none hangs, the later ones are tried.
 TEST(StorescpStoreTest, AbortingAndStallingPeersFailEachObjectWithoutHanging) {
