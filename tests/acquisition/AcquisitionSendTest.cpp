@@ -259,6 +259,14 @@ TEST_F(AcquisitionSendTest, APacsThatIsDownOrRefusesStoresNothing) {
     EXPECT_EQ(session_->Files()[2].problem, "no association with PACS");
     EXPECT_TRUE(log_.StartingWith("ERROR, Couldn't read file").empty());
   }
+  // Once the PACS takes them, the same files are stored.
+  progress_.clear();
+  boxes_.clear();
+  ASSERT_TRUE(StartStorescp({"+xy"}));
+  EXPECT_TRUE(session_->Send());
+  EXPECT_EQ(progress_, (std::vector<int>{33, 66, 100, 0}));
+  EXPECT_EQ(boxes_, (std::vector<std::string>{std::string(TEXT_FILES_SENT_OK)}));
+  EXPECT_EQ(Received().size(), 3u);
 }
 
 // storescp is killed while the station is in the middle of a clip: it is

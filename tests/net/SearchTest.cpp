@@ -35,16 +35,21 @@ std::size_t FindRequestSize(std::string_view model, DcmObj &identifier) {
 
 // A peer that accepts the search's model, takes the request, answers with
 // `responses`, then takes the station's last PDU (A-RELEASE-RQ, answered,
-// or A-ABORT).
+// or A-ABORT). A second search then gets one match "GOOD^GOOD" and success.
 void StartPeer(ScriptedPeer &peer, std::string_view model, DcmObj &identifier, const std::string &responses) {
-  peer.Receive(test::RequestSize(model, {"1.2.840.10008.1.2"}))
-      .Send(test::AcceptPdu(test::AcceptItem(1, 0, "1.2.840.10008.1.2")))
-      .Receive(FindRequestSize(model, identifier))
-      .Send(responses)
-      .Receive(10)
-      .Send(test::kReleaseRP)
-      .ReceiveUntilClosed()
-      .Start();
+  const auto exchange = [&](const std::string &answers) {
+    peer.Receive(test::RequestSize(model, {"1.2.840.10008.1.2"}))
+        .Send(test::AcceptPdu(test::AcceptItem(1, 0, "1.2.840.10008.1.2")))
+        .Receive(FindRequestSize(model, identifier))
+        .Send(answers)
+        .Receive(10)
+        .Send(test::kReleaseRP)
+        .ReceiveUntilClosed();
+  };
+  exchange(responses);
+  peer.Close().Accept();
+  exchange(Response(0xFF00, Match("GOOD^GOOD")) + Response(0));
+  peer.Start();
 }
 
 PeerAddress Address(const ScriptedPeer &peer) { return {"127.0.0.1", peer.PortText(), "QUILLBROOK", "PACS", 2}; }
@@ -131,11 +136,11 @@ protected:
     LogCapture log;
     std::vector<std::string> names;
     std::vector<int> statuses;
-    const SearchResult result = run(Address(peer), [&](const Record &record, int status) {
+    const auto collect = [&](const Record &record, int status) {
       names.push_back(record.patientName);
       statuses.push_back(status);
-    });
-    ASSERT_TRUE(peer.Wait());
+    };
+    const SearchResult result = run(Address(peer), collect);
     EXPECT_EQ(names, c.names);
     EXPECT_EQ(statuses, c.statuses);
     EXPECT_EQ(result.outcome, c.outcome);
@@ -149,6 +154,12 @@ protected:
     }
     EXPECT_EQ(log.Messages(), expectedLog);
     const std::size_t requests = test::RequestSize(model, {"1.2.840.10008.1.2"}) + FindRequestSize(model, identifier);
+
+    // Whatever the first search met, the next one works.
+    names.clear();
+    EXPECT_EQ(run(Address(peer), collect).outcome, Outcome::Completed);
+    EXPECT_EQ(names, (std::vector<std::string>{"GOOD^GOOD"}));
+    ASSERT_TRUE(peer.Wait());
     ASSERT_GE(peer.Received().size(), requests);
     EXPECT_EQ(peer.Received().substr(requests), c.after);
   }
