@@ -6,9 +6,11 @@
 #include "dicom/DcmObj.h"
 #include "dicom/Uids.h"
 #include "tests/acquisition/FakeFrameSource.h"
+#include "tests/net/AssociationScripts.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/PeerProcess.h"
 #include "tests/support/Peers.h"
+#include "tests/support/ScriptedPeer.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -109,6 +111,9 @@ protected:
     session_->onProgress = [this](int percent) { progress_.push_back(percent); };
     session_->onSending = [this](bool sending) { sendingEvents_.push_back(sending); };
     ASSERT_TRUE(session_->Open());
+    if (!acquireInSetUp_) {
+      return;
+    }
     ASSERT_TRUE(session_->Snap());
     source_.framesPerCapture = 5;
     ASSERT_TRUE(session_->Video());
@@ -160,6 +165,23 @@ protected:
     return true;
   }
 
+  // Records a large clip of random pixels, the first object of the
+  // acquisition when nothing was taken before.
+  void RecordLargeClip() {
+    source_.width = 640;
+    source_.height = 480;
+    source_.noise = true;
+    source_.framesPerCapture = 32;
+    ASSERT_TRUE(session_->Video());
+    for (int i = 0; i < 5; ++i) {
+      session_->Tick();
+    }
+    source_.framesPerCapture = 1;
+  }
+
+  // The two stills and the clip of SetUp; off for a test that acquires its
+  // own objects.
+  bool acquireInSetUp_ = true;
   TempDir dir_;
   TempDir peerDir_;
   test::LogCapture log_;
@@ -275,15 +297,7 @@ TEST_F(AcquisitionSendTest, APacsThatIsDownOrRefusesStoresNothing) {
 // clip's data. The clip is reported not sent and kept, and a storescp started
 // again receives it whole on the next Send.
 TEST_F(AcquisitionSendTest, APacsKilledDuringAClipLeavesItUnsentAndTheNextSendStoresIt) {
-  source_.width = 640;
-  source_.height = 480;
-  source_.noise = true;
-  source_.framesPerCapture = 32;
-  ASSERT_TRUE(session_->Video());
-  for (int i = 0; i < 5; ++i) {
-    session_->Tick();
-  }
-  source_.framesPerCapture = 1;
+  RecordLargeClip();
   ASSERT_TRUE(session_->Snap());
   ASSERT_EQ(session_->Files().size(), 5u);
   const std::string clip = session_->Files()[3].path;
@@ -351,6 +365,54 @@ TEST_F(AcquisitionSendTest, APacsKilledDuringAClipLeavesItUnsentAndTheNextSendSt
   const std::string uid = Original(3)->FindText(0x0008, 0x0018);
   ASSERT_EQ(received.count(uid), 1u);
   EXPECT_EQ(Fragments(*received.at(uid)), Fragments(*Original(3)));
+}
+
+// A PACS that accepts, reads part of a clip and closes the connection: the
+// clip and the still after it are reported not sent and kept, within the
+// time-out, and the next Send to a working PACS stores both.
+class AcquisitionSendOwnObjectsTest : public AcquisitionSendTest {
+protected:
+  AcquisitionSendOwnObjectsTest() { acquireInSetUp_ = false; }
+};
+
+TEST_F(AcquisitionSendOwnObjectsTest, APacsClosingInsideAClipLeavesItUnsentAndTheNextSendStoresIt) {
+  RecordLargeClip();
+  ASSERT_TRUE(session_->Snap());
+  ASSERT_EQ(session_->Files().size(), 2u);
+  const std::string clip = session_->Files()[0].path;
+  const auto clipSize = std::filesystem::file_size(clip);
+
+  test::ScriptedPeer peer;
+  // One context per class, in order of first appearance: the clip's is 1.
+  peer.Receive(1)
+      .Send(test::AcceptPdu(test::AcceptItem(1, 0, JPEG_BASELINE) + test::AcceptItem(3, 0, JPEG_BASELINE)))
+      .Receive(256 * 1024)
+      .Close()
+      .Start();
+  config_.PacsPort = peer.PortText();
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_FALSE(session_->Send());
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(8)); // before the 10 s time-out
+  EXPECT_TRUE(peer.Wait());
+  EXPECT_EQ(progress_, (std::vector<int>{0}));
+  EXPECT_EQ(boxes_, (std::vector<std::string>{std::string(TEXT_SEND_FAILED)}));
+  EXPECT_FALSE(session_->Files()[0].stored);
+  EXPECT_FALSE(session_->Files()[1].stored);
+  EXPECT_EQ(session_->Files()[0].problem, "the request could not be sent");
+  EXPECT_EQ(log_.StartingWith("ERROR, WriteStoreRQ").size(), 2u);
+  ASSERT_TRUE(std::filesystem::exists(clip));
+  EXPECT_EQ(std::filesystem::file_size(clip), clipSize);
+
+  progress_.clear();
+  boxes_.clear();
+  ASSERT_TRUE(StartStorescp({"+xy"}));
+  EXPECT_TRUE(session_->Send());
+  EXPECT_EQ(progress_, (std::vector<int>{50, 100, 0}));
+  EXPECT_EQ(boxes_, (std::vector<std::string>{std::string(TEXT_FILES_SENT_OK)}));
+  const auto received = Received();
+  const std::string uid = Original(0)->FindText(0x0008, 0x0018);
+  ASSERT_EQ(received.count(uid), 1u);
+  EXPECT_EQ(Fragments(*received.at(uid)), Fragments(*Original(0)));
 }
 
 TEST_F(AcquisitionSendTest, OrthancStoresEveryObjectAsItsOwnClass) {

@@ -24,7 +24,8 @@ public:
   int height = 8;
   int rateN = 25;
   int rateD = 1;
-  // Frames of random pixels, which compress badly: large objects.
+  // Frames of random pixels, which compress badly: large objects. All
+  // frames of a capture are then the same, encoded once.
   bool noise = false;
   // Calls seen.
   int builds = 0;
@@ -51,7 +52,7 @@ public:
     ++starts;
     armed = true;
     for (int i = 0; i < framesPerCapture; ++i) {
-      frames_.push_back(Frame(static_cast<std::uint8_t>(20 * i)));
+      frames_.push_back(noise && i > 0 ? frames_.back() : Frame(static_cast<std::uint8_t>(20 * i)));
     }
   }
   void StopCapture() override {
