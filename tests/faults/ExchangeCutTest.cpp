@@ -119,12 +119,6 @@ TEST(ExchangeCutTest, ClosingAtAnyPointEndsTheEchoHonestlyAndTheNextOneSucceeds)
   }
 }
 
-} // namespace
-} // namespace fw
-
-namespace fw {
-namespace {
-
 constexpr std::string_view SC = "1.2.840.10008.5.1.4.1.1.7";
 
 // A C-STORE-RSP with status 0 answering message 3 on context 1.
