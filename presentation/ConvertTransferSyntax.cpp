@@ -13,6 +13,7 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <new>
 #include <string>
 #include <thread>
 #include <vector>
@@ -299,13 +300,85 @@ bool DecodeFramesInParallel(DcmObj &ds, std::size_t index, std::uint8_t *buffer,
   return all;
 }
 
-bool DecodeFrames(DcmObj &ds, std::size_t index, std::vector<std::uint8_t> &buffer, std::uint64_t frameSize,
-                  std::uint64_t frames, std::size_t fragments, const Attributes &a, unsigned decodeThreads) {
-  const int bitsAllocated = a.bitsAllocated;
-  // The attributes as stored: the walk may have rewritten them for the target.
+// The attributes as stored, for the decoders: the walk may have rewritten
+// them for the target.
+StoredImageAttributes StoredOf(const Attributes &a) {
   StoredImageAttributes stored;
   stored.photometric = a.photometric.empty() ? std::string("MONOCHROME2") : a.photometric;
   stored.pixelRepresentation = a.pixelRepresentation != 0 ? 1 : 0;
+  return stored;
+}
+
+// Encapsulated pixel data taken out of a data set, to be decoded a range of
+// frames at a time while the file is written.
+struct StreamedPixels {
+  bool active = false;
+  DcmObj pixels; // (7FE0,0010), offset table item, one fragment per frame, delimiter
+  int frames = 0;
+  std::uint64_t frameBytes = 0;
+  int bitsAllocated = 8;
+  StoredImageAttributes stored;
+  bool pad = false; // an odd total gets one 0x00 byte, as SetNativeValue adds
+};
+
+// Streaming writes the native value as it comes: only into the little
+// endian syntaxes (no swapping, no deflation), only with a fragment per
+// frame, and only when the writer's produced element (the first top-level
+// (7FE0,0010) with a value) is certain to be this one, so not with the
+// native pixel data of a flat icon sequence beside it.
+bool CanStream(const DcmObj &ds, std::size_t index, std::string_view target, std::uint64_t frames,
+               std::size_t fragments) {
+  if ((target != EXPLICIT_VR_LITTLE_ENDIAN && target != IMPLICIT_VR_LITTLE_ENDIAN) || fragments != frames ||
+      !IsItem(ds.ElementAt(index + 1)))
+    return false;
+  for (std::size_t i = 0; i < ds.Count(); ++i) {
+    const DcmTag *t = ds.ElementAt(i);
+    if (i != index && t != nullptr && t->Is(0x7FE0, 0x0010) && t->length != UNDEFINED_LENGTH)
+      return false;
+  }
+  return true;
+}
+
+// Moves the encapsulated pixel data at index (element, offset table,
+// fragments, delimiter) into streamed and leaves the element as the header
+// of the native value it will be: its VR and length, no bytes.
+void TakeForStreaming(DcmObj &ds, std::size_t index, const Attributes &a, std::uint64_t frameSize, std::uint64_t frames,
+                      StreamedPixels &streamed) {
+  streamed.pixels.transferSyntax = ds.transferSyntax;
+  streamed.pixels.Append(DcmTag::FromBytes(0x7FE0, 0x0010, UNDEFINED_LENGTH, nullptr, "OB"));
+  for (std::uint64_t k = 0; k <= frames; ++k) {
+    DcmTag &item = *ds.ElementAt(index + 1);
+    auto moved = std::make_unique<DcmTag>();
+    moved->group = item.group;
+    moved->element = item.element;
+    moved->vr = item.vr;
+    moved->length = item.length;
+    moved->data = std::move(item.data);
+    item.length = 0;
+    streamed.pixels.Append(std::move(moved));
+    ds.RemoveAt(index + 1);
+  }
+  if (const DcmTag *end = ds.ElementAt(index + 1); end != nullptr && end->Is(0xFFFE, 0xE0DD))
+    ds.RemoveAt(index + 1);
+  streamed.pixels.Append(DcmTag::FromBytes(0xFFFE, 0xE0DD, 0, nullptr, "DL"));
+
+  const std::uint64_t total = frameSize * frames;
+  streamed.active = true;
+  streamed.frames = static_cast<int>(frames);
+  streamed.frameBytes = frameSize;
+  streamed.bitsAllocated = a.bitsAllocated;
+  streamed.stored = StoredOf(a);
+  streamed.pad = total % 2 != 0;
+  DcmTag &pixel = *ds.ElementAt(index);
+  pixel.SetVR(a.bitsStored != 8 ? "OW" : "OB");
+  pixel.data.clear();
+  pixel.length = static_cast<std::uint32_t>(total + (streamed.pad ? 1 : 0));
+}
+
+bool DecodeFrames(DcmObj &ds, std::size_t index, std::vector<std::uint8_t> &buffer, std::uint64_t frameSize,
+                  std::uint64_t frames, std::size_t fragments, const Attributes &a, unsigned decodeThreads) {
+  const int bitsAllocated = a.bitsAllocated;
+  const StoredImageAttributes stored = StoredOf(a);
   const unsigned threads = ThreadsFor(decodeThreads, frames);
   // Several fragments per frame need DecodePixelData's own frame finding.
   if (threads > 1 && fragments == frames && IsItem(ds.ElementAt(index + 1)))
@@ -330,8 +403,10 @@ enum class PixelResult { Converted, EncoderFailed, Failed };
 
 // Decodes or copies the pixel data at index and encodes it for the target;
 // index ends at the last entry the encoder wrote.
+// With streamed given, a clip that can be streamed (CanStream) is not
+// decoded here but moved into it.
 PixelResult ConvertPixelData(DcmObj &ds, std::size_t &index, Attributes &a, std::string_view target,
-                             float &compressionRatio, const ConversionOptions &options) {
+                             float &compressionRatio, const ConversionOptions &options, StreamedPixels *streamed) {
   DcmTag &pixel = *ds.ElementAt(index);
   const std::uint64_t frameSize = std::uint64_t{a.columns} * a.rows * a.bitsAllocated / 8 * (a.colour ? 3 : 1);
   if (a.frames < 1)
@@ -357,6 +432,10 @@ PixelResult ConvertPixelData(DcmObj &ds, std::size_t &index, Attributes &a, std:
     if (!CheckEncapsulatedFrames(ds, index, static_cast<int>(frames), a.rows, a.columns, a.colour ? 3 : 1, frameSize)) {
       LogError("the pixel data does not fit the image attributes");
       return PixelResult::Failed;
+    }
+    if (streamed != nullptr && CanStream(ds, index, target, frames, fragments)) {
+      TakeForStreaming(ds, index, a, frameSize, frames, *streamed);
+      return PixelResult::Converted;
     }
     buffer.resize(total);
     if (!DecodeFrames(ds, index, buffer, frameSize, frames, fragments, a, options.decodeThreads)) {
@@ -431,7 +510,9 @@ bool DecodeFrameRange(const DcmObj &ds, std::size_t index, int firstFrame, int f
   return all;
 }
 
-bool ConvertTransferSyntax(DcmObj &ds, std::string_view target, const ConversionOptions &options) {
+namespace {
+
+bool Convert(DcmObj &ds, std::string_view target, const ConversionOptions &options, StreamedPixels *streamed) {
   if (target.empty() || target == ds.transferSyntax)
     return true;
   const bool explicitVR = target != IMPLICIT_VR_LITTLE_ENDIAN;
@@ -463,7 +544,7 @@ bool ConvertTransferSyntax(DcmObj &ds, std::string_view target, const Conversion
       TakeImageAttribute(*t, a, target);
     } else if (t->Is(0x7FE0, 0x0010)) {
       seenPixelData = true;
-      switch (ConvertPixelData(ds, i, a, target, compressionRatio, options)) {
+      switch (ConvertPixelData(ds, i, a, target, compressionRatio, options, streamed)) {
       case PixelResult::Converted:
         result = true;
         break;
@@ -491,6 +572,63 @@ bool ConvertTransferSyntax(DcmObj &ds, std::string_view target, const Conversion
   ds.transferSyntax = std::string(target);
   ds.explicitVR = explicitVR;
   return result;
+}
+
+// Decodes the streamed frames a range at a time into one buffer and hands
+// each range to write; false at the first range that does not decode (its
+// failed frames logged) or write that fails.
+bool ProduceFrames(const StreamedPixels &streamed, const ConversionOptions &options, bool &decodeFailed,
+                   const std::function<bool(const std::uint8_t *, std::size_t)> &write) {
+  const unsigned threads = ThreadsFor(options.decodeThreads, static_cast<std::uint64_t>(streamed.frames));
+  const int range =
+      std::min(options.streamFrames > 0 ? options.streamFrames : 4 * static_cast<int>(threads), streamed.frames);
+  // Every byte is decoded before it is written: no zero fill.
+  const auto buffer =
+      std::make_unique_for_overwrite<std::uint8_t[]>(static_cast<std::size_t>(range * streamed.frameBytes));
+  for (int first = 0; first < streamed.frames; first += range) {
+    const int count = std::min(range, streamed.frames - first);
+    std::vector<int> failed;
+    if (!DecodeFrameRange(streamed.pixels, 0, first, count, buffer.get(), streamed.frameBytes, streamed.bitsAllocated,
+                          streamed.stored, threads, &failed)) {
+      LogFailedFrames(failed);
+      decodeFailed = true;
+      return false;
+    }
+    if (!write(buffer.get(), static_cast<std::size_t>(count * streamed.frameBytes)))
+      return false;
+  }
+  const std::uint8_t pad = 0x00;
+  return !streamed.pad || write(&pad, 1);
+}
+
+} // namespace
+
+bool ConvertTransferSyntax(DcmObj &ds, std::string_view target, const ConversionOptions &options) {
+  return Convert(ds, target, options, nullptr);
+}
+
+ConvertedFile ConvertTransferSyntaxToFile(DcmObj &ds, std::string_view target, const std::string &path,
+                                          const ConversionOptions &options) {
+  StreamedPixels streamed;
+  if (!Convert(ds, target, options, &streamed))
+    return ConvertedFile::NotConverted;
+  if (!streamed.active)
+    return ds.Write(path) ? ConvertedFile::Written : ConvertedFile::NotWritten;
+  bool decodeFailed = false;
+  bool outOfMemory = false;
+  const bool written = ds.Write(path, 0x7FE0, 0x0010, [&](const auto &write) {
+    try {
+      return ProduceFrames(streamed, options, decodeFailed, write);
+    } catch (const std::bad_alloc &) {
+      outOfMemory = true;
+      return false;
+    }
+  });
+  if (decodeFailed || outOfMemory) {
+    LogError(outOfMemory ? "no memory for the frames" : "the pixel data could not be decoded");
+    return ConvertedFile::NotConverted;
+  }
+  return written ? ConvertedFile::Written : ConvertedFile::NotWritten;
 }
 
 } // namespace fw
