@@ -15,6 +15,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -574,28 +575,61 @@ bool Convert(DcmObj &ds, std::string_view target, const ConversionOptions &optio
   return result;
 }
 
-// Decodes the streamed frames a range at a time into one buffer and hands
-// each range to write; false at the first range that does not decode (its
-// failed frames logged) or write that fails.
+// Decodes the streamed frames a range at a time and hands each range to
+// write, in order; false at the first range that does not decode (its failed
+// frames logged) or write that fails. Two reused buffers: while one range is
+// written, the next is decoded into the other, so the decoders keep every
+// core busy while the file takes the bytes.
 bool ProduceFrames(const StreamedPixels &streamed, const ConversionOptions &options, bool &decodeFailed,
                    const std::function<bool(const std::uint8_t *, std::size_t)> &write) {
   const unsigned threads = ThreadsFor(options.decodeThreads, static_cast<std::uint64_t>(streamed.frames));
   const int range =
       std::min(options.streamFrames > 0 ? options.streamFrames : 4 * static_cast<int>(threads), streamed.frames);
+  const auto rangeBytes = static_cast<std::size_t>(static_cast<std::uint64_t>(range) * streamed.frameBytes);
   // Every byte is decoded before it is written: no zero fill.
-  const auto buffer =
-      std::make_unique_for_overwrite<std::uint8_t[]>(static_cast<std::size_t>(range * streamed.frameBytes));
-  for (int first = 0; first < streamed.frames; first += range) {
-    const int count = std::min(range, streamed.frames - first);
+  const auto buffers = std::make_unique_for_overwrite<std::uint8_t[]>(2 * rangeBytes);
+
+  struct Slot {
+    std::uint8_t *bytes = nullptr;
+    int first = 0;
+    int count = 0;
     std::vector<int> failed;
-    if (!DecodeFrameRange(streamed.pixels, 0, first, count, buffer.get(), streamed.frameBytes, streamed.bitsAllocated,
-                          streamed.stored, threads, &failed)) {
-      LogFailedFrames(failed);
+    bool decoded = false;
+  };
+  Slot slots[2];
+  slots[0].bytes = buffers.get();
+  slots[1].bytes = buffers.get() + rangeBytes;
+  const auto decode = [&](Slot &slot) {
+    slot.decoded = DecodeFrameRange(streamed.pixels, 0, slot.first, slot.count, slot.bytes, streamed.frameBytes,
+                                    streamed.bitsAllocated, streamed.stored, threads, &slot.failed);
+  };
+  slots[0].count = range;
+  decode(slots[0]);
+  for (int k = 0;; k = 1 - k) {
+    Slot &current = slots[k];
+    if (!current.decoded) {
+      LogFailedFrames(current.failed);
       decodeFailed = true;
       return false;
     }
-    if (!write(buffer.get(), static_cast<std::size_t>(count * streamed.frameBytes)))
+    Slot &following = slots[1 - k];
+    following.first = current.first + current.count;
+    following.count = std::min(range, streamed.frames - following.first);
+    std::jthread decoder;
+    if (following.count > 0) {
+      try {
+        decoder = std::jthread(decode, std::ref(following));
+      } catch (const std::system_error &) {
+        decode(following); // no thread to spare: one after the other
+      }
+    }
+    const bool written =
+        write(current.bytes, static_cast<std::size_t>(static_cast<std::uint64_t>(current.count) * streamed.frameBytes));
+    decoder = {}; // joined
+    if (!written)
       return false;
+    if (following.count <= 0)
+      break;
   }
   const std::uint8_t pad = 0x00;
   return !streamed.pad || write(&pad, 1);
