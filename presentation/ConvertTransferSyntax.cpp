@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <new>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -376,8 +377,42 @@ void TakeForStreaming(DcmObj &ds, std::size_t index, const Attributes &a, std::u
   pixel.length = static_cast<std::uint32_t>(total + (streamed.pad ? 1 : 0));
 }
 
-bool DecodeFrames(DcmObj &ds, std::size_t index, std::vector<std::uint8_t> &buffer, std::uint64_t frameSize,
-                  std::uint64_t frames, std::size_t fragments, const Attributes &a, unsigned decodeThreads) {
+// The pixels between the old encoding and the new: the element's next value
+// itself when the target is native (a vector, as the element holds it, with
+// room for the pad byte), else a scratch buffer that is not zero-filled, as
+// every byte is decoded or copied before it is read.
+class PixelBuffer {
+public:
+  PixelBuffer(std::uint64_t size, bool asValue) : size_(static_cast<std::size_t>(size)) {
+    if (asValue) {
+      value_.reserve(size_ + size_ % 2);
+      value_.resize(size_);
+      data_ = value_.data();
+    } else {
+      scratch_ = std::make_unique_for_overwrite<std::uint8_t[]>(size_);
+      data_ = scratch_.get();
+    }
+  }
+  // Takes over value, which holds at least size bytes; the rest is dropped.
+  PixelBuffer(std::vector<std::uint8_t> value, std::uint64_t size)
+      : size_(static_cast<std::size_t>(size)), value_(std::move(value)) {
+    value_.resize(size_);
+    data_ = value_.data();
+  }
+  std::uint8_t *data() { return data_; }
+  std::size_t size() const { return size_; }
+  // The value for the element; only when made asValue.
+  std::vector<std::uint8_t> TakeValue() { return std::move(value_); }
+
+private:
+  std::size_t size_;
+  std::vector<std::uint8_t> value_;
+  std::unique_ptr<std::uint8_t[]> scratch_;
+  std::uint8_t *data_ = nullptr;
+};
+
+bool DecodeFrames(DcmObj &ds, std::size_t index, PixelBuffer &buffer, std::uint64_t frameSize, std::uint64_t frames,
+                  std::size_t fragments, const Attributes &a, unsigned decodeThreads) {
   const int bitsAllocated = a.bitsAllocated;
   const StoredImageAttributes stored = StoredOf(a);
   const unsigned threads = ThreadsFor(decodeThreads, frames);
@@ -420,7 +455,8 @@ PixelResult ConvertPixelData(DcmObj &ds, std::size_t &index, Attributes &a, std:
   }
   const std::uint64_t total = frameSize * frames;
 
-  std::vector<std::uint8_t> buffer;
+  const bool nativeTarget = IsUncompressed(target);
+  std::optional<PixelBuffer> held;
   if (pixel.length == UNDEFINED_LENGTH) {
     // Every frame needs a fragment: checked before the frames are allocated.
     const std::size_t fragments = CountFragments(ds, index);
@@ -438,7 +474,7 @@ PixelResult ConvertPixelData(DcmObj &ds, std::size_t &index, Attributes &a, std:
       TakeForStreaming(ds, index, a, frameSize, frames, *streamed);
       return PixelResult::Converted;
     }
-    buffer.resize(total);
+    PixelBuffer &buffer = held.emplace(total, nativeTarget);
     if (!DecodeFrames(ds, index, buffer, frameSize, frames, fragments, a, options.decodeThreads)) {
       LogError("the pixel data could not be decoded");
       return PixelResult::Failed;
@@ -449,7 +485,11 @@ PixelResult ConvertPixelData(DcmObj &ds, std::size_t &index, Attributes &a, std:
                " were expected");
       return PixelResult::Failed;
     }
-    buffer.assign(pixel.data.begin(), pixel.data.begin() + static_cast<std::ptrdiff_t>(total));
+    // Into a native syntax the value is rewritten where it is; an encoder
+    // reads a copy, so a failure leaves the element as it was.
+    PixelBuffer &buffer = nativeTarget ? held.emplace(std::move(pixel.data), total) : held.emplace(total, false);
+    if (!nativeTarget)
+      std::copy_n(pixel.data.begin(), total, buffer.data());
     if (a.colour && a.planarConfiguration == 1) {
       const std::size_t plane = frameSize / 3;
       std::vector<std::uint8_t> frame(frameSize);
@@ -466,8 +506,9 @@ PixelResult ConvertPixelData(DcmObj &ds, std::size_t &index, Attributes &a, std:
     }
   }
 
-  if (IsUncompressed(target)) {
-    SetNativeValue(*ds.ElementAt(index), std::move(buffer), a.bitsStored);
+  PixelBuffer &buffer = *held;
+  if (nativeTarget) {
+    SetNativeValue(*ds.ElementAt(index), buffer.TakeValue(), a.bitsStored);
     return PixelResult::Converted;
   }
   try {
