@@ -197,6 +197,19 @@ std::size_t CountFragments(const DcmObj &ds, std::size_t index) {
   return items > 0 ? items - 1 : 0;
 }
 
+// A new item holding the fragment's bytes; the fragment is left empty, with
+// length 0, for its container to drop or keep.
+std::unique_ptr<DcmTag> MoveItem(DcmTag &fragment) {
+  auto item = std::make_unique<DcmTag>();
+  item->group = fragment.group;
+  item->element = fragment.element;
+  item->vr = fragment.vr;
+  item->length = fragment.length;
+  item->data = std::move(fragment.data);
+  fragment.length = 0;
+  return item;
+}
+
 bool IsItem(const DcmTag *t) { return t != nullptr && t->Is(0xFFFE, 0xE000) && t->length != UNDEFINED_LENGTH; }
 
 // A run of consecutive frames that one thread decodes from a container of
@@ -276,15 +289,7 @@ bool DecodeFramesInParallel(DcmObj &ds, std::size_t index, std::uint8_t *buffer,
   std::vector<FrameRun> runs = MakeRuns(ds.transferSyntax, 0, frames, threads, [&](FrameRun &run) {
     for (int f = run.first; f < run.first + run.count; ++f) {
       // The stream moves over; the emptied item is removed below.
-      DcmTag &fragment = *ds.ElementAt(firstFragment + static_cast<std::size_t>(f));
-      auto item = std::make_unique<DcmTag>();
-      item->group = fragment.group;
-      item->element = fragment.element;
-      item->vr = fragment.vr;
-      item->length = fragment.length;
-      item->data = std::move(fragment.data);
-      fragment.length = 0;
-      run.pixels.Append(std::move(item));
+      run.pixels.Append(MoveItem(*ds.ElementAt(firstFragment + static_cast<std::size_t>(f))));
     }
   });
   std::vector<int> failed;
@@ -349,15 +354,7 @@ void TakeForStreaming(DcmObj &ds, std::size_t index, const Attributes &a, std::u
   streamed.pixels.transferSyntax = ds.transferSyntax;
   streamed.pixels.Append(DcmTag::FromBytes(0x7FE0, 0x0010, UNDEFINED_LENGTH, nullptr, "OB"));
   for (std::uint64_t k = 0; k <= frames; ++k) {
-    DcmTag &item = *ds.ElementAt(index + 1);
-    auto moved = std::make_unique<DcmTag>();
-    moved->group = item.group;
-    moved->element = item.element;
-    moved->vr = item.vr;
-    moved->length = item.length;
-    moved->data = std::move(item.data);
-    item.length = 0;
-    streamed.pixels.Append(std::move(moved));
+    streamed.pixels.Append(MoveItem(*ds.ElementAt(index + 1)));
     ds.RemoveAt(index + 1);
   }
   if (const DcmTag *end = ds.ElementAt(index + 1); end != nullptr && end->Is(0xFFFE, 0xE0DD))
@@ -524,9 +521,14 @@ PixelResult ConvertPixelData(DcmObj &ds, std::size_t &index, Attributes &a, std:
 
 } // namespace
 
-bool DecodeFrameRange(const DcmObj &ds, std::size_t index, int firstFrame, int frameCount, std::uint8_t *destination,
-                      std::uint64_t frameBytes, int bitsAllocated, const StoredImageAttributes &stored,
-                      unsigned threads, std::vector<int> *failedFrames) {
+namespace {
+
+// DecodeFrameRange with the fragments handed to the runs by take(fragment):
+// a copy, or the fragment itself when the caller needs it no more.
+template <typename Take>
+bool DecodeRangeWith(const DcmObj &ds, std::size_t index, int firstFrame, int frameCount, std::uint8_t *destination,
+                     std::uint64_t frameBytes, int bitsAllocated, const StoredImageAttributes &stored, unsigned threads,
+                     std::vector<int> *failedFrames, Take &&take) {
   const DcmTag *pixel = ds.ElementAt(index);
   if (pixel == nullptr || !pixel->Is(0x7FE0, 0x0010) || pixel->length != UNDEFINED_LENGTH || firstFrame < 0 ||
       frameCount < 1 || frameBytes == 0 || destination == nullptr)
@@ -536,13 +538,12 @@ bool DecodeFrameRange(const DcmObj &ds, std::size_t index, int firstFrame, int f
   if (!IsItem(ds.ElementAt(index + 1)) ||
       CountFragments(ds, index) < static_cast<std::size_t>(firstFrame) + static_cast<std::size_t>(frameCount))
     return false;
-  std::vector<FrameRun> runs = MakeRuns(
-      ds.transferSyntax, firstFrame, frameCount, ThreadsFor(threads, static_cast<std::uint64_t>(frameCount)),
-      [&](FrameRun &run) {
-        // Copies: ds stays whole, so its frames can be taken again.
-        for (int f = run.first; f < run.first + run.count; ++f)
-          run.pixels.Append(std::make_unique<DcmTag>(*ds.ElementAt(firstFragment + static_cast<std::size_t>(f))));
-      });
+  std::vector<FrameRun> runs =
+      MakeRuns(ds.transferSyntax, firstFrame, frameCount, ThreadsFor(threads, static_cast<std::uint64_t>(frameCount)),
+               [&](FrameRun &run) {
+                 for (int f = run.first; f < run.first + run.count; ++f)
+                   run.pixels.Append(take(firstFragment + static_cast<std::size_t>(f)));
+               });
   std::vector<int> failed;
   const bool all = DecodeRuns(runs, firstFrame, destination, frameBytes, bitsAllocated, stored, failed);
   for (int &f : failed)
@@ -550,6 +551,16 @@ bool DecodeFrameRange(const DcmObj &ds, std::size_t index, int firstFrame, int f
   if (failedFrames != nullptr)
     *failedFrames = std::move(failed);
   return all;
+}
+
+} // namespace
+
+bool DecodeFrameRange(const DcmObj &ds, std::size_t index, int firstFrame, int frameCount, std::uint8_t *destination,
+                      std::uint64_t frameBytes, int bitsAllocated, const StoredImageAttributes &stored,
+                      unsigned threads, std::vector<int> *failedFrames) {
+  // Copies: ds stays whole, so its frames can be taken again.
+  return DecodeRangeWith(ds, index, firstFrame, frameCount, destination, frameBytes, bitsAllocated, stored, threads,
+                         failedFrames, [&ds](std::size_t at) { return std::make_unique<DcmTag>(*ds.ElementAt(at)); });
 }
 
 namespace {
@@ -621,7 +632,7 @@ bool Convert(DcmObj &ds, std::string_view target, const ConversionOptions &optio
 // frames logged) or write that fails. Two reused buffers: while one range is
 // written, the next is decoded into the other, so the decoders keep every
 // core busy while the file takes the bytes.
-bool ProduceFrames(const StreamedPixels &streamed, const ConversionOptions &options, bool &decodeFailed,
+bool ProduceFrames(StreamedPixels &streamed, const ConversionOptions &options, bool &decodeFailed,
                    const std::function<bool(const std::uint8_t *, std::size_t)> &write) {
   const unsigned threads = ThreadsFor(options.decodeThreads, static_cast<std::uint64_t>(streamed.frames));
   const int range =
@@ -641,8 +652,10 @@ bool ProduceFrames(const StreamedPixels &streamed, const ConversionOptions &opti
   slots[0].bytes = buffers.get();
   slots[1].bytes = buffers.get() + rangeBytes;
   const auto decode = [&](Slot &slot) {
-    slot.decoded = DecodeFrameRange(streamed.pixels, 0, slot.first, slot.count, slot.bytes, streamed.frameBytes,
-                                    streamed.bitsAllocated, streamed.stored, threads, &slot.failed);
+    // Each frame is decoded once: its fragment moves to the decoder.
+    slot.decoded = DecodeRangeWith(streamed.pixels, 0, slot.first, slot.count, slot.bytes, streamed.frameBytes,
+                                   streamed.bitsAllocated, streamed.stored, threads, &slot.failed,
+                                   [&](std::size_t at) { return MoveItem(*streamed.pixels.ElementAt(at)); });
   };
   slots[0].count = range;
   decode(slots[0]);
