@@ -66,10 +66,11 @@ enum class ConvertedFile { Written, NotConverted, NotWritten };
 // ConvertTransferSyntax of ds, then DcmObj::Write to path: the same file,
 // byte for byte. A clip with one fragment per frame converted to a little
 // endian native syntax is not decoded whole: its frames are decoded a range
-// at a time (ConversionOptions::streamFrames) into one reused buffer and
-// written from there, so the decoded clip never sits in memory. A frame that
-// does not decode then ends the write: NotConverted, logged as
-// ConvertTransferSyntax logs it, and the file at path is left as it was.
+// at a time (ConversionOptions::streamFrames) into two reused buffers (one
+// decoded while the other is written), so the decoded clip never sits in
+// memory. A frame that does not decode then ends the write: NotConverted,
+// logged as ConvertTransferSyntax logs it (the failed frames of the range
+// that stopped it), and the file at path is left as it was.
 // NotWritten when the conversion succeeded but the file could not be saved.
 // ds is converted (its pixel data without its value when streamed) or, on
 // failure, to be discarded.
