@@ -13,7 +13,6 @@
 #include <exception>
 #include <functional>
 #include <memory>
-#include <new>
 #include <optional>
 #include <string>
 #include <system_error>
@@ -638,8 +637,10 @@ bool ProduceFrames(StreamedPixels &streamed, const ConversionOptions &options, b
   const int range =
       std::min(options.streamFrames > 0 ? options.streamFrames : 4 * static_cast<int>(threads), streamed.frames);
   const auto rangeBytes = static_cast<std::size_t>(static_cast<std::uint64_t>(range) * streamed.frameBytes);
-  // Every byte is decoded before it is written: no zero fill.
-  const auto buffers = std::make_unique_for_overwrite<std::uint8_t[]>(2 * rangeBytes);
+  // Every byte is decoded before it is written: no zero fill. A clip of one
+  // range needs no second buffer.
+  const bool twoRanges = streamed.frames > range;
+  const auto buffers = std::make_unique_for_overwrite<std::uint8_t[]>((twoRanges ? 2 : 1) * rangeBytes);
 
   struct Slot {
     std::uint8_t *bytes = nullptr;
@@ -650,7 +651,7 @@ bool ProduceFrames(StreamedPixels &streamed, const ConversionOptions &options, b
   };
   Slot slots[2];
   slots[0].bytes = buffers.get();
-  slots[1].bytes = buffers.get() + rangeBytes;
+  slots[1].bytes = twoRanges ? buffers.get() + rangeBytes : nullptr;
   const auto decode = [&](Slot &slot) {
     // Each frame is decoded once: its fragment moves to the decoder.
     slot.decoded = DecodeRangeWith(streamed.pixels, 0, slot.first, slot.count, slot.bytes, streamed.frameBytes,
@@ -703,17 +704,19 @@ ConvertedFile ConvertTransferSyntaxToFile(DcmObj &ds, std::string_view target, c
   if (!streamed.active)
     return ds.Write(path) ? ConvertedFile::Written : ConvertedFile::NotWritten;
   bool decodeFailed = false;
-  bool outOfMemory = false;
+  // No buffer or no thread: the write stops and the old file stays.
+  std::optional<std::string> resources;
   const bool written = ds.Write(path, 0x7FE0, 0x0010, [&](const auto &write) {
     try {
       return ProduceFrames(streamed, options, decodeFailed, write);
-    } catch (const std::bad_alloc &) {
-      outOfMemory = true;
+    } catch (const std::exception &e) {
+      resources = e.what();
       return false;
     }
   });
-  if (decodeFailed || outOfMemory) {
-    LogError(outOfMemory ? "no memory for the frames" : "the pixel data could not be decoded");
+  if (resources || decodeFailed) {
+    LogError(decodeFailed ? std::string("the pixel data could not be decoded")
+                          : "the frames could not be decoded: " + *resources);
     return ConvertedFile::NotConverted;
   }
   return written ? ConvertedFile::Written : ConvertedFile::NotWritten;
