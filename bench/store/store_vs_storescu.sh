@@ -8,15 +8,16 @@
 #
 # The receiver's floor: what fwstore sends is recorded once through
 # replay_store and replayed as fast as the socket takes it, waiting only for
-# storescp's answers; no sender can finish sooner against this storescp. Then
+# storescp's answers; no sender can finish much sooner against this storescp,
+# and none sooner than the CPU time storescp itself spends on the store. Then
 # storescu once more into a second storescp that accepts the largest PDU DCMTK
 # allows (131072 bytes), which shows what the 16 KB PDUs cost the receiver.
 #
 #   bench/store/store_vs_storescu.sh [BUILD_DIR] [RUNS]
 #
 # BUILD_DIR defaults to build/release (fwstore, make_store_data and
-# replay_store built);
-# the best of RUNS (default 3) wall times is reported, with its CPU time.
+# replay_store built); the best of RUNS (default 3) wall times is reported,
+# with its CPU time and the CPU time storescp spent meanwhile.
 # The DCMTK programs get TCP_NODELAY=1: without it Debian's DCMTK waits on
 # Nagle's algorithm about 50 ms per object.
 set -euo pipefail
