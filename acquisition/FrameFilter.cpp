@@ -1,5 +1,5 @@
-// Vertical 1-2-1 smoothing with BGR to RGB reordering; SSSE3 with a runtime
-// check, so the program does not depend on the build machine's processor.
+// Vertical 1-2-1 smoothing with BGR to RGB reordering; AVX2 or SSSE3 with a
+// runtime check, so the program does not depend on the build machine's processor.
 #include "acquisition/FrameFilter.h"
 
 #include <algorithm>
@@ -51,9 +51,45 @@ __attribute__((target("ssse3"))) void FilterRowSsse3(const std::uint8_t *above, 
   FilterRowScalar(above + o, row + o, below + o, width - done, out + o);
 }
 
+__attribute__((target("avx2"))) inline __m256i FloorAverage(__m256i x, __m256i y) {
+  const __m256i one = _mm256_set1_epi8(1);
+  return _mm256_sub_epi8(_mm256_avg_epu8(x, y), _mm256_and_si256(_mm256_xor_si256(x, y), one));
+}
+
+// Bytes o .. o+15 in the low lane and o+15 .. o+30 in the high lane: each
+// lane holds five whole pixels where pshufb can reach them.
+__attribute__((target("avx2"))) inline __m256i LoadTwoSteps(const std::uint8_t *at) {
+  return _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i *>(at))),
+                                 _mm_loadu_si128(reinterpret_cast<const __m128i *>(at + 15)), 1);
+}
+
+// Two SSSE3 steps at once: ten pixels per step, the rest as above.
+__attribute__((target("avx2"))) void FilterRowAvx2(const std::uint8_t *above, const std::uint8_t *row,
+                                                   const std::uint8_t *below, int width, std::uint8_t *out) {
+  const int bytes = width * 3;
+  const __m256i reverse = _mm256_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, -1, 2, 1, 0, 5, 4, 3, 8, 7,
+                                           6, 11, 10, 9, 14, 13, 12, -1);
+  int o = 0;
+  for (; o + 31 <= bytes; o += 30) {
+    const __m256i blend =
+        FloorAverage(LoadTwoSteps(row + o), FloorAverage(LoadTwoSteps(above + o), LoadTwoSteps(below + o)));
+    const __m256i rgb = _mm256_shuffle_epi8(blend, reverse);
+    // The low lane's byte 15 is written as 0 and overwritten by the high lane.
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(out + o), _mm256_castsi256_si128(rgb));
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(out + o + 15), _mm256_extracti128_si256(rgb, 1));
+  }
+  const int done = o / 3;
+  FilterRowSsse3(above + o, row + o, below + o, width - done, out + o);
+}
+
 bool DetectSsse3() {
   __builtin_cpu_init();
   return __builtin_cpu_supports("ssse3");
+}
+
+bool DetectAvx2() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx2");
 }
 #endif
 
@@ -93,6 +129,15 @@ bool FrameFilterUsesSsse3() {
 #endif
 }
 
+bool FrameFilterUsesAvx2() {
+#ifdef FW_FILTER_X86
+  static const bool has = DetectAvx2();
+  return has;
+#else
+  return false;
+#endif
+}
+
 void FilterFrameToRgbScalar(const std::uint8_t *source, std::size_t stride, int width, int height,
                             std::uint8_t *output) {
   FilterWith(FilterRowScalar, source, stride, width, height, 0, height, output);
@@ -101,6 +146,10 @@ void FilterFrameToRgbScalar(const std::uint8_t *source, std::size_t stride, int 
 void FilterRowsToRgb(const std::uint8_t *source, std::size_t stride, int width, int height, int firstRow, int rowCount,
                      std::uint8_t *output) {
 #ifdef FW_FILTER_X86
+  if (FrameFilterUsesAvx2()) {
+    FilterWith(FilterRowAvx2, source, stride, width, height, firstRow, rowCount, output);
+    return;
+  }
   if (FrameFilterUsesSsse3()) {
     FilterWith(FilterRowSsse3, source, stride, width, height, firstRow, rowCount, output);
     return;

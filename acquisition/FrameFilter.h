@@ -29,7 +29,9 @@ void FilterRowsToRgb(const std::uint8_t *source, std::size_t stride, int width, 
 void FilterFrameToRgbScalar(const std::uint8_t *source, std::size_t stride, int width, int height,
                             std::uint8_t *output);
 
-// Whether FilterFrameToRgb takes the SSSE3 path on this processor.
+// Whether FilterFrameToRgb takes the SSSE3 path on this processor, and
+// whether it takes the wider AVX2 path (which needs SSSE3 too).
 bool FrameFilterUsesSsse3();
+bool FrameFilterUsesAvx2();
 
 } // namespace fw

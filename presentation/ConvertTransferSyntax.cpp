@@ -13,7 +13,9 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -194,6 +196,19 @@ std::size_t CountFragments(const DcmObj &ds, std::size_t index) {
   return items > 0 ? items - 1 : 0;
 }
 
+// A new item holding the fragment's bytes; the fragment is left empty, with
+// length 0, for its container to drop or keep.
+std::unique_ptr<DcmTag> MoveItem(DcmTag &fragment) {
+  auto item = std::make_unique<DcmTag>();
+  item->group = fragment.group;
+  item->element = fragment.element;
+  item->vr = fragment.vr;
+  item->length = fragment.length;
+  item->data = std::move(fragment.data);
+  fragment.length = 0;
+  return item;
+}
+
 bool IsItem(const DcmTag *t) { return t != nullptr && t->Is(0xFFFE, 0xE000) && t->length != UNDEFINED_LENGTH; }
 
 // A run of consecutive frames that one thread decodes from a container of
@@ -273,15 +288,7 @@ bool DecodeFramesInParallel(DcmObj &ds, std::size_t index, std::uint8_t *buffer,
   std::vector<FrameRun> runs = MakeRuns(ds.transferSyntax, 0, frames, threads, [&](FrameRun &run) {
     for (int f = run.first; f < run.first + run.count; ++f) {
       // The stream moves over; the emptied item is removed below.
-      DcmTag &fragment = *ds.ElementAt(firstFragment + static_cast<std::size_t>(f));
-      auto item = std::make_unique<DcmTag>();
-      item->group = fragment.group;
-      item->element = fragment.element;
-      item->vr = fragment.vr;
-      item->length = fragment.length;
-      item->data = std::move(fragment.data);
-      fragment.length = 0;
-      run.pixels.Append(std::move(item));
+      run.pixels.Append(MoveItem(*ds.ElementAt(firstFragment + static_cast<std::size_t>(f))));
     }
   });
   std::vector<int> failed;
@@ -299,13 +306,111 @@ bool DecodeFramesInParallel(DcmObj &ds, std::size_t index, std::uint8_t *buffer,
   return all;
 }
 
-bool DecodeFrames(DcmObj &ds, std::size_t index, std::vector<std::uint8_t> &buffer, std::uint64_t frameSize,
-                  std::uint64_t frames, std::size_t fragments, const Attributes &a, unsigned decodeThreads) {
-  const int bitsAllocated = a.bitsAllocated;
-  // The attributes as stored: the walk may have rewritten them for the target.
+// The attributes as stored, for the decoders: the walk may have rewritten
+// them for the target.
+StoredImageAttributes StoredOf(const Attributes &a) {
   StoredImageAttributes stored;
   stored.photometric = a.photometric.empty() ? std::string("MONOCHROME2") : a.photometric;
   stored.pixelRepresentation = a.pixelRepresentation != 0 ? 1 : 0;
+  return stored;
+}
+
+// Encapsulated pixel data taken out of a data set, to be decoded a range of
+// frames at a time while the file is written.
+struct StreamedPixels {
+  bool active = false;
+  DcmObj pixels; // (7FE0,0010), offset table item, one fragment per frame, delimiter
+  int frames = 0;
+  std::uint64_t frameBytes = 0;
+  int bitsAllocated = 8;
+  StoredImageAttributes stored;
+  bool pad = false; // an odd total gets one 0x00 byte, as SetNativeValue adds
+};
+
+// Streaming writes the native value as it comes: only into the little
+// endian syntaxes (no swapping, no deflation), only with a fragment per
+// frame, and only when the writer's produced element (the first top-level
+// (7FE0,0010) with a value) is certain to be this one, so not with the
+// native pixel data of a flat icon sequence beside it.
+bool CanStream(const DcmObj &ds, std::size_t index, std::string_view target, std::uint64_t frames,
+               std::size_t fragments) {
+  if ((target != EXPLICIT_VR_LITTLE_ENDIAN && target != IMPLICIT_VR_LITTLE_ENDIAN) || fragments != frames ||
+      !IsItem(ds.ElementAt(index + 1)))
+    return false;
+  for (std::size_t i = 0; i < ds.Count(); ++i) {
+    const DcmTag *t = ds.ElementAt(i);
+    if (i != index && t != nullptr && t->Is(0x7FE0, 0x0010) && t->length != UNDEFINED_LENGTH)
+      return false;
+  }
+  return true;
+}
+
+// Moves the encapsulated pixel data at index (element, offset table,
+// fragments, delimiter) into streamed and leaves the element as the header
+// of the native value it will be: its VR and length, no bytes.
+void TakeForStreaming(DcmObj &ds, std::size_t index, const Attributes &a, std::uint64_t frameSize, std::uint64_t frames,
+                      StreamedPixels &streamed) {
+  streamed.pixels.transferSyntax = ds.transferSyntax;
+  streamed.pixels.Append(DcmTag::FromBytes(0x7FE0, 0x0010, UNDEFINED_LENGTH, nullptr, "OB"));
+  for (std::uint64_t k = 0; k <= frames; ++k) {
+    streamed.pixels.Append(MoveItem(*ds.ElementAt(index + 1)));
+    ds.RemoveAt(index + 1);
+  }
+  if (const DcmTag *end = ds.ElementAt(index + 1); end != nullptr && end->Is(0xFFFE, 0xE0DD))
+    ds.RemoveAt(index + 1);
+  streamed.pixels.Append(DcmTag::FromBytes(0xFFFE, 0xE0DD, 0, nullptr, "DL"));
+
+  const std::uint64_t total = frameSize * frames;
+  streamed.active = true;
+  streamed.frames = static_cast<int>(frames);
+  streamed.frameBytes = frameSize;
+  streamed.bitsAllocated = a.bitsAllocated;
+  streamed.stored = StoredOf(a);
+  streamed.pad = total % 2 != 0;
+  DcmTag &pixel = *ds.ElementAt(index);
+  pixel.SetVR(a.bitsStored != 8 ? "OW" : "OB");
+  pixel.data.clear();
+  pixel.length = static_cast<std::uint32_t>(total + (streamed.pad ? 1 : 0));
+}
+
+// The pixels between the old encoding and the new: the element's next value
+// itself when the target is native (a vector, as the element holds it, with
+// room for the pad byte), else a scratch buffer that is not zero-filled, as
+// every byte is decoded or copied before it is read.
+class PixelBuffer {
+public:
+  PixelBuffer(std::uint64_t size, bool asValue) : size_(static_cast<std::size_t>(size)) {
+    if (asValue) {
+      value_.reserve(size_ + size_ % 2);
+      value_.resize(size_);
+      data_ = value_.data();
+    } else {
+      scratch_ = std::make_unique_for_overwrite<std::uint8_t[]>(size_);
+      data_ = scratch_.get();
+    }
+  }
+  // Takes over value, which holds at least size bytes; the rest is dropped.
+  PixelBuffer(std::vector<std::uint8_t> value, std::uint64_t size)
+      : size_(static_cast<std::size_t>(size)), value_(std::move(value)) {
+    value_.resize(size_);
+    data_ = value_.data();
+  }
+  std::uint8_t *data() { return data_; }
+  std::size_t size() const { return size_; }
+  // The value for the element; only when made asValue.
+  std::vector<std::uint8_t> TakeValue() { return std::move(value_); }
+
+private:
+  std::size_t size_;
+  std::vector<std::uint8_t> value_;
+  std::unique_ptr<std::uint8_t[]> scratch_;
+  std::uint8_t *data_ = nullptr;
+};
+
+bool DecodeFrames(DcmObj &ds, std::size_t index, PixelBuffer &buffer, std::uint64_t frameSize, std::uint64_t frames,
+                  std::size_t fragments, const Attributes &a, unsigned decodeThreads) {
+  const int bitsAllocated = a.bitsAllocated;
+  const StoredImageAttributes stored = StoredOf(a);
   const unsigned threads = ThreadsFor(decodeThreads, frames);
   // Several fragments per frame need DecodePixelData's own frame finding.
   if (threads > 1 && fragments == frames && IsItem(ds.ElementAt(index + 1)))
@@ -330,8 +435,10 @@ enum class PixelResult { Converted, EncoderFailed, Failed };
 
 // Decodes or copies the pixel data at index and encodes it for the target;
 // index ends at the last entry the encoder wrote.
+// With streamed given, a clip that can be streamed (CanStream) is not
+// decoded here but moved into it.
 PixelResult ConvertPixelData(DcmObj &ds, std::size_t &index, Attributes &a, std::string_view target,
-                             float &compressionRatio, const ConversionOptions &options) {
+                             float &compressionRatio, const ConversionOptions &options, StreamedPixels *streamed) {
   DcmTag &pixel = *ds.ElementAt(index);
   const std::uint64_t frameSize = std::uint64_t{a.columns} * a.rows * a.bitsAllocated / 8 * (a.colour ? 3 : 1);
   if (a.frames < 1)
@@ -344,7 +451,8 @@ PixelResult ConvertPixelData(DcmObj &ds, std::size_t &index, Attributes &a, std:
   }
   const std::uint64_t total = frameSize * frames;
 
-  std::vector<std::uint8_t> buffer;
+  const bool nativeTarget = IsUncompressed(target);
+  std::optional<PixelBuffer> held;
   if (pixel.length == UNDEFINED_LENGTH) {
     // Every frame needs a fragment: checked before the frames are allocated.
     const std::size_t fragments = CountFragments(ds, index);
@@ -358,7 +466,11 @@ PixelResult ConvertPixelData(DcmObj &ds, std::size_t &index, Attributes &a, std:
       LogError("the pixel data does not fit the image attributes");
       return PixelResult::Failed;
     }
-    buffer.resize(total);
+    if (streamed != nullptr && CanStream(ds, index, target, frames, fragments)) {
+      TakeForStreaming(ds, index, a, frameSize, frames, *streamed);
+      return PixelResult::Converted;
+    }
+    PixelBuffer &buffer = held.emplace(total, nativeTarget);
     if (!DecodeFrames(ds, index, buffer, frameSize, frames, fragments, a, options.decodeThreads)) {
       LogError("the pixel data could not be decoded");
       return PixelResult::Failed;
@@ -369,7 +481,11 @@ PixelResult ConvertPixelData(DcmObj &ds, std::size_t &index, Attributes &a, std:
                " were expected");
       return PixelResult::Failed;
     }
-    buffer.assign(pixel.data.begin(), pixel.data.begin() + static_cast<std::ptrdiff_t>(total));
+    // Into a native syntax the value is rewritten where it is; an encoder
+    // reads a copy, so a failure leaves the element as it was.
+    PixelBuffer &buffer = nativeTarget ? held.emplace(std::move(pixel.data), total) : held.emplace(total, false);
+    if (!nativeTarget)
+      std::copy_n(pixel.data.begin(), total, buffer.data());
     if (a.colour && a.planarConfiguration == 1) {
       const std::size_t plane = frameSize / 3;
       std::vector<std::uint8_t> frame(frameSize);
@@ -386,8 +502,9 @@ PixelResult ConvertPixelData(DcmObj &ds, std::size_t &index, Attributes &a, std:
     }
   }
 
-  if (IsUncompressed(target)) {
-    SetNativeValue(*ds.ElementAt(index), std::move(buffer), a.bitsStored);
+  PixelBuffer &buffer = *held;
+  if (nativeTarget) {
+    SetNativeValue(*ds.ElementAt(index), buffer.TakeValue(), a.bitsStored);
     return PixelResult::Converted;
   }
   try {
@@ -403,9 +520,14 @@ PixelResult ConvertPixelData(DcmObj &ds, std::size_t &index, Attributes &a, std:
 
 } // namespace
 
-bool DecodeFrameRange(const DcmObj &ds, std::size_t index, int firstFrame, int frameCount, std::uint8_t *destination,
-                      std::uint64_t frameBytes, int bitsAllocated, const StoredImageAttributes &stored,
-                      unsigned threads, std::vector<int> *failedFrames) {
+namespace {
+
+// DecodeFrameRange with the fragments handed to the runs by take(fragment):
+// a copy, or the fragment itself when the caller needs it no more.
+template <typename Take>
+bool DecodeRangeWith(const DcmObj &ds, std::size_t index, int firstFrame, int frameCount, std::uint8_t *destination,
+                     std::uint64_t frameBytes, int bitsAllocated, const StoredImageAttributes &stored, unsigned threads,
+                     std::vector<int> *failedFrames, Take &&take) {
   const DcmTag *pixel = ds.ElementAt(index);
   if (pixel == nullptr || !pixel->Is(0x7FE0, 0x0010) || pixel->length != UNDEFINED_LENGTH || firstFrame < 0 ||
       frameCount < 1 || frameBytes == 0 || destination == nullptr)
@@ -415,13 +537,12 @@ bool DecodeFrameRange(const DcmObj &ds, std::size_t index, int firstFrame, int f
   if (!IsItem(ds.ElementAt(index + 1)) ||
       CountFragments(ds, index) < static_cast<std::size_t>(firstFrame) + static_cast<std::size_t>(frameCount))
     return false;
-  std::vector<FrameRun> runs = MakeRuns(
-      ds.transferSyntax, firstFrame, frameCount, ThreadsFor(threads, static_cast<std::uint64_t>(frameCount)),
-      [&](FrameRun &run) {
-        // Copies: ds stays whole, so its frames can be taken again.
-        for (int f = run.first; f < run.first + run.count; ++f)
-          run.pixels.Append(std::make_unique<DcmTag>(*ds.ElementAt(firstFragment + static_cast<std::size_t>(f))));
-      });
+  std::vector<FrameRun> runs =
+      MakeRuns(ds.transferSyntax, firstFrame, frameCount, ThreadsFor(threads, static_cast<std::uint64_t>(frameCount)),
+               [&](FrameRun &run) {
+                 for (int f = run.first; f < run.first + run.count; ++f)
+                   run.pixels.Append(take(firstFragment + static_cast<std::size_t>(f)));
+               });
   std::vector<int> failed;
   const bool all = DecodeRuns(runs, firstFrame, destination, frameBytes, bitsAllocated, stored, failed);
   for (int &f : failed)
@@ -431,7 +552,19 @@ bool DecodeFrameRange(const DcmObj &ds, std::size_t index, int firstFrame, int f
   return all;
 }
 
-bool ConvertTransferSyntax(DcmObj &ds, std::string_view target, const ConversionOptions &options) {
+} // namespace
+
+bool DecodeFrameRange(const DcmObj &ds, std::size_t index, int firstFrame, int frameCount, std::uint8_t *destination,
+                      std::uint64_t frameBytes, int bitsAllocated, const StoredImageAttributes &stored,
+                      unsigned threads, std::vector<int> *failedFrames) {
+  // Copies: ds stays whole, so its frames can be taken again.
+  return DecodeRangeWith(ds, index, firstFrame, frameCount, destination, frameBytes, bitsAllocated, stored, threads,
+                         failedFrames, [&ds](std::size_t at) { return std::make_unique<DcmTag>(*ds.ElementAt(at)); });
+}
+
+namespace {
+
+bool Convert(DcmObj &ds, std::string_view target, const ConversionOptions &options, StreamedPixels *streamed) {
   if (target.empty() || target == ds.transferSyntax)
     return true;
   const bool explicitVR = target != IMPLICIT_VR_LITTLE_ENDIAN;
@@ -463,7 +596,7 @@ bool ConvertTransferSyntax(DcmObj &ds, std::string_view target, const Conversion
       TakeImageAttribute(*t, a, target);
     } else if (t->Is(0x7FE0, 0x0010)) {
       seenPixelData = true;
-      switch (ConvertPixelData(ds, i, a, target, compressionRatio, options)) {
+      switch (ConvertPixelData(ds, i, a, target, compressionRatio, options, streamed)) {
       case PixelResult::Converted:
         result = true;
         break;
@@ -491,6 +624,102 @@ bool ConvertTransferSyntax(DcmObj &ds, std::string_view target, const Conversion
   ds.transferSyntax = std::string(target);
   ds.explicitVR = explicitVR;
   return result;
+}
+
+// Decodes the streamed frames a range at a time and hands each range to
+// write, in order; false at the first range that does not decode (its failed
+// frames logged) or write that fails. Two reused buffers: while one range is
+// written, the next is decoded into the other, so the decoders keep every
+// core busy while the file takes the bytes.
+bool ProduceFrames(StreamedPixels &streamed, const ConversionOptions &options, bool &decodeFailed,
+                   const std::function<bool(const std::uint8_t *, std::size_t)> &write) {
+  const unsigned threads = ThreadsFor(options.decodeThreads, static_cast<std::uint64_t>(streamed.frames));
+  const int range =
+      std::min(options.streamFrames > 0 ? options.streamFrames : 4 * static_cast<int>(threads), streamed.frames);
+  const auto rangeBytes = static_cast<std::size_t>(static_cast<std::uint64_t>(range) * streamed.frameBytes);
+  // Every byte is decoded before it is written: no zero fill. A clip of one
+  // range needs no second buffer.
+  const bool twoRanges = streamed.frames > range;
+  const auto buffers = std::make_unique_for_overwrite<std::uint8_t[]>((twoRanges ? 2 : 1) * rangeBytes);
+
+  struct Slot {
+    std::uint8_t *bytes = nullptr;
+    int first = 0;
+    int count = 0;
+    std::vector<int> failed;
+    bool decoded = false;
+  };
+  Slot slots[2];
+  slots[0].bytes = buffers.get();
+  slots[1].bytes = twoRanges ? buffers.get() + rangeBytes : nullptr;
+  const auto decode = [&](Slot &slot) {
+    // Each frame is decoded once: its fragment moves to the decoder.
+    slot.decoded = DecodeRangeWith(streamed.pixels, 0, slot.first, slot.count, slot.bytes, streamed.frameBytes,
+                                   streamed.bitsAllocated, streamed.stored, threads, &slot.failed,
+                                   [&](std::size_t at) { return MoveItem(*streamed.pixels.ElementAt(at)); });
+  };
+  slots[0].count = range;
+  decode(slots[0]);
+  for (int k = 0;; k = 1 - k) {
+    Slot &current = slots[k];
+    if (!current.decoded) {
+      LogFailedFrames(current.failed);
+      decodeFailed = true;
+      return false;
+    }
+    Slot &following = slots[1 - k];
+    following.first = current.first + current.count;
+    following.count = std::min(range, streamed.frames - following.first);
+    std::jthread decoder;
+    if (following.count > 0) {
+      try {
+        decoder = std::jthread(decode, std::ref(following));
+      } catch (const std::system_error &) {
+        decode(following); // no thread to spare: one after the other
+      }
+    }
+    const bool written =
+        write(current.bytes, static_cast<std::size_t>(static_cast<std::uint64_t>(current.count) * streamed.frameBytes));
+    decoder = {}; // joined
+    if (!written)
+      return false;
+    if (following.count <= 0)
+      break;
+  }
+  const std::uint8_t pad = 0x00;
+  return !streamed.pad || write(&pad, 1);
+}
+
+} // namespace
+
+bool ConvertTransferSyntax(DcmObj &ds, std::string_view target, const ConversionOptions &options) {
+  return Convert(ds, target, options, nullptr);
+}
+
+ConvertedFile ConvertTransferSyntaxToFile(DcmObj &ds, std::string_view target, const std::string &path,
+                                          const ConversionOptions &options) {
+  StreamedPixels streamed;
+  if (!Convert(ds, target, options, &streamed))
+    return ConvertedFile::NotConverted;
+  if (!streamed.active)
+    return ds.Write(path) ? ConvertedFile::Written : ConvertedFile::NotWritten;
+  bool decodeFailed = false;
+  // No buffer or no thread: the write stops and the old file stays.
+  std::optional<std::string> resources;
+  const bool written = ds.Write(path, 0x7FE0, 0x0010, [&](const auto &write) {
+    try {
+      return ProduceFrames(streamed, options, decodeFailed, write);
+    } catch (const std::exception &e) {
+      resources = e.what();
+      return false;
+    }
+  });
+  if (resources || decodeFailed) {
+    LogError(decodeFailed ? std::string("the pixel data could not be decoded")
+                          : "the frames could not be decoded: " + *resources);
+    return ConvertedFile::NotConverted;
+  }
+  return written ? ConvertedFile::Written : ConvertedFile::NotWritten;
 }
 
 } // namespace fw

@@ -34,6 +34,7 @@
 #include "dicom/PixelData.h"
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -44,6 +45,9 @@ struct ConversionOptions {
   // Threads that decode the frames of a clip; 0 takes one per core (at most
   // 8). Tests pin it to show the parallel path on any machine.
   unsigned decodeThreads = 0;
+  // Frames ConvertTransferSyntaxToFile decodes per range into its reused
+  // buffer; 0 takes four per decoding thread.
+  int streamFrames = 0;
 };
 
 // Converts ds in place to the target transfer syntax: pixel data decoded when
@@ -55,6 +59,23 @@ struct ConversionOptions {
 // frame does not decode or encode, or ds has no pixel data; ds may then be
 // partly converted and must be discarded.
 bool ConvertTransferSyntax(DcmObj &ds, std::string_view target, const ConversionOptions &options = {});
+
+// What ConvertTransferSyntaxToFile did.
+enum class ConvertedFile { Written, NotConverted, NotWritten };
+
+// ConvertTransferSyntax of ds, then DcmObj::Write to path: the same file,
+// byte for byte. A clip with one fragment per frame converted to a little
+// endian native syntax is not decoded whole: its frames are decoded a range
+// at a time (ConversionOptions::streamFrames) into two reused buffers (one
+// decoded while the other is written), so the decoded clip never sits in
+// memory. A frame that does not decode then ends the write: NotConverted,
+// logged as ConvertTransferSyntax logs it (the failed frames of the range
+// that stopped it), and the file at path is left as it was.
+// NotWritten when the conversion succeeded but the file could not be saved.
+// ds is converted (its pixel data without its value when streamed) or, on
+// failure, to be discarded.
+ConvertedFile ConvertTransferSyntaxToFile(DcmObj &ds, std::string_view target, const std::string &path,
+                                          const ConversionOptions &options = {});
 
 // Decodes frames firstFrame .. firstFrame+frameCount-1 of the encapsulated
 // pixel data whose (7FE0,0010) element is at index (one fragment per frame)

@@ -33,6 +33,10 @@ if [ ${#targets[@]} -eq 0 ]; then
 fi
 
 build=build/fuzz
+mkdir -p build
+# Runs of other targets may share the build folder: one configures and builds at a time.
+exec 9>"$build.lock"
+flock 9
 if ! CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFRAMEWELL_FUZZ=ON \
        >"$build.configure.log" 2>&1; then
   echo "fuzz-long: configure failed, see $build.configure.log" >&2
@@ -41,6 +45,7 @@ fi
 exes=()
 for t in "${targets[@]}"; do exes+=("fuzz_$t"); done
 nice -n 19 ninja -C "$build" -j2 "${exes[@]}" || exit 2
+flock -u 9
 
 csv=fuzz/FUZZING.csv
 [ -f "$csv" ] || echo "date,target,seconds,executions,cov,ft,corpus_files,corpus_bytes,crashes" >"$csv"

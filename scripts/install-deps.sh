@@ -14,7 +14,7 @@ PACKAGES=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
   dcmtk libdcmtk-dev orthanc dicom3tools libopenjp2-tools
   python3 python3-pydicom python3-numpy python3-pil
-  xvfb xauth imagemagick iproute2 clang-format git curl time netbase
+  xvfb xauth imagemagick iproute2 clang-format git curl time netbase valgrind
   locales
   # the Debian package (CPack's DEB generator)
   dpkg-dev file
@@ -33,7 +33,7 @@ PROGRAMS=(
   "Orthanc orthanc" "curl curl" "dciodvfy dicom3tools"
   "opj_compress libopenjp2-tools" "opj_decompress libopenjp2-tools"
   "python3 python3" "xvfb-run xvfb" "Xvfb xvfb" "xauth xauth" "convert imagemagick"
-  "ss iproute2" "time time"
+  "ss iproute2" "time time" "valgrind valgrind"
   "gst-device-monitor-1.0 gstreamer1.0-plugins-base-apps"
   "cpack cmake" "dpkg-deb dpkg" "dpkg-shlibdeps dpkg-dev" "file file" "ldd libc-bin"
 )

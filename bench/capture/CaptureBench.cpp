@@ -71,7 +71,7 @@ template <bool Fast> void BM_Filter(benchmark::State &state) {
     }
     benchmark::DoNotOptimize(rgb.data());
   }
-  state.SetLabel(Fast && fw::FrameFilterUsesSsse3() ? "ssse3" : "plain");
+  state.SetLabel(!Fast ? "plain" : fw::FrameFilterUsesAvx2() ? "avx2" : fw::FrameFilterUsesSsse3() ? "ssse3" : "plain");
 }
 
 #define FRAME_SIZES Args({640, 480})->Args({1920, 1080})->Unit(benchmark::kMillisecond)

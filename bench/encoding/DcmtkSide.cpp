@@ -47,6 +47,11 @@ std::size_t DcmtkFile::Write(std::vector<std::uint8_t> &buffer) {
   return static_cast<std::size_t>(length);
 }
 
+bool DcmtkFile::WriteFile(const std::string &path) {
+  const E_TransferSyntax xfer = impl_->file.getDataset()->getOriginalXfer();
+  return impl_->file.saveFile(path.c_str(), xfer, EET_ExplicitLength).good();
+}
+
 std::size_t DcmtkFile::CountElements() {
   DcmStack stack;
   std::size_t count = 0;

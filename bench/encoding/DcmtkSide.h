@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace bench {
@@ -22,6 +23,10 @@ public:
   // Writes the file into buffer (large enough) in its own transfer syntax,
   // with explicit sequence lengths; the byte count, 0 on an error.
   std::size_t Write(std::vector<std::uint8_t> &buffer);
+  // Saves the file at path in its own transfer syntax, with explicit
+  // sequence lengths, as a program saving an object to disk does; false on an
+  // error.
+  bool WriteFile(const std::string &path);
   // Elements of the data set, items and nested elements included.
   std::size_t CountElements();
 

@@ -8,13 +8,17 @@
 # BUILD_DIR defaults to build/release (fwconvert must be built there), RUNS
 # to 7; prints the median wall time and peak memory of each tool (GNU time),
 # the ratios and the machine's load. The native clip is generated with pydicom and compressed with
-# fwconvert itself.
+# fwconvert itself. decode_floor (built beside fwconvert) gives the floor:
+# the bare libjpeg-turbo decode of the same frames on every core, nothing
+# written.
 set -euo pipefail
 
 build=${1:-build/release}
 runs=${2:-7}
 fwconvert=$build/tools/fwconvert/fwconvert
+floor=$build/bench/presentation/decode_floor
 [[ -x $fwconvert ]] || { echo "fwconvert not found in $build" >&2; exit 2; }
+[[ -x $floor ]] || { echo "decode_floor not found in $build" >&2; exit 2; }
 command -v dcmdjpeg >/dev/null || { echo "dcmdjpeg (dcmtk) not installed" >&2; exit 2; }
 
 work=$(mktemp -d)
@@ -99,9 +103,12 @@ median_run() {
 
 read -r ours ours_kib < <(median_run "$fwconvert" --ts 1.2.840.10008.1.2.1 "$work/clip.dcm" "$work/ours.dcm")
 read -r theirs theirs_kib < <(median_run dcmdjpeg "$work/clip.dcm" "$work/theirs.dcm")
+read -r bare bare_kib < <(median_run "$floor" "$work/clip.dcm")
 echo "load: $(cut -d' ' -f1-3 /proc/loadavg)"
-awk -v o="$ours" -v t="$theirs" -v om="$ours_kib" -v tm="$theirs_kib" 'BEGIN {
+awk -v o="$ours" -v t="$theirs" -v om="$ours_kib" -v tm="$theirs_kib" -v b="$bare" -v bm="$bare_kib" 'BEGIN {
   printf "fwconvert: %d ms (%.2f ms per frame), peak %.1f MiB\n", o, o / 125, om / 1024
   printf "dcmdjpeg:  %d ms (%.2f ms per frame), peak %.1f MiB\n", t, t / 125, tm / 1024
+  printf "floor:     %d ms (%.2f ms per frame), peak %.1f MiB (bare libjpeg-turbo decode, every core, no output)\n", b, b / 125, bm / 1024
+  printf "dcmdjpeg takes %.2f times the floor; fwconvert %.2f times\n", t / b, o / b
   printf "fwconvert is %.2f times as fast (goal: at least 3) with %.2f times the peak memory (goal: at most 1)\n", t / o, om / tm
 }'

@@ -34,6 +34,7 @@ SearchResult RunSearch(const PeerAddress &peer, std::string_view model, DcmObj &
     service.ReleaseAssociation();
     return result;
   }
+  std::size_t pendingResponses = 0;
   for (;;) {
     DcmObj response;
     bool identifierRead = false;
@@ -48,7 +49,10 @@ SearchResult RunSearch(const PeerAddress &peer, std::string_view model, DcmObj &
       break;
     }
     const bool pending = IsPendingStatus(status);
-    if (pending && identifierRead && result.matches == options.matchLimit) {
+    // Pending responses without an identifier count as well: a peer that
+    // sends only those, each within the time-out, would otherwise keep the
+    // search reading for ever.
+    if (pending && pendingResponses++ == options.matchLimit) {
       // One match more than the caller wants: the rest stays unread.
       service.AbortAssociation();
       WriteLog("WARNING, " + std::string(name) + ", more than " + std::to_string(options.matchLimit) +

@@ -13,8 +13,8 @@
 //   any other status, identifier       called     ends: PeerFailure
 //   any other status, none             -          ends: PeerFailure
 //   nothing readable                   -          ends: NoResponse
-//   a pending match past matchLimit    -          A-ABORT, WARNING line,
-//                                                 ends: LimitReached
+//   a pending response past matchLimit -          A-ABORT, WARNING line,
+//   (with or without identifier)                  ends: LimitReached
 //
 // onMatch runs on the caller's thread right after each response is read, so
 // a window can add its row and process pending events before the next one.
@@ -38,8 +38,8 @@ namespace fw {
 inline constexpr std::size_t DEFAULT_MATCH_LIMIT = 1000;
 
 struct SearchOptions {
-  // Matches taken before the search is stopped; a further pending match
-  // aborts the association and the search reports LimitReached.
+  // Pending responses (matches) taken before the search is stopped; a
+  // further one aborts the association and the search reports LimitReached.
   std::size_t matchLimit = DEFAULT_MATCH_LIMIT;
   // List every message in the log; takes effect at trace level 2 or more.
   bool dumpMessages = true;

@@ -353,6 +353,11 @@ TEST_F(AcquisitionSessionTest, NoFrameFromTheDeviceIsReportedAndNothingSaved) {
   EXPECT_EQ(log_.StartingWith("ERROR, no frame from capture device").size(), 2u);
   EXPECT_EQ(boxes_, (std::vector<std::string>(2, std::string(TEXT_NO_FRAME))));
   EXPECT_TRUE(std::filesystem::is_empty(dir_.path() / "temp"));
+  // Frames arrive again: a still and a clip are saved.
+  source_.framesPerCapture = 1;
+  EXPECT_TRUE(session->Snap());
+  RecordClip(*session);
+  EXPECT_EQ(session->Files().size(), 2u);
 }
 
 TEST_F(AcquisitionSessionTest, AFailedWriteTellsTheOperator) {
@@ -367,6 +372,13 @@ TEST_F(AcquisitionSessionTest, AFailedWriteTellsTheOperator) {
   EXPECT_EQ(boxes_, (std::vector<std::string>(2, std::string(TEXT_IMAGE_NOT_SAVED))));
   // Nothing to lose: closing asks nothing.
   EXPECT_TRUE(session->Close());
+  EXPECT_EQ(boxes_.size(), 2u);
+  // With the folder back, the acquisition opened again saves both kinds.
+  std::filesystem::create_directories(dir_.path() / "temp");
+  ASSERT_TRUE(session->Open());
+  EXPECT_TRUE(session->Snap());
+  RecordClip(*session);
+  EXPECT_EQ(session->Files().size(), 2u);
   EXPECT_EQ(boxes_.size(), 2u);
 }
 

@@ -4,6 +4,7 @@
 #include "acquisition/AcquisitionSession.h"
 #include "acquisition/GrabberFrameSource.h"
 #include "acquisition/MySampleGrabber.h"
+#include "app/base/Log.h"
 
 #include "dicom/DcmObj.h"
 #include "dicom/codec/JpegCodec.h"
@@ -16,12 +17,20 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <cstddef>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 namespace fw {
 namespace {
@@ -46,6 +55,45 @@ GstBuffer *SolidFrame(std::uint8_t b, std::uint8_t g, std::uint8_t r) {
   gst_buffer_fill(buffer, 0, pixels.data(), size);
   return buffer;
 }
+
+// A log listener that never reads: its datagram socket's queue is filled up
+// front, so every line the log forwards waits for room until the log gives
+// up on it. Bound in the abstract namespace under a name of this process.
+class StuckLogListener {
+public:
+  StuckLogListener() : name_("quillbrook-test-stuck-" + std::to_string(::getpid())) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path + 1, name_.data(), name_.size());
+    const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name_.size());
+    listener_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    filler_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (::bind(listener_, reinterpret_cast<const sockaddr *>(&address), length) != 0 ||
+        ::connect(filler_, reinterpret_cast<const sockaddr *>(&address), length) != 0) {
+      ADD_FAILURE() << "listener: " << std::strerror(errno);
+      return;
+    }
+    const std::string chunk(1024, 'x');
+    while (::send(filler_, chunk.data(), chunk.size(), MSG_DONTWAIT) >= 0) {
+    }
+    full_ = errno == EAGAIN || errno == EWOULDBLOCK;
+  }
+  ~StuckLogListener() {
+    ::close(filler_);
+    ::close(listener_);
+  }
+  StuckLogListener(const StuckLogListener &) = delete;
+  StuckLogListener &operator=(const StuckLogListener &) = delete;
+
+  const std::string &name() const { return name_; }
+  bool full() const { return full_; }
+
+private:
+  std::string name_;
+  int listener_ = -1;
+  int filler_ = -1;
+  bool full_ = false;
+};
 
 class CaptureSessionTest : public ::testing::Test {
 protected:
@@ -190,6 +238,70 @@ TEST_F(CaptureSessionTest, AClipHoldsTheFramesOfItsTicksWithTheNegotiatedFrameTi
   EXPECT_EQ(ds.FindText(0x0028, 0x0008), std::to_string(clip.frames));
   EXPECT_EQ(ds.FindUS(0x0028, 0x0010), kHeight);
   EXPECT_EQ(ds.FindUS(0x0028, 0x0011), kWidth);
+}
+
+// A log listener that never reads while a clip is recorded, and lines logged
+// all the while (each waits the listener's limit): frames keep arriving in
+// every part of the clip, the clip is saved whole, every line is in the file,
+// and a still afterwards works.
+TEST_F(CaptureSessionTest, AStuckLogListenerDuringAClipStallsNoFrameAndTheClipIsWhole) {
+  StuckLogListener listener;
+  ASSERT_TRUE(listener.full());
+  SetLogTarget("", listener.name(), "");
+  std::this_thread::sleep_for(200ms); // past the black frame the start needed
+
+  std::atomic<bool> logging{true};
+  std::atomic<int> lines{0};
+  std::thread logger([&] {
+    while (logging) {
+      WriteLog("INFO, line " + std::to_string(lines.load()) + " for a listener that never reads");
+      ++lines;
+    }
+  });
+  ASSERT_TRUE(session_->Video());
+  std::vector<std::int32_t> counts;
+  const auto started = std::chrono::steady_clock::now();
+  for (int tick = 0; tick < 5; ++tick) {
+    std::this_thread::sleep_for(300ms);
+    counts.push_back(session_->FrameCount());
+    session_->Tick();
+  }
+  const auto took = std::chrono::steady_clock::now() - started;
+  logging = false;
+  logger.join();
+
+  // The log was held by the stuck listener for most of the clip: a line
+  // every half second or so, not thousands.
+  EXPECT_GE(lines.load(), 2);
+  EXPECT_LE(lines.load(), 8);
+  EXPECT_LT(took, 3s); // Tick is not held up by the log either
+  // Frames arrived in every 300 ms of the clip; a capture path that waited on
+  // the log would miss one of them.
+  for (std::size_t i = 1; i + 1 < counts.size(); ++i) {
+    EXPECT_GT(counts[i], counts[i - 1]) << "no frame between tick " << i << " and tick " << i + 1;
+  }
+  ASSERT_EQ(session_->Files().size(), 1u);
+  const AcquiredFile &clip = session_->Files()[0];
+  EXPECT_GE(clip.frames, counts[3]);
+  DcmObj ds;
+  ASSERT_TRUE(ds.Read(clip.path));
+  EXPECT_EQ(ds.FindText(0x0028, 0x0008), std::to_string(clip.frames));
+  int decoded = 0;
+  std::vector<std::uint8_t> rgb(static_cast<std::size_t>(kWidth) * kHeight * 3);
+  for (std::size_t i = 0, items = 0; i < ds.Count(); ++i) {
+    const DcmTag *t = ds.ElementAt(i);
+    if (t != nullptr && t->Is(0xFFFE, 0xE000) && items++ > 0) {
+      EXPECT_EQ(JpegDecode8(t->data.data(), t->data.size(), rgb.data(), rgb.size()), 0);
+      ++decoded;
+    }
+  }
+  EXPECT_EQ(decoded, clip.frames);
+  for (int i = 0; i < lines.load(); ++i) {
+    EXPECT_TRUE(log_.Contains("INFO, line " + std::to_string(i) + " for a listener that never reads")) << i;
+  }
+
+  ASSERT_TRUE(session_->Snap());
+  EXPECT_EQ(session_->Files().size(), 2u);
 }
 
 } // namespace

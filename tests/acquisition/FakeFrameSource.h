@@ -5,6 +5,8 @@
 #include "acquisition/FrameSource.h"
 #include "dicom/codec/JpegCodec.h"
 
+#include <cstddef>
+#include <cstdint>
 #include <utility>
 #include <vector>
 
@@ -22,6 +24,9 @@ public:
   int height = 8;
   int rateN = 25;
   int rateD = 1;
+  // Frames of random pixels, which compress badly: large objects. All
+  // frames of a capture are then the same, encoded once.
+  bool noise = false;
   // Calls seen.
   int builds = 0;
   int releases = 0;
@@ -47,7 +52,7 @@ public:
     ++starts;
     armed = true;
     for (int i = 0; i < framesPerCapture; ++i) {
-      frames_.push_back(Frame(static_cast<std::uint8_t>(20 * i)));
+      frames_.push_back(noise && i > 0 ? frames_.back() : Frame(static_cast<std::uint8_t>(20 * i)));
     }
   }
   void StopCapture() override {
@@ -70,8 +75,17 @@ public:
 
   EncodedFrame Frame(std::uint8_t red) const {
     std::vector<std::uint8_t> rgb(static_cast<std::size_t>(width) * height * 3, 0);
+    std::uint32_t seed = 2463534242u + red;
     for (std::size_t i = 0; i < rgb.size(); i += 3) {
       rgb[i] = red;
+      if (noise) {
+        for (std::size_t c = 0; c < 3; ++c) {
+          seed ^= seed << 13;
+          seed ^= seed >> 17;
+          seed ^= seed << 5;
+          rgb[i + c] = static_cast<std::uint8_t>(seed);
+        }
+      }
     }
     EncodedFrame frame;
     JpegEncode8(width, height, 3, rgb.data(), JPEG_MODE_BASELINE, frame.data);

@@ -128,10 +128,11 @@ TEST(FrameFilter, FramesOfHeightTwoOrLessHaveNoFilteredRow) {
 }
 
 // The fast path must give exactly the plain loop's bytes for every width
-// (the vector steps cover 5 pixels; tails and padded rows differ by width).
+// (the vector steps cover 5 or 10 pixels and hand the rest to the narrower
+// step; tails and padded rows differ by width).
 TEST(FrameFilter, FastPathEqualsThePlainLoop) {
   std::mt19937 random(11);
-  for (int width : {1, 2, 5, 6, 7, 11, 16, 17, 33, 641}) {
+  for (int width : {1, 2, 5, 6, 7, 10, 11, 16, 17, 20, 21, 33, 641}) {
     for (int height : {3, 4, 9}) {
       for (std::size_t padding : {0u, 1u, 3u}) {
         BgrFrame frame(width, height, padding);

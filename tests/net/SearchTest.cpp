@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -34,16 +35,21 @@ std::size_t FindRequestSize(std::string_view model, DcmObj &identifier) {
 
 // A peer that accepts the search's model, takes the request, answers with
 // `responses`, then takes the station's last PDU (A-RELEASE-RQ, answered,
-// or A-ABORT).
+// or A-ABORT). A second search then gets one match "GOOD^GOOD" and success.
 void StartPeer(ScriptedPeer &peer, std::string_view model, DcmObj &identifier, const std::string &responses) {
-  peer.Receive(test::RequestSize(model, {"1.2.840.10008.1.2"}))
-      .Send(test::AcceptPdu(test::AcceptItem(1, 0, "1.2.840.10008.1.2")))
-      .Receive(FindRequestSize(model, identifier))
-      .Send(responses)
-      .Receive(10)
-      .Send(test::kReleaseRP)
-      .ReceiveUntilClosed()
-      .Start();
+  const auto exchange = [&](const std::string &answers) {
+    peer.Receive(test::RequestSize(model, {"1.2.840.10008.1.2"}))
+        .Send(test::AcceptPdu(test::AcceptItem(1, 0, "1.2.840.10008.1.2")))
+        .Receive(FindRequestSize(model, identifier))
+        .Send(answers)
+        .Receive(10)
+        .Send(test::kReleaseRP)
+        .ReceiveUntilClosed();
+  };
+  exchange(responses);
+  peer.Close().Accept();
+  exchange(Response(0xFF00, Match("GOOD^GOOD")) + Response(0));
+  peer.Start();
 }
 
 PeerAddress Address(const ScriptedPeer &peer) { return {"127.0.0.1", peer.PortText(), "QUILLBROOK", "PACS", 2}; }
@@ -130,11 +136,11 @@ protected:
     LogCapture log;
     std::vector<std::string> names;
     std::vector<int> statuses;
-    const SearchResult result = run(Address(peer), [&](const Record &record, int status) {
+    const auto collect = [&](const Record &record, int status) {
       names.push_back(record.patientName);
       statuses.push_back(status);
-    });
-    ASSERT_TRUE(peer.Wait());
+    };
+    const SearchResult result = run(Address(peer), collect);
     EXPECT_EQ(names, c.names);
     EXPECT_EQ(statuses, c.statuses);
     EXPECT_EQ(result.outcome, c.outcome);
@@ -148,6 +154,12 @@ protected:
     }
     EXPECT_EQ(log.Messages(), expectedLog);
     const std::size_t requests = test::RequestSize(model, {"1.2.840.10008.1.2"}) + FindRequestSize(model, identifier);
+
+    // Whatever the first search met, the next one works.
+    names.clear();
+    EXPECT_EQ(run(Address(peer), collect).outcome, Outcome::Completed);
+    EXPECT_EQ(names, (std::vector<std::string>{"GOOD^GOOD"}));
+    ASSERT_TRUE(peer.Wait());
     ASSERT_GE(peer.Received().size(), requests);
     EXPECT_EQ(peer.Received().substr(requests), c.after);
   }
@@ -181,6 +193,89 @@ TEST_P(SearchTest, Worklist) {
 
 INSTANTIATE_TEST_SUITE_P(Responses, SearchTest, ::testing::ValuesIn(kCases),
                          [](const auto &info) { return std::string(info.param.name); });
+
+// A worklist server that answers pending and never ends the query: silent
+// after one match, or pending responses one at a time, each well within the
+// time-out, for ever. The search ends by the time-out or the match limit with
+// the rows found so far, and the next search, on a good server, works.
+struct PendingForEverCase {
+  const char *name;
+  std::string response; // a pending response
+  bool repeated;        // sent again and again, or once and then nothing
+  std::vector<std::string> names;
+  Outcome outcome;
+  std::string line;
+  std::chrono::milliseconds longest;
+};
+
+TEST(SearchTest, AServerPendingForEverIsGivenUpOnAndTheNextSearchWorks) {
+  constexpr std::size_t kLimit = 3;
+  constexpr auto kInterval = std::chrono::milliseconds(150);
+  const PendingForEverCase cases[] = {
+      {"one match, then silence",
+       Response(0xFF00, Match("A^A")),
+       false,
+       {"A^A"},
+       Outcome::NoResponse,
+       "ERROR, Socket::ReadBinary, Timed out",
+       std::chrono::milliseconds(4500)},
+      {"a match at a time",
+       Response(0xFF00, Match("A^A")),
+       true,
+       {"A^A", "A^A", "A^A"},
+       Outcome::LimitReached,
+       "WARNING, SearchWorklist, more than 3 matches, the search was stopped",
+       std::chrono::milliseconds(1500)},
+      {"pending without identifier at a time",
+       Response(0xFF00),
+       true,
+       {},
+       Outcome::LimitReached,
+       "WARNING, SearchWorklist, more than 3 matches, the search was stopped",
+       std::chrono::milliseconds(1500)},
+  };
+  TWorklistItem query;
+  query.modality = "US";
+  DcmObj identifier;
+  BuildWorklistKeys(query, identifier);
+  const std::string model(MODALITY_WORKLIST_FIND_UID);
+  for (const PendingForEverCase &c : cases) {
+    SCOPED_TRACE(c.name);
+    ScriptedPeer peer;
+    peer.Receive(test::RequestSize(model, {"1.2.840.10008.1.2"}))
+        .Send(test::AcceptPdu(test::AcceptItem(1, 0, "1.2.840.10008.1.2")))
+        .Receive(FindRequestSize(model, identifier))
+        .Send(c.response);
+    // More than the limit, for a station that does not stop by itself.
+    for (std::size_t i = 0; c.repeated && i < kLimit + 3; ++i) {
+      peer.Pause(kInterval).Send(c.response);
+    }
+    peer.ReceiveUntilClosed().Close().Accept();
+    peer.Receive(test::RequestSize(model, {"1.2.840.10008.1.2"}))
+        .Send(test::AcceptPdu(test::AcceptItem(1, 0, "1.2.840.10008.1.2")))
+        .Receive(FindRequestSize(model, identifier))
+        .Send(Response(0xFF00, Match("GOOD^GOOD")) + kEnd)
+        .Receive(10)
+        .Send(test::kReleaseRP)
+        .ReceiveUntilClosed()
+        .Start();
+
+    LogCapture log;
+    std::vector<std::string> names;
+    const auto collect = [&](const TWorklistItem &item, int) { names.push_back(item.patientName); };
+    const auto started = std::chrono::steady_clock::now();
+    const SearchResult result = SearchWorklist(Address(peer), query, collect, SearchOptions{kLimit});
+    EXPECT_LT(std::chrono::steady_clock::now() - started, c.longest);
+    EXPECT_EQ(result.outcome, c.outcome);
+    EXPECT_EQ(names, c.names);
+    EXPECT_TRUE(log.Contains(c.line)) << testing::PrintToString(log.Messages());
+
+    names.clear();
+    EXPECT_EQ(SearchWorklist(Address(peer), query, collect, SearchOptions{kLimit}).outcome, Outcome::Completed);
+    EXPECT_EQ(names, (std::vector<std::string>{"GOOD^GOOD"}));
+    EXPECT_TRUE(peer.Wait());
+  }
+}
 
 TEST(SearchTest, NoAssociationCallsNothing) {
   std::string port;

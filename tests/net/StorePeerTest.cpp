@@ -253,6 +253,11 @@ TEST(StorescpStoreTest, AbortingAndStallingPeersFailEachObjectWithoutHanging) {
     }
     EXPECT_FALSE(log.StartingWith("ERROR, CStore::ReadRSP, PDU->Read DCO failed").empty());
   }
+  // Nothing of the failed stores lingers: the same objects go to a good peer.
+  StoreScp good({"+xy"});
+  ASSERT_TRUE(good.Started());
+  auto objects = StillsAndClip();
+  EXPECT_EQ(StoreAll(good.Port(), objects, 10), (std::vector<int>{0, 0, 0}));
 }
 
 // ---------------------------------------------------------------- tools

@@ -7,12 +7,15 @@
 #include "tests/dicom/codec/TestImages.h"
 #include "tests/presentation/ConversionTestSupport.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -702,6 +705,185 @@ TEST_F(DecodeFrameRangeTest, ADamagedFrameFailsOnlyTheRangesThatHoldIt) {
     EXPECT_TRUE(log.StartingWith("ERROR, DecodePixelData").empty());
     EXPECT_TRUE(DecodeFrameRange(*ds_, index_, 0, 5, buffer.data(), kFrameBytes, 8, {}, threads, &failed));
     EXPECT_TRUE(failed.empty());
+  }
+}
+
+// A clip written by ConvertTransferSyntaxToFile: decoded a range of frames
+// at a time straight into the file, or, where that cannot be, converted
+// whole; either way the very file the whole conversion and Write give.
+struct StreamCase {
+  const char *name;
+  ImageShape shape;        // native; converted to source first
+  std::string_view source; // the encapsulated syntax of the clip
+  std::string_view target;
+  ConversionOptions options;
+  bool flatIcon; // native icon pixel data beside the image's
+  bool streams;  // decoded range by range, not whole
+};
+
+void PrintTo(const StreamCase &c, std::ostream *os) { *os << c.name; }
+
+ImageShape StreamShape(int columns, int rows, int frames, bool colour, int bitsStored = 8) {
+  ImageShape shape;
+  shape.columns = columns;
+  shape.rows = rows;
+  shape.frames = frames;
+  shape.colour = colour;
+  shape.photometric = colour ? "RGB" : "MONOCHROME2";
+  shape.bitsAllocated = bitsStored == 8 ? 8 : 16;
+  shape.bitsStored = bitsStored;
+  return shape;
+}
+
+// The clip of the case, encapsulated in its source syntax.
+std::unique_ptr<DcmObj> StreamClip(const StreamCase &c) {
+  Bytes pixels;
+  if (c.shape.bitsStored == 8) {
+    pixels = Frames8(c.shape);
+  } else {
+    for (int f = 0; f < c.shape.frames; ++f) {
+      const Bytes frame = test::MakePicture16(c.shape.columns, c.shape.rows, 1, c.shape.bitsStored);
+      pixels.insert(pixels.end(), frame.begin(), frame.end());
+    }
+  }
+  auto ds = test::AttributesOf(c.shape);
+  if (c.flatIcon) {
+    ds->Append(DcmTag::FromBytes(0x0088, 0x0200, UNDEFINED_LENGTH, nullptr, "SQ"));
+    ds->Append(DcmTag::FromBytes(0xFFFE, 0xE000, UNDEFINED_LENGTH, nullptr, ""));
+    ds->Append(DcmTag::FromUS(0x0028, 0x0010, 2));
+    ds->Append(DcmTag::FromUS(0x0028, 0x0011, 2));
+    const std::uint8_t iconPixels[4] = {1, 2, 3, 4};
+    ds->Append(DcmTag::FromBytes(0x7FE0, 0x0010, 4, iconPixels, "OB"));
+    ds->Append(DcmTag::FromBytes(0xFFFE, 0xE00D, 0, nullptr, ""));
+    ds->Append(DcmTag::FromBytes(0xFFFE, 0xE0DD, 0, nullptr, ""));
+  }
+  ds->Append(DcmTag::FromBytes(0x7FE0, 0x0010, static_cast<std::uint32_t>(pixels.size()), pixels.data(),
+                               c.shape.bitsStored == 8 ? "OB" : "OW"));
+  // Trailing padding: elements after the pixel data are written after it.
+  ds->Append(DcmTag::FromBytes(0xFFFC, 0xFFFC, 4, "\0\0\0\0", "OB"));
+  EXPECT_TRUE(ConvertTransferSyntax(*ds, c.source));
+  return ds;
+}
+
+class ConvertToFile : public testing::TestWithParam<StreamCase> {
+protected:
+  std::string Path(const std::string &name) const { return dir_.folder() + name; }
+  test::TempDir dir_;
+};
+
+TEST_P(ConvertToFile, StreamedFileEqualsTheWholeConversion) {
+  const StreamCase &c = GetParam();
+  auto whole = StreamClip(c);
+  ASSERT_TRUE(ConvertTransferSyntax(*whole, c.target, c.options));
+  ASSERT_TRUE(whole->Write(Path("whole.dcm")));
+
+  auto streamed = StreamClip(c);
+  ASSERT_EQ(ConvertTransferSyntaxToFile(*streamed, c.target, Path("streamed.dcm"), c.options), ConvertedFile::Written);
+  const std::string expected = test::ReadFileBytes(Path("whole.dcm"));
+  ASSERT_FALSE(expected.empty());
+  EXPECT_TRUE(test::ReadFileBytes(Path("streamed.dcm")) == expected) << "the files differ";
+  // A streamed clip leaves the data set's native pixel data without its bytes.
+  const DcmTag &pixels = *streamed->FindElement(0x7FE0, 0x0010);
+  EXPECT_EQ(pixels.length != UNDEFINED_LENGTH && pixels.data.empty(), c.streams);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ConvertToFile,
+    testing::Values(
+        // 7 frames in ranges of 3: the last range is short.
+        StreamCase{"ColourClipInRangesOfThree",
+                   StreamShape(24, 10, 7, true),
+                   JPEG_BASELINE,
+                   EXPLICIT_VR_LITTLE_ENDIAN,
+                   {.decodeThreads = 2, .streamFrames = 3},
+                   false,
+                   true},
+        StreamCase{"ImplicitTargetOneThread",
+                   StreamShape(24, 10, 5, true),
+                   JPEG_BASELINE,
+                   IMPLICIT_VR_LITTLE_ENDIAN,
+                   {.decodeThreads = 1, .streamFrames = 2},
+                   false,
+                   true},
+        StreamCase{"DefaultRangesOnEveryCore",
+                   StreamShape(16, 8, 11, false),
+                   JPEG_BASELINE,
+                   EXPLICIT_VR_LITTLE_ENDIAN,
+                   {},
+                   false,
+                   true},
+        // 3 x 3 x 5 bytes: the value gets its pad byte.
+        StreamCase{"OddLengthIsPadded",
+                   StreamShape(3, 3, 5, false),
+                   JPEG_BASELINE,
+                   EXPLICIT_VR_LITTLE_ENDIAN,
+                   {.decodeThreads = 2, .streamFrames = 2},
+                   false,
+                   true},
+        StreamCase{"SixteenBitSamples",
+                   StreamShape(12, 9, 4, false, 12),
+                   JPEG_LOSSLESS,
+                   EXPLICIT_VR_LITTLE_ENDIAN,
+                   {.decodeThreads = 3, .streamFrames = 3},
+                   false,
+                   true},
+        StreamCase{"Still", StreamShape(20, 14, 1, true), JPEG_BASELINE, EXPLICIT_VR_LITTLE_ENDIAN, {}, false, true},
+        // Not streamed, but the same file all the same.
+        StreamCase{"BigEndianIsConvertedWhole",
+                   StreamShape(12, 9, 4, false, 12),
+                   JPEG_LOSSLESS,
+                   EXPLICIT_VR_BIG_ENDIAN,
+                   {.streamFrames = 2},
+                   false,
+                   false},
+        StreamCase{"FlatIconIsConvertedWhole",
+                   StreamShape(24, 10, 5, true),
+                   JPEG_BASELINE,
+                   EXPLICIT_VR_LITTLE_ENDIAN,
+                   {.streamFrames = 2},
+                   true,
+                   false},
+        StreamCase{"CompressedTargetIsConvertedWhole",
+                   StreamShape(24, 10, 3, true),
+                   JPEG_BASELINE,
+                   JPEG_LOSSLESS,
+                   {.streamFrames = 2},
+                   false,
+                   false}),
+    [](const testing::TestParamInfo<StreamCase> &info) { return std::string(info.param.name); });
+
+// A frame that does not decode half way through the clip fails the
+// conversion after some frames were written: the file that was there stays
+// as it was and no temporary file is left.
+TEST(ConvertToFileFailure, ADamagedFrameMidStreamLeavesTheOldFile) {
+  const StreamCase c{"", StreamShape(24, 10, 7, true), JPEG_BASELINE, EXPLICIT_VR_LITTLE_ENDIAN, {}, false, true};
+  test::TempDir dir;
+  const std::string path = dir.folder() + "clip.dcm";
+  for (unsigned threads : {1u, 2u}) {
+    SCOPED_TRACE(threads);
+    {
+      std::ofstream old(path, std::ios::binary | std::ios::trunc);
+      old << "the old file";
+    }
+    auto ds = StreamClip(c);
+    std::size_t index = 0;
+    while (!ds->ElementAt(index)->Is(0x7FE0, 0x0010))
+      ++index;
+    DcmTag &t = *ds->ElementAt(index + 2 + 5);
+    t.data.resize(t.data.size() / 2 & ~std::size_t{1}); // cut in its scan
+    t.length = static_cast<std::uint32_t>(t.data.size());
+    test::LogCapture log;
+    EXPECT_EQ(ConvertTransferSyntaxToFile(*ds, c.target, path, {.decodeThreads = threads, .streamFrames = 2}),
+              ConvertedFile::NotConverted);
+    EXPECT_EQ(test::ReadFileBytes(path), "the old file");
+    EXPECT_EQ(log.StartingWith("ERROR, DecodePixelData"),
+              std::vector<std::string>{"ERROR, DecodePixelData, frame 5 failed"});
+    EXPECT_EQ(log.StartingWith("ERROR, ConvertTransferSyntax"),
+              std::vector<std::string>{"ERROR, ConvertTransferSyntax, the pixel data could not be decoded"});
+    std::size_t files = 0;
+    for ([[maybe_unused]] const auto &entry : std::filesystem::directory_iterator(dir.path()))
+      ++files;
+    EXPECT_EQ(files, 1u) << "a temporary file was left";
   }
 }
 

@@ -64,14 +64,17 @@ int main(int argc, char **argv) {
     return EXIT_FAILED;
   }
   const std::string source = ds.transferSyntax;
-  if (!fw::ConvertTransferSyntax(ds, target)) {
+  // The file goes through a temporary file renamed over OUT, so OUT (IN too,
+  // when they are one file) is whole whatever happens. A clip converted to a
+  // native syntax is decoded a few frames at a time straight into the file.
+  switch (fw::ConvertTransferSyntaxToFile(ds, target, out)) {
+  case fw::ConvertedFile::Written:
+    break;
+  case fw::ConvertedFile::NotConverted:
     log.Flush();
     std::cerr << program << ": " << in << " could not be converted from " << source << " to " << target << '\n';
     return EXIT_FAILED;
-  }
-  // Write goes through a temporary file renamed over OUT, so OUT (IN too,
-  // when they are one file) is whole whatever happens.
-  if (!ds.Write(out)) {
+  case fw::ConvertedFile::NotWritten:
     log.Flush();
     std::cerr << program << ": cannot write " << out << '\n';
     return EXIT_FAILED;
