@@ -483,7 +483,7 @@ PixelResult ConvertPixelData(DcmObj &ds, std::size_t &index, Attributes &a, std:
     }
     // Into a native syntax the value is rewritten where it is; an encoder
     // reads a copy, so a failure leaves the element as it was.
-    PixelBuffer &buffer = nativeTarget ? held.emplace(std::move(pixel.data), total) : held.emplace(total, false);
+    PixelBuffer &buffer = nativeTarget ? held.emplace(pixel.data.Release(), total) : held.emplace(total, false);
     if (!nativeTarget)
       std::copy_n(pixel.data.begin(), total, buffer.data());
     if (a.colour && a.planarConfiguration == 1) {

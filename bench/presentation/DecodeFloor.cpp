@@ -27,7 +27,7 @@ extern "C" {
 namespace {
 
 // One frame decoded into frame (grown to fit); false on a library error.
-bool DecodeFrame(const std::vector<std::uint8_t> &stream, std::vector<std::uint8_t> &frame) {
+bool DecodeFrame(const fw::ValueBytes &stream, std::vector<std::uint8_t> &frame) {
   jpeg_decompress_struct info{};
   jpeg_error_mgr errors{};
   info.err = jpeg_std_error(&errors);
@@ -61,7 +61,7 @@ int main(int argc, char **argv) {
   if (!ds.Read(argv[1]))
     return 1;
   // The fragments after the offset table item.
-  std::vector<const std::vector<std::uint8_t> *> fragments;
+  std::vector<const fw::ValueBytes *> fragments;
   bool inPixels = false;
   bool offsetTable = true;
   for (std::size_t i = 0; i < ds.Count(); ++i) {
