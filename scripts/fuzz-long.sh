@@ -61,10 +61,13 @@ for t in "${targets[@]}"; do
   mkdir -p "$work" "$seeds"
   echo "--- fuzz_$t for ${SECONDS_EACH} s"
   started=$(date -u +%FT%TZ)
+  began=$(date +%s)
   before=$(findings "$t")
   nice -n 19 "$exe" -max_total_time="$SECONDS_EACH" -rss_limit_mb=2048 -timeout=10 -print_final_stats=1 \
     -artifact_prefix="build/fuzz-work/$t-" "$work" "$seeds" >"$log" 2>&1
   rc=$?
+  # The time it really ran: a finding stops it early.
+  ran=$(($(date +%s) - began))
   after=$(findings "$t")
   crashes=$((after - before))
   [ $rc -ne 0 ] && [ $crashes -eq 0 ] && crashes=1
@@ -94,7 +97,7 @@ for t in "${targets[@]}"; do
   rm -rf "$fresh"
   files=$(find "$seeds" -type f | wc -l)
   corpus_bytes=$(du -sb "$seeds" | cut -f1)
-  echo "$started,$t,$SECONDS_EACH,${execs:-0},${cov:-0},${ft:-0},$files,$corpus_bytes,$crashes" >>"$csv"
+  echo "$started,$t,$ran,${execs:-0},${cov:-0},${ft:-0},$files,$corpus_bytes,$crashes" >>"$csv"
   echo "    executions ${execs:-?} cov ${cov:-?} ft ${ft:-?} corpus $files files $corpus_bytes bytes, findings $crashes"
   if [ $crashes -ne 0 ]; then
     status=1

@@ -16,10 +16,22 @@ struct DecoderRelease {
 };
 using Decoder = std::unique_ptr<charls_jpegls_decoder, DecoderRelease>;
 
+// True when the stream has an end-of-image marker (FF D9). Inside a scan an
+// FF byte is always followed by a byte below 0x80, so the pair marks the end
+// (whatever pads the fragment may follow it). CharLS refuses a stream without
+// one anyway, but only after its bit reader has spun past the end of a
+// damaged scan, which can take seconds: such a stream is refused first.
+bool HasEndOfImage(const std::uint8_t *stream, std::size_t length) {
+  for (std::size_t i = length; i >= 2; --i)
+    if (stream[i - 2] == 0xFF && stream[i - 1] == 0xD9)
+      return true;
+  return false;
+}
+
 } // namespace
 
 bool JlsDecode(const std::uint8_t *stream, std::size_t length, std::uint8_t *destination, std::size_t destinationSize) {
-  if (stream == nullptr || length == 0 || destination == nullptr)
+  if (stream == nullptr || length == 0 || destination == nullptr || !HasEndOfImage(stream, length))
     return false;
   Decoder decoder(charls_jpegls_decoder_create());
   if (!decoder ||

@@ -15,7 +15,8 @@ namespace fw {
 
 // Decodes the stream into destination, which must be exactly the size of its
 // image (width x height x components x sample size): a stream of another
-// size, a damaged stream or one CharLS refuses gives false. Nothing is
+// size, a damaged stream, one without its end-of-image marker or one CharLS
+// refuses gives false. Nothing is
 // written past the destination.
 bool JlsDecode(const std::uint8_t *stream, std::size_t length, std::uint8_t *destination, std::size_t destinationSize);
 
