@@ -79,7 +79,7 @@ for t in "${targets[@]}"; do
   # Minimise: a merge into an empty folder keeps the fewest inputs of the
   # committed and the work corpus that give all their coverage.
   fresh=$(mktemp -d)
-  nice -n 19 "$exe" -merge=1 -rss_limit_mb=2048 -timeout=10 "$fresh" "$seeds" "$work" >"$log.merge" 2>&1
+  nice -n 19 "$exe" -merge=1 -rss_limit_mb=2048 -timeout=10 -artifact_prefix="build/fuzz-work/$t-merge-" "$fresh" "$seeds" "$work" >"$log.merge" 2>&1
   bytes=$(du -sb "$fresh" | cut -f1)
   if [ -z "$(ls -A "$fresh")" ]; then
     echo "fuzz-long: merging the corpus of $t failed, see $log.merge"
