@@ -2,7 +2,6 @@
 #include "acquisition/AcquisitionSession.h"
 
 #include "app/base/Log.h"
-#include "dicom/MachineNumber.h"
 #include "dicom/Uids.h"
 #include "net/association/PDU_Service.h"
 #include "net/dimse/CStore.h"
@@ -131,17 +130,15 @@ bool AcquisitionSession::Open() {
   const std::string currentSopClass = std::move(state_.currentSopClassUid);
   state_ = AcquisitionState{};
   state_.currentSopClassUid = currentSopClass;
-  const unsigned machine = setup_.machineNumber ? *setup_.machineNumber : GetMachineNumber();
   StudyInfo &context = *context_;
-  state_.baseUid = MakeBaseUID(std::to_string(machine), context.patientID, context.accessionNumber, context.studyDate,
-                               context.studyTime, "1", "16");
+  state_.baseUid = setup_.mintBaseUid ? setup_.mintBaseUid() : MakeBaseUID();
   if (context.studyInstanceUID.empty()) {
     context.studyInstanceUID = state_.baseUid;
   }
   WriteLog("INFO, Study Instance UID = " + context.studyInstanceUID);
   state_.seriesInstanceUid = state_.baseUid + ".20";
-  // The base UID repeats within a minute and across restarts: continue after
-  // the last instance number used under it.
+  // A fresh base UID has no numbers yet; one that repeated (only a pinned
+  // mint does) continues after the last number recorded under it.
   state_.instanceNumber = counters_.Last(state_.baseUid);
   CountLeftovers();
 

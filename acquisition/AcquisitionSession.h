@@ -16,12 +16,14 @@
 //   device failed        CaptureStopped()  not open; a running clip is saved
 //                                     with the frames it has
 //
-// Opening mints the base UID, puts it into an empty Study Instance UID of the
-// context and logs "INFO, Study Instance UID = " + that UID, reads
-// "videocap.cfg", builds the pipeline and continues instance numbers from the
-// last one used under the same base UID (InstanceCounters.h). Files found in
-// "temp/" are counted ("WARNING, files left in temp/: " + count) and never
-// overwritten.
+// Opening mints a new base UID (a random UUID under "2.25.", so it never
+// repeats across patients, openings, restarts, processes or machines), puts
+// it into an empty Study Instance UID of the context and logs
+// "INFO, Study Instance UID = " + that UID, reads "videocap.cfg", builds the
+// pipeline and numbers instances from 1 on (after the last one recorded under
+// the same base UID, InstanceCounters.h, should a base ever repeat). Files
+// found in "temp/" are counted ("WARNING, files left in temp/: " + count) and
+// never overwritten.
 //
 // Send proposes one presentation context per distinct SOP class of the files
 // (in order of first appearance; JPEG baseline, then implicit VR little
@@ -71,8 +73,9 @@ struct AcquisitionSessionSetup {
   // The message-box seam (the window passes ShowMessage). Empty: no box is
   // shown and every question is answered No.
   MessageHandler messages;
-  // The machine number for the base UID; GetMachineNumber() when unset.
-  std::optional<unsigned> machineNumber;
+  // Mints the base UID of each opening; MakeBaseUID() when empty (tests pin
+  // it to play a base that repeats).
+  std::function<std::string()> mintBaseUid;
   // Used instead of "videocap.cfg" when set (fwacquire's --size).
   std::optional<CaptureConfig> capture;
   // Longest wait of Snap for its frame.

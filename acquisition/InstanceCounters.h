@@ -1,13 +1,12 @@
 // InstanceCounters: the last instance number used under each base UID.
 //
-// A base UID depends only on the machine, the patient, the accession number,
-// the study date and the minute of the study time, so two openings for the
-// same study within one minute mint the same base UID. Continuing the
-// instance numbers from the last one used keeps SOP Instance UIDs (and file
-// names) from repeating. The numbers are kept in memory for the run and in a
-// small text file in the program folder for the next run: one line
-// "<base UID> <number>" per base UID, the most recently used last, at most
-// CAPACITY lines.
+// Every opening mints a new random base UID, so SOP Instance UIDs cannot
+// repeat whether or not this file can be written. The record stays as a
+// second guard: should a base UID ever be minted twice, numbering continues
+// after the last number used under it. The numbers are kept in memory for
+// the run and in a small text file in the program folder for the next run:
+// one line "<base UID> <number>" per base UID, the most recently used last,
+// at most CAPACITY lines.
 #pragma once
 
 #include <cstddef>

@@ -265,7 +265,7 @@ void TForm1::Acquire(const std::tm &now) {
   if (grid.Cell(COL_NAME, grid.CurrentRow()).empty() && !TypedFieldsFit()) {
     return;
   }
-  const AcquireCheck check = selection_.Acquire(StudyContext(), TypedFields(), StationConfig(), now, accessionCounter);
+  const AcquireCheck check = selection_.Acquire(StudyContext(), TypedFields(), StationConfig(), now);
   if (check != AcquireCheck::Ready) {
     ShowError(AcquireMessage(check), this);
     return;

@@ -60,9 +60,6 @@ public:
   // by the start sequence once that window exists.
   std::function<void()> OpenAcquisitionWindow;
 
-  // Suffix of generated accession numbers, for the whole run.
-  std::int32_t accessionCounter = 0;
-
   PatientSelection &Selection() { return selection_; }
   // True while a search runs.
   bool Searching() const { return searching_; }

@@ -1,7 +1,16 @@
 // UID tables and the base UID of an acquisition.
 #include "dicom/Uids.h"
 
+#include "dicom/MachineNumber.h"
+
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <mutex>
+
+#include <fcntl.h>
+#include <sys/random.h>
+#include <unistd.h>
 
 namespace fw {
 
@@ -143,59 +152,158 @@ const UidRow *FindUid(std::string_view uid) {
   return row != std::end(UID_TABLE) ? row : nullptr;
 }
 
-bool IsFill(char c) { return static_cast<unsigned char>(c) <= 0x20; }
-
-std::string_view Trim(std::string_view text) {
-  while (!text.empty() && IsFill(text.front())) {
-    text.remove_prefix(1);
-  }
-  while (!text.empty() && IsFill(text.back())) {
-    text.remove_suffix(1);
-  }
-  return text;
-}
-
-// The last n bytes of text (all of it when shorter).
-std::string_view Last(std::string_view text, std::size_t n) {
-  return text.size() > n ? text.substr(text.size() - n) : text;
-}
-
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// 100 ns intervals from the start of the Gregorian calendar (15 October
+// 1582) to the Unix epoch: the clock of version 1 UUIDs.
+constexpr std::uint64_t GREGORIAN_TO_UNIX_100NS = 0x01B21DD213814000ULL;
+
+// The 48-bit node of a time-based UUID: the first Ethernet hardware address,
+// else a number made from the process and the clock with the multicast bit
+// set, which RFC 4122 reserves for nodes that are not hardware addresses.
+std::array<std::uint8_t, 6> NodeOfThisMachine(std::uint64_t timestamp) {
+  std::array<std::uint8_t, 6> node{};
+  for (const NetworkAdapter &adapter : ListNetworkAdapters()) {
+    if (adapter.ethernet && adapter.hardwareAddress.size() == node.size() && FoldedAddress(adapter.hardwareAddress)) {
+      std::copy(adapter.hardwareAddress.begin(), adapter.hardwareAddress.end(), node.begin());
+      return node;
+    }
+  }
+  const std::uint64_t mixed = (static_cast<std::uint64_t>(::getpid()) << 24) ^ timestamp;
+  for (std::size_t i = 0; i < node.size(); ++i) {
+    node[i] = static_cast<std::uint8_t>(mixed >> (8 * i));
+  }
+  node[0] |= 0x01;
+  return node;
+}
+
+// A version 1 UUID: the 100 ns clock (strictly increasing within the
+// process), a clock sequence from the process number (so two processes in
+// the same 100 ns still differ) and the node.
+Uuid TimeBasedUuid() {
+  static std::mutex mutex;
+  static std::uint64_t last = 0;
+  const auto sinceEpoch = std::chrono::system_clock::now().time_since_epoch();
+  std::uint64_t timestamp =
+      static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(sinceEpoch).count() / 100) +
+      GREGORIAN_TO_UNIX_100NS;
+  {
+    const std::lock_guard lock(mutex);
+    timestamp = std::max(timestamp, last + 1);
+    last = timestamp;
+  }
+  const auto pid = static_cast<std::uint32_t>(::getpid());
+  const std::uint32_t clockSequence = (pid ^ (pid >> 14)) & 0x3FFF;
+  const std::array<std::uint8_t, 6> node = NodeOfThisMachine(timestamp);
+
+  Uuid uuid{};
+  const auto timeLow = static_cast<std::uint32_t>(timestamp);
+  const auto timeMid = static_cast<std::uint16_t>(timestamp >> 32);
+  const auto timeHigh = static_cast<std::uint16_t>((timestamp >> 48) & 0x0FFF);
+  for (int i = 0; i < 4; ++i) {
+    uuid[i] = static_cast<std::uint8_t>(timeLow >> (24 - 8 * i));
+  }
+  uuid[4] = static_cast<std::uint8_t>(timeMid >> 8);
+  uuid[5] = static_cast<std::uint8_t>(timeMid);
+  uuid[6] = static_cast<std::uint8_t>(0x10 | (timeHigh >> 8));
+  uuid[7] = static_cast<std::uint8_t>(timeHigh);
+  uuid[8] = static_cast<std::uint8_t>(0x80 | (clockSequence >> 8));
+  uuid[9] = static_cast<std::uint8_t>(clockSequence);
+  std::copy(node.begin(), node.end(), uuid.begin() + 10);
+  return uuid;
+}
+
+bool ReadUrandom(std::span<std::uint8_t> bytes) {
+  const int fd = ::open("/dev/urandom", O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    return false;
+  }
+  std::size_t filled = 0;
+  while (filled < bytes.size()) {
+    const ssize_t n = ::read(fd, bytes.data() + filled, bytes.size() - filled);
+    if (n < 0 && errno == EINTR) {
+      continue;
+    }
+    if (n <= 0) {
+      break;
+    }
+    filled += static_cast<std::size_t>(n);
+  }
+  ::close(fd);
+  return filled == bytes.size();
+}
 
 } // namespace
 
-std::string MakeBaseUID(std::string_view machineNumber, std::string_view patientId, std::string_view accessionNumber,
-                        std::string_view studyDate, std::string_view studyTime, std::string_view suffix,
-                        std::string_view prefix) {
-  if (patientId.empty()) {
-    return {};
+bool KernelRandomBytes(std::span<std::uint8_t> bytes) {
+  std::size_t filled = 0;
+  while (filled < bytes.size()) {
+    // Blocks only until the kernel's pool is first seeded, early at boot.
+    const ssize_t n = ::getrandom(bytes.data() + filled, bytes.size() - filled, 0);
+    if (n < 0 && errno == EINTR) {
+      continue;
+    }
+    if (n <= 0) {
+      // No getrandom (an old kernel or a sandbox that filters it).
+      return ReadUrandom(bytes.subspan(filled));
+    }
+    filled += static_cast<std::size_t>(n);
   }
-  std::string u(UID_ROOT);
-  u += '.';
-  u += prefix;
-  u += Trim(machineNumber);
-  u += '.';
-  u += accessionNumber.size() > 4 ? Trim(Last(accessionNumber, 4)) : accessionNumber;
-  u += Trim(Last(patientId, 4));
-  u += '.';
-  if (studyDate.size() > 2) {
-    u += studyDate.substr(2, 8);
-  }
-  u += Trim(studyTime.substr(0, 4));
-  u += '.';
-  u += Trim(suffix.size() > 4 ? Last(suffix, 4) : suffix);
+  return true;
+}
 
-  for (std::size_t i = 0; i < u.size(); ++i) {
-    const char c = u[i];
-    const bool emptyComponent = c == '.' && (i + 1 == u.size() || (i > 0 && u[i - 1] == '.'));
-    if ((!IsDigit(c) && c != '.') || emptyComponent) {
-      u[i] = static_cast<char>('0' + static_cast<unsigned char>(c) % 9);
-    }
-    if (i > 0 && u[i - 1] == '.' && u[i] == '0') {
-      u[i] = '1';
-    }
+Uuid NewUuid(const RandomBytes &random) {
+  Uuid uuid{};
+  if (!random || !random(uuid)) {
+    return TimeBasedUuid();
   }
-  return u;
+  uuid[6] = static_cast<std::uint8_t>((uuid[6] & 0x0F) | 0x40); // version 4
+  uuid[8] = static_cast<std::uint8_t>((uuid[8] & 0x3F) | 0x80); // RFC 4122 variant
+  return uuid;
+}
+
+std::string UuidDecimal(const Uuid &uuid) {
+  // Long division of the 128-bit number by 10, four 32-bit limbs at a time.
+  std::array<std::uint32_t, 4> limbs{};
+  for (std::size_t i = 0; i < uuid.size(); ++i) {
+    limbs[i / 4] = (limbs[i / 4] << 8) | uuid[i];
+  }
+  std::string digits;
+  const auto isZero = [&] { return std::all_of(limbs.begin(), limbs.end(), [](std::uint32_t v) { return v == 0; }); };
+  do {
+    std::uint64_t remainder = 0;
+    for (std::uint32_t &limb : limbs) {
+      const std::uint64_t value = (remainder << 32) | limb;
+      limb = static_cast<std::uint32_t>(value / 10);
+      remainder = value % 10;
+    }
+    digits += static_cast<char>('0' + remainder);
+  } while (!isZero());
+  std::reverse(digits.begin(), digits.end());
+  return digits;
+}
+
+std::string MakeBaseUID(const RandomBytes &random) { return "2.25." + UuidDecimal(NewUuid(random)); }
+
+std::string MakeBaseUID() { return MakeBaseUID(KernelRandomBytes); }
+
+bool IsValidUID(std::string_view uid) {
+  if (uid.empty() || uid.size() > 64) {
+    return false;
+  }
+  std::size_t start = 0;
+  while (true) {
+    const std::size_t dot = uid.find('.', start);
+    const std::string_view component = uid.substr(start, dot == std::string_view::npos ? dot : dot - start);
+    if (component.empty() || !std::all_of(component.begin(), component.end(), IsDigit) ||
+        (component.size() > 1 && component.front() == '0')) {
+      return false;
+    }
+    if (dot == std::string_view::npos) {
+      return true;
+    }
+    start = dot + 1;
+  }
 }
 
 std::string UIDName(std::string_view uid) {

@@ -1,10 +1,14 @@
 // UIDs: the station's UID root and implementation identity, the UIDs other
-// code uses by value, the base UID of an acquisition (MakeBaseUID), and the
+// code uses by value, the unique base UID of an acquisition (MakeBaseUID), and the
 // fixed tables of UID names, image storage SOP classes and the transfer
 // syntaxes the pixel conversion accepts. All comparisons are exact,
 // case-sensitive comparisons of the whole UID.
 #pragma once
 
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -44,20 +48,39 @@ inline constexpr std::string_view SECONDARY_CAPTURE_IMAGE_STORAGE = "1.2.840.100
 inline constexpr std::string_view VL_ENDOSCOPIC_IMAGE_STORAGE = "1.2.840.10008.5.1.4.1.1.77.1.1";
 inline constexpr std::string_view VIDEO_ENDOSCOPIC_IMAGE_STORAGE = "1.2.840.10008.5.1.4.1.1.77.1.1.1";
 
-// The base UID of an acquisition:
-//   UID_ROOT "." prefix machineNumber "." accession patient "." date time "." suffix
-// where accession is the last 4 characters of an Accession Number longer than 4
-// (else the whole, untrimmed), patient the last 4 of the Patient ID, date the
-// characters of studyDate from the 3rd on (at most 8), time the first 4 of
-// studyTime, suffix the last 4 of suffix (trimmed parts: characters of code
-// 0x20 or less removed at both ends). The text is then cleaned from left to
-// right: a character other than a digit or "." becomes the digit of its code
-// (0..255) modulo 9, and so does a "." that would leave an empty component
-// (after another "." or at the end); a "0" right after "." becomes "1".
-// Empty when patientId is empty. No length limit is applied.
-std::string MakeBaseUID(std::string_view machineNumber, std::string_view patientId, std::string_view accessionNumber,
-                        std::string_view studyDate, std::string_view studyTime, std::string_view suffix,
-                        std::string_view prefix);
+// The base UID of an acquisition, unique across patients, openings,
+// restarts, processes and machines: "2.25." followed by a UUID as one
+// unsigned 128-bit decimal number (PS3.5 B.2), at most 44 characters, so the
+// series (".20") and instance (".10." + n) UIDs below it stay within 64
+// characters for any 32-bit n. The UUID is a random one (version 4) from the
+// kernel's random source; when that source gives nothing, a time-based one
+// (version 1: 100 ns clock, process, hardware address) is used instead.
+std::string MakeBaseUID();
+
+// A UUID as its 16 bytes, most significant first.
+using Uuid = std::array<std::uint8_t, 16>;
+
+// Fills every byte of `bytes` and returns true, or returns false when no
+// random bytes can be had.
+using RandomBytes = std::function<bool(std::span<std::uint8_t> bytes)>;
+
+// The kernel's random source: getrandom(2), else /dev/urandom.
+bool KernelRandomBytes(std::span<std::uint8_t> bytes);
+
+// A version 4 UUID from `random`, or a version 1 UUID when it fails.
+Uuid NewUuid(const RandomBytes &random);
+
+// MakeBaseUID with the given source of random bytes.
+std::string MakeBaseUID(const RandomBytes &random);
+
+// The UUID as an unsigned decimal number without leading zeros ("0" for
+// the nil UUID).
+std::string UuidDecimal(const Uuid &uuid);
+
+// True for a UID of 1 to 64 characters made of components of digits
+// separated by single dots, none empty and none with a leading zero (a
+// component "0" is allowed).
+bool IsValidUID(std::string_view uid);
 
 // The display name of a known UID (trailing spaces included), or "".
 std::string UIDName(std::string_view uid);

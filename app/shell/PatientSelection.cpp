@@ -118,7 +118,7 @@ void PatientSelection::Clear(StudyInfo &context) {
 }
 
 AcquireCheck PatientSelection::Acquire(StudyInfo &context, const PatientFields &fields, const setupcfg &config,
-                                       const std::tm &now, std::int32_t &accessionCounter) const {
+                                       const std::tm &now) const {
   const ResultGrid::Row &row = grid_.RowAt(grid_.CurrentRow());
   if (row[COL_NAME].empty()) {
     context.patientID = fields.patientID;
@@ -155,7 +155,7 @@ AcquireCheck PatientSelection::Acquire(StudyInfo &context, const PatientFields &
     return AcquireCheck::IdEmpty;
   }
   if (context.accessionNumber.empty()) {
-    context.accessionNumber = GenerateAccessionNumber(now, accessionCounter);
+    context.accessionNumber = GenerateAccessionNumber(now);
   }
   return AcquireCheck::Ready;
 }

@@ -86,10 +86,10 @@ public:
 
   // Fills the context for an acquisition at local time `now` from the
   // current row or, when its name is empty, from the typed fields. An empty
-  // accession number is generated with `accessionCounter`, but only once
-  // the name and ID are known to be there.
-  AcquireCheck Acquire(StudyInfo &context, const PatientFields &fields, const setupcfg &config, const std::tm &now,
-                       std::int32_t &accessionCounter) const;
+  // accession number is generated (AccessionNumber.h), but only once the
+  // name and ID are known to be there.
+  AcquireCheck Acquire(StudyInfo &context, const PatientFields &fields, const setupcfg &config,
+                       const std::tm &now) const;
 
   // The toolkit's searches with the default match limit; trace level 2 or
   // more lists their messages in the log.

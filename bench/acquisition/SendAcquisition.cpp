@@ -94,7 +94,6 @@ int main(int argc, char **argv) {
   setup.programFolder = home;
   setup.context = &context;
   setup.config = &config;
-  setup.machineNumber = 1;
   bool ok = true;
   setup.messages = [&ok](const fw::MessageRequest &request) {
     if (request.kind == fw::MessageKind::Error) {

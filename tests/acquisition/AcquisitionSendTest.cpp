@@ -102,7 +102,6 @@ protected:
     setup.programFolder = dir_.folder();
     setup.context = &context_;
     setup.config = &config_;
-    setup.machineNumber = 77;
     setup.messages = [this](const MessageRequest &request) {
       boxes_.push_back(request.text);
       return MessageAnswer::Ok;

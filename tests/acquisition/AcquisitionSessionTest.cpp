@@ -15,6 +15,7 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <string>
 #include <sys/resource.h>
@@ -24,8 +25,6 @@ namespace fw {
 namespace {
 
 using test::FakeFrameSource;
-
-constexpr unsigned MACHINE = 1234;
 
 StudyInfo Patient() {
   StudyInfo c;
@@ -59,7 +58,7 @@ protected:
       boxes_.push_back(request.text);
       return answer_;
     };
-    setup.machineNumber = MACHINE;
+    setup.mintBaseUid = mint_;
     setup.snapTimeout = std::chrono::milliseconds(200);
     setup.sendTimeoutSeconds = 2;
     auto session = std::make_unique<AcquisitionSession>(std::move(setup));
@@ -96,17 +95,19 @@ protected:
   MessageAnswer answer_ = MessageAnswer::Yes;
   int refreshes_ = 0;
   std::vector<bool> recordingEvents_;
+  // Empty: every opening mints a new base UID.
+  std::function<std::string()> mint_;
 };
-
-const std::string BASE_UID = "2.25.739104652811350928774.161234.21230007.1903151430.1"; // "A123": A becomes 2
 
 TEST_F(AcquisitionSessionTest, OpeningMintsTheUidsAndStoresThemInAnEmptyContext) {
   auto session = NewSession();
   EXPECT_TRUE(session->Open());
-  EXPECT_EQ(session->State().baseUid, BASE_UID);
-  EXPECT_EQ(session->State().seriesInstanceUid, BASE_UID + ".20");
-  EXPECT_EQ(context_.studyInstanceUID, BASE_UID);
-  EXPECT_TRUE(log_.Contains("INFO, Study Instance UID = " + BASE_UID));
+  const std::string base = session->State().baseUid;
+  EXPECT_EQ(base.rfind("2.25.", 0), 0u) << base;
+  EXPECT_TRUE(IsValidUID(base)) << base;
+  EXPECT_EQ(session->State().seriesInstanceUid, base + ".20");
+  EXPECT_EQ(context_.studyInstanceUID, base);
+  EXPECT_TRUE(log_.Contains("INFO, Study Instance UID = " + base));
   EXPECT_EQ(source_.builds, 1);
   // No "videocap.cfg": the defaults.
   EXPECT_EQ(source_.builtWith, CaptureConfig{});
@@ -122,7 +123,7 @@ TEST_F(AcquisitionSessionTest, AContextThatHoldsAStudyUidKeepsIt) {
   DcmObj ds;
   ASSERT_TRUE(ds.Read(session->Files()[0].path));
   EXPECT_EQ(ds.FindText(0x0020, 0x000D), "1.2.826.0.1.99");
-  EXPECT_EQ(ds.FindText(0x0020, 0x000E), BASE_UID + ".20");
+  EXPECT_EQ(ds.FindText(0x0020, 0x000E), session->State().baseUid + ".20");
 }
 
 TEST_F(AcquisitionSessionTest, SnapVideoSnapGiveInstancesOneTwoThree) {
@@ -150,11 +151,12 @@ TEST_F(AcquisitionSessionTest, SnapVideoSnapGiveInstancesOneTwoThree) {
   ASSERT_TRUE(session->Snap());
 
   const auto &files = session->Files();
+  const std::string base = session->State().baseUid;
   ASSERT_EQ(files.size(), 3u);
   const char *names[] = {"temp/A1231.dcm", "temp/A1232.dcm", "temp/A1233.dcm"};
   for (int i = 0; i < 3; ++i) {
     EXPECT_EQ(files[i].name, names[i]);
-    EXPECT_EQ(InstanceText(files[i]), std::to_string(i + 1) + " " + BASE_UID + ".10." + std::to_string(i + 1));
+    EXPECT_EQ(InstanceText(files[i]), std::to_string(i + 1) + " " + base + ".10." + std::to_string(i + 1));
   }
   EXPECT_EQ(files[0].sopClassUid, CT_IMAGE_STORAGE); // "ES"
   EXPECT_EQ(files[1].sopClassUid, ULTRASOUND_MULTIFRAME_IMAGE_STORAGE);
@@ -199,7 +201,11 @@ TEST_F(AcquisitionSessionTest, ConfigurationIsAppliedAndWrittenToItsFile) {
   EXPECT_EQ(written, source_.configured);
 }
 
-TEST_F(AcquisitionSessionTest, ReopeningInTheSameMinuteOrAfterARestartContinuesTheNumbers) {
+// Base UIDs never repeat (UidUniquenessTest.cpp); should one ever, the
+// numbers under it go on from the last one used, also after a restart.
+TEST_F(AcquisitionSessionTest, ABaseUidThatRepeatsContinuesTheNumbersAcrossReopeningsAndRestarts) {
+  const std::string BASE_UID = "2.25.42";
+  mint_ = [&] { return BASE_UID; };
   std::vector<std::string> uids;
   const auto acquireTwo = [&](AcquisitionSession &session) {
     ASSERT_TRUE(session.Open());
@@ -226,9 +232,8 @@ TEST_F(AcquisitionSessionTest, ReopeningInTheSameMinuteOrAfterARestartContinuesT
                                              "3 " + BASE_UID + ".10.3", "4 " + BASE_UID + ".10.4",
                                              "5 " + BASE_UID + ".10.5", "6 " + BASE_UID + ".10.6"};
   EXPECT_EQ(uids, expected);
-  // Another patient starts at 1.
-  context_ = Patient();
-  context_.patientID = "OTHER";
+  // Another base UID starts at 1.
+  mint_ = {};
   auto other = NewSession();
   other->Open();
   ASSERT_TRUE(other->Snap());

@@ -99,7 +99,6 @@ protected:
     InstanceCounters::ForgetRun();
     AcquisitionSessionSetup setup;
     setup.programFolder = folder;
-    setup.machineNumber = 7;
     setup.sendTimeoutSeconds = 10;
     return setup; // boxes through ShowMessage, as in the station
   }

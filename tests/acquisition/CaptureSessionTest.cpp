@@ -118,7 +118,6 @@ protected:
     setup.programFolder = dir_.folder();
     setup.context = &context_;
     setup.config = &config_;
-    setup.machineNumber = 1;
     setup.snapTimeout = 1500ms;
     setup.messages = [this](const MessageRequest &request) {
       const std::lock_guard lock(boxMutex_);

@@ -3,6 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <set>
+#include <span>
+#include <string>
+
 namespace fw {
 namespace {
 
@@ -16,22 +21,41 @@ std::tm At(int year, int month, int day, int hour, int minute) {
   return t;
 }
 
-TEST(AccessionNumberTest, DateAndMinuteThenTheCounter) {
-  std::int32_t counter = 0;
-  EXPECT_EQ(GenerateAccessionNumber(At(2024, 3, 9, 14, 5), counter), "24030914050");
-  EXPECT_EQ(GenerateAccessionNumber(At(2024, 3, 9, 14, 5), counter), "24030914051");
-  EXPECT_EQ(counter, 2);
-  // Single-digit fields are zero-padded; the counter is not.
-  counter = 123;
-  EXPECT_EQ(GenerateAccessionNumber(At(2001, 1, 2, 3, 4), counter), "0101020304123");
+bool IsCrockfordBase32(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z' && c != 'I' && c != 'L' && c != 'O' && c != 'U');
 }
 
-TEST(AccessionNumberTest, CounterWrapsAfter9999) {
-  std::int32_t counter = 9999;
-  EXPECT_EQ(GenerateAccessionNumber(At(2024, 3, 9, 14, 5), counter), "24030914059999");
-  EXPECT_EQ(counter, 10000);
-  EXPECT_EQ(GenerateAccessionNumber(At(2024, 3, 9, 14, 5), counter), "24030914050");
-  EXPECT_EQ(counter, 1);
+TEST(AccessionNumberTest, TheMinuteThenSixCharactersThatReadBackWithoutDoubt) {
+  const struct {
+    std::tm now;
+    const char *prefix;
+  } cases[] = {
+      {At(2024, 3, 9, 14, 5), "2403091405"},
+      {At(2001, 1, 2, 3, 4), "0101020304"}, // every field zero-padded
+      {At(2099, 12, 31, 23, 59), "9912312359"},
+  };
+  for (const auto &c : cases) {
+    const std::string number = GenerateAccessionNumber(c.now);
+    ASSERT_EQ(number.size(), 16u) << number; // the most an SH holds
+    EXPECT_EQ(number.substr(0, 10), c.prefix);
+    EXPECT_TRUE(std::all_of(number.begin() + 10, number.end(), IsCrockfordBase32)) << number;
+  }
+}
+
+TEST(AccessionNumberTest, NeverTheSameNumberTwiceInOneMinuteEvenFromAStuckSource) {
+  const RandomBytes stuck = [](std::span<std::uint8_t> bytes) {
+    std::fill(bytes.begin(), bytes.end(), 0x5A);
+    return true;
+  };
+  const RandomBytes none = [](std::span<std::uint8_t>) { return false; };
+  for (const RandomBytes &source : {RandomBytes(KernelRandomBytes), stuck, none}) {
+    std::set<std::string> numbers;
+    for (int i = 0; i < 2000; ++i) {
+      const std::string number = GenerateAccessionNumber(At(2024, 3, 9, 14, 5), source);
+      ASSERT_TRUE(numbers.insert(number).second) << "repeated " << number;
+      ASSERT_TRUE(std::all_of(number.begin() + 10, number.end(), IsCrockfordBase32)) << number;
+    }
+  }
 }
 
 TEST(StationRecordsTest, BuiltInDefaultsAndModalityList) {

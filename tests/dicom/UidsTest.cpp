@@ -1,11 +1,13 @@
-// UIDs: the base UID of an acquisition, the machine number chosen among the
-// network adapters, and the UID tables.
+// UIDs: the unique base UID of an acquisition, the UID syntax check, the
+// machine number chosen among the network adapters, and the UID tables.
 #include "dicom/Uids.h"
 #include "dicom/MachineNumber.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
+#include <set>
 #include <filesystem>
 #include <fstream>
 #include <ostream>
@@ -15,45 +17,101 @@
 namespace fw {
 namespace {
 
-struct BaseUidCase {
-  const char *name;
-  std::string machine, patient, accession, date, time, suffix, prefix;
-  std::string expected;
-};
-
-// ctest shows the case by its name.
-void PrintTo(const BaseUidCase &c, std::ostream *os) { *os << c.name; }
-
-class MakeBaseUIDTest : public ::testing::TestWithParam<BaseUidCase> {};
-
-TEST_P(MakeBaseUIDTest, ComposesAndCleans) {
-  const BaseUidCase &c = GetParam();
-  EXPECT_EQ(MakeBaseUID(c.machine, c.patient, c.accession, c.date, c.time, c.suffix, c.prefix), c.expected);
+Uuid UuidOf(std::string_view hex) {
+  Uuid uuid{};
+  std::size_t n = 0;
+  for (std::size_t i = 0; i + 1 < hex.size() && n < uuid.size();) {
+    if (hex[i] == '-') {
+      ++i;
+      continue;
+    }
+    uuid[n++] = static_cast<std::uint8_t>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16));
+    i += 2;
+  }
+  return uuid;
 }
 
-const std::string R = "2.25.739104652811350928774.";
+TEST(UuidDecimalTest, TheUuidAsOneUnsignedNumber) {
+  const struct {
+    const char *uuid;
+    const char *decimal;
+  } cases[] = {
+      {"00000000-0000-0000-0000-000000000000", "0"},
+      {"00000000-0000-0000-0000-000000000001", "1"},
+      {"00000000-0000-0000-0000-00000000000a", "10"},
+      {"00000000-0000-0001-0000-000000000000", "18446744073709551616"}, // a carry across 64 bits
+      {"f81d4fae-7dec-11d0-a765-00a0c91e6bf6", "329800735698586629295641978511506172918"}, // PS3.5 B.2
+      {"ffffffff-ffff-ffff-ffff-ffffffffffff", "340282366920938463463374607431768211455"},
+  };
+  for (const auto &c : cases) {
+    EXPECT_EQ(UuidDecimal(UuidOf(c.uuid)), c.decimal) << c.uuid;
+  }
+}
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, MakeBaseUIDTest,
-    ::testing::Values(
-        BaseUidCase{"WorkedExample", "1234", "PID-007", "A12345", "20090315", "143005", "1", "16",
-                    R + "161234.23450007.1903151430.1"},
-        BaseUidCase{"EmptyPatientGivesEmpty", "1234", "", "A12345", "20090315", "143005", "1", "16", ""},
-        BaseUidCase{"ShortPatientUsedWhole", "7", "42", "", "20240309", "081500", "1", "16", R + "167.42.2403090815.1"},
-        BaseUidCase{"ShortAccessionUsedWholeUntrimmed", "7", "1234", " 98", "20240309", "081500", "1", "16",
-                    R + "167.5981234.2403090815.1"}, // the space (32) becomes 5
-        BaseUidCase{"LettersBecomeDigits", "7", "AZ", "", "20240309", "081500", "1", "16",
-                    R + "167.20.2403090815.1"}, // A = 65 -> 2, Z = 90 -> 0
-        BaseUidCase{"HighBytesBecomeDigits", "7", "\xD1\xFF", "", "20240309", "081500", "1", "16",
-                    R + "167.23.2403090815.1"}, // 209 -> 2, 255 -> 3
-        BaseUidCase{"ZeroAfterDotBecomesOne", "0", "0007", "", "20090315", "093005", "1", "16",
-                    R + "160.1007.1903150930.1"},
-        BaseUidCase{"MachineNumberTrimmedAndLongSuffixCut", " 65534 ", "12345", "", "20240309", "1200", "ab12345", "16",
-                    R + "1665534.2345.2403091200.2345"},
-        BaseUidCase{"TrimmedParts", "1", "  12  ", "  A12345  ", "20240309", " 9 ", "  2 ", "", R + "1.4512.2403099.2"},
-        BaseUidCase{"DotsInInputsLeaveNoEmptyComponent", "1", "ID.", "", "20240309", "120000", "", "16",
-                    R + "161.15.124030912001"}), // "ID.", "." and the closing "." of an empty suffix
-    [](const ::testing::TestParamInfo<BaseUidCase> &info) { return std::string(info.param.name); });
+RandomBytes FilledWith(std::uint8_t value) {
+  return [value](std::span<std::uint8_t> bytes) {
+    std::fill(bytes.begin(), bytes.end(), value);
+    return true;
+  };
+}
+
+TEST(MakeBaseUIDTest, IsARandomVersionFourUuidUnderTwoTwentyFive) {
+  // Version and variant bits are set whatever the random bytes are.
+  EXPECT_EQ(MakeBaseUID(FilledWith(0x00)), "2.25.302240678275694148452352");
+  EXPECT_EQ(MakeBaseUID(FilledWith(0xFF)), "2.25.340282366920937632322261936355783213055");
+  const Uuid uuid = NewUuid(KernelRandomBytes);
+  EXPECT_EQ(uuid[6] >> 4, 4);
+  EXPECT_EQ(uuid[8] >> 6, 2);
+}
+
+TEST(MakeBaseUIDTest, ManyInARowAreValidDistinctAndLeaveRoomForInstanceNumbers) {
+  std::set<std::string> seen;
+  for (int i = 0; i < 20000; ++i) {
+    const std::string uid = MakeBaseUID();
+    ASSERT_TRUE(seen.insert(uid).second) << "repeated: " << uid;
+    ASSERT_TRUE(IsValidUID(uid)) << uid;
+    ASSERT_LE(uid.size(), 44u) << uid;
+    ASSERT_TRUE(IsValidUID(uid + ".10." + std::to_string(INT32_MAX))) << uid;
+  }
+}
+
+TEST(MakeBaseUIDTest, WithoutRandomBytesTheUuidIsTimeBasedAndStillUnique) {
+  const RandomBytes none = [](std::span<std::uint8_t>) { return false; };
+  std::set<std::string> seen;
+  for (int i = 0; i < 5000; ++i) {
+    const Uuid uuid = NewUuid(none);
+    ASSERT_EQ(uuid[6] >> 4, 1); // version 1
+    ASSERT_EQ(uuid[8] >> 6, 2);
+    const std::string uid = "2.25." + UuidDecimal(uuid);
+    ASSERT_TRUE(IsValidUID(uid)) << uid;
+    ASSERT_TRUE(seen.insert(uid).second) << "repeated: " << uid;
+  }
+  EXPECT_TRUE(seen.insert(MakeBaseUID(none)).second);
+  EXPECT_TRUE(seen.insert(MakeBaseUID(RandomBytes{})).second);
+}
+
+TEST(IsValidUIDTest, ComponentsOfDigitsWithoutLeadingZeros) {
+  const struct {
+    std::string uid;
+    bool valid;
+  } cases[] = {
+      {"1.2.840.10008.1.2", true},
+      {"2.25.0", true},
+      {"0", true},
+      {std::string(64, '1'), true},
+      {std::string(65, '1'), false},
+      {"", false},
+      {"1..2", false},
+      {"1.2.", false},
+      {".1.2", false},
+      {"1.02", false},
+      {"1.2a", false},
+      {"1.2 ", false},
+  };
+  for (const auto &c : cases) {
+    EXPECT_EQ(IsValidUID(c.uid), c.valid) << "\"" << c.uid << "\"";
+  }
+}
 
 TEST(UidsTest, UIDName) {
   EXPECT_EQ(UIDName("1.2.840.10008.1.2.4.50"), "JPEG BaseLine Lossy ");

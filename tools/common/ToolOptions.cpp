@@ -66,6 +66,7 @@ CommandLine::CommandLine(std::string program, std::string usage, std::string des
                         std::string error = CheckAETitle(value);
                         if (error.empty()) {
                           common_.callingAET = Trimmed(value);
+                          common_.callingAETGiven = true;
                         }
                         return error;
                       }});

@@ -40,6 +40,8 @@ inline constexpr std::string_view DEFAULT_CALLED_AET = "ANY-SCP";
 
 struct CommonOptions {
   std::string callingAET{DEFAULT_CALLING_AET};
+  // Whether --aet was given (a tool may take its default from elsewhere).
+  bool callingAETGiven = false;
   std::string calledAET{DEFAULT_CALLED_AET};
   int timeoutSeconds = 30;
   bool verbose = false;

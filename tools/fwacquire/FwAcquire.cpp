@@ -6,7 +6,10 @@
 // of a 1000 ms timer, so it lasts 4 to 5 seconds), sends every object to the
 // PACS at HOST PORT and closes the acquisition, which deletes the objects
 // (--keep DIR copies them first). The objects are written to "temp/" below
-// the station's program folder, as the station does.
+// the station's program folder, as the station does, and the station's
+// configuration there ("quillbrook.cfg") gives the calling AE title, the
+// institution and the modality unless --aet, --institution or --modality
+// say otherwise.
 //
 // Output: one line per object, "temp/A1231.dcm: stored" or
 // "temp/A1231.dcm: not stored, REASON". Exit status 0 when every object was
@@ -17,6 +20,7 @@
 #include "acquisition/MySampleGrabber.h"
 #include "acquisition/StationRecords.h"
 #include "app/base/ProgramFolder.h"
+#include "app/shell/ConfigFile.h"
 #include "tools/common/TerminalText.h"
 #include "tools/common/ToolLog.h"
 #include "tools/common/ToolOptions.h"
@@ -81,7 +85,8 @@ int main(int argc, char **argv) {
   std::string patientId;
   std::string name;
   std::string accession;
-  std::string modality = fw::ModalityAt(fw::StationConfig().ModalityIndex);
+  std::string institution;
+  std::string modality;
   std::string stills = "1";
   std::string clips = "0";
   std::string keep;
@@ -94,12 +99,18 @@ int main(int argc, char **argv) {
   commandLine.AddValue("--size", "WxH", "frame size to ask the device for (else videocap.cfg)", size, CheckSize);
   commandLine.AddValue("--patient-id", "ID", "Patient ID (required)", patientId, CheckNotEmpty);
   commandLine.AddValue("--name", "NAME", "Patient's Name, e.g. DOE^JANE (required)", name, CheckNotEmpty);
-  commandLine.AddValue("--accession", "A", "Accession Number (default: generated, yymmddhhnn + counter)", accession);
-  commandLine.AddValue("--modality", "CODE", "modality, which selects the SOP class of stills (default US)", modality);
+  commandLine.AddValue("--accession", "A", "Accession Number (default: generated, yymmddhhnn + 6 random characters)",
+                       accession);
+  commandLine.AddValue("--institution", "NAME", "Institution Name (default: the station's)", institution);
+  commandLine.AddValue("--modality", "CODE", "modality, which selects the SOP class of stills (default: the station's)",
+                       modality);
   commandLine.AddValue("--stills", "N", "stills to take (default 1)", stills, CheckCount);
   commandLine.AddValue("--clips", "N", "clips to record (default 0)", clips, CheckCount);
   commandLine.AddValue("--keep", "DIR", "copy the objects into DIR before they are deleted", keep);
   commandLine.SetArguments({"HOST", "PORT"});
+  commandLine.SetEpilogue("The calling AE title, the institution and the modality default to the station's setup\n"
+                          "(\"quillbrook.cfg\" in the program folder; FRAMEWELL_HOME names another), else to\n"
+                          "QUILLBROOK, \"Institution Name\" and US.\n");
   if (const auto code = commandLine.Parse(argc, argv)) {
     return *code;
   }
@@ -125,6 +136,17 @@ int main(int argc, char **argv) {
   const std::string folder = fw::ResolveProgramFolder(fw::CurrentProgramFolderInputs());
   std::error_code error;
   std::filesystem::create_directories(folder + "temp", error);
+  // The station's setup, as the station reads it at start; without the file
+  // the built-in defaults stand.
+  fw::setupcfg &config = fw::StationConfig();
+  fw::LoadConfig(config, folder + fw::CONFIG_FILE_NAME);
+  if (modality.empty()) {
+    modality = fw::ModalityAt(config.ModalityIndex);
+  }
+  if (modality.empty()) {
+    // An index outside the list: the built-in default.
+    modality = fw::ModalityAt(fw::setupcfg{}.ModalityIndex);
+  }
 
   const std::time_t now = std::time(nullptr);
   std::tm local{};
@@ -133,15 +155,15 @@ int main(int argc, char **argv) {
   context = fw::StudyInfo{};
   context.patientID = fw::tool::FromTerminal(patientId);
   context.patientName = fw::tool::FromTerminal(name);
-  std::int32_t counter = 0;
   context.accessionNumber =
-      accession.empty() ? fw::GenerateAccessionNumber(local, counter) : fw::tool::FromTerminal(accession);
+      accession.empty() ? fw::GenerateAccessionNumber(local) : fw::tool::FromTerminal(accession);
   context.modality = fw::tool::FromTerminal(modality);
   context.studyDate = fw::DicomDateText(local);
   context.studyTime = fw::DicomTimeText(local);
-  fw::setupcfg &config = fw::StationConfig();
-  context.institutionName = config.InstitutionName;
-  config.LocalAET = options.callingAET;
+  context.institutionName = institution.empty() ? config.InstitutionName : fw::tool::FromTerminal(institution);
+  if (options.callingAETGiven) {
+    config.LocalAET = options.callingAET;
+  }
   config.PacsAET = options.calledAET;
   config.PacsIP = host;
   config.PacsPort = port;
