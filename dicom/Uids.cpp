@@ -194,7 +194,8 @@ Uuid TimeBasedUuid() {
   }
   const auto pid = static_cast<std::uint32_t>(::getpid());
   const std::uint32_t clockSequence = (pid ^ (pid >> 14)) & 0x3FFF;
-  const std::array<std::uint8_t, 6> node = NodeOfThisMachine(timestamp);
+  // Looked up once: the adapter list is slow to read.
+  static const std::array<std::uint8_t, 6> node = NodeOfThisMachine(timestamp);
 
   Uuid uuid{};
   const auto timeLow = static_cast<std::uint32_t>(timestamp);

@@ -9,6 +9,8 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -86,6 +88,70 @@ TEST(FwAcquireToolTest, AcquiresStillsAndAClipAndStoresThemOnStorescp) {
   EXPECT_EQ(classes, (std::vector<std::string>{std::string(ULTRASOUND_MULTIFRAME_IMAGE_STORAGE),
                                                std::string(VIDEO_ENDOSCOPIC_IMAGE_STORAGE),
                                                std::string(VIDEO_ENDOSCOPIC_IMAGE_STORAGE)}));
+}
+
+// The station's setup in the program folder gives the calling AE title, the
+// institution and the modality; options override each.
+TEST(FwAcquireToolTest, TheStationsSetupGivesTheDefaultsAndOptionsOverrideThem) {
+  TempDir dir;
+  const std::filesystem::path received = dir.path() / "in";
+  std::filesystem::create_directories(received);
+  const std::uint16_t port = PeerProcess::FreePort();
+  PeerProcess storescp;
+  ASSERT_TRUE(storescp.Start({"storescp", "+xy", "-aet", "PACS", "-od", received.string(), std::to_string(port)},
+                             (dir.path() / "storescp.log").string(), {"TCP_NODELAY=1"}));
+  ASSERT_TRUE(storescp.WaitListening(port));
+
+  const std::string configured = "STATION7\r\nSt. Elsewhere\r\nPACS\r\n127.0.0.1\r\n104\r\n"
+                                 "WORKLIST\r\n127.0.0.1\r\n104\r\n0\r\n5\r\n"; // ModalityIndex 5: ES
+  const struct {
+    const char *patientId;
+    const char *config; // nullptr: no "quillbrook.cfg"
+    std::vector<std::string> options;
+    const char *callingAet, *institution, *modality;
+  } cases[] = {
+      {"NOSETUP", nullptr, {}, "QUILLBROOK", "Institution Name", "US"},
+      {"SETUP", configured.c_str(), {}, "STATION7", "St. Elsewhere", "ES"},
+      {"OPTIONS",
+       configured.c_str(),
+       {"--aet", "TOOL1", "--institution", "Clinic B", "--modality", "US"},
+       "TOOL1",
+       "Clinic B",
+       "US"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.patientId);
+    const std::filesystem::path home = dir.path() / c.patientId;
+    std::filesystem::create_directories(home);
+    if (c.config != nullptr) {
+      std::ofstream(home / "quillbrook.cfg", std::ios::binary) << c.config;
+    }
+    std::vector<std::string> argv = {FWACQUIRE_PATH, SOURCE,   "--size", "176x144", "--patient-id",
+                                     c.patientId,    "--name", "Doe^J",  "--aec",   "PACS"};
+    argv.insert(argv.end(), c.options.begin(), c.options.end());
+    argv.insert(argv.end(), {"127.0.0.1", std::to_string(port)});
+    std::string err;
+    ASSERT_EQ(PeerProcess::Run(argv, nullptr, &err, {"FRAMEWELL_HOME=" + home.string()}), 0) << err;
+  }
+  std::vector<std::string> seen;
+  for (const auto &entry : std::filesystem::directory_iterator(received)) {
+    DcmObj ds;
+    ASSERT_TRUE(ds.Read(entry.path().string()));
+    const std::string id = ds.FindText(0x0010, 0x0020);
+    const auto c =
+        std::find_if(std::begin(cases), std::end(cases), [&](const auto &row) { return id == row.patientId; });
+    ASSERT_NE(c, std::end(cases)) << id;
+    seen.push_back(id);
+    // storescp records the calling AE title as the file's source.
+    std::string meta;
+    ASSERT_EQ(PeerProcess::Run({"dcmdump", "+P", "0002,0016", entry.path().string()}, &meta), 0);
+    std::string title = "[";
+    title.append(c->callingAet).append("]");
+    EXPECT_NE(meta.find(title), std::string::npos) << id << ": " << meta;
+    EXPECT_EQ(ds.FindText(0x0008, 0x0080), c->institution) << id;
+    EXPECT_EQ(ds.FindText(0x0008, 0x0060), c->modality) << id;
+  }
+  EXPECT_EQ(seen.size(), std::size(cases));
 }
 
 TEST(FwAcquireToolTest, APacsThatIsDownGivesOneLinePerObjectAndExitOne) {

@@ -174,10 +174,9 @@ TEST_F(UidUniquenessTest, FourProcessesMakingTwoThousandFiveHundredOpeningsEachA
   for (int i = 0; i < PROCESSES; ++i) {
     workers.push_back(std::make_unique<PeerProcess>());
     const std::string k = std::to_string(i);
-    ASSERT_TRUE(workers.back()->Start(
-        {UID_WORKER_PATH, dir_.folder() + "home", std::to_string(OPENINGS), dir_.folder() + "uids" + k + ".txt",
-         std::string(1, static_cast<char>('A' + i))},
-        dir_.folder() + "worker" + k + ".log"));
+    ASSERT_TRUE(workers.back()->Start({UID_WORKER_PATH, dir_.folder() + "home", std::to_string(OPENINGS),
+                                       dir_.folder() + "uids" + k + ".txt", std::string(1, static_cast<char>('A' + i))},
+                                      dir_.folder() + "worker" + k + ".log"));
   }
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(240);
   for (auto &worker : workers) {

@@ -7,10 +7,10 @@
 
 #include <algorithm>
 #include <climits>
-#include <set>
 #include <filesystem>
 #include <fstream>
 #include <ostream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -39,7 +39,7 @@ TEST(UuidDecimalTest, TheUuidAsOneUnsignedNumber) {
       {"00000000-0000-0000-0000-000000000000", "0"},
       {"00000000-0000-0000-0000-000000000001", "1"},
       {"00000000-0000-0000-0000-00000000000a", "10"},
-      {"00000000-0000-0001-0000-000000000000", "18446744073709551616"}, // a carry across 64 bits
+      {"00000000-0000-0001-0000-000000000000", "18446744073709551616"},                    // a carry across 64 bits
       {"f81d4fae-7dec-11d0-a765-00a0c91e6bf6", "329800735698586629295641978511506172918"}, // PS3.5 B.2
       {"ffffffff-ffff-ffff-ffff-ffffffffffff", "340282366920938463463374607431768211455"},
   };

@@ -155,8 +155,7 @@ int main(int argc, char **argv) {
   context = fw::StudyInfo{};
   context.patientID = fw::tool::FromTerminal(patientId);
   context.patientName = fw::tool::FromTerminal(name);
-  context.accessionNumber =
-      accession.empty() ? fw::GenerateAccessionNumber(local) : fw::tool::FromTerminal(accession);
+  context.accessionNumber = accession.empty() ? fw::GenerateAccessionNumber(local) : fw::tool::FromTerminal(accession);
   context.modality = fw::tool::FromTerminal(modality);
   context.studyDate = fw::DicomDateText(local);
   context.studyTime = fw::DicomTimeText(local);
