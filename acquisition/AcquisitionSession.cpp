@@ -19,16 +19,17 @@ namespace {
 
 constexpr std::chrono::milliseconds SNAP_POLL{10};
 
-// One context per distinct SOP class, in order of first appearance, each
-// proposing JPEG baseline (what the files hold) and implicit VR little
-// endian (what every peer reads; the images are converted for it).
+// The contexts of each distinct SOP class, in order of first appearance:
+// JPEG Baseline alone (what the files hold, sent as they are) and one
+// uncompressed (explicit and implicit VR little endian, which every peer
+// reads; the images are converted only when the PACS takes nothing else).
 std::vector<ProposedContext> StorageContexts(const std::vector<AcquiredFile> &files) {
   std::vector<std::string> classes;
   classes.reserve(files.size());
   for (const AcquiredFile &file : files) {
     classes.push_back(file.sopClassUid);
   }
-  return ProposeStorageContexts(classes, {std::string(JPEG_BASELINE), std::string(IMPLICIT_VR_LITTLE_ENDIAN)});
+  return ProposeStorageContexts(classes, {std::string(JPEG_BASELINE)});
 }
 
 // Sends one file on the open association; empty when the PACS stored it,

@@ -61,6 +61,9 @@ PDU_Service::PDU_Service() : PDU_Service(std::make_unique<Socket>()) {}
 PDU_Service::PDU_Service(std::unique_ptr<Socket> socket) : Link(std::move(socket)) {
   Link.SetReadOrder(Buffer::BigEndian);
   Link.SetWriteOrder(Buffer::BigEndian);
+  // A peer that leaves the station waiting past the time-out is told the
+  // association is aborted before the link closes.
+  Link.dsocket().SetTimeoutNotice(abortRQ.Bytes());
 }
 
 PDU_Service::~PDU_Service() {
@@ -133,7 +136,8 @@ bool PDU_Service::Connect(std::string_view host, std::string_view port) {
       return false;
     }
     if (!SelectPresentationContext()) {
-      Link.dsocket().Close();
+      // The association is established all the same: end it properly.
+      ReleaseAssociation();
       return false;
     }
     return true;

@@ -8,7 +8,10 @@
 // One object serves one association: the caller opens, exchanges its DIMSE
 // messages with Write and Read, releases (in every case, even after a failed
 // open) and destroys it. Every call blocks until its PDUs are sent or
-// received, each wait bounded by the association's time-out.
+// received, each wait bounded by the association's time-out. A wait for the
+// peer that runs out of time sends A-ABORT and closes the link; every other
+// end closes it in order (FIN), a reset being kept for a peer that takes
+// nothing more (see Socket).
 //
 // What Read does with the PDU that comes instead of data:
 //
@@ -95,7 +98,9 @@ public:
   // Connects, sends the request and reads the answer. False with the link
   // closed, except after "Association RQ failed!" (still connected). A
   // rejection logs "Association Rejected..." and an ERROR line with its
-  // result, source and reason in words, and sets Rejected.
+  // result, source and reason in words, and sets Rejected. An accept without
+  // a context the station can use is released (A-RELEASE-RQ, the answer
+  // awaited) before the link closes.
   bool Connect(std::string_view host, std::string_view port);
 
   // Keeps the accepted items in AcceptedContexts and chooses the first one

@@ -1,5 +1,5 @@
 // CStore: the C-STORE-RQ command set, its exchange, and the association that
-// proposes a presentation context per SOP class.
+// proposes the storage contexts of each SOP class.
 #include "net/dimse/CStore.h"
 
 #include "app/base/Log.h"
@@ -21,8 +21,6 @@ namespace {
 constexpr std::uint16_t COMMAND_GROUP = 0x0000;
 constexpr std::uint16_t PRIORITY_MEDIUM = 0x0000;
 constexpr std::uint16_t DATA_SET_PRESENT = 0x0102;
-// Context IDs are the odd numbers 1 to 255.
-constexpr std::size_t MAX_CONTEXTS = 128;
 
 std::uint32_t EncodedSize(const DcmTag &t) { return 8 + t.length; }
 
@@ -30,6 +28,22 @@ bool IsSelectable(std::string_view uid) {
   return std::find(SELECTABLE_TRANSFER_SYNTAXES.begin(), SELECTABLE_TRANSFER_SYNTAXES.end(), uid) !=
          SELECTABLE_TRANSFER_SYNTAXES.end();
 }
+
+bool IsUncompressed(std::string_view uid) {
+  return uid == EXPLICIT_VR_LITTLE_ENDIAN || uid == IMPLICIT_VR_LITTLE_ENDIAN;
+}
+
+void AddOnce(std::vector<std::string> &list, std::string_view value) {
+  if (!value.empty() && std::find(list.begin(), list.end(), value) == list.end()) {
+    list.emplace_back(value);
+  }
+}
+
+// A class with the compressed syntaxes of its objects, in order.
+struct ClassSyntaxes {
+  std::string sopClass;
+  std::vector<std::string> compressed;
+};
 
 } // namespace
 
@@ -103,23 +117,64 @@ int CStore::ReadRSP(PDU_Service &service) {
   return value;
 }
 
-std::vector<ProposedContext> ProposeStorageContexts(const std::vector<std::string> &classes,
-                                                    const std::vector<std::string> &transferSyntaxes) {
+std::vector<ProposedContext> ProposeStorageContexts(const std::vector<StorageClass> &classes) {
+  std::vector<ClassSyntaxes> wanted;
+  for (const StorageClass &storage : classes) {
+    if (storage.sopClass.empty()) {
+      continue;
+    }
+    auto known = std::find_if(wanted.begin(), wanted.end(),
+                              [&](const ClassSyntaxes &c) { return c.sopClass == storage.sopClass; });
+    if (known == wanted.end()) {
+      if (wanted.size() == MAX_PRESENTATION_CONTEXTS) {
+        continue; // no context left even for its uncompressed one
+      }
+      known = wanted.insert(wanted.end(), {storage.sopClass, {}});
+    }
+    for (const std::string &syntax : storage.ownSyntaxes) {
+      if (!IsUncompressed(syntax)) {
+        AddOnce(known->compressed, syntax);
+      }
+    }
+  }
+
+  // Every class has its uncompressed context; what is left goes to separate
+  // compressed contexts, earliest classes first.
+  std::size_t spare = MAX_PRESENTATION_CONTEXTS - wanted.size();
+  const std::vector<std::string> uncompressed = {std::string(EXPLICIT_VR_LITTLE_ENDIAN),
+                                                 std::string(IMPLICIT_VR_LITTLE_ENDIAN)};
   std::vector<ProposedContext> contexts;
-  for (const std::string &sopClass : classes) {
-    const bool known = std::any_of(contexts.begin(), contexts.end(),
-                                   [&](const ProposedContext &c) { return c.abstractSyntax == sopClass; });
-    if (!sopClass.empty() && !known) {
-      contexts.push_back({sopClass, transferSyntaxes});
+  for (const ClassSyntaxes &c : wanted) {
+    if (c.compressed.size() <= spare) {
+      spare -= c.compressed.size();
+      for (const std::string &syntax : c.compressed) {
+        contexts.push_back({c.sopClass, {syntax}});
+      }
+      contexts.push_back({c.sopClass, uncompressed});
+    } else {
+      std::vector<std::string> joined = c.compressed;
+      joined.insert(joined.end(), uncompressed.begin(), uncompressed.end());
+      contexts.push_back({c.sopClass, std::move(joined)});
+      spare = 0; // later classes must not overtake this one
     }
   }
   return contexts;
 }
 
+std::vector<ProposedContext> ProposeStorageContexts(const std::vector<std::string> &classes,
+                                                    const std::vector<std::string> &ownSyntaxes) {
+  std::vector<StorageClass> storage;
+  storage.reserve(classes.size());
+  for (const std::string &sopClass : classes) {
+    storage.push_back({sopClass, ownSyntaxes});
+  }
+  return ProposeStorageContexts(storage);
+}
+
 bool OpenAssociation(PDU_Service &service, std::string_view host, std::string_view port,
                      std::string_view callingApTitle, std::string_view calledApTitle,
                      const std::vector<ProposedContext> &contexts, int timeoutSeconds) {
-  if (contexts.empty() || contexts.size() > MAX_CONTEXTS) {
+  if (contexts.empty() || contexts.size() > MAX_PRESENTATION_CONTEXTS) {
     WriteLog("ERROR, OpenAssociation, " + std::to_string(contexts.size()) + " presentation contexts");
     return false;
   }
@@ -156,14 +211,27 @@ std::string ProposedAbstractSyntax(const PDU_Service &service, std::uint8_t cont
   return {};
 }
 
-std::uint8_t AcceptedContextFor(const PDU_Service &service, std::string_view abstractSyntax) {
+std::uint8_t AcceptedContextFor(const PDU_Service &service, std::string_view abstractSyntax,
+                                std::string_view objectSyntax) {
+  std::uint8_t uncompressed = 0;
+  std::uint8_t other = 0;
   for (const PresentationContextAccept *accept : service.AcceptedContexts) {
-    if (IsSelectable(accept->TrnSyntax.UID) &&
-        ProposedAbstractSyntax(service, accept->PresentationContextID) == abstractSyntax) {
+    const std::string &syntax = accept->TrnSyntax.UID;
+    if (!IsSelectable(syntax) || ProposedAbstractSyntax(service, accept->PresentationContextID) != abstractSyntax) {
+      continue;
+    }
+    if (!objectSyntax.empty() && syntax == objectSyntax) {
       return accept->PresentationContextID;
     }
+    if (IsUncompressed(syntax)) {
+      if (uncompressed == 0) {
+        uncompressed = accept->PresentationContextID;
+      }
+    } else if (other == 0) {
+      other = accept->PresentationContextID;
+    }
   }
-  return 0;
+  return uncompressed != 0 ? uncompressed : other;
 }
 
 } // namespace fw

@@ -49,7 +49,7 @@ int WriteStoreRQ(PDU_Service &service, DcmObj &dataSet, std::string_view sopClas
     return -1;
   }
   const std::string sopClass = StoredSopClass(dataSet, sopClassUID);
-  const std::uint8_t contextID = AcceptedContextFor(service, sopClass);
+  const std::uint8_t contextID = AcceptedContextFor(service, sopClass, dataSet.transferSyntax);
   if (contextID == 0) {
     WriteLog("ERROR, WriteStoreRQ, no accepted presentation context for " + sopClass);
     return -1;

@@ -3,10 +3,12 @@
 // converted first when the context it travels on was accepted with another
 // transfer syntax.
 //
-// The object goes on the accepted context proposed for its own SOP class
+// The object goes on an accepted context proposed for its own SOP class
 // (0008,0016), the caller's UID standing in when the object has none; that
-// UID is the Affected SOP Class UID. Then, when the object's transfer syntax
-// differs from the context's:
+// UID is the Affected SOP Class UID. A context accepted with the object's own
+// transfer syntax comes first (see AcceptedContextFor), so the object's bytes
+// go out as they are. Only when no such context was accepted, and the
+// object's transfer syntax differs from the context's:
 //
 //   object                     action
 //   image storage class        ConvertTransferSyntax to the context's syntax

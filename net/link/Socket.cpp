@@ -178,6 +178,24 @@ bool Socket::Close() {
   return true;
 }
 
+void Socket::Reset() {
+  if (handle_ >= 0) {
+    const linger resetOnClose{1, 0};
+    ::setsockopt(handle_, SOL_SOCKET, SO_LINGER, &resetOnClose, sizeof(resetOnClose));
+  }
+  Close();
+}
+
+void Socket::SendTimeoutNotice() {
+  if (handle_ < 0 || timeoutNotice_.empty()) {
+    return;
+  }
+  const ssize_t sent = ::send(handle_, timeoutNotice_.data(), timeoutNotice_.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+  if (sent > 0) {
+    TraceBlock(reinterpret_cast<const std::uint8_t *>(timeoutNotice_.data()), static_cast<int>(sent), true);
+  }
+}
+
 bool Socket::Connect(std::string_view host, std::string_view port) {
   Close();
 
@@ -220,8 +238,6 @@ bool Socket::Connect(std::string_view host, std::string_view port) {
     WriteLog("ERROR, could not create socket");
     return false;
   }
-  const linger noLinger{1, 0};
-  ::setsockopt(handle_, SOL_SOCKET, SO_LINGER, &noLinger, sizeof(noLinger));
   const int noDelay = 1;
   if (::setsockopt(handle_, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof(noDelay)) != 0) {
     lastResult_ = errno;
@@ -354,9 +370,10 @@ bool Socket::ShouldRetrySend(ssize_t result) {
     if (ready > 0) {
       return true;
     }
-    // A peer that takes nothing for the whole time-out is given up on.
+    // A peer that takes nothing for the whole time-out is given up on; what
+    // is queued for it could not get through, so the link is reset.
     error = ready == 0 ? ETIMEDOUT : errno;
-    Close();
+    Reset();
   }
   WriteLog("ERROR, Socket::SendBinary, couldn't send: " + std::to_string(error));
   return false;
@@ -368,7 +385,11 @@ int Socket::ReadBinary(std::uint8_t *buffer, std::size_t capacity) {
   }
   capacity = std::min<std::size_t>(capacity, INT_MAX);
   for (;;) {
-    if (WaitFor(handle_, POLLIN, timeout_) <= 0) {
+    const int ready = WaitFor(handle_, POLLIN, timeout_);
+    if (ready <= 0) {
+      if (ready == 0 && timeout_ != 0) {
+        SendTimeoutNotice();
+      }
       Close();
       if (timeout_ == 0) {
         return 0;

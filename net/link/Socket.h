@@ -2,11 +2,21 @@
 // Socket: the outgoing IPv4 TCP endpoint under the DICOM upper layer.
 //
 // Connect turns the configured host and port texts into an address, opens one
-// connection and sets SO_LINGER 0 (a close resets at once) and TCP_NODELAY.
-// Nothing blocks for longer than Timeout seconds: the connect, every wait for
-// room to send and every wait for data. A connect or send that runs out of
-// time closes the link and logs its ERROR line with ETIMEDOUT. Errors are
-// reported as log lines; results are plain booleans and counts.
+// connection and sets TCP_NODELAY. Nothing blocks for longer than Timeout
+// seconds: the connect, every wait for room to send and every wait for data.
+// A connect or send that runs out of time closes the link and logs its ERROR
+// line with ETIMEDOUT. Errors are reported as log lines; results are plain
+// booleans and counts.
+//
+// How the link ends:
+//
+//   end                              the peer sees
+//   Close (a release, any normal     FIN after everything sent: it reads
+//   end)                             every byte, then end of file
+//   a wait for data runs out         the time-out notice (the association
+//   of time                          layer's A-ABORT), then FIN
+//   a send runs out of time          a reset: the peer takes nothing, so
+//                                    nothing queued can reach it
 //
 // Host text: a leading non-zero decimal number (read like atol) makes it a
 // dotted address, with no look-up; otherwise it is looked up as a name, and
@@ -28,6 +38,7 @@
 #include <string>
 #include <string_view>
 #include <sys/types.h>
+#include <utility>
 
 namespace fw {
 
@@ -74,8 +85,16 @@ public:
   // Closes any open link first. Log lines as in the class comment.
   virtual bool Connect(std::string_view host, std::string_view port);
 
+  // An orderly close: what was sent still arrives, then end of file.
   // Always true; no log line.
   bool Close();
+  // An abortive close: a reset, and whatever is still queued is dropped.
+  void Reset();
+
+  // Bytes sent, without waiting, when a wait for data runs out of time, just
+  // before the link is closed: the association layer leaves its A-ABORT here
+  // so the peer learns that the association is over, not only the link.
+  void SetTimeoutNotice(std::string notice) { timeoutNotice_ = std::move(notice); }
 
   void SetTimeout(int seconds) { timeout_ = seconds; }
   int Timeout() const { return timeout_; }
@@ -92,8 +111,11 @@ private:
   // socket is full, and tells whether to try again; otherwise logs the error
   // (closing the link after a time-out) and returns false.
   bool ShouldRetrySend(ssize_t result);
+  // Sends timeoutNotice_ if the socket has room for it at once.
+  void SendTimeoutNotice();
   int handle_ = -1;
   bool connected_ = false;
+  std::string timeoutNotice_;
   int timeout_ = kDefaultTimeout;
   int lastResult_ = 0;
 };

@@ -16,4 +16,9 @@ bool AAbortRQ::Write(Buffer &link) {
   return link.Flush();
 }
 
+std::string AAbortRQ::Bytes() const {
+  return std::string{static_cast<char>(0x07),  0, 0, 0, 0, 4, 0, 0, static_cast<char>(Source),
+                     static_cast<char>(Reason)};
+}
+
 } // namespace fw

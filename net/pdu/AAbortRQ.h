@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace fw {
 
@@ -21,6 +22,8 @@ public:
 
   // Writes the 10 bytes and flushes.
   bool Write(Buffer &link);
+  // The same 10 bytes, for a link that sends them on its own.
+  std::string Bytes() const;
   unsigned Size() const { return 10; }
 
   std::uint8_t ItemType = 0x07;

@@ -383,9 +383,10 @@ TEST_F(AcquisitionSendOwnObjectsTest, APacsClosingInsideAClipLeavesItUnsentAndTh
   const auto clipSize = std::filesystem::file_size(clip);
 
   test::ScriptedPeer peer;
-  // One context per class, in order of first appearance: the clip's is 1.
+  // Two contexts per class, in order of first appearance, JPEG Baseline
+  // alone first: the clip's is 1, the still's 5.
   peer.Receive(1)
-      .Send(test::AcceptPdu(test::AcceptItem(1, 0, JPEG_BASELINE) + test::AcceptItem(3, 0, JPEG_BASELINE)))
+      .Send(test::AcceptPdu(test::AcceptItem(1, 0, JPEG_BASELINE) + test::AcceptItem(5, 0, JPEG_BASELINE)))
       .Receive(256 * 1024)
       .Close()
       .Start();
@@ -414,6 +415,8 @@ TEST_F(AcquisitionSendOwnObjectsTest, APacsClosingInsideAClipLeavesItUnsentAndTh
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(received()), std::filesystem::directory_iterator()), 2);
 }
 
+// Orthanc with its default settings takes JPEG Baseline on the context that
+// proposes it alone: every object is stored as it was made.
 TEST_F(AcquisitionSendTest, OrthancStoresEveryObjectAsItsOwnClass) {
   test::OrthancPeer orthanc;
   ASSERT_TRUE(orthanc.Start(peerDir_.path(), "PACS"));
@@ -451,6 +454,19 @@ TEST_F(AcquisitionSendTest, OrthancStoresEveryObjectAsItsOwnClass) {
                                &png),
               0);
     EXPECT_EQ(png.substr(1, 3), "PNG");
+    std::string syntax;
+    ASSERT_EQ(PeerProcess::Run(
+                  {"curl", "-sf", "--max-time", "10", base + "/instances/" + id + "/metadata/TransferSyntax"}, &syntax),
+              0);
+    EXPECT_EQ(syntax, JPEG_BASELINE);
+    // The stored file holds the very frames the station made.
+    const std::string copy = (peerDir_.path() / ("stored-" + std::to_string(i) + ".dcm")).string();
+    ASSERT_EQ(PeerProcess::Run({"curl", "-sf", "--max-time", "10", "-o", copy, base + "/instances/" + id + "/file"}),
+              0);
+    DcmObj stored;
+    ASSERT_TRUE(stored.Read(copy));
+    EXPECT_EQ(stored.transferSyntax, JPEG_BASELINE);
+    EXPECT_EQ(Fragments(stored), Fragments(*Original(i)));
   }
 }
 

@@ -136,10 +136,16 @@ void PrintTo(const ChoiceCase &c, std::ostream *out) { *out << c.name; }
 class ContextChoiceTest : public ::testing::TestWithParam<ChoiceCase> {};
 
 // Opens an association proposing verification three times (IDs 1, 3, 5),
-// each with implicit VR little endian, to a peer that answers `answer`.
+// each with implicit VR little endian, to a peer that answers `answer` (and
+// answers a release).
 bool OpenWithThreeContexts(PDU_Service &service, ScriptedPeer &peer, const std::string &answer) {
   const std::size_t contextSize = 4 + 4 + (4 + 17) + (4 + 17);
-  peer.Receive(test::VerificationRequestSize() + 2 * contextSize).Send(answer).ReceiveUntilClosed().Start();
+  peer.Receive(test::VerificationRequestSize() + 2 * contextSize)
+      .Send(answer)
+      .Receive(10)
+      .Send(test::kReleaseRP)
+      .ReceiveUntilClosed()
+      .Start();
   const fw::ProposedContext verification{"1.2.840.10008.1.1", {"1.2.840.10008.1.2"}};
   return fw::OpenAssociation(service, "127.0.0.1", peer.PortText(), "QUILLBROOK", "STORESCP",
                              {verification, verification, verification}, 5);
@@ -267,6 +273,7 @@ struct OpenFailureCase {
   const char *name;
   std::string answer;
   std::vector<std::string> log;
+  std::string afterRequest = ""; // what the station sends after its request
 };
 
 void PrintTo(const OpenFailureCase &c, std::ostream *out) { *out << c.name; }
@@ -284,7 +291,7 @@ TEST_P(OpenFailureTest, FailsWithLinkClosed) {
   EXPECT_EQ(log.Messages(), c.log);
   EXPECT_TRUE(service.ReleaseAssociation()); // only closes again
   ASSERT_TRUE(peer.Wait());
-  EXPECT_EQ(peer.Received().size(), test::VerificationRequestSize()); // nothing after the request
+  EXPECT_EQ(peer.Received().substr(test::VerificationRequestSize()), c.afterRequest);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -297,7 +304,8 @@ INSTANTIATE_TEST_SUITE_P(
                          "source: DICOM UL service-user (1), reason: called-AE-title-not-recognized (7)"}},
         OpenFailureCase{"Aborted", test::kAbort, {"Corrupt Transmission..."}},
         OpenFailureCase{"DataInstead", Pdu(0x04, test::Pdv(1, 3, "ab")), {"Corrupt Transmission..."}},
-        OpenFailureCase{"NoAnswer", "", {"ERROR, Socket::ReadBinary, Timed out"}}),
+        // Given up on after the time-out: the peer is told with A-ABORT.
+        OpenFailureCase{"NoAnswer", "", {"ERROR, Socket::ReadBinary, Timed out"}, test::kAbort}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST(AssociationTest, RejectionIsKept) {
@@ -372,8 +380,59 @@ TEST(AssociationTest, ReleaseWithoutAnswerEndsAfterTheTimeOut) {
   EXPECT_FALSE(service.Link.dsocket().Connected());
   EXPECT_EQ(log.Messages(), std::vector<std::string>{"ERROR, Socket::ReadBinary, Timed out"});
   ASSERT_TRUE(peer.Wait());
-  EXPECT_EQ(peer.Received().substr(test::VerificationRequestSize()), test::kReleaseRQ);
+  EXPECT_EQ(peer.Received().substr(test::VerificationRequestSize()), test::kReleaseRQ + test::kAbort);
 }
+
+// How each end of an association looks from the peer: the PDUs the station
+// sends after its request, then an orderly close (end of file), never a
+// reset. The peer answers the first 10 bytes it gets after the request with
+// `reply`.
+struct LinkEndCase {
+  const char *name;
+  std::string answer;
+  std::string reply;
+  bool readFirst; // the station waits for a message before it releases
+  int timeoutSeconds;
+  bool opened;
+  std::string afterRequest;
+};
+
+void PrintTo(const LinkEndCase &c, std::ostream *out) { *out << c.name; }
+
+class LinkEndTest : public ::testing::TestWithParam<LinkEndCase> {};
+
+TEST_P(LinkEndTest, PeerSeesTheProtocolEndThenAnOrderlyClose) {
+  const LinkEndCase &c = GetParam();
+  ScriptedPeer peer;
+  peer.Receive(test::VerificationRequestSize()).Send(c.answer).Receive(10).Send(c.reply).ReceiveUntilClosed().Start();
+  LogCapture log;
+  PDU_Service service;
+  EXPECT_EQ(service.OpenAssociation("127.0.0.1", peer.PortText(), "QUILLBROOK", "STORESCP", "1.2.840.10008.1.1",
+                                    c.timeoutSeconds),
+            c.opened);
+  if (c.readFirst) {
+    DcmObj message;
+    EXPECT_FALSE(service.Read(message));
+  }
+  EXPECT_TRUE(service.ReleaseAssociation());
+  EXPECT_FALSE(service.IsOpen());
+  ASSERT_TRUE(peer.Wait());
+  EXPECT_EQ(peer.Received().substr(test::VerificationRequestSize()), c.afterRequest);
+  EXPECT_EQ(peer.EndingOf(), ScriptedPeer::Ending::EndOfFile);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ends, LinkEndTest,
+    ::testing::Values(
+        LinkEndCase{"Release", ImplicitAccept(), test::kReleaseRP, false, 5, true, test::kReleaseRQ},
+        LinkEndCase{"ReleaseNotAnswered", ImplicitAccept(), "", false, 1, true, test::kReleaseRQ + test::kAbort},
+        // Established, but nothing to write on: released, not just dropped.
+        LinkEndCase{"EveryContextRejected", AcceptPdu(AcceptItem(1, 3, kImplicit)), test::kReleaseRP, false, 5, false,
+                    test::kReleaseRQ},
+        LinkEndCase{"ResponseNeverComes", ImplicitAccept(), "", true, 1, true, test::kAbort},
+        LinkEndCase{"PeerReleases", ImplicitAccept() + test::kReleaseRQ, "", true, 5, true, test::kReleaseRP},
+        LinkEndCase{"PeerAborts", ImplicitAccept() + test::kAbort, "", true, 5, true, ""}),
+    [](const auto &info) { return std::string(info.param.name); });
 
 TEST(AssociationTest, DestructionClosesTheLink) {
   ScriptedPeer peer;

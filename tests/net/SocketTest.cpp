@@ -13,6 +13,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <arpa/inet.h>
@@ -199,6 +200,46 @@ TEST_F(SocketTest, PeerThatNeverReadsMakesSendGiveUp) {
   EXPECT_FALSE(socket.Connected());
   EXPECT_EQ(log.Messages(),
             std::vector<std::string>{"ERROR, Socket::SendBinary, couldn't send: " + std::to_string(ETIMEDOUT)});
+}
+
+// What the peer sees of each way the link ends: an orderly close lets it
+// read everything and then the end of file; a time-out sends the notice
+// first; only Reset resets.
+TEST_F(SocketTest, PeerSeesHowTheLinkEnds) {
+  struct Case {
+    const char *name;
+    void (*end)(Socket &);
+    std::string received;
+    ScriptedPeer::Ending ending;
+  } cases[] = {
+      {"Close", [](Socket &s) { s.Close(); }, "ab", ScriptedPeer::Ending::EndOfFile},
+      {"Reset", [](Socket &s) { s.Reset(); }, "ab", ScriptedPeer::Ending::Reset},
+      {"ReadTimesOut",
+       [](Socket &s) {
+         s.SetTimeout(1);
+         std::uint8_t buffer[16];
+         EXPECT_EQ(s.ReadBinary(buffer, sizeof(buffer)), -1);
+       },
+       "abNOTICE", ScriptedPeer::Ending::EndOfFile},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    ScriptedPeer peer;
+    peer.Receive(2).ReceiveUntilClosed().Start();
+    Socket link;
+    link.SetTimeoutNotice("NOTICE");
+    ASSERT_TRUE(link.Connect("127.0.0.1", peer.PortText()));
+    ASSERT_TRUE(Send(link, "ab"));
+    // The peer has taken the bytes before the link ends.
+    for (int i = 0; i < 500 && peer.Received().size() < 2; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    c.end(link);
+    EXPECT_FALSE(link.Connected());
+    ASSERT_TRUE(peer.Wait());
+    EXPECT_EQ(peer.Received(), c.received);
+    EXPECT_EQ(peer.EndingOf(), c.ending);
+  }
 }
 
 // A gathered send spans more slices than one system call takes and more

@@ -62,8 +62,8 @@ private:
   ::testing::AssertionResult started_ = ::testing::AssertionFailure();
 };
 
-// One context per class of the objects, each proposing the objects' own
-// syntaxes, then explicit and implicit VR little endian.
+// The contexts of each class of the objects as the station proposes them:
+// each compressed syntax alone, then explicit and implicit VR little endian.
 std::vector<ProposedContext> Proposal(const std::vector<std::unique_ptr<DcmObj>> &objects) {
   std::vector<std::string> classes;
   std::vector<std::string> syntaxes;
@@ -136,6 +136,23 @@ std::string PixelPayload(const DcmObj &object) {
   return bytes;
 }
 
+// An association profile for storescp (-xf FILE JpegOnly) that takes the
+// two ultrasound classes in JPEG Baseline and nothing else.
+std::string WriteJpegOnlyProfile(const std::filesystem::path &dir) {
+  const std::filesystem::path profile = dir / "jpeg-only.cfg";
+  std::ofstream(profile) << "[[TransferSyntaxes]]\n"
+                            "[JpegBaseline]\n"
+                            "TransferSyntax1 = 1.2.840.10008.1.2.4.50\n"
+                            "[[PresentationContexts]]\n"
+                            "[Ultrasound]\n"
+                            "PresentationContext1 = 1.2.840.10008.5.1.4.1.1.6.1\\JpegBaseline\n"
+                            "PresentationContext2 = 1.2.840.10008.5.1.4.1.1.3.1\\JpegBaseline\n"
+                            "[[Profiles]]\n"
+                            "[JpegOnly]\n"
+                            "PresentationContexts = Ultrasound\n";
+  return profile.string();
+}
+
 std::vector<std::unique_ptr<DcmObj>> StillsAndClip() {
   std::vector<std::unique_ptr<DcmObj>> objects;
   objects.push_back(test::MakeImage(test::US_IMAGE_STORAGE, "1.2.826.0.1.3680043.9.7777.1.10.1", 1));
@@ -161,26 +178,56 @@ TEST(StorescpStoreTest, StillsAndClipArriveUnchangedEachWithItsClass) {
   }
 }
 
-TEST(StorescpStoreTest, ImplicitOnlyPeerGetsTheDecodedPixels) {
-  StoreScp scp({"+xi"});
+// Peers that take no JPEG (storescp +xi: implicit VR only; without options:
+// uncompressed only, explicit VR preferred) get the frames decoded.
+TEST(StorescpStoreTest, ImplicitOnlyPeerAndUncompressedPeerGetTheDecodedPixels) {
+  struct Case {
+    std::vector<std::string> options;
+    std::string_view syntax;
+  } cases[] = {{{"+xi"}, IMPLICIT_VR_LITTLE_ENDIAN}, {{}, EXPLICIT_VR_LITTLE_ENDIAN}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.syntax);
+    StoreScp scp(c.options);
+    ASSERT_TRUE(scp.Started());
+    auto objects = StillsAndClip();
+    EXPECT_EQ(StoreAll(scp.Port(), objects, 10), (std::vector<int>{0, 0, 0}));
+    for (std::size_t i = 0; i < objects.size(); ++i) {
+      const std::string instance = objects[i]->FindText(0x0008, 0x0018);
+      SCOPED_TRACE(instance);
+      auto received = scp.Received(instance);
+      ASSERT_NE(received, nullptr);
+      EXPECT_EQ(received->transferSyntax, c.syntax);
+      // What the JPEG decodes to, converted here from a fresh copy.
+      auto fresh = StillsAndClip();
+      const auto &reference = fresh[i];
+      ASSERT_EQ(reference->transferSyntax, JPEG_BASELINE);
+      ASSERT_TRUE(ConvertTransferSyntax(*reference, c.syntax));
+      const std::string pixels = PixelPayload(*received);
+      EXPECT_EQ(pixels.size(), 64u * 48 * 3 * (i == 1 ? 6 : 1));
+      EXPECT_EQ(pixels, PixelPayload(*reference));
+      EXPECT_EQ(received->FindText(0x0028, 0x0004).substr(0, 3), "RGB");
+    }
+  }
+}
+
+// A PACS configured to take the ultrasound classes in JPEG Baseline only
+// (storescp with an association profile): the uncompressed contexts are
+// refused, and every object arrives as it was made.
+TEST(StorescpStoreTest, JpegOnlyPeerGetsTheObjectsAsTheyAre) {
+  TempDir config;
+  const std::string profile = WriteJpegOnlyProfile(config.path());
+  StoreScp scp({"-xf", profile, "JpegOnly"});
   ASSERT_TRUE(scp.Started());
   auto objects = StillsAndClip();
   EXPECT_EQ(StoreAll(scp.Port(), objects, 10), (std::vector<int>{0, 0, 0}));
-  for (std::size_t i = 0; i < objects.size(); ++i) {
-    const std::string instance = objects[i]->FindText(0x0008, 0x0018);
+  for (const auto &object : objects) {
+    const std::string instance = object->FindText(0x0008, 0x0018);
     SCOPED_TRACE(instance);
+    EXPECT_EQ(object->transferSyntax, JPEG_BASELINE) << "not converted";
     auto received = scp.Received(instance);
     ASSERT_NE(received, nullptr);
-    EXPECT_EQ(received->transferSyntax, IMPLICIT_VR_LITTLE_ENDIAN);
-    // What the JPEG decodes to, converted here from a fresh copy.
-    auto fresh = StillsAndClip();
-    const auto &reference = fresh[i];
-    ASSERT_EQ(reference->transferSyntax, JPEG_BASELINE);
-    ASSERT_TRUE(ConvertTransferSyntax(*reference, IMPLICIT_VR_LITTLE_ENDIAN));
-    const std::string pixels = PixelPayload(*received);
-    EXPECT_EQ(pixels.size(), 64u * 48 * 3 * (i == 1 ? 6 : 1));
-    EXPECT_EQ(pixels, PixelPayload(*reference));
-    EXPECT_EQ(received->FindText(0x0028, 0x0004).substr(0, 3), "RGB");
+    ExpectSameElements(*object, *received);
+    EXPECT_EQ(PixelPayload(*received), PixelPayload(*object));
   }
 }
 
@@ -295,8 +342,8 @@ TEST(StoreToolTest, EchoAndStoreFilesWithOneLineEach) {
   TempDir files;
   std::vector<std::string> paths;
   auto objects = StillsAndClip();
-  // A native still of the same class as the JPEG ones: the peer takes that
-  // class with JPEG Baseline, and the native one must not be made lossy.
+  // A native still of the same class as the JPEG ones: it goes on the
+  // uncompressed context of its class as it is, the JPEG ones on theirs.
   objects.push_back(
       test::MakeImage(test::US_IMAGE_STORAGE, "1.2.826.0.1.3680043.9.7777.1.10.4", 1, EXPLICIT_VR_LITTLE_ENDIAN));
   for (std::size_t i = 0; i < objects.size(); ++i) {
@@ -308,11 +355,26 @@ TEST(StoreToolTest, EchoAndStoreFilesWithOneLineEach) {
   argv.push_back((files.path() / "missing.dcm").string());
   std::string err;
   EXPECT_EQ(PeerProcess::Run(argv, &out, &err), 1) << err;
-  EXPECT_EQ(out, paths[0] + ": stored\n" + paths[1] + ": stored\n" + paths[2] + ": stored\n" + paths[3] +
-                     ": not stored, it would need a lossy conversion to 1.2.840.10008.1.2.4.50\n" +
+  EXPECT_EQ(out, paths[0] + ": stored\n" + paths[1] + ": stored\n" + paths[2] + ": stored\n" + paths[3] + ": stored\n" +
                      (files.path() / "missing.dcm").string() + ": not stored, cannot be read\n");
-  EXPECT_NE(scp.Received("1.2.826.0.1.3680043.9.7777.1.10.2"), nullptr);
-  EXPECT_EQ(scp.Received("1.2.826.0.1.3680043.9.7777.1.10.4"), nullptr);
+  for (const auto &[instance, syntax] : {std::pair{"1.2.826.0.1.3680043.9.7777.1.10.2", JPEG_BASELINE},
+                                         std::pair{"1.2.826.0.1.3680043.9.7777.1.10.4", EXPLICIT_VR_LITTLE_ENDIAN}}) {
+    auto received = scp.Received(instance);
+    ASSERT_NE(received, nullptr) << instance;
+    EXPECT_EQ(received->transferSyntax, syntax);
+  }
+
+  // A peer that takes JPEG only: the native still must not be made lossy.
+  TempDir jpegOnlyDir;
+  StoreScp jpegOnly({"-xf", WriteJpegOnlyProfile(jpegOnlyDir.path()), "JpegOnly"});
+  ASSERT_TRUE(jpegOnly.Started());
+  EXPECT_EQ(
+      PeerProcess::Run({FWSTORE_PATH, "-aec", kScpAET, "127.0.0.1", jpegOnly.Port(), paths[0], paths[3]}, &out, &err),
+      1)
+      << err;
+  EXPECT_EQ(out, paths[0] + ": stored\n" + paths[3] +
+                     ": not stored, it would need a lossy conversion to 1.2.840.10008.1.2.4.50\n");
+  EXPECT_EQ(jpegOnly.Received("1.2.826.0.1.3680043.9.7777.1.10.4"), nullptr);
 
   paths.pop_back();
   argv = {FWSTORE_PATH, "--timeout", "5", "-aec", kScpAET, "127.0.0.1", scp.Port()};
@@ -411,6 +473,10 @@ TEST(OrthancStoreTest, EchoStoreAndConfirmThroughRest) {
     std::string png;
     ASSERT_EQ(get("/instances/" + id + "/frames/" + std::to_string(frameCount - 1) + "/preview", &png), 0);
     EXPECT_EQ(png.substr(1, 3), "PNG");
+    // Stored as it was sent: JPEG Baseline, not decoded on the way.
+    std::string syntax;
+    ASSERT_EQ(get("/instances/" + id + "/metadata/TransferSyntax", &syntax), 0);
+    EXPECT_EQ(syntax, JPEG_BASELINE);
   }
 }
 

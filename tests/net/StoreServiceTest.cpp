@@ -234,31 +234,125 @@ TEST(StoreAssociationTest, ProposesOneContextPerSopClassWithOddIds) {
   EXPECT_EQ(ProposedAbstractSyntax(*played.service, 7), "");
 }
 
-TEST(StoreAssociationTest, ProposeStorageContextsOnePerClassInFirstAppearanceOrder) {
-  const std::vector<std::string> syntaxes = {std::string(JPEG_BASELINE), std::string(IMPLICIT_VR_LITTLE_ENDIAN)};
+const std::string kJpeg(JPEG_BASELINE);
+const std::string kJ2k(JPEG_2000);
+const std::string kExplicit(EXPLICIT_VR_LITTLE_ENDIAN);
+const std::string kImplicit(IMPLICIT_VR_LITTLE_ENDIAN);
+const std::vector<std::string> kUncompressed = {kExplicit, kImplicit};
+
+std::vector<std::pair<std::string, std::vector<std::string>>> Flat(const std::vector<ProposedContext> &contexts) {
+  std::vector<std::pair<std::string, std::vector<std::string>>> flat;
+  for (const ProposedContext &context : contexts) {
+    flat.emplace_back(context.abstractSyntax, context.transferSyntaxes);
+  }
+  return flat;
+}
+
+// Each compressed syntax of a class on a context of its own, then one
+// uncompressed context, class after class in order of first appearance.
+TEST(StoreAssociationTest, ProposeStorageContextsKeepsCompressedSyntaxesApart) {
   const std::string us(test::US_IMAGE_STORAGE);
   const std::string usMulti(test::US_MULTIFRAME_STORAGE);
   const std::string sc(SC);
   struct Case {
     const char *name;
-    std::vector<std::string> classes;
-    std::vector<std::string> expected;
+    std::vector<StorageClass> classes;
+    std::vector<std::pair<std::string, std::vector<std::string>>> expected;
   } cases[] = {
-      {"OneClass", {us}, {us}},
-      {"RepeatsOnce", {us, us, us}, {us}},
-      {"FirstAppearanceOrder", {usMulti, us, usMulti, sc, us}, {usMulti, us, sc}},
-      {"EmptyClassPassedOver", {"", us, ""}, {us}},
+      {"JpegAloneThenUncompressed", {{us, {kJpeg}}}, {{us, {kJpeg}}, {us, kUncompressed}}},
+      {"UncompressedOwnSyntaxesShareOneContext", {{us, {kImplicit, kExplicit}}}, {{us, kUncompressed}}},
+      {"NoOwnSyntaxStillUncompressed", {{sc, {}}}, {{sc, kUncompressed}}},
+      {"RepeatsJoinTheFirst",
+       {{us, {kJpeg}}, {us, {kJ2k, kJpeg}}, {us, {kExplicit}}},
+       {{us, {kJpeg}}, {us, {kJ2k}}, {us, kUncompressed}}},
+      {"FirstAppearanceOrder",
+       {{usMulti, {kJpeg}}, {us, {kJpeg}}, {usMulti, {kJpeg}}, {sc, {kJpeg}}},
+       {{usMulti, {kJpeg}},
+        {usMulti, kUncompressed},
+        {us, {kJpeg}},
+        {us, kUncompressed},
+        {sc, {kJpeg}},
+        {sc, kUncompressed}}},
+      {"EmptyClassPassedOver", {{"", {kJpeg}}, {us, {kJpeg}}}, {{us, {kJpeg}}, {us, kUncompressed}}},
       {"NoClasses", {}, {}},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
-    const std::vector<ProposedContext> contexts = ProposeStorageContexts(c.classes, syntaxes);
+    EXPECT_EQ(Flat(ProposeStorageContexts(c.classes)), c.expected);
+  }
+  // The station's own form: the same syntaxes for every class; implicit VR
+  // among them asks for nothing more.
+  EXPECT_EQ(Flat(ProposeStorageContexts(std::vector<std::string>{us, us, sc}, {kJpeg, kImplicit})),
+            (std::vector<std::pair<std::string, std::vector<std::string>>>{
+                {us, {kJpeg}}, {us, kUncompressed}, {sc, {kJpeg}}, {sc, kUncompressed}}));
+}
+
+// At most 128 contexts: while two per class fit, every class has both; past
+// that the last classes share one context, and classes past the 128th are
+// left out.
+TEST(StoreAssociationTest, ProposeStorageContextsStaysWithin128) {
+  struct Case {
+    std::size_t classes;
+    std::size_t separate; // classes with a JPEG context of their own
+    std::size_t kept;     // classes proposed at all
+  } cases[] = {{64, 64, 64}, {65, 63, 65}, {100, 28, 100}, {128, 0, 128}, {130, 0, 128}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.classes);
     std::vector<std::string> classes;
-    for (const ProposedContext &context : contexts) {
-      classes.push_back(context.abstractSyntax);
-      EXPECT_EQ(context.transferSyntaxes, syntaxes) << "the caller's syntaxes, in the caller's order";
+    for (std::size_t i = 0; i < c.classes; ++i) {
+      classes.push_back("1.2.826.0.1.3680043.9.7777.5." + std::to_string(i + 1));
     }
-    EXPECT_EQ(classes, c.expected);
+    const std::vector<ProposedContext> contexts = ProposeStorageContexts(classes, {kJpeg});
+    EXPECT_LE(contexts.size(), MAX_PRESENTATION_CONTEXTS);
+    std::vector<std::string> proposedClasses;
+    std::size_t separate = 0;
+    for (const ProposedContext &context : contexts) {
+      if (proposedClasses.empty() || proposedClasses.back() != context.abstractSyntax) {
+        proposedClasses.push_back(context.abstractSyntax);
+      }
+      if (context.transferSyntaxes == std::vector<std::string>{kJpeg}) {
+        ++separate;
+      } else {
+        // Every class keeps a way to be sent uncompressed, and JPEG where shared.
+        const std::vector<std::string> &ts = context.transferSyntaxes;
+        EXPECT_EQ(std::vector<std::string>(ts.end() - 2, ts.end()), kUncompressed);
+      }
+    }
+    EXPECT_EQ(separate, c.separate);
+    ASSERT_EQ(proposedClasses.size(), c.kept);
+    EXPECT_EQ(proposedClasses, std::vector<std::string>(classes.begin(), classes.begin() + c.kept));
+    if (c.separate < c.kept) {
+      EXPECT_EQ(contexts.back().transferSyntaxes, (std::vector<std::string>{kJpeg, kExplicit, kImplicit}));
+    }
+  }
+}
+
+// The station proposes for US and SC each JPEG alone (1, 5) and uncompressed
+// (3, 7); which context an object goes on, by what the peer accepted.
+TEST(StoreAssociationTest, AcceptedContextForPrefersTheObjectsOwnSyntax) {
+  const std::string us(test::US_IMAGE_STORAGE);
+  struct Case {
+    const char *name;
+    std::string acceptItems;
+    std::string objectSyntax;
+    std::uint8_t expected;
+  } cases[] = {
+      {"JpegTakenAsItIs", test::AcceptItem(1, 0, kJpeg) + test::AcceptItem(3, 0, kExplicit), kJpeg, 1},
+      {"UncompressedOnItsOwnContext", test::AcceptItem(1, 0, kJpeg) + test::AcceptItem(3, 0, kImplicit), kImplicit, 3},
+      {"ExplicitObjectOnImplicitContext", test::AcceptItem(1, 0, kJpeg) + test::AcceptItem(3, 0, kImplicit), kExplicit,
+       3},
+      {"JpegRefusedConverted", test::AcceptItem(1, 4, kJpeg) + test::AcceptItem(3, 0, kImplicit), kJpeg, 3},
+      {"PeerOrderDoesNotMatter", test::AcceptItem(3, 0, kExplicit) + test::AcceptItem(1, 0, kJpeg), kJpeg, 1},
+      {"OnlyJpegForAnUncompressedObject", test::AcceptItem(1, 0, kJpeg) + test::AcceptItem(3, 4, kImplicit), kExplicit,
+       1},
+      {"NothingForTheClass", test::AcceptItem(5, 0, kJpeg) + test::AcceptItem(7, 0, kImplicit), kJpeg, 0},
+      {"NoObjectSyntaxPrefersUncompressed", test::AcceptItem(1, 0, kJpeg) + test::AcceptItem(3, 0, kExplicit), "", 3},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    Played played(test::AcceptPdu(c.acceptItems));
+    ASSERT_TRUE(played.OpenMulti(ProposeStorageContexts(std::vector<std::string>{us, std::string(SC)}, {kJpeg})));
+    EXPECT_EQ(AcceptedContextFor(*played.service, us, c.objectSyntax), c.expected);
   }
 }
 
@@ -355,6 +449,37 @@ TEST(WriteStoreRQTest, JpegObjectConvertedWhenOnlyImplicitAccepted) {
   auto decoded = Decode(sent[1].bytes, IMPLICIT_VR_LITTLE_ENDIAN);
   EXPECT_EQ(PixelBytes(*decoded).size(), 64u * 48 * 3);
   EXPECT_EQ(PixelBytes(*decoded), PixelBytes(*reference));
+}
+
+// The station's proposal for a still: JPEG alone (1) and uncompressed (3).
+// With JPEG accepted the data set goes on 1 exactly as encoded, whatever
+// was accepted on 3; only without it is the still decoded for 3.
+TEST(WriteStoreRQTest, JpegObjectGoesAsItIsWhenItsContextWasAccepted) {
+  struct Case {
+    const char *name;
+    std::string acceptItems;
+    std::uint8_t context;
+    std::string_view syntax; // of the data set sent
+  } cases[] = {
+      {"BothAccepted", test::AcceptItem(1, 0, kJpeg) + test::AcceptItem(3, 0, kImplicit), 1, JPEG_BASELINE},
+      {"OnlyJpeg", test::AcceptItem(1, 0, kJpeg) + test::AcceptItem(3, 4, kExplicit), 1, JPEG_BASELINE},
+      {"OnlyExplicit", test::AcceptItem(1, 4, kJpeg) + test::AcceptItem(3, 0, kExplicit), 3, EXPLICIT_VR_LITTLE_ENDIAN},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    Played played(test::AcceptPdu(c.acceptItems));
+    ASSERT_TRUE(played.OpenMulti(ProposeStorageContexts({std::string(test::US_IMAGE_STORAGE)}, {kJpeg})));
+    auto still = test::MakeImage(test::US_IMAGE_STORAGE, "1.2.3.8", 1);
+    ASSERT_TRUE(still);
+    EXPECT_EQ(WriteStoreRQ(*played.service, *still, test::US_IMAGE_STORAGE), 0);
+    const auto sent = test::SentMessages(played.Sent());
+    ASSERT_EQ(sent.size(), 2u);
+    EXPECT_EQ(sent[0].contextID, c.context);
+    EXPECT_EQ(sent[1].contextID, c.context);
+    auto reference = test::MakeImage(test::US_IMAGE_STORAGE, "1.2.3.8", 1);
+    ASSERT_TRUE(ConvertTransferSyntax(*reference, c.syntax));
+    EXPECT_TRUE(sent[1].bytes == Encode(*reference)) << "sent " << sent[1].bytes.size() << " bytes";
+  }
 }
 
 // Once the link is gone, the remaining objects are neither converted nor

@@ -80,6 +80,11 @@ bool ScriptedPeer::ReadSome(std::size_t limit, std::size_t &got) {
   char block[65536];
   const ssize_t count = ::recv(connection_, block, std::min(limit, sizeof(block)), 0);
   if (count <= 0) {
+    const Ending ending = count == 0 ? Ending::EndOfFile : errno == ECONNRESET ? Ending::Reset : Ending::Open;
+    std::lock_guard lock(mutex_);
+    if (endings_.back() == Ending::Open) {
+      endings_.back() = ending; // a reset reads as end of file after it is reported
+    }
     return false;
   }
   got = static_cast<std::size_t>(count);
@@ -100,6 +105,7 @@ ScriptedPeer::Step ScriptedPeer::AcceptStep() {
     connection_ = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
     std::lock_guard lock(mutex_);
     received_.emplace_back();
+    endings_.push_back(Ending::Open);
     return connection_ >= 0;
   };
 }
@@ -192,6 +198,11 @@ bool ScriptedPeer::Wait(std::chrono::milliseconds limit) {
 std::string ScriptedPeer::Received(std::size_t connection) const {
   std::lock_guard lock(mutex_);
   return connection < received_.size() ? received_[connection] : std::string();
+}
+
+ScriptedPeer::Ending ScriptedPeer::EndingOf(std::size_t connection) const {
+  std::lock_guard lock(mutex_);
+  return connection < endings_.size() ? endings_[connection] : Ending::Open;
 }
 
 std::size_t ScriptedPeer::Connections() const {

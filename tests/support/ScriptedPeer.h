@@ -62,6 +62,10 @@ public:
 
   // Bytes received on the first (or the given) connection.
   std::string Received(std::size_t connection = 0) const;
+  // How the client ended a connection, as far as a receive step saw it: an
+  // orderly close (end of file after every byte) or a reset.
+  enum class Ending { Open, EndOfFile, Reset };
+  Ending EndingOf(std::size_t connection = 0) const;
   std::size_t Connections() const;
 
 private:
@@ -86,6 +90,7 @@ private:
   std::condition_variable doneChanged_;
   bool done_ = false;
   std::vector<std::string> received_;
+  std::vector<Ending> endings_;
 };
 
 // A loopback listener that never answers a connect: its accept queue is kept

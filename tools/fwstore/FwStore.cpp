@@ -1,12 +1,15 @@
 // fwstore [options] HOST PORT FILE...: stores DICOM files on a peer
 // with C-STORE over one association.
 //
-// One presentation context is proposed per SOP class of the files (in order
-// of first appearance), each with the transfer syntaxes its files are in
-// (those the station can write, in order of first appearance), then explicit
-// and implicit VR little endian. A file whose context was accepted with
-// another syntax is converted, except into a lossy syntax it is not already
-// in: such a file is not stored.
+// For each SOP class of the files (in order of first appearance) one
+// presentation context is proposed per compressed transfer syntax its files
+// are in (those the station can write, each alone), and one with explicit
+// and implicit VR little endian. A file goes on the context accepted with its
+// own syntax; only when there is none is it converted to the syntax of
+// another accepted context of its class, except into a lossy syntax it is not
+// already in: such a file is not stored. More than 128 contexts are kept in
+// bounds as ProposeStorageContexts says; files of classes past the 128th are
+// not stored.
 //
 // The proposal is made from the head of each file (meta information and SOP
 // class); a file is read whole only when its turn comes, so one object is
@@ -41,8 +44,6 @@ constexpr int DEFAULT_TIMEOUT_SECONDS = 60;
 // Bytes read from the start of a file to find its transfer syntax and SOP
 // class without reading it whole.
 constexpr std::size_t HEAD_SIZE = 64 * 1024;
-// Context IDs are the odd numbers 1 to 255.
-constexpr std::size_t MAX_CONTEXTS = 128;
 
 std::string CheckPort(std::string_view value) {
   const bool digits = !value.empty() && value.size() <= 5 &&
@@ -169,35 +170,28 @@ void ReadAll(std::vector<File> &files) {
   }
 }
 
-// The storage contexts for the files, each led by the syntaxes its own
+// The storage contexts for the files: each class with the syntaxes its own
 // files are in, so a file goes as it is wherever the peer allows.
 std::vector<fw::ProposedContext> Proposal(std::vector<File> &files) {
-  std::vector<std::string> classes;
+  std::vector<fw::StorageClass> classes;
   for (File &file : files) {
-    if (!file.problem.empty() || std::find(classes.begin(), classes.end(), file.sopClass) != classes.end()) {
+    if (!file.problem.empty()) {
       continue;
     }
-    if (classes.size() == MAX_CONTEXTS) {
-      file.problem = "too many SOP classes for one association";
-      continue;
-    }
-    classes.push_back(file.sopClass);
-  }
-  std::vector<fw::ProposedContext> contexts = fw::ProposeStorageContexts(
-      classes, {std::string(fw::EXPLICIT_VR_LITTLE_ENDIAN), std::string(fw::IMPLICIT_VR_LITTLE_ENDIAN)});
-  for (fw::ProposedContext &context : contexts) {
-    std::vector<std::string> own;
-    for (const File &file : files) {
-      if (file.problem.empty() && file.sopClass == context.abstractSyntax && IsWritable(file.transferSyntax)) {
-        AddOnce(own, file.transferSyntax);
+    auto known = std::find_if(classes.begin(), classes.end(),
+                              [&](const fw::StorageClass &c) { return c.sopClass == file.sopClass; });
+    if (known == classes.end()) {
+      if (classes.size() == fw::MAX_PRESENTATION_CONTEXTS) {
+        file.problem = "too many SOP classes for one association";
+        continue;
       }
+      known = classes.insert(classes.end(), {file.sopClass, {}});
     }
-    for (const std::string &common : context.transferSyntaxes) {
-      AddOnce(own, common);
+    if (IsWritable(file.transferSyntax)) {
+      AddOnce(known->ownSyntaxes, file.transferSyntax);
     }
-    context.transferSyntaxes = std::move(own);
   }
-  return contexts;
+  return fw::ProposeStorageContexts(classes);
 }
 
 std::string StatusText(int status) {
@@ -221,7 +215,7 @@ std::string Store(fw::PDU_Service &service, File &file) {
       return "cannot be read";
     }
   }
-  const std::uint8_t contextID = fw::AcceptedContextFor(service, file.sopClass);
+  const std::uint8_t contextID = fw::AcceptedContextFor(service, file.sopClass, dataSet->transferSyntax);
   std::string accepted;
   if (contextID == 0 || !service.GetTransferSyntaxUID(contextID, accepted)) {
     return "the peer accepted no presentation context for " + file.sopClass;
