@@ -15,6 +15,7 @@
 #include "acquisition/AcquisitionSession.h"
 #include "acquisition/GrabberFrameSource.h"
 #include "acquisition/MySampleGrabber.h"
+#include "acquisition/StationIods.h"
 #include "acquisition/StationRecords.h"
 #include "app/base/ProgramFolder.h"
 #include "tools/common/TerminalText.h"
@@ -73,6 +74,19 @@ std::string CheckSize(std::string_view value) {
 
 std::string CheckNotEmpty(std::string_view value) { return value.empty() ? "may not be empty" : ""; }
 
+// "US, ES, ...": the modalities the station can acquire as.
+std::string StationModalityList() {
+  std::string known;
+  for (const std::string_view modality : fw::STATION_MODALITIES) {
+    known += (known.empty() ? "" : ", ") + std::string(modality);
+  }
+  return known;
+}
+
+std::string CheckModality(std::string_view value) {
+  return fw::IsStationModality(value) ? "" : "the modality is one of " + StationModalityList();
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -95,7 +109,10 @@ int main(int argc, char **argv) {
   commandLine.AddValue("--patient-id", "ID", "Patient ID (required)", patientId, CheckNotEmpty);
   commandLine.AddValue("--name", "NAME", "Patient's Name, e.g. DOE^JANE (required)", name, CheckNotEmpty);
   commandLine.AddValue("--accession", "A", "Accession Number (default: generated, yymmddhhnn + counter)", accession);
-  commandLine.AddValue("--modality", "CODE", "modality, which selects the SOP class of stills (default US)", modality);
+  commandLine.AddValue("--modality", "CODE",
+                       "modality, which selects the SOP classes of stills and clips: " + StationModalityList() +
+                           " (default US)",
+                       modality, CheckModality);
   commandLine.AddValue("--stills", "N", "stills to take (default 1)", stills, CheckCount);
   commandLine.AddValue("--clips", "N", "clips to record (default 0)", clips, CheckCount);
   commandLine.AddValue("--keep", "DIR", "copy the objects into DIR before they are deleted", keep);
