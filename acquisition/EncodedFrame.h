@@ -1,6 +1,6 @@
 // One captured frame as it leaves the capture pipeline: a complete JPEG
-// interchange stream (SOI .. EOI), 8-bit baseline, three components each
-// sampled 1x1, quality 90.
+// interchange stream (SOI .. EOI), 8-bit baseline YCbCr, quality 90, chroma
+// 4:2:2 (luminance sampled 2x1, Cb and Cr 1x1).
 #pragma once
 
 #include <cstdint>

@@ -4,7 +4,7 @@
 #include "app/base/Log.h"
 #include "dicom/Uids.h"
 
-#include <array>
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -13,19 +13,72 @@
 namespace fw {
 namespace {
 
-struct StillClass {
-  std::string_view modality;
-  std::string_view sopClass;
+// The elements the builder writes.
+struct Tag {
+  std::uint16_t group;
+  std::uint16_t element;
 };
+constexpr Tag IMAGE_TYPE{0x0008, 0x0008};
+constexpr Tag INSTANCE_CREATION_DATE{0x0008, 0x0012};
+constexpr Tag INSTANCE_CREATION_TIME{0x0008, 0x0013};
+constexpr Tag SOP_CLASS_UID{0x0008, 0x0016};
+constexpr Tag SOP_INSTANCE_UID{0x0008, 0x0018};
+constexpr Tag STUDY_DATE{0x0008, 0x0020};
+constexpr Tag CONTENT_DATE{0x0008, 0x0023};
+constexpr Tag STUDY_TIME{0x0008, 0x0030};
+constexpr Tag ACQUISITION_TIME{0x0008, 0x0032};
+constexpr Tag CONTENT_TIME{0x0008, 0x0033};
+constexpr Tag ACCESSION_NUMBER{0x0008, 0x0050};
+constexpr Tag MODALITY{0x0008, 0x0060};
+constexpr Tag CONVERSION_TYPE{0x0008, 0x0064};
+constexpr Tag MANUFACTURER{0x0008, 0x0070};
+constexpr Tag INSTITUTION_NAME{0x0008, 0x0080};
+constexpr Tag REFERRING_PHYSICIAN_NAME{0x0008, 0x0090};
+constexpr Tag STUDY_DESCRIPTION{0x0008, 0x1030};
+constexpr Tag SERIES_DESCRIPTION{0x0008, 0x103E};
+constexpr Tag ANATOMIC_REGION_SEQUENCE{0x0008, 0x2218};
+constexpr Tag CODE_VALUE{0x0008, 0x0100};
+constexpr Tag CODING_SCHEME_DESIGNATOR{0x0008, 0x0102};
+constexpr Tag CODE_MEANING{0x0008, 0x0104};
+constexpr Tag PATIENT_NAME{0x0010, 0x0010};
+constexpr Tag PATIENT_ID{0x0010, 0x0020};
+constexpr Tag PATIENT_BIRTH_DATE{0x0010, 0x0030};
+constexpr Tag PATIENT_SEX{0x0010, 0x0040};
+constexpr Tag CINE_RATE{0x0018, 0x0040};
+constexpr Tag FRAME_TIME{0x0018, 0x1063};
+constexpr Tag STUDY_INSTANCE_UID{0x0020, 0x000D};
+constexpr Tag SERIES_INSTANCE_UID{0x0020, 0x000E};
+constexpr Tag STUDY_ID{0x0020, 0x0010};
+constexpr Tag SERIES_NUMBER{0x0020, 0x0011};
+constexpr Tag INSTANCE_NUMBER{0x0020, 0x0013};
+constexpr Tag PATIENT_ORIENTATION{0x0020, 0x0020};
+constexpr Tag LATERALITY{0x0020, 0x0060};
+constexpr Tag SAMPLES_PER_PIXEL{0x0028, 0x0002};
+constexpr Tag PHOTOMETRIC_INTERPRETATION{0x0028, 0x0004};
+constexpr Tag PLANAR_CONFIGURATION{0x0028, 0x0006};
+constexpr Tag NUMBER_OF_FRAMES{0x0028, 0x0008};
+constexpr Tag FRAME_INCREMENT_POINTER{0x0028, 0x0009};
+constexpr Tag ROWS{0x0028, 0x0010};
+constexpr Tag COLUMNS{0x0028, 0x0011};
+constexpr Tag BITS_ALLOCATED{0x0028, 0x0100};
+constexpr Tag BITS_STORED{0x0028, 0x0101};
+constexpr Tag HIGH_BIT{0x0028, 0x0102};
+constexpr Tag PIXEL_REPRESENTATION{0x0028, 0x0103};
+constexpr Tag BURNED_IN_ANNOTATION{0x0028, 0x0301};
+constexpr Tag LOSSY_IMAGE_COMPRESSION{0x0028, 0x2110};
+constexpr Tag LOSSY_IMAGE_COMPRESSION_RATIO{0x0028, 0x2112};
+constexpr Tag LOSSY_IMAGE_COMPRESSION_METHOD{0x0028, 0x2114};
+constexpr Tag ACQUISITION_CONTEXT_SEQUENCE{0x0040, 0x0555};
+constexpr Tag ITEM{0xFFFE, 0xE000};
 
-constexpr std::array<StillClass, 6> STILL_CLASSES = {{
-    {"CR", CR_IMAGE_STORAGE},
-    {"CT", CT_IMAGE_STORAGE},
-    {"MR", MR_IMAGE_STORAGE},
-    {"DX", XRAY_ANGIOGRAPHIC_IMAGE_STORAGE},
-    {"ES", CT_IMAGE_STORAGE},
-    {"OT", VIDEO_ENDOSCOPIC_IMAGE_STORAGE},
-}};
+// Anatomic Region of a VL clip, which the class requires and the station
+// cannot know: SNOMED CT "Unknown".
+constexpr std::string_view UNKNOWN_CODE_VALUE = "261665006";
+constexpr std::string_view UNKNOWN_CODING_SCHEME = "SCT";
+constexpr std::string_view UNKNOWN_CODE_MEANING = "Unknown";
+
+// Study ID is a Short String.
+constexpr std::size_t STUDY_ID_LENGTH = 16;
 
 // Instance numbers tried past existing files before a save gives up; far
 // more than a working folder ever holds.
@@ -39,6 +92,30 @@ void AppendText(DcmObj &dataSet, std::uint16_t group, std::uint16_t element, std
 void AppendUS(DcmObj &dataSet, std::uint16_t group, std::uint16_t element, std::uint16_t value) {
   const std::uint8_t bytes[2] = {static_cast<std::uint8_t>(value & 0xFF), static_cast<std::uint8_t>(value >> 8)};
   dataSet.Append(DcmTag::FromBytes(group, element, 2, bytes, "US"));
+}
+
+void AppendText(DcmObj &dataSet, Tag tag, std::string_view vr, std::string_view text) {
+  AppendText(dataSet, tag.group, tag.element, vr, text);
+}
+
+void AppendUS(DcmObj &dataSet, Tag tag, std::uint16_t value) { AppendUS(dataSet, tag.group, tag.element, value); }
+
+// A sequence of the given items (none: an empty sequence), after the
+// elements appended so far.
+void AppendSequence(DcmObj &dataSet, Tag tag, const std::vector<const DcmObj *> &items) {
+  DcmObj sequence;
+  for (const DcmObj *item : items) {
+    sequence.InsertSequence(ITEM.group, ITEM.element, *item);
+  }
+  dataSet.InsertSequence(tag.group, tag.element, sequence);
+}
+
+// Uncompressed bytes over compressed bytes, as DS text ("12.34").
+std::string CompressionRatioText(std::uint64_t uncompressed, std::uint64_t compressed) {
+  char text[32];
+  std::snprintf(text, sizeof(text), "%.2f", static_cast<double>(uncompressed) / static_cast<double>(compressed));
+  std::string value = text;
+  return value.size() <= 16 ? value : value.substr(0, value.find('.'));
 }
 
 bool HasHighByte(std::string_view text) {
@@ -87,13 +164,22 @@ bool SaveObject(const char *operation, bool clip, AcquisitionState &state, const
     captured.frames.resize(1);
   }
   state.numberOfFrames = clip ? static_cast<std::int32_t>(captured.frames.size()) : 1;
-  state.currentSopClassUid =
-      clip ? std::string(ULTRASOUND_MULTIFRAME_IMAGE_STORAGE) : StillSopClassUid(context.modality);
+  state.currentSopClassUid = clip ? ClipSopClassUid(context.modality) : StillSopClassUid(context.modality);
   const std::string sopInstanceUid = state.baseUid + ".10." + std::to_string(state.instanceNumber);
 
+  ObjectDescription object;
+  object.sopClassUid = state.currentSopClassUid;
+  object.sopInstanceUid = sopInstanceUid;
+  object.columns = captured.width;
+  object.rows = captured.height;
+  object.clip = clip;
+  object.frameTime = FrameTimeText(captured.rateNumerator, captured.rateDenominator);
+  object.cineRate = CineRateText(captured.rateNumerator, captured.rateDenominator);
+  for (const EncodedFrame &frame : captured.frames) {
+    object.compressedBytes += frame.data.size();
+  }
   DcmObj dataSet;
-  BuildImageDataSet(dataSet, context, state.currentSopClassUid, sopInstanceUid, captured.width, captured.height, state,
-                    clock, FrameTimeText(captured.rateNumerator, captured.rateDenominator));
+  BuildImageDataSet(dataSet, context, object, state, clock);
   dataSet.transferSyntax = std::string(JPEG_BASELINE);
   dataSet.explicitVR = true;
   AppendEncapsulatedFrames(dataSet, std::move(captured.frames));
@@ -127,15 +213,6 @@ std::string DicomTimeText(const std::tm &time) {
   return TwoDigits(time.tm_hour, "%02d") + TwoDigits(time.tm_min, "%02d") + TwoDigits(time.tm_sec, "%02d");
 }
 
-std::string StillSopClassUid(std::string_view modality) {
-  for (const StillClass &entry : STILL_CLASSES) {
-    if (entry.modality == modality) {
-      return std::string(entry.sopClass);
-    }
-  }
-  return std::string(ULTRASOUND_IMAGE_STORAGE);
-}
-
 std::string FrameTimeText(int rateNumerator, int rateDenominator) {
   if (rateNumerator <= 0 || rateDenominator <= 0) {
     return "40.0";
@@ -153,63 +230,120 @@ std::string FrameTimeText(int rateNumerator, int rateDenominator) {
   return value;
 }
 
+std::string CineRateText(int rateNumerator, int rateDenominator) {
+  if (rateNumerator <= 0 || rateDenominator <= 0) {
+    return "25";
+  }
+  const long long rounded = (2LL * rateNumerator + rateDenominator) / (2LL * rateDenominator);
+  return std::to_string(rounded > 0 ? rounded : 1);
+}
+
 std::string ObjectFileName(std::string_view accessionNumber, std::int32_t instanceNumber) {
   return "temp/" + std::string(accessionNumber) + std::to_string(instanceNumber) + ".dcm";
 }
 
-void BuildImageDataSet(DcmObj &dataSet, const StudyInfo &context, std::string_view sopClassUid,
-                       std::string_view sopInstanceUid, std::int32_t columns, std::int32_t rows,
-                       const AcquisitionState &state, const LocalClock &clock, std::string_view frameTime) {
-  const bool multiFrame = state.numberOfFrames > 1;
+void BuildImageDataSet(DcmObj &dataSet, const StudyInfo &context, const ObjectDescription &object,
+                       const AcquisitionState &state, const LocalClock &clock) {
+  const IodFamily family = IodForModality(context.modality).family;
+  const bool secondaryCapture = family == IodFamily::SecondaryCapture;
+  const bool visibleLight = family == IodFamily::VlEndoscopic || family == IodFamily::VlPhotographic;
   if (ContextNeedsLatin1(context)) {
     AppendText(dataSet, 0x0008, 0x0005, "CS", "ISO_IR 100");
   }
-  AppendText(dataSet, 0x0008, 0x0008, "CS", "DERIVED");
-  AppendText(dataSet, 0x0008, 0x0012, "DA", DicomDateText(clock()));
-  AppendText(dataSet, 0x0008, 0x0013, "TM", DicomTimeText(clock()));
-  AppendText(dataSet, 0x0008, 0x0016, "UI", sopClassUid);
-  AppendText(dataSet, 0x0008, 0x0018, "UI", sopInstanceUid);
-  AppendText(dataSet, 0x0008, 0x0020, "DA", context.studyDate);
-  AppendText(dataSet, 0x0008, 0x0030, "TM", context.studyTime);
-  AppendText(dataSet, 0x0008, 0x0032, "TM", DicomTimeText(clock()));
-  AppendText(dataSet, 0x0008, 0x0033, "TM", DicomTimeText(clock()));
-  AppendText(dataSet, 0x0008, 0x0050, "SH", context.accessionNumber);
-  AppendText(dataSet, 0x0008, 0x0060, "CS", context.modality);
-  AppendText(dataSet, 0x0008, 0x0064, "CS", "WSD");
-  AppendText(dataSet, 0x0008, 0x0070, "LO", "Framewell");
-  AppendText(dataSet, 0x0008, 0x0080, "LO", context.institutionName);
-  AppendText(dataSet, 0x0008, 0x0090, "PN", context.referringPhysicianName);
-  AppendText(dataSet, 0x0008, 0x1030, "LO", context.studyDescription);
-  AppendText(dataSet, 0x0010, 0x0010, "PN", context.patientName);
-  AppendText(dataSet, 0x0010, 0x0020, "LO", context.patientID);
-  AppendText(dataSet, 0x0010, 0x0030, "DA", context.patientBirthDate);
-  AppendText(dataSet, 0x0010, 0x0040, "CS", context.patientSex);
-  if (multiFrame) {
-    AppendText(dataSet, 0x0018, 0x1063, "DS", frameTime);
+  // A modality's own picture, or a capture of another device's screen.
+  AppendText(dataSet, IMAGE_TYPE, "CS", secondaryCapture ? "DERIVED\\SECONDARY" : "ORIGINAL\\PRIMARY");
+  // One reading per date and time pair, so that the two agree across midnight.
+  const std::tm created = clock();
+  AppendText(dataSet, INSTANCE_CREATION_DATE, "DA", DicomDateText(created));
+  AppendText(dataSet, INSTANCE_CREATION_TIME, "TM", DicomTimeText(created));
+  AppendText(dataSet, SOP_CLASS_UID, "UI", object.sopClassUid);
+  AppendText(dataSet, SOP_INSTANCE_UID, "UI", object.sopInstanceUid);
+  AppendText(dataSet, STUDY_DATE, "DA", context.studyDate);
+  const std::tm content = clock();
+  AppendText(dataSet, CONTENT_DATE, "DA", DicomDateText(content));
+  AppendText(dataSet, STUDY_TIME, "TM", context.studyTime);
+  AppendText(dataSet, ACQUISITION_TIME, "TM", DicomTimeText(content));
+  AppendText(dataSet, CONTENT_TIME, "TM", DicomTimeText(content));
+  AppendText(dataSet, ACCESSION_NUMBER, "SH", context.accessionNumber);
+  AppendText(dataSet, MODALITY, "CS", ObjectModality(context.modality));
+  if (secondaryCapture) {
+    // Only secondary capture has the SC Equipment module.
+    AppendText(dataSet, CONVERSION_TYPE, "CS", "WSD");
   }
-  AppendText(dataSet, 0x0020, 0x000D, "UI", context.studyInstanceUID);
-  AppendText(dataSet, 0x0020, 0x000E, "UI", state.seriesInstanceUid);
-  AppendText(dataSet, 0x0020, 0x0010, "SH", context.studyID);
-  AppendText(dataSet, 0x0020, 0x0011, "IS", std::to_string(state.seriesNumber));
-  AppendText(dataSet, 0x0020, 0x0013, "IS", std::to_string(state.instanceNumber));
-  AppendUS(dataSet, 0x0028, 0x0002, 3);
-  // Every component of the frames is sampled 1x1: full-resolution chroma.
-  AppendText(dataSet, 0x0028, 0x0004, "CS", "YBR_FULL");
-  AppendUS(dataSet, 0x0028, 0x0006, 0);
-  if (multiFrame) {
-    AppendText(dataSet, 0x0028, 0x0008, "IS", std::to_string(state.numberOfFrames));
-    const std::uint8_t frameTimeTag[4] = {0x18, 0x00, 0x63, 0x10};
-    dataSet.Append(DcmTag::FromBytes(0x0028, 0x0009, 4, frameTimeTag, "AT"));
+  AppendText(dataSet, MANUFACTURER, "LO", "Framewell");
+  AppendText(dataSet, INSTITUTION_NAME, "LO", context.institutionName);
+  AppendText(dataSet, REFERRING_PHYSICIAN_NAME, "PN", context.referringPhysicianName);
+  AppendText(dataSet, STUDY_DESCRIPTION, "LO", context.studyDescription);
+  // The procedure (typed, or the worklist's) names the series too.
+  if (!context.studyDescription.empty()) {
+    AppendText(dataSet, SERIES_DESCRIPTION, "LO", context.studyDescription);
   }
-  AppendUS(dataSet, 0x0028, 0x0010, static_cast<std::uint16_t>(rows));
-  AppendUS(dataSet, 0x0028, 0x0011, static_cast<std::uint16_t>(columns));
-  AppendUS(dataSet, 0x0028, 0x0100, 8);
-  AppendUS(dataSet, 0x0028, 0x0101, 8);
-  AppendUS(dataSet, 0x0028, 0x0102, 7);
-  AppendUS(dataSet, 0x0028, 0x0103, 0);
+  if (visibleLight && object.clip) {
+    DcmObj unknown;
+    AppendText(unknown, CODE_VALUE, "SH", UNKNOWN_CODE_VALUE);
+    AppendText(unknown, CODING_SCHEME_DESIGNATOR, "SH", UNKNOWN_CODING_SCHEME);
+    AppendText(unknown, CODE_MEANING, "LO", UNKNOWN_CODE_MEANING);
+    AppendSequence(dataSet, ANATOMIC_REGION_SEQUENCE, {&unknown});
+  }
+  AppendText(dataSet, PATIENT_NAME, "PN", context.patientName);
+  AppendText(dataSet, PATIENT_ID, "LO", context.patientID);
+  AppendText(dataSet, PATIENT_BIRTH_DATE, "DA", context.patientBirthDate);
+  AppendText(dataSet, PATIENT_SEX, "CS", context.patientSex);
+  if (object.clip) {
+    AppendText(dataSet, CINE_RATE, "IS", object.cineRate);
+    AppendText(dataSet, FRAME_TIME, "DS", object.frameTime);
+  }
+  AppendText(dataSet, STUDY_INSTANCE_UID, "UI", context.studyInstanceUID);
+  AppendText(dataSet, SERIES_INSTANCE_UID, "UI", state.seriesInstanceUid);
+  // No study identifier of its own: the accession number identifies the
+  // study as well.
+  AppendText(dataSet, STUDY_ID, "SH",
+             context.studyID.empty() ? context.accessionNumber.substr(0, STUDY_ID_LENGTH) : context.studyID);
+  AppendText(dataSet, SERIES_NUMBER, "IS", std::to_string(state.seriesNumber));
+  AppendText(dataSet, INSTANCE_NUMBER, "IS", std::to_string(state.instanceNumber));
+  // The station knows neither the patient's orientation nor the body side:
+  // both present and empty.
+  AppendText(dataSet, PATIENT_ORIENTATION, "CS", "");
+  AppendText(dataSet, LATERALITY, "CS", "");
+  AppendUS(dataSet, SAMPLES_PER_PIXEL, 3);
+  // The frames' chroma is sampled 2x1 (CAPTURE_CHROMA), the only colour
+  // JPEG baseline form every class here accepts.
+  AppendText(dataSet, PHOTOMETRIC_INTERPRETATION, "CS", "YBR_FULL_422");
+  AppendUS(dataSet, PLANAR_CONFIGURATION, 0);
+  if (object.clip) {
+    AppendText(dataSet, NUMBER_OF_FRAMES, "IS", std::to_string(state.numberOfFrames));
+    // The frames follow one another at Frame Time: its tag, group then
+    // element, each little endian.
+    const std::uint8_t frameTimeTag[4] = {
+        static_cast<std::uint8_t>(FRAME_TIME.group & 0xFF), static_cast<std::uint8_t>(FRAME_TIME.group >> 8),
+        static_cast<std::uint8_t>(FRAME_TIME.element & 0xFF), static_cast<std::uint8_t>(FRAME_TIME.element >> 8)};
+    dataSet.Append(
+        DcmTag::FromBytes(FRAME_INCREMENT_POINTER.group, FRAME_INCREMENT_POINTER.element, 4, frameTimeTag, "AT"));
+  }
+  AppendUS(dataSet, ROWS, static_cast<std::uint16_t>(object.rows));
+  AppendUS(dataSet, COLUMNS, static_cast<std::uint16_t>(object.columns));
+  AppendUS(dataSet, BITS_ALLOCATED, 8);
+  AppendUS(dataSet, BITS_STORED, 8);
+  AppendUS(dataSet, HIGH_BIT, 7);
+  AppendUS(dataSet, PIXEL_REPRESENTATION, 0);
+  if (secondaryCapture) {
+    // A captured screen may show the patient's name: say so, so that
+    // de-identification does not pass it as clean.
+    AppendText(dataSet, BURNED_IN_ANNOTATION, "CS", "YES");
+  }
   // The frames are baseline JPEG at quality 90: lossy.
-  AppendText(dataSet, 0x0028, 0x2110, "CS", "01");
-  AppendText(dataSet, 0x0028, 0x2114, "CS", "ISO_10918_1");
+  AppendText(dataSet, LOSSY_IMAGE_COMPRESSION, "CS", "01");
+  if (object.compressedBytes > 0) {
+    const std::uint64_t uncompressed = static_cast<std::uint64_t>(std::max(object.rows, 0)) *
+                                       static_cast<std::uint64_t>(std::max(object.columns, 0)) * 3 *
+                                       static_cast<std::uint64_t>(std::max(state.numberOfFrames, 1));
+    AppendText(dataSet, LOSSY_IMAGE_COMPRESSION_RATIO, "DS",
+               CompressionRatioText(uncompressed, object.compressedBytes));
+  }
+  AppendText(dataSet, LOSSY_IMAGE_COMPRESSION_METHOD, "CS", "ISO_10918_1");
+  if (visibleLight) {
+    AppendSequence(dataSet, ACQUISITION_CONTEXT_SEQUENCE, {});
+  }
 }
 
 void AppendEncapsulatedFrames(DcmObj &dataSet, std::vector<EncodedFrame> frames) {

@@ -1,16 +1,19 @@
 // The frame-to-DICOM object builder: stills and clips become DICOM files
 // in "temp/" below the program folder, one JPEG baseline fragment per frame.
 //
-//   object  SOP class                                  frames
-//   still   StillSopClassUid(context modality)         the first one taken
-//   clip    Ultrasound Multi-frame Image Storage       every frame, in order
+//   object  SOP class (StationIods.h)        frames
+//   still   the modality's still class       the first one taken
+//   clip    the modality's clip class        every frame, in order
 //
-// Modality of a still (exact, case-sensitive; anything else, "" included,
-// gives Ultrasound Image Storage):
-//
-//   "CR" CR Image Storage          "DX" X-Ray Angiographic Image Storage
-//   "CT" CT Image Storage          "ES" CT Image Storage
-//   "MR" MR Image Storage          "OT" Video Endoscopic Image Storage
+// Every object is a valid instance of its class: Image Type two values
+// (ORIGINAL\PRIMARY, DERIVED\SECONDARY for secondary capture), Patient
+// Orientation and Laterality empty (unknown), Series Number 1, Content Date
+// and Time, YBR_FULL_422 colour (the frames' 4:2:2 chroma) and the lossy
+// compression attributes; clips add Number of Frames, Frame Increment
+// Pointer, Frame Time and Cine Rate. The VL classes add an empty Acquisition
+// Context Sequence, and their clips an Anatomic Region Sequence of "Unknown";
+// secondary capture adds Conversion Type WSD and Burned In Annotation YES
+// (the captured screen may show the patient's name).
 //
 // Files are named "temp/" + accession number + instance number + ".dcm".
 // An existing file is never overwritten: instance numbers whose file is
@@ -19,6 +22,7 @@
 #pragma once
 
 #include "acquisition/EncodedFrame.h"
+#include "acquisition/StationIods.h"
 #include "dicom/DcmObj.h"
 #include "net/query/StudyInfo.h"
 
@@ -53,7 +57,7 @@ struct AcquiredFile {
 struct AcquisitionState {
   std::vector<AcquiredFile> fileList;
   std::int32_t instanceNumber = 0; // of the last object built
-  std::int32_t seriesNumber = 0;
+  std::int32_t seriesNumber = 1;
   std::string baseUid;
   std::string seriesInstanceUid;
   std::string currentSopClassUid;  // of the last object built
@@ -69,23 +73,41 @@ struct CapturedFrames {
   int rateDenominator = 1;
 };
 
-std::string StillSopClassUid(std::string_view modality);
-
 // The interval between frames in milliseconds as DS text: 25/1 gives "40.0",
 // 30/1 "33.3333"; "40.0" when the rate is unknown.
 std::string FrameTimeText(int rateNumerator, int rateDenominator);
+
+// Frames per second rounded to a whole number as IS text: 30000/1001 gives
+// "30"; "25" when the rate is unknown.
+std::string CineRateText(int rateNumerator, int rateDenominator);
+
+// What a save knows of the object beyond the context and the state.
+struct ObjectDescription {
+  std::string sopClassUid;
+  std::string sopInstanceUid;
+  std::int32_t columns = 0;
+  std::int32_t rows = 0;
+  // A clip: the multi-frame and cine attributes are written, whatever the
+  // number of frames.
+  bool clip = false;
+  std::string frameTime = "40.0";
+  std::string cineRate = "25";
+  // Bytes of all the JPEG streams; 0 leaves the compression ratio out.
+  std::uint64_t compressedBytes = 0;
+};
 
 // "temp/" + accession number + instance number + ".dcm".
 std::string ObjectFileName(std::string_view accessionNumber, std::int32_t instanceNumber);
 
 // Appends every element of the object but the pixel data, in ascending tag
-// order; the multi-frame elements only when state.numberOfFrames > 1. Empty
-// context fields give zero-length elements. A context text with a byte above
-// 127 adds Specific Character Set "ISO_IR 100" first. The clock is read once
-// for each of the four current values.
-void BuildImageDataSet(DcmObj &dataSet, const StudyInfo &context, std::string_view sopClassUid,
-                       std::string_view sopInstanceUid, std::int32_t columns, std::int32_t rows,
-                       const AcquisitionState &state, const LocalClock &clock, std::string_view frameTime = "40.0");
+// order, for the class in object.sopClassUid and the modality of the
+// context (ObjectModality). Empty context fields give zero-length elements.
+// A context text with a byte above 127 adds Specific Character Set
+// "ISO_IR 100" first. Number of Frames is state.numberOfFrames. The clock is
+// read twice: once for the creation date and time, once for the content and
+// acquisition date and time.
+void BuildImageDataSet(DcmObj &dataSet, const StudyInfo &context, const ObjectDescription &object,
+                       const AcquisitionState &state, const LocalClock &clock);
 
 // Appends Pixel Data of undefined length, an empty offset table item, one
 // item per frame (odd lengths padded with 0x00) and the sequence delimiter.

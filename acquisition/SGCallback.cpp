@@ -59,13 +59,15 @@ int SGCallback::BufferCB(double /*sampleTime*/, const std::uint8_t *buffer, std:
   try {
     // The encoder asks for a few rows at a time and each is filtered from the
     // device buffer straight into its row group: no whole filtered frame is
-    // written and read back.
+    // written and read back. Chroma 4:2:2 as video encoders write it: every
+    // storage class the station uses accepts it (YBR_FULL_422), and it halves
+    // the chroma the encoder transforms.
     JpegEncode8Rows(
         width, height, 3,
         [&](int first, int count, std::uint8_t *rows) {
           FilterRowsToRgb(buffer, stride, width, height, first, count, rows);
         },
-        frame.data);
+        frame.data, CAPTURE_CHROMA);
     if (frame.data.empty()) {
       WriteLog("ERROR, SGCallback::BufferCB, JPEG encoding failed");
       return 0;

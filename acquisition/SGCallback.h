@@ -2,7 +2,8 @@
 //
 // BufferCB runs on the streaming thread for every frame; while armed it
 // filters the frame (FrameFilter.h), compresses it to a JPEG baseline stream
-// at quality 90 and appends it to the frame list. Everything else runs on the
+// at quality 90 with 4:2:2 chroma (CAPTURE_CHROMA) and appends it to the
+// frame list. Everything else runs on the
 // window's thread.
 //
 // Hand-over: the window's thread reads or empties the frame list only after
@@ -13,6 +14,7 @@
 #pragma once
 
 #include "acquisition/EncodedFrame.h"
+#include "dicom/codec/JpegCodec.h"
 
 #include <atomic>
 #include <cstddef>
@@ -22,6 +24,9 @@
 #include <vector>
 
 namespace fw {
+
+// The chroma sampling of every captured frame.
+inline constexpr JpegChroma CAPTURE_CHROMA = JpegChroma::Subsampled422;
 
 class SGCallback {
 public:

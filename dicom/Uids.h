@@ -47,6 +47,9 @@ inline constexpr std::string_view XRAY_ANGIOGRAPHIC_IMAGE_STORAGE = "1.2.840.100
 inline constexpr std::string_view SECONDARY_CAPTURE_IMAGE_STORAGE = "1.2.840.10008.5.1.4.1.1.7";
 inline constexpr std::string_view VL_ENDOSCOPIC_IMAGE_STORAGE = "1.2.840.10008.5.1.4.1.1.77.1.1";
 inline constexpr std::string_view VIDEO_ENDOSCOPIC_IMAGE_STORAGE = "1.2.840.10008.5.1.4.1.1.77.1.1.1";
+inline constexpr std::string_view VL_PHOTOGRAPHIC_IMAGE_STORAGE = "1.2.840.10008.5.1.4.1.1.77.1.4";
+inline constexpr std::string_view VIDEO_PHOTOGRAPHIC_IMAGE_STORAGE = "1.2.840.10008.5.1.4.1.1.77.1.4.1";
+inline constexpr std::string_view MULTIFRAME_TRUE_COLOR_SC_IMAGE_STORAGE = "1.2.840.10008.5.1.4.1.1.7.4";
 
 // The base UID of an acquisition, unique across patients, openings,
 // restarts, processes and machines: "2.25." followed by a UUID as one

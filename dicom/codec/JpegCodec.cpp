@@ -8,10 +8,10 @@
 namespace fw {
 
 int JpegEncode8(int width, int height, int components, const std::uint8_t *samples, int mode,
-                std::vector<std::uint8_t> &output) {
+                std::vector<std::uint8_t> &output, JpegChroma chroma) {
   switch (mode) {
   case JPEG_MODE_BASELINE:
-    jpeg_builds::TurboEncodeBaseline(width, height, components, samples, JPEG_QUALITY_BASELINE, output);
+    jpeg_builds::TurboEncodeBaseline(width, height, components, samples, JPEG_QUALITY_BASELINE, chroma, output);
     return 0;
   case JPEG_MODE_LOSSLESS:
     jpeg_builds::Ijg8EncodeLossless(width, height, components, samples, output);
@@ -22,8 +22,8 @@ int JpegEncode8(int width, int height, int components, const std::uint8_t *sampl
 }
 
 void JpegEncode8Rows(int width, int height, int components, const JpegRowSource &rows,
-                     std::vector<std::uint8_t> &output) {
-  jpeg_builds::TurboEncodeBaselineRows(width, height, components, rows, JPEG_QUALITY_BASELINE, output);
+                     std::vector<std::uint8_t> &output, JpegChroma chroma) {
+  jpeg_builds::TurboEncodeBaselineRows(width, height, components, rows, JPEG_QUALITY_BASELINE, chroma, output);
 }
 
 int JpegEncode12(int width, int height, int components, const std::uint8_t *samples,

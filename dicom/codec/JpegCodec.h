@@ -55,10 +55,18 @@ enum class JpegColour {
   Ybr,   // the components are Y, Cb, Cr: converted to RGB
 };
 
+// Chroma sampling of a baseline colour stream (YCbCr). Grey and lossless
+// streams sample every component 1x1 whatever is asked.
+enum class JpegChroma {
+  Full,          // every component 1x1 (4:4:4); DICOM calls it YBR_FULL
+  Subsampled422, // luminance 2x1: one Cb and one Cr per two pixels of a row;
+                 // DICOM calls it YBR_FULL_422
+};
+
 // 8-bit samples, 1 or 3 components. Returns 0, or -1 for a mode other than
 // JPEG_MODE_BASELINE or JPEG_MODE_LOSSLESS (output untouched).
 int JpegEncode8(int width, int height, int components, const std::uint8_t *samples, int mode,
-                std::vector<std::uint8_t> &output);
+                std::vector<std::uint8_t> &output, JpegChroma chroma = JpegChroma::Full);
 
 // Writes rows first .. first+count-1 of a picture, packed (width * components
 // bytes each), at rows.
@@ -66,10 +74,10 @@ using JpegRowSource = std::function<void(int first, int count, std::uint8_t *row
 
 // JpegEncode8 in JPEG_MODE_BASELINE of a picture produced a few rows at a
 // time as the encoder asks for them; the stream is the one JpegEncode8 writes
-// for the same samples, without the whole picture ever being held. Errors
+// for the same samples and chroma, without the whole picture ever being held. Errors
 // leave as JpegEncode8's do.
 void JpegEncode8Rows(int width, int height, int components, const JpegRowSource &rows,
-                     std::vector<std::uint8_t> &output);
+                     std::vector<std::uint8_t> &output, JpegChroma chroma = JpegChroma::Full);
 
 // 16-bit words of which the low 12 bits are the sample (higher bits are
 // ignored); extended process at quality 75. Returns 0.

@@ -27,7 +27,7 @@ namespace fw::jpeg_builds {
 
 void Ijg12EncodeExtended(int width, int height, int components, const std::uint8_t *samples, int quality,
                          std::vector<std::uint8_t> &output) {
-  ijg12::EncodeImage(width, height, components, samples, {quality, false}, output);
+  ijg12::EncodeImage(width, height, components, samples, {quality, false, false}, output);
 }
 
 int Ijg12Decode(const std::uint8_t *stream, std::size_t length, std::uint8_t *destination, std::size_t destinationSize,

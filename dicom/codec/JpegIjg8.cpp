@@ -26,7 +26,7 @@ namespace fw::jpeg_builds {
 
 void Ijg8EncodeLossless(int width, int height, int components, const std::uint8_t *samples,
                         std::vector<std::uint8_t> &output) {
-  ijg8::EncodeImage(width, height, components, samples, {0, true}, output);
+  ijg8::EncodeImage(width, height, components, samples, {0, true, false}, output);
 }
 
 int Ijg8Decode(const std::uint8_t *stream, std::size_t length, std::uint8_t *destination, std::size_t destinationSize,

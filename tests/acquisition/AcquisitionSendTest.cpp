@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -171,7 +172,7 @@ protected:
     source_.width = 640;
     source_.height = 480;
     source_.noise = true;
-    source_.framesPerCapture = 32;
+    source_.framesPerCapture = 48; // noise in 4:2:2: about 17 MB
     ASSERT_TRUE(session_->Video());
     for (int i = 0; i < 5; ++i) {
       session_->Tick();
@@ -374,6 +375,42 @@ class AcquisitionSendOwnObjectsTest : public AcquisitionSendTest {
 protected:
   AcquisitionSendOwnObjectsTest() { acquireInSetUp_ = false; }
 };
+
+// A still and a clip at a modality of each row of the station's table: the
+// one association proposes every class the files have, storescp accepts each
+// and stores every object as its own class.
+TEST_F(AcquisitionSendOwnObjectsTest, EveryClassOfTheStationsTableIsProposedAndStored) {
+  for (const char *modality : {"US", "ES", "XC", "OT", "CT"}) {
+    context_.modality = modality;
+    ASSERT_TRUE(session_->Snap()) << modality;
+    source_.framesPerCapture = 2;
+    ASSERT_TRUE(session_->Video()) << modality;
+    for (int i = 0; i < 5; ++i) {
+      session_->Tick();
+    }
+    source_.framesPerCapture = 1;
+  }
+  ASSERT_EQ(session_->Files().size(), 10u);
+  ASSERT_TRUE(StartStorescp({"+xy"}));
+  EXPECT_TRUE(session_->Send());
+  EXPECT_TRUE(AllStored());
+
+  std::vector<std::string> classes;
+  const auto received = Received();
+  ASSERT_EQ(received.size(), 10u);
+  for (std::size_t i = 0; i < session_->Files().size(); ++i) {
+    const AcquiredFile &file = session_->Files()[i];
+    SCOPED_TRACE(file.name);
+    const std::string uid = Original(i)->FindText(0x0008, 0x0018);
+    ASSERT_EQ(received.count(uid), 1u);
+    EXPECT_EQ(received.at(uid)->FindText(0x0008, 0x0016), file.sopClassUid);
+    EXPECT_EQ(received.at(uid)->transferSyntax, JPEG_BASELINE);
+    if (std::find(classes.begin(), classes.end(), file.sopClassUid) == classes.end()) {
+      classes.push_back(file.sopClassUid);
+    }
+  }
+  EXPECT_EQ(classes, StationSopClasses());
+}
 
 TEST_F(AcquisitionSendOwnObjectsTest, APacsClosingInsideAClipLeavesItUnsentAndTheNextSendStoresIt) {
   RecordLargeClip();

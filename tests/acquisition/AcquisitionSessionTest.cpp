@@ -158,8 +158,8 @@ TEST_F(AcquisitionSessionTest, SnapVideoSnapGiveInstancesOneTwoThree) {
     EXPECT_EQ(files[i].name, names[i]);
     EXPECT_EQ(InstanceText(files[i]), std::to_string(i + 1) + " " + base + ".10." + std::to_string(i + 1));
   }
-  EXPECT_EQ(files[0].sopClassUid, CT_IMAGE_STORAGE); // "ES"
-  EXPECT_EQ(files[1].sopClassUid, ULTRASOUND_MULTIFRAME_IMAGE_STORAGE);
+  EXPECT_EQ(files[0].sopClassUid, VL_ENDOSCOPIC_IMAGE_STORAGE); // "ES"
+  EXPECT_EQ(files[1].sopClassUid, VIDEO_ENDOSCOPIC_IMAGE_STORAGE);
   EXPECT_EQ(files[1].frames, 7);
   DcmObj clip;
   ASSERT_TRUE(clip.Read(files[1].path));

@@ -241,7 +241,7 @@ TEST_F(FedPipelineTest, CollectsExactlyTheFramesDeliveredWhileArmed) {
     EXPECT_EQ(decoded.width, kWidth);
     EXPECT_EQ(decoded.height, kHeight);
     EXPECT_EQ(decoded.components, 3);
-    EXPECT_TRUE(decoded.allSampled1x1);
+    EXPECT_EQ(decoded.sampling, "2x1,1x1,1x1"); // 4:2:2
     // The armed frames were pure blue: red 0, green 0, blue 255.
     EXPECT_LE(decoded.rgb[3 * 10 + 0], 4);
     EXPECT_LE(decoded.rgb[3 * 10 + 1], 4);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "acquisition/FrameSource.h"
+#include "acquisition/SGCallback.h"
 #include "dicom/codec/JpegCodec.h"
 
 #include <cstddef>
@@ -27,6 +28,8 @@ public:
   // Frames of random pixels, which compress badly: large objects. All
   // frames of a capture are then the same, encoded once.
   bool noise = false;
+  // Frames of pure blue, for colour checks, instead of the red ramp.
+  bool blue = false;
   // Calls seen.
   int builds = 0;
   int releases = 0;
@@ -77,7 +80,8 @@ public:
     std::vector<std::uint8_t> rgb(static_cast<std::size_t>(width) * height * 3, 0);
     std::uint32_t seed = 2463534242u + red;
     for (std::size_t i = 0; i < rgb.size(); i += 3) {
-      rgb[i] = red;
+      rgb[i] = blue ? 0 : red;
+      rgb[i + 2] = blue ? 255 : 0;
       if (noise) {
         for (std::size_t c = 0; c < 3; ++c) {
           seed ^= seed << 13;
@@ -88,7 +92,8 @@ public:
       }
     }
     EncodedFrame frame;
-    JpegEncode8(width, height, 3, rgb.data(), JPEG_MODE_BASELINE, frame.data);
+    // Sampled as the capture callback samples.
+    JpegEncode8(width, height, 3, rgb.data(), JPEG_MODE_BASELINE, frame.data, CAPTURE_CHROMA);
     return frame;
   }
 

@@ -233,7 +233,7 @@ TEST_F(FrameCallbackTest, EachRecordIsABaselineJpegOfTheFrameSizeSampledOneByOne
     EXPECT_EQ(decoded.width, c.width);
     EXPECT_EQ(decoded.height, c.height);
     EXPECT_EQ(decoded.components, 3);
-    EXPECT_TRUE(decoded.allSampled1x1);
+    EXPECT_EQ(decoded.sampling, "2x1,1x1,1x1"); // 4:2:2
     EXPECT_TRUE(decoded.baseline);
     // Pure blue comes out blue (red 0, green 0, blue 255 within JPEG's loss).
     const std::uint8_t *p = decoded.rgb.data() + decoded.rgb.size() / 2 / 3 * 3;
@@ -265,7 +265,7 @@ TEST_F(FrameCallbackTest, StreamEqualsFilteringTheWholeFrameThenEncoding) {
       }
     }
     std::vector<std::uint8_t> expected;
-    ASSERT_EQ(JpegEncode8(c.width, c.height, 3, Filter(frame).data(), JPEG_MODE_BASELINE, expected), 0);
+    ASSERT_EQ(JpegEncode8(c.width, c.height, 3, Filter(frame).data(), JPEG_MODE_BASELINE, expected, CAPTURE_CHROMA), 0);
 
     SGCallback callback;
     callback.SetFormat(frame.width, frame.height, frame.stride);

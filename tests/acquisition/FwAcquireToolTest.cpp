@@ -76,7 +76,9 @@ TEST(FwAcquireToolTest, AcquiresStillsAndAClipAndStoresThemOnStorescp) {
     classes.push_back(ds.FindText(0x0008, 0x0016));
     EXPECT_EQ(ds.FindUS(0x0028, 0x0011), 176);
     EXPECT_EQ(ds.FindText(0x0010, 0x0020), "P-1");
-    if (classes.back() == ULTRASOUND_MULTIFRAME_IMAGE_STORAGE) {
+    // OT is acquired as visible-light photography, which says XC.
+    EXPECT_EQ(ds.FindText(0x0008, 0x0060), "XC");
+    if (classes.back() == VIDEO_PHOTOGRAPHIC_IMAGE_STORAGE) {
       // 4 to 5 seconds of 30 frames a second.
       const int frames = std::stoi(ds.FindText(0x0028, 0x0008));
       EXPECT_GE(frames, 100);
@@ -85,9 +87,9 @@ TEST(FwAcquireToolTest, AcquiresStillsAndAClipAndStoresThemOnStorescp) {
     }
   }
   std::sort(classes.begin(), classes.end());
-  EXPECT_EQ(classes, (std::vector<std::string>{std::string(ULTRASOUND_MULTIFRAME_IMAGE_STORAGE),
-                                               std::string(VIDEO_ENDOSCOPIC_IMAGE_STORAGE),
-                                               std::string(VIDEO_ENDOSCOPIC_IMAGE_STORAGE)}));
+  EXPECT_EQ(classes, (std::vector<std::string>{std::string(VL_PHOTOGRAPHIC_IMAGE_STORAGE),
+                                               std::string(VL_PHOTOGRAPHIC_IMAGE_STORAGE),
+                                               std::string(VIDEO_PHOTOGRAPHIC_IMAGE_STORAGE)}));
 }
 
 // The station's setup in the program folder gives the calling AE title, the
@@ -177,6 +179,11 @@ TEST(FwAcquireToolTest, UsageErrorsExitTwo) {
       {"--patient-id", "P", "--name", "X", "--stills", "-1", "127.0.0.1", "104"},
       {"--patient-id", "P", "--name", "X", "--stills", "0", "127.0.0.1", "104"}, // nothing to do
       {"--patient-id", "P", "--name", "X", "127.0.0.1", "70000"},
+      // Only the modalities the station has storage classes for.
+      {"--patient-id", "P", "--name", "X", "--modality", "ct", "127.0.0.1", "104"},
+      {"--patient-id", "P", "--name", "X", "--modality", "SC", "127.0.0.1", "104"},
+      {"--patient-id", "P", "--name", "X", "--modality", "", "127.0.0.1", "104"},
+      {"--patient-id", "P", "--name", "X", "--modality", "US ", "127.0.0.1", "104"},
   };
   for (const auto &arguments : cases) {
     std::vector<std::string> argv = {FWACQUIRE_PATH};
@@ -184,6 +191,10 @@ TEST(FwAcquireToolTest, UsageErrorsExitTwo) {
     std::string err;
     EXPECT_EQ(PeerProcess::Run(argv, nullptr, &err), 2) << arguments[arguments.size() - 3];
     EXPECT_NE(err.find("fwacquire"), std::string::npos) << err;
+    if (std::find(arguments.begin(), arguments.end(), "--modality") != arguments.end()) {
+      EXPECT_NE(err.find("the modality is one of US, ES, XC, GM, OT, CR, CT, MR, DX, XA, RF"), std::string::npos)
+          << err;
+    }
   }
 }
 

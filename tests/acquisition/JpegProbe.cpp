@@ -54,10 +54,13 @@ DecodedJpeg DecodeJpeg(const std::vector<std::uint8_t> &stream) {
   result.width = static_cast<int>(info.image_width);
   result.height = static_cast<int>(info.image_height);
   result.components = info.num_components;
-  result.allSampled1x1 = true;
   for (int i = 0; i < info.num_components; ++i) {
-    result.allSampled1x1 =
-        result.allSampled1x1 && info.comp_info[i].h_samp_factor == 1 && info.comp_info[i].v_samp_factor == 1;
+    if (i > 0) {
+      result.sampling.push_back(',');
+    }
+    result.sampling.append(std::to_string(info.comp_info[i].h_samp_factor));
+    result.sampling.push_back('x');
+    result.sampling.append(std::to_string(info.comp_info[i].v_samp_factor));
   }
   result.baseline = !info.progressive_mode && !info.arith_code && info.data_precision == 8;
   info.out_color_space = turbo::JCS_RGB;

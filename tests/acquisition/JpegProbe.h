@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace fw::test {
@@ -12,7 +13,9 @@ struct DecodedJpeg {
   int width = 0;
   int height = 0;
   int components = 0;
-  bool allSampled1x1 = false;
+  // Each component's sampling factors, "HxV" joined by ",": "2x1,1x1,1x1" is
+  // 4:2:2 colour.
+  std::string sampling;
   bool baseline = false;
   std::vector<std::uint8_t> rgb; // width * height * 3, top-down
 };

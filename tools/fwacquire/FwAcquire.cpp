@@ -18,6 +18,7 @@
 #include "acquisition/AcquisitionSession.h"
 #include "acquisition/GrabberFrameSource.h"
 #include "acquisition/MySampleGrabber.h"
+#include "acquisition/StationIods.h"
 #include "acquisition/StationRecords.h"
 #include "app/base/ProgramFolder.h"
 #include "app/shell/ConfigFile.h"
@@ -77,6 +78,19 @@ std::string CheckSize(std::string_view value) {
 
 std::string CheckNotEmpty(std::string_view value) { return value.empty() ? "may not be empty" : ""; }
 
+// "US, ES, ...": the modalities the station can acquire as.
+std::string StationModalityList() {
+  std::string known;
+  for (const std::string_view modality : fw::STATION_MODALITIES) {
+    known += (known.empty() ? "" : ", ") + std::string(modality);
+  }
+  return known;
+}
+
+std::string CheckModality(std::string_view value) {
+  return fw::IsStationModality(value) ? "" : "the modality is one of " + StationModalityList();
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -102,8 +116,10 @@ int main(int argc, char **argv) {
   commandLine.AddValue("--accession", "A", "Accession Number (default: generated, yymmddhhnn + 6 random characters)",
                        accession);
   commandLine.AddValue("--institution", "NAME", "Institution Name (default: the station's)", institution);
-  commandLine.AddValue("--modality", "CODE", "modality, which selects the SOP class of stills (default: the station's)",
-                       modality);
+  commandLine.AddValue("--modality", "CODE",
+                       "modality, which selects the SOP classes of stills and clips: " + StationModalityList() +
+                           " (default: the station's)",
+                       modality, CheckModality);
   commandLine.AddValue("--stills", "N", "stills to take (default 1)", stills, CheckCount);
   commandLine.AddValue("--clips", "N", "clips to record (default 0)", clips, CheckCount);
   commandLine.AddValue("--keep", "DIR", "copy the objects into DIR before they are deleted", keep);

@@ -5,9 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <thread>
+#include <utility>
 
 namespace fw {
 namespace {
@@ -69,6 +71,43 @@ TEST(JpegEncode8Baseline, ColourFrameDecodesCloseToInputWithFullChroma) {
   ASSERT_EQ(JpegDecode8(stream.data(), stream.size(), decoded.data(), decoded.size()), 0);
   // Measured 35.6 dB on this picture at quality 90.
   EXPECT_GT(test::Psnr(picture, decoded, 255), 35.0);
+}
+
+// 4:2:2 halves the chroma of each row: luminance 2x1, Cb and Cr 1x1. The
+// row-by-row encoder writes the same bytes, and grey and lossless streams
+// have no chroma to subsample.
+TEST(JpegEncode8Baseline, SubsampledChromaIsTwoByOneLuminance) {
+  for (const auto &[width, height] : {std::pair{640, 480}, std::pair{33, 17}, std::pair{1, 1}}) {
+    SCOPED_TRACE(std::to_string(width) + "x" + std::to_string(height));
+    const Bytes picture = test::MakePicture8(width, height, 3);
+    Bytes stream;
+    ASSERT_EQ(JpegEncode8(width, height, 3, picture.data(), JPEG_MODE_BASELINE, stream, JpegChroma::Subsampled422), 0);
+    EXPECT_EQ(SamplingFactors(stream), (std::vector<int>{0x21, 0x11, 0x11}));
+    Bytes decoded(picture.size());
+    ASSERT_EQ(JpegDecode8(stream.data(), stream.size(), decoded.data(), decoded.size()), 0);
+    if (width == 640) {
+      // Measured 28.6 dB: the test picture's colours change from pixel to
+      // pixel, which halved chroma cannot follow.
+      EXPECT_GT(test::Psnr(picture, decoded, 255), 27.5);
+    }
+
+    Bytes rows;
+    JpegEncode8Rows(
+        width, height, 3,
+        [&](int first, int count, std::uint8_t *out) {
+          std::copy_n(picture.data() + static_cast<std::size_t>(first) * width * 3,
+                      static_cast<std::size_t>(count) * width * 3, out);
+        },
+        rows, JpegChroma::Subsampled422);
+    EXPECT_EQ(rows, stream);
+  }
+  const Bytes grey = test::MakePicture8(16, 16, 1);
+  Bytes stream;
+  ASSERT_EQ(JpegEncode8(16, 16, 1, grey.data(), JPEG_MODE_BASELINE, stream, JpegChroma::Subsampled422), 0);
+  EXPECT_EQ(SamplingFactors(stream), (std::vector<int>{0x11}));
+  const Bytes colour = test::MakePicture8(16, 16, 3);
+  ASSERT_EQ(JpegEncode8(16, 16, 3, colour.data(), JPEG_MODE_LOSSLESS, stream, JpegChroma::Subsampled422), 0);
+  EXPECT_EQ(SamplingFactors(stream), (std::vector<int>{0x11, 0x11, 0x11}));
 }
 
 TEST(JpegEncode8Baseline, GreyFrameHasOneComponent) {
