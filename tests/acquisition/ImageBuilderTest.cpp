@@ -509,7 +509,6 @@ protected:
     setup.programFolder = dir_.folder();
     setup.context = &context_;
     setup.config = &config_;
-    setup.machineNumber = 42;
     session_ = std::make_unique<AcquisitionSession>(std::move(setup));
     ASSERT_TRUE(session_->Open());
     ASSERT_TRUE(session_->Snap());
