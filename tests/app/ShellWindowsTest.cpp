@@ -12,6 +12,7 @@
 #include "app/base/Log.h"
 #include "app/shell/ConfigFile.h"
 #include "app/ui/MessageBoxes.h"
+#include "dicom/TemporaryFiles.h"
 #include "tests/net/AssociationScripts.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/ScriptedPeer.h"
@@ -33,6 +34,9 @@
 #include <filesystem>
 #include <fstream>
 #include <vector>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace fw {
 namespace {
@@ -529,6 +533,40 @@ struct CountingHost : AcquisitionWindowHost {
   explicit CountingHost(int *counter) : opened(counter) {}
   void OpenModal() override { ++*opened; }
 };
+
+// A station killed while writing an object left its hidden partial file in
+// temp/: the next start removes it, and only it.
+TEST(StartSequenceTest, PartialFilesLeftByAKilledStationAreRemovedAtStart) {
+  TempDir home;
+  ::setenv("FRAMEWELL_HOME", home.path().c_str(), 1);
+  fs::create_directories(home.path() / "temp");
+  const pid_t killed = ::fork();
+  if (killed == 0) {
+    ::_exit(0);
+  }
+  ::waitpid(killed, nullptr, 0);
+  const std::string partial = TemporaryFileName("KW1.dcm", killed, 0);
+  for (const std::string &name : {partial, std::string("KW2.dcm")}) {
+    std::ofstream(home.path() / "temp" / name) << "bytes";
+  }
+  RecordedBoxes boxes;
+  bool removedBeforeTheLoop = true;
+  QTimer::singleShot(0, [&] {
+    removedBeforeTheLoop = !fs::exists(home.path() / "temp" / partial);
+    for (QWidget *window : QApplication::topLevelWidgets()) {
+      if (auto *form = dynamic_cast<TForm1 *>(window)) {
+        form->Button4Click();
+      }
+    }
+  });
+  QTimer::singleShot(10000, [] { QCoreApplication::exit(3); }); // safety net
+  EXPECT_EQ(RunStation(*qApp), 0);
+  EXPECT_TRUE(removedBeforeTheLoop);
+  EXPECT_TRUE(fs::exists(home.path() / "temp/KW2.dcm")) << "an object is never removed at start";
+  EXPECT_TRUE(boxes.shown.empty());
+  FreeLogTarget();
+  ::unsetenv("FRAMEWELL_HOME");
+}
 
 TEST(StartSequenceTest, SetupLoadsBeforeTheAcquisitionWindowWhichAcquireOpens) {
   TempDir home;
