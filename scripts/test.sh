@@ -116,7 +116,9 @@ fi
 stage_done
 
 stage "Sanitizer build (address, undefined) and tests"
-export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:strict_string_checks=1
+# fast_unwind_on_malloc=0: GLib and GStreamer are built without frame
+# pointers, so only full unwinding records the frames lsan.supp names.
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:strict_string_checks=1:fast_unwind_on_malloc=0
 export LSAN_OPTIONS=suppressions=$ROOT/scripts/lsan.supp:print_suppressions=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 if build build/asan -DCMAKE_BUILD_TYPE=Debug -DFRAMEWELL_SANITIZE=ON -DFRAMEWELL_BENCH=OFF; then
