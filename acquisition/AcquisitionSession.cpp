@@ -2,6 +2,7 @@
 #include "acquisition/AcquisitionSession.h"
 
 #include "app/base/Log.h"
+#include "dicom/TemporaryFiles.h"
 #include "dicom/Uids.h"
 #include "net/association/PDU_Service.h"
 #include "net/dimse/CStore.h"
@@ -105,11 +106,14 @@ bool AcquisitionSession::HasUnsentFiles() const {
 }
 
 void AcquisitionSession::CountLeftovers() const {
+  const std::string temp = setup_.programFolder + "temp/";
+  // A write killed half-way left a hidden partial file, not an object.
+  RemoveAbandonedTemporaries(temp, ".dcm");
   std::error_code error;
   std::size_t count = 0;
-  for (std::filesystem::directory_iterator it(setup_.programFolder + "temp/", error), end; !error && it != end;
-       it.increment(error)) {
-    if (it->is_regular_file(error)) {
+  for (std::filesystem::directory_iterator it(temp, error), end; !error && it != end; it.increment(error)) {
+    // A temporary that is still there belongs to a write in progress.
+    if (it->is_regular_file(error) && !ParseTemporaryFileName(it->path().filename().string())) {
       ++count;
     }
   }

@@ -1,6 +1,7 @@
 // "videocap.cfg": reading and writing the 16-byte capture configuration.
 #include "acquisition/CaptureConfig.h"
 
+#include "app/base/Log.h"
 #include "app/base/ProgramFolder.h"
 
 #include <array>
@@ -28,6 +29,10 @@ void WriteLe32(unsigned char *p, std::int32_t value) {
 
 } // namespace
 
+bool CaptureSizeAllowed(std::int32_t width, std::int32_t height) {
+  return width <= MAX_CAPTURE_WIDTH && height <= MAX_CAPTURE_HEIGHT;
+}
+
 std::string CaptureConfigPath() { return programFolder + "videocap.cfg"; }
 
 bool ReadCaptureConfig(const std::string &path, CaptureConfig &config) {
@@ -43,6 +48,15 @@ bool ReadCaptureConfig(const std::string &path, CaptureConfig &config) {
   // Only whole fields are taken: a partial one keeps its previous value too.
   for (std::size_t i = 0; i < 4 && (i + 1) * 4 <= got; ++i) {
     *fields[i] = ReadLe32(bytes.data() + i * 4);
+  }
+  if (!CaptureSizeAllowed(config.width, config.height)) {
+    const CaptureConfig defaults;
+    WriteLog("ERROR, ReadCaptureConfig, " + path + " frame size " + std::to_string(config.width) + "x" +
+             std::to_string(config.height) + " is larger than " + std::to_string(MAX_CAPTURE_WIDTH) + "x" +
+             std::to_string(MAX_CAPTURE_HEIGHT) + "; " + std::to_string(defaults.width) + "x" +
+             std::to_string(defaults.height) + " used instead");
+    config.width = defaults.width;
+    config.height = defaults.height;
   }
   return true;
 }

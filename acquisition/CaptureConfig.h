@@ -23,13 +23,26 @@ extern CaptureConfig captureConfig;
 
 inline constexpr std::size_t CAPTURE_CONFIG_FILE_SIZE = 16;
 
+// The largest frame the station asks a device for (8K UHD). A larger size
+// is never handed to GStreamer: a test source told to make 30000 x 30000
+// frames allocates gigabytes per frame and crashes the station.
+inline constexpr std::int32_t MAX_CAPTURE_WIDTH = 7680;
+inline constexpr std::int32_t MAX_CAPTURE_HEIGHT = 4320;
+
+// Whether a device may be asked for this size: within the largest frame.
+// Sizes of 0 or below are not asked for at all (the device's own is used)
+// and pass.
+bool CaptureSizeAllowed(std::int32_t width, std::int32_t height);
+
 // programFolder + "videocap.cfg".
 std::string CaptureConfigPath();
 
 // Reads the file into config. When it cannot be opened, config becomes the
 // defaults (1, 640, 480, 0). A shorter file fills only the fields it holds
-// completely; the others keep the values config had. Returns whether the file
-// was opened.
+// completely; the others keep the values config had. A size beyond
+// MAX_CAPTURE_WIDTH x MAX_CAPTURE_HEIGHT is refused: width and height become
+// the defaults (640 x 480) and an ERROR line names the file and the size.
+// Returns whether the file was opened.
 bool ReadCaptureConfig(const std::string &path, CaptureConfig &config);
 
 // Creates or truncates the file and writes the 16 bytes; false when it cannot

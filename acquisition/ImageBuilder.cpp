@@ -238,8 +238,19 @@ std::string CineRateText(int rateNumerator, int rateDenominator) {
   return std::to_string(rounded > 0 ? rounded : 1);
 }
 
+std::string SafeFileNamePart(std::string_view text) {
+  std::string safe;
+  for (const char c : text.substr(0, MAX_FILE_NAME_PART)) {
+    const bool letterOrDigit = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+    // A dot inside is harmless; a leading one would hide the file.
+    const bool allowed = letterOrDigit || c == '-' || c == '_' || (c == '.' && !safe.empty());
+    safe.push_back(allowed ? c : '_');
+  }
+  return safe;
+}
+
 std::string ObjectFileName(std::string_view accessionNumber, std::int32_t instanceNumber) {
-  return "temp/" + std::string(accessionNumber) + std::to_string(instanceNumber) + ".dcm";
+  return "temp/" + SafeFileNamePart(accessionNumber) + std::to_string(instanceNumber) + ".dcm";
 }
 
 void BuildImageDataSet(DcmObj &dataSet, const StudyInfo &context, const ObjectDescription &object,

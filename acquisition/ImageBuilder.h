@@ -26,6 +26,7 @@
 #include "dicom/DcmObj.h"
 #include "net/query/StudyInfo.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <ctime>
 #include <functional>
@@ -96,7 +97,16 @@ struct ObjectDescription {
   std::uint64_t compressedBytes = 0;
 };
 
-// "temp/" + accession number + instance number + ".dcm".
+// A patient or worklist value (any bytes) as part of a file name: letters,
+// digits, "-", "_" and "." (not first) are kept, every other byte becomes
+// "_", and only the first MAX_FILE_NAME_PART bytes are used. So "2024/123"
+// is "2024_123" and "../x" is "_._x": never a folder, never hidden.
+inline constexpr std::size_t MAX_FILE_NAME_PART = 64;
+std::string SafeFileNamePart(std::string_view text);
+
+// "temp/" + the accession number made safe + instance number + ".dcm".
+// Names that coincide after the mapping stay apart because a save never
+// takes a name that exists (it moves on to the next instance number).
 std::string ObjectFileName(std::string_view accessionNumber, std::int32_t instanceNumber);
 
 // Appends every element of the object but the pixel data, in ascending tag

@@ -143,7 +143,8 @@ bool MySampleGrabber::BuildGraph(QWidget *owner, const CaptureConfig &config) {
   // so opening never hangs on a device that does not deliver.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(START_TIMEOUT_MS);
   StartResult result = StartResult::Failed;
-  if (config.width > 0 && config.height > 0) {
+  // A size beyond the largest frame is never asked for, whoever set it.
+  if (config.width > 0 && config.height > 0 && CaptureSizeAllowed(config.width, config.height)) {
     result = TryStart(owner, config, true, deadline);
   }
   // A device that cannot deliver the configured size runs at its own.

@@ -4,6 +4,7 @@
 #include "app/TSetupFrm.h"
 #include "app/base/ProgramFolder.h"
 #include "app/ui/MessageBoxes.h"
+#include "dicom/TemporaryFiles.h"
 
 #include <cstdlib>
 #include <exception>
@@ -48,6 +49,9 @@ int GuardedRun(const std::function<int()> &step) {
 int RunStation(QApplication &app, const AcquisitionWindowFactory &acquisitionWindow) {
   return GuardedRun([&app, &acquisitionWindow] {
     TForm1 form1;
+    // Partial files of a write that a kill interrupted, before anything
+    // looks at temp/.
+    RemoveAbandonedTemporaries(programFolder + "temp/", ".dcm");
     TSetupFrm setup(programFolder, StationConfig(), &form1);
     form1.SetupFrm = &setup;
     std::unique_ptr<AcquisitionWindowHost> acquisition;

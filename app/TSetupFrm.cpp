@@ -184,6 +184,19 @@ void TSetupFrm::BitBtn1Click() {
     ShowError(*refused, this);
     return;
   }
+  // The same rules the file is read with: what the dialog saves is read
+  // back unchanged at the next start.
+  if (const auto refused = CheckConfigFields({{"Local AET", ConfigFieldKind::AETitle, ToLatin1(Edit1->text())},
+                                              {"Inst. Name", ConfigFieldKind::Text, ToLatin1(Edit2->text())},
+                                              {"PACS AET", ConfigFieldKind::AETitle, ToLatin1(Edit3->text())},
+                                              {"PACS IP Address", ConfigFieldKind::Text, ToLatin1(Edit4->text())},
+                                              {"PACS Port", ConfigFieldKind::Port, ToLatin1(Edit5->text())},
+                                              {"WL Server AET", ConfigFieldKind::AETitle, ToLatin1(Edit6->text())},
+                                              {"WL Server IP Address", ConfigFieldKind::Text, ToLatin1(Edit7->text())},
+                                              {"WL Server Port", ConfigFieldKind::Port, ToLatin1(Edit8->text())}})) {
+    ShowError(*refused, this);
+    return;
+  }
   accept();
   record_.LocalAET = ToLatin1(Edit1->text());
   record_.InstitutionName = ToLatin1(Edit2->text());
@@ -211,6 +224,12 @@ void TSetupFrm::Button2Click() { TestNode(Edit6, Edit7, Edit8); }
 void TSetupFrm::TestNode(QLineEdit *aet, QLineEdit *ip, QLineEdit *port) {
   if (const auto refused =
           CheckLatin1Fields({{"AET", aet->text()}, {"IP Address", ip->text()}, {"Port", port->text()}})) {
+    ShowError(*refused, this);
+    return;
+  }
+  if (const auto refused = CheckConfigFields({{"AET", ConfigFieldKind::AETitle, ToLatin1(aet->text())},
+                                              {"IP Address", ConfigFieldKind::Text, ToLatin1(ip->text())},
+                                              {"Port", ConfigFieldKind::Port, ToLatin1(port->text())}})) {
     ShowError(*refused, this);
     return;
   }

@@ -1,6 +1,8 @@
 // BufData: byte-order conversion, bounded reads, file load and save.
 #include "dicom/BufData.h"
 
+#include "dicom/TemporaryFiles.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -236,15 +238,12 @@ bool SaveStreamToFile(const std::string &path, const std::function<bool(const Sl
   // never crosses file systems.
   const std::filesystem::path target(path);
   const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
-  // Hidden, and named after the target and this process.
-  std::string stem(".");
-  stem.append(target.filename().string()).append(".").append(std::to_string(::getpid())).append("-");
+  // Hidden, and named after the target and this process (TemporaryFiles.h).
+  const std::string targetName = target.filename().string();
   int fd = -1;
   std::string temporary;
   for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    std::string name = stem;
-    name.append(std::to_string(NextTemporaryNumber())).append(".tmp");
-    temporary = (folder / name).string();
+    temporary = (folder / TemporaryFileName(targetName, ::getpid(), NextTemporaryNumber())).string();
     // 0666 less the umask, as a file created in place would have.
     fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0 && errno != EEXIST) {

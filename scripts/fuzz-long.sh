@@ -101,7 +101,7 @@ for t in "${targets[@]}"; do
   echo "    executions ${execs:-?} cov ${cov:-?} ft ${ft:-?} corpus $files files $corpus_bytes bytes, findings $crashes"
   if [ $crashes -ne 0 ]; then
     status=1
-    grep -E 'ERROR|SUMMARY|Test unit written' "$log" | head -5
+    grep -E 'ERROR|SUMMARY|Test unit written' "$log" | sed -n 1,5p
   fi
 done
 

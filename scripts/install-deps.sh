@@ -9,6 +9,9 @@ PACKAGES=(
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-tools
   gstreamer1.0-plugins-base-apps
+  # the other decoders and sources a capture device may need; the sanitizer
+  # stage must stay green with them (scripts/lsan.supp)
+  gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly gstreamer1.0-libav
   libgdcm-dev libjpeg62-turbo-dev libopenjp2-7-dev libcharls-dev zlib1g-dev fonts-dejavu-core
   # tests, benchmarks, fuzzing, sanitizer runtimes, screenshots
   googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
@@ -45,7 +48,7 @@ if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 
 missing=()
 for p in "${PACKAGES[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep "install ok installed" >/dev/null; then
     missing+=("$p")
   fi
 done

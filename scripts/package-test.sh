@@ -28,7 +28,7 @@ if ! cpack --config "$BUILD/CPackConfig.cmake" -B "$WORK/out" >"$WORK/cpack.log"
   echo "package-test: cpack failed" >&2
   exit 1
 fi
-DEB=$(ls "$WORK"/out/framewell_*.deb 2>/dev/null | head -1)
+DEB=$(ls "$WORK"/out/framewell_*.deb 2>/dev/null | sed -n 1p)
 if [ -z "$DEB" ]; then
   echo "package-test: cpack made no framewell_*.deb" >&2
   exit 1
@@ -59,13 +59,15 @@ for needed in gstreamer1.0-plugins-base gstreamer1.0-plugins-good qt6-qpa-plugin
   *) fail "Depends lacks $needed: $DEPENDS" ;;
   esac
 done
-dpkg-deb -I "$DEB" | grep -q "^ Description: " || fail "dpkg-deb -I shows no Description"
+# grep reads the whole output (no -q): under pipefail, a grep that leaves at
+# the first match can kill the writer with SIGPIPE and fail the check.
+dpkg-deb -I "$DEB" | grep "^ Description: " >/dev/null || fail "dpkg-deb -I shows no Description"
 
 ROOT=$WORK/root
 dpkg-deb -x "$DEB" "$ROOT"
 STATION=$ROOT/usr/bin/framewell
 [ -x "$STATION" ] || { fail "no executable station after dpkg-deb -x"; exit 1; }
-if ldd "$STATION" | grep -q "not found"; then
+if ldd "$STATION" | grep "not found" >/dev/null; then
   fail "the extracted station misses libraries: $(ldd "$STATION" | grep 'not found' | tr -s ' \n' ' ')"
 fi
 

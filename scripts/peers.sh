@@ -207,7 +207,7 @@ peers_wait_listening() {
       echo "peers.sh: process $pid ended before it listened on port $port" >&2
       return 1
     fi
-    if ss -Htlnp "sport = :$port" 2>/dev/null | grep -q "pid=$pid,"; then
+    if ss -Htlnp "sport = :$port" 2>/dev/null | grep "pid=$pid," >/dev/null; then
       return 0
     fi
     sleep 0.05

@@ -26,10 +26,10 @@ cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DFRAMEWELL_TESTS=OFF -DFRAMEWELL_BENCH=OFF >/dev/null
 TARGETS=(framewell)
 # The walk-through is built when the tree has it.
-if cmake --build "$BUILD" --target help | grep -q '^fwwalkthrough:'; then TARGETS+=(fwwalkthrough); fi
+if cmake --build "$BUILD" --target help | grep '^fwwalkthrough:' >/dev/null; then TARGETS+=(fwwalkthrough); fi
 cmake --build "$BUILD" --target "${TARGETS[@]}"
 STATION=$ROOT/$BUILD/app/framewell
-WALKTHROUGH=$(find "$ROOT/$BUILD" -type f -name fwwalkthrough -perm -u+x 2>/dev/null | head -1)
+WALKTHROUGH=$(find "$ROOT/$BUILD" -type f -name fwwalkthrough -perm -u+x 2>/dev/null | sed -n 1p)
 
 # shellcheck source=peers.sh
 source scripts/peers.sh
@@ -102,7 +102,7 @@ if [ -n "${FRAMEWELL_VIDEO_SOURCE:-}" ]; then
   VIDEO="$FRAMEWELL_VIDEO_SOURCE (FRAMEWELL_VIDEO_SOURCE)"
 else
   DEVICE=$(timeout 10 gst-device-monitor-1.0 Video/Source 2>/dev/null |
-    sed -nE 's/^[[:space:]]*name[[:space:]]*:[[:space:]]*(.*)$/\1/p' | head -1 || true)
+    sed -nE 's/^[[:space:]]*name[[:space:]]*:[[:space:]]*(.*)$/\1/p' | sed -n 1p || true)
   if [ -n "$DEVICE" ]; then
     VIDEO="the first video input device: $DEVICE"
   else

@@ -1,45 +1,163 @@
 #include "app/shell/ConfigFile.h"
 
+#include "app/base/Log.h"
+
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <charconv>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <iterator>
-#include <vector>
 
 namespace fw {
 namespace {
 
-// Splits on CR LF, LF or CR; a terminator at the very end adds no line.
-std::vector<std::string> SplitLines(const std::string &text) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  std::size_t at = 0;
-  while (at < text.size()) {
-    const char c = text[at];
-    if (c == '\r' || c == '\n') {
-      lines.push_back(text.substr(start, at - start));
-      at += (c == '\r' && at + 1 < text.size() && text[at + 1] == '\n') ? 2 : 1;
-      start = at;
-    } else {
-      ++at;
+// One line of the file: at most CONFIG_MAX_LINE_BYTES + 1 of its bytes are
+// kept (enough to tell it is too long), its whole length is counted.
+struct FileLine {
+  std::string text;
+  std::uint64_t length = 0;
+};
+
+// Reads the first `wanted` lines, split on CR LF, LF or CR (a terminator at
+// the very end adds no line). Memory stays bounded however long a line is.
+std::vector<FileLine> ReadLines(std::istream &in, std::size_t wanted) {
+  std::vector<FileLine> lines;
+  FileLine current;
+  bool afterCr = false;
+  bool inLine = false;
+  std::array<char, 65536> chunk;
+  while (lines.size() < wanted && in) {
+    in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+    const auto got = static_cast<std::size_t>(in.gcount());
+    for (std::size_t i = 0; i < got && lines.size() < wanted; ++i) {
+      const char c = chunk[i];
+      if (c == '\n' && afterCr) {
+        afterCr = false;
+        continue;
+      }
+      afterCr = c == '\r';
+      if (c == '\r' || c == '\n') {
+        lines.push_back(std::move(current));
+        current = FileLine{};
+        inLine = false;
+        continue;
+      }
+      inLine = true;
+      if (current.text.size() <= CONFIG_MAX_LINE_BYTES) {
+        current.text.push_back(c);
+      }
+      ++current.length;
     }
   }
-  if (start < text.size()) {
-    lines.push_back(text.substr(start));
+  if (inLine && lines.size() < wanted) {
+    lines.push_back(std::move(current));
   }
   return lines;
 }
 
+struct TextFieldRule {
+  std::string setupcfg::*field;
+  const char *name;
+  std::optional<std::string> (*problem)(std::string_view);
+};
+
 // The record's fields in the order of the file's first nine lines.
-std::string *TextField(setupcfg &record, int line) {
-  std::string *fields[] = {&record.LocalAET, &record.InstitutionName, &record.PacsAET,
-                           &record.PacsIP,   &record.PacsPort,        &record.WlAET,
-                           &record.WlIP,     &record.WlPort,          &record.Reserved};
-  return fields[line];
+constexpr std::array<TextFieldRule, 9> TEXT_FIELDS = {{
+    {&setupcfg::LocalAET, "LocalAET", AETitleProblem},
+    {&setupcfg::InstitutionName, "InstitutionName", nullptr},
+    {&setupcfg::PacsAET, "PacsAET", AETitleProblem},
+    {&setupcfg::PacsIP, "PacsIP", nullptr},
+    {&setupcfg::PacsPort, "PacsPort", PortProblem},
+    {&setupcfg::WlAET, "WlAET", AETitleProblem},
+    {&setupcfg::WlIP, "WlIP", nullptr},
+    {&setupcfg::WlPort, "WlPort", PortProblem},
+    {&setupcfg::Reserved, "Reserved", nullptr},
+}};
+
+// ModalityIndex when a number outside the list is refused: no modality,
+// which is what such a number meant before it was refused.
+constexpr std::int32_t REFUSED_MODALITY_INDEX = -1;
+constexpr std::int32_t LAST_MODALITY_INDEX = static_cast<std::int32_t>(MODALITY_LIST.size()) - 1;
+
+std::string TooLongText(std::uint64_t length) {
+  return std::to_string(length) + " bytes long, more than " + std::to_string(CONFIG_MAX_LINE_BYTES);
 }
 
 } // namespace
+
+std::optional<std::string> LineLengthProblem(std::string_view text) {
+  if (text.size() > CONFIG_MAX_LINE_BYTES) {
+    return "is " + TooLongText(text.size());
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> PortProblem(std::string_view text) {
+  if (text.empty()) {
+    return std::nullopt;
+  }
+  const bool digitsOnly = std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+  unsigned long value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (!digitsOnly || error != std::errc() || end != text.data() + text.size() || value < 1 || value > 65535) {
+    return std::string("is not a port number from 1 to 65535");
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> AETitleProblem(std::string_view text) {
+  if (text.size() > AE_TITLE_MAX_CHARS) {
+    return "is longer than " + std::to_string(AE_TITLE_MAX_CHARS) + " characters";
+  }
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte > 0x7E || c == '\\') {
+      return std::string("holds a character an AE title may not have (control characters, backslash and "
+                         "characters outside ASCII are not allowed)");
+    }
+  }
+  if (!text.empty() && text.find_first_not_of(' ') == std::string_view::npos) {
+    return std::string("is only spaces");
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> CheckConfigFields(const std::vector<ConfigField> &fields) {
+  for (const ConfigField &field : fields) {
+    std::optional<std::string> problem = LineLengthProblem(field.value);
+    if (!problem && field.kind == ConfigFieldKind::AETitle) {
+      problem = AETitleProblem(field.value);
+    } else if (!problem && field.kind == ConfigFieldKind::Port) {
+      problem = PortProblem(field.value);
+    }
+    if (problem) {
+      return field.label + ": " + QuotedValue(field.value) + " " + *problem;
+    }
+  }
+  return std::nullopt;
+}
+
+std::string QuotedValue(std::string_view text) {
+  constexpr std::size_t shown = 64;
+  std::string quoted = "\"";
+  for (std::size_t i = 0; i < text.size() && i < shown; ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if (byte < 0x20 || (byte >= 0x7F && byte < 0xA0) || byte == '"') {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+      quoted += escaped;
+    } else {
+      quoted += text[i];
+    }
+  }
+  quoted += "\"";
+  if (text.size() > shown) {
+    quoted += "... (" + std::to_string(text.size()) + " bytes)";
+  }
+  return quoted;
+}
 
 std::int32_t ParseModalityIndex(const std::string &line) {
   std::int32_t value = 0;
@@ -60,40 +178,84 @@ bool LoadConfig(setupcfg &record, const std::string &path, ConfigLoad *details) 
   if (!in) {
     return false;
   }
-  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  const std::vector<std::string> lines = SplitLines(text);
+  const std::vector<FileLine> lines = ReadLines(in, CONFIG_LINE_COUNT);
+  const setupcfg defaults;
+  std::vector<std::string> refused;
+  const auto refuse = [&](int line, const char *field, const std::string &what, const std::string &used) {
+    refused.push_back("ERROR, LoadConfig, " + path + " line " + std::to_string(line + 1) + " (" + field + ") " + what +
+                      "; " + used + " used instead");
+  };
 
   int missing = -1;
   for (int line = 0; line < CONFIG_LINE_COUNT - 1; ++line) {
-    if (line < static_cast<int>(lines.size())) {
-      *TextField(record, line) = lines[static_cast<std::size_t>(line)];
-    } else {
+    const TextFieldRule &rule = TEXT_FIELDS[static_cast<std::size_t>(line)];
+    std::string &field = record.*rule.field;
+    if (line >= static_cast<int>(lines.size())) {
       if (missing < 0) {
         missing = line;
       }
-      TextField(record, line)->clear();
+      field.clear();
+      continue;
+    }
+    const FileLine &read = lines[static_cast<std::size_t>(line)];
+    const std::string &fallback = defaults.*rule.field;
+    if (read.length > CONFIG_MAX_LINE_BYTES) {
+      refuse(line, rule.name, "is " + TooLongText(read.length), QuotedValue(fallback));
+      field = fallback;
+    } else if (const auto problem = rule.problem != nullptr ? rule.problem(read.text) : std::nullopt) {
+      refuse(line, rule.name, QuotedValue(read.text) + " " + *problem, QuotedValue(fallback));
+      field = fallback;
+    } else {
+      field = read.text;
     }
   }
+
+  record.ModalityIndex = 0;
   if (lines.size() >= static_cast<std::size_t>(CONFIG_LINE_COUNT)) {
-    record.ModalityIndex = ParseModalityIndex(lines[CONFIG_LINE_COUNT - 1]);
-  } else {
-    record.ModalityIndex = 0;
-    if (missing < 0) {
-      missing = CONFIG_LINE_COUNT - 1;
+    const FileLine &read = lines[CONFIG_LINE_COUNT - 1];
+    const int line = CONFIG_LINE_COUNT - 1;
+    const std::string used = std::to_string(REFUSED_MODALITY_INDEX);
+    if (read.length > CONFIG_MAX_LINE_BYTES) {
+      refuse(line, "ModalityIndex", "is " + TooLongText(read.length), used);
+      record.ModalityIndex = REFUSED_MODALITY_INDEX;
+    } else {
+      // A wider type tells a number out of range from text that is none.
+      const char *first = read.text.data() + (!read.text.empty() && read.text[0] == '+' ? 1 : 0);
+      const char *last = read.text.data() + read.text.size();
+      long long number = 0;
+      const auto [end, error] = std::from_chars(first, last, number);
+      const bool isNumber = first != last && end == last && error != std::errc::invalid_argument;
+      if (!isNumber) {
+        refuse(line, "ModalityIndex", QuotedValue(read.text) + " is not a number", "0");
+      } else if (error == std::errc::result_out_of_range || number < REFUSED_MODALITY_INDEX ||
+                 number > LAST_MODALITY_INDEX) {
+        refuse(line, "ModalityIndex",
+               QuotedValue(read.text) + " is not a modality index from -1 to " + std::to_string(LAST_MODALITY_INDEX),
+               used);
+        record.ModalityIndex = REFUSED_MODALITY_INDEX;
+      } else {
+        record.ModalityIndex = static_cast<std::int32_t>(number);
+      }
     }
+  } else if (missing < 0) {
+    missing = CONFIG_LINE_COUNT - 1;
+  }
+
+  for (const std::string &line : refused) {
+    WriteLog(line);
   }
   if (details != nullptr) {
     details->found = true;
     details->firstMissingLine = missing;
+    details->refused = std::move(refused);
   }
   return true;
 }
 
 std::string ConfigFileText(const setupcfg &record) {
   std::string text;
-  setupcfg copy = record;
-  for (int line = 0; line < CONFIG_LINE_COUNT - 1; ++line) {
-    text += *TextField(copy, line) + "\r\n";
+  for (const TextFieldRule &rule : TEXT_FIELDS) {
+    text += record.*rule.field + "\r\n";
   }
   text += std::to_string(record.ModalityIndex) + "\r\n";
   return text;

@@ -8,27 +8,56 @@
 //    3    PacsAET            8   WlPort
 //    4    PacsIP             9   Reserved
 //    5    PacsPort          10   ModalityIndex, decimal, "-" when negative
+//
+// The file is read as untrusted input (anyone may have edited it). A line
+// that breaks its field's rule is refused: the field takes its built-in
+// default, one "ERROR, LoadConfig, ..." line names the line, the field and
+// the value, and the rest of the file is used as read, so the station
+// always starts. An OK in the setup dialog then writes the default.
+//
+//   field                 refused when                                      default used
+//   any line              longer than CONFIG_MAX_LINE_BYTES                 the field's built-in one
+//   LocalAET, PacsAET,    not an AE title: over 16 characters, a byte       "QUILLBROOK", "PACS",
+//   WlAET                 outside 0x20-0x7E, a backslash, or only spaces    "WORKLIST"
+//   PacsPort, WlPort      not a decimal number from 1 to 65535 (no sign,   "104"
+//                         spaces or other characters around it)
+//   ModalityIndex         a number outside -1..6                            -1 (no modality)
+//
+// An empty line is not refused: an empty field stays empty. A tenth line
+// that is not a number gives ModalityIndex 0 (with an ERROR line).
 #pragma once
 
 #include "acquisition/StationRecords.h"
 
+#include <cstddef>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace fw {
 
 inline constexpr int CONFIG_LINE_COUNT = 10;
 inline constexpr const char *CONFIG_FILE_NAME = "quillbrook.cfg";
+// Longest line taken, in bytes without its line end; far above any real
+// value, far below what could slow the station down.
+inline constexpr std::size_t CONFIG_MAX_LINE_BYTES = 4096;
+// An AE title (VR AE) holds at most this many characters.
+inline constexpr std::size_t AE_TITLE_MAX_CHARS = 16;
 
 struct ConfigLoad {
   bool found = false;        // a file exists at the path (and could be read)
   int firstMissingLine = -1; // zero-based number of the first missing line, -1 when all ten are there
+  // The log lines of the refused lines, in line order (each also written
+  // to the log).
+  std::vector<std::string> refused;
 };
 
 // False when there is no file at the path (the record is not touched).
 // Otherwise fills the record from the file and returns true. A file with
 // fewer than ten lines fills the fields of the lines it has and empties the
-// rest (ModalityIndex 0); `details` then names the first missing line. A
-// tenth line that is not a decimal number gives ModalityIndex 0.
+// rest (ModalityIndex 0); `details` then names the first missing line.
+// Refused lines are handled as the table above says.
 bool LoadConfig(setupcfg &record, const std::string &path, ConfigLoad *details = nullptr);
 
 // Writes the ten lines, replacing any existing file. False when the file
@@ -40,5 +69,29 @@ std::string ConfigFileText(const setupcfg &record);
 
 // The decimal number of a line, or 0 when the line is not one.
 std::int32_t ParseModalityIndex(const std::string &line);
+
+// The rules of the table, shared with the setup dialog: why the text cannot
+// be used for the field, as a phrase that follows the quoted value (for
+// example "is not a port number from 1 to 65535"), or nullopt when it can.
+std::optional<std::string> PortProblem(std::string_view text);
+std::optional<std::string> AETitleProblem(std::string_view text);
+std::optional<std::string> LineLengthProblem(std::string_view text);
+
+// A field of the setup dialog and the rule it follows.
+enum class ConfigFieldKind { Text, AETitle, Port };
+struct ConfigField {
+  std::string label; // as the dialog names it, e.g. "PACS Port"
+  ConfigFieldKind kind;
+  std::string value; // Latin-1
+};
+
+// The box text for the first field its rule refuses, e.g.
+// "PACS Port: \"105844\" is not a port number from 1 to 65535"; nullopt
+// when every field may be used. Text fields are bounded by their length only.
+std::optional<std::string> CheckConfigFields(const std::vector<ConfigField> &fields);
+
+// A value for a log line or a box: quoted, control and other unprintable
+// bytes as \xNN, cut after 64 bytes with "..." (the full length is named).
+std::string QuotedValue(std::string_view text);
 
 } // namespace fw

@@ -5,6 +5,7 @@
 #include "acquisition/AcquisitionSession.h"
 
 #include "dicom/DcmObj.h"
+#include "dicom/TemporaryFiles.h"
 #include "dicom/Uids.h"
 #include "tests/acquisition/FakeFrameSource.h"
 #include "tests/support/LogCapture.h"
@@ -12,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -19,6 +21,8 @@
 #include <memory>
 #include <string>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 namespace fw {
@@ -337,6 +341,100 @@ TEST_F(AcquisitionSessionTest, FilesLeftInTempAreCountedAndKept) {
   // Closing deletes only the acquisition's own files.
   EXPECT_EQ(test::ReadFileBytes(dir_.path() / "temp/A1231.dcm"), "crash leftovers");
   EXPECT_TRUE(std::filesystem::exists(dir_.path() / "temp/other.dcm"));
+}
+
+// The Accession Number comes from the operator or the worklist and may hold
+// any bytes ("/" is legal in DICOM): it names the file only through safe
+// characters, so every object lands in temp/ and the object keeps the value.
+TEST_F(AcquisitionSessionTest, HostileAccessionNumbersNameFilesInsideTemp) {
+  struct Case {
+    std::string accession;
+    std::string name;
+  };
+  const std::vector<Case> cases = {
+      {"2024/123", "temp/2024_1231.dcm"},
+      {"../../../x", "temp/_._.._.._x1.dcm"},
+      {"/etc/passwd", "temp/_etc_passwd1.dcm"},
+      {"", "temp/1.dcm"},
+      {std::string(300, 'A'), "temp/" + std::string(MAX_FILE_NAME_PART, 'A') + "1.dcm"},
+      {"H\xF4pital", "temp/H_pital1.dcm"},
+      {"\xC3\x9C"
+       "ber",
+       "temp/__ber1.dcm"},
+      {"A\nB\tC\x01", "temp/A_B_C_1.dcm"},
+      {".hidden", "temp/_hidden1.dcm"},
+      {"..", "temp/_.1.dcm"},
+      {"C:\\x *?<>|\"", "temp/C__x_______1.dcm"},
+      {"2024.123-A_7", "temp/2024.123-A_71.dcm"},
+  };
+  const std::filesystem::path temp = std::filesystem::canonical(dir_.path() / "temp");
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    context_ = Patient();
+    context_.accessionNumber = c.accession;
+    auto session = NewSession();
+    session->Open();
+    ASSERT_TRUE(session->Snap());
+    const AcquiredFile &file = session->Files()[0];
+    EXPECT_EQ(file.name, c.name);
+    EXPECT_EQ(std::filesystem::canonical(file.path).parent_path(), temp);
+    DcmObj ds;
+    ASSERT_TRUE(ds.Read(file.path));
+    const bool printable =
+        std::all_of(c.accession.begin(), c.accession.end(), [](char ch) { return ch >= ' ' && ch <= '~'; });
+    if (printable && c.accession.size() <= 16) {
+      EXPECT_EQ(ds.FindText(0x0008, 0x0050), c.accession) << "the object keeps the value";
+    }
+    ASSERT_TRUE(session->Close());
+  }
+  EXPECT_TRUE(std::filesystem::is_empty(temp)) << "each acquisition deleted its own file";
+
+  // Two numbers that become the same name keep apart.
+  context_.accessionNumber = "2025/7";
+  auto first = NewSession();
+  first->Open();
+  ASSERT_TRUE(first->Snap());
+  context_ = Patient();
+  context_.accessionNumber = "2025:7";
+  auto second = NewSession();
+  second->Open();
+  ASSERT_TRUE(second->Snap());
+  EXPECT_EQ(first->Files()[0].name, "temp/2025_71.dcm");
+  EXPECT_EQ(second->Files()[0].name, "temp/2025_72.dcm");
+  DcmObj ds;
+  ASSERT_TRUE(ds.Read(first->Files()[0].path));
+  EXPECT_EQ(ds.FindText(0x0008, 0x0050), "2025/7");
+}
+
+// A kill during a write leaves a hidden partial file: it is no object, so
+// it is removed when its writer has ended and never counted.
+TEST_F(AcquisitionSessionTest, PartialFilesOfAKilledWriteAreRemovedAndNotCounted) {
+  const pid_t ended = [] {
+    const pid_t child = ::fork();
+    if (child == 0) {
+      ::_exit(0);
+    }
+    ::waitpid(child, nullptr, 0);
+    return child;
+  }();
+  const std::string partial = TemporaryFileName("KW1.dcm", ended, 0);
+  const std::string running = TemporaryFileName("KW2.dcm", 1, 0); // another station still writing
+  for (const std::string &name : {partial, running}) {
+    std::ofstream(dir_.path() / "temp" / name) << "half an object";
+  }
+  auto session = NewSession();
+  session->Open();
+  EXPECT_FALSE(std::filesystem::exists(dir_.path() / "temp" / partial));
+  EXPECT_TRUE(std::filesystem::exists(dir_.path() / "temp" / running));
+  EXPECT_TRUE(log_.StartingWith("WARNING, files left").empty()) << "no object was left";
+  EXPECT_TRUE(log_.Contains("WARNING, removed a partial file left by an interrupted write: " + dir_.folder() + "temp/" +
+                            partial));
+  ASSERT_TRUE(session->Close());
+
+  std::ofstream(dir_.path() / "temp/A1231.dcm") << "an object left by a crash";
+  auto next = NewSession();
+  next->Open();
+  EXPECT_EQ(log_.StartingWith("WARNING, files left"), std::vector<std::string>{"WARNING, files left in temp/: 1"});
 }
 
 TEST_F(AcquisitionSessionTest, NoFrameFromTheDeviceIsReportedAndNothingSaved) {

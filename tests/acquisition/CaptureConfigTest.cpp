@@ -4,6 +4,7 @@
 #include "acquisition/TvStandard.h"
 #include "acquisition/VideoDeviceControls.h"
 #include "app/base/ProgramFolder.h"
+#include "tests/support/LogCapture.h"
 #include "tests/support/TempDir.h"
 
 #include <linux/videodev2.h>
@@ -16,6 +17,7 @@
 namespace fw {
 namespace {
 
+using test::LogCapture;
 using test::ReadFileBytes;
 using test::TempDir;
 
@@ -55,6 +57,55 @@ TEST(CaptureConfigFile, ReadsWholeFieldsAndKeepsTheOthers) {
     CaptureConfig config = c.before;
     EXPECT_EQ(ReadCaptureConfig(path, config), c.createFile);
     EXPECT_EQ(config, c.expected);
+  }
+}
+
+std::string Le32(std::int32_t value) {
+  std::string bytes;
+  for (int i = 0; i < 4; ++i) {
+    bytes.push_back(static_cast<char>(static_cast<std::uint32_t>(value) >> (8 * i)));
+  }
+  return bytes;
+}
+
+// A frame size beyond 8K UHD never reaches the device (a test source told
+// to make 30000 x 30000 frames crashed the station): the size becomes the
+// default, the ERROR line names the file and the size, the other fields stay.
+TEST(CaptureConfigFile, OversizedFramesAreRefusedBeforeTheDevice) {
+  struct Case {
+    const char *name;
+    std::string bytes;
+    CaptureConfig expected;
+    std::string refused; // the size named in the ERROR line, empty when taken
+  };
+  const auto file = [](std::int32_t width, std::int32_t height) {
+    return Le32(0x10) + Le32(width) + Le32(height) + Le32(2);
+  };
+  const std::vector<Case> cases = {
+      {"30000x30000", file(30000, 30000), {0x10, 640, 480, 2}, "30000x30000"},
+      {"one column too wide", file(7681, 4320), {0x10, 640, 480, 2}, "7681x4320"},
+      {"one row too high", file(7680, 4321), {0x10, 640, 480, 2}, "7680x4321"},
+      {"largest taken", file(7680, 4320), {0x10, 7680, 4320, 2}, ""},
+      {"int32 maximum", file(0x7FFFFFFF, 480), {0x10, 640, 480, 2}, "2147483647x480"},
+      {"no size (device's own) taken", file(0, 0), {0x10, 0, 0, 2}, ""},
+      {"width alone, height kept from before", Le32(1) + Le32(9000), {1, 640, 480, 17}, "9000x13"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    const std::string path = dir.folder() + "videocap.cfg";
+    WriteBytes(path, c.bytes);
+    LogCapture log;
+    CaptureConfig config{7, 11, 13, 17};
+    EXPECT_TRUE(ReadCaptureConfig(path, config));
+    EXPECT_EQ(config, c.expected);
+    const std::vector<std::string> errors = log.StartingWith("ERROR");
+    if (c.refused.empty()) {
+      EXPECT_TRUE(errors.empty());
+    } else {
+      EXPECT_EQ(errors, std::vector<std::string>{"ERROR, ReadCaptureConfig, " + path + " frame size " + c.refused +
+                                                 " is larger than 7680x4320; 640x480 used instead"});
+    }
   }
 }
 

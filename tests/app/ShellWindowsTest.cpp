@@ -12,6 +12,7 @@
 #include "app/base/Log.h"
 #include "app/shell/ConfigFile.h"
 #include "app/ui/MessageBoxes.h"
+#include "dicom/TemporaryFiles.h"
 #include "tests/net/AssociationScripts.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/ScriptedPeer.h"
@@ -33,6 +34,9 @@
 #include <filesystem>
 #include <fstream>
 #include <vector>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace fw {
 namespace {
@@ -114,10 +118,10 @@ TEST_F(SetupDialogTest, ModalityLineSelectsTheEntry) {
     int index;
   } cases[] = {{"abc", 0}, {"3", 3}, {"-1", -1}, {"7", -1}};
   for (const Case &c : cases) {
-    WriteFile("A\r\nB\r\nC\r\nD\r\nE\r\nF\r\nG\r\nH\r\nI\r\n" + std::string(c.line) + "\r\n");
+    WriteFile("A\r\nB\r\nC\r\nD\r\n105\r\nF\r\nG\r\n108\r\nI\r\n" + std::string(c.line) + "\r\n");
     TSetupFrm dialog(home.folder(), record);
     EXPECT_EQ(dialog.ComboBox1->currentIndex(), c.index) << c.line;
-    EXPECT_EQ(dialog.Edit8->text(), "H");
+    EXPECT_EQ(dialog.Edit8->text(), "108");
   }
 }
 
@@ -186,6 +190,90 @@ TEST_F(SetupDialogTest, CharactersOutsideLatin1AreRefused) {
   dialog.BitBtn1Click();
   EXPECT_EQ(record.InstitutionName, "H\xF4pital") << "Latin-1 letters are kept as their byte";
   EXPECT_NE(ReadFileBytes(Path()).find("H\xF4pital\r\n"), std::string::npos);
+}
+
+// The values the file reader refuses are refused by OK too, with a box that
+// names the field; the dialog stays open and nothing is saved.
+TEST_F(SetupDialogTest, ValuesTheFileWouldRefuseAreRefusedNamingTheField) {
+  struct Case {
+    QLineEdit *TSetupFrm::*field;
+    QString typed;
+    std::string box;
+  };
+  const std::string notAPort = " is not a port number from 1 to 65535";
+  const std::string notAnAETitle = " holds a character an AE title may not have (control characters, backslash and "
+                                   "characters outside ASCII are not allowed)";
+  const std::vector<Case> cases = {
+      {&TSetupFrm::Edit5, "105844", "PACS Port: \"105844\"" + notAPort},
+      {&TSetupFrm::Edit5, "-25227", "PACS Port: \"-25227\"" + notAPort},
+      {&TSetupFrm::Edit8, " 40309xyz", "WL Server Port: \" 40309xyz\"" + notAPort},
+      {&TSetupFrm::Edit1, "ABCDEFGHIJKLMNOPQ", "Local AET: \"ABCDEFGHIJKLMNOPQ\" is longer than 16 characters"},
+      {&TSetupFrm::Edit3, "A\\B", "PACS AET: \"A\\B\"" + notAnAETitle},
+      {&TSetupFrm::Edit6, QString::fromUtf8("\xC3\x84RCHIV"), "WL Server AET: \"\xC4RCHIV\"" + notAnAETitle},
+      {&TSetupFrm::Edit6, "   ", "WL Server AET: \"   \" is only spaces"},
+      {&TSetupFrm::Edit2, QString(5000, QChar('n')),
+       "Inst. Name: \"" + std::string(64, 'n') + "\"... (5000 bytes) is 5000 bytes long, more than 4096"},
+      {&TSetupFrm::Edit7, QString(4097, QChar('h')),
+       "WL Server IP Address: \"" + std::string(64, 'h') + "\"... (4097 bytes) is 4097 bytes long, more than 4096"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.box.substr(0, 40));
+    boxes.shown.clear();
+    TSetupFrm dialog(home.folder(), record);
+    (dialog.*c.field)->setText(c.typed);
+    dialog.BitBtn1Click();
+    EXPECT_EQ(boxes.Texts(), std::vector<std::string>{c.box});
+    EXPECT_NE(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(record, setupcfg{}) << "the record keeps its values";
+    EXPECT_FALSE(fs::exists(Path())) << "nothing saved";
+  }
+
+  // The edges of each rule are taken and read back unchanged.
+  boxes.shown.clear();
+  TSetupFrm dialog(home.folder(), record);
+  dialog.Edit1->setText("ABCDEFGHIJKLMNOP");
+  dialog.Edit5->setText("65535");
+  dialog.Edit8->setText("1");
+  dialog.Edit6->setText(" WL ");
+  dialog.BitBtn1Click();
+  EXPECT_TRUE(boxes.shown.empty());
+  EXPECT_EQ(dialog.result(), QDialog::Accepted);
+  setupcfg next;
+  ConfigLoad load;
+  ASSERT_TRUE(LoadConfig(next, Path(), &load));
+  EXPECT_EQ(next, record);
+  EXPECT_TRUE(load.refused.empty());
+}
+
+TEST_F(SetupDialogTest, TestRefusesABadPortWithoutConnecting) {
+  TSetupFrm dialog(home.folder(), record);
+  dialog.Edit5->setText("70000");
+  dialog.Button1Click();
+  dialog.Edit8->setText("104");
+  dialog.Edit6->setText("WL\tSERVER");
+  dialog.Button2Click();
+  EXPECT_EQ(boxes.Texts(),
+            (std::vector<std::string>{"Port: \"70000\" is not a port number from 1 to 65535",
+                                      "AET: \"WL\\x09SERVER\" holds a character an AE title may not have (control "
+                                      "characters, backslash and characters outside ASCII are not allowed)"}));
+}
+
+// A refused line at start: the field shows its default, the log says why,
+// no box holds up the start, and the other lines are used.
+TEST_F(SetupDialogTest, RefusedLinesAtStartShowTheDefaultAndAreLogged) {
+  WriteFile("STATION\r\nSt. Mary\r\nARCHIVE\r\n10.0.0.5\r\n105844\r\nWL\x01\r\n10.0.0.6\r\n2000\r\n0\r\n42\r\n");
+  LogCapture log;
+  TSetupFrm dialog(home.folder(), record);
+  EXPECT_TRUE(boxes.shown.empty());
+  EXPECT_EQ(dialog.Edit1->text(), "STATION");
+  EXPECT_EQ(dialog.Edit4->text(), "10.0.0.5");
+  EXPECT_EQ(dialog.Edit5->text(), "104");
+  EXPECT_EQ(dialog.Edit6->text(), "WORKLIST");
+  EXPECT_EQ(dialog.Edit8->text(), "2000");
+  EXPECT_EQ(dialog.ComboBox1->currentIndex(), -1);
+  EXPECT_EQ(record.PacsPort, "104");
+  EXPECT_EQ(record.ModalityIndex, -1);
+  EXPECT_EQ(log.StartingWith("ERROR, LoadConfig").size(), 3u);
 }
 
 TEST_F(SetupDialogTest, TestCallsWithTheTabsNodeAndTheSavedLocalTitle) {
@@ -445,6 +533,40 @@ struct CountingHost : AcquisitionWindowHost {
   explicit CountingHost(int *counter) : opened(counter) {}
   void OpenModal() override { ++*opened; }
 };
+
+// A station killed while writing an object left its hidden partial file in
+// temp/: the next start removes it, and only it.
+TEST(StartSequenceTest, PartialFilesLeftByAKilledStationAreRemovedAtStart) {
+  TempDir home;
+  ::setenv("FRAMEWELL_HOME", home.path().c_str(), 1);
+  fs::create_directories(home.path() / "temp");
+  const pid_t killed = ::fork();
+  if (killed == 0) {
+    ::_exit(0);
+  }
+  ::waitpid(killed, nullptr, 0);
+  const std::string partial = TemporaryFileName("KW1.dcm", killed, 0);
+  for (const std::string &name : {partial, std::string("KW2.dcm")}) {
+    std::ofstream(home.path() / "temp" / name) << "bytes";
+  }
+  RecordedBoxes boxes;
+  bool removedBeforeTheLoop = true;
+  QTimer::singleShot(0, [&] {
+    removedBeforeTheLoop = !fs::exists(home.path() / "temp" / partial);
+    for (QWidget *window : QApplication::topLevelWidgets()) {
+      if (auto *form = dynamic_cast<TForm1 *>(window)) {
+        form->Button4Click();
+      }
+    }
+  });
+  QTimer::singleShot(10000, [] { QCoreApplication::exit(3); }); // safety net
+  EXPECT_EQ(RunStation(*qApp), 0);
+  EXPECT_TRUE(removedBeforeTheLoop);
+  EXPECT_TRUE(fs::exists(home.path() / "temp/KW2.dcm")) << "an object is never removed at start";
+  EXPECT_TRUE(boxes.shown.empty());
+  FreeLogTarget();
+  ::unsetenv("FRAMEWELL_HOME");
+}
 
 TEST(StartSequenceTest, SetupLoadsBeforeTheAcquisitionWindowWhichAcquireOpens) {
   TempDir home;

@@ -53,7 +53,7 @@ std::string CheckPort(std::string_view value) {
   return port >= 1 && port <= 65535 ? "" : "the port is a number from 1 to 65535";
 }
 
-// "WxH" with both from 1 to 65535.
+// "WxH" with both from 1, up to the largest frame the station asks for.
 bool ParseSize(std::string_view text, int &width, int &height) {
   const std::size_t x = text.find('x');
   if (x == std::string_view::npos) {
@@ -65,15 +65,19 @@ bool ParseSize(std::string_view text, int &width, int &height) {
       return false;
     }
     value = std::stoi(std::string(part));
-    return value >= 1 && value <= 65535;
+    return value >= 1;
   };
-  return number(text.substr(0, x), width) && number(text.substr(x + 1), height);
+  return number(text.substr(0, x), width) && number(text.substr(x + 1), height) &&
+         fw::CaptureSizeAllowed(width, height);
 }
 
 std::string CheckSize(std::string_view value) {
   int width = 0;
   int height = 0;
-  return ParseSize(value, width, height) ? "" : "the size is WIDTHxHEIGHT, e.g. 640x480";
+  return ParseSize(value, width, height)
+             ? ""
+             : "the size is WIDTHxHEIGHT, e.g. 640x480, at most " + std::to_string(fw::MAX_CAPTURE_WIDTH) + "x" +
+                   std::to_string(fw::MAX_CAPTURE_HEIGHT);
 }
 
 std::string CheckNotEmpty(std::string_view value) { return value.empty() ? "may not be empty" : ""; }

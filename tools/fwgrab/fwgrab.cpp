@@ -75,6 +75,10 @@ int main(int argc, char **argv) {
                          if (x == std::string::npos || !ParsePositive(size.substr(0, x), w) ||
                              !ParsePositive(size.substr(x + 1), h))
                            return std::string("WIDTHxHEIGHT, each above 0");
+                         // The station's own bound: a larger frame can exhaust memory.
+                         if (w > fw::MAX_CAPTURE_WIDTH || h > fw::MAX_CAPTURE_HEIGHT)
+                           return "WIDTHxHEIGHT, at most " + std::to_string(fw::MAX_CAPTURE_WIDTH) + "x" +
+                                  std::to_string(fw::MAX_CAPTURE_HEIGHT);
                          width = static_cast<int>(w);
                          height = static_cast<int>(h);
                          return std::string();
