@@ -210,7 +210,7 @@ bool ReadTagAt(Cursor &in, DcmTag &t, bool explicitVR) {
   return ReadValue(in, t);
 }
 
-bool ReadLoop(Cursor &in, DcmObj &c, int depth, bool untilSequenceEnd = false);
+bool ReadLoop(Cursor &in, DcmObj &c, int depth, bool *sequenceEnded = nullptr);
 
 // Expand_SQ over the bytes of a value: a container one level deeper.
 bool ExpandAt(const std::uint8_t *bytes, std::size_t size, bool bigEndian, DcmObj &n, int depth,
@@ -257,9 +257,18 @@ bool ReadUnknownSequence(Cursor &in, DcmObj &c, const DcmTag &t, int depth) {
   n->header.length = UNDEFINED_LENGTH;
   n->header.SetVR("SQ");
   Cursor content(in.Here(), in.Remaining(), 0, false, in.Image());
-  const bool ok = ReadLoop(content, *n, depth + 1, true);
+  bool ended = false;
+  const bool ok = ReadLoop(content, *n, depth + 1, &ended);
   in.Skip(content.Position());
   if (!ok) {
+    return false;
+  }
+  // At the top level the bytes end where the data set ends: a sequence
+  // still open there was cut. Inside an item of defined length, that length
+  // bounds the content and the missing delimiter loses nothing.
+  if (!ended && depth == 0) {
+    WriteLog("ERROR, ReadOjb, truncated: the data set ends inside " + TagText(t.group, t.element) +
+             " before its delimitation item");
     return false;
   }
   n->explicitVR = c.explicitVR;
@@ -268,12 +277,13 @@ bool ReadUnknownSequence(Cursor &in, DcmObj &c, const DcmTag &t, int depth) {
 }
 
 // The loop of ReadOjb, at nesting depth `depth` (0 for the stream itself).
-// With untilSequenceEnd the loop reads the content of a sequence of
-// undefined length and ends after the (FFFE,E0DD) that closes it; the
-// delimiters of flat sequences, items and pixel data inside are counted so
-// theirs do not end it. A missing delimiter at the end of the bytes is
-// tolerated.
-bool ReadLoop(Cursor &in, DcmObj &c, int depth, bool untilSequenceEnd) {
+// With sequenceEnded the loop reads the content of a sequence of undefined
+// length and ends after the (FFFE,E0DD) that closes it, setting
+// *sequenceEnded; the delimiters of flat sequences, items and pixel data
+// inside are counted so theirs do not end it. Levels still open at the end
+// of the bytes are left for the caller to judge (TruncationOf for a file).
+bool ReadLoop(Cursor &in, DcmObj &c, int depth, bool *sequenceEnded) {
+  const bool untilSequenceEnd = sequenceEnded != nullptr;
   bool pixelDataSeen = false;
   int openLevels = 0;
   while (in.Position() < in.Size()) {
@@ -298,6 +308,7 @@ bool ReadLoop(Cursor &in, DcmObj &c, int depth, bool untilSequenceEnd) {
     if (t->group == ITEM_GROUP && (t->element == ITEM_DELIMITER || t->element == SEQUENCE_DELIMITER)) {
       if (openLevels == 0) {
         if (untilSequenceEnd && t->element == SEQUENCE_DELIMITER) {
+          *sequenceEnded = true;
           return true;
         }
       } else {

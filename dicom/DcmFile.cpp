@@ -9,6 +9,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -225,57 +226,165 @@ bool DcmObj::Write(const std::string &path, std::uint16_t group, std::uint16_t e
   });
 }
 
-bool InflateDataSet(const std::uint8_t *bytes, std::size_t length, std::size_t limit, std::vector<std::uint8_t> &out) {
+namespace {
+
+// Runs a raw inflate of bytes, handing each piece of output to take (false
+// from take stops it). Z_STREAM_END when the stream ended where it should,
+// Z_DATA_ERROR when it is damaged or cut short, Z_BUF_ERROR when take
+// stopped it.
+template <typename Take> int RunInflate(const std::uint8_t *bytes, std::size_t length, Take &&take) {
   z_stream z{};
   if (inflateInit2(&z, -MAX_WBITS) != Z_OK)
-    return false;
+    return Z_MEM_ERROR;
+  std::uint8_t chunk[64 * 1024];
   const std::uint8_t *in = bytes;
   std::size_t left = length;
-  out.clear();
-  // Grown as needed, from a guess a few times the input.
-  out.resize(std::min<std::size_t>(std::max<std::size_t>(left * 4, 4096), limit));
-  if (out.empty())
-    out.resize(1); // room to see that even one byte is too many
-  std::size_t produced = 0;
   int status = Z_OK;
   while (status != Z_STREAM_END) {
-    if (produced == out.size()) {
-      if (out.size() >= limit) {
-        inflateEnd(&z);
-        WriteLog("ERROR, DcmObj::Read, deflated data set larger than " + std::to_string(limit) + " bytes");
-        return false;
-      }
-      out.resize(std::min(out.size() * 2, limit));
-    }
     const auto inChunk = static_cast<uInt>(std::min<std::size_t>(left, 1u << 30));
     z.next_in = const_cast<Bytef *>(in);
     z.avail_in = inChunk;
-    const auto outChunk = static_cast<uInt>(std::min<std::size_t>(out.size() - produced, 1u << 30));
-    z.next_out = out.data() + produced;
-    z.avail_out = outChunk;
+    z.next_out = chunk;
+    z.avail_out = sizeof(chunk);
     status = inflate(&z, Z_NO_FLUSH);
     in += inChunk - z.avail_in;
     left -= inChunk - z.avail_in;
-    produced += outChunk - z.avail_out;
-    if (status == Z_BUF_ERROR && left == 0 && z.avail_out != 0)
-      status = Z_DATA_ERROR; // the stream ends before its last block
+    const std::size_t produced = sizeof(chunk) - z.avail_out;
+    if (status == Z_BUF_ERROR && produced == 0)
+      status = Z_DATA_ERROR; // no progress: the stream ends before its last block
     if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR) {
-      inflateEnd(&z);
-      WriteLog("ERROR, DcmObj::Read, the deflated data set does not inflate");
-      return false;
+      status = Z_DATA_ERROR;
+      break;
+    }
+    if (produced > 0 && !take(chunk, produced)) {
+      status = Z_BUF_ERROR;
+      break;
     }
   }
   inflateEnd(&z);
-  out.resize(produced);
+  return status;
+}
+
+} // namespace
+
+bool InflateDataSet(const std::uint8_t *bytes, std::size_t length, std::size_t limit, std::vector<std::uint8_t> &out) {
+  out.clear();
+  // The inflated size is not written anywhere: it is counted first, so that
+  // the one buffer is allocated at its size, never regrown (a regrown
+  // buffer holds old and new at once), and a stream that runs past the
+  // limit is refused having held nothing but a chunk.
+  std::size_t total = 0;
+  int status = RunInflate(bytes, length, [&](const std::uint8_t *, std::size_t size) {
+    if (size > limit - total) {
+      total = limit + 1;
+      return false;
+    }
+    total += size;
+    return true;
+  });
+  if (total > limit) {
+    WriteLog("ERROR, DcmObj::Read, deflated data set larger than " + std::to_string(limit) + " bytes (" +
+             std::to_string(limit >> 20) + " MiB), refused");
+    return false;
+  }
+  if (status != Z_STREAM_END) {
+    WriteLog("ERROR, DcmObj::Read, the deflated data set does not inflate");
+    return false;
+  }
+  std::vector<std::uint8_t> inflated;
+  try {
+    inflated.resize(total);
+  } catch (const std::bad_alloc &) {
+    WriteLog("ERROR, DcmObj::Read, no memory for the " + std::to_string(total) + " bytes of the deflated data set");
+    return false;
+  }
+  std::size_t at = 0;
+  status = RunInflate(bytes, length, [&](const std::uint8_t *piece, std::size_t size) {
+    if (size > total - at)
+      return false;
+    std::memcpy(inflated.data() + at, piece, size);
+    at += size;
+    return true;
+  });
+  if (status != Z_STREAM_END || at != total) {
+    WriteLog("ERROR, DcmObj::Read, the deflated data set does not inflate");
+    return false;
+  }
+  out = std::move(inflated);
   return true;
 }
 
 namespace {
 
+// Transfer syntaxes whose pixel data is encapsulated (fragments).
+bool IsEncapsulatedSyntax(std::string_view uid) {
+  return uid.starts_with("1.2.840.10008.1.2.4.") || uid == RLE_LOSSLESS;
+}
+
+// Encapsulated syntaxes of video streams (MPEG-2, MPEG-4, HEVC), whose
+// frames share one stream: their fragments do not count frames.
+bool IsVideoSyntax(std::string_view uid) {
+  if (!uid.starts_with("1.2.840.10008.1.2.4.1"))
+    return false;
+  const std::string_view last = uid.substr(std::string_view("1.2.840.10008.1.2.4.").size());
+  return last.size() == 3 && last >= "100" && last <= "108";
+}
+
+// Number of Frames, 1 when missing; 0 when it is no number.
+std::uint64_t NumberOfFrames(const DcmObj &c) {
+  const DcmTag *t = c.FindElement(0x0028, 0x0008);
+  if (t == nullptr)
+    return 1;
+  std::string_view text(reinterpret_cast<const char *>(t->data.data()), t->data.size());
+  while (!text.empty() && (text.front() == ' ' || text.front() == '+'))
+    text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\0'))
+    text.remove_suffix(1);
+  if (text.empty())
+    return 1;
+  std::uint64_t frames = 0;
+  for (const char digit : text) {
+    if (digit < '0' || digit > '9' || frames > 0xFFFFFFFFull)
+      return 0;
+    frames = frames * 10 + static_cast<std::uint64_t>(digit - '0');
+  }
+  return frames;
+}
+
+std::string TagText(std::uint16_t group, std::uint16_t element) {
+  char text[16];
+  std::snprintf(text, sizeof(text), "(%04X,%04X)", group, element);
+  return text;
+}
+
+// Native pixel data under an encapsulated syntax: no decoder could read it,
+// and a receiver would take it for fragments.
+bool NativeUnderEncapsulatedSyntax(const DcmObj &c) {
+  const DcmTag *pixel = c.FindElement(0x7FE0, 0x0010);
+  return pixel != nullptr && pixel->length != UNDEFINED_LENGTH && IsEncapsulatedSyntax(c.transferSyntax);
+}
+
 // The meta information and the data set of a whole file in stream. With
 // shareImage the stream's bytes become an image the data set's large values
 // view (the stream is left empty). dicom is false when "DICM" is missing.
-bool ReadPart10(BufData &stream, DcmObj &c, bool shareImage, bool &dicom) {
+bool ReadDataSet(BufData &stream, DcmObj &c, bool shareImage, std::size_t maxInflatedBytes) {
+  if (c.transferSyntax == DEFLATED_EXPLICIT_VR_LITTLE_ENDIAN) {
+    std::vector<std::uint8_t> inflated;
+    if (!InflateDataSet(stream.Bytes().data() + stream.Position(), stream.Remaining(), maxInflatedBytes, inflated))
+      return false;
+    // The inflated bytes are this reader's own: large values may view them.
+    return ReadOjb(std::make_shared<const std::vector<std::uint8_t>>(std::move(inflated)), 0, false, c);
+  }
+  if (!shareImage) {
+    return ReadOjb(stream, c);
+  }
+  const std::size_t position = stream.Position();
+  const bool bigEndian = stream.bigEndian;
+  return ReadOjb(std::make_shared<const std::vector<std::uint8_t>>(stream.Release()), position, bigEndian, c);
+}
+
+bool ReadPart10(BufData &stream, DcmObj &c, bool shareImage, bool &dicom,
+                std::size_t maxInflatedBytes = MAX_INFLATED_BYTES) {
   stream.bigEndian = false;
   dicom = true;
   if (!ReadMetaHeader(stream, c)) {
@@ -290,22 +399,67 @@ bool ReadPart10(BufData &stream, DcmObj &c, bool shareImage, bool &dicom) {
   }
   c.explicitVR = c.transferSyntax != IMPLICIT_VR_LITTLE_ENDIAN;
   stream.bigEndian = c.transferSyntax == EXPLICIT_VR_BIG_ENDIAN;
-  if (c.transferSyntax == DEFLATED_EXPLICIT_VR_LITTLE_ENDIAN) {
-    std::vector<std::uint8_t> inflated;
-    if (!InflateDataSet(stream.Bytes().data() + stream.Position(), stream.Remaining(), MAX_INFLATED_BYTES, inflated))
-      return false;
-    // The inflated bytes are this reader's own: large values may view them.
-    return ReadOjb(std::make_shared<const std::vector<std::uint8_t>>(std::move(inflated)), 0, false, c);
+  if (!ReadDataSet(stream, c, shareImage, maxInflatedBytes))
+    return false;
+  // Every element decoded; a file cut between two of them still is no whole
+  // data set, and must not be sent or converted as one.
+  if (const std::string truncation = TruncationOf(c); !truncation.empty()) {
+    WriteLog("ERROR, DcmObj::Read, truncated: " + truncation);
+    return false;
   }
-  if (!shareImage) {
-    return ReadOjb(stream, c);
+  if (NativeUnderEncapsulatedSyntax(c)) {
+    WriteLog("ERROR, DcmObj::Read, pixel data of defined length under the encapsulated transfer syntax " +
+             c.transferSyntax);
+    return false;
   }
-  const std::size_t position = stream.Position();
-  const bool bigEndian = stream.bigEndian;
-  return ReadOjb(std::make_shared<const std::vector<std::uint8_t>>(stream.Release()), position, bigEndian, c);
+  return true;
 }
 
 } // namespace
+
+std::string TruncationOf(const DcmObj &c) {
+  // Top-level levels as ReadOjb counts them: every element of undefined
+  // length opens one, each delimiter closes one.
+  int open = 0;
+  const DcmTag *outermost = nullptr;
+  const DcmTag *pixel = nullptr;
+  std::size_t pixelAt = 0;
+  for (std::size_t i = 0; i < c.Count(); ++i) {
+    const DcmTag *t = c.ElementAt(i);
+    if (t == nullptr)
+      continue;
+    if (t->group == 0xFFFE && (t->element == 0xE00D || t->element == 0xE0DD)) {
+      if (open > 0 && --open == 0)
+        outermost = nullptr;
+      continue;
+    }
+    if (open == 0 && t->Is(0x7FE0, 0x0010)) {
+      pixel = t;
+      pixelAt = i;
+    }
+    if (t->length == UNDEFINED_LENGTH && open++ == 0)
+      outermost = t;
+  }
+  if (outermost != nullptr)
+    return "the file ends inside " + TagText(outermost->group, outermost->element) + " before its delimitation item";
+  if (pixel == nullptr || pixel->length != UNDEFINED_LENGTH || !IsEncapsulatedSyntax(c.transferSyntax) ||
+      IsVideoSyntax(c.transferSyntax))
+    return {};
+  // The first item is the basic offset table; each frame has fragments of
+  // its own after it.
+  std::uint64_t items = 0;
+  for (std::size_t i = pixelAt + 1; i < c.Count(); ++i) {
+    const DcmTag *t = c.ElementAt(i);
+    if (t == nullptr || !t->Is(0xFFFE, 0xE000))
+      break;
+    ++items;
+  }
+  const std::uint64_t fragments = items > 0 ? items - 1 : 0;
+  const std::uint64_t frames = NumberOfFrames(c);
+  if (fragments >= frames)
+    return {};
+  return std::to_string(fragments) + " fragments for " + std::to_string(frames) + " frames of (7FE0,0010)";
+}
 
 bool DcmObj::ReadFrom(BufData &stream) {
   bool dicom = true;
@@ -318,7 +472,9 @@ bool DcmObj::ReadFrom(std::vector<std::uint8_t> file) {
   return ReadPart10(stream, *this, true, dicom);
 }
 
-bool DcmObj::Read(const std::string &path) {
+bool DcmObj::Read(const std::string &path) { return Read(path, MAX_INFLATED_BYTES); }
+
+bool DcmObj::Read(const std::string &path, std::size_t maxInflatedBytes) {
   std::error_code error;
   if (!std::filesystem::exists(path, error)) {
     return false;
@@ -329,7 +485,7 @@ bool DcmObj::Read(const std::string &path) {
   }
   // The file's bytes are held once: pixel data and fragments stay in them.
   bool dicom = true;
-  const bool ok = ReadPart10(stream, *this, true, dicom);
+  const bool ok = ReadPart10(stream, *this, true, dicom, maxInflatedBytes);
   // A file without "DICM" is refused without a log line.
   if (!ok && dicom) {
     WriteLog("ERROR: DcmObj::Read, " + path);

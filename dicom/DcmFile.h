@@ -19,8 +19,21 @@
 // Deflated explicit VR little endian: the data set, encoded as explicit VR
 // little endian, is compressed as one raw deflate stream (no zlib header)
 // that runs to the end of the file; the meta information stays plain. A
-// reader inflates at most MAX_INFLATED_BYTES, so a small file cannot claim
-// unbounded memory.
+// reader inflates at most MAX_INFLATED_BYTES unless its caller allows more,
+// so a small file cannot claim unbounded memory: the inflated size is
+// counted before the one buffer of that size is allocated.
+//
+// A data set that decoded element by element is still refused when it is
+// not whole or contradicts its transfer syntax (a "truncated" or
+// "pixel data" line says which):
+//   - the file ends inside a flat sequence, item or encapsulated pixel data,
+//     before the delimitation item that closes it (a cut clip);
+//   - encapsulated pixel data under an image syntax (each frame in fragments
+//     of its own) has fewer fragments than Number of Frames;
+//   - pixel data of defined length (native) under an encapsulated syntax.
+// Inside an item or sequence of defined length a missing delimiter is still
+// tolerated: the enclosing length says where the content ends, so nothing
+// is lost and a cut file cannot pass for whole.
 //
 // Without (0002,0010) the data set's first element tells implicit from
 // explicit VR little endian (a WARNING line says which was taken).
@@ -31,13 +44,15 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
 namespace fw {
 
-// Largest deflated data set read: 1 GiB inflated.
-inline constexpr std::size_t MAX_INFLATED_BYTES = std::size_t{1} << 30;
+// Largest deflated data set read unless the caller allows more: 256 MiB
+// inflated, far beyond a data set of images stored deflated.
+inline constexpr std::size_t MAX_INFLATED_BYTES = std::size_t{256} << 20;
 
 // Writes preamble, "DICM" and group 0002 at the stream's position.
 void WriteMetaHeader(BufData &stream, std::string_view sopClassUID, std::string_view sopInstanceUID,
@@ -51,7 +66,18 @@ bool ReadMetaHeader(BufData &stream, DcmObj &c);
 
 // Inflates a raw deflate stream (no zlib header) into out. False, with an
 // ERROR line, when it is damaged or cut short, or would inflate to more than
-// limit bytes (no more than limit bytes are ever held).
+// limit bytes ("ERROR, DcmObj::Read, deflated data set larger than N bytes
+// (M MiB), refused"). out is allocated once, at the inflated size, after the
+// stream has been counted: no more than that, and never more than limit
+// bytes, are held.
 bool InflateDataSet(const std::uint8_t *bytes, std::size_t length, std::size_t limit, std::vector<std::uint8_t> &out);
+
+// Why a data set read from a file, each of its elements decoded, is not
+// whole: the file ends inside a flat sequence, item or encapsulated pixel
+// data at the top level ("the file ends inside (7FE0,0010) before its
+// delimitation item"), or the encapsulated pixel data has fewer fragments
+// than Number of Frames under a syntax that gives every frame its own
+// ("50 fragments for 136 frames of (7FE0,0010)"). Empty when neither.
+std::string TruncationOf(const DcmObj &c);
 
 } // namespace fw

@@ -128,9 +128,14 @@ public:
   bool Write(const std::string &path, std::uint16_t group, std::uint16_t element, const ValueProducer &produce);
   // Appends the data set of the file at path (pass an empty container) and
   // sets transferSyntax and explicitVR from its meta information; true when
-  // the whole data set was decoded. A failed decoding is logged as
+  // the whole data set was decoded and is whole (DcmFile.h: a cut clip or
+  // pixel data that contradicts its transfer syntax is refused, the
+  // elements read staying in the container). A failed decoding is logged as
   // "ERROR: DcmObj::Read, " + path.
   bool Read(const std::string &path);
+  // Read that inflates a deflated data set of up to maxInflatedBytes
+  // (MAX_INFLATED_BYTES for the others).
+  bool Read(const std::string &path, std::size_t maxInflatedBytes);
   // The same from and to memory: the whole file in stream.
   void WriteTo(BufData &stream);
   bool ReadFrom(BufData &stream);

@@ -148,22 +148,70 @@ bool ProductIs(std::uint64_t a, std::uint64_t b, std::uint64_t c, std::uint64_t 
 std::uint64_t Big16(const std::uint8_t *p) { return std::uint64_t{p[0]} << 8 | p[1]; }
 std::uint64_t Big32(const std::uint8_t *p) { return Big16(p) << 16 | Big16(p + 2); }
 
+// The codestream of a JP2 file: the content of its contiguous codestream
+// box ("jp2c"), found by walking the boxes from the start. The whole stream
+// when it does not open with the JP2 signature box.
+std::pair<const std::uint8_t *, std::size_t> J2kCodestream(const std::uint8_t *stream, std::size_t length) {
+  constexpr std::uint8_t JP2_SIGNATURE[12] = {0x00, 0x00, 0x00, 0x0C, 0x6A, 0x50, 0x20, 0x20, 0x0D, 0x0A, 0x87, 0x0A};
+  if (length < sizeof(JP2_SIGNATURE) || !std::equal(std::begin(JP2_SIGNATURE), std::end(JP2_SIGNATURE), stream))
+    return {stream, length};
+  std::size_t at = 0;
+  while (length - at >= 8) {
+    std::uint64_t boxLength = Big32(stream + at);
+    std::size_t header = 8;
+    if (boxLength == 1) { // the length follows in 64 bits
+      if (length - at < 16)
+        break;
+      boxLength = Big32(stream + at + 8) << 32 | Big32(stream + at + 12);
+      header = 16;
+    } else if (boxLength == 0) { // the box runs to the end
+      boxLength = length - at;
+    }
+    if (boxLength < header || boxLength > length - at)
+      break;
+    if (std::equal(stream + at + 4, stream + at + 8, "jp2c"))
+      return {stream + at + header, static_cast<std::size_t>(boxLength) - header};
+    at += static_cast<std::size_t>(boxLength);
+  }
+  return {nullptr, 0};
+}
+
+// The SIZ segment of a J2K codestream, found by walking its main header's
+// marker segments from SOC (each but SOC with its own length), not by
+// searching for its bytes: the data of another segment (a comment) may hold
+// anything, also bytes that look like SOC and SIZ.
 std::optional<J2kSize> ReadJ2kSize(const std::uint8_t *stream, std::size_t length) {
-  constexpr std::uint8_t SOC_SIZ[] = {0xFF, 0x4F, 0xFF, 0x51};
-  const std::uint8_t *end = stream + length;
-  const std::uint8_t *at = std::search(stream, end, std::begin(SOC_SIZ), std::end(SOC_SIZ));
-  // SOC, SIZ, Lsiz, Rsiz, Xsiz, Ysiz, XOsiz, YOsiz, XTsiz, YTsiz, XTOsiz,
-  // YTOsiz, Csiz, then Ssiz of the first component.
-  constexpr std::size_t SSIZ0 = 4 + 2 + 2 + 8 * 4 + 2;
-  if (at == end || static_cast<std::size_t>(end - at) <= SSIZ0)
+  const auto [codestream, size] = J2kCodestream(stream, length);
+  constexpr std::uint64_t SOC = 0xFF4F, SIZ = 0xFF51, SOT = 0xFF90, SOD = 0xFF93, EOC = 0xFFD9;
+  if (codestream == nullptr || size < 2 || Big16(codestream) != SOC)
     return std::nullopt;
-  const std::uint64_t xsiz = Big32(at + 8), ysiz = Big32(at + 12);
-  const std::uint64_t xosiz = Big32(at + 16), yosiz = Big32(at + 20);
-  const std::uint64_t components = Big16(at + SSIZ0 - 2);
-  if (xsiz <= xosiz || ysiz <= yosiz || components == 0)
-    return std::nullopt;
-  const int precision = (at[SSIZ0] & 0x7F) + 1;
-  return J2kSize{xsiz - xosiz, ysiz - yosiz, components, precision <= 8 ? 1 : precision <= 16 ? 2 : 4};
+  std::size_t at = 2;
+  while (size - at >= 4) {
+    const std::uint64_t marker = Big16(codestream + at);
+    if (marker < 0xFF01 || marker == SOT || marker == SOD || marker == EOC)
+      return std::nullopt;                                    // not a marker, or the main header ended without SIZ
+    const std::uint64_t segment = Big16(codestream + at + 2); // its bytes after the marker
+    if (segment < 2 || segment > size - at - 2)
+      return std::nullopt;
+    if (marker != SIZ) {
+      at += 2 + static_cast<std::size_t>(segment);
+      continue;
+    }
+    // Lsiz, Rsiz, Xsiz, Ysiz, XOsiz, YOsiz, XTsiz, YTsiz, XTOsiz, YTOsiz,
+    // Csiz, then Ssiz, XRsiz, YRsiz of each component.
+    const std::uint8_t *siz = codestream + at + 2;
+    constexpr std::size_t SSIZ0 = 2 + 2 + 8 * 4 + 2;
+    if (segment < SSIZ0 + 3)
+      return std::nullopt;
+    const std::uint64_t xsiz = Big32(siz + 4), ysiz = Big32(siz + 8);
+    const std::uint64_t xosiz = Big32(siz + 12), yosiz = Big32(siz + 16);
+    const std::uint64_t components = Big16(siz + SSIZ0 - 2);
+    if (xsiz <= xosiz || ysiz <= yosiz || components == 0 || segment < SSIZ0 + 3 * components)
+      return std::nullopt;
+    const int precision = (siz[SSIZ0] & 0x7F) + 1;
+    return J2kSize{xsiz - xosiz, ysiz - yosiz, components, precision <= 8 ? 1 : precision <= 16 ? 2 : 4};
+  }
+  return std::nullopt;
 }
 
 bool DecodeJ2kFrame(const std::uint8_t *stream, std::size_t length, std::uint8_t *slot, std::size_t slotSize,

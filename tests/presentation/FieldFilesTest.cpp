@@ -297,7 +297,7 @@ TEST(InflateDataSet, StopsAtTheLimit) {
   {
     test::LogCapture log;
     EXPECT_FALSE(InflateDataSet(small.data(), small.size(), 1 << 20, out));
-    EXPECT_TRUE(log.Contains("ERROR, DcmObj::Read, deflated data set larger than 1048576 bytes"));
+    EXPECT_TRUE(log.Contains("ERROR, DcmObj::Read, deflated data set larger than 1048576 bytes (1 MiB), refused"));
     EXPECT_LE(out.size(), std::size_t{1} << 20);
   }
   ASSERT_TRUE(InflateDataSet(small.data(), small.size(), 4 << 20, out));

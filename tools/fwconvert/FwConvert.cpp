@@ -2,18 +2,25 @@
 // transfer syntax as the station does before sending, and writes it as a new
 // DICOM file. For support staff.
 //
-//   fwconvert [-v] --ts UID IN OUT
+//   fwconvert [-v] [--max-inflated MIB] --ts UID IN OUT
+//
+// A deflated IN is refused when its data set would inflate to more than
+// 256 MiB, unless --max-inflated allows more. A file cut short (a clip
+// without its last fragments or delimiter) or whose pixel data contradicts
+// its transfer syntax is refused as unreadable.
 //
 // OUT may be IN. Exit status: 0 written, 1 the file could not be read,
 // converted or written (a message on standard error says which, the log's
 // error lines why), 2 wrong usage or a transfer syntax the station does not
 // handle.
+#include "dicom/DcmFile.h"
 #include "dicom/DcmObj.h"
 #include "dicom/Uids.h"
 #include "presentation/ConvertTransferSyntax.h"
 #include "tools/common/ToolLog.h"
 #include "tools/common/ToolOptions.h"
 
+#include <algorithm>
 #include <iostream>
 #include <string>
 
@@ -32,6 +39,18 @@ constexpr const char *kTargets = "transfer syntaxes (--ts):\n"
                                  "  1.2.840.10008.1.2.5     RLE lossless\n"
                                  "OUT may be IN: the file is replaced only once the conversion has succeeded.\n";
 
+// Largest limit --max-inflated takes: 16 GiB.
+constexpr unsigned long long MAX_INFLATED_MIB = 16 * 1024;
+
+std::string CheckInflatedLimit(std::string_view value) {
+  const bool digits = !value.empty() && value.size() <= 5 &&
+                      std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; });
+  const unsigned long long mib = digits ? std::stoull(std::string(value)) : 0;
+  if (mib < 1 || mib > MAX_INFLATED_MIB)
+    return "--max-inflated takes a number of MiB from 1 to " + std::to_string(MAX_INFLATED_MIB);
+  return {};
+}
+
 std::string CheckTarget(std::string_view uid) {
   if (!fw::IsConversionTarget(uid))
     return "transfer syntax " + std::string(uid) + " is not one the station converts to";
@@ -46,6 +65,11 @@ int main(int argc, char **argv) {
   CommandLine commandLine("fwconvert", "[options] --ts UID IN OUT",
                           "Converts the DICOM file IN to the transfer syntax UID and writes it to OUT.");
   commandLine.AddValue("--ts", "UID", "target transfer syntax (required, see below)", target, CheckTarget);
+  std::string inflatedLimit;
+  commandLine.AddValue("--max-inflated", "MIB",
+                       "largest data set a deflated IN may inflate to, in MiB (default " +
+                           std::to_string(fw::MAX_INFLATED_BYTES >> 20) + ")",
+                       inflatedLimit, CheckInflatedLimit);
   commandLine.SetArguments({"IN", "OUT"});
   commandLine.SetEpilogue(kTargets);
   if (const auto code = commandLine.Parse(argc, argv))
@@ -57,8 +81,10 @@ int main(int argc, char **argv) {
   const std::string_view program = commandLine.Program();
 
   ToolLog log(commandLine.Common().verbose);
+  const std::size_t maxInflated =
+      inflatedLimit.empty() ? fw::MAX_INFLATED_BYTES : static_cast<std::size_t>(std::stoull(inflatedLimit)) << 20;
   fw::DcmObj ds;
-  if (!ds.Read(in)) {
+  if (!ds.Read(in, maxInflated)) {
     log.Flush();
     std::cerr << program << ": cannot read the DICOM file " << in << '\n';
     return EXIT_FAILED;

@@ -2,12 +2,15 @@
 // element, as the application log shows data sets. For support staff.
 //
 // Exit status: 0 when every file was read completely, 1 when a file could not
-// be read or decoded (a message on standard error says which and why; the
-// elements decoded before a damaged spot are still printed), 2 on wrong usage.
+// be read or decoded or is not whole (a message on standard error says which
+// and why, "truncated" for a file cut between elements, a clip short of its
+// frames among them; the elements decoded before a damaged spot are still
+// printed), 2 on wrong usage.
 // The decoder's error lines (every log line with -v) go to standard error as
 // well, before the elements are printed.
 #include "dicom/BufData.h"
 #include "dicom/DcmDump.h"
+#include "dicom/DcmFile.h"
 #include "dicom/DcmObj.h"
 #include "tools/common/ToolLog.h"
 #include "tools/common/ToolOptions.h"
@@ -46,8 +49,13 @@ bool DumpFile(const std::string &path, fw::tool::ToolLog &log) {
   }
   std::fflush(stdout);
   if (!ok) {
-    std::fprintf(stderr, "fwdump: %s: damaged, the data set could be decoded only up to the last line shown\n",
-                 path.c_str());
+    if (const std::string truncation = fw::TruncationOf(dataSet); !truncation.empty()) {
+      std::fprintf(stderr, "fwdump: %s: truncated, %s; the elements shown are those the file holds\n", path.c_str(),
+                   truncation.c_str());
+    } else {
+      std::fprintf(stderr, "fwdump: %s: damaged, the data set could be decoded only up to the last line shown\n",
+                   path.c_str());
+    }
   }
   return ok;
 }

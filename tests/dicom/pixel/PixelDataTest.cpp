@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <initializer_list>
 #include <limits>
 #include <string>
 
@@ -799,6 +800,124 @@ TEST(Scaling, JpegExtendedAndJ2kConvertSixteenBitGreyInPlace) {
     ASSERT_TRUE(DecodePixelData(c, 1, out.data(), out.size(), 1, 16)) << syntax;
     EXPECT_EQ(out, work) << syntax;
   }
+}
+
+// A J2K main header: SOC, then the given marker segments.
+Bytes J2kHeader(std::initializer_list<Bytes> segments) {
+  Bytes b = {0xFF, 0x4F};
+  for (const Bytes &segment : segments)
+    b.insert(b.end(), segment.begin(), segment.end());
+  return b;
+}
+
+// A SIZ segment of one 8-bit component; lsiz other than 41 makes it lie
+// about its length.
+Bytes Siz(std::uint32_t columns, std::uint32_t rows, std::uint16_t lsiz = 41) {
+  Bytes b = {0xFF, 0x51, static_cast<std::uint8_t>(lsiz >> 8), static_cast<std::uint8_t>(lsiz), 0x00, 0x00};
+  for (std::uint32_t v : {columns, rows, 0u, 0u, columns, rows, 0u, 0u})
+    for (int shift : {24, 16, 8, 0})
+      b.push_back(static_cast<std::uint8_t>(v >> shift));
+  for (std::uint8_t v : {0x00, 0x01, 0x07, 0x01, 0x01})
+    b.push_back(v);
+  return b;
+}
+
+// A comment segment (COM) holding the bytes.
+Bytes Comment(const Bytes &text) {
+  const std::size_t length = text.size() + 4;
+  Bytes b = {0xFF, 0x64, static_cast<std::uint8_t>(length >> 8), static_cast<std::uint8_t>(length), 0x00, 0x01};
+  for (const std::uint8_t byte : text)
+    b.push_back(byte);
+  return b;
+}
+
+const Bytes SEQUENCE_DELIMITER_BYTES = {0xFE, 0xFF, 0xDD, 0xE0, 0x00, 0x00, 0x00, 0x00};
+const Bytes TILE_AND_END = {0xFF, 0x90, 0x00, 0x0A, 0, 0, 0, 0, 0, 0, 0, 1, 0xFF, 0xD9};
+
+// A JP2 file: signature box, file type box, then the codestream box.
+Bytes Jp2(const Bytes &codestream) {
+  Bytes b = {0x00, 0x00, 0x00, 0x0C, 0x6A, 0x50, 0x20, 0x20, 0x0D, 0x0A, 0x87, 0x0A, 0x00, 0x00, 0x00, 0x14,
+             'f',  't',  'y',  'p',  'j',  'p',  '2',  ' ',  0x00, 0x00, 0x00, 0x00, 'j',  'p',  '2',  ' '};
+  const std::size_t length = codestream.size() + 8;
+  for (int shift : {24, 16, 8, 0})
+    b.push_back(static_cast<std::uint8_t>(length >> shift));
+  for (char c : {'j', 'p', '2', 'c'})
+    b.push_back(static_cast<std::uint8_t>(c));
+  b.insert(b.end(), codestream.begin(), codestream.end());
+  return b;
+}
+
+Bytes Join(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes &p : parts)
+    out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+
+struct J2kHeaderCase {
+  const char *name;
+  Bytes stream;
+  const char *refusal; // null: the 16 x 8 frame is accepted
+};
+
+class J2kFrameHeaderTest : public testing::TestWithParam<J2kHeaderCase> {};
+
+// The frame header check finds SIZ by walking the main header's segments
+// from SOC: what a comment holds is never taken for a header.
+TEST_P(J2kFrameHeaderTest, SizIsFoundByWalkingTheSegmentsFromSoc) {
+  DcmObj c;
+  SetFragments(c, JPEG_2000_LOSSLESS, {GetParam().stream});
+  LogCapture log;
+  const bool accepted = CheckEncapsulatedFrames(c, 1, 1, 8, 16, 1, 16 * 8);
+  EXPECT_EQ(accepted, GetParam().refusal == nullptr);
+  if (GetParam().refusal != nullptr)
+    EXPECT_EQ(Errors(log), std::vector<std::string>{GetParam().refusal});
+  else
+    EXPECT_TRUE(Errors(log).empty()) << testing::PrintToString(Errors(log));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, J2kFrameHeaderTest,
+    testing::Values(
+        J2kHeaderCase{"SizAfterSoc", Join({J2kHeader({Siz(16, 8)}), TILE_AND_END}), nullptr},
+        J2kHeaderCase{"CommentHoldingSequenceDelimiterBytes",
+                      Join({J2kHeader({Siz(16, 8), Comment(SEQUENCE_DELIMITER_BYTES)}), TILE_AND_END}), nullptr},
+        J2kHeaderCase{"CommentBeforeSizHoldingSequenceDelimiterBytes",
+                      Join({J2kHeader({Comment(SEQUENCE_DELIMITER_BYTES), Siz(16, 8)}), TILE_AND_END}), nullptr},
+        // The bytes of SOC and a SIZ of another size inside a comment.
+        J2kHeaderCase{
+            "CommentHoldingAnotherHeader",
+            Join({J2kHeader({Comment(Join({{0xFF, 0x4F}, Siz(3722445056u, 1024)})), Siz(16, 8)}), TILE_AND_END}),
+            nullptr},
+        J2kHeaderCase{"Jp2File", Jp2(Join({J2kHeader({Siz(16, 8)}), TILE_AND_END})), nullptr},
+        J2kHeaderCase{"SizOfAnotherSize", Join({J2kHeader({Siz(32, 8)}), TILE_AND_END}),
+                      "ERROR, CheckEncapsulatedFrames, frame 0 is 32 x 8 x 1 by its frame header, the image "
+                      "attributes say 16 x 8 x 1"},
+        J2kHeaderCase{"HeaderNotAtTheStart", Join({{0x00, 0x00}, J2kHeader({Siz(16, 8)}), TILE_AND_END}),
+                      "ERROR, CheckEncapsulatedFrames, frame 0 has no frame header"},
+        J2kHeaderCase{"SizShorterThanItsComponents", Join({J2kHeader({Siz(16, 8, 38)}), TILE_AND_END}),
+                      "ERROR, CheckEncapsulatedFrames, frame 0 has no frame header"},
+        J2kHeaderCase{"SegmentRunningPastTheStream", J2kHeader({{0xFF, 0x64, 0x40, 0x00, 0x00, 0x01}, Siz(16, 8)}),
+                      "ERROR, CheckEncapsulatedFrames, frame 0 has no frame header"},
+        J2kHeaderCase{"TileBeforeSiz", Join({J2kHeader({}), TILE_AND_END, Siz(16, 8)}),
+                      "ERROR, CheckEncapsulatedFrames, frame 0 has no frame header"}),
+    [](const testing::TestParamInfo<J2kHeaderCase> &info) { return std::string(info.param.name); });
+
+// A real codestream with the bytes of a sequence delimiter in a comment
+// after its SIZ passes the check and decodes to its pixels.
+TEST(J2kFrameHeader, CodestreamHoldingDelimiterBytesDecodes) {
+  const Image image = MakeImage(16, 8, 1, 8, 8, false);
+  Bytes stream;
+  ASSERT_TRUE(J2kEncode(image.pixels.data(), 16, 8, 1, 8, J2K_RATE_LOSSLESS, stream));
+  const std::size_t afterSiz = 4 + (stream[4] << 8 | stream[5]);
+  const Bytes comment = Comment(SEQUENCE_DELIMITER_BYTES);
+  stream.insert(stream.begin() + static_cast<std::ptrdiff_t>(afterSiz), comment.begin(), comment.end());
+  DcmObj c;
+  SetFragments(c, JPEG_2000_LOSSLESS, {stream});
+  ASSERT_TRUE(CheckEncapsulatedFrames(c, 1, 1, 8, 16, 1, image.pixels.size()));
+  Destination destination(image.pixels.size());
+  ASSERT_TRUE(DecodePixelData(c, 1, destination.bytes.data(), destination.total, 1, 8));
+  EXPECT_EQ(destination.Frames(), image.pixels);
 }
 
 } // namespace
