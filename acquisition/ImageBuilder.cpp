@@ -5,10 +5,14 @@
 #include "dicom/Uids.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <utility>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace fw {
 namespace {
@@ -148,17 +152,27 @@ std::string TwoDigits(int value, const char *format) {
 bool SaveObject(const char *operation, bool clip, AcquisitionState &state, const StudyInfo &context,
                 CapturedFrames captured, const std::string &programFolder, const LocalClock &clock) {
   // Files left by an earlier run keep their names: their numbers are passed
-  // over.
+  // over. The name is taken by creating it exclusively, so another process
+  // saving into the same folder at the same moment cannot take it too (a
+  // check for existence followed by the write would let both write one file).
   std::string name;
-  for (std::int32_t tries = 0; tries < MAX_SKIPPED_NUMBERS; ++tries) {
+  bool reserved = false;
+  for (std::int32_t tries = 0; tries < MAX_SKIPPED_NUMBERS && !reserved; ++tries) {
     ++state.instanceNumber;
     name = ObjectFileName(context.accessionNumber, state.instanceNumber);
-    std::error_code error;
-    if (!std::filesystem::exists(programFolder + name, error)) {
+    const int fd = ::open((programFolder + name).c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0644);
+    if (fd >= 0) {
+      ::close(fd);
+      reserved = true;
+    } else if (errno != EEXIST) {
       break;
     }
   }
   const std::string path = programFolder + name;
+  if (!reserved) {
+    WriteLog(std::string("ERROR, ") + operation + ", couldn't write " + path);
+    return false;
+  }
 
   if (!clip && captured.frames.size() > 1) {
     captured.frames.resize(1);
@@ -184,7 +198,7 @@ bool SaveObject(const char *operation, bool clip, AcquisitionState &state, const
   dataSet.explicitVR = true;
   AppendEncapsulatedFrames(dataSet, std::move(captured.frames));
 
-  // The name was free a moment ago, so a partial file is this save's own.
+  // The name was reserved above, so a partial file is this save's own.
   if (!dataSet.Write(path)) {
     std::error_code error;
     std::filesystem::remove(path, error);

@@ -1,8 +1,9 @@
 // acquisition_uid_worker HOME OPENINGS OUT LETTER: one station process for
 // the UID tests. It makes OPENINGS acquisitions one after the other in the
 // program folder HOME, all at the same minute for the typed patient
-// LETTER LETTER "1001" with the Accession Number "ACC-" LETTER "-0001" (the
-// old base UID kept only "1001", "0001" and the minute), each with one still,
+// LETTER LETTER "1001" with the Accession Number "ACC-0001" shared by every
+// worker (the old base UID kept only "1001", "0001" and the minute; the shared
+// number also makes the workers' file names meet in temp/), each with one still,
 // and writes to OUT one line per opening: "<study> <series> <SOP instance>"
 // of the still. Then ten generated accession numbers, "ACC <number>", all
 // at the same minute, and "done". Exit 0 when every still was saved.
@@ -38,9 +39,9 @@ int main(int argc, char **argv) {
   const std::string letter = argv[4];
   context.patientID = letter + letter + "1001";
   context.patientName = "Doe^Jane";
-  // Distinct per process: two processes on one program folder must not
-  // write the same file names.
-  context.accessionNumber = "ACC-" + letter + "-0001";
+  // The same in every process: saves into one program folder must still
+  // each get a file of their own.
+  context.accessionNumber = "ACC-0001";
   context.modality = "US";
   context.studyDate = "20240309";
   context.studyTime = "140500";
