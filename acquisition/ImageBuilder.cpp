@@ -2,6 +2,7 @@
 #include "acquisition/ImageBuilder.h"
 
 #include "app/base/Log.h"
+#include "dicom/SpecificCharacterSet.h"
 #include "dicom/Uids.h"
 
 #include <array>
@@ -39,27 +40,6 @@ void AppendText(DcmObj &dataSet, std::uint16_t group, std::uint16_t element, std
 void AppendUS(DcmObj &dataSet, std::uint16_t group, std::uint16_t element, std::uint16_t value) {
   const std::uint8_t bytes[2] = {static_cast<std::uint8_t>(value & 0xFF), static_cast<std::uint8_t>(value >> 8)};
   dataSet.Append(DcmTag::FromBytes(group, element, 2, bytes, "US"));
-}
-
-bool HasHighByte(std::string_view text) {
-  for (const char c : text) {
-    if (static_cast<unsigned char>(c) > 127) {
-      return true;
-    }
-  }
-  return false;
-}
-
-// The context fields that become elements.
-bool ContextNeedsLatin1(const StudyInfo &c) {
-  for (const std::string *field : {&c.studyInstanceUID, &c.studyDate, &c.studyTime, &c.studyID, &c.studyDescription,
-                                   &c.accessionNumber, &c.institutionName, &c.referringPhysicianName, &c.modality,
-                                   &c.patientID, &c.patientName, &c.patientBirthDate, &c.patientSex}) {
-    if (HasHighByte(*field)) {
-      return true;
-    }
-  }
-  return false;
 }
 
 std::string TwoDigits(int value, const char *format) {
@@ -161,9 +141,6 @@ void BuildImageDataSet(DcmObj &dataSet, const StudyInfo &context, std::string_vi
                        std::string_view sopInstanceUid, std::int32_t columns, std::int32_t rows,
                        const AcquisitionState &state, const LocalClock &clock, std::string_view frameTime) {
   const bool multiFrame = state.numberOfFrames > 1;
-  if (ContextNeedsLatin1(context)) {
-    AppendText(dataSet, 0x0008, 0x0005, "CS", "ISO_IR 100");
-  }
   AppendText(dataSet, 0x0008, 0x0008, "CS", "DERIVED");
   AppendText(dataSet, 0x0008, 0x0012, "DA", DicomDateText(clock()));
   AppendText(dataSet, 0x0008, 0x0013, "TM", DicomTimeText(clock()));
@@ -210,6 +187,9 @@ void BuildImageDataSet(DcmObj &dataSet, const StudyInfo &context, std::string_vi
   // The frames are baseline JPEG at quality 90: lossy.
   AppendText(dataSet, 0x0028, 0x2110, "CS", "01");
   AppendText(dataSet, 0x0028, 0x2114, "CS", "ISO_10918_1");
+  // The context's texts are UTF-8: Latin-1 bytes when they all fit, else
+  // UTF-8, with the matching Specific Character Set first.
+  EncodeTextValues(dataSet);
 }
 
 void AppendEncapsulatedFrames(DcmObj &dataSet, std::vector<EncodedFrame> frames) {

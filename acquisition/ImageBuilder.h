@@ -80,8 +80,10 @@ std::string ObjectFileName(std::string_view accessionNumber, std::int32_t instan
 
 // Appends every element of the object but the pixel data, in ascending tag
 // order; the multi-frame elements only when state.numberOfFrames > 1. Empty
-// context fields give zero-length elements. A context text with a byte above
-// 127 adds Specific Character Set "ISO_IR 100" first. The clock is read once
+// context fields give zero-length elements. The context's texts are UTF-8; the
+// object carries them as EncodeTextValues says (SpecificCharacterSet.h):
+// Specific Character Set "ISO_IR 100" first and Latin-1 bytes when every text
+// fits Latin-1, "ISO_IR 192" and UTF-8 otherwise, none when all are ASCII. The clock is read once
 // for each of the four current values.
 void BuildImageDataSet(DcmObj &dataSet, const StudyInfo &context, std::string_view sopClassUid,
                        std::string_view sopInstanceUid, std::int32_t columns, std::int32_t rows,

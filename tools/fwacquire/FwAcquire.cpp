@@ -17,6 +17,7 @@
 #include "acquisition/MySampleGrabber.h"
 #include "acquisition/StationRecords.h"
 #include "app/base/ProgramFolder.h"
+#include "dicom/SpecificCharacterSet.h"
 #include "tools/common/TerminalText.h"
 #include "tools/common/ToolLog.h"
 #include "tools/common/ToolOptions.h"
@@ -27,8 +28,10 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <thread>
+#include <tuple>
 
 namespace {
 
@@ -131,16 +134,28 @@ int main(int argc, char **argv) {
   localtime_r(&now, &local);
   fw::StudyInfo &context = fw::StudyContext();
   context = fw::StudyInfo{};
-  context.patientID = fw::tool::FromTerminal(patientId);
-  context.patientName = fw::tool::FromTerminal(name);
+  // Names and IDs in any script: the objects carry them in Latin-1 or UTF-8.
+  // A byte that is no character of the terminal's encoding is refused before
+  // anything is acquired.
+  for (const auto &[option, value, field] :
+       {std::tuple<const char *, const std::string *, std::string *>{"--patient-id", &patientId, &context.patientID},
+        {"--name", &name, &context.patientName},
+        {"--accession", &accession, &context.accessionNumber},
+        {"--modality", &modality, &context.modality}}) {
+    const std::optional<std::string> text = fw::tool::TextFromTerminal(*value);
+    if (!text) {
+      return commandLine.UsageError(std::string(option) + ": not a text in the terminal's encoding");
+    }
+    *field = *text;
+  }
   std::int32_t counter = 0;
-  context.accessionNumber =
-      accession.empty() ? fw::GenerateAccessionNumber(local, counter) : fw::tool::FromTerminal(accession);
-  context.modality = fw::tool::FromTerminal(modality);
+  if (context.accessionNumber.empty()) {
+    context.accessionNumber = fw::GenerateAccessionNumber(local, counter);
+  }
   context.studyDate = fw::DicomDateText(local);
   context.studyTime = fw::DicomTimeText(local);
   fw::setupcfg &config = fw::StationConfig();
-  context.institutionName = config.InstitutionName;
+  context.institutionName = fw::Latin1ToUtf8(config.InstitutionName);
   config.LocalAET = options.callingAET;
   config.PacsAET = options.calledAET;
   config.PacsIP = host;
