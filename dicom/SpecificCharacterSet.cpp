@@ -70,16 +70,13 @@ struct EscapeEntry {
 };
 
 constexpr EscapeEntry ESCAPES[] = {
-    {"\x1B(B", false, Element::Ascii},     {"\x1B(J", false, Element::Ascii}, // Romaji, read as ASCII
-    {"\x1B$B", false, Element::JisX0208},  {"\x1B$@", false, Element::JisX0208},
-    {"\x1B$(D", false, Element::JisX0212}, {"\x1B)I", true, Element::Katakana},
-    {"\x1B$)C", true, Element::KsX1001},   {"\x1B$)A", true, Element::Gb2312},
-    {"\x1B-A", true, Element::Latin1},     {"\x1B-B", true, Element::Latin2},
-    {"\x1B-C", true, Element::Latin3},     {"\x1B-D", true, Element::Latin4},
-    {"\x1B-L", true, Element::Cyrillic},   {"\x1B-G", true, Element::Arabic},
-    {"\x1B-F", true, Element::Greek},      {"\x1B-H", true, Element::Hebrew},
-    {"\x1B-M", true, Element::Latin5},     {"\x1B-b", true, Element::Latin9},
-    {"\x1B-T", true, Element::Thai},
+    {"\x1B(B", false, Element::Ascii},    {"\x1B(J", false, Element::Ascii}, // Romaji, read as ASCII
+    {"\x1B$B", false, Element::JisX0208}, {"\x1B$@", false, Element::JisX0208}, {"\x1B$(D", false, Element::JisX0212},
+    {"\x1B)I", true, Element::Katakana},  {"\x1B$)C", true, Element::KsX1001},  {"\x1B$)A", true, Element::Gb2312},
+    {"\x1B-A", true, Element::Latin1},    {"\x1B-B", true, Element::Latin2},    {"\x1B-C", true, Element::Latin3},
+    {"\x1B-D", true, Element::Latin4},    {"\x1B-L", true, Element::Cyrillic},  {"\x1B-G", true, Element::Arabic},
+    {"\x1B-F", true, Element::Greek},     {"\x1B-H", true, Element::Hebrew},    {"\x1B-M", true, Element::Latin5},
+    {"\x1B-b", true, Element::Latin9},    {"\x1B-T", true, Element::Thai},
 };
 
 // The iconv name of a single-byte or EUC upper half.

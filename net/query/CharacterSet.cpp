@@ -42,8 +42,8 @@ std::string StationText(const DcmTag &t, const TextCharset &charset) {
   std::string text = charset.DecodeText(t, &replaced);
   if (replaced > 0) {
     const std::string declared = charset.Value().empty() ? "ISO_IR 6" : charset.Value();
-    WriteLog("WARNING, C-FIND response, " + TagText(t) + ": " + std::to_string(replaced) + " bytes not in " +
-             declared + ", shown as U+FFFD");
+    WriteLog("WARNING, C-FIND response, " + TagText(t) + ": " + std::to_string(replaced) + " bytes not in " + declared +
+             ", shown as U+FFFD");
   }
   return text;
 }

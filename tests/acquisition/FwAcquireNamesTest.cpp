@@ -21,9 +21,9 @@ using test::TempDir;
 
 struct NameCase {
   const char *name;
-  std::string argument;     // --name as the UTF-8 terminal passes it
-  std::string term;         // (0008,0005) of the stored object
-  std::string storedBytes;  // (0010,0010) of the stored object
+  std::string argument;    // --name as the UTF-8 terminal passes it
+  std::string term;        // (0008,0005) of the stored object
+  std::string storedBytes; // (0010,0010) of the stored object
 };
 
 std::ostream &operator<<(std::ostream &out, const NameCase &c) { return out << c.name; }

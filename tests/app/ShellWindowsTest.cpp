@@ -459,10 +459,8 @@ TEST_F(MainWindowTest, GridShowsNamesInTheirOwnScript) {
   for (const std::string &name : {GREEK_NAME, CYRILLIC_NAME, JAPANESE_NAME, std::string("M\xC3\xBCLLER^J\xC3\x96RG")}) {
     EXPECT_NE(std::find(names.begin(), names.end(), QString::fromStdString(name)), names.end()) << name;
   }
-  form->StringGrid1->setCurrentCell(static_cast<int>(std::find(names.begin(), names.end(),
-                                                               QString::fromStdString(GREEK_NAME)) -
-                                                     names.begin()),
-                                    0);
+  form->StringGrid1->setCurrentCell(
+      static_cast<int>(std::find(names.begin(), names.end(), QString::fromStdString(GREEK_NAME)) - names.begin()), 0);
   form->Acquire(LocalNow());
   EXPECT_EQ(StudyContext().patientName, GREEK_NAME);
   SaveScreenshot(*form, "main-window-names-in-their-scripts.png");

@@ -181,7 +181,8 @@ TEST(FindExchangeTest, AccentedNameGoesOutInLatin1AndComesBackFromUtf8) {
 TEST(FindExchangeTest, GreekNameGoesOutInUtf8AndComesBackFromIso8859_7) {
   StudyInfo query;
   query.patientName = "\xCE\x93\xCE\xB9\xCF\x8E\xCF\x81\xCE\xB3\xCE\xBF\xCF\x82*";
-  const std::string greekMatch = Elem(0x0008, 0x0005, "ISO_IR 126") + Elem(0x0010, 0x0010, "\xC3\xE9\xFE\xF1\xE3\xEF\xF2^A ");
+  const std::string greekMatch =
+      Elem(0x0008, 0x0005, "ISO_IR 126") + Elem(0x0010, 0x0010, "\xC3\xE9\xFE\xF1\xE3\xEF\xF2^A ");
   StudySearch search(Response(0xFF00, greekMatch) + Response(0), query);
   search.Run();
 

@@ -352,9 +352,7 @@ protected:
     ASSERT_TRUE(started_);
     ASSERT_TRUE(peer_->process().Running()) << peer_->process().Log();
   }
-  static std::string PatientID(const ScriptCase &c) {
-    return "S" + std::to_string(&c - kScripts + 1);
-  }
+  static std::string PatientID(const ScriptCase &c) { return "S" + std::to_string(&c - kScripts + 1); }
 
   static constexpr const char *kAET = "WLSCRIPTS";
   static inline std::unique_ptr<TempDir> dir_;

@@ -356,14 +356,14 @@ TEST_P(CharsetQueryTest, KeysGoOutInTheSmallestRepertoire) {
   EXPECT_NE(worklistBytes.find(Elem(0x0040, 0x0006, c.sentName)), std::string::npos);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Names, CharsetQueryTest,
-    ::testing::Values(CharsetQueryCase{"AsciiDeclaresNothing", "MULLER*", "", "MULLER* "},
-                      CharsetQueryCase{"Latin1AsBefore", "M\xC3\x9CLLER^J\xC3\x96RG", "ISO_IR 100", "M\xDCLLER^J\xD6RG "},
-                      CharsetQueryCase{"GreekInUtf8", GREEK_UTF8, "ISO_IR 192", GREEK_UTF8 + " "},
-                      CharsetQueryCase{"JapaneseWildcardInUtf8", "\xE5\xB1\xB1\xE7\x94\xB0*", "ISO_IR 192",
-                                       "\xE5\xB1\xB1\xE7\x94\xB0* "}),
-    [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Names, CharsetQueryTest,
+                         ::testing::Values(CharsetQueryCase{"AsciiDeclaresNothing", "MULLER*", "", "MULLER* "},
+                                           CharsetQueryCase{"Latin1AsBefore", "M\xC3\x9CLLER^J\xC3\x96RG", "ISO_IR 100",
+                                                            "M\xDCLLER^J\xD6RG "},
+                                           CharsetQueryCase{"GreekInUtf8", GREEK_UTF8, "ISO_IR 192", GREEK_UTF8 + " "},
+                                           CharsetQueryCase{"JapaneseWildcardInUtf8", "\xE5\xB1\xB1\xE7\x94\xB0*",
+                                                            "ISO_IR 192", "\xE5\xB1\xB1\xE7\x94\xB0* "}),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 struct CharsetReadCase {
   const char *name;
@@ -398,17 +398,17 @@ TEST_P(CharsetReadTest, StudyAndWorklistRecordsGetUtf8) {
 
 INSTANTIATE_TEST_SUITE_P(
     Declarations, CharsetReadTest,
-    ::testing::Values(CharsetReadCase{"Utf8", "ISO_IR 192", "M\xC3\x9CLLER^J", "M\xC3\x9CLLER^J", false},
-                      CharsetReadCase{"Utf8OutsideLatin1", "ISO_IR 192", "\xC5\x81UKASZ ", "\xC5\x81UKASZ", false},
-                      CharsetReadCase{"Latin1Declared", "ISO_IR 100", "M\xDCLLER^J", "M\xC3\x9CLLER^J", false},
-                      CharsetReadCase{"NoDeclarationIsLatin1", "", "M\xDCLLER^J", "M\xC3\x9CLLER^J", false},
-                      CharsetReadCase{"Greek", "ISO_IR 126", "\xC3\xE9\xFE\xF1\xE3\xEF\xF2",
-                                      "\xCE\x93\xCE\xB9\xCF\x8E\xCF\x81\xCE\xB3\xCE\xBF\xCF\x82", false},
-                      CharsetReadCase{"JapaneseStartsWithEscape", "\\ISO 2022 IR 87", "\x1B$B;3ED\x1B(B^\x1B$BB@O:\x1B(B",
-                                      "\xE5\xB1\xB1\xE7\x94\xB0^\xE5\xA4\xAA\xE9\x83\x8E", false},
-                      CharsetReadCase{"BrokenUtf8ShownAsReplacement", "ISO_IR 192", "M\xDCLLER",
-                                      "M\xEF\xBF\xBDLLER", true},
-                      CharsetReadCase{"UnknownTerm", "ISO_IR 999", "M\xDCLLER", "M\xEF\xBF\xBDLLER", true}),
+    ::testing::Values(
+        CharsetReadCase{"Utf8", "ISO_IR 192", "M\xC3\x9CLLER^J", "M\xC3\x9CLLER^J", false},
+        CharsetReadCase{"Utf8OutsideLatin1", "ISO_IR 192", "\xC5\x81UKASZ ", "\xC5\x81UKASZ", false},
+        CharsetReadCase{"Latin1Declared", "ISO_IR 100", "M\xDCLLER^J", "M\xC3\x9CLLER^J", false},
+        CharsetReadCase{"NoDeclarationIsLatin1", "", "M\xDCLLER^J", "M\xC3\x9CLLER^J", false},
+        CharsetReadCase{"Greek", "ISO_IR 126", "\xC3\xE9\xFE\xF1\xE3\xEF\xF2",
+                        "\xCE\x93\xCE\xB9\xCF\x8E\xCF\x81\xCE\xB3\xCE\xBF\xCF\x82", false},
+        CharsetReadCase{"JapaneseStartsWithEscape", "\\ISO 2022 IR 87", "\x1B$B;3ED\x1B(B^\x1B$BB@O:\x1B(B",
+                        "\xE5\xB1\xB1\xE7\x94\xB0^\xE5\xA4\xAA\xE9\x83\x8E", false},
+        CharsetReadCase{"BrokenUtf8ShownAsReplacement", "ISO_IR 192", "M\xDCLLER", "M\xEF\xBF\xBDLLER", true},
+        CharsetReadCase{"UnknownTerm", "ISO_IR 999", "M\xDCLLER", "M\xEF\xBF\xBDLLER", true}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST(CharacterSetTest, Utf8SeriesAndImageValuesKept) {

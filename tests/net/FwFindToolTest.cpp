@@ -73,7 +73,8 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{"PortName", {"--study", "h", "dicom"}, "the port is a number"},
         UsageCase{"FlagWithValue", {"--study=yes", "h", "104"}, "option --study takes no value"},
         // A byte that is no UTF-8 in a UTF-8 terminal is refused, never sent as "?".
-        UsageCase{"NameNotInTheTerminalEncoding", {"--study", "--name", "M\xDCLLER", "h", "104"},
+        UsageCase{"NameNotInTheTerminalEncoding",
+                  {"--study", "--name", "M\xDCLLER", "h", "104"},
                   "--name: not a text in the terminal's encoding"}),
     [](const auto &info) { return std::string(info.param.name); });
 

@@ -20,7 +20,7 @@ enum class Passage { Unchanged, Convert };
 
 struct Terminal {
   std::string codeset;
-  Passage passage = Passage::Unchanged; // for Latin-1 texts
+  Passage passage = Passage::Unchanged;     // for Latin-1 texts
   Passage textPassage = Passage::Unchanged; // for UTF-8 texts
   bool utf8 = false;
 };

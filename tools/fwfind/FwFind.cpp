@@ -128,9 +128,9 @@ int main(int argc, char **argv) {
     return commandLine.UsageError(error);
   }
   for (const auto &[option, value] : {std::pair<const char *, std::string *>{"--patient-id", &keys.patientID},
-                                       {"--name", &keys.name},
-                                       {"--accession", &keys.accession},
-                                       {"--modality", &keys.modality}}) {
+                                      {"--name", &keys.name},
+                                      {"--accession", &keys.accession},
+                                      {"--modality", &keys.modality}}) {
     const std::optional<std::string> text = fw::tool::TextFromTerminal(*value);
     if (!text) {
       return commandLine.UsageError(std::string(option) + ": not a text in the terminal's encoding");
