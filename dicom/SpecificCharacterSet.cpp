@@ -5,7 +5,10 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstring>
 #include <iconv.h>
+#include <memory>
+#include <utility>
 #include <vector>
 
 namespace fw {
@@ -225,11 +228,12 @@ public:
     if (bytes.empty()) {
       return;
     }
-    ToUtf8 cd(from);
+    ToUtf8 &cd = Converter(from);
     if (!cd.Ok()) {
       Replace(bytes.size());
       return;
     }
+    iconv(cd.Get(), nullptr, nullptr, nullptr, nullptr);
     std::vector<char> input(bytes.begin(), bytes.end());
     char *in = input.data();
     std::size_t inLeft = input.size();
@@ -307,8 +311,21 @@ public:
   }
 
 private:
+  // One descriptor per character set for the whole value: a value that
+  // switches sets at every byte opens each only once.
+  ToUtf8 &Converter(const char *from) {
+    for (auto &[name, cd] : converters_) {
+      if (std::strcmp(name, from) == 0) {
+        return *cd;
+      }
+    }
+    converters_.emplace_back(from, std::make_unique<ToUtf8>(from));
+    return *converters_.back().second;
+  }
+
   std::string &out_;
   std::size_t &replaced_;
+  std::vector<std::pair<const char *, std::unique_ptr<ToUtf8>>> converters_;
 };
 
 bool IsTwoByte(Element e) { return e == Element::JisX0208 || e == Element::JisX0212; }
