@@ -2,6 +2,7 @@
 #include "acquisition/ImageBuilder.h"
 
 #include "app/base/Log.h"
+#include "dicom/SpecificCharacterSet.h"
 #include "dicom/Uids.h"
 
 #include <algorithm>
@@ -120,27 +121,6 @@ std::string CompressionRatioText(std::uint64_t uncompressed, std::uint64_t compr
   std::snprintf(text, sizeof(text), "%.2f", static_cast<double>(uncompressed) / static_cast<double>(compressed));
   std::string value = text;
   return value.size() <= 16 ? value : value.substr(0, value.find('.'));
-}
-
-bool HasHighByte(std::string_view text) {
-  for (const char c : text) {
-    if (static_cast<unsigned char>(c) > 127) {
-      return true;
-    }
-  }
-  return false;
-}
-
-// The context fields that become elements.
-bool ContextNeedsLatin1(const StudyInfo &c) {
-  for (const std::string *field : {&c.studyInstanceUID, &c.studyDate, &c.studyTime, &c.studyID, &c.studyDescription,
-                                   &c.accessionNumber, &c.institutionName, &c.referringPhysicianName, &c.modality,
-                                   &c.patientID, &c.patientName, &c.patientBirthDate, &c.patientSex}) {
-    if (HasHighByte(*field)) {
-      return true;
-    }
-  }
-  return false;
 }
 
 std::string TwoDigits(int value, const char *format) {
@@ -272,9 +252,6 @@ void BuildImageDataSet(DcmObj &dataSet, const StudyInfo &context, const ObjectDe
   const IodFamily family = IodForModality(context.modality).family;
   const bool secondaryCapture = family == IodFamily::SecondaryCapture;
   const bool visibleLight = family == IodFamily::VlEndoscopic || family == IodFamily::VlPhotographic;
-  if (ContextNeedsLatin1(context)) {
-    AppendText(dataSet, 0x0008, 0x0005, "CS", "ISO_IR 100");
-  }
   // A modality's own picture, or a capture of another device's screen.
   AppendText(dataSet, IMAGE_TYPE, "CS", secondaryCapture ? "DERIVED\\SECONDARY" : "ORIGINAL\\PRIMARY");
   // One reading per date and time pair, so that the two agree across midnight.
@@ -369,6 +346,9 @@ void BuildImageDataSet(DcmObj &dataSet, const StudyInfo &context, const ObjectDe
   if (visibleLight) {
     AppendSequence(dataSet, ACQUISITION_CONTEXT_SEQUENCE, {});
   }
+  // The context's texts are UTF-8: Latin-1 bytes when they all fit, else
+  // UTF-8, with the matching Specific Character Set first.
+  EncodeTextValues(dataSet);
 }
 
 void AppendEncapsulatedFrames(DcmObj &dataSet, std::vector<EncodedFrame> frames) {

@@ -112,8 +112,10 @@ std::string ObjectFileName(std::string_view accessionNumber, std::int32_t instan
 // Appends every element of the object but the pixel data, in ascending tag
 // order, for the class in object.sopClassUid and the modality of the
 // context (ObjectModality). Empty context fields give zero-length elements.
-// A context text with a byte above 127 adds Specific Character Set
-// "ISO_IR 100" first. Number of Frames is state.numberOfFrames. The clock is
+// The context's texts are UTF-8; the object carries them as EncodeTextValues
+// says (SpecificCharacterSet.h): Specific Character Set "ISO_IR 100" first and
+// Latin-1 bytes when every text fits Latin-1, "ISO_IR 192" and UTF-8
+// otherwise, none when all are ASCII. Number of Frames is state.numberOfFrames. The clock is
 // read twice: once for the creation date and time, once for the content and
 // acquisition date and time.
 void BuildImageDataSet(DcmObj &dataSet, const StudyInfo &context, const ObjectDescription &object,

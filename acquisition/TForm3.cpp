@@ -153,7 +153,7 @@ void TForm3::FormActivate() {
     return;
   }
   opened_ = true;
-  setWindowTitle(QStringLiteral("Acquisition Form - ") + QString::fromLatin1(StudyContext().patientName.c_str()));
+  setWindowTitle(QStringLiteral("Acquisition Form - ") + QString::fromUtf8(StudyContext().patientName.c_str()));
   // The strip starts as an empty button-face picture of its current width.
   QImage blank(Image1->width(), THUMBNAIL_SIZE, QImage::Format_BGR888);
   blank.fill(palette().color(QPalette::Button));

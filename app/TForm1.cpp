@@ -3,7 +3,7 @@
 #include "app/TSetupFrm.h"
 #include "app/base/Log.h"
 #include "app/base/ProgramFolder.h"
-#include "app/shell/Latin1Text.h"
+#include "app/shell/PatientText.h"
 #include "app/ui/MessageBoxes.h"
 #include "framewell/Version.h"
 
@@ -147,18 +147,18 @@ void TForm1::BuildControls() {
 
 PatientFields TForm1::TypedFields() const {
   PatientFields fields;
-  fields.patientID = ToLatin1(Edit1->text());
-  fields.patientName = ToLatin1(Edit2->text());
+  fields.patientID = ToRecordText(Edit1->text());
+  fields.patientName = ToRecordText(Edit2->text());
   const QDate date = DateTimePicker1->date();
   fields.birthDate = std::chrono::year{date.year()} / date.month() / date.day();
-  fields.sexText = ToLatin1(ComboBox1->currentText());
-  fields.accessionNumber = ToLatin1(Edit5->text());
-  fields.studyDescription = ToLatin1(Edit6->text());
+  fields.sexText = ToRecordText(ComboBox1->currentText());
+  fields.accessionNumber = ToRecordText(Edit5->text());
+  fields.studyDescription = ToRecordText(Edit6->text());
   return fields;
 }
 
 bool TForm1::TypedFieldsFit() {
-  const auto refused = CheckLatin1Fields({{"Patient ID", Edit1->text()},
+  const auto refused = CheckRecordFields({{"Patient ID", Edit1->text()},
                                           {"Patient Name", Edit2->text()},
                                           {"Patient Sex", ComboBox1->currentText()},
                                           {"Accession Number", Edit5->text()},
@@ -287,7 +287,7 @@ void TForm1::ShowGrid() {
   StringGrid1->setRowCount(grid.RowCount() - 1);
   for (int row = 1; row < grid.RowCount(); ++row) {
     for (int c = 0; c < GRID_COLUMNS; ++c) {
-      StringGrid1->setItem(row - 1, c, new QTableWidgetItem(FromLatin1(grid.Cell(c, row))));
+      StringGrid1->setItem(row - 1, c, new QTableWidgetItem(FromRecordText(grid.Cell(c, row))));
     }
   }
   StringGrid1->setCurrentCell(grid.CurrentRow() - 1, 0);
@@ -300,7 +300,7 @@ void TForm1::ShowLastRow() {
   const int filled = grid.RowCount() - 2;
   StringGrid1->setRowCount(grid.RowCount() - 1);
   for (int c = 0; c < GRID_COLUMNS; ++c) {
-    StringGrid1->setItem(filled - 1, c, new QTableWidgetItem(FromLatin1(grid.Cell(c, filled))));
+    StringGrid1->setItem(filled - 1, c, new QTableWidgetItem(FromRecordText(grid.Cell(c, filled))));
     StringGrid1->setItem(filled, c, new QTableWidgetItem(QString()));
   }
 }

@@ -84,7 +84,7 @@ private:
   void FormClose();
   void BuildControls();
   PatientFields TypedFields() const;
-  // Box for a typed character outside Latin-1; true when there is none.
+  // Box for a typed character an object cannot carry; true when there is none.
   bool TypedFieldsFit();
   // Asks before a search without filters; true to go on.
   bool ConfirmSearch(const PatientFields &fields);

@@ -15,14 +15,19 @@
 #   wlmscpfs-db DIR AET            makes DIR/AET with its lockfile and prints that
 #                                  folder; wlmscpfs -dfp DIR answers the called
 #                                  AE title AET from the .wl files in it
-#   worklist-entry FOLDER N NAME PATIENT_ID DATE MODALITY TIME
+#   worklist-entry FOLDER N NAME PATIENT_ID DATE MODALITY TIME [CHARSET]
 #                                  writes FOLDER/entryN.wl, a complete scheduled
-#                                  procedure step (Latin-1 texts); accession
-#                                  number ACC<N>, study UID ...1143.1.<N>
+#                                  procedure step; accession number ACC<N>,
+#                                  study UID ...1143.1.<N>. Without CHARSET the
+#                                  NAME is Latin-1 bytes under "ISO_IR 100"; with
+#                                  it (ISO_IR 100, 101, 126, 144, 192, GB18030,
+#                                  \ISO 2022 IR 87) NAME is UTF-8 and is written in
+#                                  that character set
 #   demo-worklist FOLDER MODALITY DATE
-#                                  writes three made-up patients' entries for
-#                                  DATE (YYYYMMDD) with MODALITY into FOLDER and
-#                                  prints one line per patient
+#                                  writes four made-up patients' entries for
+#                                  DATE (YYYYMMDD) with MODALITY into FOLDER (one
+#                                  name in Greek letters, in UTF-8) and prints
+#                                  one line per patient
 #   station-config FILE LOCAL_AET INSTITUTION PACS_AET PACS_HOST PACS_PORT
 #                  WL_AET WL_HOST WL_PORT MODALITY_INDEX
 #                                  writes a station's "quillbrook.cfg": the ten
@@ -33,7 +38,9 @@
 #                                  waits (default 10 s) until process PID listens
 #                                  on loopback PORT; fails when it ends first
 #   run-orthanc CONFIG             runs Orthanc in the foreground
-#   run-wlmscpfs DIR PORT          runs wlmscpfs -dfp DIR PORT in the foreground
+#   run-wlmscpfs DIR PORT          runs wlmscpfs -csk -dfp DIR PORT in the
+#                                  foreground (-csk: each entry is answered with
+#                                  its own Specific Character Set)
 #
 # The run- commands make the server die with the shell that started them
 # (setpriv --pdeathsig KILL), so a killed script leaves no server behind.
@@ -113,17 +120,34 @@ peers_wlmscpfs_db() {
 }
 
 peers_worklist_entry() {
-  if [ $# -ne 7 ]; then
-    echo "usage: peers.sh worklist-entry FOLDER N NAME PATIENT_ID DATE MODALITY TIME" >&2
+  if [ $# -ne 7 ] && [ $# -ne 8 ]; then
+    echo "usage: peers.sh worklist-entry FOLDER N NAME PATIENT_ID DATE MODALITY TIME [CHARSET]" >&2
     return 2
   fi
-  local folder=$1 n=$2 name=$3 id=$4 date=$5 modality=$6 time=$7
+  local folder=$1 n=$2 name=$3 id=$4 date=$5 modality=$6 time=$7 charset="ISO_IR 100" encoding
+  if [ $# -eq 8 ]; then
+    charset=$8
+    case "$charset" in
+    "ISO_IR 100") encoding=ISO-8859-1 ;;
+    "ISO_IR 101") encoding=ISO-8859-2 ;;
+    "ISO_IR 126") encoding=ISO-8859-7 ;;
+    "ISO_IR 144") encoding=ISO-8859-5 ;;
+    "ISO_IR 192") encoding=UTF-8 ;;
+    "GB18030") encoding=GB18030 ;;
+    '\ISO 2022 IR 87') encoding=ISO-2022-JP ;;
+    *)
+      echo "peers.sh: worklist-entry: no encoding known for \"$charset\"" >&2
+      return 2
+      ;;
+    esac
+    name=$(printf '%s' "$name" | iconv -f UTF-8 -t "$encoding")
+  fi
   mkdir -p "$folder"
   local dump=$folder/entry$n.dump
   # wlmscpfs skips entries without the attributes it requires as
   # "incomplete": every one of them is here.
   cat >"$dump" <<DUMP
-(0008,0005) CS [ISO_IR 100]
+(0008,0005) CS [$charset]
 (0008,0050) SH [ACC$n]
 (0010,0010) PN [$name]
 (0010,0020) LO [$id]
@@ -170,6 +194,10 @@ peers_demo_worklist() {
     peers_worklist_entry "$folder" "$n" "$name" "$id" "$date" "$modality" "$time"
     echo "$name (patient ID $id, accession ACC$n, $modality at ${time:0:2}:${time:2:2})"
   done
+  # A name beyond Latin-1, as Greek, Cyrillic or Japanese worklists send them.
+  name='Παπαδόπουλος^Γιώργος'
+  peers_worklist_entry "$folder" 4 "$name" 900104 "$date" "$modality" 1530 "ISO_IR 192"
+  echo "$name (patient ID 900104, accession ACC4, $modality at 15:30)"
 }
 
 peers_station_config() {
@@ -222,7 +250,7 @@ peers_run_orthanc() {
 }
 
 peers_run_wlmscpfs() {
-  exec setpriv --pdeathsig KILL env TCP_NODELAY=1 wlmscpfs -dfp "$1" "$2"
+  exec setpriv --pdeathsig KILL env TCP_NODELAY=1 wlmscpfs -csk -dfp "$1" "$2"
 }
 
 if [ "${BASH_SOURCE[0]}" = "$0" ]; then

@@ -2,6 +2,7 @@
 
 #include "acquisition/AccessionNumber.h"
 #include "app/base/Log.h"
+#include "dicom/SpecificCharacterSet.h"
 
 #include <cstdio>
 
@@ -146,7 +147,8 @@ AcquireCheck PatientSelection::Acquire(StudyInfo &context, const PatientFields &
   if (const std::string modality = ModalityAt(config.ModalityIndex); !modality.empty()) {
     context.modality = modality;
   }
-  context.institutionName = config.InstitutionName;
+  // The configuration is Latin-1; the context, like every record, UTF-8.
+  context.institutionName = Latin1ToUtf8(config.InstitutionName);
 
   if (context.patientName.empty()) {
     return AcquireCheck::NameEmpty;

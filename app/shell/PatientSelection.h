@@ -28,7 +28,7 @@ inline constexpr const char *MATCH_LIMIT_MESSAGE = "More than 1000 results, plea
 inline constexpr const char *NAME_EMPTY_MESSAGE = "Patient Name can't be empty";
 inline constexpr const char *ID_EMPTY_MESSAGE = "Patient ID can't be empty";
 
-// The operator's typed entries, as Latin-1 texts.
+// The operator's typed entries, as UTF-8 texts.
 struct PatientFields {
   std::string patientID;
   std::string patientName;

@@ -1,6 +1,6 @@
 #include "app/shell/ResultGrid.h"
 
-#include "app/shell/Latin1Text.h"
+#include "app/shell/PatientText.h"
 
 #include <QCollator>
 #include <QLocale>
@@ -102,7 +102,7 @@ void SortGridRows(ResultGrid &grid, int column, const QCollator &collator) {
   const int last = grid.RowCount() - 1;
   for (int i = 1; i < last; ++i) {
     for (int j = i + 1; j <= last; ++j) {
-      if (collator.compare(FromLatin1(grid.Cell(column, i)), FromLatin1(grid.Cell(column, j))) > 0) {
+      if (collator.compare(FromRecordText(grid.Cell(column, i)), FromRecordText(grid.Cell(column, j))) > 0) {
         std::swap(grid.RowAt(i), grid.RowAt(j));
       }
     }

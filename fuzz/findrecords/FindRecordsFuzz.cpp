@@ -1,12 +1,13 @@
 // Fuzz target: a C-FIND response identifier from a peer. The bytes are
 // decoded in implicit VR little endian (what the searches negotiate) and the
-// container goes through all four readers; the Latin-1 conversion of UTF-8
-// texts runs on the raw bytes too. Seeds in corpus/ are study and worklist
+// container goes through all four readers; the raw bytes are also decoded as
+// a name under each kind of character set (ISO 2022 with escape sequences,
+// UTF-8, GB18030), which must always give well-formed UTF-8. Seeds in corpus/ are study and worklist
 // responses, one with "ISO_IR 192".
 #include "dicom/BufData.h"
 #include "dicom/DcmCodec.h"
 #include "dicom/DcmObj.h"
-#include "net/query/CharacterSet.h"
+#include "dicom/SpecificCharacterSet.h"
 #include "net/query/ImageInfo.h"
 #include "net/query/SeriesInfo.h"
 #include "net/query/StudyInfo.h"
@@ -31,9 +32,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   fw::TWorklistItem item;
   fw::ReadWorklistItem(item, identifier);
 
-  const std::string latin1 = fw::Utf8ToLatin1(std::string_view(reinterpret_cast<const char *>(data), size));
-  if (latin1.size() > size) {
-    __builtin_trap();
+  const std::string_view bytes(reinterpret_cast<const char *>(data), size);
+  for (const char *value : {"ISO 2022 IR 13\\ISO 2022 IR 87\\ISO 2022 IR 159", "\\ISO 2022 IR 149", "ISO_IR 192",
+                            "GB18030", "ISO_IR 144"}) {
+    if (!fw::IsUtf8(fw::SpecificCharacterSet::FromValue(value).Decode(bytes, true))) {
+      __builtin_trap();
+    }
   }
   return 0;
 }

@@ -71,7 +71,7 @@ std::vector<std::string> FieldTexts(const ImageInfo &i) {
 
 void BuildImageKeys(const ImageInfo &image, DcmObj &identifier) {
   AppendKeys(identifier, image, IMAGE_KEYS, LEVEL_IMAGE);
-  DeclareLatin1IfNeeded(identifier);
+  DeclareCharacterSet(identifier);
 }
 
 void ReadImageInfo(ImageInfo &image, const DcmObj &identifier) {

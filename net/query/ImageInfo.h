@@ -1,6 +1,6 @@
 // PS3.4 C.6.2.1 instance level keys
 // ImageInfo: the image-level record of a query (level "IMAGE"), with its key
-// builder and response reader. Latin-1 texts, and four unsigned 16-bit
+// builder and response reader. UTF-8 texts, and four unsigned 16-bit
 // numbers; all empty or 0 when created.
 //
 //   #  field                      key / source    #  field                      key / source
@@ -55,8 +55,8 @@ struct ImageInfo {
 std::vector<std::string> FieldTexts(const ImageInfo &image);
 
 // Fills an empty identifier with the sixteen image keys in tag order, the
-// level key (0008,0052) "IMAGE" among them; (0008,0005) "ISO_IR 100" first
-// when a value has a byte above 127.
+// level key (0008,0052) "IMAGE" among them; (0008,0005) and the values'
+// encoding as CharacterSet.h says.
 void BuildImageKeys(const ImageInfo &image, DcmObj &identifier);
 
 // Fills the record from a response identifier. Everything from an "SQ"

@@ -7,9 +7,9 @@
 // empty field gives an element of length 0, which asks the peer to return the
 // attribute. No wildcard is added.
 //
-// A response value is GetText of the element (cut at the first zero byte,
-// blanks and control characters removed at both ends), in the station's
-// Latin-1 (CharacterSet.h). Elements of length 0 or undefined length are
+// A response value is the element's text (cut at the first zero byte,
+// blanks and control characters removed at both ends), decoded into UTF-8 by
+// the declared character set (CharacterSet.h). Elements of length 0 or undefined length are
 // passed over, so the field keeps what it had; a later element of the same
 // tag overwrites an earlier one.
 #pragma once
@@ -57,7 +57,7 @@ inline bool HasReadableValue(const DcmTag &t) { return t.length != 0 && t.length
 
 // Sets the record field of the key whose tag is t's, when t has a value.
 template <class Record, std::size_t N>
-bool ReadKey(Record &record, const DcmTag &t, const QueryKey<Record> (&keys)[N], TextCharset charset) {
+bool ReadKey(Record &record, const DcmTag &t, const QueryKey<Record> (&keys)[N], const TextCharset &charset) {
   if (!HasReadableValue(t)) {
     return false;
   }

@@ -38,7 +38,7 @@ std::vector<std::string> FieldTexts(const SeriesInfo &s) {
 
 void BuildSeriesKeys(const SeriesInfo &series, DcmObj &identifier) {
   AppendKeys(identifier, series, SERIES_KEYS, LEVEL_SERIES);
-  DeclareLatin1IfNeeded(identifier);
+  DeclareCharacterSet(identifier);
 }
 
 void ReadSeriesInfo(SeriesInfo &series, const DcmObj &identifier) {

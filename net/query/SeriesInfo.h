@@ -1,6 +1,6 @@
 // PS3.4 C.6.2.1 series level keys
 // SeriesInfo: the series-level record of a query (level "SERIES"), with its
-// key builder and response reader. Eleven Latin-1 texts, empty when created.
+// key builder and response reader. Eleven UTF-8 texts, empty when created.
 //
 //   #  field                 key           #  field                 key
 //   0  seriesInstanceUID     (0020,000E)   6  patientPosition       (0018,5100)
@@ -38,8 +38,8 @@ struct SeriesInfo {
 std::vector<std::string> FieldTexts(const SeriesInfo &series);
 
 // Fills an empty identifier with the eleven series keys in tag order, the
-// level key (0008,0052) "SERIES" among them; (0008,0005) "ISO_IR 100" first
-// when a value has a byte above 127.
+// level key (0008,0052) "SERIES" among them; (0008,0005) and the values'
+// encoding as CharacterSet.h says.
 void BuildSeriesKeys(const SeriesInfo &series, DcmObj &identifier);
 
 // Fills the record from a response identifier, as ReadStudyInfo does.

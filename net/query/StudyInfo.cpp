@@ -48,7 +48,7 @@ std::vector<std::string> FieldTexts(const StudyInfo &s) {
 
 void BuildStudyKeys(const StudyInfo &study, DcmObj &identifier) {
   AppendKeys(identifier, study, STUDY_KEYS, LEVEL_STUDY);
-  DeclareLatin1IfNeeded(identifier);
+  DeclareCharacterSet(identifier);
 }
 
 void ReadStudyInfo(StudyInfo &study, const DcmObj &identifier) {

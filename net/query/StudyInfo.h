@@ -1,7 +1,7 @@
 // PS3.4 C.6.2.1 Study Root study level keys
 // StudyInfo: the study-level record of a study query (Study Root, level
 // "STUDY"), and the patient and study context of an acquisition. Fifteen
-// Latin-1 texts, all empty when created. With it: the key builder of the
+// UTF-8 texts, all empty when created. With it: the key builder of the
 // query identifier and the reader of a response identifier.
 //
 //   #  field                   query key sent                  filled from
@@ -54,8 +54,8 @@ struct StudyInfo {
 std::vector<std::string> FieldTexts(const StudyInfo &study);
 
 // Fills an empty identifier with the sixteen study keys in tag order, the
-// level key (0008,0052) "STUDY" among them; (0008,0005) "ISO_IR 100" is put
-// first when a value has a byte above 127.
+// level key (0008,0052) "STUDY" among them; (0008,0005) and the values'
+// encoding as CharacterSet.h says.
 void BuildStudyKeys(const StudyInfo &study, DcmObj &identifier);
 
 // Fills the record from a response identifier: every element entry in order,

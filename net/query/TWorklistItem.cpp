@@ -77,7 +77,7 @@ void BuildWorklistKeys(const TWorklistItem &item, DcmObj &identifier) {
 
   AppendKey(identifier, 0x0040, 0x1001, "");
   AppendKey(identifier, 0x0040, 0x1003, "");
-  DeclareLatin1IfNeeded(identifier);
+  DeclareCharacterSet(identifier);
 }
 
 void ReadWorklistItem(TWorklistItem &item, const DcmObj &identifier) {

@@ -1,6 +1,6 @@
 // PS3.4 K.6.1 Modality Worklist information model keys
 // TWorklistItem: the record of a Modality Worklist query, with its key
-// builder and response reader. Twenty-two Latin-1 texts, empty when created.
+// builder and response reader. Twenty-two UTF-8 texts, empty when created.
 //
 //   #  field                              query key                 filled from
 //   0  patientName                        (0010,0010)               (0010,0010)
@@ -71,8 +71,8 @@ std::vector<std::string> FieldTexts(const TWorklistItem &item);
 // (0010,0030), (0010,0040), (0010,2110) empty, (0020,000D), (0032,1032),
 // (0032,1060); then (0040,0100) holding one item with the step keys, built
 // as a container of its own and inserted with InsertSequence; then (0040,1001)
-// and (0040,1003) empty. (0008,0005) "ISO_IR 100" is put first when a value
-// has a byte above 127.
+// and (0040,1003) empty. (0008,0005) and the values' encoding as
+// CharacterSet.h says.
 void BuildWorklistKeys(const TWorklistItem &item, DcmObj &identifier);
 
 // Fills the record from a response identifier: every element entry, in

@@ -147,6 +147,16 @@ protected:
   }};
 };
 
+// The context holds names in UTF-8; the caption shows them as written.
+TEST_F(AcquisitionWindowTest, CaptionShowsANameInItsOwnScript) {
+  const char *greek =
+      "\xCE\xA0\xCE\xB1\xCF\x80\xCE\xB1\xCE\xB4\xCF\x8C\xCF\x80\xCE\xBF\xCF\x85\xCE\xBB\xCE\xBF\xCF\x82^"
+      "\xCE\x93\xCE\xB9\xCF\x8E\xCF\x81\xCE\xB3\xCE\xBF\xCF\x82";
+  StudyContext().patientName = greek;
+  Open();
+  EXPECT_EQ(form_.windowTitle(), QStringLiteral("Acquisition Form - ") + QString::fromUtf8(greek));
+}
+
 TEST_F(AcquisitionWindowTest, LayoutCaptionsTabOrderAndTimer) {
   Open();
   EXPECT_EQ(form_.size(), QSize(784, 612));

@@ -315,14 +315,58 @@ TEST_F(ImageBuilderTest, EmptyContextFieldsBecomeZeroLengthElements) {
   }
 }
 
-TEST_F(ImageBuilderTest, AnAccentedNameAddsTheCharacterSetFirst) {
-  context_.patientName = "Mu\xF1oz^Jos\xE9";
+struct NameCase {
+  const char *name;
+  std::string patientName; // UTF-8, as the context holds it
+  std::string term;        // (0008,0005) written, "" for none
+  std::string stored;      // the (0010,0010) bytes of the file, unpadded
+};
+
+std::ostream &operator<<(std::ostream &out, const NameCase &c) { return out << c.name; }
+
+class ObjectNameTest : public ImageBuilderTest, public ::testing::WithParamInterface<NameCase> {};
+
+// Every character of the name reaches the file, and an independent reader
+// (pydicom, by the object's own Specific Character Set) reads the same name.
+TEST_P(ObjectNameTest, NameIsCarriedExactly) {
+  const NameCase &c = GetParam();
+  context_.patientName = c.patientName;
+  context_.institutionName = "H\xC3\xB4pital";
   ASSERT_TRUE(SaveStill(state_, context_, Frames({SolidFrame(8, 8, 0, 0, 0)}), dir_.folder(), Fixed(At(9, 0, 0))));
   const auto ds = ReadBack(0);
   ASSERT_GT(ds->Count(), 1u);
-  EXPECT_EQ(Key(*ds->ElementAt(0)), "0008,0005");
-  EXPECT_EQ(ds->FindText(0x0008, 0x0005), "ISO_IR 100");
-  EXPECT_EQ(ds->FindText(0x0010, 0x0010), "Mu\xF1oz^Jos\xE9");
+  EXPECT_EQ(Key(*ds->ElementAt(0)), "0008,0005") << "the character set comes first";
+  EXPECT_EQ(ds->FindText(0x0008, 0x0005), c.term);
+  EXPECT_EQ(ds->FindText(0x0010, 0x0010), c.stored);
+  const std::string script = R"(
+import sys, pydicom
+ds = pydicom.dcmread(sys.argv[1])
+sys.stdout.buffer.write((str(ds.PatientName) + '|' + ds.InstitutionName).encode('utf-8'))
+)";
+  std::string out;
+  std::string err;
+  ASSERT_EQ(PeerProcess::Run({"/usr/bin/python3", "-c", script, state_.fileList[0].path}, &out, &err), 0) << err;
+  EXPECT_EQ(out, c.patientName + "|H\xC3\xB4pital");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Scripts, ObjectNameTest,
+    ::testing::Values(
+        // Byte for byte what the station always wrote for Latin-1 names.
+        NameCase{"Latin1", "Mu\xC3\xB1oz^Jos\xC3\xA9", "ISO_IR 100", "Mu\xF1oz^Jos\xE9"},
+        NameCase{"Greek",
+                 "\xCE\xA0\xCE\xB1\xCF\x80\xCE\xB1\xCE\xB4\xCF\x8C\xCF\x80\xCE\xBF\xCF\x85\xCE\xBB\xCE\xBF\xCF\x82^"
+                 "\xCE\x93\xCE\xB9\xCF\x8E\xCF\x81\xCE\xB3\xCE\xBF\xCF\x82",
+                 "ISO_IR 192",
+                 "\xCE\xA0\xCE\xB1\xCF\x80\xCE\xB1\xCE\xB4\xCF\x8C\xCF\x80\xCE\xBF\xCF\x85\xCE\xBB\xCE\xBF\xCF\x82^"
+                 "\xCE\x93\xCE\xB9\xCF\x8E\xCF\x81\xCE\xB3\xCE\xBF\xCF\x82"},
+        NameCase{"Japanese", "\xE5\xB1\xB1\xE7\x94\xB0^\xE5\xA4\xAA\xE9\x83\x8E", "ISO_IR 192",
+                 "\xE5\xB1\xB1\xE7\x94\xB0^\xE5\xA4\xAA\xE9\x83\x8E"}),
+    [](const ::testing::TestParamInfo<NameCase> &info) { return std::string(info.param.name); });
+
+TEST_F(ImageBuilderTest, AsciiTextsDeclareNoCharacterSet) {
+  ASSERT_TRUE(SaveStill(state_, context_, Frames({SolidFrame(8, 8, 0, 0, 0)}), dir_.folder(), Fixed(At(9, 0, 0))));
+  EXPECT_EQ(ReadBack(0)->FindElement(0x0008, 0x0005), nullptr);
 }
 
 TEST(FrameTimeTest, IsTheNegotiatedIntervalInMilliseconds) {

@@ -82,9 +82,13 @@ ResultGrid GridOfNames(const std::vector<std::string> &names) {
 
 TEST(SortGridRowsTest, OrdersByTheUsersLocaleCaseSensitive) {
   DefaultLocale locale("en_US");
-  ResultGrid grid = GridOfNames({"Adams", "bell", "adams", "Zeta", "\xC9mile", "Baker"});
+  // Names are UTF-8: "\xC3\x89mile" sorts among the E's, the Cyrillic name after
+  // every Latin one.
+  ResultGrid grid =
+      GridOfNames({"Adams", "bell", "\xD0\x98\xD0\xB2\xD0\xB0\xD0\xBD", "adams", "Zeta", "\xC3\x89mile", "Baker"});
   SortGridRows(grid, COL_NAME);
-  EXPECT_EQ(Column(grid, COL_NAME), (std::vector<std::string>{"adams", "Adams", "Baker", "bell", "\xC9mile", "Zeta"}));
+  EXPECT_EQ(Column(grid, COL_NAME), (std::vector<std::string>{"adams", "Adams", "Baker", "bell", "\xC3\x89mile", "Zeta",
+                                                              "\xD0\x98\xD0\xB2\xD0\xB0\xD0\xBD"}));
   EXPECT_EQ(grid.Cell(COL_ID, 2), "id-Adams") << "whole rows move";
   EXPECT_EQ(grid.Cell(0, 0), "Name") << "the header stays";
 }
@@ -266,6 +270,12 @@ TEST_F(AcquireTest, TypedPathFillsTheContext) {
   EXPECT_EQ(context.modality, "CT");
   EXPECT_EQ(context.institutionName, "St. Mary");
   EXPECT_EQ(context.referringPhysicianName, "KEPT") << "never filled";
+}
+
+TEST_F(AcquireTest, Latin1InstitutionBecomesUtf8LikeTheRestOfTheContext) {
+  config.InstitutionName = "H\xF4pital Saint-\xC9loi"; // as the configuration file holds it
+  ASSERT_EQ(selection.Acquire(context, Typed(), config, now, counter), AcquireCheck::Ready);
+  EXPECT_EQ(context.institutionName, "H\xC3\xB4pital Saint-\xC3\x89loi");
 }
 
 TEST_F(AcquireTest, SexCodes) {

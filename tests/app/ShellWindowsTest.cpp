@@ -30,9 +30,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <string>
 #include <vector>
 
 #include <sys/wait.h>
@@ -492,17 +494,64 @@ TEST_F(MainWindowTest, AcquireFromTypedFieldsAndFromTheGrid) {
   EXPECT_EQ(StudyContext().patientBirthDate, "19800102");
 }
 
-TEST_F(MainWindowTest, PatientFieldsOutsideLatin1AreRefused) {
-  AnswerWith({Study("DOE^JOHN", "P1")});
-  form->Edit2->setText(QString::fromUtf8("\xE5\xB1\xB1\xE7\x94\xB0")); // two CJK characters
+const std::string GREEK_NAME = "\xCE\xA0\xCE\xB1\xCF\x80\xCE\xB1\xCE\xB4\xCF\x8C\xCF\x80\xCE\xBF\xCF\x85\xCE\xBB"
+                               "\xCE\xBF\xCF\x82^\xCE\x93\xCE\xB9\xCF\x8E\xCF\x81\xCE\xB3\xCE\xBF\xCF\x82";
+const std::string CYRILLIC_NAME = "\xD0\x98\xD0\xB2\xD0\xB0\xD0\xBD\xD0\xBE\xD0\xB2^\xD0\x98\xD0\xB2\xD0\xB0\xD0\xBD";
+const std::string JAPANESE_NAME = "\xE5\xB1\xB1\xE7\x94\xB0^\xE5\xA4\xAA\xE9\x83\x8E";
+
+// Typed names in any script go into the query and the context as written.
+TEST_F(MainWindowTest, TypedNamesInAnyScriptAreSearchedAndAcquired) {
+  std::string queried;
+  form->Selection().studySearch = [&](const PeerAddress &, const StudyInfo &query, const StudyMatch &) {
+    queried = query.patientName;
+    return SearchResult{SearchResult::Outcome::Completed, 0, 0};
+  };
+  form->Edit1->setText("P9");
+  form->Edit2->setText(QString::fromStdString(JAPANESE_NAME));
   form->Button1Click();
+  EXPECT_EQ(queried, JAPANESE_NAME);
+  form->Edit2->setText(QString::fromStdString(GREEK_NAME));
+  form->Acquire(LocalNow());
+  EXPECT_TRUE(boxes.Texts().empty());
+  EXPECT_EQ(acquisitionsOpened, 1);
+  EXPECT_EQ(StudyContext().patientName, GREEK_NAME);
+}
+
+// Only what no object can carry is refused, before any search or
+// acquisition: control characters and half a surrogate pair.
+TEST_F(MainWindowTest, UncarriableCharactersAreRefusedWithTheField) {
+  AnswerWith({Study("DOE^JOHN", "P1")});
+  form->Edit1->setText("P1");
+  form->Edit2->setText(QString::fromUtf8("DOE^\x1B$B"));
+  form->Button1Click();
+  QString lone;
+  lone.append(QChar(0xD83D));
+  form->Edit2->setText("DOE");
+  form->Edit6->setText(lone);
   form->Button3Click();
-  EXPECT_EQ(boxes.Texts(),
-            (std::vector<std::string>{"Patient Name: the character U+5C71 is not allowed (Latin-1 only)",
-                                      "Patient Name: the character U+5C71 is not allowed (Latin-1 only)"}));
+  EXPECT_EQ(boxes.Texts(), (std::vector<std::string>{"Patient Name: the character U+001B cannot be stored",
+                                                     "Study Description: the character U+D83D cannot be stored"}));
   EXPECT_EQ(searches, 0);
   EXPECT_EQ(acquisitionsOpened, 0);
   EXPECT_EQ(StudyContext(), StudyInfo{});
+}
+
+// The grid shows the names of the results as the person wrote them, sorted
+// by the locale's collation.
+TEST_F(MainWindowTest, GridShowsNamesInTheirOwnScript) {
+  AnswerWith({Study(GREEK_NAME, "P1"), Study(CYRILLIC_NAME, "P2"), Study("M\xC3\xBCLLER^J\xC3\x96RG", "P3"),
+              Study(JAPANESE_NAME, "P4")});
+  form->Edit1->setText("P");
+  form->Button1Click();
+  const std::vector<QString> names = NameColumn();
+  for (const std::string &name : {GREEK_NAME, CYRILLIC_NAME, JAPANESE_NAME, std::string("M\xC3\xBCLLER^J\xC3\x96RG")}) {
+    EXPECT_NE(std::find(names.begin(), names.end(), QString::fromStdString(name)), names.end()) << name;
+  }
+  form->StringGrid1->setCurrentCell(
+      static_cast<int>(std::find(names.begin(), names.end(), QString::fromStdString(GREEK_NAME)) - names.begin()), 0);
+  form->Acquire(LocalNow());
+  EXPECT_EQ(StudyContext().patientName, GREEK_NAME);
+  SaveScreenshot(*form, "main-window-names-in-their-scripts.png");
 }
 
 TEST_F(MainWindowTest, ClearEmptiesFieldsGridAndContext) {

@@ -165,7 +165,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(FindExchangeTest, AccentedNameGoesOutInLatin1AndComesBackFromUtf8) {
   StudyInfo query;
-  query.patientName = "M\xDCLLER*";
+  query.patientName = "M\xC3\x9CLLER*";
   const std::string utf8Match = Elem(0x0008, 0x0005, "ISO_IR 192") + Elem(0x0010, 0x0010, "M\xC3\x9CLLER^J\xC3\x96RG ");
   StudySearch search(Response(0xFF00, utf8Match) + Response(0), query);
   search.Run();
@@ -175,7 +175,24 @@ TEST(FindExchangeTest, AccentedNameGoesOutInLatin1AndComesBackFromUtf8) {
   EXPECT_NE(sent.find(Elem(0x0010, 0x0010, "M\xDCLLER* ")), std::string::npos);
   EXPECT_NE(search.Sent().find(sent), std::string::npos);
   ASSERT_EQ(search.records.size(), 1u);
-  EXPECT_EQ(std::get<StudyInfo>(search.records[0]).patientName, "M\xDCLLER^J\xD6RG");
+  EXPECT_EQ(std::get<StudyInfo>(search.records[0]).patientName, "M\xC3\x9CLLER^J\xC3\x96RG");
+}
+
+TEST(FindExchangeTest, GreekNameGoesOutInUtf8AndComesBackFromIso8859_7) {
+  StudyInfo query;
+  query.patientName = "\xCE\x93\xCE\xB9\xCF\x8E\xCF\x81\xCE\xB3\xCE\xBF\xCF\x82*";
+  const std::string greekMatch =
+      Elem(0x0008, 0x0005, "ISO_IR 126") + Elem(0x0010, 0x0010, "\xC3\xE9\xFE\xF1\xE3\xEF\xF2^A ");
+  StudySearch search(Response(0xFF00, greekMatch) + Response(0), query);
+  search.Run();
+
+  const std::string sent = search.IdentifierBytes();
+  EXPECT_EQ(sent.substr(0, 18), Elem(0x0008, 0x0005, "ISO_IR 192"));
+  EXPECT_NE(sent.find(Elem(0x0010, 0x0010, "\xCE\x93\xCE\xB9\xCF\x8E\xCF\x81\xCE\xB3\xCE\xBF\xCF\x82* ")),
+            std::string::npos);
+  ASSERT_EQ(search.records.size(), 1u);
+  EXPECT_EQ(std::get<StudyInfo>(search.records[0]).patientName,
+            "\xCE\x93\xCE\xB9\xCF\x8E\xCF\x81\xCE\xB3\xCE\xBF\xCF\x82^A");
 }
 
 TEST(FindExchangeTest, WorklistSearchReadsStepItemOfEachResponse) {

@@ -5,7 +5,9 @@
 // SearchStudies and SearchWorklist, and fwfind on top.
 //
 // The data hold a Latin-1 name (MÜLLER^JÖRG); Orthanc is configured to
-// answer in UTF-8, so its responses exercise the conversion to Latin-1.
+// answer in UTF-8. wlmscpfs (-csk) also answers entries in Greek, Cyrillic
+// and Japanese character sets, ISO 2022 escape sequences included; every
+// record holds the names in UTF-8.
 #include "dicom/DcmObj.h"
 #include "net/association/PDU_Service.h"
 #include "net/query/CFind.h"
@@ -30,7 +32,8 @@ namespace {
 using test::PeerProcess;
 using test::TempDir;
 
-const std::string kMuller = "M\xDCLLER^J\xD6RG"; // Latin-1
+const std::string kMuller = "M\xDCLLER^J\xD6RG";             // Latin-1, as the data hold it
+const std::string kMullerUtf8 = "M\xC3\x9CLLER^J\xC3\x96RG"; // as the records hold it
 
 // ------------------------------------------------------------------ test data
 
@@ -169,17 +172,17 @@ void ExpectWorklistByDateAndModality(std::uint16_t port, const std::string &aet)
   EXPECT_EQ(first.scheduledProcedureStepDescription, "Step 1");
   EXPECT_EQ(first.scheduledStationName, "ROOM1");
   EXPECT_EQ(first.scheduledProcedureStepLocation, "L2");
-  EXPECT_EQ(found[1].patientName, kMuller) << "Latin-1 in the record";
+  EXPECT_EQ(found[1].patientName, kMullerUtf8) << "UTF-8 in the record";
 }
 
 void ExpectWorklistByAccentedName(std::uint16_t port, const std::string &aet) {
   TWorklistItem query;
-  query.patientName = "M\xDCLLER*";
+  query.patientName = "M\xC3\x9CLLER*";
   SearchResult outcome;
   const std::vector<TWorklistItem> found = FindWorklist(port, aet, query, outcome);
   EXPECT_TRUE(outcome.Completed());
   ASSERT_EQ(PatientIDs(found), std::vector<std::string>{"W2"});
-  EXPECT_EQ(found[0].patientName, kMuller);
+  EXPECT_EQ(found[0].patientName, kMullerUtf8);
 }
 
 void ExpectStudyByPatientID(std::uint16_t port, const std::string &aet, bool modalitiesInStudy) {
@@ -211,7 +214,7 @@ void ExpectStudiesByName(std::uint16_t port, const std::string &aet) {
   struct NameCase {
     std::string name;
     std::vector<std::string> ids;
-  } cases[] = {{"DOE^JOHN", {"P1"}}, {"M\xDCLLER*", {"P2"}}, {"NOBODY", {}}, {"", {"P1", "P2", "P3"}}};
+  } cases[] = {{"DOE^JOHN", {"P1"}}, {"M\xC3\x9CLLER*", {"P2"}}, {"NOBODY", {}}, {"", {"P1", "P2", "P3"}}};
   for (const NameCase &c : cases) {
     SCOPED_TRACE(c.name);
     StudyInfo query;
@@ -221,7 +224,7 @@ void ExpectStudiesByName(std::uint16_t port, const std::string &aet) {
     EXPECT_TRUE(outcome.Completed());
     EXPECT_EQ(PatientIDs(found), c.ids);
     if (c.ids == std::vector<std::string>{"P2"} && found.size() == 1) {
-      EXPECT_EQ(found[0].patientName, kMuller);
+      EXPECT_EQ(found[0].patientName, kMullerUtf8);
     }
   }
 }
@@ -302,6 +305,92 @@ TEST_F(WlmscpfsTest, FwFindAcceptsAccentedNameFromTheTerminal) {
   EXPECT_EQ(exitCode, 0);
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_TRUE(lines[0].starts_with("M\xC3\x9CLLER^J\xC3\x96RG\tW2\t"));
+}
+
+// Entries in the character sets worklists in Greece, Russia and Japan use,
+// each answered by wlmscpfs -csk with its own (0008,0005).
+struct ScriptCase {
+  const char *name;
+  std::string characterSet;
+  std::string patientName; // UTF-8
+};
+
+const ScriptCase kScripts[] = {
+    {"Latin1", "ISO_IR 100", "M\xC3\xBCller^J\xC3\xB6rg"},
+    {"GreekIso8859_7", "ISO_IR 126",
+     "\xCE\xA0\xCE\xB1\xCF\x80\xCE\xB1\xCE\xB4\xCF\x8C\xCF\x80\xCE\xBF\xCF\x85\xCE\xBB\xCE\xBF\xCF\x82^"
+     "\xCE\x93\xCE\xB9\xCF\x8E\xCF\x81\xCE\xB3\xCE\xBF\xCF\x82"},
+    {"GreekUtf8", "ISO_IR 192",
+     "\xCE\xA0\xCE\xB1\xCF\x80\xCE\xB1\xCE\xB4\xCF\x8C\xCF\x80\xCE\xBF\xCF\x85\xCE\xBB\xCE\xBF\xCF\x82^"
+     "\xCE\x93\xCE\xB9\xCF\x8E\xCF\x81\xCE\xB3\xCE\xBF\xCF\x82"},
+    {"CyrillicIso8859_5", "ISO_IR 144",
+     "\xD0\x98\xD0\xB2\xD0\xB0\xD0\xBD\xD0\xBE\xD0\xB2^\xD0\x98\xD0\xB2\xD0\xB0\xD0\xBD"},
+    {"JapaneseIso2022Ir87", "\\ISO 2022 IR 87",
+     "Yamada^Tarou=\xE5\xB1\xB1\xE7\x94\xB0^\xE5\xA4\xAA\xE9\x83\x8E=\xE3\x82\x84\xE3\x81\xBE\xE3\x81\xA0^"
+     "\xE3\x81\x9F\xE3\x82\x8D\xE3\x81\x86"},
+    {"JapaneseUtf8", "ISO_IR 192", "\xE5\xB1\xB1\xE7\x94\xB0^\xE5\xA4\xAA\xE9\x83\x8E"},
+};
+
+class WlmscpfsScriptsTest : public ::testing::TestWithParam<ScriptCase> {
+protected:
+  static void SetUpTestSuite() {
+    dir_ = std::make_unique<TempDir>();
+    peer_ = std::make_unique<test::WlmscpfsPeer>();
+    std::vector<test::WorklistEntry> entries;
+    int n = 0;
+    for (const ScriptCase &c : kScripts) {
+      entries.push_back({c.patientName, "S" + std::to_string(++n), "20240401", "US", "0800", c.characterSet});
+    }
+    started_ = peer_->Start(dir_->path(), kAET, entries);
+    port_ = peer_->port();
+  }
+  static void TearDownTestSuite() {
+    peer_.reset();
+    dir_.reset();
+  }
+  void SetUp() override {
+    ASSERT_TRUE(started_);
+    ASSERT_TRUE(peer_->process().Running()) << peer_->process().Log();
+  }
+  static std::string PatientID(const ScriptCase &c) { return "S" + std::to_string(&c - kScripts + 1); }
+
+  static constexpr const char *kAET = "WLSCRIPTS";
+  static inline std::unique_ptr<TempDir> dir_;
+  static inline std::unique_ptr<test::WlmscpfsPeer> peer_;
+  static inline ::testing::AssertionResult started_ = ::testing::AssertionFailure();
+  static inline std::uint16_t port_ = 0;
+};
+
+TEST_P(WlmscpfsScriptsTest, NameReachesTheRecordAsWritten) {
+  const ScriptCase &c = GetParam();
+  const ScriptCase *entry = std::find_if(std::begin(kScripts), std::end(kScripts),
+                                         [&](const ScriptCase &k) { return std::string(k.name) == c.name; });
+  TWorklistItem query;
+  query.patientID = PatientID(*entry);
+  SearchResult outcome;
+  const std::vector<TWorklistItem> found = FindWorklist(port_, kAET, query, outcome);
+  EXPECT_TRUE(outcome.Completed());
+  ASSERT_EQ(found.size(), 1u);
+  EXPECT_EQ(found[0].patientName, c.patientName);
+  EXPECT_EQ(found[0].patientID, query.patientID);
+}
+
+INSTANTIATE_TEST_SUITE_P(CharacterSets, WlmscpfsScriptsTest, ::testing::ValuesIn(kScripts),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+// A Greek key typed in the terminal goes out in UTF-8 ("ISO_IR 192") and
+// finds the entry written in UTF-8; the match is printed as written.
+TEST_F(WlmscpfsScriptsTest, FwFindSearchesByAGreekName) {
+  const std::string greek = kScripts[2].patientName;
+  int exitCode = -1;
+  const std::vector<std::string> lines =
+      FwFindLines({"--worklist", "--aec", kAET, "--name", greek.substr(0, greek.find('^')) + "*", "127.0.0.1",
+                   std::to_string(port_)},
+                  exitCode);
+  EXPECT_EQ(exitCode, 0);
+  EXPECT_NE(std::find_if(lines.begin(), lines.end(),
+                         [&](const std::string &line) { return line.starts_with(greek + "\tS3\t"); }),
+            lines.end());
 }
 
 // ------------------------------------------------------------------ dcmqrscp
@@ -392,8 +481,8 @@ protected:
 
 TEST_F(OrthancTest, StudyByPatientID) { ExpectStudyByPatientID(port_, kAET, true); }
 
-// Orthanc answers in UTF-8 ("ISO_IR 192"): the accented name must still
-// reach the record in Latin-1.
+// Orthanc answers in UTF-8 ("ISO_IR 192"): the accented name reaches the
+// record as it was stored.
 TEST_F(OrthancTest, StudiesByNameFromUtf8Responses) {
   PDU_Service service;
   ASSERT_TRUE(service.OpenAssociation("127.0.0.1", std::to_string(port_), "QUILLBROOK", kAET, STUDY_ROOT_FIND_UID, 10));

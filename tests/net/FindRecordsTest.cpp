@@ -9,9 +9,11 @@
 #include "net/query/StudyInfo.h"
 #include "net/query/TWorklistItem.h"
 #include "tests/net/FindTestSupport.h"
+#include "tests/support/LogCapture.h"
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -316,115 +318,100 @@ INSTANTIATE_TEST_SUITE_P(
 
 // ------------------------------------------------------------ character sets
 
-struct Utf8Case {
+const std::string GREEK_UTF8 = "\xCE\xA0\xCE\xB1\xCF\x80\xCE\xB1\xCE\xB4\xCF\x8C\xCF\x80\xCE\xBF\xCF\x85\xCE\xBB"
+                               "\xCE\xBF\xCF\x82^\xCE\x93\xCE\xB9\xCF\x8E\xCF\x81\xCE\xB3\xCE\xBF\xCF\x82";
+
+struct CharsetQueryCase {
   const char *name;
-  std::string utf8;
-  std::string latin1;
+  std::string nameKey;     // the record's UTF-8 text
+  std::string declaration; // (0008,0005) sent, "" for none
+  std::string sentName;    // (0010,0010) sent, padded
 };
 
-class Utf8ToLatin1Test : public ::testing::TestWithParam<Utf8Case> {};
+std::ostream &operator<<(std::ostream &out, const CharsetQueryCase &c) { return out << c.name; }
 
-TEST_P(Utf8ToLatin1Test, Converts) { EXPECT_EQ(Utf8ToLatin1(GetParam().utf8), GetParam().latin1); }
+class CharsetQueryTest : public ::testing::TestWithParam<CharsetQueryCase> {};
 
-INSTANTIATE_TEST_SUITE_P(
-    Texts, Utf8ToLatin1Test,
-    ::testing::Values(Utf8Case{"Ascii", "DOE^JOHN", "DOE^JOHN"}, Utf8Case{"UUmlaut", "M\xC3\xBCller", "M\xFCller"},
-                      Utf8Case{"CapitalUUmlaut", "\xC3\x9C", "\xDC"}, Utf8Case{"HighestLatin1", "\xC3\xBF", "\xFF"},
-                      Utf8Case{"OutsideLatin1", "\xC5\x81ukasz", "?ukasz"},
-                      Utf8Case{"ThreeByteCharacter",
-                               "A\xE2\x82\xAC"
-                               "B",
-                               "A?B"},
-                      Utf8Case{"FourByteCharacter", "\xF0\x9F\x98\x80", "?"},
-                      Utf8Case{"LoneContinuationByte",
-                               "A\x80"
-                               "B",
-                               "A?B"},
-                      Utf8Case{"TruncatedAtEnd", "A\xC3", "A?"},
-                      Utf8Case{"Latin1BytesAreNotUtf8", "M\xFCller", "M?ller"},
-                      Utf8Case{"OverlongSlash", "\xC0\xAF", "??"}, Utf8Case{"Surrogate", "\xED\xA0\x80", "???"}),
-    [](const auto &info) { return std::string(info.param.name); });
-
-TEST(CharacterSetTest, Latin1ToUtf8AndBack) {
-  std::string all;
-  for (int c = 1; c < 256; ++c) {
-    all.push_back(static_cast<char>(c));
-  }
-  EXPECT_EQ(Latin1ToUtf8("M\xFCller"), "M\xC3\xBCller");
-  EXPECT_EQ(Utf8ToLatin1(Latin1ToUtf8(all)), all);
-}
-
-TEST(CharacterSetTest, QueryWithAccentedNameDeclaresLatin1First) {
-  StudyInfo query;
-  query.patientName = "M\xDCLLER^J\xD6RG";
-  DcmObj identifier;
-  BuildStudyKeys(query, identifier);
-  ASSERT_EQ(identifier.Count(), 17u);
-  ASSERT_TRUE(identifier.ElementAt(0)->Is(0x0008, 0x0005));
-  EXPECT_EQ(EncodeImplicit(identifier).substr(0, 18), Elem(0x0008, 0x0005, "ISO_IR 100"));
-  EXPECT_EQ(identifier.FindText(0x0010, 0x0010), "M\xDCLLER^J\xD6RG") << "the name goes out in Latin-1";
-}
-
-TEST(CharacterSetTest, AsciiQueriesDeclareNothing) {
+// Both query records, with the name at the top level and in the step item.
+TEST_P(CharsetQueryTest, KeysGoOutInTheSmallestRepertoire) {
+  const CharsetQueryCase &c = GetParam();
   StudyInfo study;
-  study.patientName = "MULLER";
-  TWorklistItem item;
-  item.patientName = "MULLER";
+  study.patientName = c.nameKey;
   DcmObj studyKeys;
-  DcmObj worklistKeys;
   BuildStudyKeys(study, studyKeys);
+  TWorklistItem item;
+  item.scheduledPerformingPhysicianName = c.nameKey;
+  DcmObj worklistKeys;
   BuildWorklistKeys(item, worklistKeys);
-  EXPECT_EQ(studyKeys.FindElement(0x0008, 0x0005), nullptr);
-  EXPECT_EQ(worklistKeys.FindElement(0x0008, 0x0005), nullptr);
+  const std::string studyBytes = EncodeImplicit(studyKeys);
+  const std::string worklistBytes = EncodeImplicit(worklistKeys);
+  for (const std::string *bytes : {&studyBytes, &worklistBytes}) {
+    if (c.declaration.empty()) {
+      EXPECT_NE(bytes->substr(0, 4), Le16(0x0008) + Le16(0x0005));
+    } else {
+      EXPECT_EQ(bytes->find(Elem(0x0008, 0x0005, c.declaration)), 0u) << "declared first";
+    }
+  }
+  EXPECT_NE(studyBytes.find(Elem(0x0010, 0x0010, c.sentName)), std::string::npos);
+  EXPECT_NE(worklistBytes.find(Elem(0x0040, 0x0006, c.sentName)), std::string::npos);
 }
 
-TEST(CharacterSetTest, AccentInWorklistStepItemDeclaresLatin1) {
-  TWorklistItem query;
-  query.scheduledPerformingPhysicianName = "M\xFCller";
-  DcmObj identifier;
-  BuildWorklistKeys(query, identifier);
-  EXPECT_EQ(identifier.FindText(0x0008, 0x0005), "ISO_IR 100");
-  EXPECT_TRUE(identifier.ElementAt(0)->Is(0x0008, 0x0005));
-}
+INSTANTIATE_TEST_SUITE_P(Names, CharsetQueryTest,
+                         ::testing::Values(CharsetQueryCase{"AsciiDeclaresNothing", "MULLER*", "", "MULLER* "},
+                                           CharsetQueryCase{"Latin1AsBefore", "M\xC3\x9CLLER^J\xC3\x96RG", "ISO_IR 100",
+                                                            "M\xDCLLER^J\xD6RG "},
+                                           CharsetQueryCase{"GreekInUtf8", GREEK_UTF8, "ISO_IR 192", GREEK_UTF8 + " "},
+                                           CharsetQueryCase{"JapaneseWildcardInUtf8", "\xE5\xB1\xB1\xE7\x94\xB0*",
+                                                            "ISO_IR 192", "\xE5\xB1\xB1\xE7\x94\xB0* "}),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 struct CharsetReadCase {
   const char *name;
   std::string declaration; // the (0008,0005) value, or empty for none
   std::string nameValue;   // the (0010,0010) value as it arrives
-  std::string expected;
+  std::string expected;    // UTF-8
+  bool logged;             // a warning about undecodable bytes
 };
+
+std::ostream &operator<<(std::ostream &out, const CharsetReadCase &c) { return out << c.name; }
 
 class CharsetReadTest : public ::testing::TestWithParam<CharsetReadCase> {};
 
-TEST_P(CharsetReadTest, StudyAndWorklistRecordsGetLatin1) {
+TEST_P(CharsetReadTest, StudyAndWorklistRecordsGetUtf8) {
+  const CharsetReadCase &c = GetParam();
+  test::LogCapture log;
   std::string response;
-  if (!GetParam().declaration.empty()) {
-    response += Elem(0x0008, 0x0005, GetParam().declaration);
+  if (!c.declaration.empty()) {
+    response += Elem(0x0008, 0x0005, c.declaration);
   }
-  response += Elem(0x0010, 0x0010, GetParam().nameValue);
+  response += Elem(0x0010, 0x0010, c.nameValue);
   DcmObj identifier;
   ASSERT_TRUE(DecodeImplicit(response, identifier));
   StudyInfo study;
   ReadStudyInfo(study, identifier);
   TWorklistItem item;
   ReadWorklistItem(item, identifier);
-  EXPECT_EQ(study.patientName, GetParam().expected);
-  EXPECT_EQ(item.patientName, GetParam().expected);
+  EXPECT_EQ(study.patientName, c.expected);
+  EXPECT_EQ(item.patientName, c.expected);
+  EXPECT_EQ(log.StartingWith("WARNING, C-FIND response, (0010,0010): ").size(), c.logged ? 2u : 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Declarations, CharsetReadTest,
-    ::testing::Values(CharsetReadCase{"Utf8", "ISO_IR 192", "M\xC3\x9CLLER^J", "M\xDCLLER^J"},
-                      CharsetReadCase{"Utf8OutsideLatin1", "ISO_IR 192", "\xC5\x81UKASZ ", "?UKASZ"},
-                      CharsetReadCase{"Utf8AsSecondValue", "\\ISO_IR 192",
-                                      "M\xC3\xBC"
-                                      "LLER",
-                                      "M\xFCLLER"},
-                      CharsetReadCase{"Latin1Declared", "ISO_IR 100", "M\xDCLLER^J", "M\xDCLLER^J"},
-                      CharsetReadCase{"NoDeclaration", "", "M\xDCLLER^J", "M\xDCLLER^J"}),
+    ::testing::Values(
+        CharsetReadCase{"Utf8", "ISO_IR 192", "M\xC3\x9CLLER^J", "M\xC3\x9CLLER^J", false},
+        CharsetReadCase{"Utf8OutsideLatin1", "ISO_IR 192", "\xC5\x81UKASZ ", "\xC5\x81UKASZ", false},
+        CharsetReadCase{"Latin1Declared", "ISO_IR 100", "M\xDCLLER^J", "M\xC3\x9CLLER^J", false},
+        CharsetReadCase{"NoDeclarationIsLatin1", "", "M\xDCLLER^J", "M\xC3\x9CLLER^J", false},
+        CharsetReadCase{"Greek", "ISO_IR 126", "\xC3\xE9\xFE\xF1\xE3\xEF\xF2",
+                        "\xCE\x93\xCE\xB9\xCF\x8E\xCF\x81\xCE\xB3\xCE\xBF\xCF\x82", false},
+        CharsetReadCase{"JapaneseStartsWithEscape", "\\ISO 2022 IR 87", "\x1B$B;3ED\x1B(B^\x1B$BB@O:\x1B(B",
+                        "\xE5\xB1\xB1\xE7\x94\xB0^\xE5\xA4\xAA\xE9\x83\x8E", false},
+        CharsetReadCase{"BrokenUtf8ShownAsReplacement", "ISO_IR 192", "M\xDCLLER", "M\xEF\xBF\xBDLLER", true},
+        CharsetReadCase{"UnknownTerm", "ISO_IR 999", "M\xDCLLER", "M\xEF\xBF\xBDLLER", true}),
     [](const auto &info) { return std::string(info.param.name); });
 
-TEST(CharacterSetTest, Utf8SeriesAndImageValuesConverted) {
+TEST(CharacterSetTest, Utf8SeriesAndImageValuesKept) {
   DcmObj identifier;
   ASSERT_TRUE(DecodeImplicit(Elem(0x0008, 0x0005, "ISO_IR 192") + Elem(0x0008, 0x103E, "K\xC3\xB6rper ") +
                                  Elem(0x0018, 0x1210, "F\xC3\xBC\xC3\x9F"),
@@ -433,19 +420,21 @@ TEST(CharacterSetTest, Utf8SeriesAndImageValuesConverted) {
   ReadSeriesInfo(series, identifier);
   ImageInfo image;
   ReadImageInfo(image, identifier);
-  EXPECT_EQ(series.seriesDescription, "K\xF6rper");
-  EXPECT_EQ(image.convolutionKernel, "F\xFC\xDF");
+  EXPECT_EQ(series.seriesDescription, "K\xC3\xB6rper");
+  EXPECT_EQ(image.convolutionKernel, "F\xC3\xBC\xC3\x9F");
 }
 
 TEST(CharacterSetTest, WorklistItemMayDeclareItsOwnCharacterSet) {
-  // The top level is Latin-1; the step item says UTF-8 for its own values.
+  // The top level is Cyrillic; the step item says UTF-8 for its own values.
   const std::string step = Elem(0x0008, 0x0005, "ISO_IR 192") + Elem(0x0040, 0x0006, "M\xC3\xBCller");
   DcmObj identifier;
-  ASSERT_TRUE(DecodeImplicit(Elem(0x0010, 0x0010, "J\xF6rg") + Elem(0x0040, 0x0100, ItemOf(step)), identifier));
+  ASSERT_TRUE(DecodeImplicit(Elem(0x0008, 0x0005, "ISO_IR 144") + Elem(0x0010, 0x0010, "\xB8\xD2\xD0\xDD") +
+                                 Elem(0x0040, 0x0100, ItemOf(step)),
+                             identifier));
   TWorklistItem item;
   ReadWorklistItem(item, identifier);
-  EXPECT_EQ(item.patientName, "J\xF6rg");
-  EXPECT_EQ(item.scheduledPerformingPhysicianName, "M\xFCller");
+  EXPECT_EQ(item.patientName, "\xD0\x98\xD0\xB2\xD0\xB0\xD0\xBD");
+  EXPECT_EQ(item.scheduledPerformingPhysicianName, "M\xC3\xBCller");
 }
 
 } // namespace

@@ -71,7 +71,11 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{"PortZero", {"--study", "h", "0"}, "the port is a number from 1 to 65535"},
         UsageCase{"PortTooLarge", {"--study", "h", "65536"}, "the port is a number"},
         UsageCase{"PortName", {"--study", "h", "dicom"}, "the port is a number"},
-        UsageCase{"FlagWithValue", {"--study=yes", "h", "104"}, "option --study takes no value"}),
+        UsageCase{"FlagWithValue", {"--study=yes", "h", "104"}, "option --study takes no value"},
+        // A byte that is no UTF-8 in a UTF-8 terminal is refused, never sent as "?".
+        UsageCase{"NameNotInTheTerminalEncoding",
+                  {"--study", "--name", "M\xDCLLER", "h", "104"},
+                  "--name: not a text in the terminal's encoding"}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST(FwFindToolTest, HelpAndVersionExitZero) {
@@ -190,7 +194,7 @@ class FwFindLocaleTest : public ::testing::TestWithParam<LocaleCase> {};
 
 TEST_P(FwFindLocaleTest, NameGoesOutInLatin1AndComesBackInTheTerminalEncoding) {
   StudyInfo query;
-  query.patientName = "M\xDCLLER*";
+  query.patientName = "M\xC3\x9CLLER*";
   const std::string identifier = StudyIdentifier(query);
   ScriptedFind peer(Response(0xFF00, kUtf8Match) + Response(0), false, identifier);
   const ToolRun run = FwFind({"--study", "--name", GetParam().argument, "127.0.0.1", peer.Port()}, GetParam().locale);
@@ -202,8 +206,10 @@ TEST_P(FwFindLocaleTest, NameGoesOutInLatin1AndComesBackInTheTerminalEncoding) {
 
 INSTANTIATE_TEST_SUITE_P(Locales, FwFindLocaleTest,
                          ::testing::Values(LocaleCase{"Utf8", "C.UTF-8", "M\xC3\x9CLLER*", "M\xC3\x9CLLER^J"},
-                                           // Without a known encoding the bytes pass unchanged.
-                                           LocaleCase{"PlainC", "C", "M\xDCLLER*", "M\xDCLLER^J"}),
+                                           // Without a known encoding UTF-8 passes unchanged
+                                           // and other bytes are taken as Latin-1.
+                                           LocaleCase{"PlainCUtf8", "C", "M\xC3\x9CLLER*", "M\xC3\x9CLLER^J"},
+                                           LocaleCase{"PlainCLatin1", "C", "M\xDCLLER*", "M\xC3\x9CLLER^J"}),
                          [](const auto &info) { return std::string(info.param.name); });
 
 } // namespace

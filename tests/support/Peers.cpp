@@ -38,8 +38,12 @@ std::string PeersScript() { return FRAMEWELL_SOURCE_DIR "/scripts/peers.sh"; }
                                                 const std::vector<WorklistEntry> &entries) {
   int n = 1;
   for (const WorklistEntry &e : entries) {
-    auto written = RunPeersScript(
-        {"worklist-entry", folder.string(), std::to_string(n++), e.name, e.patientID, e.date, e.modality, e.time});
+    std::vector<std::string> args = {"worklist-entry", folder.string(), std::to_string(n++), e.name,
+                                     e.patientID,      e.date,          e.modality,          e.time};
+    if (!e.characterSet.empty()) {
+      args.push_back(e.characterSet);
+    }
+    auto written = RunPeersScript(args);
     if (!written) {
       return written;
     }
@@ -75,7 +79,9 @@ std::string PeersScript() { return FRAMEWELL_SOURCE_DIR "/scripts/peers.sh"; }
     return made;
   }
   port_ = PeerProcess::FreePort();
-  if (!process_.Start({"wlmscpfs", "-dfp", db.string(), std::to_string(port_)}, (dir / "wlmscpfs.log").string(),
+  // -csk: each entry answered with its own Specific Character Set, as the
+  // demo's server does.
+  if (!process_.Start({"wlmscpfs", "-csk", "-dfp", db.string(), std::to_string(port_)}, (dir / "wlmscpfs.log").string(),
                       {"TCP_NODELAY=1"})) {
     return ::testing::AssertionFailure() << "wlmscpfs cannot be started";
   }

@@ -44,13 +44,16 @@ std::string PeersScript();
 // with its standard error.
 ::testing::AssertionResult RunPeersScript(const std::vector<std::string> &args, std::string *out = nullptr);
 
-// One scheduled procedure step; texts in Latin-1.
+// One scheduled procedure step. Without a character set the name is Latin-1
+// bytes under "ISO_IR 100"; with one (a term peers.sh worklist-entry knows)
+// the name is UTF-8 and the entry holds it in that character set.
 struct WorklistEntry {
   std::string name;
   std::string patientID;
   std::string date;     // YYYYMMDD
   std::string modality; // US, CT, ...
   std::string time;     // HHMM
+  std::string characterSet = {};
 };
 
 // Writes the entries as complete .wl files entry1.wl, entry2.wl, ... into
@@ -74,7 +77,7 @@ private:
   std::uint16_t port_ = 0;
 };
 
-// DCMTK's wlmscpfs answering the called AE title with the given entries.
+// DCMTK's wlmscpfs (-csk) answering the called AE title with the given entries.
 class WlmscpfsPeer {
 public:
   // Worklist folder DIR/db/AET, output in DIR/wlmscpfs.log.

@@ -2,6 +2,8 @@
 // character that does not fit becomes one "?" whatever the codeset.
 #include "tools/common/TerminalText.h"
 
+#include "dicom/SpecificCharacterSet.h"
+
 #include <cerrno>
 #include <clocale>
 #include <cstdint>
@@ -18,7 +20,9 @@ enum class Passage { Unchanged, Convert };
 
 struct Terminal {
   std::string codeset;
-  Passage passage = Passage::Unchanged;
+  Passage passage = Passage::Unchanged;     // for Latin-1 texts
+  Passage textPassage = Passage::Unchanged; // for UTF-8 texts
+  bool utf8 = false;
 };
 
 const Terminal &TerminalCodeset() {
@@ -30,6 +34,9 @@ const Terminal &TerminalCodeset() {
     const bool asIs = t.codeset.empty() || t.codeset == "ANSI_X3.4-1968" || t.codeset == "ISO-8859-1" ||
                       t.codeset == "ISO8859-1" || t.codeset == "ASCII";
     t.passage = asIs ? Passage::Unchanged : Passage::Convert;
+    t.utf8 = t.codeset == "UTF-8" || t.codeset == "utf8";
+    const bool unknown = t.codeset.empty() || t.codeset == "ANSI_X3.4-1968" || t.codeset == "ASCII";
+    t.textPassage = unknown ? Passage::Unchanged : Passage::Convert;
     return t;
   }();
   return terminal;
@@ -118,6 +125,74 @@ std::string ToTerminal(std::string_view latin1) {
       continue;
     }
     out.append(encoded, static_cast<std::size_t>(outPtr - encoded));
+  }
+  return out;
+}
+
+std::optional<std::string> TextFromTerminal(std::string_view text) {
+  const Terminal &terminal = TerminalCodeset();
+  if (terminal.textPassage == Passage::Unchanged) {
+    return IsUtf8(text) ? std::string(text) : Latin1ToUtf8(text);
+  }
+  if (terminal.utf8) {
+    return IsUtf8(text) ? std::optional<std::string>(std::string(text)) : std::nullopt;
+  }
+  Converter toUtf8("UTF-8", terminal.codeset.c_str());
+  if (!toUtf8.Ok()) {
+    return std::nullopt;
+  }
+  std::vector<char> input(text.begin(), text.end());
+  char *in = input.data();
+  std::size_t inLeft = input.size();
+  std::vector<char> output(input.size() * 4 + 16);
+  char *out = output.data();
+  std::size_t outLeft = output.size();
+  if (iconv(toUtf8.Get(), &in, &inLeft, &out, &outLeft) == static_cast<std::size_t>(-1) ||
+      iconv(toUtf8.Get(), nullptr, nullptr, &out, &outLeft) == static_cast<std::size_t>(-1)) {
+    return std::nullopt;
+  }
+  return std::string(output.data(), static_cast<std::size_t>(out - output.data()));
+}
+
+std::string TextToTerminal(std::string_view utf8) {
+  const Terminal &terminal = TerminalCodeset();
+  if (terminal.textPassage == Passage::Unchanged || terminal.utf8) {
+    return std::string(utf8);
+  }
+  Converter toUcs4("UCS-4LE", "UTF-8");
+  Converter fromUcs4(terminal.codeset.c_str(), "UCS-4LE");
+  if (!toUcs4.Ok() || !fromUcs4.Ok()) {
+    return std::string(utf8);
+  }
+  std::string out;
+  std::vector<char> input(utf8.begin(), utf8.end());
+  char *in = input.data();
+  std::size_t inLeft = input.size();
+  while (inLeft > 0) {
+    char unit[4];
+    char *unitPtr = unit;
+    std::size_t unitLeft = sizeof unit;
+    const std::size_t result = iconv(toUcs4.Get(), &in, &inLeft, &unitPtr, &unitLeft);
+    if (unitLeft == 0) {
+      char *from = unit;
+      std::size_t fromLeft = sizeof unit;
+      char encoded[16];
+      char *encodedPtr = encoded;
+      std::size_t encodedLeft = sizeof encoded;
+      if (iconv(fromUcs4.Get(), &from, &fromLeft, &encodedPtr, &encodedLeft) == static_cast<std::size_t>(-1)) {
+        out.push_back('?');
+        iconv(fromUcs4.Get(), nullptr, nullptr, nullptr, nullptr);
+      } else {
+        out.append(encoded, static_cast<std::size_t>(encodedPtr - encoded));
+      }
+      continue;
+    }
+    if (result == static_cast<std::size_t>(-1) && errno != E2BIG) {
+      out.push_back('?');
+      ++in;
+      --inLeft;
+      iconv(toUcs4.Get(), nullptr, nullptr, nullptr, nullptr);
+    }
   }
   return out;
 }

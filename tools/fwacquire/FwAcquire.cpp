@@ -22,6 +22,7 @@
 #include "acquisition/StationRecords.h"
 #include "app/base/ProgramFolder.h"
 #include "app/shell/ConfigFile.h"
+#include "dicom/SpecificCharacterSet.h"
 #include "tools/common/TerminalText.h"
 #include "tools/common/ToolLog.h"
 #include "tools/common/ToolOptions.h"
@@ -32,8 +33,10 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <thread>
+#include <tuple>
 
 namespace {
 
@@ -173,13 +176,29 @@ int main(int argc, char **argv) {
   localtime_r(&now, &local);
   fw::StudyInfo &context = fw::StudyContext();
   context = fw::StudyInfo{};
-  context.patientID = fw::tool::FromTerminal(patientId);
-  context.patientName = fw::tool::FromTerminal(name);
-  context.accessionNumber = accession.empty() ? fw::GenerateAccessionNumber(local) : fw::tool::FromTerminal(accession);
-  context.modality = fw::tool::FromTerminal(modality);
+  // Names and IDs in any script: the objects carry them in Latin-1 or UTF-8.
+  // A byte that is no character of the terminal's encoding is refused before
+  // anything is acquired.
+  std::string institutionText;
+  for (const auto &[option, value, field] :
+       {std::tuple<const char *, const std::string *, std::string *>{"--patient-id", &patientId, &context.patientID},
+        {"--name", &name, &context.patientName},
+        {"--accession", &accession, &context.accessionNumber},
+        {"--institution", &institution, &institutionText},
+        {"--modality", &modality, &context.modality}}) {
+    const std::optional<std::string> text = fw::tool::TextFromTerminal(*value);
+    if (!text) {
+      return commandLine.UsageError(std::string(option) + ": not a text in the terminal's encoding");
+    }
+    *field = *text;
+  }
+  if (context.accessionNumber.empty()) {
+    context.accessionNumber = fw::GenerateAccessionNumber(local);
+  }
   context.studyDate = fw::DicomDateText(local);
   context.studyTime = fw::DicomTimeText(local);
-  context.institutionName = institution.empty() ? config.InstitutionName : fw::tool::FromTerminal(institution);
+  // The setup file is Latin-1; the context holds UTF-8.
+  context.institutionName = institution.empty() ? fw::Latin1ToUtf8(config.InstitutionName) : institutionText;
   if (options.callingAETGiven) {
     config.LocalAET = options.callingAET;
   }

@@ -6,7 +6,8 @@
 // TWorklistItem) in the record's order separated by tabs, no header line; a
 // control character inside a value is shown as a space so that every match
 // stays one line. Texts go out in the terminal's encoding; key values given
-// on the command line are taken from it into the station's Latin-1.
+// on the command line are taken from it into the records' UTF-8, and go to
+// the peer in Latin-1 or UTF-8 as their characters need.
 //
 // Exit status: 0 when the peer ended the query with success (also with no
 // match), 1 when no association could be opened, the request could not be
@@ -22,7 +23,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -69,7 +72,7 @@ void PrintRecord(const std::vector<std::string> &fields) {
       line.push_back(static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? ' ' : c);
     }
   }
-  const std::string shown = fw::tool::ToTerminal(line);
+  const std::string shown = fw::tool::TextToTerminal(line);
   std::fwrite(shown.data(), 1, shown.size(), stdout);
   std::fputc('\n', stdout);
   std::fflush(stdout);
@@ -124,8 +127,15 @@ int main(int argc, char **argv) {
   if (const std::string error = CheckPort(port); !error.empty()) {
     return commandLine.UsageError(error);
   }
-  for (std::string *value : {&keys.patientID, &keys.name, &keys.accession, &keys.modality}) {
-    *value = fw::tool::FromTerminal(*value);
+  for (const auto &[option, value] : {std::pair<const char *, std::string *>{"--patient-id", &keys.patientID},
+                                      {"--name", &keys.name},
+                                      {"--accession", &keys.accession},
+                                      {"--modality", &keys.modality}}) {
+    const std::optional<std::string> text = fw::tool::TextFromTerminal(*value);
+    if (!text) {
+      return commandLine.UsageError(std::string(option) + ": not a text in the terminal's encoding");
+    }
+    *value = *text;
   }
 
   const fw::tool::CommonOptions &options = commandLine.Common();
