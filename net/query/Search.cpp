@@ -39,7 +39,7 @@ SearchResult RunSearch(const PeerAddress &peer, std::string_view model, DcmObj &
     return result;
   }
   std::size_t pendingResponses = 0;
-  std::size_t identifierBytes = 0;
+  std::size_t &identifierBytes = result.identifierBytes;
   for (;;) {
     DcmObj response;
     bool identifierRead = false;

@@ -81,6 +81,8 @@ struct SearchResult {
   int status = -1;
   // Times onMatch was called.
   std::size_t matches = 0;
+  // Identifier bytes read, the one past identifierByteLimit included.
+  std::size_t identifierBytes = 0;
 
   bool Completed() const { return outcome == Outcome::Completed; }
   bool LimitReached() const { return outcome == Outcome::LimitReached; }

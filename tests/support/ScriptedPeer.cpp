@@ -149,8 +149,9 @@ ScriptedPeer &ScriptedPeer::Send(std::string_view bytes) {
   return *this;
 }
 
-ScriptedPeer &ScriptedPeer::Trickle(std::string_view bytes, std::size_t chunk, std::chrono::milliseconds interval) {
-  steps_.push_back([this, data = std::string(bytes), chunk, interval] {
+ScriptedPeer &ScriptedPeer::Trickle(std::string_view bytes, std::size_t chunk, std::chrono::milliseconds interval,
+                                    bool stopWhenClientSends) {
+  steps_.push_back([this, data = std::string(bytes), chunk, interval, stopWhenClientSends] {
     std::size_t sent = 0;
     while (connection_ >= 0 && sent < data.size()) {
       const std::size_t size = std::min(chunk, data.size() - sent);
@@ -162,9 +163,10 @@ ScriptedPeer &ScriptedPeer::Trickle(std::string_view bytes, std::size_t chunk, s
         break;
       }
       sent += static_cast<std::size_t>(count);
-      // The interval, cut short by anything from the client or the end.
-      pollfd waits[2] = {{connection_, POLLIN, 0}, {stopPipe_[0], POLLIN, 0}};
-      const int ready = ::poll(waits, 2, static_cast<int>(interval.count()));
+      // The interval, cut short by the end or, when asked, by anything from
+      // the client.
+      pollfd waits[2] = {{stopPipe_[0], POLLIN, 0}, {connection_, POLLIN, 0}};
+      const int ready = ::poll(waits, stopWhenClientSends ? 2 : 1, static_cast<int>(interval.count()));
       if (ready != 0) {
         break;
       }
