@@ -182,8 +182,8 @@ bool PDU_Service::Connect(std::string_view host, std::string_view port) {
   Info("Item Type: " + std::to_string(type));
   // The answer, from its first byte, within the deadline of its size.
   clock_ = ReadClock{};
-  if (!StartPdu(type)) {
-    GaveUp("Connect", ReadTooSlowText());
+  // A link lost here goes on as before: the reads below fail and say so.
+  if (!StartPdu(type) && GaveUp("Connect", ReadTooSlowText())) {
     return false;
   }
   if (type == PDU_ASSOCIATE_AC) {
@@ -475,9 +475,8 @@ bool PDU_Service::Read(DcmObj &message, std::size_t limit) {
       GaveUp("Read", ReadTooSlowText());
       return false;
     }
-    if (!StartPdu(type)) {
+    if (!StartPdu(type) && GaveUp("Read", ReadTooSlowText())) {
       pdata.Staging.DiscardIncoming();
-      GaveUp("Read", ReadTooSlowText());
       return false;
     }
     switch (type) {
