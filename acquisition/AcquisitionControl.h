@@ -39,6 +39,9 @@ public:
   // Stores the acquisition on the PACS and shows the result box; progress
   // gets 0..100 as files are stored. Pending events run between files.
   virtual void Send(const std::function<void(int percent)> &progress) = 0;
+  // Called from the pending events of a running Send: the send stops within
+  // moments and keeps every file not sent. Nothing when no send runs.
+  virtual void CancelSend() {}
   // The capture device failed while running: no more capture; a clip in
   // progress is saved with the frames it has.
   virtual void CaptureStopped() = 0;

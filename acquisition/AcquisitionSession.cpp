@@ -42,7 +42,9 @@ std::string StoreFile(PDU_Service &service, const AcquiredFile &file) {
     return "cannot be read";
   }
   if (WriteStoreRQ(service, *dataSet, file.sopClassUid) != 0) {
-    WriteLog("ERROR, WriteStoreRQ");
+    if (!service.Cancelled()) {
+      WriteLog("ERROR, WriteStoreRQ");
+    }
     return "the request could not be sent";
   }
   dataSet.reset();
@@ -301,21 +303,36 @@ bool AcquisitionSession::Send() {
     return false;
   }
   SetSending(true);
+  cancelRequested_ = false;
   const setupcfg &config = *config_;
   const std::vector<ProposedContext> contexts = StorageContexts(state_.fileList);
   const std::size_t n = state_.fileList.size();
   std::size_t stored = 0;
+  bool cancelled = false;
   {
     PDU_Service service;
+    // Waits for the PACS let the window's events run, so Cancel is heard.
+    service.SetCancelCheck([this] {
+      Notify(processEventsWhileWaiting);
+      return cancelRequested_;
+    });
     if (!OpenAssociation(service, config.PacsIP, config.PacsPort, config.LocalAET, config.PacsAET, contexts,
                          setup_.sendTimeoutSeconds)) {
-      WriteLog("ERROR, Can't open association with: " + config.PacsAET);
+      cancelled = service.Cancelled();
+      if (!cancelled) {
+        WriteLog("ERROR, Can't open association with: " + config.PacsAET);
+      }
       for (AcquiredFile &file : state_.fileList) {
-        file.problem = "no association with " + config.PacsAET;
+        file.problem = cancelled ? "cancelled" : "no association with " + config.PacsAET;
       }
     } else {
       for (std::size_t i = 0; i < n; ++i) {
         AcquiredFile &file = state_.fileList[i];
+        if (cancelRequested_ || service.Cancelled()) {
+          cancelled = true;
+          file.problem = "cancelled";
+          continue;
+        }
         file.problem = StoreFile(service, file);
         if (file.problem.empty()) {
           file.stored = true;
@@ -323,6 +340,9 @@ bool AcquisitionSession::Send() {
           if (onProgress) {
             onProgress(static_cast<int>((i + 1) * 100 / n));
           }
+        } else if (service.Cancelled()) {
+          file.problem = "cancelled";
+          cancelled = true;
         }
         Notify(processEvents);
       }
@@ -331,11 +351,23 @@ bool AcquisitionSession::Send() {
   }
   SetSending(false);
   const bool allStored = stored == n;
-  Ask(allStored ? MessageKind::Information : MessageKind::Error, allStored ? TEXT_FILES_SENT_OK : TEXT_SEND_FAILED);
+  if (cancelled && !allStored) {
+    WriteLog("WARNING, Send cancelled by the operator, " + std::to_string(n - stored) + " of " + std::to_string(n) +
+             " files not sent");
+    Ask(MessageKind::Warning, TEXT_SEND_CANCELLED);
+  } else {
+    Ask(allStored ? MessageKind::Information : MessageKind::Error, allStored ? TEXT_FILES_SENT_OK : TEXT_SEND_FAILED);
+  }
   if (onProgress) {
     onProgress(0);
   }
   return allStored;
+}
+
+void AcquisitionSession::CancelSend() {
+  if (sending_) {
+    cancelRequested_ = true;
+  }
 }
 
 } // namespace fw

@@ -31,6 +31,13 @@
 // onProgress: (i + 1) * 100 / n after each file stored, 0 after the result
 // box. The box says "Files sent OK" only when every file was stored.
 //
+// CancelSend (from processEventsWhileWaiting, which runs while the send
+// waits for the PACS and between its pieces, or processEvents) ends the send within moments: the
+// association is aborted, the file being sent and the ones after it stay
+// unsent and kept ("cancelled"), "WARNING, Send cancelled by the operator,
+// <n> of <total> files not sent" is logged and the box says
+// TEXT_SEND_CANCELLED.
+//
 // Operator messages go through the message-box seam given in the setup; every
 // failure is also logged.
 #pragma once
@@ -54,6 +61,7 @@ namespace fw {
 // Texts the operator sees.
 inline constexpr std::string_view TEXT_FILES_SENT_OK = "Files sent OK";
 inline constexpr std::string_view TEXT_SEND_FAILED = "ERROR sending files, please check log file";
+inline constexpr std::string_view TEXT_SEND_CANCELLED = "Sending cancelled, the images not sent are kept";
 inline constexpr std::string_view TEXT_CLOSE_UNSENT =
     "Some images have not been sent to the PACS. Close and delete them?";
 inline constexpr std::string_view TEXT_IMAGE_NOT_SAVED = "ERROR, image not saved, please check log file";
@@ -101,6 +109,7 @@ public:
   std::function<void(bool recording)> onRecording; // indicator and buttons
   std::function<void(bool sending)> onSending;     // buttons during a send
   std::function<void()> processEvents;             // after each file of a send
+  std::function<void()> processEventsWhileWaiting; // while a send waits for the PACS (CancelSend)
 
   // The opening sequence; returns whether the pipeline runs. Nothing when
   // already open.
@@ -120,6 +129,9 @@ public:
   bool Configure();
   // Stores every file on the PACS; true when every file was stored.
   bool Send();
+  // Asks the running send to stop (see the class comment); nothing when
+  // none runs.
+  void CancelSend();
   // The capture device failed while running: Snap, Video and Configure do
   // nothing from now on, and a clip being recorded is saved with the frames
   // collected so far.
@@ -159,6 +171,7 @@ private:
   bool pipelineReady_ = false;
   bool recording_ = false;
   bool sending_ = false;
+  bool cancelRequested_ = false;
   int tickCount_ = 0;
 };
 

@@ -16,6 +16,7 @@ StationAcquisition::StationAcquisition(AcquisitionSessionSetup setup) {
   // The window repaints and its timer keeps time between the files of a
   // send; the session ignores the buttons meanwhile.
   session_->processEvents = [] { QCoreApplication::processEvents(); };
+  session_->processEventsWhileWaiting = [] { QCoreApplication::processEvents(); };
 }
 
 StationAcquisition::~StationAcquisition() {

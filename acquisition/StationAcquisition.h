@@ -39,6 +39,7 @@ public:
   void Tick() override;
   void Configure(QWidget *owner) override;
   void Send(const std::function<void(int percent)> &progress) override;
+  void CancelSend() override { session_->CancelSend(); }
   void CaptureStopped() override;
 
   std::vector<std::string> FileList() const override;

@@ -83,6 +83,8 @@ TForm3::TForm3(AcquisitionControl &session, QWidget *parent) : QDialog(parent), 
   Button5 = MakeButton(this, "Configuration", {701, 153, 75, 25}, nullptr);
   Button2 = MakeButton(this, "Send", {701, 184, 75, 25}, nullptr);
   Button1 = MakeButton(this, "Close", {701, 215, 75, 25}, nullptr);
+  Button6 = MakeButton(this, "Cancel", {701, 30, 75, 25}, "Stop sending; the images not sent are kept");
+  Button6->hide();
 
   Shape1 = new RecordingIndicator(this);
   Shape1->setGeometry(717, 272, 32, 32);
@@ -110,6 +112,7 @@ TForm3::TForm3(AcquisitionControl &session, QWidget *parent) : QDialog(parent), 
   connect(Button5, &QPushButton::clicked, this, [this] { Button5Click(); });
   connect(Button2, &QPushButton::clicked, this, [this] { Button2Click(); });
   connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
+  connect(Button6, &QPushButton::clicked, this, [this] { Button6Click(); });
 
   // Window-wide keys, for foot switches and busy hands: they work whatever
   // control has the focus, and a focused button does not take the Space bar.
@@ -199,6 +202,9 @@ void TForm3::UpdateControls() {
   for (QPushButton *button : {Button4, Button3, Button5, Button2, Button1}) {
     button->setEnabled(!busy);
   }
+  const bool sending = sending_ || session_.Sending();
+  Button6->setVisible(sending);
+  Button6->setEnabled(sending);
   Shape1->SetColour(recording ? RECORDING_COLOUR : IDLE_COLOUR);
 }
 
@@ -270,6 +276,12 @@ void TForm3::Button2Click() {
 }
 
 void TForm3::Button1Click() { reject(); }
+
+void TForm3::Button6Click() {
+  if (sending_ || session_.Sending()) {
+    session_.CancelSend();
+  }
+}
 
 void TForm3::reject() {
   // Nothing closes while a clip is recorded or a send runs: the files in use

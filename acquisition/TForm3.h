@@ -7,6 +7,7 @@
 //   live video      0, 0     configured size, fitted into 672 x 488 keeping
 //                            its aspect ratio when larger
 //   ProgressBar1    676, 8   100 x 17
+//   Button6 Cancel  701, 30  75 x 25    shown only while a send runs
 //   Button4 Video   701, 91  75 x 25    Button3 Snap      701, 122
 //   Button5 Config. 701, 153            Button2 Send      701, 184
 //   Button1 Close   701, 215
@@ -16,8 +17,9 @@
 //
 // Keys: Space and F9 take a still, F10 starts a clip, whatever has the focus.
 // While a clip is recorded only the timer acts (Close and Configuration
-// too are disabled); while a send runs every button is disabled, and Escape
-// and the title bar's close are refused like Close.
+// too are disabled); while a send runs every button is disabled but Cancel,
+// which stops the send (the files not sent stay), and Escape and the title
+// bar's close are refused like Close.
 #pragma once
 
 #include "acquisition/ThumbnailStrip.h"
@@ -91,6 +93,7 @@ public:
   void Button5Click(); // Configuration
   void Button2Click(); // Send
   void Button1Click(); // Close
+  void Button6Click(); // Cancel (the running send)
   void Timer1Timer();
   void Image1MouseDown(Qt::MouseButton button, int x);
   void RefreshThumbnails();
@@ -101,6 +104,7 @@ public:
   QPushButton *Button5 = nullptr;
   QPushButton *Button2 = nullptr;
   QPushButton *Button1 = nullptr;
+  QPushButton *Button6 = nullptr;
   RecordingIndicator *Shape1 = nullptr;
   QScrollArea *ScrollBox1 = nullptr;
   StripImage *Image1 = nullptr;

@@ -96,8 +96,10 @@ void TForm1::BuildControls() {
   Button7 = MakeButton("Search WL", "Button7", this);
   Button5 = MakeButton("Setup", "Button5", this);
   Button2 = MakeButton("Clear", "Button2", this);
+  Button6 = MakeButton("Cancel", "Button6", this);
+  Button6->setEnabled(false);
   auto *searchButtons = new QHBoxLayout;
-  for (QPushButton *button : {Button1, Button7, Button5, Button2}) {
+  for (QPushButton *button : {Button1, Button7, Button5, Button2, Button6}) {
     searchButtons->addWidget(button);
   }
   searchButtons->addStretch();
@@ -141,6 +143,13 @@ void TForm1::BuildControls() {
   connect(Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
   connect(Button3, &QPushButton::clicked, this, &TForm1::Button3Click);
   connect(Button4, &QPushButton::clicked, this, &TForm1::Button4Click);
+  connect(Button6, &QPushButton::clicked, this, &TForm1::Button6Click);
+  // While a search waits for its peer: the window's events run, and Cancel
+  // or the close are noticed.
+  selection_.cancelRequested = [this] {
+    QCoreApplication::processEvents();
+    return cancelRequested_;
+  };
 
   ShowGrid();
 }
@@ -178,6 +187,7 @@ void TForm1::SetButtonsEnabled(bool enabled) {
   for (QPushButton *button : {Button1, Button7, Button2, Button5, Button3, Button4}) {
     button->setEnabled(enabled);
   }
+  Button6->setEnabled(!enabled);
 }
 
 void TForm1::RunSearch(const std::function<SearchResult(const PatientSelection::RowAdded &)> &search) {
@@ -187,6 +197,7 @@ void TForm1::RunSearch(const std::function<SearchResult(const PatientSelection::
     TForm1 &form;
     explicit Busy(TForm1 &f) : form(f) {
       form.searching_ = true;
+      form.cancelRequested_ = false;
       form.SetButtonsEnabled(false);
       QApplication::setOverrideCursor(Qt::WaitCursor);
     }
@@ -195,15 +206,23 @@ void TForm1::RunSearch(const std::function<SearchResult(const PatientSelection::
       form.SetButtonsEnabled(true);
       form.searching_ = false;
     }
-  } busy(*this);
-  ShowGrid();
-  const SearchResult outcome = search([this] {
-    ShowLastRow();
-    QCoreApplication::processEvents();
-  });
-  ShowGrid();
-  if (outcome.LimitReached()) {
-    ShowInformation(MATCH_LIMIT_MESSAGE, this);
+  };
+  {
+    const Busy busy(*this);
+    ShowGrid();
+    const SearchResult outcome = search([this] {
+      ShowLastRow();
+      QCoreApplication::processEvents();
+    });
+    ShowGrid();
+    if (outcome.LimitReached() && !closeAfterSearch_) {
+      ShowInformation(MATCH_LIMIT_MESSAGE, this);
+    }
+  }
+  // The operator closed the window during the search and agreed to cancel.
+  if (closeAfterSearch_) {
+    closeAfterSearch_ = false;
+    close();
   }
 }
 
@@ -281,6 +300,12 @@ void TForm1::Button4Click() {
   }
 }
 
+void TForm1::Button6Click() {
+  if (searching_) {
+    cancelRequested_ = true;
+  }
+}
+
 void TForm1::ShowGrid() {
   const ResultGrid &grid = selection_.Grid();
   QSignalBlocker block(StringGrid1);
@@ -307,7 +332,14 @@ void TForm1::ShowLastRow() {
 
 void TForm1::closeEvent(QCloseEvent *event) {
   if (searching_) {
+    // The search is on the stack below this event: it ends first, and the
+    // window closes after it.
     event->ignore();
+    if (!cancelRequested_ &&
+        ShowMessage({MessageKind::Question, "Framewell", CLOSE_DURING_SEARCH_QUESTION, this}) == MessageAnswer::Yes) {
+      cancelRequested_ = true;
+      closeAfterSearch_ = true;
+    }
     return;
   }
   FormClose();

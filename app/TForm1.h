@@ -6,6 +6,12 @@
 // worklist server, then Acquire fills the study context and opens the
 // acquisition window. The window only turns events into calls of
 // PatientSelection, which holds the logic, and mirrors its grid.
+//
+// While a search runs only Cancel is enabled; the window processes its
+// events while the search waits for its peer, so Cancel ends the search at
+// once (the rows found stay), and closing the window asks
+// CLOSE_DURING_SEARCH_QUESTION: Yes cancels the search and closes the window
+// when it has ended, No lets it run.
 #pragma once
 
 #include "app/shell/PatientSelection.h"
@@ -50,6 +56,7 @@ public:
   QPushButton *Button7 = nullptr;       // "Search WL"
   QPushButton *Button5 = nullptr;       // "Setup"
   QPushButton *Button2 = nullptr;       // "Clear"
+  QPushButton *Button6 = nullptr;       // "Cancel": ends a running search
   QTableWidget *StringGrid1 = nullptr;  // the results
   QPushButton *Button3 = nullptr;       // "Acquire"
   QPushButton *Button4 = nullptr;       // "End"
@@ -75,6 +82,7 @@ public slots:
   void Button2Click(); // Clear
   void Button3Click(); // Acquire
   void Button4Click(); // End
+  void Button6Click(); // Cancel (the running search)
 
 protected:
   void closeEvent(QCloseEvent *event) override;
@@ -96,6 +104,9 @@ private:
 
   PatientSelection selection_;
   bool searching_ = false;
+  // Cancel pressed, or the close agreed to, during the running search.
+  bool cancelRequested_ = false;
+  bool closeAfterSearch_ = false;
 };
 
 } // namespace fw

@@ -27,6 +27,8 @@ inline constexpr const char *NO_FILTER_CAPTION = "WARNING";
 inline constexpr const char *MATCH_LIMIT_MESSAGE = "More than 1000 results, please refine the search";
 inline constexpr const char *NAME_EMPTY_MESSAGE = "Patient Name can't be empty";
 inline constexpr const char *ID_EMPTY_MESSAGE = "Patient ID can't be empty";
+// Asked when the main window is closed while a search runs.
+inline constexpr const char *CLOSE_DURING_SEARCH_QUESTION = "A search is running. Cancel it and close?";
 
 // The operator's typed entries, as UTF-8 texts.
 struct PatientFields {
@@ -67,6 +69,9 @@ public:
       std::function<SearchResult(const PeerAddress &, const TWorklistItem &, const WorklistMatch &)>;
 
   PatientSelection();
+  // The default searches refer to this object.
+  PatientSelection(const PatientSelection &) = delete;
+  PatientSelection &operator=(const PatientSelection &) = delete;
 
   ResultGrid &Grid() { return grid_; }
   const ResultGrid &Grid() const { return grid_; }
@@ -91,15 +96,28 @@ public:
   AcquireCheck Acquire(StudyInfo &context, const PatientFields &fields, const setupcfg &config,
                        const std::tm &now) const;
 
-  // The toolkit's searches with the default match limit; trace level 2 or
-  // more lists their messages in the log.
-  StudySearchFn studySearch = [](const PeerAddress &peer, const StudyInfo &query, const StudyMatch &onMatch) {
-    return SearchStudies(peer, query, onMatch);
+  // Asked while a search waits for its peer (at least every
+  // Socket::CancelPoll); true cancels the search, which ends at once with
+  // the rows found so far (Outcome::Cancelled). The window processes its
+  // pending events here, so its Cancel button and its close work.
+  std::function<bool()> cancelRequested;
+
+  // The toolkit's searches with the default limits and cancelRequested;
+  // trace level 2 or more lists their messages in the log.
+  StudySearchFn studySearch = [this](const PeerAddress &peer, const StudyInfo &query, const StudyMatch &onMatch) {
+    return SearchStudies(peer, query, onMatch, Options());
   };
-  WorklistSearchFn worklistSearch = [](const PeerAddress &peer, const TWorklistItem &query,
-                                       const WorklistMatch &onMatch) { return SearchWorklist(peer, query, onMatch); };
+  WorklistSearchFn worklistSearch = [this](const PeerAddress &peer, const TWorklistItem &query,
+                                           const WorklistMatch &onMatch) {
+    return SearchWorklist(peer, query, onMatch, Options());
+  };
 
 private:
+  SearchOptions Options() const {
+    SearchOptions options;
+    options.cancelRequested = cancelRequested;
+    return options;
+  }
   // Grid handling shared by both searches.
   void BeginSearch();
   void EndSearch();

@@ -10,6 +10,7 @@
 #include "net/pdu/PresentationContext.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <new>
 
 namespace fw {
@@ -53,6 +54,50 @@ bool IsSelectable(std::string_view uid) {
   return std::find(SELECTABLE_TRANSFER_SYNTAXES.begin(), SELECTABLE_TRANSFER_SYNTAXES.end(), uid) !=
          SELECTABLE_TRANSFER_SYNTAXES.end();
 }
+
+// "3 s", "0.5 s".
+std::string DurationText(std::chrono::milliseconds duration) {
+  const auto ms = duration.count();
+  if (ms % 1000 == 0) {
+    return std::to_string(ms / 1000) + " s";
+  }
+  char text[32];
+  std::snprintf(text, sizeof(text), "%.3g s", static_cast<double>(ms) / 1000.0);
+  return text;
+}
+
+std::string PduName(std::uint8_t type) {
+  switch (type) {
+  case PDU_ASSOCIATE_RQ:
+    return "A-ASSOCIATE-RQ";
+  case PDU_ASSOCIATE_AC:
+    return "A-ASSOCIATE-AC";
+  case PDU_ASSOCIATE_RJ:
+    return "A-ASSOCIATE-RJ";
+  case PDU_DATA_TF:
+    return "P-DATA-TF PDU";
+  case PDU_RELEASE_RQ:
+    return "A-RELEASE-RQ";
+  case PDU_RELEASE_RP:
+    return "A-RELEASE-RP";
+  case PDU_ABORT:
+    return "A-ABORT";
+  default:
+    return "PDU of type " + std::to_string(type);
+  }
+}
+
+// Clears the link's deadline when a unit ends, however it ends.
+class DeadlineScope {
+public:
+  explicit DeadlineScope(Socket &socket) : socket_(socket) {}
+  ~DeadlineScope() { socket_.ClearDeadline(); }
+  DeadlineScope(const DeadlineScope &) = delete;
+  DeadlineScope &operator=(const DeadlineScope &) = delete;
+
+private:
+  Socket &socket_;
+};
 
 } // namespace
 
@@ -112,25 +157,50 @@ bool PDU_Service::Connect(std::string_view host, std::string_view port) {
   assocRQ.UserInfo.SetImpClass(IMPLEMENTATION_CLASS_UID);
   assocRQ.UserInfo.SetImpVersion(IMPLEMENTATION_VERSION_NAME);
 
-  if (!Link.dsocket().Connect(host, port)) {
+  Socket &socket = Link.dsocket();
+  if (!socket.Connect(host, port)) {
+    if (socket.Interrupted() == Socket::Interrupt::Cancelled) {
+      cancelled_ = true;
+      WriteLog("WARNING, PDU_Service::Connect, cancelled by the operator");
+    }
     return false;
   }
   if (TraceLevel() >= 1) {
     WriteLog("Connected to: " + std::string(host) + ":" + std::string(port));
   }
+  const DeadlineScope scope(socket);
   if (!assocRQ.Write(Link)) {
+    if (GaveUp("Connect", "A-ASSOCIATE-RQ not sent")) {
+      return false;
+    }
     WriteLog("Association RQ failed!");
     return false;
   }
 
   std::uint8_t type = 0;
   if (!Link.ReadByte(type)) {
+    GaveUp("Connect", "answer not received");
     return false;
   }
   Info("Item Type: " + std::to_string(type));
+  // The answer, from its first byte, within the deadline of its size.
+  clock_ = ReadClock{};
+  // A link lost here goes on as before: the reads below fail and say so.
+  if (!StartPdu(type) && GaveUp("Connect", ReadTooSlowText())) {
+    return false;
+  }
   if (type == PDU_ASSOCIATE_AC) {
     Info("Association Accept::ReadDynamic");
-    assocAC.ReadDynamic(Link); // whatever items were read count
+    const bool read = assocAC.ReadDynamic(Link);
+    if (GaveUp("Connect", ReadTooSlowText())) {
+      return false;
+    }
+    if (!read && !assocAC.ItemsAddUp && socket.Connected()) {
+      Abort();
+      WriteLog("ERROR, PDU_Service::Connect, the A-ASSOCIATE-AC's items do not add up, refused");
+      return false;
+    }
+    // Otherwise whatever items were read count.
     if (!TakePeerMaximumLength()) {
       Abort();
       return false;
@@ -148,14 +218,90 @@ bool PDU_Service::Connect(std::string_view host, std::string_view port) {
     if (assocRJ.ReadDynamic(Link)) {
       WriteLog("ERROR, Association rejected by " + std::string(calledTitleOf(assocRQ)) + ", " +
                RejectText(assocRJ.Result, assocRJ.Source, assocRJ.Reason));
-    } else {
+    } else if (!GaveUp("Connect", ReadTooSlowText())) {
       WriteLog("ERROR, Association rejected, the A-ASSOCIATE-RJ was cut short");
     }
   } else {
     WriteLog("Corrupt Transmission...");
   }
-  Link.dsocket().Close();
+  socket.Close();
   return false;
+}
+
+TransferDeadline PDU_Service::Deadlines() const {
+  return {std::chrono::seconds(std::max(Link.dsocket().Timeout(), 0)), BytesPerTimeout};
+}
+
+bool PDU_Service::StartPdu(std::uint8_t type) {
+  const auto now = Socket::Clock::now();
+  if (!clock_.started && type == PDU_DATA_TF) {
+    clock_.started = true;
+    clock_.messageStart = now;
+    clock_.announced = 0;
+  }
+  clock_.pduStart = now;
+  clock_.pduType = type;
+  clock_.pduSize = 6; // until the length is known: the header only
+  clock_.pduLengthKnown = false;
+  ApplyReadDeadlines();
+  std::uint8_t header[5];
+  if (!Link.Peek(header, sizeof(header))) {
+    return false;
+  }
+  const std::uint32_t length = std::uint32_t{header[1]} << 24 | std::uint32_t{header[2]} << 16 |
+                               std::uint32_t{header[3]} << 8 | std::uint32_t{header[4]};
+  clock_.pduSize = std::uint64_t{length} + 6;
+  clock_.pduLengthKnown = true;
+  if (type == PDU_DATA_TF) {
+    clock_.announced += length;
+  }
+  ApplyReadDeadlines();
+  return true;
+}
+
+void PDU_Service::ApplyReadDeadlines() {
+  const TransferDeadline deadlines = Deadlines();
+  const auto pduEnd = clock_.pduStart + deadlines.For(clock_.pduSize);
+  if (!clock_.started) {
+    clock_.pduBinding = true;
+    Link.dsocket().SetDeadline(pduEnd);
+    return;
+  }
+  const auto messageEnd = clock_.messageStart + deadlines.For(clock_.announced);
+  clock_.pduBinding = pduEnd <= messageEnd;
+  Link.dsocket().SetDeadline(std::min(pduEnd, messageEnd));
+}
+
+std::string PDU_Service::ReadTooSlowText() const {
+  const TransferDeadline deadlines = Deadlines();
+  if (clock_.pduBinding && !clock_.pduLengthKnown) {
+    return PduName(clock_.pduType) + " header not received within " + DurationText(deadlines.For(clock_.pduSize));
+  }
+  if (clock_.pduBinding) {
+    return PduName(clock_.pduType) + " of " + std::to_string(clock_.pduSize) + " bytes not received within " +
+           DurationText(deadlines.For(clock_.pduSize));
+  }
+  std::string what = "message";
+  if (pdata.PdvLength != 0) {
+    what = (pdata.PdvControlHeader & 0x01) != 0 ? "command" : "data set";
+  }
+  return what + " not received within " + DurationText(deadlines.For(clock_.announced)) + " (" +
+         std::to_string(clock_.announced) + " bytes announced)";
+}
+
+bool PDU_Service::GaveUp(std::string_view operation, const std::string &tooSlow) {
+  const Socket::Interrupt why = Link.dsocket().Interrupted();
+  if (why == Socket::Interrupt::None || !Link.dsocket().Connected()) {
+    return false;
+  }
+  Abort();
+  if (why == Socket::Interrupt::Cancelled) {
+    cancelled_ = true;
+    WriteLog("WARNING, PDU_Service::" + std::string(operation) + ", cancelled by the operator");
+  } else {
+    WriteLog("ERROR, PDU_Service::" + std::string(operation) + ", " + tooSlow);
+  }
+  return true;
 }
 
 bool PDU_Service::TakePeerMaximumLength() {
@@ -251,7 +397,19 @@ bool PDU_Service::Write(DcmObj &message, bool isCommand) {
   }
   pdata.MessageControl = isCommand ? 1 : 0;
   pdata.BlockSize = peerMaximumLength_ - PDV_OVERHEAD; // above 0: lengths 1 to 6 refused at Connect
-  return pdata.WriteMessage(Link, parts.data(), parts.size());
+  std::uint64_t size = 0;
+  for (const Socket::Slice &part : parts) {
+    size += part.size;
+  }
+  const DeadlineScope scope(Link.dsocket());
+  const std::chrono::milliseconds allowed = Deadlines().For(size);
+  Link.dsocket().SetDeadline(Socket::Clock::now() + allowed);
+  if (pdata.WriteMessage(Link, parts.data(), parts.size())) {
+    return true;
+  }
+  GaveUp("Write", std::string(isCommand ? "command" : "data set") + " of " + std::to_string(size) +
+                      " bytes not sent within " + DurationText(allowed));
+  return false;
 }
 
 bool PDU_Service::EncodeMessage(DcmObj &message, BufData &stream, bool isCommand) {
@@ -278,14 +436,29 @@ bool PDU_Service::ParseDCMIntoRawVR(DcmObj &message, Buffer &staging, bool isCom
   return true;
 }
 
-bool PDU_Service::Read(DcmObj &message) {
+bool PDU_Service::Read(DcmObj &message) { return Read(message, PDataTF::MaxMessageSize); }
+
+bool PDU_Service::Read(DcmObj &message, std::size_t limit) {
+  messageTooLong_ = false;
   if (!Link.dsocket().Connected()) {
     return false;
   }
   pdata.MessageComplete = false;
+  pdata.PdvLength = 0;
+  pdata.MessageLimit = std::min(limit, PDataTF::MaxMessageSize);
+  struct LimitScope {
+    PDataTF &pdata;
+    ~LimitScope() { pdata.MessageLimit = PDataTF::MaxMessageSize; }
+  } limitScope{pdata};
+  const DeadlineScope scope(Link.dsocket());
+  clock_ = ReadClock{};
 
-  // The previous message ended inside a PDU: its remaining PDVs come first.
+  // The previous message ended inside a PDU: its remaining PDVs come first,
+  // within the deadline of what is left of it.
   if (pdata.PduLength != 0) {
+    const auto now = Socket::Clock::now();
+    clock_ = ReadClock{true, now, pdata.PduLength, now, PDU_DATA_TF, pdata.PduLength, true};
+    ApplyReadDeadlines();
     if (!CheckPdvResult(pdata.ReadDynamic(Link))) {
       return false;
     }
@@ -295,8 +468,18 @@ bool PDU_Service::Read(DcmObj &message) {
   }
 
   for (;;) {
+    if (clock_.started) {
+      // Between the PDUs of a message only the message's deadline runs.
+      clock_.pduBinding = false;
+      Link.dsocket().SetDeadline(clock_.messageStart + Deadlines().For(clock_.announced));
+    }
     std::uint8_t type = 0;
     if (!Link.ReadByte(type)) {
+      pdata.Staging.DiscardIncoming();
+      GaveUp("Read", ReadTooSlowText());
+      return false;
+    }
+    if (!StartPdu(type) && GaveUp("Read", ReadTooSlowText())) {
       pdata.Staging.DiscardIncoming();
       return false;
     }
@@ -362,12 +545,14 @@ bool PDU_Service::CheckPdvResult(PDataTF::ReadResult result) {
   case PDataTF::ReadResult::LinkLost:
     pdata.Staging.DiscardIncoming();
     pdata.PduLength = 0;
+    GaveUp("Read", ReadTooSlowText());
     return false;
   case PDataTF::ReadResult::Malformed:
     Abort();
     WriteLog("ERROR, PDU_Service::Read Protocol Error");
     return false;
   case PDataTF::ReadResult::TooLong:
+    messageTooLong_ = true;
     Abort();
     WriteLog("ERROR, PDU_Service::Read, message too long (" + std::to_string(pdata.RefusedSize()) + ")");
     return false;
@@ -376,6 +561,7 @@ bool PDU_Service::CheckPdvResult(PDataTF::ReadResult result) {
 }
 
 bool PDU_Service::DecodeMessage(DcmObj &message) {
+  lastMessageSize_ = pdata.Staging.Incoming();
   if (ParseRawVRIntoDCM(pdata.Staging, message, pdata.ReceivedContextID)) {
     return true;
   }

@@ -43,10 +43,42 @@
 //   above 16384          16384 ("INFO, PDU_Service, MaxiumLength set to 16384")
 //   7 to 16384           as received
 //   1 to 6               the association is aborted: no room for a fragment
+//
+// An A-ASSOCIATE-AC whose items do not add up (an item longer than what the
+// PDU has left, an accept item or user information sub-item too short for
+// its fields, more accept items than context IDs, a PDU too short for its
+// fixed part) is refused: A-ABORT, "ERROR, PDU_Service::Connect, the
+// A-ASSOCIATE-AC's items do not add up, refused".
+//
+// Deadlines. The time-out bounds each wait for bytes, which a peer that
+// trickles renews for ever; these bound each unit as a whole
+// (TransferDeadline: the time-out for the first MiB, one more for each
+// further MiB begun, BytesPerTimeout):
+//
+//   unit                      runs from                  size counted
+//   the association's answer  its first byte             its PDU length
+//   each PDU read             its first byte             its PDU length
+//   each message read         its first PDU's first byte the P-DATA-TF PDU
+//     (command or data set)                              lengths so far
+//   each message written      the start of its writing   its encoded size
+//
+// Nothing at all within the time-out stays a plain time-out (the socket's
+// line). A unit past its deadline ends with A-ABORT, the link closed, and one
+// line naming it:
+//   ERROR, PDU_Service::Connect, A-ASSOCIATE-AC of <n> bytes not received within <t>
+//   ERROR, PDU_Service::Read, P-DATA-TF PDU of <n> bytes not received within <t>
+//   ERROR, PDU_Service::Read, P-DATA-TF PDU header not received within <t>
+//   ERROR, PDU_Service::Read, command not received within <t> (<n> bytes announced)
+//   ERROR, PDU_Service::Write, data set of <n> bytes not sent within <t>
+// (<t> as "3 s" or "0.5 s"; "message" where command or data set is not yet
+// known.) A cancel check (SetCancelCheck) that says yes ends any wait the
+// same way, within Socket::CancelPoll, with "WARNING, PDU_Service::<Connect,
+// Read or Write>, cancelled by the operator", and Cancelled() true.
 #pragma once
 
 #include "dicom/DcmObj.h"
 #include "net/link/Buffer.h"
+#include "net/link/TransferDeadline.h"
 #include "net/pdu/AAbortRQ.h"
 #include "net/pdu/AAssociateAC.h"
 #include "net/pdu/AAssociateRJ.h"
@@ -58,6 +90,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -129,6 +162,23 @@ public:
   // Reads the next complete message and adds its elements to message, which
   // gets the transfer syntax of the context it came on.
   bool Read(DcmObj &message);
+  // The same for a message of at most limit bytes (capped at
+  // PDataTF::MaxMessageSize): a longer one is refused like one past that
+  // size, and MessageTooLong() tells.
+  bool Read(DcmObj &message, std::size_t limit);
+  // The last Read refused its message for its size.
+  bool MessageTooLong() const { return messageTooLong_; }
+  // Bytes of the message the last successful Read took.
+  std::size_t LastMessageSize() const { return lastMessageSize_; }
+
+  // Asked while any wait of the association lasts (and between the pieces
+  // of a send); true ends the operation with A-ABORT. Set before opening.
+  void SetCancelCheck(std::function<bool()> check) { Link.dsocket().SetCancelCheck(std::move(check)); }
+  // The operator's cancel ended the association.
+  bool Cancelled() const { return cancelled_; }
+  // Bytes a unit may take per time-out beyond its first (see the deadline
+  // table); tests set it to make deadlines short or long.
+  std::uint64_t BytesPerTimeout = TransferDeadline::DefaultBytesPerTimeout;
 
   // Encodes message into stream (after listing it); false, logged, when it
   // does not fit in memory.
@@ -167,6 +217,33 @@ private:
   bool DecodeMessage(DcmObj &message);
   void ListMessage(const DcmObj &message, bool written) const;
 
+  TransferDeadline Deadlines() const;
+  // Starts the deadline of the PDU whose type byte was just read (and of
+  // the message, for the first PDU of a Read): peeks at its length. False
+  // when the link failed or the wait was interrupted.
+  bool StartPdu(std::uint8_t type);
+  // Sets the link's deadline to the earlier of the PDU's and the message's.
+  void ApplyReadDeadlines();
+  // When the last wait was interrupted: A-ABORT, the line for what was too
+  // slow (or the cancel), and true.
+  bool GaveUp(std::string_view operation, const std::string &tooSlow);
+  std::string ReadTooSlowText() const;
+
+  // The deadlines of the Read under way.
+  struct ReadClock {
+    bool started = false;
+    Socket::Clock::time_point messageStart;
+    std::uint64_t announced = 0; // P-DATA-TF PDU lengths of the message so far
+    Socket::Clock::time_point pduStart;
+    std::uint8_t pduType = 0;
+    std::uint64_t pduSize = 0;
+    bool pduLengthKnown = false;
+    bool pduBinding = false; // the PDU's deadline is the earlier one
+  };
+  ReadClock clock_;
+  bool cancelled_ = false;
+  bool messageTooLong_ = false;
+  std::size_t lastMessageSize_ = 0;
   bool rejected_ = false;
   std::uint32_t peerMaximumLength_ = STATION_MAXIMUM_LENGTH;
 };

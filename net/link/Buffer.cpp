@@ -110,6 +110,22 @@ bool Buffer::ReadBytes(void *dest, std::size_t n) {
   return true;
 }
 
+bool Buffer::Peek(void *dest, std::size_t n) {
+  while (incoming_ < n) {
+    if (!Fill()) {
+      return false;
+    }
+  }
+  auto *to = static_cast<std::uint8_t *>(dest);
+  for (auto chunk = incomingQueue_.begin(); n > 0; ++chunk) {
+    const std::size_t count = std::min(n, chunk->size - chunk->position);
+    std::memcpy(to, chunk->bytes.get() + chunk->position, count);
+    to += count;
+    n -= count;
+  }
+  return true;
+}
+
 bool Buffer::ReadByte(std::uint8_t &value) { return ReadBytes(&value, 1); }
 
 bool Buffer::ReadUInt16(std::uint16_t &value) {

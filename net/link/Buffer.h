@@ -64,6 +64,10 @@ public:
   bool ReadUInt16(std::uint16_t &value);
   bool ReadUInt32(std::uint32_t &value);
 
+  // Copies the next n incoming bytes without taking them, receiving as
+  // needed. False when the link fails before enough bytes arrived.
+  bool Peek(void *dest, std::size_t n);
+
   // Reads n bytes and drops them, holding at most one received block at a
   // time, so a large count costs no memory. False when the link fails first
   // (what was dropped by then stays dropped).

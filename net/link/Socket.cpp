@@ -74,30 +74,6 @@ std::uint16_t LeadingNumber16(std::string_view text) {
   return static_cast<std::uint16_t>(value);
 }
 
-// Waits until the descriptor is ready for the events, for at most the given
-// number of seconds (0: only looks). 1 ready, 0 time-out, -1 failure (errno).
-int WaitFor(int fd, short events, int seconds) {
-  using Clock = std::chrono::steady_clock;
-  const auto deadline = Clock::now() + std::chrono::seconds(std::max(seconds, 0));
-  for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    pollfd wait{fd, events, 0};
-    const int ready = ::poll(&wait, 1, static_cast<int>(std::clamp<long long>(left, 0, INT_MAX)));
-    if (ready > 0) {
-      return 1;
-    }
-    if (ready == 0) {
-      if (left <= 0 || Clock::now() >= deadline) {
-        return 0;
-      }
-      continue;
-    }
-    if (errno != EINTR) {
-      return -1;
-    }
-  }
-}
-
 std::optional<std::uint32_t> SystemLookup(const std::string &name) {
   addrinfo hints{};
   hints.ai_family = AF_INET;
@@ -160,6 +136,71 @@ LookupOutcome LookUpWithin(const std::string &name, int seconds, std::uint32_t &
 
 } // namespace
 
+void Socket::SetDeadline(Clock::time_point deadline) {
+  deadline_ = deadline;
+  interrupted_ = Interrupt::None;
+}
+
+void Socket::ClearDeadline() {
+  deadline_.reset();
+  interrupted_ = Interrupt::None;
+}
+
+bool Socket::InterruptDue() {
+  if (interrupted_ != Interrupt::None) {
+    return true;
+  }
+  const auto now = Clock::now();
+  if (deadline_ && now >= *deadline_) {
+    interrupted_ = Interrupt::Deadline;
+  } else if (cancelCheck_ && now - lastCancelCheck_ >= CancelPoll) {
+    // Also asked when the peer never lets a wait happen: a fast peer must
+    // not make the operator's cancel wait for the end of a clip.
+    lastCancelCheck_ = now;
+    if (cancelCheck_()) {
+      interrupted_ = Interrupt::Cancelled;
+    }
+  }
+  return interrupted_ != Interrupt::None;
+}
+
+int Socket::Wait(short events) {
+  if (InterruptDue()) {
+    return -2;
+  }
+  const auto timeoutEnd = Clock::now() + std::chrono::seconds(std::max(timeout_, 0));
+  const bool deadlineFirst = deadline_ && *deadline_ < timeoutEnd;
+  const auto end = deadlineFirst ? *deadline_ : timeoutEnd;
+  for (;;) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now());
+    if (cancelCheck_) {
+      left = std::min(left, std::chrono::duration_cast<std::chrono::milliseconds>(CancelPoll));
+    }
+    pollfd wait{handle_, events, 0};
+    const int ready = ::poll(&wait, 1, static_cast<int>(std::clamp<long long>(left.count(), 0, INT_MAX)));
+    if (ready > 0) {
+      return 1;
+    }
+    if (ready < 0 && errno != EINTR) {
+      return -1;
+    }
+    if (cancelCheck_) {
+      lastCancelCheck_ = Clock::now();
+      if (cancelCheck_()) {
+        interrupted_ = Interrupt::Cancelled;
+        return -2;
+      }
+    }
+    if (Clock::now() >= end) {
+      if (deadlineFirst) {
+        interrupted_ = Interrupt::Deadline;
+        return -2;
+      }
+      return 0;
+    }
+  }
+}
+
 void Socket::SetHostLookup(HostLookup lookup) { hostLookup.store(lookup != nullptr ? lookup : &SystemLookup); }
 
 Socket::~Socket() {
@@ -198,6 +239,7 @@ void Socket::SendTimeoutNotice() {
 
 bool Socket::Connect(std::string_view host, std::string_view port) {
   Close();
+  interrupted_ = Interrupt::None;
 
   const std::string hostText(host.substr(0, kMaxHostText));
   in_addr_t address = INADDR_NONE;
@@ -255,18 +297,22 @@ bool Socket::Connect(std::string_view host, std::string_view port) {
   if (::connect(handle_, reinterpret_cast<const sockaddr *>(&peer), sizeof(peer)) != 0) {
     error = errno;
     if (error == EINPROGRESS || error == EINTR) {
-      const int ready = WaitFor(handle_, POLLOUT, timeout_);
+      const int ready = Wait(POLLOUT);
       if (ready > 0) {
         socklen_t length = sizeof(error);
         if (::getsockopt(handle_, SOL_SOCKET, SO_ERROR, &error, &length) != 0) {
           error = errno;
         }
       } else {
-        error = ready == 0 ? ETIMEDOUT : errno;
+        error = ready == 0 ? ETIMEDOUT : ready == -2 ? ECANCELED : errno;
       }
     }
   }
   lastResult_ = error;
+  if (error == ECANCELED && interrupted_ != Interrupt::None) {
+    Close(); // the caller says why
+    return false;
+  }
   if (error != 0) {
     Close();
     WriteLog("ERROR, Connecting to Socket: " + std::string(host) + ":" + std::string(port) + ", " +
@@ -286,6 +332,9 @@ bool Socket::SendBinary(const std::uint8_t *data, std::size_t length) {
     const ssize_t count = ::send(handle_, data + sent, length - sent, MSG_NOSIGNAL);
     if (count > 0) {
       sent += static_cast<std::size_t>(count);
+      if (sent < length && InterruptDue()) {
+        return false;
+      }
       continue;
     }
     if (ShouldRetrySend(count)) {
@@ -350,6 +399,9 @@ bool Socket::SendSlices(const Slice *slices, std::size_t count) {
       while (next < count && slices[next].size == 0) {
         ++next;
       }
+      if (next < count && InterruptDue()) {
+        return false;
+      }
       continue;
     }
     if (ShouldRetrySend(sentNow)) {
@@ -366,9 +418,12 @@ bool Socket::ShouldRetrySend(ssize_t result) {
     return true;
   }
   if (error == EAGAIN || error == EWOULDBLOCK) {
-    const int ready = WaitFor(handle_, POLLOUT, timeout_);
+    const int ready = Wait(POLLOUT);
     if (ready > 0) {
       return true;
+    }
+    if (ready == -2) {
+      return false; // the caller says why; the link stays for its A-ABORT
     }
     // A peer that takes nothing for the whole time-out is given up on; what
     // is queued for it could not get through, so the link is reset.
@@ -385,7 +440,10 @@ int Socket::ReadBinary(std::uint8_t *buffer, std::size_t capacity) {
   }
   capacity = std::min<std::size_t>(capacity, INT_MAX);
   for (;;) {
-    const int ready = WaitFor(handle_, POLLIN, timeout_);
+    const int ready = Wait(POLLIN);
+    if (ready == -2) {
+      return -1; // the caller says why; the link stays for its A-ABORT
+    }
     if (ready <= 0) {
       if (ready == 0 && timeout_ != 0) {
         SendTimeoutNotice();

@@ -30,10 +30,21 @@
 // A receive that fails (a connection reset) logs "ERROR, Socket::ReadBinary,
 // couldn't receive: " with the system's text for it, once, and closes the
 // link.
+//
+// Deadline and cancel: the time-out bounds one wait, which a peer that
+// trickles a byte at a time renews for ever. A deadline set by the caller
+// bounds every wait as well; a cancel check, when set, is asked at least
+// every CancelPoll while a wait lasts. When either ends a wait the read or
+// send fails with Interrupted() saying which, without a log line and with
+// the link still open, so the caller can send A-ABORT and say what was too
+// slow or that the operator cancelled. It stays interrupted (every further
+// wait ends at once) until the deadline is set or cleared again.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -44,8 +55,17 @@ namespace fw {
 
 class Socket {
 public:
+  using Clock = std::chrono::steady_clock;
   // Receive (and connect and send) time-out after construction, in seconds.
   static constexpr int kDefaultTimeout = 300;
+  // Longest stretch of a wait between two questions to the cancel check.
+  static constexpr std::chrono::milliseconds CancelPoll{100};
+
+  enum class Interrupt {
+    None,
+    Deadline,  // the deadline passed
+    Cancelled, // the cancel check said so
+  };
 
   // A host name look-up: the name's IPv4 address in network byte order, or
   // nothing when the name is unknown.
@@ -96,6 +116,18 @@ public:
   // so the peer learns that the association is over, not only the link.
   void SetTimeoutNotice(std::string notice) { timeoutNotice_ = std::move(notice); }
 
+  // Bounds every wait from now on, with the time-out, and clears an
+  // interruption.
+  void SetDeadline(Clock::time_point deadline);
+  // Only the time-out bounds waits again; clears an interruption.
+  void ClearDeadline();
+  std::optional<Clock::time_point> Deadline() const { return deadline_; }
+  // Asked while waits last; true ends the wait (Interrupt::Cancelled). Empty:
+  // nothing is asked.
+  void SetCancelCheck(std::function<bool()> check) { cancelCheck_ = std::move(check); }
+  // Why the last failed wait ended early; None after a plain time-out.
+  Interrupt Interrupted() const { return interrupted_; }
+
   void SetTimeout(int seconds) { timeout_ = seconds; }
   int Timeout() const { return timeout_; }
   bool Connected() const { return connected_; }
@@ -113,11 +145,23 @@ private:
   bool ShouldRetrySend(ssize_t result);
   // Sends timeoutNotice_ if the socket has room for it at once.
   void SendTimeoutNotice();
+  // Waits until the descriptor is ready for the events, for at most the
+  // time-out and until the deadline, asking the cancel check on the way:
+  // 1 ready, 0 time-out, -1 failure (errno), -2 interrupted (see
+  // Interrupted).
+  int Wait(short events);
+  // True when the deadline has passed or the cancel check (asked at most
+  // every CancelPoll) says so; sets Interrupted.
+  bool InterruptDue();
   int handle_ = -1;
   bool connected_ = false;
   std::string timeoutNotice_;
   int timeout_ = kDefaultTimeout;
   int lastResult_ = 0;
+  std::optional<Clock::time_point> deadline_;
+  std::function<bool()> cancelCheck_;
+  Clock::time_point lastCancelCheck_{};
+  Interrupt interrupted_ = Interrupt::None;
 };
 
 } // namespace fw

@@ -16,9 +16,13 @@ AAssociateAC::~AAssociateAC() = default;
 bool AAssociateAC::Read(Buffer &link) { return link.ReadByte(ItemType) && ReadDynamic(link); }
 
 bool AAssociateAC::ReadDynamic(Buffer &link) {
+  ItemsAddUp = true;
   std::optional<PduReader> pdu =
       ReadAssociateFixedPart(link, {Reserved1, Length, ProtocolVersion, Reserved2, CalledApTitle, CallingApTitle});
   if (!pdu) {
+    // Too short for its fixed part, unless the link failed.
+    const Socket &socket = link.dsocket();
+    ItemsAddUp = !socket.Connected() || socket.Interrupted() != Socket::Interrupt::None;
     return false;
   }
   if (TraceLevel() >= 2) {
@@ -32,6 +36,7 @@ bool AAssociateAC::ReadDynamic(Buffer &link) {
       return false;
     }
     bool read = false;
+    bool known = true;
     if (type == ITEM_APPLICATION_CONTEXT) {
       read = AppContext.ReadDynamic(*pdu);
     } else if (type == ITEM_PRESENTATION_CONTEXT_AC) {
@@ -44,12 +49,16 @@ bool AAssociateAC::ReadDynamic(Buffer &link) {
         }
       }
     } else if (type == ITEM_USER_INFORMATION) {
-      read = UserInfo.ReadDynamic(*pdu) || (!pdu->Overrun() && !pdu->LinkFailed());
+      const bool whole = UserInfo.ReadDynamic(*pdu);
+      read = (whole || (!pdu->Overrun() && !pdu->LinkFailed())) && UserInfo.LengthsAddUp;
+    } else {
+      known = false;
     }
     if (pdu->LinkFailed()) {
       return false;
     }
     if (!read) {
+      ItemsAddUp = !known && !pdu->Overrun();
       pdu->SkipRest();
       return false;
     }

@@ -9,7 +9,9 @@
 // Read only. Reading never goes past the PDU: an item longer than what the
 // PDU has left, a malformed or unknown item ends the read as a failure, the
 // rest of the PDU is skipped and the items read so far stay. Trouble inside
-// the user information is logged there and does not fail the PDU.
+// the user information is logged there and does not fail the PDU, unless its
+// lengths do not add up. ItemsAddUp is false after a read that failed because
+// the lengths do not add up (rather than at an unknown item or on the link).
 #pragma once
 
 #include "net/pdu/PresentationContextAccept.h"
@@ -49,6 +51,7 @@ public:
   // Owned; the elements stay where they are, so others may point at them.
   std::vector<std::unique_ptr<PresentationContextAccept>> PresContextAccepts;
   UserInformation UserInfo;
+  bool ItemsAddUp = true;
 };
 
 } // namespace fw

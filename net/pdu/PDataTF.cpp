@@ -165,7 +165,8 @@ PDataTF::ReadResult PDataTF::ReadDynamic(Buffer &link) {
       return ReadResult::Malformed;
     }
     const std::size_t fragment = PdvLength - 2;
-    if (fragment > MaxMessageSize - Staging.Incoming()) {
+    const std::size_t limit = std::min(MessageLimit, MaxMessageSize);
+    if (Staging.Incoming() > limit || fragment > limit - Staging.Incoming()) {
       refusedSize_ = Staging.Incoming() + fragment;
       return ReadResult::TooLong;
     }

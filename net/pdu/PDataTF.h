@@ -35,12 +35,15 @@ public:
   // command sets and query identifiers, and a peer must not be able to fill
   // memory.
   static constexpr std::size_t MaxMessageSize = std::size_t{64} << 20;
+  // The limit of the message being read (TooLong past it); at most
+  // MaxMessageSize.
+  std::size_t MessageLimit = MaxMessageSize;
 
   enum class ReadResult {
     Read,      // the PDU's PDVs were read (MessageComplete says whether a message ended)
     LinkLost,  // the link failed in the middle
     Malformed, // a PDV that does not fit its PDU
-    TooLong,   // the message would grow past MaxMessageSize
+    TooLong,   // the message would grow past MessageLimit
   };
 
   // Sends the staging buffer's outgoing bytes as PDUs of BlockSize-byte

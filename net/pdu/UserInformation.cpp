@@ -68,6 +68,7 @@ bool UserInformation::ReadDynamic(Buffer &link) {
 }
 
 bool UserInformation::ReadDynamic(PduReader &in) {
+  LengthsAddUp = true;
   std::optional<PduReader> body = ReadItemHeader(in, Reserved1, Length);
   if (!body) {
     return false;
@@ -128,6 +129,7 @@ bool UserInformation::ReadDynamic(PduReader &in) {
     if (!read) {
       // A sub-item longer than what the item has left, or too short for its
       // own fields: the lengths do not add up, the rest is given up.
+      LengthsAddUp = false;
       remaining = body->Overrun() ? static_cast<long long>(body->Left()) + 4 - claimed : -1;
       if (remaining >= 0) {
         remaining = -1;

@@ -52,6 +52,9 @@ public:
   fw::MaxSubLength MaxSubLength;
   // Whether a received item carried the maximum length sub-item at all.
   bool HasMaximumLength = false;
+  // False after a read whose sub-item lengths did not add up (a sub-item
+  // longer than the item has left, or too short for its own fields).
+  bool LengthsAddUp = true;
   fw::ImpClass ImpClass;
   fw::AsyncOpWindow AsyncOpWindow;
   fw::SCPSCURole SCPSCURole;

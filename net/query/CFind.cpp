@@ -6,6 +6,7 @@
 #include "net/association/PDU_Service.h"
 #include "net/association/Response.h"
 #include "net/pdu/IdCounter.h"
+#include "net/query/ValueBounds.h"
 
 namespace fw {
 
@@ -58,7 +59,7 @@ int CFind::ReadRSP(PDU_Service &service, DcmObj &identifier) {
   return ReadRSP(service, identifier, identifierRead);
 }
 
-int CFind::ReadRSP(PDU_Service &service, DcmObj &identifier, bool &identifierRead) {
+int CFind::ReadRSP(PDU_Service &service, DcmObj &identifier, bool &identifierRead, std::size_t identifierLimit) {
   identifierRead = false;
   DcmObj command;
   if (!service.Read(command)) {
@@ -83,9 +84,13 @@ int CFind::ReadRSP(PDU_Service &service, DcmObj &identifier, bool &identifierRea
   if (command.FindUS(COMMAND_GROUP, DATA_SET_TYPE) == NO_DATA_SET) {
     return status->GetUS();
   }
-  if (!service.Read(identifier)) {
+  if (!service.Read(identifier, identifierLimit)) {
+    if (service.MessageTooLong()) {
+      WriteLog("ERROR, CFind::ReadRSP, identifier larger than " + std::to_string(identifierLimit) + " bytes, refused");
+    }
     return -1;
   }
+  BoundValueLengths(identifier, "CFind::ReadRSP");
   identifierRead = true;
   return status->GetUS();
 }

@@ -20,6 +20,7 @@
 
 #include "dicom/DcmObj.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
@@ -36,6 +37,10 @@ inline constexpr std::uint16_t C_FIND_RSP = 0x8020;
 inline constexpr std::uint16_t FIND_PENDING = 0xFF00;
 inline constexpr std::uint16_t FIND_PENDING_WARNING = 0xFF01;
 inline constexpr std::uint16_t FIND_SUCCESS = 0x0000;
+
+// The largest identifier a response may carry: a worklist or study match is
+// a few kilobytes, and a 60 MB Patient's Name once froze the station.
+inline constexpr std::size_t MAX_IDENTIFIER_SIZE = std::size_t{1} << 20;
 
 // A response status (or a -1 failure) that announces more responses.
 inline bool IsPendingStatus(int status) { return status == FIND_PENDING || status == FIND_PENDING_WARNING; }
@@ -55,9 +60,15 @@ bool WriteRQ(PDU_Service &service, DcmObj &identifier, std::string_view sopClass
 // not a C-FIND-RSP, has no Status, answers another request than the last one
 // written (the association is then aborted), or the announced identifier
 // cannot be read; otherwise the status (0 to 65535).
+//
+// An identifier larger than identifierLimit is refused: the association is
+// aborted, "ERROR, CFind::ReadRSP, identifier larger than <limit> bytes,
+// refused", -1. A value longer than its VR allows is cut to that length with
+// a WARNING line (BoundValueLengths); the identifier stays usable.
 int ReadRSP(PDU_Service &service, DcmObj &identifier);
 // The same; identifierRead tells whether the response carried an identifier.
-int ReadRSP(PDU_Service &service, DcmObj &identifier, bool &identifierRead);
+int ReadRSP(PDU_Service &service, DcmObj &identifier, bool &identifierRead,
+            std::size_t identifierLimit = MAX_IDENTIFIER_SIZE);
 
 } // namespace CFind
 

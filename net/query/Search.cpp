@@ -24,24 +24,29 @@ SearchResult RunSearch(const PeerAddress &peer, std::string_view model, DcmObj &
   SearchResult result;
   PDU_Service service;
   service.DumpMessages = options.dumpMessages && TraceLevel() >= 2;
+  service.SetCancelCheck(options.cancelRequested);
   if (!service.OpenAssociation(peer.host, peer.port, peer.callingApTitle, peer.calledApTitle, model,
                                peer.timeoutSeconds)) {
     service.ReleaseAssociation();
+    if (service.Cancelled()) {
+      result.outcome = Outcome::Cancelled;
+    }
     return result; // NoAssociation
   }
   if (!CFind::WriteRQ(service, identifier, model)) {
-    result.outcome = Outcome::NotSent;
+    result.outcome = service.Cancelled() ? Outcome::Cancelled : Outcome::NotSent;
     service.ReleaseAssociation();
     return result;
   }
   std::size_t pendingResponses = 0;
+  std::size_t &identifierBytes = result.identifierBytes;
   for (;;) {
     DcmObj response;
     bool identifierRead = false;
-    const int status = CFind::ReadRSP(service, response, identifierRead);
+    const int status = CFind::ReadRSP(service, response, identifierRead, options.identifierSizeLimit);
     result.status = status;
     if (status == -1) {
-      result.outcome = Outcome::NoResponse;
+      result.outcome = service.Cancelled() ? Outcome::Cancelled : Outcome::NoResponse;
       break;
     }
     if (status == FIND_SUCCESS) {
@@ -57,6 +62,13 @@ SearchResult RunSearch(const PeerAddress &peer, std::string_view model, DcmObj &
       service.AbortAssociation();
       WriteLog("WARNING, " + std::string(name) + ", more than " + std::to_string(options.matchLimit) +
                " matches, the search was stopped");
+      result.outcome = Outcome::LimitReached;
+      break;
+    }
+    if (identifierRead && (identifierBytes += service.LastMessageSize()) > options.identifierByteLimit) {
+      service.AbortAssociation();
+      WriteLog("WARNING, " + std::string(name) + ", more than " + std::to_string(options.identifierByteLimit) +
+               " bytes of matches, the search was stopped");
       result.outcome = Outcome::LimitReached;
       break;
     }

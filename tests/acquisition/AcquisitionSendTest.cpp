@@ -452,6 +452,54 @@ TEST_F(AcquisitionSendOwnObjectsTest, APacsClosingInsideAClipLeavesItUnsentAndTh
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(received()), std::filesystem::directory_iterator()), 2);
 }
 
+// A PACS that takes a little of a clip and then nothing: the operator's
+// cancel, heard while the send waits for room, ends the send at once; the
+// clip and the still after it are kept unsent and the next Send stores both.
+TEST_F(AcquisitionSendOwnObjectsTest, ACancelledSendKeepsEveryUnsentFileAndTheNextSendStoresThem) {
+  RecordLargeClip();
+  ASSERT_TRUE(session_->Snap());
+  ASSERT_EQ(session_->Files().size(), 2u);
+  const std::string clip = session_->Files()[0].path;
+  const auto clipSize = std::filesystem::file_size(clip);
+
+  test::ScriptedPeer peer;
+  peer.SetReceiveBuffer(16384);
+  peer.Receive(1)
+      .Send(test::AcceptPdu(test::AcceptItem(1, 0, JPEG_BASELINE) + test::AcceptItem(5, 0, JPEG_BASELINE)))
+      .Receive(256 * 1024)
+      .Pause(std::chrono::seconds(3))
+      .ReceiveUntilClosed()
+      .Start();
+  config_.PacsPort = peer.PortText();
+  const auto started = std::chrono::steady_clock::now();
+  session_->processEventsWhileWaiting = [&] {
+    if (std::chrono::steady_clock::now() - started > std::chrono::milliseconds(500)) {
+      session_->CancelSend();
+    }
+  };
+  EXPECT_FALSE(session_->Send());
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3)); // the time-out is 10 s
+  EXPECT_EQ(progress_, (std::vector<int>{0}));
+  EXPECT_EQ(boxes_, (std::vector<std::string>{std::string(TEXT_SEND_CANCELLED)}));
+  for (const AcquiredFile &file : session_->Files()) {
+    EXPECT_FALSE(file.stored);
+    EXPECT_EQ(file.problem, "cancelled");
+    EXPECT_TRUE(std::filesystem::exists(file.path));
+  }
+  EXPECT_EQ(std::filesystem::file_size(clip), clipSize);
+  EXPECT_TRUE(log_.Contains("WARNING, PDU_Service::Write, cancelled by the operator"));
+  EXPECT_TRUE(log_.Contains("WARNING, Send cancelled by the operator, 2 of 2 files not sent"));
+  EXPECT_TRUE(log_.StartingWith("ERROR, WriteStoreRQ").empty()) << "a cancel is not a failure of the PACS";
+
+  session_->processEventsWhileWaiting = nullptr;
+  progress_.clear();
+  boxes_.clear();
+  ASSERT_TRUE(StartStorescp({"+xy"}));
+  EXPECT_TRUE(session_->Send());
+  EXPECT_EQ(boxes_, (std::vector<std::string>{std::string(TEXT_FILES_SENT_OK)}));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(received()), std::filesystem::directory_iterator()), 2);
+}
+
 // Orthanc with its default settings takes JPEG Baseline on the context that
 // proposes it alone: every object is stored as it was made.
 TEST_F(AcquisitionSendTest, OrthancStoresEveryObjectAsItsOwnClass) {

@@ -13,7 +13,9 @@
 #include "dicom/Uids.h"
 #include "presentation/ImageConversion.h"
 #include "tests/acquisition/FakeDeviceControls.h"
+#include "tests/net/AssociationScripts.h"
 #include "tests/support/PeerProcess.h"
+#include "tests/support/ScriptedPeer.h"
 #include "tests/support/TempDir.h"
 
 #include <gst/gst.h>
@@ -25,10 +27,12 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 
 namespace fw {
@@ -410,6 +414,51 @@ TEST_F(AcquisitionWindowTest, DuringASendEverythingButProgressWaitsAndEscapeIsRe
   EXPECT_EQ(boxes_[0].text, "Files sent OK");
   EXPECT_EQ(FilesIn(received()), 3u);
   EXPECT_TRUE(form_.Button1->isEnabled());
+}
+
+// A PACS that accepts and then never answers: the send waits for the
+// response with the window's events running, Cancel (shown beside the
+// progress only while sending) ends it at once and the image stays.
+TEST_F(AcquisitionWindowTest, CancelStopsASendToAPacsThatNeverAnswersAndKeepsTheImage) {
+  test::ScriptedPeer pacs;
+  pacs.Receive(1)
+      .Send(test::AcceptPdu(test::AcceptItem(1, 0, std::string(JPEG_BASELINE))))
+      .ReceiveUntilClosed()
+      .Start();
+  StationConfig().PacsIP = "127.0.0.1";
+  StationConfig().PacsPort = pacs.PortText();
+  StationConfig().PacsAET = "PACS";
+  Open();
+  EXPECT_FALSE(form_.Button6->isVisible());
+  form_.Button3Click();
+  const auto files = acquisition_.FileList();
+  ASSERT_EQ(files.size(), 1u);
+  bool cancelOffered = false;
+  bool othersEnabled = true;
+  QTimer::singleShot(300, &form_, [&] {
+    cancelOffered = form_.Button6->isVisible() && form_.Button6->isEnabled();
+    othersEnabled = false;
+    for (QPushButton *b : {form_.Button1, form_.Button2, form_.Button3, form_.Button4, form_.Button5})
+      othersEnabled = othersEnabled || b->isEnabled();
+    std::filesystem::create_directories(FW_TEST_OUTPUT_DIR);
+    form_.grab().save(QStringLiteral(FW_TEST_OUTPUT_DIR "/acquisition_window_sending_with_cancel.png"));
+    form_.Button6->click();
+  });
+  const auto started = std::chrono::steady_clock::now();
+  form_.Button2Click();
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3)); // the time-out is 10 s
+  EXPECT_TRUE(cancelOffered);
+  EXPECT_FALSE(othersEnabled);
+  EXPECT_FALSE(form_.Button6->isVisible());
+  EXPECT_TRUE(form_.Button2->isEnabled());
+  ASSERT_EQ(boxes_.size(), 1u);
+  EXPECT_EQ(boxes_[0].text, "Sending cancelled, the images not sent are kept");
+  EXPECT_TRUE(std::filesystem::exists(files[0]));
+  EXPECT_TRUE(Session().HasUnsentFiles());
+  EXPECT_EQ(Count(Log(), "WARNING, Send cancelled by the operator, 1 of 1 files not sent"), 1u);
+  ASSERT_TRUE(pacs.Wait());
+  const std::string received = pacs.Received();
+  EXPECT_EQ(received.substr(received.size() - std::min<std::size_t>(10, received.size())), test::kAbort);
 }
 
 TEST_F(AcquisitionWindowTest, ClosingAsksForUnsentImagesAndThenDeletesTheFiles) {

@@ -14,6 +14,7 @@
 #include "app/ui/MessageBoxes.h"
 #include "dicom/TemporaryFiles.h"
 #include "tests/net/AssociationScripts.h"
+#include "tests/net/FindTestSupport.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/ScriptedPeer.h"
 #include "tests/support/TempDir.h"
@@ -31,6 +32,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -56,8 +58,12 @@ const std::string kDefaultsFile =
 struct RecordedBoxes {
   std::vector<MessageRequest> shown;
   MessageAnswer answer = MessageAnswer::Ok;
+  MessageAnswer questionAnswer = MessageAnswer::Yes;
   ScopedMessageHandler handler{[this](const MessageRequest &request) {
     shown.push_back(request);
+    if (request.kind == MessageKind::Question) {
+      return questionAnswer;
+    }
     return request.kind == MessageKind::OkCancel ? answer : MessageAnswer::Ok;
   }};
   std::vector<std::string> Texts() const {
@@ -458,6 +464,80 @@ TEST_F(MainWindowTest, UnreachablePeerLogsOnceAndShowsNoBox) {
   form->SearchWl("20240309");
   EXPECT_EQ(log.StartingWith("ERROR, couldn't connect to WORKLIST").size(), 1u);
   EXPECT_TRUE(boxes.shown.empty());
+}
+
+// A PACS that answers one match and then nothing: the search waits for it
+// (time-out 30 s) with the window's events running, so the operator gets
+// out at once.
+class SilentPacs {
+public:
+  SilentPacs() {
+    const std::string model(STUDY_ROOT_FIND_UID);
+    peer.Receive(test::RequestSize(model, {"1.2.840.10008.1.2"}))
+        .Send(test::AcceptPdu(test::AcceptItem(1, 0, "1.2.840.10008.1.2")) +
+              test::Response(0xFF00, test::Elem(0x0010, 0x0010, "DOE^JOHN") + test::Elem(0x0010, 0x0020, "P1")))
+        .ReceiveUntilClosed()
+        .Start();
+    StationConfig().PacsIP = "127.0.0.1";
+    StationConfig().PacsPort = peer.PortText();
+  }
+  // What the station sent last, once it closed the link.
+  std::string Tail(std::size_t n) {
+    EXPECT_TRUE(peer.Wait());
+    const std::string received = peer.Received();
+    return received.substr(received.size() - std::min(n, received.size()));
+  }
+  ScriptedPeer peer;
+};
+
+TEST_F(MainWindowTest, CancelEndsASearchOfASilentServerAtOnceAndKeepsItsRows) {
+  SilentPacs pacs;
+  LogCapture log;
+  bool cancelEnabled = false;
+  bool othersEnabled = true;
+  QTimer::singleShot(400, form.get(), [&] {
+    cancelEnabled = form->Button6->isEnabled();
+    othersEnabled = form->Button1->isEnabled() || form->Button4->isEnabled();
+    SaveScreenshot(*form, "main-window-search-running.png");
+    form->Button6->click();
+  });
+  form->show();
+  form->Edit1->setText("P1");
+  const auto started = std::chrono::steady_clock::now();
+  form->Button1Click();
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+  EXPECT_TRUE(cancelEnabled);
+  EXPECT_FALSE(othersEnabled);
+  EXPECT_FALSE(form->Button6->isEnabled());
+  EXPECT_TRUE(form->Button1->isEnabled());
+  EXPECT_EQ(NameColumn(), std::vector<QString>{"DOE^JOHN"});
+  EXPECT_TRUE(boxes.shown.empty());
+  EXPECT_TRUE(log.Contains("WARNING, PDU_Service::Read, cancelled by the operator"));
+  EXPECT_EQ(pacs.Tail(10), test::kAbort);
+}
+
+TEST_F(MainWindowTest, ClosingDuringASearchAsksAndYesCancelsAndCloses) {
+  for (const MessageAnswer answer : {MessageAnswer::No, MessageAnswer::Yes}) {
+    SCOPED_TRACE(answer == MessageAnswer::Yes ? "Yes" : "No");
+    SilentPacs pacs;
+    boxes.shown.clear();
+    boxes.questionAnswer = answer;
+    form->show();
+    form->Edit1->setText("P1");
+    QTimer::singleShot(300, form.get(), [&] { form->close(); });
+    // After No the search goes on until Cancel.
+    QTimer::singleShot(900, form.get(), [&] { form->Button6->click(); });
+    const auto started = std::chrono::steady_clock::now();
+    form->Button1Click();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].kind, MessageKind::Question);
+    EXPECT_EQ(boxes.shown[0].text, CLOSE_DURING_SEARCH_QUESTION);
+    EXPECT_EQ(form->isVisible(), answer == MessageAnswer::No);
+    EXPECT_EQ(NameColumn(), std::vector<QString>{"DOE^JOHN"});
+    EXPECT_EQ(pacs.Tail(10), test::kAbort);
+    QApplication::processEvents(); // the Cancel timer of the Yes round finds no search
+  }
 }
 
 TEST_F(MainWindowTest, AcquireFromTypedFieldsAndFromTheGrid) {

@@ -320,7 +320,8 @@ struct MalformedCase {
   std::string pdu;
   bool result;
   std::size_t acceptsKept;
-  bool inSync; // the bytes after the PDU are still where they belong
+  bool inSync;     // the bytes after the PDU are still where they belong
+  bool itemsAddUp; // false: the station refuses the accept (A-ABORT)
 };
 
 class MalformedAcceptTest : public AssociateAcceptTest, public ::testing::WithParamInterface<MalformedCase> {};
@@ -329,6 +330,7 @@ TEST_P(MalformedAcceptTest, FailsOrKeepsWhatWasReadWithoutCrashing) {
   const MalformedCase &c = GetParam();
   EXPECT_EQ(ReadAccept(c.pdu, c.inSync), c.result);
   EXPECT_EQ(accept.PresContextAccepts.size(), c.acceptsKept);
+  EXPECT_EQ(accept.ItemsAddUp, c.itemsAddUp);
 }
 
 const std::string kGoodAccept = AcceptItem(1, 0, "1.2.840.10008.1.2");
@@ -342,24 +344,25 @@ std::vector<MalformedCase> MalformedCases() {
   }
   const std::string whole = AcceptPdu(kGoodAccept + kGoodUserInfo);
   return {
-      {"PduTooShortForFixedPart", Pdu(0x02, std::string(10, 'x')), false, 0, true},
-      {"AcceptItemBeyondPdu", WithItemLength(AcceptPdu(kGoodAccept), kFirstItem, 200), false, 0, true},
+      {"PduTooShortForFixedPart", Pdu(0x02, std::string(10, 'x')), false, 0, true, false},
+      {"AcceptItemBeyondPdu", WithItemLength(AcceptPdu(kGoodAccept), kFirstItem, 200), false, 0, true, false},
       {"TransferSyntaxBeyondItsAcceptItem",
        AcceptPdu(kGoodAccept + Item(0x21, Hex("03 00 00 00 40 00 00 64") + "1.2.840.10008.1.2") + kGoodUserInfo), false,
-       1, true},
-      {"UnknownItem", AcceptPdu(kGoodAccept + Item(0x99, "xyz") + kGoodUserInfo), false, 1, true},
+       1, true, false},
+      {"UnknownItem", AcceptPdu(kGoodAccept + Item(0x99, "xyz") + kGoodUserInfo), false, 1, true, true},
       {"UserInformationBeyondPdu", WithItemLength(AcceptPdu(kGoodAccept + kGoodUserInfo), kFirstItem + 29, 4000), false,
-       1, true},
+       1, true, false},
       {"SubItemBeyondUserInformation",
-       AcceptPdu(kGoodAccept + Item(0x50, MaxLengthItem(16384) + Hex("52 00 01 00") + "1.2")), true, 1, true},
-      {"MaximumLengthSubItemTooShort", AcceptPdu(kGoodAccept + Item(0x50, Item(0x51, "ab") + Item(0x52, "1.2"))), true,
-       1, true},
-      {"AcceptItemWithoutTransferSyntax", AcceptPdu(Item(0x21, Hex("01 00 04 00")) + kGoodUserInfo), true, 1, true},
-      {"TruncatedStream", whole.substr(0, whole.size() - 7), false, 1, false},
-      {"HugePduLengthShortStream", Hex("02 00 FF FF FF FF") + whole.substr(6), false, 1, false},
-      {"HugePduLengthNoItems", Hex("02 00 FF FF FF FF 00 01"), false, 0, false},
-      {"MoreAcceptItemsThanContextIds", AcceptPdu(manyAccepts + kGoodUserInfo), false, 128, true},
-      {"EmptyPdu", Pdu(0x02, ""), false, 0, true},
+       AcceptPdu(kGoodAccept + Item(0x50, MaxLengthItem(16384) + Hex("52 00 01 00") + "1.2")), false, 1, true, false},
+      {"MaximumLengthSubItemTooShort", AcceptPdu(kGoodAccept + Item(0x50, Item(0x51, "ab") + Item(0x52, "1.2"))), false,
+       1, true, false},
+      {"AcceptItemWithoutTransferSyntax", AcceptPdu(Item(0x21, Hex("01 00 04 00")) + kGoodUserInfo), true, 1, true,
+       true},
+      {"TruncatedStream", whole.substr(0, whole.size() - 7), false, 1, false, true},
+      {"HugePduLengthShortStream", Hex("02 00 FF FF FF FF") + whole.substr(6), false, 1, false, true},
+      {"HugePduLengthNoItems", Hex("02 00 FF FF FF FF 00 01"), false, 0, false, true},
+      {"MoreAcceptItemsThanContextIds", AcceptPdu(manyAccepts + kGoodUserInfo), false, 128, true, false},
+      {"EmptyPdu", Pdu(0x02, ""), false, 0, true, false},
   };
 }
 

@@ -308,6 +308,45 @@ INSTANTIATE_TEST_SUITE_P(
         OpenFailureCase{"NoAnswer", "", {"ERROR, Socket::ReadBinary, Timed out"}, test::kAbort}),
     [](const auto &info) { return std::string(info.param.name); });
 
+// An accept whose items do not add up is not taken: A-ABORT, one line, no
+// association. (The accept's own reading of these cases is in
+// AssociationPduTest.)
+TEST(AssociationTest, MalformedAcceptIsRefusedWithAbort) {
+  const std::string accept = AcceptItem(1, 0, kImplicit);
+  std::string itemBeyondPdu = AcceptPdu(accept);
+  itemBeyondPdu.replace(kFixedPart + 25 + 2, 2, U16(200)); // the accept item's length
+  const struct {
+    const char *name;
+    std::string pdu;
+  } cases[] = {
+      {"accept item longer than the PDU", itemBeyondPdu},
+      {"user information sub-item beyond its item",
+       Pdu(0x02, test::AssociateFixedBody("STORESCP        ", "QUILLBROOK      ") +
+                     Item(0x10, "1.2.840.10008.3.1.1.1") + accept +
+                     Item(0x50, Item(0x51, test::U32(16384)) + Hex("52 00 01 00") + "1.2"))},
+      {"maximum length sub-item too short",
+       Pdu(0x02, test::AssociateFixedBody("STORESCP        ", "QUILLBROOK      ") +
+                     Item(0x10, "1.2.840.10008.3.1.1.1") + accept + Item(0x50, Item(0x51, "ab")))},
+      {"PDU too short for its fixed part", Pdu(0x02, std::string(10, 'x'))},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    ScriptedPeer peer;
+    peer.Receive(test::VerificationRequestSize()).Send(c.pdu).ReceiveUntilClosed().Start();
+    LogCapture log;
+    PDU_Service service;
+    EXPECT_FALSE(
+        service.OpenAssociation("127.0.0.1", peer.PortText(), "QUILLBROOK", "STORESCP", "1.2.840.10008.1.1", 5));
+    EXPECT_FALSE(service.IsOpen());
+    // The item's own reader may have said what was wrong first.
+    ASSERT_FALSE(log.Messages().empty());
+    EXPECT_EQ(log.Messages().back(), "ERROR, PDU_Service::Connect, the A-ASSOCIATE-AC's items do not add up, refused");
+    service.ReleaseAssociation();
+    ASSERT_TRUE(peer.Wait());
+    EXPECT_EQ(peer.Received().substr(test::VerificationRequestSize()), test::kAbort);
+  }
+}
+
 TEST(AssociationTest, RejectionIsKept) {
   ScriptedPeer peer;
   peer.Receive(test::VerificationRequestSize()).Send(Hex("03 00 00 00 00 04 00 01 02 03")).ReceiveUntilClosed().Start();

@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include <string>
 #include <vector>
 
@@ -97,6 +99,26 @@ TEST(FwFindToolTest, NoPeerExitsWithOne) {
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_NE(run.err.find("fwfind: no association with ANY-SCP at 127.0.0.1:"), std::string::npos) << run.err;
   EXPECT_NE(run.err.find("ERROR, Connecting to Socket: 127.0.0.1:"), std::string::npos) << "the log line";
+}
+
+// A peer that accepts and then sends an empty PDV every 250 ms renews each
+// wait's time-out; fwfind still ends within its deadline and says why.
+TEST(FwFindToolTest, APeerSendingEmptyPdvsIsGivenUpOnWithinTheDeadline) {
+  std::string pdus;
+  for (int i = 0; i < 100; ++i) {
+    pdus += test::PDataPdu(test::Pdv(1, 0x01, ""));
+  }
+  ScriptedPeer peer;
+  peer.Receive(1)
+      .Send(test::AcceptPdu(test::AcceptItem(1, 0, "1.2.840.10008.1.2")))
+      .Trickle(pdus, 12, std::chrono::milliseconds(250), false)
+      .Start();
+  const auto started = std::chrono::steady_clock::now();
+  const ToolRun run = FwFind({"--timeout", "1", "--study", "--name", "DOE*", "127.0.0.1", peer.PortText()});
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_NE(run.err.find("ERROR, PDU_Service::Read, command not received within 1 s"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("fwfind: the query failed"), std::string::npos) << run.err;
 }
 
 // A peer that accepts, takes the request of the query record and answers

@@ -66,6 +66,8 @@ struct SearchCase {
   int status;
   std::vector<std::string> log;         // for the study search; SearchWorklist for SearchStudies in the worklist one
   std::string after = test::kReleaseRQ; // what the station sends after its request
+  std::size_t byteLimit = DEFAULT_IDENTIFIER_BYTE_LIMIT;
+  std::size_t sizeLimit = MAX_IDENTIFIER_SIZE;
 };
 
 void PrintTo(const SearchCase &c, std::ostream *out) { *out << c.name; }
@@ -123,6 +125,38 @@ const SearchCase kCases[] = {
      -1,
      {"WARNING, PDU_Service::Read Abort-RQ"},
      ""},
+    // Match() identifiers are 23 bytes: the third goes past 46.
+    {"MatchBytesPastTheLimitAbortAndKeepWhatWasFound",
+     Response(0xFF00, Match("A^A")) + Response(0xFF00, Match("B^B")) + kLate + kEnd,
+     1000,
+     {"A^A", "B^B"},
+     {0xFF00, 0xFF00},
+     Outcome::LimitReached,
+     0xFF00,
+     {"WARNING, SearchStudies, more than 46 bytes of matches, the search was stopped"},
+     test::kAbort,
+     46},
+    {"IdentifierLargerThanItsBoundIsRefused",
+     Response(0xFF00, Match("A^A")) + Response(0xFF00, Match(std::string(100, 'N'))) + kEnd,
+     1000,
+     {"A^A"},
+     {0xFF00},
+     Outcome::NoResponse,
+     -1,
+     {"ERROR, PDU_Service::Read, message too long (120)",
+      "ERROR, CFind::ReadRSP, identifier larger than 64 bytes, refused"},
+     test::kAbort,
+     DEFAULT_IDENTIFIER_BYTE_LIMIT,
+     64},
+    // A value longer than its VR allows is cut; the row stays.
+    {"ValueLongerThanItsVrIsCut",
+     Response(0xFF00, Match(std::string(100, 'N'))) + kEnd,
+     1000,
+     {std::string(64, 'N')},
+     {0xFF00},
+     Outcome::Completed,
+     0,
+     {"WARNING, CFind::ReadRSP, (0010,0010) PN value of 100 bytes cut to 64 characters"}},
 };
 
 class SearchTest : public ::testing::TestWithParam<SearchCase> {
@@ -165,8 +199,16 @@ protected:
   }
 };
 
+SearchOptions OptionsOf(const SearchCase &c) {
+  SearchOptions options;
+  options.matchLimit = c.matchLimit;
+  options.identifierByteLimit = c.byteLimit;
+  options.identifierSizeLimit = c.sizeLimit;
+  return options;
+}
+
 TEST_P(SearchTest, Studies) {
-  const SearchOptions options{GetParam().matchLimit};
+  const SearchOptions options = OptionsOf(GetParam());
   StudyInfo query;
   query.patientName = "A*";
   DcmObj identifier;
@@ -178,7 +220,7 @@ TEST_P(SearchTest, Studies) {
 }
 
 TEST_P(SearchTest, Worklist) {
-  const SearchOptions options{GetParam().matchLimit};
+  const SearchOptions options = OptionsOf(GetParam());
   TWorklistItem query;
   query.modality = "US";
   DcmObj identifier;
@@ -207,6 +249,12 @@ struct PendingForEverCase {
   std::string line;
   std::chrono::milliseconds longest;
 };
+
+SearchOptions LimitOf(std::size_t matchLimit) {
+  SearchOptions options;
+  options.matchLimit = matchLimit;
+  return options;
+}
 
 TEST(SearchTest, AServerPendingForEverIsGivenUpOnAndTheNextSearchWorks) {
   constexpr std::size_t kLimit = 3;
@@ -264,17 +312,49 @@ TEST(SearchTest, AServerPendingForEverIsGivenUpOnAndTheNextSearchWorks) {
     std::vector<std::string> names;
     const auto collect = [&](const TWorklistItem &item, int) { names.push_back(item.patientName); };
     const auto started = std::chrono::steady_clock::now();
-    const SearchResult result = SearchWorklist(Address(peer), query, collect, SearchOptions{kLimit});
+    const SearchResult result = SearchWorklist(Address(peer), query, collect, LimitOf(kLimit));
     EXPECT_LT(std::chrono::steady_clock::now() - started, c.longest);
     EXPECT_EQ(result.outcome, c.outcome);
     EXPECT_EQ(names, c.names);
     EXPECT_TRUE(log.Contains(c.line)) << testing::PrintToString(log.Messages());
 
     names.clear();
-    EXPECT_EQ(SearchWorklist(Address(peer), query, collect, SearchOptions{kLimit}).outcome, Outcome::Completed);
+    EXPECT_EQ(SearchWorklist(Address(peer), query, collect, LimitOf(kLimit)).outcome, Outcome::Completed);
     EXPECT_EQ(names, (std::vector<std::string>{"GOOD^GOOD"}));
     EXPECT_TRUE(peer.Wait());
   }
+}
+
+// The operator's cancel: asked while the search waits, it aborts the
+// association long before the time-out and keeps the rows found.
+TEST(SearchTest, CancelEndsTheSearchAtOnceAndKeepsTheRowsFound) {
+  TWorklistItem query;
+  query.modality = "US";
+  DcmObj identifier;
+  BuildWorklistKeys(query, identifier);
+  const std::string model(MODALITY_WORKLIST_FIND_UID);
+  ScriptedPeer peer;
+  peer.Receive(test::RequestSize(model, {"1.2.840.10008.1.2"}))
+      .Send(test::AcceptPdu(test::AcceptItem(1, 0, "1.2.840.10008.1.2")))
+      .Receive(FindRequestSize(model, identifier))
+      .Send(Response(0xFF00, Match("A^A")))
+      .ReceiveUntilClosed()
+      .Start();
+  LogCapture log;
+  std::vector<std::string> names;
+  SearchOptions options;
+  int asked = 0;
+  options.cancelRequested = [&] { return !names.empty() && ++asked == 3; };
+  const auto started = std::chrono::steady_clock::now();
+  const SearchResult result = SearchWorklist(
+      Address(peer), query, [&](const TWorklistItem &item, int) { names.push_back(item.patientName); }, options);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(1500));
+  EXPECT_EQ(result.outcome, Outcome::Cancelled);
+  EXPECT_EQ(names, std::vector<std::string>{"A^A"});
+  EXPECT_EQ(log.Messages(), std::vector<std::string>{"WARNING, PDU_Service::Read, cancelled by the operator"});
+  ASSERT_TRUE(peer.Wait());
+  const std::size_t requests = test::RequestSize(model, {"1.2.840.10008.1.2"}) + FindRequestSize(model, identifier);
+  EXPECT_EQ(peer.Received().substr(requests), test::kAbort);
 }
 
 TEST(SearchTest, NoAssociationCallsNothing) {

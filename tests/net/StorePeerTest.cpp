@@ -332,6 +332,63 @@ TEST(StoreToolTest, EchoToARejectingPeerSaysWhy) {
   EXPECT_TRUE(peer.Wait());
 }
 
+// Peers that trickle renew every wait's time-out; the tools still end
+// within their deadline (--timeout 1: one second for a unit of up to a MiB)
+// and say what was too slow.
+TEST(StoreToolTest, TricklingPeersAreGivenUpOnWithinTheDeadline) {
+  TempDir files;
+  const std::string path = (files.path() / "still.dcm").string();
+  ASSERT_TRUE(StillsAndClip()[0]->Write(path));
+  const std::string emptyPdvs = [] {
+    std::string pdus;
+    for (int i = 0; i < 100; ++i) {
+      pdus += test::PDataPdu(test::Pdv(1, 0x01, ""));
+    }
+    return pdus;
+  }();
+  const std::string largeResponse = test::PDataPdu(test::Pdv(1, 0x03, std::string(999994, 'x')));
+  struct Case {
+    const char *name;
+    std::vector<std::string> argv;
+    std::string trickled;
+    std::size_t atOnce; // bytes of it sent with the accept (the PDU header)
+    std::size_t chunk;
+    std::string line;
+  } const cases[] = {
+      {"fwecho, empty PDVs",
+       {FWECHO_PATH, "--timeout", "1"},
+       emptyPdvs,
+       0,
+       12,
+       "ERROR, PDU_Service::Read, command not received within 1 s"},
+      {"fwstore, a 1 MB response a byte at a time",
+       {FWSTORE_PATH, "--timeout", "1"},
+       largeResponse,
+       6,
+       1,
+       "ERROR, PDU_Service::Read, P-DATA-TF PDU of 1000006 bytes not received within 1 s"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    test::ScriptedPeer peer;
+    peer.Receive(1)
+        .Send(test::AcceptPdu(test::AcceptItem(1, 0, "1.2.840.10008.1.2")) + c.trickled.substr(0, c.atOnce))
+        .Trickle(c.trickled.substr(c.atOnce), c.chunk, std::chrono::milliseconds(250), false)
+        .Start();
+    std::vector<std::string> argv = c.argv;
+    argv.insert(argv.end(), {"127.0.0.1", peer.PortText()});
+    if (c.argv[0] == FWSTORE_PATH) {
+      argv.push_back(path);
+    }
+    std::string out;
+    std::string err;
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(PeerProcess::Run(argv, &out, &err), 1) << err;
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+    EXPECT_NE(err.find(c.line), std::string::npos) << err;
+  }
+}
+
 TEST(StoreToolTest, EchoAndStoreFilesWithOneLineEach) {
   StoreScp scp({"+xy"});
   ASSERT_TRUE(scp.Started());

@@ -155,6 +155,33 @@ ScriptedPeer &ScriptedPeer::Send(std::string_view bytes) {
   return *this;
 }
 
+ScriptedPeer &ScriptedPeer::Trickle(std::string_view bytes, std::size_t chunk, std::chrono::milliseconds interval,
+                                    bool stopWhenClientSends) {
+  steps_.push_back([this, data = std::string(bytes), chunk, interval, stopWhenClientSends] {
+    std::size_t sent = 0;
+    while (connection_ >= 0 && sent < data.size()) {
+      const std::size_t size = std::min(chunk, data.size() - sent);
+      const ssize_t count = ::send(connection_, data.data() + sent, size, MSG_NOSIGNAL);
+      if (count < 0 && errno == EINTR) {
+        continue;
+      }
+      if (count <= 0) {
+        break;
+      }
+      sent += static_cast<std::size_t>(count);
+      // The interval, cut short by the end or, when asked, by anything from
+      // the client.
+      pollfd waits[2] = {{stopPipe_[0], POLLIN, 0}, {connection_, POLLIN, 0}};
+      const int ready = ::poll(waits, stopWhenClientSends ? 2 : 1, static_cast<int>(interval.count()));
+      if (ready != 0) {
+        break;
+      }
+    }
+    return true;
+  });
+  return *this;
+}
+
 ScriptedPeer &ScriptedPeer::Pause(std::chrono::milliseconds duration) {
   steps_.push_back([this, duration] {
     pollfd wait{stopPipe_[0], POLLIN, 0};

@@ -48,6 +48,12 @@ public:
   // Reads until the client closes.
   ScriptedPeer &ReceiveUntilClosed();
   ScriptedPeer &Send(std::string_view bytes);
+  // Sends the bytes `chunk` at a time, one chunk per interval (a peer that
+  // trickles), until all are sent, the client closes or, when
+  // stopWhenClientSends, the client sends something (left unread for the
+  // next step).
+  ScriptedPeer &Trickle(std::string_view bytes, std::size_t chunk, std::chrono::milliseconds interval,
+                        bool stopWhenClientSends = true);
   ScriptedPeer &Pause(std::chrono::milliseconds duration);
   // Closes the connection (an orderly close: the client reads end of file).
   ScriptedPeer &Close();

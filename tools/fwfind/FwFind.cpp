@@ -193,8 +193,16 @@ int main(int argc, char **argv) {
                  static_cast<unsigned>(result.status));
     break;
   case Outcome::LimitReached:
-    std::fprintf(stderr, "fwfind: more than %zu matches, the search was stopped; please refine it\n",
-                 fw::DEFAULT_MATCH_LIMIT);
+    if (result.identifierBytes > fw::DEFAULT_IDENTIFIER_BYTE_LIMIT) {
+      std::fprintf(stderr, "fwfind: more than %zu bytes of matches, the search was stopped; please refine it\n",
+                   fw::DEFAULT_IDENTIFIER_BYTE_LIMIT);
+    } else {
+      std::fprintf(stderr, "fwfind: more than %zu matches, the search was stopped; please refine it\n",
+                   fw::DEFAULT_MATCH_LIMIT);
+    }
+    break;
+  case Outcome::Cancelled:
+    std::fprintf(stderr, "fwfind: the search was cancelled\n");
     break;
   }
   return result.Completed() ? EXIT_OK : EXIT_FAILED;
