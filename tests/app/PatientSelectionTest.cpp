@@ -274,7 +274,7 @@ TEST_F(AcquireTest, TypedPathFillsTheContext) {
 
 TEST_F(AcquireTest, Latin1InstitutionBecomesUtf8LikeTheRestOfTheContext) {
   config.InstitutionName = "H\xF4pital Saint-\xC9loi"; // as the configuration file holds it
-  ASSERT_EQ(selection.Acquire(context, Typed(), config, now, counter), AcquireCheck::Ready);
+  ASSERT_EQ(selection.Acquire(context, Typed(), config, now), AcquireCheck::Ready);
   EXPECT_EQ(context.institutionName, "H\xC3\xB4pital Saint-\xC3\x89loi");
 }
 

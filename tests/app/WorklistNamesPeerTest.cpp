@@ -144,8 +144,7 @@ TEST_P(WorklistNamesPeerTest, NameReachesThePacsAsTheWorklistHoldsIt) {
   now.tm_year = 124;
   now.tm_mon = 3;
   now.tm_mday = 1;
-  std::int32_t counter = 0;
-  ASSERT_EQ(selection.Acquire(context, fields, config_, now, counter), AcquireCheck::Ready);
+  ASSERT_EQ(selection.Acquire(context, fields, config_, now), AcquireCheck::Ready);
   EXPECT_EQ(context.patientName, c.patientName);
 
   test::FakeFrameSource source;
