@@ -1,7 +1,7 @@
 // Fuzz target: "videocap.cfg" as found on disk, of any length. A file shorter
 // than 16 bytes fills only the whole fields it holds; longer files are read
-// for their first 16 bytes. Whatever was read must be written and read back
-// unchanged.
+// for their first 16 bytes. A frame size beyond the largest allowed is read as
+// the default size. Whatever was read must be written and read back unchanged.
 #include "acquisition/CaptureConfig.h"
 
 #include <cstddef>
@@ -30,17 +30,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   if (!fw::ReadCaptureConfig(input, config))
     std::abort();
 
-  // Field i comes from bytes 4i..4i+3 when the file holds them, else it keeps its value.
+  // Field i comes from bytes 4i..4i+3 when the file holds them, else it keeps its value;
+  // a frame size beyond the largest allowed becomes the default size.
   const std::int32_t *kept[] = {&before.tvFormat, &before.width, &before.height, &before.crossbarInput};
   const std::int32_t *read[] = {&config.tvFormat, &config.width, &config.height, &config.crossbarInput};
+  std::int32_t expected[4];
   for (std::size_t i = 0; i < 4; ++i) {
-    std::int32_t expected = *kept[i];
+    expected[i] = *kept[i];
     if (size >= 4 * (i + 1)) {
       const std::uint32_t raw = std::uint32_t(data[4 * i]) | std::uint32_t(data[4 * i + 1]) << 8 |
                                 std::uint32_t(data[4 * i + 2]) << 16 | std::uint32_t(data[4 * i + 3]) << 24;
-      std::memcpy(&expected, &raw, sizeof expected);
+      std::memcpy(&expected[i], &raw, sizeof expected[i]);
     }
-    if (*read[i] != expected)
+  }
+  if (!fw::CaptureSizeAllowed(expected[1], expected[2])) {
+    const fw::CaptureConfig defaults;
+    expected[1] = defaults.width;
+    expected[2] = defaults.height;
+  }
+  for (std::size_t i = 0; i < 4; ++i) {
+    if (*read[i] != expected[i])
       std::abort();
   }
 
