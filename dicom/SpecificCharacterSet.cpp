@@ -21,7 +21,7 @@ using Whole = SpecificCharacterSet::Whole;
 constexpr char ESC = 0x1B;
 
 struct TermEntry {
-  std::string_view term; // as PS3.3 C.12.1.1.2 spells it
+  std::string_view term; // as peers spell it in (0008,0005)
   Element g0;
   Element g1;
   Whole whole;
@@ -65,7 +65,7 @@ constexpr TermEntry TERMS[] = {
     {"GBK", Element::Ascii, Element::None, Whole::Gbk},
 };
 
-// PS3.5 Tables 6.1-2 and 6.2-1: the escape sequences and what they select.
+// The escape sequences of the ISO 2022 forms and the code elements they select.
 struct EscapeEntry {
   std::string_view bytes;
   bool g1;

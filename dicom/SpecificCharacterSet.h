@@ -1,4 +1,4 @@
-// PS3.5 6.1 Support of Character Repertoires, PS3.3 C.12.1.1.2
+// Character repertoires of text values, named by Specific Character Set (0008,0005).
 // SpecificCharacterSet: the texts of SH, LO, ST, LT, PN, UC and UT values
 // between the bytes of a data set and UTF-8, the station's form of every
 // patient and study text.
@@ -22,11 +22,10 @@
 //
 // ISO_IR 192, GB18030 and GBK decode the whole value, also when a peer lists
 // them beside other terms. Otherwise the first value sets the code elements a
-// text starts with; escape
-// sequences in the bytes switch G0 or G1, and every line end, tab, form
-// feed, value delimiter "\" and, in a person name, "^" and "=" switch back
-// (PS3.5 6.1.2.5.3). Romaji bytes are read as ASCII: "\" is the value
-// delimiter whatever the set. A byte that the set in use cannot decode, an
+// text starts with; escape sequences in the bytes switch G0 or G1, and every
+// line end, tab, form feed, value delimiter "\" and, in a person name, "^"
+// and "=" switch back at once. Romaji bytes are read as ASCII: "\" is the
+// value delimiter whatever the set. A byte that the set in use cannot decode, an
 // unknown escape sequence and any byte above 127 under an unknown term become
 // U+FFFD, never another character, and are counted so the caller can log
 // them. Terms are matched without regard to case, blanks, "_" and "-"

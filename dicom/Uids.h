@@ -53,7 +53,7 @@ inline constexpr std::string_view MULTIFRAME_TRUE_COLOR_SC_IMAGE_STORAGE = "1.2.
 
 // The base UID of an acquisition, unique across patients, openings,
 // restarts, processes and machines: "2.25." followed by a UUID as one
-// unsigned 128-bit decimal number (PS3.5 B.2), at most 44 characters, so the
+// unsigned 128-bit decimal number, at most 44 characters, so the
 // series (".20") and instance (".10." + n) UIDs below it stay within 64
 // characters for any 32-bit n. The UUID is a random one (version 4) from the
 // kernel's random source; when that source gives nothing, a time-based one
