@@ -60,6 +60,51 @@ private:
   iconv_t cd_;
 };
 
+// Hands each character of text, as decoded by toUcs4, to each as its code
+// point; a byte that is no character of the codeset (or a character cut
+// short) is handed on as NOT_A_CHARACTER, one per byte.
+constexpr std::uint32_t NOT_A_CHARACTER = 0xFFFFFFFF;
+
+template <class Each> void ForEachCharacter(const Converter &toUcs4, std::string_view text, Each each) {
+  std::vector<char> input(text.begin(), text.end());
+  char *in = input.data();
+  std::size_t inLeft = input.size();
+  while (inLeft > 0) {
+    std::uint8_t unit[4];
+    char *outPtr = reinterpret_cast<char *>(unit);
+    std::size_t outLeft = sizeof unit;
+    const std::size_t result = iconv(toUcs4.Get(), &in, &inLeft, &outPtr, &outLeft);
+    if (outLeft == 0) {
+      each(unit[0] | unit[1] << 8 | unit[2] << 16 | static_cast<std::uint32_t>(unit[3]) << 24);
+      continue;
+    }
+    if (result == static_cast<std::size_t>(-1) && errno != E2BIG) {
+      each(NOT_A_CHARACTER);
+      ++in;
+      --inLeft;
+      iconv(toUcs4.Get(), nullptr, nullptr, nullptr, nullptr);
+    }
+  }
+}
+
+// Appends the code point as fromUcs4's codeset writes it, or "?" when that
+// codeset has no such character.
+void AppendEncoded(const Converter &fromUcs4, std::uint32_t code, std::string &out) {
+  char unit[4] = {static_cast<char>(code & 0xFF), static_cast<char>((code >> 8) & 0xFF),
+                  static_cast<char>((code >> 16) & 0xFF), static_cast<char>(code >> 24)};
+  char *in = unit;
+  std::size_t inLeft = sizeof unit;
+  char encoded[16];
+  char *outPtr = encoded;
+  std::size_t outLeft = sizeof encoded;
+  if (iconv(fromUcs4.Get(), &in, &inLeft, &outPtr, &outLeft) == static_cast<std::size_t>(-1)) {
+    out.push_back('?');
+    iconv(fromUcs4.Get(), nullptr, nullptr, nullptr, nullptr);
+    return;
+  }
+  out.append(encoded, static_cast<std::size_t>(outPtr - encoded));
+}
+
 } // namespace
 
 std::string FromTerminal(std::string_view text) {
@@ -72,27 +117,9 @@ std::string FromTerminal(std::string_view text) {
     return std::string(text);
   }
   std::string out;
-  std::vector<char> input(text.begin(), text.end());
-  char *in = input.data();
-  std::size_t inLeft = input.size();
-  while (inLeft > 0) {
-    std::uint8_t unit[4];
-    char *outPtr = reinterpret_cast<char *>(unit);
-    std::size_t outLeft = sizeof unit;
-    const std::size_t result = iconv(toUcs4.Get(), &in, &inLeft, &outPtr, &outLeft);
-    if (outLeft == 0) {
-      const std::uint32_t code = unit[0] | unit[1] << 8 | unit[2] << 16 | static_cast<std::uint32_t>(unit[3]) << 24;
-      out.push_back(code <= 0xFF ? static_cast<char>(code) : '?');
-      continue;
-    }
-    if (result == static_cast<std::size_t>(-1) && errno != E2BIG) {
-      // Not a character of the codeset (or cut short): one "?" per byte.
-      out.push_back('?');
-      ++in;
-      --inLeft;
-      iconv(toUcs4.Get(), nullptr, nullptr, nullptr, nullptr);
-    }
-  }
+  // A character beyond Latin-1, or a byte that is no character: "?".
+  ForEachCharacter(toUcs4, text,
+                   [&](std::uint32_t code) { out.push_back(code <= 0xFF ? static_cast<char>(code) : '?'); });
   return out;
 }
 
@@ -113,18 +140,7 @@ std::string ToTerminal(std::string_view latin1) {
       out.push_back(c);
       continue;
     }
-    char unit[4] = {static_cast<char>(byte), 0, 0, 0};
-    char *in = unit;
-    std::size_t inLeft = sizeof unit;
-    char encoded[16];
-    char *outPtr = encoded;
-    std::size_t outLeft = sizeof encoded;
-    if (iconv(fromUcs4.Get(), &in, &inLeft, &outPtr, &outLeft) == static_cast<std::size_t>(-1)) {
-      out.push_back('?');
-      iconv(fromUcs4.Get(), nullptr, nullptr, nullptr, nullptr);
-      continue;
-    }
-    out.append(encoded, static_cast<std::size_t>(outPtr - encoded));
+    AppendEncoded(fromUcs4, byte, out);
   }
   return out;
 }
@@ -165,35 +181,13 @@ std::string TextToTerminal(std::string_view utf8) {
     return std::string(utf8);
   }
   std::string out;
-  std::vector<char> input(utf8.begin(), utf8.end());
-  char *in = input.data();
-  std::size_t inLeft = input.size();
-  while (inLeft > 0) {
-    char unit[4];
-    char *unitPtr = unit;
-    std::size_t unitLeft = sizeof unit;
-    const std::size_t result = iconv(toUcs4.Get(), &in, &inLeft, &unitPtr, &unitLeft);
-    if (unitLeft == 0) {
-      char *from = unit;
-      std::size_t fromLeft = sizeof unit;
-      char encoded[16];
-      char *encodedPtr = encoded;
-      std::size_t encodedLeft = sizeof encoded;
-      if (iconv(fromUcs4.Get(), &from, &fromLeft, &encodedPtr, &encodedLeft) == static_cast<std::size_t>(-1)) {
-        out.push_back('?');
-        iconv(fromUcs4.Get(), nullptr, nullptr, nullptr, nullptr);
-      } else {
-        out.append(encoded, static_cast<std::size_t>(encodedPtr - encoded));
-      }
-      continue;
-    }
-    if (result == static_cast<std::size_t>(-1) && errno != E2BIG) {
+  ForEachCharacter(toUcs4, utf8, [&](std::uint32_t code) {
+    if (code == NOT_A_CHARACTER) {
       out.push_back('?');
-      ++in;
-      --inLeft;
-      iconv(toUcs4.Get(), nullptr, nullptr, nullptr, nullptr);
+    } else {
+      AppendEncoded(fromUcs4, code, out);
     }
-  }
+  });
   return out;
 }
 
