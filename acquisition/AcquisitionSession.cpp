@@ -1,7 +1,7 @@
 // One opening of the acquisition: capture, objects, send, close.
 #include "acquisition/AcquisitionSession.h"
 
-#include "app/base/Log.h"
+#include "base/Log.h"
 #include "dicom/TemporaryFiles.h"
 #include "dicom/Uids.h"
 #include "net/association/PDU_Service.h"

@@ -46,8 +46,8 @@
 #include "acquisition/FrameSource.h"
 #include "acquisition/ImageBuilder.h"
 #include "acquisition/InstanceCounters.h"
-#include "acquisition/StationRecords.h"
-#include "app/ui/MessageBoxes.h"
+#include "station/StationRecords.h"
+#include "ui/MessageBoxes.h"
 
 #include <chrono>
 #include <cstdint>

@@ -1,8 +1,8 @@
 // "videocap.cfg": reading and writing the 16-byte capture configuration.
 #include "acquisition/CaptureConfig.h"
 
-#include "app/base/Log.h"
-#include "app/base/ProgramFolder.h"
+#include "base/Log.h"
+#include "base/ProgramFolder.h"
 
 #include <array>
 #include <fstream>

@@ -1,7 +1,7 @@
 // The frame-to-DICOM object builder.
 #include "acquisition/ImageBuilder.h"
 
-#include "app/base/Log.h"
+#include "base/Log.h"
 #include "dicom/SpecificCharacterSet.h"
 #include "dicom/Uids.h"
 

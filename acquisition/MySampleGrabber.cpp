@@ -4,7 +4,7 @@
 #include "acquisition/CaptureSettingsDialog.h"
 #include "acquisition/TvStandard.h"
 #include "acquisition/VideoPreviewWidget.h"
-#include "app/base/Log.h"
+#include "base/Log.h"
 
 #include <gst/app/gstappsink.h>
 #include <gst/gst.h>

@@ -4,7 +4,7 @@
 #include <utility>
 
 #include "acquisition/FrameFilter.h"
-#include "app/base/Log.h"
+#include "base/Log.h"
 #include "dicom/codec/JpegCodec.h"
 
 #include <chrono>

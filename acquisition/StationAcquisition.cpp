@@ -1,7 +1,7 @@
 // The window's calls on the station's acquisition session.
 #include "acquisition/StationAcquisition.h"
 
-#include "app/ui/MessageBoxes.h"
+#include "ui/MessageBoxes.h"
 
 #include <QCoreApplication>
 

@@ -4,8 +4,8 @@
 #include "acquisition/AcquisitionControl.h"
 #include "acquisition/CaptureConfig.h"
 #include "acquisition/MySampleGrabber.h"
-#include "acquisition/StationRecords.h"
-#include "app/ui/MessageBoxes.h"
+#include "station/StationRecords.h"
+#include "ui/MessageBoxes.h"
 
 #include <QMouseEvent>
 #include <QPainter>

@@ -5,7 +5,7 @@
 #include "dicom/DcmObj.h"
 #include "dicom/Uids.h"
 #include "presentation/DCMPresentation.h"
-#include "presentation/IconSkipper.h"
+#include "conversion/IconSkipper.h"
 #include "presentation/ImageConversion.h"
 
 #include <QFont>

@@ -2,8 +2,8 @@
 
 #include "app/TForm1.h"
 #include "app/TSetupFrm.h"
-#include "app/base/ProgramFolder.h"
-#include "app/ui/MessageBoxes.h"
+#include "base/ProgramFolder.h"
+#include "ui/MessageBoxes.h"
 #include "dicom/TemporaryFiles.h"
 
 #include <cstdlib>

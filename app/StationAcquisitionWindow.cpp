@@ -1,6 +1,6 @@
 #include "app/StationAcquisitionWindow.h"
 
-#include "app/base/ProgramFolder.h"
+#include "base/ProgramFolder.h"
 
 namespace fw {
 

@@ -1,10 +1,10 @@
 #include "app/TForm1.h"
 
 #include "app/TSetupFrm.h"
-#include "app/base/Log.h"
-#include "app/base/ProgramFolder.h"
+#include "base/Log.h"
+#include "base/ProgramFolder.h"
 #include "app/shell/PatientText.h"
-#include "app/ui/MessageBoxes.h"
+#include "ui/MessageBoxes.h"
 #include "framewell/Version.h"
 
 #include <QApplication>

@@ -2,7 +2,7 @@
 
 #include "app/shell/ConfigFile.h"
 #include "app/shell/Latin1Text.h"
-#include "app/ui/MessageBoxes.h"
+#include "ui/MessageBoxes.h"
 #include "net/dimse/CEcho.h"
 
 #include <QApplication>

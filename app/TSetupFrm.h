@@ -9,7 +9,7 @@
 // address, port and AE title with the saved local AE title.
 #pragma once
 
-#include "acquisition/StationRecords.h"
+#include "station/StationRecords.h"
 
 #include <QDialog>
 

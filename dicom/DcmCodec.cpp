@@ -7,7 +7,7 @@
 // it builds is exactly what Expand_SQ over a copy would build.
 #include "dicom/DcmCodec.h"
 
-#include "app/base/Log.h"
+#include "base/Log.h"
 #include "dicom/DataDictionary.h"
 #include "dicom/Uids.h"
 

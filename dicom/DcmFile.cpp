@@ -2,7 +2,7 @@
 // set), to files and to memory.
 #include "dicom/DcmFile.h"
 
-#include "app/base/Log.h"
+#include "base/Log.h"
 #include "dicom/DcmCodec.h"
 #include "dicom/Uids.h"
 

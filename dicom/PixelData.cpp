@@ -2,7 +2,7 @@
 // value conversions (see PixelData.h for the layouts and the codec table).
 #include "dicom/PixelData.h"
 
-#include "app/base/Log.h"
+#include "base/Log.h"
 #include "dicom/Uids.h"
 #include "dicom/codec/J2kCodec.h"
 #include "dicom/codec/JlsCodec.h"

@@ -1,6 +1,6 @@
 #include "dicom/TemporaryFiles.h"
 
-#include "app/base/Log.h"
+#include "base/Log.h"
 
 #include <cerrno>
 #include <charconv>

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "dicom/DcmObj.h"
-#include "presentation/ConvertTransferSyntax.h"
+#include "conversion/ConvertTransferSyntax.h"
 #include "presentation/TImages.h"
 
 namespace fw {

@@ -1,5 +1,5 @@
 // PrepareDisplayImage: the display image of an uncompressed data set.
-#include "presentation/IconSkipper.h"
+#include "conversion/IconSkipper.h"
 #include "presentation/ImageConversion.h"
 #include "presentation/ReportPages.h"
 

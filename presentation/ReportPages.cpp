@@ -3,7 +3,7 @@
 // each line holds, so a page's share of the text is known exactly.
 #include "presentation/ReportPages.h"
 
-#include "app/base/Log.h"
+#include "base/Log.h"
 #include "presentation/DCMPresentation.h"
 
 #include <QFont>

@@ -87,7 +87,7 @@ stage "Network layer order"
 if bash scripts/check-layers.sh; then
   passed=$((passed + 1))
 else
-  failed=$((failed + 1)); failures+=("check-layers: an include goes up the network layers")
+  failed=$((failed + 1)); failures+=("check-layers: an include goes up the layers")
 fi
 stage_done
 

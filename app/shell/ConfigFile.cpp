@@ -1,6 +1,6 @@
 #include "app/shell/ConfigFile.h"
 
-#include "app/base/Log.h"
+#include "base/Log.h"
 
 #include <algorithm>
 #include <array>

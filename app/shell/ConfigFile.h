@@ -27,7 +27,7 @@
 // that is not a number gives ModalityIndex 0 (with an ERROR line).
 #pragma once
 
-#include "acquisition/StationRecords.h"
+#include "station/StationRecords.h"
 
 #include <cstddef>
 #include <optional>

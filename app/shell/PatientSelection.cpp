@@ -1,7 +1,7 @@
 #include "app/shell/PatientSelection.h"
 
-#include "acquisition/AccessionNumber.h"
-#include "app/base/Log.h"
+#include "station/AccessionNumber.h"
+#include "base/Log.h"
 #include "dicom/SpecificCharacterSet.h"
 
 #include <cstdio>

@@ -7,7 +7,7 @@
 // after each row; everything else is here and is tested without a display.
 #pragma once
 
-#include "acquisition/StationRecords.h"
+#include "station/StationRecords.h"
 #include "app/shell/ResultGrid.h"
 #include "net/query/Search.h"
 

@@ -3,7 +3,7 @@
 #include "app/StationAcquisitionWindow.h"
 #include "app/TForm1.h"
 #include "app/TSetupFrm.h"
-#include "app/base/ProgramFolder.h"
+#include "base/ProgramFolder.h"
 
 #include <QCoreApplication>
 #include <QDir>

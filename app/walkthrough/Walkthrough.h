@@ -4,7 +4,7 @@
 // recorded, so a program and a system test can share one road.
 #pragma once
 
-#include "app/ui/MessageBoxes.h"
+#include "ui/MessageBoxes.h"
 
 #include <QString>
 

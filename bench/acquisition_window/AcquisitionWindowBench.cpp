@@ -11,10 +11,10 @@
 // built and written, tile).
 #include "acquisition/CaptureConfig.h"
 #include "acquisition/StationAcquisition.h"
-#include "acquisition/StationRecords.h"
+#include "station/StationRecords.h"
 #include "acquisition/TForm3.h"
 #include "acquisition/ThumbnailStrip.h"
-#include "app/base/Log.h"
+#include "base/Log.h"
 #include "presentation/ImageConversion.h"
 #include "tests/acquisition/ThumbnailTestObjects.h"
 #include "tests/support/TempDir.h"

@@ -12,10 +12,10 @@
 // that is removed at the end; exit status 1 when an object is missing.
 #include "acquisition/CaptureConfig.h"
 #include "acquisition/StationAcquisition.h"
-#include "acquisition/StationRecords.h"
+#include "station/StationRecords.h"
 #include "acquisition/TForm3.h"
-#include "app/base/Log.h"
-#include "app/ui/MessageBoxes.h"
+#include "base/Log.h"
+#include "ui/MessageBoxes.h"
 #include "tests/support/TempDir.h"
 
 #include <QApplication>

@@ -5,7 +5,7 @@
 #include "dicom/DcmObj.h"
 #include "dicom/DcmTag.h"
 #include "dicom/Uids.h"
-#include "presentation/ConvertTransferSyntax.h"
+#include "conversion/ConvertTransferSyntax.h"
 
 #include <algorithm>
 #include <cstdio>

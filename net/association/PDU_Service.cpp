@@ -1,6 +1,6 @@
 #include "net/association/PDU_Service.h"
 
-#include "app/base/Log.h"
+#include "base/Log.h"
 #include "dicom/BufData.h"
 #include "dicom/DcmCodec.h"
 #include "dicom/DcmDump.h"

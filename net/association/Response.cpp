@@ -1,7 +1,7 @@
 // Response: message ID and announced data set checks of DIMSE responses.
 #include "net/association/Response.h"
 
-#include "app/base/Log.h"
+#include "base/Log.h"
 #include "net/association/PDU_Service.h"
 
 #include <string>

@@ -1,7 +1,7 @@
 // CEcho: the C-ECHO-RQ command set, its exchange, and EchoNode.
 #include "net/dimse/CEcho.h"
 
-#include "app/base/Log.h"
+#include "base/Log.h"
 #include "dicom/DcmTag.h"
 #include "dicom/Uids.h"
 #include "net/association/PDU_Service.h"

@@ -2,7 +2,7 @@
 // proposes the storage contexts of each SOP class.
 #include "net/dimse/CStore.h"
 
-#include "app/base/Log.h"
+#include "base/Log.h"
 #include "dicom/DcmTag.h"
 #include "dicom/Uids.h"
 #include "net/association/PDU_Service.h"

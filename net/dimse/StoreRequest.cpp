@@ -1,11 +1,11 @@
 // StoreRequest: WriteStoreRQ and ReadStoreRSP.
 #include "net/dimse/StoreRequest.h"
 
-#include "app/base/Log.h"
+#include "base/Log.h"
 #include "dicom/Uids.h"
 #include "net/association/PDU_Service.h"
 #include "net/dimse/CStore.h"
-#include "presentation/ConvertTransferSyntax.h"
+#include "conversion/ConvertTransferSyntax.h"
 
 #include <algorithm>
 #include <array>

@@ -1,6 +1,6 @@
 #include "net/link/NetTrace.h"
 
-#include "app/base/Log.h"
+#include "base/Log.h"
 
 #include <algorithm>
 #include <atomic>

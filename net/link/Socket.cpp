@@ -1,6 +1,6 @@
 #include "net/link/Socket.h"
 
-#include "app/base/Log.h"
+#include "base/Log.h"
 #include "net/link/NetTrace.h"
 
 #include <algorithm>

@@ -1,6 +1,6 @@
 #include "net/pdu/AAssociateRQ.h"
 
-#include "app/base/Log.h"
+#include "base/Log.h"
 #include "net/link/Buffer.h"
 #include "net/link/NetTrace.h"
 #include "net/pdu/AssociateFixedPart.h"

@@ -1,6 +1,6 @@
 #include "net/pdu/PresentationContext.h"
 
-#include "app/base/Log.h"
+#include "base/Log.h"
 #include "net/link/Buffer.h"
 
 #include <string>

@@ -1,6 +1,6 @@
 #include "net/pdu/UserInformation.h"
 
-#include "app/base/Log.h"
+#include "base/Log.h"
 #include "net/link/Buffer.h"
 #include "net/link/NetTrace.h"
 

@@ -1,7 +1,7 @@
 // CFind: the C-FIND-RQ command set, and the request and response exchange.
 #include "net/query/CFind.h"
 
-#include "app/base/Log.h"
+#include "base/Log.h"
 #include "dicom/DcmTag.h"
 #include "net/association/PDU_Service.h"
 #include "net/association/Response.h"

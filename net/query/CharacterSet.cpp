@@ -1,7 +1,7 @@
 // CharacterSet: the (0008,0005) rules of query identifiers and responses.
 #include "net/query/CharacterSet.h"
 
-#include "app/base/Log.h"
+#include "base/Log.h"
 
 #include <cstdio>
 

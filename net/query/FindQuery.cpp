@@ -2,7 +2,7 @@
 // search, with the records of the level.
 #include "net/query/FindQuery.h"
 
-#include "app/base/Log.h"
+#include "base/Log.h"
 #include "net/query/CFind.h"
 #include "net/query/QueryKeys.h"
 

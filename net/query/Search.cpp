@@ -1,7 +1,7 @@
 // Search: the study and worklist searches, each on its own association.
 #include "net/query/Search.h"
 
-#include "app/base/Log.h"
+#include "base/Log.h"
 #include "net/association/PDU_Service.h"
 #include "net/link/NetTrace.h"
 #include "net/query/CFind.h"

@@ -1,7 +1,7 @@
 // ValueBounds: cutting query response values to their VR's maximum length.
 #include "net/query/ValueBounds.h"
 
-#include "app/base/Log.h"
+#include "base/Log.h"
 #include "dicom/DcmTag.h"
 
 #include <array>

@@ -3,7 +3,7 @@
 #include "acquisition/CaptureConfig.h"
 #include "acquisition/TvStandard.h"
 #include "acquisition/VideoDeviceControls.h"
-#include "app/base/ProgramFolder.h"
+#include "base/ProgramFolder.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/TempDir.h"
 

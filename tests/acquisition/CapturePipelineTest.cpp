@@ -3,7 +3,7 @@
 #include "acquisition/CaptureSettingsDialog.h"
 #include "acquisition/MySampleGrabber.h"
 #include "acquisition/VideoPreviewWidget.h"
-#include "app/base/Log.h"
+#include "base/Log.h"
 #include "tests/acquisition/FakeDeviceControls.h"
 #include "tests/acquisition/JpegProbe.h"
 #include "tests/support/TempDir.h"

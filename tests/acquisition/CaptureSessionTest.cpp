@@ -4,7 +4,7 @@
 #include "acquisition/AcquisitionSession.h"
 #include "acquisition/GrabberFrameSource.h"
 #include "acquisition/MySampleGrabber.h"
-#include "app/base/Log.h"
+#include "base/Log.h"
 
 #include "dicom/DcmObj.h"
 #include "dicom/codec/JpegCodec.h"

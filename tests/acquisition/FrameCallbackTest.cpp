@@ -2,7 +2,7 @@
 // collects frames, fed with exact frames (no pipeline).
 #include "acquisition/FrameFilter.h"
 #include "acquisition/SGCallback.h"
-#include "app/base/Log.h"
+#include "base/Log.h"
 #include "dicom/codec/JpegCodec.h"
 #include "tests/acquisition/JpegProbe.h"
 #include "tests/support/TempDir.h"

@@ -1,7 +1,7 @@
 // The thumbnail strip: cached first-frame tiles against tiles made by reading,
 // converting, preparing and rendering the whole object.
 #include "acquisition/ThumbnailStrip.h"
-#include "app/base/Log.h"
+#include "base/Log.h"
 #include "dicom/DcmObj.h"
 #include "presentation/ImageConversion.h"
 #include "tests/acquisition/ThumbnailTestObjects.h"

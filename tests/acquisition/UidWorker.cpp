@@ -7,7 +7,7 @@
 // and writes to OUT one line per opening: "<study> <series> <SOP instance>"
 // of the still. Then ten generated accession numbers, "ACC <number>", all
 // at the same minute, and "done". Exit 0 when every still was saved.
-#include "acquisition/AccessionNumber.h"
+#include "station/AccessionNumber.h"
 #include "acquisition/AcquisitionSession.h"
 #include "dicom/DcmObj.h"
 #include "tests/acquisition/FakeFrameSource.h"

@@ -4,11 +4,11 @@
 // entries for today, dcmqrscp holds three studies. A peer that does not
 // start fails the test. The main window with its results is saved as a
 // picture into the test output folder.
-#include "acquisition/StationRecords.h"
+#include "station/StationRecords.h"
 #include "app/TForm1.h"
 #include "app/TSetupFrm.h"
-#include "app/base/Log.h"
-#include "app/ui/MessageBoxes.h"
+#include "base/Log.h"
+#include "ui/MessageBoxes.h"
 #include "tests/support/PeerProcess.h"
 #include "tests/support/TempDir.h"
 

@@ -5,13 +5,13 @@
 // here use search functions of the test's own or a scripted peer; the real
 // peers are in the peer test. Screenshots of each setup tab go to the test
 // output folder.
-#include "acquisition/StationRecords.h"
+#include "station/StationRecords.h"
 #include "app/FramewellApplication.h"
 #include "app/TForm1.h"
 #include "app/TSetupFrm.h"
-#include "app/base/Log.h"
+#include "base/Log.h"
 #include "app/shell/ConfigFile.h"
-#include "app/ui/MessageBoxes.h"
+#include "ui/MessageBoxes.h"
 #include "dicom/TemporaryFiles.h"
 #include "tests/net/AssociationScripts.h"
 #include "tests/net/FindTestSupport.h"

@@ -2,9 +2,9 @@
 // caption, End, and the last-resort box for escaping exceptions.
 #include "app/FramewellApplication.h"
 #include "app/TForm1.h"
-#include "app/base/Log.h"
-#include "app/base/ProgramFolder.h"
-#include "app/ui/MessageBoxes.h"
+#include "base/Log.h"
+#include "base/ProgramFolder.h"
+#include "ui/MessageBoxes.h"
 #include "framewell/Version.h"
 #include "tests/support/TempDir.h"
 

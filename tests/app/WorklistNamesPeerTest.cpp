@@ -7,7 +7,7 @@
 // free loopback ports by the test and stopped by process id.
 #include "acquisition/AcquisitionSession.h"
 #include "acquisition/InstanceCounters.h"
-#include "acquisition/StationRecords.h"
+#include "station/StationRecords.h"
 #include "app/shell/PatientSelection.h"
 #include "tests/acquisition/FakeFrameSource.h"
 #include "tests/support/PeerProcess.h"

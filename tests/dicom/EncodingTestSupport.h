@@ -2,7 +2,7 @@
 // and capturing the application log in a temporary file.
 #pragma once
 
-#include "app/base/Log.h"
+#include "base/Log.h"
 #include "dicom/BufData.h"
 #include "dicom/DcmCodec.h"
 #include "dicom/DcmObj.h"

@@ -5,7 +5,7 @@
 // sequences of VR UN and undefined length, nested private sequences,
 // meta information without a transfer syntax, a JPEG 2000 fragment holding
 // delimiter bytes, data sets without pixel data.
-#include "app/base/Log.h"
+#include "base/Log.h"
 #include "dicom/DcmFile.h"
 #include "dicom/PixelData.h"
 #include "dicom/Uids.h"

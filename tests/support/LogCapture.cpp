@@ -1,6 +1,6 @@
 #include "tests/support/LogCapture.h"
 
-#include "app/base/Log.h"
+#include "base/Log.h"
 
 #include <algorithm>
 

@@ -3,8 +3,8 @@
 // side: what Orthanc holds, what a PACS refusing JPEG receives, and what is
 // kept when the PACS is down.
 #include "acquisition/CaptureConfig.h"
-#include "acquisition/StationRecords.h"
-#include "app/base/Log.h"
+#include "station/StationRecords.h"
+#include "base/Log.h"
 #include "app/shell/ConfigFile.h"
 #include "app/walkthrough/Walkthrough.h"
 #include "tests/support/PeerProcess.h"

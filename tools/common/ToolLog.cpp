@@ -1,7 +1,7 @@
 // ToolLog: the log of a tool, copied to standard error.
 #include "tools/common/ToolLog.h"
 
-#include "app/base/Log.h"
+#include "base/Log.h"
 #include "tools/common/TerminalText.h"
 
 #include <cstdio>

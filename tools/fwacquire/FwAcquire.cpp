@@ -14,13 +14,13 @@
 // Output: one line per object, "temp/A1231.dcm: stored" or
 // "temp/A1231.dcm: not stored, REASON". Exit status 0 when every object was
 // acquired and stored, 1 otherwise, 2 on wrong usage.
-#include "acquisition/AccessionNumber.h"
+#include "station/AccessionNumber.h"
 #include "acquisition/AcquisitionSession.h"
 #include "acquisition/GrabberFrameSource.h"
 #include "acquisition/MySampleGrabber.h"
 #include "acquisition/StationIods.h"
-#include "acquisition/StationRecords.h"
-#include "app/base/ProgramFolder.h"
+#include "station/StationRecords.h"
+#include "base/ProgramFolder.h"
 #include "app/shell/ConfigFile.h"
 #include "dicom/SpecificCharacterSet.h"
 #include "tools/common/TerminalText.h"

@@ -16,7 +16,7 @@
 #include "dicom/DcmFile.h"
 #include "dicom/DcmObj.h"
 #include "dicom/Uids.h"
-#include "presentation/ConvertTransferSyntax.h"
+#include "conversion/ConvertTransferSyntax.h"
 #include "tools/common/ToolLog.h"
 #include "tools/common/ToolOptions.h"
 

@@ -12,7 +12,7 @@
 // a file could not be written, 2 usage.
 #include "acquisition/CaptureConfig.h"
 #include "acquisition/MySampleGrabber.h"
-#include "app/base/ProgramFolder.h"
+#include "base/ProgramFolder.h"
 #include "tools/common/ToolLog.h"
 #include "tools/common/ToolOptions.h"
 

@@ -1,4 +1,4 @@
-#include "acquisition/AccessionNumber.h"
+#include "station/AccessionNumber.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "acquisition/StationRecords.h"
+#include "station/StationRecords.h"
 
 namespace fw {
 

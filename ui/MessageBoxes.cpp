@@ -1,4 +1,4 @@
-#include "app/ui/MessageBoxes.h"
+#include "ui/MessageBoxes.h"
 
 #include <QMessageBox>
 #include <QString>

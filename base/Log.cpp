@@ -1,4 +1,4 @@
-#include "app/base/Log.h"
+#include "base/Log.h"
 
 #include <algorithm>
 #include <atomic>

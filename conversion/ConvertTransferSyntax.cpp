@@ -1,11 +1,11 @@
 // ConvertTransferSyntax: a data set rewritten in another transfer syntax (see
 // ConvertTransferSyntax.h for the attribute rewrites).
-#include "presentation/ConvertTransferSyntax.h"
-#include "app/base/Log.h"
+#include "conversion/ConvertTransferSyntax.h"
+#include "base/Log.h"
 #include "dicom/PixelData.h"
 #include "dicom/Uids.h"
 #include "dicom/codec/JpegCodec.h"
-#include "presentation/IconSkipper.h"
+#include "conversion/IconSkipper.h"
 
 #include <algorithm>
 #include <charconv>

@@ -1,6 +1,6 @@
 // The application log: line format, target handling, thread safety and the
 // listener datagrams.
-#include "app/base/Log.h"
+#include "base/Log.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>

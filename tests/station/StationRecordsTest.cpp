@@ -1,5 +1,5 @@
-#include "acquisition/StationRecords.h"
-#include "acquisition/AccessionNumber.h"
+#include "station/StationRecords.h"
+#include "station/AccessionNumber.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "app/base/ProgramFolder.h"
+#include "base/ProgramFolder.h"
 
-#include "app/base/Log.h"
+#include "base/Log.h"
 
 #include <cstdio>
 #include <cstdlib>
