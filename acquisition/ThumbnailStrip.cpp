@@ -2,10 +2,10 @@
 // prepared and rendered; cached per file.
 #include "acquisition/ThumbnailStrip.h"
 
+#include "conversion/IconSkipper.h"
 #include "dicom/DcmObj.h"
 #include "dicom/Uids.h"
 #include "presentation/DCMPresentation.h"
-#include "conversion/IconSkipper.h"
 #include "presentation/ImageConversion.h"
 
 #include <QFont>

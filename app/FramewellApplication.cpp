@@ -3,8 +3,8 @@
 #include "app/TForm1.h"
 #include "app/TSetupFrm.h"
 #include "base/ProgramFolder.h"
-#include "ui/MessageBoxes.h"
 #include "dicom/TemporaryFiles.h"
+#include "ui/MessageBoxes.h"
 
 #include <cstdlib>
 #include <exception>

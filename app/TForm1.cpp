@@ -1,11 +1,11 @@
 #include "app/TForm1.h"
 
 #include "app/TSetupFrm.h"
+#include "app/shell/PatientText.h"
 #include "base/Log.h"
 #include "base/ProgramFolder.h"
-#include "app/shell/PatientText.h"
-#include "ui/MessageBoxes.h"
 #include "framewell/Version.h"
+#include "ui/MessageBoxes.h"
 
 #include <QApplication>
 #include <QCloseEvent>

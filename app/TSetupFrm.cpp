@@ -2,8 +2,8 @@
 
 #include "app/shell/ConfigFile.h"
 #include "app/shell/Latin1Text.h"
-#include "ui/MessageBoxes.h"
 #include "net/dimse/CEcho.h"
+#include "ui/MessageBoxes.h"
 
 #include <QApplication>
 #include <QComboBox>

@@ -2,10 +2,10 @@
 // ConvertTransferSyntax.h for the attribute rewrites).
 #include "conversion/ConvertTransferSyntax.h"
 #include "base/Log.h"
+#include "conversion/IconSkipper.h"
 #include "dicom/PixelData.h"
 #include "dicom/Uids.h"
 #include "dicom/codec/JpegCodec.h"
-#include "conversion/IconSkipper.h"
 
 #include <algorithm>
 #include <charconv>

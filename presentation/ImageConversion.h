@@ -3,8 +3,8 @@
 // compressed one there first.
 #pragma once
 
-#include "dicom/DcmObj.h"
 #include "conversion/ConvertTransferSyntax.h"
+#include "dicom/DcmObj.h"
 #include "presentation/TImages.h"
 
 namespace fw {

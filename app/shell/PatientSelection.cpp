@@ -1,8 +1,8 @@
 #include "app/shell/PatientSelection.h"
 
-#include "station/AccessionNumber.h"
 #include "base/Log.h"
 #include "dicom/SpecificCharacterSet.h"
+#include "station/AccessionNumber.h"
 
 #include <cstdio>
 

@@ -7,9 +7,9 @@
 // after each row; everything else is here and is tested without a display.
 #pragma once
 
-#include "station/StationRecords.h"
 #include "app/shell/ResultGrid.h"
 #include "net/query/Search.h"
+#include "station/StationRecords.h"
 
 #include <chrono>
 #include <cstdint>

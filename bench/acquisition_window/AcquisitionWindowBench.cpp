@@ -11,11 +11,11 @@
 // built and written, tile).
 #include "acquisition/CaptureConfig.h"
 #include "acquisition/StationAcquisition.h"
-#include "station/StationRecords.h"
 #include "acquisition/TForm3.h"
 #include "acquisition/ThumbnailStrip.h"
 #include "base/Log.h"
 #include "presentation/ImageConversion.h"
+#include "station/StationRecords.h"
 #include "tests/acquisition/ThumbnailTestObjects.h"
 #include "tests/support/TempDir.h"
 

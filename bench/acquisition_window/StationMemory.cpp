@@ -12,11 +12,11 @@
 // that is removed at the end; exit status 1 when an object is missing.
 #include "acquisition/CaptureConfig.h"
 #include "acquisition/StationAcquisition.h"
-#include "station/StationRecords.h"
 #include "acquisition/TForm3.h"
 #include "base/Log.h"
-#include "ui/MessageBoxes.h"
+#include "station/StationRecords.h"
 #include "tests/support/TempDir.h"
+#include "ui/MessageBoxes.h"
 
 #include <QApplication>
 

@@ -2,10 +2,10 @@
 // CLIPS multi-frame colour objects of 640x480 (JPEG Baseline, quality as the
 // pixel conversion encodes) into FOLDER/stills and FOLDER/clips, the
 // way the station's acquisitions look: US Image and US Multi-frame.
+#include "conversion/ConvertTransferSyntax.h"
 #include "dicom/DcmObj.h"
 #include "dicom/DcmTag.h"
 #include "dicom/Uids.h"
-#include "conversion/ConvertTransferSyntax.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -2,10 +2,10 @@
 #include "net/dimse/StoreRequest.h"
 
 #include "base/Log.h"
+#include "conversion/ConvertTransferSyntax.h"
 #include "dicom/Uids.h"
 #include "net/association/PDU_Service.h"
 #include "net/dimse/CStore.h"
-#include "conversion/ConvertTransferSyntax.h"
 
 #include <algorithm>
 #include <array>

@@ -5,18 +5,18 @@
 #include "acquisition/CaptureSettingsDialog.h"
 #include "acquisition/MySampleGrabber.h"
 #include "acquisition/StationAcquisition.h"
-#include "station/StationRecords.h"
 #include "acquisition/TForm3.h"
 #include "base/Log.h"
-#include "ui/MessageBoxes.h"
 #include "dicom/DcmObj.h"
 #include "dicom/Uids.h"
 #include "presentation/ImageConversion.h"
+#include "station/StationRecords.h"
 #include "tests/acquisition/FakeDeviceControls.h"
 #include "tests/net/AssociationScripts.h"
 #include "tests/support/PeerProcess.h"
 #include "tests/support/ScriptedPeer.h"
 #include "tests/support/TempDir.h"
+#include "ui/MessageBoxes.h"
 
 #include <gst/gst.h>
 #include <linux/videodev2.h>

@@ -7,9 +7,9 @@
 // and writes to OUT one line per opening: "<study> <series> <SOP instance>"
 // of the still. Then ten generated accession numbers, "ACC <number>", all
 // at the same minute, and "done". Exit 0 when every still was saved.
-#include "station/AccessionNumber.h"
 #include "acquisition/AcquisitionSession.h"
 #include "dicom/DcmObj.h"
+#include "station/AccessionNumber.h"
 #include "tests/acquisition/FakeFrameSource.h"
 
 #include <cstdio>

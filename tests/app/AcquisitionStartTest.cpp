@@ -2,15 +2,15 @@
 // station's own acquisition window on a videotestsrc source, a typed
 // patient, Acquire, a still taken in the acquisition window, and the window
 // closed with its unsent-images question answered through the message seam.
-#include "station/StationRecords.h"
 #include "acquisition/TForm3.h"
 #include "acquisition/VideoPreviewWidget.h"
 #include "app/FramewellApplication.h"
 #include "app/StationAcquisitionWindow.h"
 #include "app/TForm1.h"
 #include "base/Log.h"
-#include "ui/MessageBoxes.h"
+#include "station/StationRecords.h"
 #include "tests/support/TempDir.h"
+#include "ui/MessageBoxes.h"
 
 #include <QApplication>
 #include <QLineEdit>

@@ -1,8 +1,8 @@
 // The demo environment's station setup, written by scripts/peers.sh: the
 // station must read back exactly the record the script was given, and the
 // worklist the script fills must carry the modality the station will ask for.
-#include "station/StationRecords.h"
 #include "app/shell/ConfigFile.h"
+#include "station/StationRecords.h"
 #include "tests/support/Peers.h"
 #include "tests/support/TempDir.h"
 

@@ -4,13 +4,13 @@
 // entries for today, dcmqrscp holds three studies. A peer that does not
 // start fails the test. The main window with its results is saved as a
 // picture into the test output folder.
-#include "station/StationRecords.h"
 #include "app/TForm1.h"
 #include "app/TSetupFrm.h"
 #include "base/Log.h"
-#include "ui/MessageBoxes.h"
+#include "station/StationRecords.h"
 #include "tests/support/PeerProcess.h"
 #include "tests/support/TempDir.h"
+#include "ui/MessageBoxes.h"
 
 #include <QApplication>
 #include <QLineEdit>

@@ -5,19 +5,19 @@
 // here use search functions of the test's own or a scripted peer; the real
 // peers are in the peer test. Screenshots of each setup tab go to the test
 // output folder.
-#include "station/StationRecords.h"
 #include "app/FramewellApplication.h"
 #include "app/TForm1.h"
 #include "app/TSetupFrm.h"
-#include "base/Log.h"
 #include "app/shell/ConfigFile.h"
-#include "ui/MessageBoxes.h"
+#include "base/Log.h"
 #include "dicom/TemporaryFiles.h"
+#include "station/StationRecords.h"
 #include "tests/net/AssociationScripts.h"
 #include "tests/net/FindTestSupport.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/ScriptedPeer.h"
 #include "tests/support/TempDir.h"
+#include "ui/MessageBoxes.h"
 
 #include <QApplication>
 #include <QComboBox>

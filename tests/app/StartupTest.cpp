@@ -4,9 +4,9 @@
 #include "app/TForm1.h"
 #include "base/Log.h"
 #include "base/ProgramFolder.h"
-#include "ui/MessageBoxes.h"
 #include "framewell/Version.h"
 #include "tests/support/TempDir.h"
+#include "ui/MessageBoxes.h"
 
 #include <QPushButton>
 #include <QTest>

@@ -7,8 +7,8 @@
 // free loopback ports by the test and stopped by process id.
 #include "acquisition/AcquisitionSession.h"
 #include "acquisition/InstanceCounters.h"
-#include "station/StationRecords.h"
 #include "app/shell/PatientSelection.h"
+#include "station/StationRecords.h"
 #include "tests/acquisition/FakeFrameSource.h"
 #include "tests/support/PeerProcess.h"
 #include "tests/support/Peers.h"

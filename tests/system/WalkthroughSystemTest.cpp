@@ -3,10 +3,10 @@
 // side: what Orthanc holds, what a PACS refusing JPEG receives, and what is
 // kept when the PACS is down.
 #include "acquisition/CaptureConfig.h"
-#include "station/StationRecords.h"
-#include "base/Log.h"
 #include "app/shell/ConfigFile.h"
 #include "app/walkthrough/Walkthrough.h"
+#include "base/Log.h"
+#include "station/StationRecords.h"
 #include "tests/support/PeerProcess.h"
 #include "tests/support/Peers.h"
 #include "tests/support/TempDir.h"

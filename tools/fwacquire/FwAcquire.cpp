@@ -14,15 +14,15 @@
 // Output: one line per object, "temp/A1231.dcm: stored" or
 // "temp/A1231.dcm: not stored, REASON". Exit status 0 when every object was
 // acquired and stored, 1 otherwise, 2 on wrong usage.
-#include "station/AccessionNumber.h"
 #include "acquisition/AcquisitionSession.h"
 #include "acquisition/GrabberFrameSource.h"
 #include "acquisition/MySampleGrabber.h"
 #include "acquisition/StationIods.h"
-#include "station/StationRecords.h"
-#include "base/ProgramFolder.h"
 #include "app/shell/ConfigFile.h"
+#include "base/ProgramFolder.h"
 #include "dicom/SpecificCharacterSet.h"
+#include "station/AccessionNumber.h"
+#include "station/StationRecords.h"
 #include "tools/common/TerminalText.h"
 #include "tools/common/ToolLog.h"
 #include "tools/common/ToolOptions.h"

@@ -13,10 +13,10 @@
 // converted or written (a message on standard error says which, the log's
 // error lines why), 2 wrong usage or a transfer syntax the station does not
 // handle.
+#include "conversion/ConvertTransferSyntax.h"
 #include "dicom/DcmFile.h"
 #include "dicom/DcmObj.h"
 #include "dicom/Uids.h"
-#include "conversion/ConvertTransferSyntax.h"
 #include "tools/common/ToolLog.h"
 #include "tools/common/ToolOptions.h"
 
