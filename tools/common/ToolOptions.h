@@ -21,6 +21,16 @@
 //   cl.AddValue("--name", "X", "patient's name", name);
 //   cl.SetArguments({"HOST", "PORT"});
 //   if (auto code = cl.Parse(argc, argv)) return *code;
+//
+// A tool reads its command line into a plain options value and hands that to
+// the function that does the work, so main stays a few lines:
+//
+//   ParseResult<FindOptions> ParseFindOptions(int argc, char **argv); // CommandLine as above
+//   int RunFind(const FindOptions &options);
+//   int main(int argc, char **argv) {
+//     const auto parsed = ParseFindOptions(argc, argv);
+//     return parsed.exitCode ? *parsed.exitCode : RunFind(parsed.options);
+//   }
 #pragma once
 
 #include <functional>

@@ -157,6 +157,56 @@ fw::tool::ParseResult<AcquireOptions> ParseAcquireOptions(int argc, char **argv)
   return {std::move(options), std::nullopt};
 }
 
+// The study of the acquisition, from the options and the station's setup.
+// Names and IDs in any script: the objects carry them in Latin-1 or UTF-8.
+// Returns the usage error when an option is no text in the terminal's
+// encoding.
+std::optional<std::string> SetStudyContext(const AcquireOptions &acquire, const std::string &modality,
+                                           const fw::setupcfg &config) {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  fw::StudyInfo &context = fw::StudyContext();
+  context = fw::StudyInfo{};
+  std::string institutionText;
+  for (const auto &[option, value, field] : {std::tuple<const char *, const std::string *, std::string *>{
+                                                 "--patient-id", &acquire.patientId, &context.patientID},
+                                             {"--name", &acquire.name, &context.patientName},
+                                             {"--accession", &acquire.accession, &context.accessionNumber},
+                                             {"--institution", &acquire.institution, &institutionText},
+                                             {"--modality", &modality, &context.modality}}) {
+    const std::optional<std::string> text = fw::tool::TextFromTerminal(*value);
+    if (!text) {
+      return std::string(option) + ": not a text in the terminal's encoding";
+    }
+    *field = *text;
+  }
+  if (context.accessionNumber.empty()) {
+    context.accessionNumber = fw::GenerateAccessionNumber(local);
+  }
+  context.studyDate = fw::DicomDateText(local);
+  context.studyTime = fw::DicomTimeText(local);
+  // The setup file is Latin-1; the context holds UTF-8.
+  context.institutionName = acquire.institution.empty() ? fw::Latin1ToUtf8(config.InstitutionName) : institutionText;
+  return std::nullopt;
+}
+
+// Copies the objects into folder; false (with a line on standard error for
+// each) when one could not be copied.
+bool CopyObjects(const std::vector<fw::AcquiredFile> &files, const std::string &folder) {
+  std::error_code error;
+  std::filesystem::create_directories(folder, error);
+  bool all = true;
+  for (const fw::AcquiredFile &file : files) {
+    const std::filesystem::path target = std::filesystem::path(folder) / std::filesystem::path(file.path).filename();
+    if (!std::filesystem::copy_file(file.path, target, std::filesystem::copy_options::overwrite_existing, error)) {
+      std::fprintf(stderr, "fwacquire: could not copy %s to %s\n", file.name.c_str(), folder.c_str());
+      all = false;
+    }
+  }
+  return all;
+}
+
 // The acquisition itself. Returns EXIT_USAGE, as the parser would, when a
 // text option is no text in the terminal's encoding.
 int RunAcquire(const AcquireOptions &acquire) {
@@ -165,10 +215,6 @@ int RunAcquire(const AcquireOptions &acquire) {
   const std::string &port = acquire.port;
   const std::string &source = acquire.source;
   const std::string &size = acquire.size;
-  const std::string &patientId = acquire.patientId;
-  const std::string &name = acquire.name;
-  const std::string &accession = acquire.accession;
-  const std::string &institution = acquire.institution;
   const std::string &keep = acquire.keep;
   const int stillCount = acquire.stillCount;
   const int clipCount = acquire.clipCount;
@@ -193,34 +239,11 @@ int RunAcquire(const AcquireOptions &acquire) {
     modality = fw::ModalityAt(fw::setupcfg{}.ModalityIndex);
   }
 
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  fw::StudyInfo &context = fw::StudyContext();
-  context = fw::StudyInfo{};
-  // Names and IDs in any script: the objects carry them in Latin-1 or UTF-8.
   // A byte that is no character of the terminal's encoding is refused before
   // anything is acquired.
-  std::string institutionText;
-  for (const auto &[option, value, field] :
-       {std::tuple<const char *, const std::string *, std::string *>{"--patient-id", &patientId, &context.patientID},
-        {"--name", &name, &context.patientName},
-        {"--accession", &accession, &context.accessionNumber},
-        {"--institution", &institution, &institutionText},
-        {"--modality", &modality, &context.modality}}) {
-    const std::optional<std::string> text = fw::tool::TextFromTerminal(*value);
-    if (!text) {
-      return fw::tool::UsageError("fwacquire", std::string(option) + ": not a text in the terminal's encoding");
-    }
-    *field = *text;
+  if (const std::optional<std::string> refused = SetStudyContext(acquire, modality, config)) {
+    return fw::tool::UsageError("fwacquire", *refused);
   }
-  if (context.accessionNumber.empty()) {
-    context.accessionNumber = fw::GenerateAccessionNumber(local);
-  }
-  context.studyDate = fw::DicomDateText(local);
-  context.studyTime = fw::DicomTimeText(local);
-  // The setup file is Latin-1; the context holds UTF-8.
-  context.institutionName = institution.empty() ? fw::Latin1ToUtf8(config.InstitutionName) : institutionText;
   if (options.callingAETGiven) {
     config.LocalAET = options.callingAET;
   }
@@ -298,15 +321,8 @@ int RunAcquire(const AcquireOptions &acquire) {
     std::fprintf(stderr, "fwacquire: %d of %d objects could not be acquired\n", requested - acquired, requested);
   }
 
-  if (!keep.empty()) {
-    std::filesystem::create_directories(keep, error);
-    for (const fw::AcquiredFile &file : session.Files()) {
-      const std::filesystem::path target = std::filesystem::path(keep) / std::filesystem::path(file.path).filename();
-      if (!std::filesystem::copy_file(file.path, target, std::filesystem::copy_options::overwrite_existing, error)) {
-        std::fprintf(stderr, "fwacquire: could not copy %s to %s\n", file.name.c_str(), keep.c_str());
-        allStored = false;
-      }
-    }
+  if (!keep.empty() && !CopyObjects(session.Files(), keep)) {
+    allStored = false;
   }
   session.Close();
   log.Flush();
