@@ -15,6 +15,8 @@
 #include <QVBoxLayout>
 
 #include <cstdio>
+#include <utility>
+#include <vector>
 
 namespace fw {
 namespace {
@@ -51,10 +53,17 @@ void TSetupFrm::BuildControls() {
   PageControl1 = new QTabWidget(this);
   PageControl1->setObjectName("PageControl1");
 
+  // The line edits of a tab, in the table's order, come first on it.
+  const auto addFields = [this](int page, QFormLayout *form, QWidget *tab) {
+    for (std::size_t i = 0; i < SETUP_FIELDS.size(); ++i) {
+      if (SETUP_FIELDS[i].page == page) {
+        fieldEdits_[i] = AddField(form, SETUP_FIELDS[i].formLabel, SETUP_FIELDS[i].widget, tab);
+      }
+    }
+  };
   auto *local = new QWidget;
   auto *localForm = new QFormLayout(local);
-  Edit1 = AddField(localForm, "Local AET", "Edit1", local);
-  Edit2 = AddField(localForm, "Inst. Name:", "Edit2", local);
+  addFields(0, localForm, local);
   ComboBox1 = new QComboBox(local);
   ComboBox1->setObjectName("ComboBox1");
   ComboBox1->setEditable(true);
@@ -67,9 +76,7 @@ void TSetupFrm::BuildControls() {
 
   auto *pacs = new QWidget;
   auto *pacsForm = new QFormLayout(pacs);
-  Edit3 = AddField(pacsForm, "AET", "Edit3", pacs);
-  Edit4 = AddField(pacsForm, "IP Address", "Edit4", pacs);
-  Edit5 = AddField(pacsForm, "Port", "Edit5", pacs);
+  addFields(1, pacsForm, pacs);
   Button1 = new QPushButton(QStringLiteral("Test"), pacs);
   Button1->setObjectName("Button1");
   pacsForm->addRow(QString(), Button1);
@@ -77,13 +84,19 @@ void TSetupFrm::BuildControls() {
 
   auto *wl = new QWidget;
   auto *wlForm = new QFormLayout(wl);
-  Edit6 = AddField(wlForm, "AET", "Edit6", wl);
-  Edit7 = AddField(wlForm, "IP Address", "Edit7", wl);
-  Edit8 = AddField(wlForm, "Port", "Edit8", wl);
+  addFields(2, wlForm, wl);
   Button2 = new QPushButton(QStringLiteral("Test"), wl);
   Button2->setObjectName("Button2");
   wlForm->addRow(QString(), Button2);
   PageControl1->addTab(wl, QStringLiteral("WL Server"));
+  Edit1 = fieldEdits_[0];
+  Edit2 = fieldEdits_[1];
+  Edit3 = fieldEdits_[2];
+  Edit4 = fieldEdits_[3];
+  Edit5 = fieldEdits_[4];
+  Edit6 = fieldEdits_[5];
+  Edit7 = fieldEdits_[6];
+  Edit8 = fieldEdits_[7];
 
   BitBtn1 = new QPushButton(QStringLiteral("OK"), this);
   BitBtn1->setObjectName("BitBtn1");
@@ -105,15 +118,7 @@ void TSetupFrm::BuildControls() {
 
   // Before the configuration is applied the fields show the built-in
   // defaults and the list no modality.
-  const setupcfg defaults;
-  Edit1->setText(FromLatin1(defaults.LocalAET));
-  Edit2->setText(FromLatin1(defaults.InstitutionName));
-  Edit3->setText(FromLatin1(defaults.PacsAET));
-  Edit4->setText(FromLatin1(defaults.PacsIP));
-  Edit5->setText(FromLatin1(defaults.PacsPort));
-  Edit6->setText(FromLatin1(defaults.WlAET));
-  Edit7->setText(FromLatin1(defaults.WlIP));
-  Edit8->setText(FromLatin1(defaults.WlPort));
+  ShowFields(setupcfg{});
   ComboBox1->setCurrentIndex(-1);
   ComboBox1->setEditText(QStringLiteral("Modality"));
   PageControl1->setCurrentIndex(0);
@@ -140,28 +145,50 @@ void TSetupFrm::FormCreate() {
     ShowRecord();
     return;
   }
-  record_.LocalAET = ToLatin1(Edit1->text());
-  record_.InstitutionName = ToLatin1(Edit2->text());
-  record_.PacsAET = ToLatin1(Edit3->text());
-  record_.PacsIP = ToLatin1(Edit4->text());
-  record_.PacsPort = ToLatin1(Edit5->text());
-  record_.WlAET = ToLatin1(Edit6->text());
-  record_.WlIP = ToLatin1(Edit7->text());
-  record_.WlPort = ToLatin1(Edit8->text());
+  ReadFields(record_);
   record_.Reserved = std::string(1, '0');
   record_.ModalityIndex = 0;
   ComboBox1->setCurrentIndex(0);
 }
 
+void TSetupFrm::ShowFields(const setupcfg &source) {
+  for (std::size_t i = 0; i < SETUP_FIELDS.size(); ++i) {
+    if (fieldEdits_[i] != nullptr) {
+      fieldEdits_[i]->setText(FromLatin1(source.*SETUP_FIELDS[i].member));
+    }
+  }
+}
+
+void TSetupFrm::ReadFields(setupcfg &target) const {
+  for (std::size_t i = 0; i < SETUP_FIELDS.size(); ++i) {
+    if (fieldEdits_[i] != nullptr) {
+      target.*SETUP_FIELDS[i].member = ToLatin1(fieldEdits_[i]->text());
+    }
+  }
+}
+
+std::optional<std::string> TSetupFrm::RefusedField(int page) const {
+  std::vector<std::pair<std::string, QString>> texts;
+  std::vector<ConfigField> values;
+  for (std::size_t i = 0; i < SETUP_FIELDS.size(); ++i) {
+    const SetupField &field = SETUP_FIELDS[i];
+    if (fieldEdits_[i] == nullptr || (page >= 0 && field.page != page)) {
+      continue;
+    }
+    const std::string label = page >= 0 ? field.formLabel : field.label;
+    texts.emplace_back(label, fieldEdits_[i]->text());
+    values.push_back({label, field.kind, ToLatin1(fieldEdits_[i]->text())});
+  }
+  // A character the file cannot hold first, then the rules the file is read
+  // with: what the dialog saves is read back unchanged at the next start.
+  if (auto refused = CheckLatin1Fields(texts)) {
+    return refused;
+  }
+  return CheckConfigFields(values);
+}
+
 void TSetupFrm::ShowRecord() {
-  Edit1->setText(FromLatin1(record_.LocalAET));
-  Edit2->setText(FromLatin1(record_.InstitutionName));
-  Edit3->setText(FromLatin1(record_.PacsAET));
-  Edit4->setText(FromLatin1(record_.PacsIP));
-  Edit5->setText(FromLatin1(record_.PacsPort));
-  Edit6->setText(FromLatin1(record_.WlAET));
-  Edit7->setText(FromLatin1(record_.WlIP));
-  Edit8->setText(FromLatin1(record_.WlPort));
+  ShowFields(record_);
   if (record_.ModalityIndex >= 0 && record_.ModalityIndex < ComboBox1->count()) {
     ComboBox1->setCurrentIndex(record_.ModalityIndex);
   } else {
@@ -171,41 +198,14 @@ void TSetupFrm::ShowRecord() {
 }
 
 void TSetupFrm::BitBtn1Click() {
-  // A character the file cannot hold is refused before anything changes;
-  // the dialog stays open so the operator can correct it.
-  if (const auto refused = CheckLatin1Fields({{"Local AET", Edit1->text()},
-                                              {"Inst. Name", Edit2->text()},
-                                              {"PACS AET", Edit3->text()},
-                                              {"PACS IP Address", Edit4->text()},
-                                              {"PACS Port", Edit5->text()},
-                                              {"WL Server AET", Edit6->text()},
-                                              {"WL Server IP Address", Edit7->text()},
-                                              {"WL Server Port", Edit8->text()}})) {
-    ShowError(*refused, this);
-    return;
-  }
-  // The same rules the file is read with: what the dialog saves is read
-  // back unchanged at the next start.
-  if (const auto refused = CheckConfigFields({{"Local AET", ConfigFieldKind::AETitle, ToLatin1(Edit1->text())},
-                                              {"Inst. Name", ConfigFieldKind::Text, ToLatin1(Edit2->text())},
-                                              {"PACS AET", ConfigFieldKind::AETitle, ToLatin1(Edit3->text())},
-                                              {"PACS IP Address", ConfigFieldKind::Text, ToLatin1(Edit4->text())},
-                                              {"PACS Port", ConfigFieldKind::Port, ToLatin1(Edit5->text())},
-                                              {"WL Server AET", ConfigFieldKind::AETitle, ToLatin1(Edit6->text())},
-                                              {"WL Server IP Address", ConfigFieldKind::Text, ToLatin1(Edit7->text())},
-                                              {"WL Server Port", ConfigFieldKind::Port, ToLatin1(Edit8->text())}})) {
+  // A field that cannot be saved is refused before anything changes; the
+  // dialog stays open so the operator can correct it.
+  if (const auto refused = RefusedField(-1)) {
     ShowError(*refused, this);
     return;
   }
   accept();
-  record_.LocalAET = ToLatin1(Edit1->text());
-  record_.InstitutionName = ToLatin1(Edit2->text());
-  record_.PacsAET = ToLatin1(Edit3->text());
-  record_.PacsIP = ToLatin1(Edit4->text());
-  record_.PacsPort = ToLatin1(Edit5->text());
-  record_.WlAET = ToLatin1(Edit6->text());
-  record_.WlIP = ToLatin1(Edit7->text());
-  record_.WlPort = ToLatin1(Edit8->text());
+  ReadFields(record_);
   // A typed text that is not exactly one of the list's entries selects none.
   const int index = ComboBox1->findText(ComboBox1->currentText(), Qt::MatchExactly | Qt::MatchCaseSensitive);
   record_.ModalityIndex = index;
@@ -217,19 +217,12 @@ void TSetupFrm::BitBtn1Click() {
 
 void TSetupFrm::BitBtn2Click() { reject(); }
 
-void TSetupFrm::Button1Click() { TestNode(Edit3, Edit4, Edit5); }
+void TSetupFrm::Button1Click() { TestNode(1, Edit3, Edit4, Edit5); }
 
-void TSetupFrm::Button2Click() { TestNode(Edit6, Edit7, Edit8); }
+void TSetupFrm::Button2Click() { TestNode(2, Edit6, Edit7, Edit8); }
 
-void TSetupFrm::TestNode(QLineEdit *aet, QLineEdit *ip, QLineEdit *port) {
-  if (const auto refused =
-          CheckLatin1Fields({{"AET", aet->text()}, {"IP Address", ip->text()}, {"Port", port->text()}})) {
-    ShowError(*refused, this);
-    return;
-  }
-  if (const auto refused = CheckConfigFields({{"AET", ConfigFieldKind::AETitle, ToLatin1(aet->text())},
-                                              {"IP Address", ConfigFieldKind::Text, ToLatin1(ip->text())},
-                                              {"Port", ConfigFieldKind::Port, ToLatin1(port->text())}})) {
+void TSetupFrm::TestNode(int page, QLineEdit *aet, QLineEdit *ip, QLineEdit *port) {
+  if (const auto refused = RefusedField(page)) {
     ShowError(*refused, this);
     return;
   }

@@ -9,10 +9,13 @@
 // address, port and AE title with the saved local AE title.
 #pragma once
 
+#include "app/shell/ConfigFile.h"
 #include "station/StationRecords.h"
 
 #include <QDialog>
 
+#include <array>
+#include <optional>
 #include <string>
 
 class QComboBox;
@@ -63,10 +66,18 @@ private:
   void BuildControls();
   void FormCreate();
   void ShowRecord();
-  void TestNode(QLineEdit *aet, QLineEdit *ip, QLineEdit *port);
+  // The line edits from and into a record, by the fields' table.
+  void ShowFields(const setupcfg &source);
+  void ReadFields(setupcfg &target) const;
+  // The box text for the first field of the page (all pages: -1) that
+  // cannot be saved, labelled as on its tab (page) or in the whole dialog.
+  std::optional<std::string> RefusedField(int page) const;
+  void TestNode(int page, QLineEdit *aet, QLineEdit *ip, QLineEdit *port);
 
   setupcfg &record_;
   std::string path_;
+  // The line edit of each SETUP_FIELDS entry; nullptr for a line not shown.
+  std::array<QLineEdit *, CONFIG_LINE_COUNT - 1> fieldEdits_{};
 };
 
 } // namespace fw

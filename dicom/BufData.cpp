@@ -184,45 +184,14 @@ bool BufData::SaveToFile(const std::string &path) const {
 namespace {
 
 // Writes the slices to fd, many per system call.
-bool WriteSlices(int fd, const ByteSlice *slices, std::size_t count) {
-  constexpr std::size_t kMaxSlicesPerCall = 256; // the system allows 1024
-  iovec vectors[kMaxSlicesPerCall];
-  std::size_t next = 0;       // first slice not wholly written
-  std::size_t nextOffset = 0; // bytes of it already written
-  while (next < count) {
-    std::size_t used = 0;
-    for (std::size_t i = next; i < count && used < kMaxSlicesPerCall; ++i) {
-      const std::size_t skip = i == next ? nextOffset : 0;
-      if (slices[i].size > skip) {
-        vectors[used].iov_base = const_cast<std::uint8_t *>(slices[i].data + skip);
-        vectors[used].iov_len = slices[i].size - skip;
-        ++used;
-      }
-    }
-    if (used == 0) {
-      return true; // only empty slices left
-    }
-    const ssize_t n = ::writev(fd, vectors, static_cast<int>(used));
-    if (n < 0 && errno == EINTR) {
-      continue;
-    }
-    if (n <= 0) {
-      return false;
-    }
-    auto left = static_cast<std::size_t>(n);
-    while (left > 0) {
-      const std::size_t rest = slices[next].size - nextOffset;
-      if (left >= rest) {
-        left -= rest;
-        ++next;
-        nextOffset = 0;
-      } else {
-        nextOffset += left;
-        left = 0;
-      }
-    }
-  }
-  return true;
+bool WriteSlicesToFile(int fd, const ByteSlice *slices, std::size_t count) {
+  return WriteSlices(slices, count, [fd](const iovec *vectors, int used) {
+    ssize_t n = 0;
+    do {
+      n = ::writev(fd, vectors, used);
+    } while (n < 0 && errno == EINTR);
+    return n;
+  });
 }
 
 } // namespace
@@ -260,7 +229,7 @@ bool SaveStreamToFile(const std::string &path, const std::function<bool(const Sl
   }
   bool written = true;
   const SliceWriter write = [fd, &written](const ByteSlice *slices, std::size_t count) {
-    written = written && WriteSlices(fd, slices, count);
+    written = written && WriteSlicesToFile(fd, slices, count);
     return written;
   };
   bool ok = fill(write) && written;

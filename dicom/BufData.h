@@ -9,6 +9,8 @@
 // writing before the end overwrites.
 #pragma once
 
+#include "base/IoSlices.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -71,12 +73,6 @@ private:
 
   std::vector<std::uint8_t> bytes_;
   std::size_t position_ = 0;
-};
-
-// A run of bytes held by someone else.
-struct ByteSlice {
-  const std::uint8_t *data = nullptr;
-  std::size_t size = 0;
 };
 
 // Replaces the file at path with the slices one after another, as

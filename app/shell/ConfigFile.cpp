@@ -57,25 +57,6 @@ std::vector<FileLine> ReadLines(std::istream &in, std::size_t wanted) {
   return lines;
 }
 
-struct TextFieldRule {
-  std::string setupcfg::*field;
-  const char *name;
-  std::optional<std::string> (*problem)(std::string_view);
-};
-
-// The record's fields in the order of the file's first nine lines.
-constexpr std::array<TextFieldRule, 9> TEXT_FIELDS = {{
-    {&setupcfg::LocalAET, "LocalAET", AETitleProblem},
-    {&setupcfg::InstitutionName, "InstitutionName", nullptr},
-    {&setupcfg::PacsAET, "PacsAET", AETitleProblem},
-    {&setupcfg::PacsIP, "PacsIP", nullptr},
-    {&setupcfg::PacsPort, "PacsPort", PortProblem},
-    {&setupcfg::WlAET, "WlAET", AETitleProblem},
-    {&setupcfg::WlIP, "WlIP", nullptr},
-    {&setupcfg::WlPort, "WlPort", PortProblem},
-    {&setupcfg::Reserved, "Reserved", nullptr},
-}};
-
 // ModalityIndex when a number outside the list is refused: no modality,
 // which is what such a number meant before it was refused.
 constexpr std::int32_t REFUSED_MODALITY_INDEX = -1;
@@ -124,13 +105,23 @@ std::optional<std::string> AETitleProblem(std::string_view text) {
   return std::nullopt;
 }
 
+std::optional<std::string> FieldProblem(ConfigFieldKind kind, std::string_view text) {
+  switch (kind) {
+  case ConfigFieldKind::AETitle:
+    return AETitleProblem(text);
+  case ConfigFieldKind::Port:
+    return PortProblem(text);
+  case ConfigFieldKind::Text:
+    break;
+  }
+  return std::nullopt;
+}
+
 std::optional<std::string> CheckConfigFields(const std::vector<ConfigField> &fields) {
   for (const ConfigField &field : fields) {
     std::optional<std::string> problem = LineLengthProblem(field.value);
-    if (!problem && field.kind == ConfigFieldKind::AETitle) {
-      problem = AETitleProblem(field.value);
-    } else if (!problem && field.kind == ConfigFieldKind::Port) {
-      problem = PortProblem(field.value);
+    if (!problem) {
+      problem = FieldProblem(field.kind, field.value);
     }
     if (problem) {
       return field.label + ": " + QuotedValue(field.value) + " " + *problem;
@@ -188,8 +179,8 @@ bool LoadConfig(setupcfg &record, const std::string &path, ConfigLoad *details) 
 
   int missing = -1;
   for (int line = 0; line < CONFIG_LINE_COUNT - 1; ++line) {
-    const TextFieldRule &rule = TEXT_FIELDS[static_cast<std::size_t>(line)];
-    std::string &field = record.*rule.field;
+    const SetupField &rule = SETUP_FIELDS[static_cast<std::size_t>(line)];
+    std::string &field = record.*rule.member;
     if (line >= static_cast<int>(lines.size())) {
       if (missing < 0) {
         missing = line;
@@ -198,11 +189,11 @@ bool LoadConfig(setupcfg &record, const std::string &path, ConfigLoad *details) 
       continue;
     }
     const FileLine &read = lines[static_cast<std::size_t>(line)];
-    const std::string &fallback = defaults.*rule.field;
+    const std::string &fallback = defaults.*rule.member;
     if (read.length > CONFIG_MAX_LINE_BYTES) {
       refuse(line, rule.name, "is " + TooLongText(read.length), QuotedValue(fallback));
       field = fallback;
-    } else if (const auto problem = rule.problem != nullptr ? rule.problem(read.text) : std::nullopt) {
+    } else if (const auto problem = FieldProblem(rule.kind, read.text)) {
       refuse(line, rule.name, QuotedValue(read.text) + " " + *problem, QuotedValue(fallback));
       field = fallback;
     } else {
@@ -254,8 +245,8 @@ bool LoadConfig(setupcfg &record, const std::string &path, ConfigLoad *details) 
 
 std::string ConfigFileText(const setupcfg &record) {
   std::string text;
-  for (const TextFieldRule &rule : TEXT_FIELDS) {
-    text += record.*rule.field + "\r\n";
+  for (const SetupField &rule : SETUP_FIELDS) {
+    text += record.*rule.member + "\r\n";
   }
   text += std::to_string(record.ModalityIndex) + "\r\n";
   return text;

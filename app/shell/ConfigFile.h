@@ -29,6 +29,7 @@
 
 #include "station/StationRecords.h"
 
+#include <array>
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -44,6 +45,37 @@ inline constexpr const char *CONFIG_FILE_NAME = "quillbrook.cfg";
 inline constexpr std::size_t CONFIG_MAX_LINE_BYTES = 4096;
 // An AE title (VR AE) holds at most this many characters.
 inline constexpr std::size_t AE_TITLE_MAX_CHARS = 16;
+
+// The rule a text field follows (see the table above); every field is also
+// bounded by CONFIG_MAX_LINE_BYTES.
+enum class ConfigFieldKind { Text, AETitle, Port };
+
+// A text field of the record: its line of the file and its place in the
+// setup dialog, which loads, reads, checks and saves its fields by this table.
+struct SetupField {
+  std::string setupcfg::*member;
+  const char *name; // the record's, as log lines name it
+  ConfigFieldKind kind;
+  // The dialog's line edit (object name), its tab, the label beside it and
+  // the label a refusal box gives it; the Reserved line has none (nullptr).
+  const char *widget;
+  int page; // 0 "Local", 1 "PACS", 2 "WL Server"
+  const char *formLabel;
+  const char *label;
+};
+
+// The record's text fields in the order of the file's first nine lines.
+inline constexpr std::array<SetupField, CONFIG_LINE_COUNT - 1> SETUP_FIELDS = {{
+    {&setupcfg::LocalAET, "LocalAET", ConfigFieldKind::AETitle, "Edit1", 0, "Local AET", "Local AET"},
+    {&setupcfg::InstitutionName, "InstitutionName", ConfigFieldKind::Text, "Edit2", 0, "Inst. Name:", "Inst. Name"},
+    {&setupcfg::PacsAET, "PacsAET", ConfigFieldKind::AETitle, "Edit3", 1, "AET", "PACS AET"},
+    {&setupcfg::PacsIP, "PacsIP", ConfigFieldKind::Text, "Edit4", 1, "IP Address", "PACS IP Address"},
+    {&setupcfg::PacsPort, "PacsPort", ConfigFieldKind::Port, "Edit5", 1, "Port", "PACS Port"},
+    {&setupcfg::WlAET, "WlAET", ConfigFieldKind::AETitle, "Edit6", 2, "AET", "WL Server AET"},
+    {&setupcfg::WlIP, "WlIP", ConfigFieldKind::Text, "Edit7", 2, "IP Address", "WL Server IP Address"},
+    {&setupcfg::WlPort, "WlPort", ConfigFieldKind::Port, "Edit8", 2, "Port", "WL Server Port"},
+    {&setupcfg::Reserved, "Reserved", ConfigFieldKind::Text, nullptr, -1, nullptr, nullptr},
+}};
 
 struct ConfigLoad {
   bool found = false;        // a file exists at the path (and could be read)
@@ -76,9 +108,10 @@ std::int32_t ParseModalityIndex(const std::string &line);
 std::optional<std::string> PortProblem(std::string_view text);
 std::optional<std::string> AETitleProblem(std::string_view text);
 std::optional<std::string> LineLengthProblem(std::string_view text);
+// The rule of the kind, the line length aside.
+std::optional<std::string> FieldProblem(ConfigFieldKind kind, std::string_view text);
 
 // A field of the setup dialog and the rule it follows.
-enum class ConfigFieldKind { Text, AETitle, Port };
 struct ConfigField {
   std::string label; // as the dialog names it, e.g. "PACS Port"
   ConfigFieldKind kind;

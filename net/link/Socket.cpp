@@ -359,57 +359,30 @@ bool Socket::SendSlices(const Slice *slices, std::size_t count) {
   if (!connected_) {
     return false;
   }
-  // At most this many slices per sendmsg (the system allows 1024).
-  constexpr std::size_t kMaxSlicesPerCall = 256;
-  iovec vectors[kMaxSlicesPerCall];
-  std::size_t next = 0;       // first slice not wholly sent
-  std::size_t nextOffset = 0; // bytes of it already sent
-  while (next < count) {
-    std::size_t used = 0;
-    for (std::size_t i = next; i < count && used < kMaxSlicesPerCall; ++i) {
-      const std::size_t skip = i == next ? nextOffset : 0;
-      if (slices[i].size > skip) {
-        vectors[used].iov_base = const_cast<std::uint8_t *>(slices[i].data + skip);
-        vectors[used].iov_len = slices[i].size - skip;
-        ++used;
-      }
+  bool firstCall = true;
+  const auto send = [this, &firstCall](const iovec *vectors, int used) -> ssize_t {
+    // Called again only when the previous call left slices unsent.
+    if (!firstCall && InterruptDue()) {
+      return -1;
     }
-    if (used == 0) {
-      break; // only empty slices left
-    }
+    firstCall = false;
     msghdr message{};
-    message.msg_iov = vectors;
-    message.msg_iovlen = used;
-    const ssize_t sentNow = ::sendmsg(handle_, &message, MSG_NOSIGNAL);
-    if (sentNow > 0) {
-      // Trace and step past what went out.
-      auto left = static_cast<std::size_t>(sentNow);
-      while (left > 0 && next < count) {
-        const std::size_t rest = slices[next].size - nextOffset;
-        if (left >= rest) {
-          TraceBlock(slices[next].data, static_cast<int>(std::min<std::size_t>(slices[next].size, INT_MAX)), true);
-          left -= rest;
-          ++next;
-          nextOffset = 0;
-        } else {
-          nextOffset += left;
-          left = 0;
-        }
+    message.msg_iov = const_cast<iovec *>(vectors);
+    message.msg_iovlen = static_cast<std::size_t>(used);
+    for (;;) {
+      const ssize_t sentNow = ::sendmsg(handle_, &message, MSG_NOSIGNAL);
+      if (sentNow > 0) {
+        return sentNow;
       }
-      while (next < count && slices[next].size == 0) {
-        ++next;
+      if (!ShouldRetrySend(sentNow)) {
+        return -1;
       }
-      if (next < count && InterruptDue()) {
-        return false;
-      }
-      continue;
     }
-    if (ShouldRetrySend(sentNow)) {
-      continue;
-    }
-    return false;
-  }
-  return true;
+  };
+  // Traced as each slice goes out whole.
+  return WriteSlices(slices, count, send, [this](const Slice &slice) {
+    TraceBlock(slice.data, static_cast<int>(std::min<std::size_t>(slice.size, INT_MAX)), true);
+  });
 }
 
 bool Socket::ShouldRetrySend(ssize_t result) {

@@ -41,6 +41,8 @@
 // wait ends at once) until the deadline is set or cleared again.
 #pragma once
 
+#include "base/IoSlices.h"
+
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -84,10 +86,7 @@ public:
   virtual bool SendBinary(const std::uint8_t *data, std::size_t length);
 
   // One piece of a gathered send; the bytes stay the caller's.
-  struct Slice {
-    const std::uint8_t *data = nullptr;
-    std::size_t size = 0;
-  };
+  using Slice = ByteSlice;
   // Sends the slices one after another as one stream, handing the kernel
   // many at a time (sendmsg), with the time-out and results of SendBinary.
   // Traced as one block per slice. This default joins them into one block

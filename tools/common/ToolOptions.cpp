@@ -199,10 +199,18 @@ std::optional<int> CommandLine::Parse(int argc, const char *const *argv) {
   return std::nullopt;
 }
 
-int CommandLine::UsageError(std::string_view message) const {
-  std::fprintf(stderr, "%s: %.*s\nTry '%s --help' for more information.\n", program_.c_str(),
-               static_cast<int>(message.size()), message.data(), program_.c_str());
+int UsageError(std::string_view program, std::string_view message) {
+  std::fprintf(stderr, "%.*s: %.*s\nTry '%.*s --help' for more information.\n", static_cast<int>(program.size()),
+               program.data(), static_cast<int>(message.size()), message.data(), static_cast<int>(program.size()),
+               program.data());
   return EXIT_USAGE;
+}
+
+std::string CheckPort(std::string_view value) {
+  const bool digits = !value.empty() && value.size() <= 5 &&
+                      std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; });
+  const long port = digits ? std::stol(std::string(value)) : 0;
+  return port >= 1 && port <= 65535 ? "" : "the port is a number from 1 to 65535";
 }
 
 std::string CommandLine::HelpText() const {

@@ -21,6 +21,16 @@
 //   cl.AddValue("--name", "X", "patient's name", name);
 //   cl.SetArguments({"HOST", "PORT"});
 //   if (auto code = cl.Parse(argc, argv)) return *code;
+//
+// A tool reads its command line into a plain options value and hands that to
+// the function that does the work, so main stays a few lines:
+//
+//   ParseResult<FindOptions> ParseFindOptions(int argc, char **argv); // CommandLine as above
+//   int RunFind(const FindOptions &options);
+//   int main(int argc, char **argv) {
+//     const auto parsed = ParseFindOptions(argc, argv);
+//     return parsed.exitCode ? *parsed.exitCode : RunFind(parsed.options);
+//   }
 #pragma once
 
 #include <functional>
@@ -55,6 +65,21 @@ using ValueCheck = std::function<std::string(std::string_view value)>;
 // leading and trailing spaces are not significant and are removed.
 std::string CheckAETitle(std::string_view title);
 
+// A TCP port: 1 to 5 digits, 1 to 65535.
+std::string CheckPort(std::string_view value);
+
+// Prints "program: message" and the --help hint on standard error; returns
+// EXIT_USAGE. For usage errors found after the command line was read.
+int UsageError(std::string_view program, std::string_view message);
+
+// What a tool's option parser gives: the options to run with, or, when
+// exitCode is set, the code to end with at once (after --help, --version or
+// a usage error, whose message is already out).
+template <typename Options> struct ParseResult {
+  Options options;
+  std::optional<int> exitCode;
+};
+
 class CommandLine {
 public:
   // usage: what follows the program name in the usage line. A tool that
@@ -82,7 +107,7 @@ public:
 
   // Prints "program: message" and the --help hint on standard error; returns
   // EXIT_USAGE.
-  int UsageError(std::string_view message) const;
+  int UsageError(std::string_view message) const { return fw::tool::UsageError(program_, message); }
 
   const CommonOptions &Common() const { return common_; }
   const std::vector<std::string> &Arguments() const { return arguments_; }

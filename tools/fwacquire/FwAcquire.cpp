@@ -37,6 +37,7 @@
 #include <string>
 #include <thread>
 #include <tuple>
+#include <utility>
 
 namespace {
 
@@ -47,13 +48,6 @@ std::string CheckCount(std::string_view value) {
   const bool digits = !value.empty() && value.size() <= 4 &&
                       std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; });
   return digits && std::stoi(std::string(value)) <= MAX_OBJECTS ? "" : "a count from 0 to 1000";
-}
-
-std::string CheckPort(std::string_view value) {
-  const bool digits = !value.empty() && value.size() <= 5 &&
-                      std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; });
-  const long port = digits ? std::stol(std::string(value)) : 0;
-  return port >= 1 && port <= 65535 ? "" : "the port is a number from 1 to 65535";
 }
 
 // "WxH" with both from 1, up to the largest frame the station asks for.
@@ -98,59 +92,133 @@ std::string CheckModality(std::string_view value) {
   return fw::IsStationModality(value) ? "" : "the modality is one of " + StationModalityList();
 }
 
-} // namespace
-
-int main(int argc, char **argv) {
-  std::string source;
-  std::string size;
+struct AcquireOptions {
+  std::string source; // GStreamer description; empty for the first video device
+  std::string size;   // "WxH", checked; empty for videocap.cfg's
+  // As given, in the terminal's encoding; empty for the defaults.
   std::string patientId;
   std::string name;
   std::string accession;
   std::string institution;
   std::string modality;
+  int stillCount = 1;
+  int clipCount = 0;
+  std::string keep; // folder the objects are copied to, or empty
+  std::string host;
+  std::string port;
+  fw::tool::CommonOptions common;
+};
+
+fw::tool::ParseResult<AcquireOptions> ParseAcquireOptions(int argc, char **argv) {
+  AcquireOptions options;
   std::string stills = "1";
   std::string clips = "0";
-  std::string keep;
   fw::tool::CommandLine commandLine(
       "fwacquire", "[options] --patient-id ID --name NAME HOST PORT",
       "Takes stills and 4-5 s clips from the video source, stores them on the PACS at HOST PORT and prints one\n"
       "line per object: \"temp/A1231.dcm: stored\" or \"temp/A1231.dcm: not stored, REASON\".",
       DEFAULT_TIMEOUT_SECONDS);
-  commandLine.AddValue("--source", "DESC", "GStreamer source instead of the first video device", source);
-  commandLine.AddValue("--size", "WxH", "frame size to ask the device for (else videocap.cfg)", size, CheckSize);
-  commandLine.AddValue("--patient-id", "ID", "Patient ID (required)", patientId, CheckNotEmpty);
-  commandLine.AddValue("--name", "NAME", "Patient's Name, e.g. DOE^JANE (required)", name, CheckNotEmpty);
+  commandLine.AddValue("--source", "DESC", "GStreamer source instead of the first video device", options.source);
+  commandLine.AddValue("--size", "WxH", "frame size to ask the device for (else videocap.cfg)", options.size,
+                       CheckSize);
+  commandLine.AddValue("--patient-id", "ID", "Patient ID (required)", options.patientId, CheckNotEmpty);
+  commandLine.AddValue("--name", "NAME", "Patient's Name, e.g. DOE^JANE (required)", options.name, CheckNotEmpty);
   commandLine.AddValue("--accession", "A", "Accession Number (default: generated, yymmddhhnn + 6 random characters)",
-                       accession);
-  commandLine.AddValue("--institution", "NAME", "Institution Name (default: the station's)", institution);
+                       options.accession);
+  commandLine.AddValue("--institution", "NAME", "Institution Name (default: the station's)", options.institution);
   commandLine.AddValue("--modality", "CODE",
                        "modality, which selects the SOP classes of stills and clips: " + StationModalityList() +
                            " (default: the station's)",
-                       modality, CheckModality);
+                       options.modality, CheckModality);
   commandLine.AddValue("--stills", "N", "stills to take (default 1)", stills, CheckCount);
   commandLine.AddValue("--clips", "N", "clips to record (default 0)", clips, CheckCount);
-  commandLine.AddValue("--keep", "DIR", "copy the objects into DIR before they are deleted", keep);
+  commandLine.AddValue("--keep", "DIR", "copy the objects into DIR before they are deleted", options.keep);
   commandLine.SetArguments({"HOST", "PORT"});
   commandLine.SetEpilogue("The calling AE title, the institution and the modality default to the station's setup\n"
                           "(\"quillbrook.cfg\" in the program folder; FRAMEWELL_HOME names another), else to\n"
                           "QUILLBROOK, \"Institution Name\" and US.\n");
   if (const auto code = commandLine.Parse(argc, argv)) {
-    return *code;
+    return {{}, code};
   }
-  const std::string &host = commandLine.Arguments()[0];
-  const std::string &port = commandLine.Arguments()[1];
-  if (const std::string error = CheckPort(port); !error.empty()) {
-    return commandLine.UsageError(error);
+  options.host = commandLine.Arguments()[0];
+  options.port = commandLine.Arguments()[1];
+  if (const std::string error = fw::tool::CheckPort(options.port); !error.empty()) {
+    return {{}, commandLine.UsageError(error)};
   }
-  if (patientId.empty() || name.empty()) {
-    return commandLine.UsageError("--patient-id and --name are required");
+  if (options.patientId.empty() || options.name.empty()) {
+    return {{}, commandLine.UsageError("--patient-id and --name are required")};
   }
-  const int stillCount = std::stoi(stills);
-  const int clipCount = std::stoi(clips);
-  if (stillCount + clipCount == 0) {
-    return commandLine.UsageError("nothing to acquire: --stills and --clips are both 0");
+  options.stillCount = std::stoi(stills);
+  options.clipCount = std::stoi(clips);
+  if (options.stillCount + options.clipCount == 0) {
+    return {{}, commandLine.UsageError("nothing to acquire: --stills and --clips are both 0")};
   }
-  const fw::tool::CommonOptions &options = commandLine.Common();
+  options.common = commandLine.Common();
+  return {std::move(options), std::nullopt};
+}
+
+// The study of the acquisition, from the options and the station's setup.
+// Names and IDs in any script: the objects carry them in Latin-1 or UTF-8.
+// Returns the usage error when an option is no text in the terminal's
+// encoding.
+std::optional<std::string> SetStudyContext(const AcquireOptions &acquire, const std::string &modality,
+                                           const fw::setupcfg &config) {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  fw::StudyInfo &context = fw::StudyContext();
+  context = fw::StudyInfo{};
+  std::string institutionText;
+  for (const auto &[option, value, field] : {std::tuple<const char *, const std::string *, std::string *>{
+                                                 "--patient-id", &acquire.patientId, &context.patientID},
+                                             {"--name", &acquire.name, &context.patientName},
+                                             {"--accession", &acquire.accession, &context.accessionNumber},
+                                             {"--institution", &acquire.institution, &institutionText},
+                                             {"--modality", &modality, &context.modality}}) {
+    const std::optional<std::string> text = fw::tool::TextFromTerminal(*value);
+    if (!text) {
+      return std::string(option) + ": not a text in the terminal's encoding";
+    }
+    *field = *text;
+  }
+  if (context.accessionNumber.empty()) {
+    context.accessionNumber = fw::GenerateAccessionNumber(local);
+  }
+  context.studyDate = fw::DicomDateText(local);
+  context.studyTime = fw::DicomTimeText(local);
+  // The setup file is Latin-1; the context holds UTF-8.
+  context.institutionName = acquire.institution.empty() ? fw::Latin1ToUtf8(config.InstitutionName) : institutionText;
+  return std::nullopt;
+}
+
+// Copies the objects into folder; false (with a line on standard error for
+// each) when one could not be copied.
+bool CopyObjects(const std::vector<fw::AcquiredFile> &files, const std::string &folder) {
+  std::error_code error;
+  std::filesystem::create_directories(folder, error);
+  bool all = true;
+  for (const fw::AcquiredFile &file : files) {
+    const std::filesystem::path target = std::filesystem::path(folder) / std::filesystem::path(file.path).filename();
+    if (!std::filesystem::copy_file(file.path, target, std::filesystem::copy_options::overwrite_existing, error)) {
+      std::fprintf(stderr, "fwacquire: could not copy %s to %s\n", file.name.c_str(), folder.c_str());
+      all = false;
+    }
+  }
+  return all;
+}
+
+// The acquisition itself. Returns EXIT_USAGE, as the parser would, when a
+// text option is no text in the terminal's encoding.
+int RunAcquire(const AcquireOptions &acquire) {
+  const fw::tool::CommonOptions &options = acquire.common;
+  const std::string &host = acquire.host;
+  const std::string &port = acquire.port;
+  const std::string &source = acquire.source;
+  const std::string &size = acquire.size;
+  const std::string &keep = acquire.keep;
+  const int stillCount = acquire.stillCount;
+  const int clipCount = acquire.clipCount;
+  std::string modality = acquire.modality;
   fw::tool::ToolLog log(options.verbose);
 
   if (!source.empty()) {
@@ -171,34 +239,11 @@ int main(int argc, char **argv) {
     modality = fw::ModalityAt(fw::setupcfg{}.ModalityIndex);
   }
 
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  fw::StudyInfo &context = fw::StudyContext();
-  context = fw::StudyInfo{};
-  // Names and IDs in any script: the objects carry them in Latin-1 or UTF-8.
   // A byte that is no character of the terminal's encoding is refused before
   // anything is acquired.
-  std::string institutionText;
-  for (const auto &[option, value, field] :
-       {std::tuple<const char *, const std::string *, std::string *>{"--patient-id", &patientId, &context.patientID},
-        {"--name", &name, &context.patientName},
-        {"--accession", &accession, &context.accessionNumber},
-        {"--institution", &institution, &institutionText},
-        {"--modality", &modality, &context.modality}}) {
-    const std::optional<std::string> text = fw::tool::TextFromTerminal(*value);
-    if (!text) {
-      return commandLine.UsageError(std::string(option) + ": not a text in the terminal's encoding");
-    }
-    *field = *text;
+  if (const std::optional<std::string> refused = SetStudyContext(acquire, modality, config)) {
+    return fw::tool::UsageError("fwacquire", *refused);
   }
-  if (context.accessionNumber.empty()) {
-    context.accessionNumber = fw::GenerateAccessionNumber(local);
-  }
-  context.studyDate = fw::DicomDateText(local);
-  context.studyTime = fw::DicomTimeText(local);
-  // The setup file is Latin-1; the context holds UTF-8.
-  context.institutionName = institution.empty() ? fw::Latin1ToUtf8(config.InstitutionName) : institutionText;
   if (options.callingAETGiven) {
     config.LocalAET = options.callingAET;
   }
@@ -276,17 +321,17 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "fwacquire: %d of %d objects could not be acquired\n", requested - acquired, requested);
   }
 
-  if (!keep.empty()) {
-    std::filesystem::create_directories(keep, error);
-    for (const fw::AcquiredFile &file : session.Files()) {
-      const std::filesystem::path target = std::filesystem::path(keep) / std::filesystem::path(file.path).filename();
-      if (!std::filesystem::copy_file(file.path, target, std::filesystem::copy_options::overwrite_existing, error)) {
-        std::fprintf(stderr, "fwacquire: could not copy %s to %s\n", file.name.c_str(), keep.c_str());
-        allStored = false;
-      }
-    }
+  if (!keep.empty() && !CopyObjects(session.Files(), keep)) {
+    allStored = false;
   }
   session.Close();
   log.Flush();
   return allStored ? fw::tool::EXIT_OK : fw::tool::EXIT_FAILED;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  const auto parsed = ParseAcquireOptions(argc, argv);
+  return parsed.exitCode ? *parsed.exitCode : RunAcquire(parsed.options);
 }

@@ -23,6 +23,7 @@
 #include <algorithm>
 #include <iostream>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -57,14 +58,21 @@ std::string CheckTarget(std::string_view uid) {
   return {};
 }
 
-} // namespace
+constexpr std::string_view kProgram = "fwconvert";
 
-int main(int argc, char **argv) {
-  using namespace fw::tool;
-  std::string target;
-  CommandLine commandLine("fwconvert", "[options] --ts UID IN OUT",
-                          "Converts the DICOM file IN to the transfer syntax UID and writes it to OUT.");
-  commandLine.AddValue("--ts", "UID", "target transfer syntax (required, see below)", target, CheckTarget);
+struct ConvertOptions {
+  std::string target; // transfer syntax UID
+  std::size_t maxInflated = fw::MAX_INFLATED_BYTES;
+  std::string in;
+  std::string out;
+  bool verbose = false;
+};
+
+fw::tool::ParseResult<ConvertOptions> ParseConvertOptions(int argc, char **argv) {
+  ConvertOptions options;
+  fw::tool::CommandLine commandLine(std::string(kProgram), "[options] --ts UID IN OUT",
+                                    "Converts the DICOM file IN to the transfer syntax UID and writes it to OUT.");
+  commandLine.AddValue("--ts", "UID", "target transfer syntax (required, see below)", options.target, CheckTarget);
   std::string inflatedLimit;
   commandLine.AddValue("--max-inflated", "MIB",
                        "largest data set a deflated IN may inflate to, in MiB (default " +
@@ -73,18 +81,26 @@ int main(int argc, char **argv) {
   commandLine.SetArguments({"IN", "OUT"});
   commandLine.SetEpilogue(kTargets);
   if (const auto code = commandLine.Parse(argc, argv))
-    return *code;
-  if (target.empty())
-    return commandLine.UsageError("--ts UID is required");
-  const std::string &in = commandLine.Arguments()[0];
-  const std::string &out = commandLine.Arguments()[1];
-  const std::string_view program = commandLine.Program();
+    return {{}, code};
+  if (options.target.empty())
+    return {{}, commandLine.UsageError("--ts UID is required")};
+  if (!inflatedLimit.empty())
+    options.maxInflated = static_cast<std::size_t>(std::stoull(inflatedLimit)) << 20;
+  options.in = commandLine.Arguments()[0];
+  options.out = commandLine.Arguments()[1];
+  options.verbose = commandLine.Common().verbose;
+  return {std::move(options), std::nullopt};
+}
 
-  ToolLog log(commandLine.Common().verbose);
-  const std::size_t maxInflated =
-      inflatedLimit.empty() ? fw::MAX_INFLATED_BYTES : static_cast<std::size_t>(std::stoull(inflatedLimit)) << 20;
+int RunConvert(const ConvertOptions &options) {
+  using fw::tool::EXIT_FAILED;
+  const std::string_view program = kProgram;
+  const std::string &in = options.in;
+  const std::string &out = options.out;
+  const std::string &target = options.target;
+  fw::tool::ToolLog log(options.verbose);
   fw::DcmObj ds;
-  if (!ds.Read(in, maxInflated)) {
+  if (!ds.Read(in, options.maxInflated)) {
     log.Flush();
     std::cerr << program << ": cannot read the DICOM file " << in << '\n';
     return EXIT_FAILED;
@@ -105,7 +121,14 @@ int main(int argc, char **argv) {
     std::cerr << program << ": cannot write " << out << '\n';
     return EXIT_FAILED;
   }
-  if (commandLine.Common().verbose)
+  if (options.verbose)
     std::cerr << program << ": " << in << " (" << source << ") written to " << out << " (" << target << ")\n";
-  return EXIT_OK;
+  return fw::tool::EXIT_OK;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  const auto parsed = ParseConvertOptions(argc, argv);
+  return parsed.exitCode ? *parsed.exitCode : RunConvert(parsed.options);
 }

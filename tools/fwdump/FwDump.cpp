@@ -60,18 +60,24 @@ bool DumpFile(const std::string &path, fw::tool::ToolLog &log) {
   return ok;
 }
 
-} // namespace
+struct DumpOptions {
+  std::vector<std::string> files;
+  bool verbose = false;
+};
 
-int main(int argc, char **argv) {
-  using namespace fw::tool;
-  CommandLine commandLine("fwdump", "[options] FILE...",
-                          "Prints the data set of each DICOM file, one line per element.");
+fw::tool::ParseResult<DumpOptions> ParseDumpOptions(int argc, char **argv) {
+  fw::tool::CommandLine commandLine("fwdump", "[options] FILE...",
+                                    "Prints the data set of each DICOM file, one line per element.");
   commandLine.SetArguments({"FILE"}, true);
   if (const auto code = commandLine.Parse(argc, argv)) {
-    return *code;
+    return {{}, code};
   }
-  const std::vector<std::string> &files = commandLine.Arguments();
-  ToolLog log(commandLine.Common().verbose);
+  return {{commandLine.Arguments(), commandLine.Common().verbose}, std::nullopt};
+}
+
+int RunDump(const DumpOptions &options) {
+  const std::vector<std::string> &files = options.files;
+  fw::tool::ToolLog log(options.verbose);
   bool allRead = true;
   for (std::size_t i = 0; i < files.size(); ++i) {
     if (files.size() > 1) {
@@ -79,5 +85,12 @@ int main(int argc, char **argv) {
     }
     allRead = DumpFile(files[i], log) && allRead;
   }
-  return allRead ? EXIT_OK : EXIT_FAILED;
+  return allRead ? fw::tool::EXIT_OK : fw::tool::EXIT_FAILED;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  const auto parsed = ParseDumpOptions(argc, argv);
+  return parsed.exitCode ? *parsed.exitCode : RunDump(parsed.options);
 }

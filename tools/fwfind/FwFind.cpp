@@ -50,18 +50,6 @@ std::string CheckDate(std::string_view value) {
   return ok ? "" : "a date is YYYYMMDD (or a range YYYYMMDD-YYYYMMDD)";
 }
 
-std::string CheckPort(std::string_view value) {
-  long port = 0;
-  if (value.empty() || value.size() > 5 ||
-      !std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-    return "the port is a number from 1 to 65535";
-  }
-  for (char c : value) {
-    port = port * 10 + (c - '0');
-  }
-  return port >= 1 && port <= 65535 ? "" : "the port is a number from 1 to 65535";
-}
-
 void PrintRecord(const std::vector<std::string> &fields) {
   std::string line;
   for (std::size_t i = 0; i < fields.size(); ++i) {
@@ -86,18 +74,24 @@ struct Keys {
   std::string date;
 };
 
-} // namespace
+struct FindOptions {
+  bool study = false; // else a worklist query
+  Keys keys;          // UTF-8
+  std::string host;
+  std::string port;
+  fw::tool::CommonOptions common;
+};
 
-int main(int argc, char **argv) {
-  bool study = false;
+fw::tool::ParseResult<FindOptions> ParseFindOptions(int argc, char **argv) {
+  FindOptions options;
   bool worklist = false;
-  Keys keys;
+  Keys &keys = options.keys;
   fw::tool::CommandLine commandLine(
       "fwfind", "[options] --study|--worklist [keys] HOST PORT",
       "Queries a PACS (study level) or a worklist server with C-FIND and prints one line per match:\n"
       "the fields of the result record in its order, separated by tabs.",
       DEFAULT_TIMEOUT_SECONDS);
-  commandLine.AddFlag("--study", "study-level query (Study Root Query/Retrieve - FIND)", study);
+  commandLine.AddFlag("--study", "study-level query (Study Root Query/Retrieve - FIND)", options.study);
   commandLine.AddFlag("--worklist", "worklist query (Modality Worklist - FIND)", worklist);
   commandLine.AddValue("--patient-id", "X", "Patient ID", keys.patientID);
   commandLine.AddValue("--name", "X", "Patient's Name (e.g. DOE^JOHN or DOE*)", keys.name);
@@ -117,15 +111,15 @@ int main(int argc, char **argv) {
                           "  Description, Scheduled Station Name, Step Location, Pre-Medication, Requested\n"
                           "  Procedure ID, Requested Procedure Priority");
   if (const auto code = commandLine.Parse(argc, argv)) {
-    return *code;
+    return {{}, code};
   }
-  if (study == worklist) {
-    return commandLine.UsageError("give exactly one of --study and --worklist");
+  if (options.study == worklist) {
+    return {{}, commandLine.UsageError("give exactly one of --study and --worklist")};
   }
-  const std::string &host = commandLine.Arguments()[0];
-  const std::string &port = commandLine.Arguments()[1];
-  if (const std::string error = CheckPort(port); !error.empty()) {
-    return commandLine.UsageError(error);
+  options.host = commandLine.Arguments()[0];
+  options.port = commandLine.Arguments()[1];
+  if (const std::string error = fw::tool::CheckPort(options.port); !error.empty()) {
+    return {{}, commandLine.UsageError(error)};
   }
   for (const auto &[option, value] : {std::pair<const char *, std::string *>{"--patient-id", &keys.patientID},
                                       {"--name", &keys.name},
@@ -133,12 +127,20 @@ int main(int argc, char **argv) {
                                       {"--modality", &keys.modality}}) {
     const std::optional<std::string> text = fw::tool::TextFromTerminal(*value);
     if (!text) {
-      return commandLine.UsageError(std::string(option) + ": not a text in the terminal's encoding");
+      return {{}, commandLine.UsageError(std::string(option) + ": not a text in the terminal's encoding")};
     }
     *value = *text;
   }
+  options.common = commandLine.Common();
+  return {std::move(options), std::nullopt};
+}
 
-  const fw::tool::CommonOptions &options = commandLine.Common();
+int RunFind(const FindOptions &findOptions) {
+  const std::string &host = findOptions.host;
+  const std::string &port = findOptions.port;
+  const Keys &keys = findOptions.keys;
+  const bool study = findOptions.study;
+  const fw::tool::CommonOptions &options = findOptions.common;
   fw::tool::ToolLog log(options.verbose);
   if (options.verbose && fw::TraceLevel() < 2) {
     fw::SetTraceLevel(2);
@@ -206,4 +208,11 @@ int main(int argc, char **argv) {
     break;
   }
   return result.Completed() ? EXIT_OK : EXIT_FAILED;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  const auto parsed = ParseFindOptions(argc, argv);
+  return parsed.exitCode ? *parsed.exitCode : RunFind(parsed.options);
 }

@@ -28,6 +28,7 @@
 #include <iostream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -54,19 +55,25 @@ double Median(std::vector<std::int64_t> values) {
   return n % 2 == 1 ? static_cast<double>(values[n / 2]) : (values[n / 2 - 1] + values[n / 2]) / 2.0;
 }
 
-} // namespace
-
-int main(int argc, char **argv) {
-  using namespace fw::tool;
-  std::string source, sizeText, framesText, secondsText;
+struct GrabOptions {
+  std::string source; // GStreamer description; empty for the first video device
+  // Frame size to ask for; 0 for the configured one.
   int width = 0;
   int height = 0;
   int wantedFrames = 10;
-  double seconds = 0;
-  CommandLine commandLine("fwgrab", "[options] OUTDIR",
-                          "Captures frames through the station's pipeline and writes them as numbered JPEG files "
-                          "to OUTDIR.");
-  commandLine.AddValue("--source", "DESC", "GStreamer source description instead of the first video device", source);
+  double seconds = 0; // above 0: collect for this long instead of counting frames
+  std::string outDir;
+  bool verbose = false;
+};
+
+fw::tool::ParseResult<GrabOptions> ParseGrabOptions(int argc, char **argv) {
+  GrabOptions options;
+  std::string sizeText, framesText, secondsText;
+  fw::tool::CommandLine commandLine("fwgrab", "[options] OUTDIR",
+                                    "Captures frames through the station's pipeline and writes them as numbered JPEG "
+                                    "files to OUTDIR.");
+  commandLine.AddValue("--source", "DESC", "GStreamer source description instead of the first video device",
+                       options.source);
   commandLine.AddValue("--size", "WxH", "frame size to ask for (default: videocap.cfg's, else the device's own)",
                        sizeText, [&](std::string_view size) {
                          const std::size_t x = size.find('x');
@@ -79,29 +86,41 @@ int main(int argc, char **argv) {
                          if (w > fw::MAX_CAPTURE_WIDTH || h > fw::MAX_CAPTURE_HEIGHT)
                            return "WIDTHxHEIGHT, at most " + std::to_string(fw::MAX_CAPTURE_WIDTH) + "x" +
                                   std::to_string(fw::MAX_CAPTURE_HEIGHT);
-                         width = static_cast<int>(w);
-                         height = static_cast<int>(h);
+                         options.width = static_cast<int>(w);
+                         options.height = static_cast<int>(h);
                          return std::string();
                        });
   commandLine.AddValue("--frames", "N", "collect N frames (default 10)", framesText, [&](std::string_view text) {
     double n = 0;
     if (!ParsePositive(text, n) || n != static_cast<int>(n))
       return std::string("a whole number of frames above 0");
-    wantedFrames = static_cast<int>(n);
+    options.wantedFrames = static_cast<int>(n);
     return std::string();
   });
   commandLine.AddValue("--seconds", "S", "collect for S seconds instead", secondsText, [&](std::string_view text) {
-    if (!ParsePositive(text, seconds))
+    if (!ParsePositive(text, options.seconds))
       return std::string("a number of seconds above 0");
     return std::string();
   });
   commandLine.SetArguments({"OUTDIR"});
   if (const auto code = commandLine.Parse(argc, argv))
-    return *code;
+    return {{}, code};
   if (!framesText.empty() && !secondsText.empty())
-    return commandLine.UsageError("--frames and --seconds exclude each other");
-  const std::string outDir = commandLine.Arguments()[0];
-  ToolLog log(commandLine.Common().verbose);
+    return {{}, commandLine.UsageError("--frames and --seconds exclude each other")};
+  options.outDir = commandLine.Arguments()[0];
+  options.verbose = commandLine.Common().verbose;
+  return {std::move(options), std::nullopt};
+}
+
+int RunGrab(const GrabOptions &options) {
+  using namespace fw::tool;
+  const std::string &source = options.source;
+  const std::string &outDir = options.outDir;
+  const int width = options.width;
+  const int height = options.height;
+  const int wantedFrames = options.wantedFrames;
+  const double seconds = options.seconds;
+  ToolLog log(options.verbose);
   if (!source.empty()) {
     ::setenv("FRAMEWELL_VIDEO_SOURCE", source.c_str(), 1);
   }
@@ -118,7 +137,7 @@ int main(int argc, char **argv) {
     config.width = width;
     config.height = height;
   }
-  if (commandLine.Common().verbose)
+  if (options.verbose)
     std::cerr << "fwgrab: " << (configRead ? "configuration " + configPath : "no " + configPath + ", device defaults")
               << ": standard " << config.tvFormat << ", input " << config.crossbarInput << ", size " << config.width
               << "x" << config.height << "\n";
@@ -194,4 +213,11 @@ int main(int argc, char **argv) {
   }
   std::cout << "written: " << frames.size() << " files to " << outDir << "\n";
   return EXIT_OK;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  const auto parsed = ParseGrabOptions(argc, argv);
+  return parsed.exitCode ? *parsed.exitCode : RunGrab(parsed.options);
 }

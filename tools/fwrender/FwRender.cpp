@@ -34,6 +34,7 @@
 #include <iostream>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -89,24 +90,31 @@ bool IsUncompressed(std::string_view ts) {
   return ts == fw::IMPLICIT_VR_LITTLE_ENDIAN || ts == fw::EXPLICIT_VR_LITTLE_ENDIAN || ts == fw::EXPLICIT_VR_BIG_ENDIAN;
 }
 
-} // namespace
+constexpr std::string_view kProgram = "fwrender";
 
-int main(int argc, char **argv) {
-  using namespace fw::tool;
+struct RenderOptions {
   long frame = 0;
+  // Picture size; 0 for the image's own.
   long width = 0;
   long height = 0;
-  std::optional<Window> window;
+  std::optional<Window> window; // else the default window
+  std::string in;
+  std::string out; // PNG file
+  bool verbose = false;
+};
+
+fw::tool::ParseResult<RenderOptions> ParseRenderOptions(int argc, char **argv) {
+  RenderOptions options;
   std::string frameText, sizeText, windowText;
-  CommandLine commandLine(
-      "fwrender", "[options] IN OUT.png",
+  fw::tool::CommandLine commandLine(
+      std::string(kProgram), "[options] IN OUT.png",
       "Draws frame N (from 0, default 0) of the DICOM file IN into the PNG file OUT.png; a Structured Report "
       "is drawn as printed pages, page N being frame N.");
   commandLine.AddValue("--frame", "N", "frame to draw, from 0 (default 0)", frameText, [&](std::string_view text) {
     const auto n = ParseInt(text, 0, 2147483646);
     if (!n)
       return std::string("a frame number from 0");
-    frame = *n;
+    options.frame = *n;
     return std::string();
   });
   commandLine.AddValue("--size", "WxH", "picture size (default: the image's own)", sizeText,
@@ -116,8 +124,8 @@ int main(int argc, char **argv) {
                          const auto h = x == std::string::npos ? std::nullopt : ParseInt(size.substr(x + 1), 1, 16384);
                          if (!w || !h)
                            return std::string("WIDTHxHEIGHT, each 1 to 16384");
-                         width = *w;
-                         height = *h;
+                         options.width = *w;
+                         options.height = *h;
                          return std::string();
                        });
   commandLine.AddValue(
@@ -132,16 +140,23 @@ int main(int argc, char **argv) {
             space == std::string::npos ? std::nullopt : ParseInt(text.substr(space + 1), -2147483647, 2147483647);
         if (!w || !c)
           return std::string("a width above 0 and a centre");
-        window = Window{static_cast<std::int32_t>(*w), static_cast<std::int32_t>(*c)};
+        options.window = Window{static_cast<std::int32_t>(*w), static_cast<std::int32_t>(*c)};
         return std::string();
       },
       2);
   commandLine.SetArguments({"IN", "OUT.png"});
   if (const auto code = commandLine.Parse(argc, argv))
-    return *code;
-  const bool verbose = commandLine.Common().verbose;
-  const std::vector<std::string> &files = commandLine.Arguments();
-  const std::string_view program = commandLine.Program();
+    return {{}, code};
+  options.in = commandLine.Arguments()[0];
+  options.out = commandLine.Arguments()[1];
+  options.verbose = commandLine.Common().verbose;
+  return {std::move(options), std::nullopt};
+}
+
+int RunRender(const RenderOptions &options, char **argv) {
+  const long frame = options.frame;
+  const std::string &in = options.in;
+  const std::string_view program = kProgram;
 
   // Report pages need fonts, which need an application object; no window is
   // ever shown, so no display is needed either.
@@ -149,33 +164,35 @@ int main(int argc, char **argv) {
   int qtArgc = 1;
   QGuiApplication app(qtArgc, argv);
 
-  ToolLog log(verbose);
+  fw::tool::ToolLog log(options.verbose);
   auto fail = [&](const std::string &message) {
     log.Flush();
     std::cerr << program << ": " << message << '\n';
-    return EXIT_FAILED;
+    return fw::tool::EXIT_FAILED;
   };
   fw::DcmObj ds;
-  if (!ds.Read(files[0]))
-    return fail("cannot read the DICOM file " + files[0]);
+  if (!ds.Read(in))
+    return fail("cannot read the DICOM file " + in);
   // Without Pixel Data (a report) there is nothing to convert.
   const bool hasPixelData = ds.FindElement(0x7FE0, 0x0010) != nullptr;
   if (hasPixelData && !IsUncompressed(ds.transferSyntax) &&
       !fw::ConvertTransferSyntax(ds, fw::EXPLICIT_VR_LITTLE_ENDIAN))
-    return fail("the pixel data of " + files[0] + " could not be decoded");
+    return fail("the pixel data of " + in + " could not be decoded");
 
   fw::TImages images;
   fw::PrepareDisplayImage(images, ds);
   if (images.pixels.empty() || images.columns < 2 || images.rows < 2)
-    return fail(files[0] + " holds no image that can be drawn");
+    return fail(in + " holds no image that can be drawn");
   if (frame >= images.frameCount)
-    return fail(files[0] + " has " + std::to_string(images.frameCount) + " frame(s); frame " + std::to_string(frame) +
+    return fail(in + " has " + std::to_string(images.frameCount) + " frame(s); frame " + std::to_string(frame) +
                 " does not exist");
   const std::size_t frameBytes = std::size_t{images.columns} * images.rows *
                                  (images.isColor ? 3u : std::max<std::size_t>(images.bitsAllocated / 8u, 1u));
   if (images.pixels.size() / frameBytes <= static_cast<std::size_t>(frame))
-    return fail("the pixel data of " + files[0] + " end before frame " + std::to_string(frame));
+    return fail("the pixel data of " + in + " end before frame " + std::to_string(frame));
 
+  long width = options.width;
+  long height = options.height;
   if (width == 0) {
     width = images.columns;
     height = images.rows;
@@ -183,17 +200,25 @@ int main(int argc, char **argv) {
   fw::DCMPresentation p(images);
   p.zoom = std::max(static_cast<float>(images.columns) / static_cast<float>(width),
                     static_cast<float>(images.rows) / static_cast<float>(height));
-  const Window w = window ? *window : DefaultWindow(images, ds, static_cast<int>(frame));
+  const Window w = options.window ? *options.window : DefaultWindow(images, ds, static_cast<int>(frame));
   p.windowWidth = w.width;
   p.windowCentre = w.centre;
   QImage bitmap;
   fw::MakeRgbBitmap(bitmap, static_cast<int>(width), static_cast<int>(height), 0);
   fw::RenderImage(p, bitmap, 0, 0, 0, 0, static_cast<int>(frame));
-  if (!bitmap.save(QString::fromStdString(files[1]), "PNG"))
-    return fail("cannot write " + files[1]);
-  if (verbose)
-    std::cerr << program << ": frame " << frame << " of " << files[0] << " (" << images.columns << "x" << images.rows
-              << ", window " << w.width << "/" << w.centre << ") written to " << files[1] << " (" << width << "x"
+  if (!bitmap.save(QString::fromStdString(options.out), "PNG"))
+    return fail("cannot write " + options.out);
+  if (options.verbose)
+    std::cerr << program << ": frame " << frame << " of " << in << " (" << images.columns << "x" << images.rows
+              << ", window " << w.width << "/" << w.centre << ") written to " << options.out << " (" << width << "x"
               << height << ")\n";
-  return EXIT_OK;
+  return fw::tool::EXIT_OK;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  const auto parsed = ParseRenderOptions(argc, argv);
+  // The Qt application object takes the program's own argv.
+  return parsed.exitCode ? *parsed.exitCode : RunRender(parsed.options, argv);
 }

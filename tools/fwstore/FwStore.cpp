@@ -45,13 +45,6 @@ constexpr int DEFAULT_TIMEOUT_SECONDS = 60;
 // class without reading it whole.
 constexpr std::size_t HEAD_SIZE = 64 * 1024;
 
-std::string CheckPort(std::string_view value) {
-  const bool digits = !value.empty() && value.size() <= 5 &&
-                      std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; });
-  const long port = digits ? std::stol(std::string(value)) : 0;
-  return port >= 1 && port <= 65535 ? "" : "the port is a number from 1 to 65535";
-}
-
 bool IsWritable(std::string_view syntax) {
   return std::find(fw::SELECTABLE_TRANSFER_SYNTAXES.begin(), fw::SELECTABLE_TRANSFER_SYNTAXES.end(), syntax) !=
          fw::SELECTABLE_TRANSFER_SYNTAXES.end();
@@ -263,7 +256,7 @@ int main(int argc, char **argv) {
   const std::vector<std::string> &arguments = commandLine.Arguments();
   const std::string &host = arguments[0];
   const std::string &port = arguments[1];
-  if (const std::string error = CheckPort(port); !error.empty()) {
+  if (const std::string error = fw::tool::CheckPort(port); !error.empty()) {
     return commandLine.UsageError(error);
   }
   const fw::tool::CommonOptions &options = commandLine.Common();
