@@ -316,8 +316,8 @@ bool AcquisitionSession::Send() {
       Notify(processEventsWhileWaiting);
       return cancelRequested_;
     });
-    if (!OpenAssociation(service, config.PacsIP, config.PacsPort, config.LocalAET, config.PacsAET, contexts,
-                         setup_.sendTimeoutSeconds)) {
+    if (!service.OpenAssociation(
+            {config.PacsIP, config.PacsPort, config.LocalAET, config.PacsAET, setup_.sendTimeoutSeconds}, contexts)) {
       cancelled = service.Cancelled();
       if (!cancelled) {
         WriteLog("ERROR, Can't open association with: " + config.PacsAET);

@@ -34,9 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   if (service.Rejected()) {
     std::abort(); // a rejection never opens the association
   }
-  if (!service.SelectPresentationContext()) {
-    service.AbortAssociation();
-    return 0;
+  if (service.ChosenContext() == 0) {
+    std::abort(); // an association without a context to write on is not open
   }
   const std::uint32_t maximum = service.PeerMaximumLength();
   if (maximum <= 6) {

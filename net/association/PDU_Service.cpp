@@ -50,11 +50,6 @@ bool WasProposed(const AAssociateRQ &request, std::uint8_t contextID) {
                      [&](const auto &context) { return context->PresentationContextID == contextID; });
 }
 
-bool IsSelectable(std::string_view uid) {
-  return std::find(SELECTABLE_TRANSFER_SYNTAXES.begin(), SELECTABLE_TRANSFER_SYNTAXES.end(), uid) !=
-         SELECTABLE_TRANSFER_SYNTAXES.end();
-}
-
 // "3 s", "0.5 s".
 std::string DurationText(std::chrono::milliseconds duration) {
   const auto ms = duration.count();
@@ -117,33 +112,56 @@ PDU_Service::~PDU_Service() {
   }
 }
 
+AssociationState PDU_Service::State() const { return Link.dsocket().Connected() ? state_ : AssociationState::Sta1Idle; }
+
+PDU_Service::HeldBytes PDU_Service::Held() const {
+  return {pdata.PduLength, pdata.Staging.Incoming(), pdata.Staging.Outgoing(), Link.Outgoing()};
+}
+
+void PDU_Service::CloseLink() {
+  Link.dsocket().Close();
+  state_ = AssociationState::Sta1Idle;
+}
+
 // ---- association establishment and release ----
+
+bool PDU_Service::OpenAssociation(const PeerAddress &peer, const std::vector<ProposedContext> &contexts) {
+  if (!ProposalFits(contexts)) {
+    WriteLog("ERROR, OpenAssociation, " + std::to_string(contexts.size()) + " presentation contexts");
+    return false;
+  }
+  if (State() != AssociationState::Sta1Idle) {
+    return false; // one association per object, opened once
+  }
+  assocRQ.SetCallingApTitle(peer.callingApTitle);
+  assocRQ.SetCalledApTitle(peer.calledApTitle);
+  assocRQ.SetApplicationContext(APPLICATION_CONTEXT_NAME);
+  Link.dsocket().SetTimeout(peer.timeoutSeconds);
+  Info("INFO, OpenAssociation, Calling Ap. Title: " + assocRQ.CallingApTitle);
+  Info("INFO, OpenAssociation, Called Ap. Title: " + assocRQ.CalledApTitle);
+
+  IdCounter::Reset();
+  for (const ProposedContext &proposed : contexts) {
+    auto context = std::make_unique<PresentationContext>(IdCounter::ContextID());
+    context->SetAbstractSyntax(proposed.abstractSyntax);
+    for (const std::string &syntax : proposed.transferSyntaxes) {
+      context->AddTransferSyntax(syntax);
+    }
+    if (proposed.transferSyntaxes.empty()) {
+      context->AddTransferSyntax(IMPLICIT_VR_LITTLE_ENDIAN);
+    }
+    assocRQ.AddPresentationContext(std::move(context));
+  }
+  return Connect(peer.host, peer.port);
+}
 
 bool PDU_Service::OpenAssociation(std::string_view host, std::string_view port, std::string_view callingApTitle,
                                   std::string_view calledApTitle, std::string_view abstractSyntax,
                                   std::string_view transferSyntax1, std::string_view transferSyntax2,
                                   int timeoutSeconds) {
-  assocRQ.SetCallingApTitle(callingApTitle);
-  assocRQ.SetCalledApTitle(calledApTitle);
-  assocRQ.SetApplicationContext(APPLICATION_CONTEXT_NAME);
-  Link.dsocket().SetTimeout(timeoutSeconds);
-  Info("INFO, OpenAssociation, Calling Ap. Title: " + assocRQ.CallingApTitle);
-  Info("INFO, OpenAssociation, Called Ap. Title: " + assocRQ.CalledApTitle);
-
-  IdCounter::Reset();
-  auto context = std::make_unique<PresentationContext>(IdCounter::ContextID());
-  context->SetAbstractSyntax(abstractSyntax);
-  if (!transferSyntax2.empty()) {
-    context->AddTransferSyntax(transferSyntax2);
-  }
-  if (!transferSyntax1.empty() && transferSyntax1 != transferSyntax2) {
-    context->AddTransferSyntax(transferSyntax1);
-  }
-  if (transferSyntax1 != IMPLICIT_VR_LITTLE_ENDIAN && transferSyntax2 != IMPLICIT_VR_LITTLE_ENDIAN) {
-    context->AddTransferSyntax(IMPLICIT_VR_LITTLE_ENDIAN);
-  }
-  assocRQ.AddPresentationContext(std::move(context));
-  return Connect(host, port);
+  return OpenAssociation(
+      {std::string(host), std::string(port), std::string(callingApTitle), std::string(calledApTitle), timeoutSeconds},
+      {ProposeContext(abstractSyntax, transferSyntax1, transferSyntax2)});
 }
 
 bool PDU_Service::OpenAssociation(std::string_view host, std::string_view port, std::string_view callingApTitle,
@@ -168,6 +186,7 @@ bool PDU_Service::Connect(std::string_view host, std::string_view port) {
   if (TraceLevel() >= 1) {
     WriteLog("Connected to: " + std::string(host) + ":" + std::string(port));
   }
+  state_ = AssociationState::Sta5AwaitingAccept;
   const DeadlineScope scope(socket);
   if (!assocRQ.Write(Link)) {
     if (GaveUp("Connect", "A-ASSOCIATE-RQ not sent")) {
@@ -205,6 +224,7 @@ bool PDU_Service::Connect(std::string_view host, std::string_view port) {
       Abort();
       return false;
     }
+    state_ = AssociationState::Sta6Established;
     if (!SelectPresentationContext()) {
       // The association is established all the same: end it properly.
       ReleaseAssociation();
@@ -224,12 +244,12 @@ bool PDU_Service::Connect(std::string_view host, std::string_view port) {
   } else {
     WriteLog("Corrupt Transmission...");
   }
-  socket.Close();
+  CloseLink();
   return false;
 }
 
 TransferDeadline PDU_Service::Deadlines() const {
-  return {std::chrono::seconds(std::max(Link.dsocket().Timeout(), 0)), BytesPerTimeout};
+  return {std::chrono::seconds(std::max(Link.dsocket().Timeout(), 0)), bytesPerTimeout_};
 }
 
 bool PDU_Service::StartPdu(std::uint8_t type) {
@@ -323,7 +343,7 @@ bool PDU_Service::TakePeerMaximumLength() {
 }
 
 bool PDU_Service::SelectPresentationContext() {
-  const PresentationContextAccept *chosen = nullptr;
+  accepted_.clear();
   if (assocAC.PresContextAccepts.empty()) {
     WriteLog("WARNING, assocAC.PresContextAccepts Count==0");
   }
@@ -336,30 +356,42 @@ bool PDU_Service::SelectPresentationContext() {
     if (!accept->Accepted()) {
       continue;
     }
-    AcceptedContexts.push_back(accept.get());
+    accepted_.push_back(
+        {accept->PresentationContextID, ProposedAbstractSyntax(accept->PresentationContextID), accept->TrnSyntax.UID});
     Info("Presentation Context Accept ID: " + std::to_string(accept->PresentationContextID) +
          ", Transfer Syntax: " + accept->TrnSyntax.UID);
-    if (chosen == nullptr && IsSelectable(accept->TrnSyntax.UID)) {
-      chosen = accept.get();
-    }
   }
-  if (chosen == nullptr) {
+  const std::uint8_t chosen = DefaultContext(accepted_);
+  if (chosen == 0) {
     WriteLog("ERROR, Transfer Syntax is Empty");
     return false;
   }
-  pdata.PresentationContextID = chosen->PresentationContextID;
+  pdata.PresentationContextID = chosen;
   return true;
+}
+
+std::string PDU_Service::ProposedAbstractSyntax(std::uint8_t contextID) const {
+  for (const auto &context : assocRQ.PresContexts) {
+    if (context->PresentationContextID == contextID) {
+      return context->AbsSyntax.UID;
+    }
+  }
+  return {};
 }
 
 bool PDU_Service::ReleaseAssociation() {
   pdata.PduLength = 0;
-  if (Link.dsocket().Connected()) {
+  releaseAnswered_ = false;
+  const AssociationState from = State();
+  // From Sta5 too: a request cut short leaves a link the peer may still read.
+  if (from == AssociationState::Sta6Established || from == AssociationState::Sta5AwaitingAccept) {
+    state_ = AssociationState::Sta7AwaitingReleaseRP;
     // A request that could not be sent gets no answer worth waiting for.
     if (releaseRQ.Write(Link)) {
-      releaseRP.Read(Link); // any 10 bytes end the wait
+      releaseAnswered_ = releaseRP.Read(Link); // any 10 bytes end the wait
     }
   }
-  Link.dsocket().Close();
+  CloseLink();
   return true;
 }
 
@@ -375,7 +407,7 @@ bool PDU_Service::Write(DcmObj &message, bool isCommand) {
     return false; // the association is over: nothing to encode or send
   }
   if (pdata.PresentationContextID == 0) {
-    WriteLog("ERROR: pdata.PresentationContextID is 0");
+    WriteLog("ERROR: pdata.PresentationContextID is 0"); // ChooseContext(0)
     return false;
   }
   // Large values (pixel data, fragments) are not copied: the PDUs take them
@@ -412,35 +444,11 @@ bool PDU_Service::Write(DcmObj &message, bool isCommand) {
   return false;
 }
 
-bool PDU_Service::EncodeMessage(DcmObj &message, BufData &stream, bool isCommand) {
-  ListMessage(message, true);
-  try {
-    stream.Reserve(EncodedSizeBound(message));
-    WriteObj(stream, message);
-    return true;
-  } catch (const std::bad_alloc &) {
-    // A data set too large for memory.
-    WriteLog(isCommand ? "ERROR: Parsing DCM Into RAW VR for Command Mode"
-                       : "ERROR: Parsing DCM Into RAW VR for Data Mode");
-    return false;
-  }
-}
-
-bool PDU_Service::ParseDCMIntoRawVR(DcmObj &message, Buffer &staging, bool isCommand) {
-  BufData stream;
-  if (!EncodeMessage(message, stream, isCommand)) {
-    staging.DiscardOutgoing(); // nothing of it may stay staged
-    return false;
-  }
-  staging.WriteBytes(stream.Bytes().data(), stream.Size());
-  return true;
-}
-
 bool PDU_Service::Read(DcmObj &message) { return Read(message, PDataTF::MaxMessageSize); }
 
 bool PDU_Service::Read(DcmObj &message, std::size_t limit) {
   messageTooLong_ = false;
-  if (!Link.dsocket().Connected()) {
+  if (!IsOpen()) {
     return false;
   }
   pdata.MessageComplete = false;
@@ -516,18 +524,19 @@ bool PDU_Service::Read(DcmObj &message, std::size_t limit) {
       pdata.PduLength = 0;
       if (releaseRQ.ReadDynamic(Link)) {
         releaseRP.Write(Link);
+        state_ = AssociationState::Sta13AwaitingClose;
       }
-      Link.dsocket().Close();
+      CloseLink();
       WriteLog("WARNING, PDU_Service::Read Release-RQ");
       return false;
     case PDU_RELEASE_RP:
       pdata.Staging.DiscardIncoming();
-      Link.dsocket().Close();
+      CloseLink();
       WriteLog("WARNING, PDU_Service::Read Release-RSP");
       return false;
     case PDU_ABORT:
       pdata.Staging.DiscardIncoming();
-      Link.dsocket().Close();
+      CloseLink();
       WriteLog("WARNING, PDU_Service::Read Abort-RQ");
       return false;
     default:
@@ -572,14 +581,15 @@ bool PDU_Service::DecodeMessage(DcmObj &message) {
 
 void PDU_Service::Abort() {
   abortRQ.Write(Link);
-  Link.dsocket().Close();
+  state_ = AssociationState::Sta13AwaitingClose;
+  CloseLink();
   pdata.Staging.DiscardIncoming();
   pdata.PduLength = 0;
 }
 
 bool PDU_Service::ParseRawVRIntoDCM(Buffer &staging, DcmObj &message, std::uint8_t contextID) {
   std::string uid;
-  if (!GetTransferSyntaxUID(contextID, uid)) {
+  if (!AcceptedSyntax(contextID, uid)) {
     staging.DiscardIncoming();
     WriteLog("ERROR, PDU_Service::ParseRawVRIntoDCM GetTransferSyntaxUID()");
     return false;
@@ -598,18 +608,17 @@ bool PDU_Service::ParseRawVRIntoDCM(Buffer &staging, DcmObj &message, std::uint8
   return true;
 }
 
-bool PDU_Service::GetTransferSyntaxUID(std::uint8_t contextID, std::string &uid) const {
-  for (const PresentationContextAccept *accept : AcceptedContexts) {
-    if (accept->PresentationContextID == contextID) {
-      uid = accept->TrnSyntax.UID;
-      return true;
-    }
+bool PDU_Service::AcceptedSyntax(std::uint8_t contextID, std::string &uid) const {
+  const AcceptedContext *accepted = FindAccepted(accepted_, contextID);
+  if (accepted == nullptr) {
+    return false;
   }
-  return false;
+  uid = accepted->transferSyntax;
+  return true;
 }
 
 void PDU_Service::ListMessage(const DcmObj &message, bool written) const {
-  if (!DumpMessages || TraceLevel() < 2) {
+  if (!dumpMessages_ || TraceLevel() < 2) {
     return;
   }
   WriteLog(TrimBlanks(assocAC.CallingApTitle) + (written ? " >> " : " << ") + TrimBlanks(assocAC.CalledApTitle));

@@ -5,6 +5,8 @@
 //   created -> OpenAssociation true -> associated -> ReleaseAssociation, or
 //   a failure that closed the link -> closed -> destroyed
 //
+// (the states in between, as the state machine names them, are in
+// AssociationState.h; State() tells where the association stands).
 // One object serves one association: the caller opens, exchanges its DIMSE
 // messages with Write and Read, releases (in every case, even after a failed
 // open) and destroys it. Every call blocks until its PDUs are sent or
@@ -77,6 +79,9 @@
 #pragma once
 
 #include "dicom/DcmObj.h"
+#include "net/association/AssociationState.h"
+#include "net/association/Negotiation.h"
+#include "net/association/PeerAddress.h"
 #include "net/link/Buffer.h"
 #include "net/link/TransferDeadline.h"
 #include "net/pdu/AAbortRQ.h"
@@ -86,9 +91,7 @@
 #include "net/pdu/AReleaseRP.h"
 #include "net/pdu/AReleaseRQ.h"
 #include "net/pdu/PDataTF.h"
-#include "net/pdu/PresentationContextAccept.h"
 
-#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -97,13 +100,6 @@
 #include <vector>
 
 namespace fw {
-
-// The transfer syntaxes messages may be written in, unranked: the first
-// accepted context with one of them is used.
-inline constexpr std::array<std::string_view, 6> SELECTABLE_TRANSFER_SYNTAXES = {
-    "1.2.840.10008.1.2.4.90", "1.2.840.10008.1.2.4.70", "1.2.840.10008.1.2.1",
-    "1.2.840.10008.1.2",      "1.2.840.10008.1.2.4.91", "1.2.840.10008.1.2.4.50",
-};
 
 // The maximum PDU length the station asks for and the largest it sends.
 inline constexpr std::uint32_t STATION_MAXIMUM_LENGTH = 16384;
@@ -117,44 +113,63 @@ public:
   PDU_Service(const PDU_Service &) = delete;
   PDU_Service &operator=(const PDU_Service &) = delete;
 
-  // Proposes one presentation context (ID 1) for the abstract syntax with,
-  // in this order: transferSyntax2 if not empty; transferSyntax1 if not
-  // empty and not the same; implicit VR little endian unless already there.
-  // AE titles are padded with spaces or cut to 16 characters. The time-out
-  // (seconds) holds for every wait of the association.
+  // Opens an association with the peer, proposing one presentation context
+  // per entry with context IDs 1, 3, 5, ... in the order given (see
+  // Negotiation.h). AE titles are padded with spaces or cut to 16
+  // characters. The peer's time-out (seconds) holds for every wait of the
+  // association. False, nothing sent, for a list that does not fit one
+  // request ("ERROR, OpenAssociation, <n> presentation contexts") or an
+  // association not in Sta1; otherwise as Connect below.
+  bool OpenAssociation(const PeerAddress &peer, const std::vector<ProposedContext> &contexts);
+  // The same with the one context ProposeContext makes of the abstract
+  // syntax and the two transfer syntaxes.
   bool OpenAssociation(std::string_view host, std::string_view port, std::string_view callingApTitle,
                        std::string_view calledApTitle, std::string_view abstractSyntax,
                        std::string_view transferSyntax1, std::string_view transferSyntax2, int timeoutSeconds);
   bool OpenAssociation(std::string_view host, std::string_view port, std::string_view callingApTitle,
                        std::string_view calledApTitle, std::string_view abstractSyntax, int timeoutSeconds);
 
-  // Connects, sends the request and reads the answer. False with the link
-  // closed, except after "Association RQ failed!" (still connected). A
-  // rejection logs "Association Rejected..." and an ERROR line with its
-  // result, source and reason in words, and sets Rejected. An accept without
-  // a context the station can use is released (A-RELEASE-RQ, the answer
-  // awaited) before the link closes.
-  bool Connect(std::string_view host, std::string_view port);
-
-  // Keeps the accepted items in AcceptedContexts and chooses the first one
-  // whose transfer syntax is selectable for writing. Items for a context ID
-  // that was never proposed are ignored with a WARNING line.
-  bool SelectPresentationContext();
-
-  // True while the link of the association is open.
-  bool IsOpen() const { return Link.dsocket().Connected(); }
+  // Where the association stands; Sta1 once the link is closed, whoever
+  // closed it.
+  AssociationState State() const;
+  // True while the association is established and its link open.
+  bool IsOpen() const { return State() == AssociationState::Sta6Established; }
   // True when the peer answered the request with A-ASSOCIATE-RJ.
   bool Rejected() const { return rejected_; }
+  // The peer's rejection (after Rejected) and acceptance as received.
+  const AAssociateRJ &Rejection() const { return assocRJ; }
+  const AAssociateAC &Acceptance() const { return assocAC; }
   // The largest PDU written on this association (see the table above).
   std::uint32_t PeerMaximumLength() const { return peerMaximumLength_; }
+
+  // The accepted contexts, in the peer's order (accept items for contexts
+  // never proposed left out, with a WARNING line).
+  const std::vector<AcceptedContext> &AcceptedContexts() const { return accepted_; }
+  // The context messages are written on: first DefaultContext, then what
+  // ChooseContext says; 0 before an accept.
+  std::uint8_t ChosenContext() const { return pdata.PresentationContextID; }
+  void ChooseContext(std::uint8_t contextID) { pdata.PresentationContextID = contextID; }
+  // The accepted context for an object of the class (AcceptedContextFor).
+  std::uint8_t ContextFor(std::string_view abstractSyntax, std::string_view objectSyntax = {}) const {
+    return AcceptedContextFor(accepted_, abstractSyntax, objectSyntax);
+  }
+  // The transfer syntax accepted for the context; false, uid unchanged, for
+  // a context that was not accepted.
+  bool AcceptedSyntax(std::uint8_t contextID, std::string &uid) const;
+  // The abstract syntax proposed for a context ID; empty when none was.
+  std::string ProposedAbstractSyntax(std::uint8_t contextID) const;
+
   // A-ABORT and the link closed, for a caller that gives up on the
   // association (a search past its match limit, a response that answers
   // another request).
   void AbortAssociation() { Abort(); }
-
   // A-RELEASE-RQ, then any 10 bytes as the answer, then the link is closed.
   // Always true.
   bool ReleaseAssociation();
+  // The last ReleaseAssociation read an answer.
+  bool ReleaseAnswered() const { return releaseAnswered_; }
+  // Closes the link without a word, as a peer sees a lost connection.
+  void Disconnect() { CloseLink(); }
 
   // Encodes the message in its own transfer syntax and sends it on the
   // chosen context, as a command (control bit 0 set) or a data set.
@@ -171,6 +186,11 @@ public:
   // Bytes of the message the last successful Read took.
   std::size_t LastMessageSize() const { return lastMessageSize_; }
 
+  // The message ID of the last DIMSE request written; its response must
+  // answer it in (0000,0120).
+  std::uint16_t RequestMessageID() const { return requestMessageID_; }
+  void SetRequestMessageID(std::uint16_t messageID) { requestMessageID_ = messageID; }
+
   // Asked while any wait of the association lasts (and between the pieces
   // of a send); true ends the operation with A-ABORT. Set before opening.
   void SetCancelCheck(std::function<bool()> check) { Link.dsocket().SetCancelCheck(std::move(check)); }
@@ -178,43 +198,46 @@ public:
   bool Cancelled() const { return cancelled_; }
   // Bytes a unit may take per time-out beyond its first (see the deadline
   // table); tests set it to make deadlines short or long.
-  std::uint64_t BytesPerTimeout = TransferDeadline::DefaultBytesPerTimeout;
-
-  // Encodes message into stream (after listing it); false, logged, when it
-  // does not fit in memory.
-  bool EncodeMessage(DcmObj &message, BufData &stream, bool isCommand);
-  bool ParseDCMIntoRawVR(DcmObj &message, Buffer &staging, bool isCommand);
-  // Decodes the staging buffer's incoming bytes into message and empties it.
-  bool ParseRawVRIntoDCM(Buffer &staging, DcmObj &message, std::uint8_t contextID);
-  bool GetTransferSyntaxUID(std::uint8_t contextID, std::string &uid) const;
-
+  void SetBytesPerTimeout(std::uint64_t bytes) { bytesPerTimeout_ = bytes; }
   // List every message written or read in the log (at trace level 2 or more).
-  bool DumpMessages = false;
-  // Message ID of the last DIMSE request written; its response must answer
-  // it in (0000,0120).
-  std::uint16_t RequestMessageID = 0;
-  // The accepted items of assocAC, in the peer's order; they belong to it.
-  std::vector<PresentationContextAccept *> AcceptedContexts;
-  Buffer Link;
-  AAssociateRQ assocRQ;
-  AAssociateAC assocAC;
-  AAssociateRJ assocRJ;
-  AReleaseRQ releaseRQ;
-  AReleaseRP releaseRP;
-  AAbortRQ abortRQ;
-  PDataTF pdata;
+  void SetDumpMessages(bool dump) { dumpMessages_ = dump; }
 
-  // Works out PeerMaximumLength from the accept (Connect calls it); false,
-  // with its ERROR line, for 1 to 6.
-  bool TakePeerMaximumLength();
+  // Bytes the association holds between calls: what is left of the P-DATA-TF
+  // PDU the last message ended in, and what is staged or queued on the link.
+  struct HeldBytes {
+    std::uint32_t pduLeft = 0;
+    std::size_t stagedIn = 0;
+    std::size_t stagedOut = 0;
+    std::size_t linkOut = 0;
+  };
+  HeldBytes Held() const;
 
 private:
+  // Connects, sends the request and reads the answer. False with the link
+  // closed, except after "Association RQ failed!" (still connected). A
+  // rejection logs "Association Rejected..." and an ERROR line with its
+  // result, source and reason in words, and sets Rejected. An accept without
+  // a context the station can use is released (A-RELEASE-RQ, the answer
+  // awaited) before the link closes.
+  bool Connect(std::string_view host, std::string_view port);
+  // Works out PeerMaximumLength from the accept; false, with its ERROR
+  // line, for 1 to 6.
+  bool TakePeerMaximumLength();
+  // Keeps the accepted items in AcceptedContexts and chooses the
+  // DefaultContext. Items for a context ID that was never proposed are
+  // ignored with a WARNING line.
+  bool SelectPresentationContext();
+
   // A-ABORT, then the link closed; the partly read message is dropped.
   void Abort();
+  // Closes the link: the association is over (Sta1).
+  void CloseLink();
   // Turns what the PDV reader said into Read's outcome; false ends Read.
   bool CheckPdvResult(PDataTF::ReadResult result);
   // Decodes the gathered message; on failure aborts.
   bool DecodeMessage(DcmObj &message);
+  // Decodes the staging buffer's incoming bytes into message and empties it.
+  bool ParseRawVRIntoDCM(Buffer &staging, DcmObj &message, std::uint8_t contextID);
   void ListMessage(const DcmObj &message, bool written) const;
 
   TransferDeadline Deadlines() const;
@@ -240,11 +263,27 @@ private:
     bool pduLengthKnown = false;
     bool pduBinding = false; // the PDU's deadline is the earlier one
   };
+
+  Buffer Link;
+  AAssociateRQ assocRQ;
+  AAssociateAC assocAC;
+  AAssociateRJ assocRJ;
+  AReleaseRQ releaseRQ;
+  AReleaseRP releaseRP;
+  AAbortRQ abortRQ;
+  PDataTF pdata;
+
+  AssociationState state_ = AssociationState::Sta1Idle;
+  std::vector<AcceptedContext> accepted_;
   ReadClock clock_;
+  bool dumpMessages_ = false;
+  std::uint64_t bytesPerTimeout_ = TransferDeadline::DefaultBytesPerTimeout;
+  std::uint16_t requestMessageID_ = 0;
   bool cancelled_ = false;
   bool messageTooLong_ = false;
   std::size_t lastMessageSize_ = 0;
   bool rejected_ = false;
+  bool releaseAnswered_ = false;
   std::uint32_t peerMaximumLength_ = STATION_MAXIMUM_LENGTH;
 };
 

@@ -23,13 +23,13 @@ bool AnnouncesDataSet(const DcmObj &command) {
 
 bool AnswersRequest(PDU_Service &service, const DcmObj &command, std::string_view who) {
   const DcmTag *answered = command.FindElement(COMMAND_GROUP, MESSAGE_ID_RESPONDED_TO);
-  if (answered != nullptr && answered->data.size() >= 2 && answered->GetUS() == service.RequestMessageID) {
+  if (answered != nullptr && answered->data.size() >= 2 && answered->GetUS() == service.RequestMessageID()) {
     return true;
   }
   const std::string got =
       answered != nullptr && answered->data.size() >= 2 ? std::to_string(answered->GetUS()) : "none";
   WriteLog("ERROR, " + std::string(who) + ", response to message " + got + " instead of " +
-           std::to_string(service.RequestMessageID));
+           std::to_string(service.RequestMessageID()));
   service.AbortAssociation();
   return false;
 }

@@ -36,8 +36,8 @@ void CEcho::BuildRQ(DcmObj &command, std::string_view sopClassUID, std::uint16_t
 
 bool CEcho::WriteRQ(PDU_Service &service, std::string_view sopClassUID) {
   DcmObj command;
-  service.RequestMessageID = IdCounter::MessageID();
-  BuildRQ(command, sopClassUID, service.RequestMessageID);
+  service.SetRequestMessageID(IdCounter::MessageID());
+  BuildRQ(command, sopClassUID, service.RequestMessageID());
   return service.Write(command, true);
 }
 
@@ -71,10 +71,9 @@ bool CEcho::ReadRSP(PDU_Service &service) {
 
 EchoOutcome EchoPeer(const PeerAddress &peer) {
   PDU_Service service;
-  service.DumpMessages = TraceLevel() > 1;
+  service.SetDumpMessages(TraceLevel() > 1);
   EchoOutcome outcome = EchoOutcome::NoAssociation;
-  if (service.OpenAssociation(peer.host, peer.port, peer.callingApTitle, peer.calledApTitle, VERIFICATION_SOP_CLASS,
-                              peer.timeoutSeconds)) {
+  if (service.OpenAssociation(peer, {ProposeContext(VERIFICATION_SOP_CLASS)})) {
     const bool answered = CEcho::WriteRQ(service, VERIFICATION_SOP_CLASS) && CEcho::ReadRSP(service);
     outcome = answered ? EchoOutcome::Answered : EchoOutcome::Failed;
   } else if (service.Rejected()) {

@@ -1,6 +1,7 @@
 // PS3.7 9.1.1 C-STORE, 9.3.1 C-STORE protocol
-// CStore: storage (C-STORE) as service class user, and the association form
-// that proposes the presentation contexts of the SOP classes to be stored.
+// CStore: storage (C-STORE) as service class user. The presentation contexts
+// of the SOP classes to be stored are proposed and chosen as Negotiation.h
+// says (ProposeStorageContexts, AcceptedContextFor).
 //
 // C-STORE-RQ command set, implicit VR little endian, elements in tag order,
 // UIDs padded to even length with a zero byte:
@@ -20,12 +21,10 @@
 #pragma once
 
 #include "dicom/DcmObj.h"
-#include "net/pdu/PduTypes.h"
+#include "net/association/Negotiation.h"
 
 #include <cstdint>
-#include <string>
 #include <string_view>
-#include <vector>
 
 namespace fw {
 
@@ -48,73 +47,5 @@ bool WriteRQ(PDU_Service &service, DcmObj *dataSet, std::string_view sopClassUID
 int ReadRSP(PDU_Service &service);
 
 } // namespace CStore
-
-// One presentation context to propose: an abstract syntax and its transfer
-// syntaxes in order of preference.
-struct ProposedContext {
-  std::string abstractSyntax;
-  std::vector<std::string> transferSyntaxes;
-};
-
-// A SOP class to be stored and the transfer syntaxes its objects are in.
-struct StorageClass {
-  std::string sopClass;
-  std::vector<std::string> ownSyntaxes;
-};
-
-// The storage contexts of an association, class after class in the order
-// given (empty classes and repeats passed over, a repeat's syntaxes joined to
-// the first), context IDs 1, 3, 5, ... in this order:
-//
-//   context of a class             transfer syntaxes proposed
-//   one per compressed own syntax  that syntax alone
-//   one uncompressed               explicit VR little endian, implicit VR
-//                                  little endian
-//
-// A peer accepts one transfer syntax per context. Offered JPEG Baseline and
-// an uncompressed syntax in one context, many archives take the uncompressed
-// one, and every frame would be decoded and sent at many times its size. On
-// a context of its own the peer can take the object as it is, and the
-// uncompressed context stays for a peer that cannot (the object is then
-// converted). Explicit and implicit VR little endian among the own syntaxes
-// need no context of their own.
-//
-// At most 128 contexts (context IDs are the odd numbers 1 to 255):
-//   - classes past the 128th are left out: their objects find no context;
-//   - when separate contexts for every class would need more than 128, the
-//     earliest classes keep them while they fit, and each later class gets
-//     one context with its compressed syntaxes followed by the uncompressed
-//     ones, where the peer chooses.
-std::vector<ProposedContext> ProposeStorageContexts(const std::vector<StorageClass> &classes);
-
-// The same with the same own syntaxes for every class.
-std::vector<ProposedContext> ProposeStorageContexts(const std::vector<std::string> &classes,
-                                                    const std::vector<std::string> &ownSyntaxes);
-
-// Opens an association proposing one presentation context per entry, with
-// context IDs 1, 3, 5, ... in the order given (at most 128 contexts; entries
-// without transfer syntaxes propose implicit VR little endian). Titles,
-// time-out, user information and the choice of the default context as in
-// PDU_Service::OpenAssociation. False (nothing sent) for an empty or too long
-// list.
-bool OpenAssociation(PDU_Service &service, std::string_view host, std::string_view port,
-                     std::string_view callingApTitle, std::string_view calledApTitle,
-                     const std::vector<ProposedContext> &contexts, int timeoutSeconds);
-
-// The abstract syntax proposed for a context ID; empty when none was.
-std::string ProposedAbstractSyntax(const PDU_Service &service, std::uint8_t contextID);
-
-// The accepted context an object of the abstract syntax in objectSyntax is
-// sent on; 0 when there is none. Among the accepted contexts proposed for
-// the abstract syntax, in the peer's order:
-//
-//   rule  context accepted with                  the object is
-//   1     objectSyntax itself                     sent as it is
-//   2     explicit or implicit VR little endian   converted or relabelled
-//   3     any other syntax the station writes     converted
-//
-// So an object is converted only when no context takes it as it is.
-std::uint8_t AcceptedContextFor(const PDU_Service &service, std::string_view abstractSyntax,
-                                std::string_view objectSyntax = {});
 
 } // namespace fw

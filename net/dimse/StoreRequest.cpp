@@ -45,19 +45,19 @@ int WriteStoreRQ(PDU_Service &service, DcmObj &dataSet, std::string_view sopClas
   if (!service.IsOpen()) {
     return -4; // the association is over: converting would be wasted
   }
-  if (service.pdata.PresentationContextID == 0) {
+  if (service.ChosenContext() == 0) {
     return -1;
   }
   const std::string sopClass = StoredSopClass(dataSet, sopClassUID);
-  const std::uint8_t contextID = AcceptedContextFor(service, sopClass, dataSet.transferSyntax);
+  const std::uint8_t contextID = service.ContextFor(sopClass, dataSet.transferSyntax);
   if (contextID == 0) {
     WriteLog("ERROR, WriteStoreRQ, no accepted presentation context for " + sopClass);
     return -1;
   }
-  service.pdata.PresentationContextID = contextID;
+  service.ChooseContext(contextID);
 
   std::string accepted;
-  if (!service.GetTransferSyntaxUID(contextID, accepted)) {
+  if (!service.AcceptedSyntax(contextID, accepted)) {
     return -2;
   }
   if (dataSet.transferSyntax != accepted) {

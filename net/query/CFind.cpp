@@ -43,8 +43,8 @@ void CFind::BuildRQ(DcmObj &command, std::string_view sopClassUID, std::uint16_t
 
 bool CFind::WriteRQ(PDU_Service &service, DcmObj &identifier, std::string_view sopClassUID) {
   DcmObj command;
-  service.RequestMessageID = IdCounter::MessageID();
-  BuildRQ(command, sopClassUID, service.RequestMessageID);
+  service.SetRequestMessageID(IdCounter::MessageID());
+  BuildRQ(command, sopClassUID, service.RequestMessageID());
   if (!service.Write(command, true)) {
     return false;
   }

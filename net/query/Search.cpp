@@ -23,10 +23,9 @@ SearchResult RunSearch(const PeerAddress &peer, std::string_view model, DcmObj &
                        const SearchOptions &options, std::string_view name, OnResponse onResponse) {
   SearchResult result;
   PDU_Service service;
-  service.DumpMessages = options.dumpMessages && TraceLevel() >= 2;
+  service.SetDumpMessages(options.dumpMessages && TraceLevel() >= 2);
   service.SetCancelCheck(options.cancelRequested);
-  if (!service.OpenAssociation(peer.host, peer.port, peer.callingApTitle, peer.calledApTitle, model,
-                               peer.timeoutSeconds)) {
+  if (!service.OpenAssociation(peer, {ProposeContext(model)})) {
     service.ReleaseAssociation();
     if (service.Cancelled()) {
       result.outcome = Outcome::Cancelled;

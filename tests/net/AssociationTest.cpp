@@ -3,6 +3,7 @@
 // the IDs it draws, and the release.
 #include "net/association/PDU_Service.h"
 #include "net/dimse/CStore.h"
+#include "net/link/MemorySocket.h"
 #include "net/pdu/IdCounter.h"
 #include "tests/net/AssociationScripts.h"
 #include "tests/support/LogCapture.h"
@@ -102,7 +103,7 @@ TEST_P(ProposalTest, ProposesTransferSyntaxesInOrderOnContextOne) {
   EXPECT_EQ(CallingTitle(received), "QUILLBROOK      ");
   EXPECT_EQ(CalledTitle(received), "ARCHIVE-WITH-A-L");
   EXPECT_EQ(received.substr(received.size() - 10), test::kReleaseRQ);
-  EXPECT_FALSE(service.Link.dsocket().Connected());
+  EXPECT_FALSE(service.IsOpen());
   EXPECT_TRUE(log.Messages().empty()) << log.Raw();
 }
 
@@ -147,8 +148,8 @@ bool OpenWithThreeContexts(PDU_Service &service, ScriptedPeer &peer, const std::
       .ReceiveUntilClosed()
       .Start();
   const fw::ProposedContext verification{"1.2.840.10008.1.1", {"1.2.840.10008.1.2"}};
-  return fw::OpenAssociation(service, "127.0.0.1", peer.PortText(), "QUILLBROOK", "STORESCP",
-                             {verification, verification, verification}, 5);
+  return service.OpenAssociation({"127.0.0.1", peer.PortText(), "QUILLBROOK", "STORESCP", 5},
+                                 {verification, verification, verification});
 }
 
 TEST_P(ContextChoiceTest, ChoosesFirstAcceptedOfTheSix) {
@@ -157,15 +158,15 @@ TEST_P(ContextChoiceTest, ChoosesFirstAcceptedOfTheSix) {
   LogCapture log;
   PDU_Service service;
   EXPECT_EQ(OpenWithThreeContexts(service, peer, AcceptPdu(c.acceptItems)), c.opened);
-  EXPECT_EQ(service.Link.dsocket().Connected(), c.opened);
-  EXPECT_EQ(service.AcceptedContexts.size(), c.acceptedCount);
+  EXPECT_EQ(service.IsOpen(), c.opened);
+  EXPECT_EQ(service.AcceptedContexts().size(), c.acceptedCount);
   if (c.opened) {
-    EXPECT_EQ(service.pdata.PresentationContextID, c.chosenID);
+    EXPECT_EQ(service.ChosenContext(), c.chosenID);
   } else {
-    EXPECT_EQ(service.pdata.PresentationContextID, 0);
+    EXPECT_EQ(service.ChosenContext(), 0);
   }
   EXPECT_EQ(log.Messages(), c.log);
-  service.Link.dsocket().Close();
+  service.Disconnect();
   ASSERT_TRUE(peer.Wait());
 }
 
@@ -223,14 +224,14 @@ TEST(AssociationTest, TransferSyntaxOfAcceptedContexts) {
   PDU_Service service;
   ASSERT_TRUE(OpenWithThreeContexts(service, peer, AcceptPdu(AcceptItem(1, 0, kRle) + AcceptItem(3, 0, kExplicit))));
   std::string uid;
-  EXPECT_TRUE(service.GetTransferSyntaxUID(1, uid));
+  EXPECT_TRUE(service.AcceptedSyntax(1, uid));
   EXPECT_EQ(uid, kRle);
-  EXPECT_TRUE(service.GetTransferSyntaxUID(3, uid));
+  EXPECT_TRUE(service.AcceptedSyntax(3, uid));
   EXPECT_EQ(uid, kExplicit);
   uid = "unchanged";
-  EXPECT_FALSE(service.GetTransferSyntaxUID(5, uid));
+  EXPECT_FALSE(service.AcceptedSyntax(5, uid));
   EXPECT_EQ(uid, "unchanged");
-  service.Link.dsocket().Close();
+  service.Disconnect();
   ASSERT_TRUE(peer.Wait());
 }
 
@@ -287,7 +288,7 @@ TEST_P(OpenFailureTest, FailsWithLinkClosed) {
   LogCapture log;
   PDU_Service service;
   EXPECT_FALSE(service.OpenAssociation("127.0.0.1", peer.PortText(), "QUILLBROOK", "STORESCP", "1.2.840.10008.1.1", 1));
-  EXPECT_FALSE(service.Link.dsocket().Connected());
+  EXPECT_FALSE(service.IsOpen());
   EXPECT_EQ(log.Messages(), c.log);
   EXPECT_TRUE(service.ReleaseAssociation()); // only closes again
   ASSERT_TRUE(peer.Wait());
@@ -352,9 +353,9 @@ TEST(AssociationTest, RejectionIsKept) {
   peer.Receive(test::VerificationRequestSize()).Send(Hex("03 00 00 00 00 04 00 01 02 03")).ReceiveUntilClosed().Start();
   PDU_Service service;
   EXPECT_FALSE(service.OpenAssociation("127.0.0.1", peer.PortText(), "QUILLBROOK", "STORESCP", "1.2.840.10008.1.1", 5));
-  EXPECT_EQ(service.assocRJ.Result, 1);
-  EXPECT_EQ(service.assocRJ.Source, 2);
-  EXPECT_EQ(service.assocRJ.Reason, 3);
+  EXPECT_EQ(service.Rejection().Result, 1);
+  EXPECT_EQ(service.Rejection().Source, 2);
+  EXPECT_EQ(service.Rejection().Reason, 3);
   EXPECT_TRUE(service.Rejected());
   ASSERT_TRUE(peer.Wait());
 }
@@ -416,7 +417,7 @@ TEST(AssociationTest, ReleaseWithoutAnswerEndsAfterTheTimeOut) {
   const auto start = std::chrono::steady_clock::now();
   EXPECT_TRUE(service.ReleaseAssociation());
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
-  EXPECT_FALSE(service.Link.dsocket().Connected());
+  EXPECT_FALSE(service.IsOpen());
   EXPECT_EQ(log.Messages(), std::vector<std::string>{"ERROR, Socket::ReadBinary, Timed out"});
   ASSERT_TRUE(peer.Wait());
   EXPECT_EQ(peer.Received().substr(test::VerificationRequestSize()), test::kReleaseRQ + test::kAbort);
@@ -472,6 +473,94 @@ INSTANTIATE_TEST_SUITE_P(
         LinkEndCase{"PeerReleases", ImplicitAccept() + test::kReleaseRQ, "", true, 5, true, test::kReleaseRP},
         LinkEndCase{"PeerAborts", ImplicitAccept() + test::kAbort, "", true, 5, true, ""}),
     [](const auto &info) { return std::string(info.param.name); });
+
+} // namespace
+
+void PrintTo(AssociationState state, std::ostream *out) {
+  static const char *const names[] = {"Sta1", "Sta5", "Sta6", "Sta7", "Sta13"};
+  *out << names[static_cast<int>(state)];
+}
+
+namespace {
+
+// The state after each step, with the peer's side played from memory.
+struct StateStep {
+  enum Kind { Open, Read, Write, Release } kind;
+  bool result;
+  AssociationState after;
+};
+
+struct StateCase {
+  const char *name;
+  std::string peer; // everything the peer sends, in order
+  std::vector<StateStep> steps;
+};
+
+TEST(AssociationStateTest, StateAfterEachStep) {
+  using S = AssociationState;
+  const std::string message = test::PDataPdu(test::Pdv(1, 0x03, test::Encoded(*test::EchoCommand())));
+  const StateCase cases[] = {
+      {"Sta1 + open, A-ASSOCIATE-AC: Sta6; release answered: Sta1",
+       ImplicitAccept() + test::kReleaseRP,
+       {{StateStep::Open, true, S::Sta6Established}, {StateStep::Release, true, S::Sta1Idle}}},
+      {"Sta5 + A-ASSOCIATE-RJ: Sta1",
+       Hex("03 00 00 00 00 04 00 01 01 07"),
+       {{StateStep::Open, false, S::Sta1Idle}, {StateStep::Write, false, S::Sta1Idle}}},
+      {"Sta5 + A-ABORT: Sta1", test::kAbort, {{StateStep::Open, false, S::Sta1Idle}}},
+      {"Sta5 + accept without a usable context: released, Sta1",
+       AcceptPdu(AcceptItem(1, 3, kImplicit)) + test::kReleaseRP,
+       {{StateStep::Open, false, S::Sta1Idle}}},
+      {"Sta6 + P-DATA-TF: Sta6, and writes keep it",
+       ImplicitAccept() + message,
+       {{StateStep::Open, true, S::Sta6Established},
+        {StateStep::Read, true, S::Sta6Established},
+        {StateStep::Write, true, S::Sta6Established}}},
+      {"Sta6 + A-RELEASE-RQ: answered, Sta1; nothing more is written",
+       ImplicitAccept() + test::kReleaseRQ,
+       {{StateStep::Open, true, S::Sta6Established},
+        {StateStep::Read, false, S::Sta1Idle},
+        {StateStep::Write, false, S::Sta1Idle},
+        {StateStep::Release, true, S::Sta1Idle}}},
+      {"Sta6 + A-ABORT: Sta1",
+       ImplicitAccept() + test::kAbort,
+       {{StateStep::Open, true, S::Sta6Established}, {StateStep::Read, false, S::Sta1Idle}}},
+      {"Sta6, link lost: Sta1",
+       ImplicitAccept(),
+       {{StateStep::Open, true, S::Sta6Established}, {StateStep::Read, false, S::Sta1Idle}}},
+      {"Sta6 + open again: refused, still Sta6",
+       ImplicitAccept(),
+       {{StateStep::Open, true, S::Sta6Established}, {StateStep::Open, false, S::Sta6Established}}},
+  };
+  for (const StateCase &c : cases) {
+    SCOPED_TRACE(c.name);
+    LogCapture log; // the failures log their lines; the states are what is checked here
+    PDU_Service service(std::make_unique<MemorySocket>(c.peer));
+    EXPECT_EQ(service.State(), S::Sta1Idle);
+    for (const StateStep &step : c.steps) {
+      SCOPED_TRACE(static_cast<int>(step.kind));
+      auto command = test::EchoCommand();
+      DcmObj read;
+      bool result = false;
+      switch (step.kind) {
+      case StateStep::Open:
+        result = service.OpenAssociation("127.0.0.1", "1", "QUILLBROOK", "STORESCP", "1.2.840.10008.1.1", 5);
+        break;
+      case StateStep::Read:
+        result = service.Read(read);
+        break;
+      case StateStep::Write:
+        result = service.Write(*command, true);
+        break;
+      case StateStep::Release:
+        result = service.ReleaseAssociation();
+        break;
+      }
+      EXPECT_EQ(result, step.result);
+      EXPECT_EQ(service.State(), step.after);
+      EXPECT_EQ(service.IsOpen(), step.after == S::Sta6Established);
+    }
+  }
+}
 
 TEST(AssociationTest, DestructionClosesTheLink) {
   ScriptedPeer peer;

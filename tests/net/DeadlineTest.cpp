@@ -102,7 +102,7 @@ TEST_P(DeadlineTest, EndsWithAbortAndNamesWhatWasTooSlow) {
 
   LogCapture log;
   PDU_Service service;
-  service.BytesPerTimeout = c.bytesPerTimeout;
+  service.SetBytesPerTimeout(c.bytesPerTimeout);
   auto started = std::chrono::steady_clock::now();
   if (c.cancelAfter300ms) {
     service.SetCancelCheck([&] { return std::chrono::steady_clock::now() - started > 300ms; });

@@ -168,7 +168,7 @@ TracedAssociation RunAssociation(int level, bool dumpMessages) {
   LogCapture log;
   {
     PDU_Service service;
-    service.DumpMessages = dumpMessages;
+    service.SetDumpMessages(dumpMessages);
     EXPECT_TRUE(
         service.OpenAssociation("127.0.0.1", peer.PortText(), "QUILLBROOK", "STORESCP", "1.2.840.10008.1.1", 5));
     EXPECT_TRUE(service.Write(*command, true));

@@ -98,8 +98,8 @@ TEST_P(FragmentTest, CommandAndDataSetAreCutToThePeerLimit) {
   ASSERT_TRUE(Open(service, peer));
   EXPECT_TRUE(service.Write(*command, true));
   EXPECT_TRUE(service.Write(*data, false));
-  EXPECT_EQ(service.pdata.PduLength, 0u) << "restored after writing";
-  EXPECT_EQ(service.pdata.Staging.Outgoing(), 0u);
+  EXPECT_EQ(service.Held().pduLeft, 0u) << "restored after writing";
+  EXPECT_EQ(service.Held().stagedOut, 0u);
   service.ReleaseAssociation();
   ASSERT_TRUE(peer.Wait());
 
@@ -167,7 +167,7 @@ TEST(PduServiceWriteTest, WithoutAssociationNothingIsEncodedOrSent) {
   auto command = test::EchoCommand();
   EXPECT_FALSE(service.Write(*command, true));
   EXPECT_TRUE(log.Messages().empty()) << log.Raw();
-  EXPECT_EQ(service.pdata.Staging.Outgoing(), 0u);
+  EXPECT_EQ(service.Held().stagedOut, 0u);
 }
 
 // A peer maximum PDU length of 6 or less leaves no byte for a fragment; the
@@ -211,8 +211,8 @@ TEST(PduServiceWriteTest, WriteOnAClosedLinkFailsAndKeepsNothingStaged) {
   EXPECT_FALSE(service.Read(response)); // the abort closes the link
   auto data = test::DataSetOfSize(40000);
   EXPECT_FALSE(service.Write(*data, false));
-  EXPECT_EQ(service.pdata.Staging.Outgoing(), 0u);
-  EXPECT_EQ(service.Link.Outgoing(), 0u);
+  EXPECT_EQ(service.Held().stagedOut, 0u);
+  EXPECT_EQ(service.Held().linkOut, 0u);
   ASSERT_TRUE(peer.Wait());
 }
 
@@ -233,7 +233,7 @@ public:
   }
   // What the station sent after its request, once the link is closed.
   std::string SentAfterRequest() {
-    service.Link.dsocket().Close();
+    service.Disconnect();
     if (!peer.Wait()) {
       return "<peer did not finish>";
     }
@@ -265,7 +265,7 @@ TEST(PduServiceReadTest, CommandAndDataSetPackedIntoOnePdu) {
 
   DcmObj readCommand;
   ASSERT_TRUE(session.service.Read(readCommand));
-  EXPECT_EQ(session.service.pdata.PduLength, 4u + 2 + 10) << "the data set fragment is left in the PDU";
+  EXPECT_EQ(session.service.Held().pduLeft, 4u + 2 + 10) << "the data set fragment is left in the PDU";
   EXPECT_EQ(readCommand.FindUS(0x0000, 0x0110), 7);
   EXPECT_EQ(readCommand.FindUS(0x0000, 0x0100), 0x0030);
   EXPECT_EQ(readCommand.FindText(0x0000, 0x0002), "1.2.840.10008.1.1");
@@ -276,8 +276,8 @@ TEST(PduServiceReadTest, CommandAndDataSetPackedIntoOnePdu) {
   EXPECT_TRUE(readData.explicitVR);
   EXPECT_EQ(readData.FindText(0x0010, 0x0010), "DOE^JOHN");
   EXPECT_EQ(readData.FindText(0x0010, 0x0020), "123");
-  EXPECT_EQ(session.service.pdata.PduLength, 0u);
-  EXPECT_EQ(session.service.pdata.Staging.Incoming(), 0u);
+  EXPECT_EQ(session.service.Held().pduLeft, 0u);
+  EXPECT_EQ(session.service.Held().stagedIn, 0u);
   EXPECT_TRUE(log.Messages().empty()) << log.Raw();
   EXPECT_EQ(session.SentAfterRequest(), "");
 }
@@ -294,7 +294,7 @@ TEST(PduServiceReadTest, PeerReleaseEndsTheAssociation) {
   EXPECT_FALSE(session.service.IsOpen());
   auto command = test::EchoCommand();
   EXPECT_FALSE(session.service.Write(*command, true));
-  EXPECT_EQ(session.service.pdata.Staging.Outgoing(), 0u);
+  EXPECT_EQ(session.service.Held().stagedOut, 0u);
   EXPECT_TRUE(session.service.ReleaseAssociation());
   EXPECT_EQ(log.Messages(), std::vector<std::string>{"WARNING, PDU_Service::Read Release-RQ"});
   EXPECT_EQ(session.SentAfterRequest(), test::kReleaseRP);
@@ -315,15 +315,15 @@ TEST(PduServiceReadTest, MessageOnAnotherContextLeavesTheWriteContext) {
       .Start();
   PDU_Service service;
   const fw::ProposedContext verification{"1.2.840.10008.1.1", {"1.2.840.10008.1.2"}};
-  ASSERT_TRUE(OpenAssociation(service, "127.0.0.1", peer.PortText(), "QUILLBROOK", "STORESCP",
-                              {verification, verification}, 5));
-  ASSERT_EQ(service.pdata.PresentationContextID, 1);
+  ASSERT_TRUE(service.OpenAssociation({"127.0.0.1", peer.PortText(), "QUILLBROOK", "STORESCP", 5},
+                                      {verification, verification}));
+  ASSERT_EQ(service.ChosenContext(), 1);
   DcmObj read;
   ASSERT_TRUE(service.Read(read));
   EXPECT_EQ(read.transferSyntax, "1.2.840.10008.1.2.1") << "decoded in the syntax of the context it came on";
-  EXPECT_EQ(service.pdata.PresentationContextID, 1);
+  EXPECT_EQ(service.ChosenContext(), 1);
   EXPECT_TRUE(service.Write(*command, true));
-  service.Link.dsocket().Close();
+  service.Disconnect();
   ASSERT_TRUE(peer.Wait());
   const auto pdus = test::SplitPdus(peer.Received().substr(kRequestSize + contextSize));
   ASSERT_EQ(pdus.size(), 1u);
@@ -350,8 +350,8 @@ TEST_P(InsteadOfDataTest, ReadFails) {
   ASSERT_TRUE(Open(session.service, session.peer));
   DcmObj response;
   EXPECT_FALSE(session.service.Read(response));
-  EXPECT_EQ(session.service.Link.dsocket().Connected(), c.linkOpen);
-  EXPECT_EQ(session.service.pdata.Staging.Incoming(), 0u) << "nothing of a broken message is kept";
+  EXPECT_EQ(session.service.IsOpen(), c.linkOpen);
+  EXPECT_EQ(session.service.Held().stagedIn, 0u) << "nothing of a broken message is kept";
   const std::vector<std::string> messages = log.Messages();
   ASSERT_EQ(messages.size(), c.logPrefixes.size()) << log.Raw();
   for (std::size_t i = 0; i < messages.size(); ++i) {

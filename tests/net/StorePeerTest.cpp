@@ -88,7 +88,7 @@ std::vector<int> StoreAll(const std::string &port, std::vector<std::unique_ptr<D
                           const char *calledAET = kScpAET) {
   std::vector<int> results;
   PDU_Service service;
-  if (!OpenAssociation(service, "127.0.0.1", port, "QUILLBROOK", calledAET, Proposal(objects), timeout)) {
+  if (!service.OpenAssociation({"127.0.0.1", port, "QUILLBROOK", calledAET, timeout}, Proposal(objects))) {
     service.ReleaseAssociation();
     return results;
   }

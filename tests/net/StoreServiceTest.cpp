@@ -95,7 +95,7 @@ public:
     return open;
   }
   bool OpenMulti(const std::vector<ProposedContext> &contexts) {
-    const bool open = OpenAssociation(*service, "127.0.0.1", "1", "QUILLBROOK", "ANY-SCP", contexts, 5);
+    const bool open = service->OpenAssociation({"127.0.0.1", "1", "QUILLBROOK", "ANY-SCP", 5}, contexts);
     requestSize_ = socket_->Sent().size();
     return open;
   }
@@ -152,7 +152,7 @@ TEST_P(StoreResponseTest, StatusOrFailure) {
   // When the association goes on, a second response follows.
   Played played(test::ImplicitAccept() + c.response + (c.associationGoesOn ? ResponsePdu(0x8001, 0xA700) : ""));
   ASSERT_TRUE(played.OpenSingle(SC));
-  played.service->RequestMessageID = FIRST_MESSAGE_ID; // as a request would have set it
+  played.service->SetRequestMessageID(FIRST_MESSAGE_ID); // as a request would have set it
   EXPECT_EQ(ReadStoreRSP(*played.service), c.result);
   const auto errors = log.StartingWith("ERROR, CStore::ReadRSP");
   if (c.line == nullptr) {
@@ -230,8 +230,8 @@ TEST(StoreAssociationTest, ProposesOneContextPerSopClassWithOddIds) {
       context(3, test::US_MULTIFRAME_STORAGE, {IMPLICIT_VR_LITTLE_ENDIAN}) +
       context(5, SC, {IMPLICIT_VR_LITTLE_ENDIAN});
   EXPECT_NE(played.Request().find(expected), std::string::npos);
-  EXPECT_EQ(ProposedAbstractSyntax(*played.service, 3), test::US_MULTIFRAME_STORAGE);
-  EXPECT_EQ(ProposedAbstractSyntax(*played.service, 7), "");
+  EXPECT_EQ(played.service->ProposedAbstractSyntax(3), test::US_MULTIFRAME_STORAGE);
+  EXPECT_EQ(played.service->ProposedAbstractSyntax(7), "");
 }
 
 const std::string kJpeg(JPEG_BASELINE);
@@ -352,7 +352,7 @@ TEST(StoreAssociationTest, AcceptedContextForPrefersTheObjectsOwnSyntax) {
     SCOPED_TRACE(c.name);
     Played played(test::AcceptPdu(c.acceptItems));
     ASSERT_TRUE(played.OpenMulti(ProposeStorageContexts(std::vector<std::string>{us, std::string(SC)}, {kJpeg})));
-    EXPECT_EQ(AcceptedContextFor(*played.service, us, c.objectSyntax), c.expected);
+    EXPECT_EQ(played.service->ContextFor(us, c.objectSyntax), c.expected);
   }
 }
 
@@ -487,7 +487,7 @@ TEST(WriteStoreRQTest, JpegObjectGoesAsItIsWhenItsContextWasAccepted) {
 TEST(WriteStoreRQTest, LinkGoneReturnsAtOnceWithoutConverting) {
   Played played(test::ImplicitAccept());
   ASSERT_TRUE(played.OpenSingle(test::US_IMAGE_STORAGE, JPEG_BASELINE));
-  played.service->Link.dsocket().Close();
+  played.service->Disconnect();
   auto still = test::MakeImage(test::US_IMAGE_STORAGE, "1.2.3.4", 1);
   ASSERT_TRUE(still);
   const std::string pixelsBefore = PixelBytes(*still);

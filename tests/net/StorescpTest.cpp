@@ -34,10 +34,10 @@ TEST_P(StorescpTest, VerificationIsOpenedEchoedAndReleased) {
   LogCapture log;
   PDU_Service service;
   ASSERT_TRUE(service.OpenAssociation("127.0.0.1", PortText(), "QUILLBROOK", "STORESCP", "1.2.840.10008.1.1", 10));
-  EXPECT_EQ(service.pdata.PresentationContextID, 1);
-  ASSERT_EQ(service.AcceptedContexts.size(), 1u);
-  EXPECT_EQ(service.AcceptedContexts[0]->TrnSyntax.UID, "1.2.840.10008.1.2");
-  EXPECT_EQ(service.assocAC.UserInfo.MaxSubLength.MaximumLength, static_cast<std::uint32_t>(maxPdu));
+  EXPECT_EQ(service.ChosenContext(), 1);
+  ASSERT_EQ(service.AcceptedContexts().size(), 1u);
+  EXPECT_EQ(service.AcceptedContexts()[0].transferSyntax, "1.2.840.10008.1.2");
+  EXPECT_EQ(service.Acceptance().UserInfo.MaxSubLength.MaximumLength, static_cast<std::uint32_t>(maxPdu));
 
   const std::uint16_t messageID = IdCounter::MessageID();
   EXPECT_EQ(messageID, 3);
@@ -50,8 +50,8 @@ TEST_P(StorescpTest, VerificationIsOpenedEchoedAndReleased) {
   EXPECT_EQ(response.FindUS(0x0000, 0x0900), 0);
 
   EXPECT_TRUE(service.ReleaseAssociation());
-  EXPECT_EQ(service.releaseRP.ItemType, 0x06) << "the peer answered the release";
-  EXPECT_FALSE(service.Link.dsocket().Connected());
+  EXPECT_TRUE(service.ReleaseAnswered()) << "the peer answered the release";
+  EXPECT_FALSE(service.IsOpen());
   std::vector<std::string> expected;
   if (maxPdu > 16384) {
     expected.push_back("INFO, PDU_Service::Write, MaxiumLength set to 16384");

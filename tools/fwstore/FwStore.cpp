@@ -208,9 +208,9 @@ std::string Store(fw::PDU_Service &service, File &file) {
       return "cannot be read";
     }
   }
-  const std::uint8_t contextID = fw::AcceptedContextFor(service, file.sopClass, dataSet->transferSyntax);
+  const std::uint8_t contextID = service.ContextFor(file.sopClass, dataSet->transferSyntax);
   std::string accepted;
-  if (contextID == 0 || !service.GetTransferSyntaxUID(contextID, accepted)) {
+  if (contextID == 0 || !service.AcceptedSyntax(contextID, accepted)) {
     return "the peer accepted no presentation context for " + file.sopClass;
   }
   if (accepted != dataSet->transferSyntax && fw::IsLossyTransferSyntax(accepted)) {
@@ -285,9 +285,9 @@ int main(int argc, char **argv) {
   };
 
   fw::PDU_Service service;
-  service.DumpMessages = fw::TraceLevel() > 1;
-  if (contexts.empty() || !fw::OpenAssociation(service, host, port, options.callingAET, options.calledAET, contexts,
-                                               options.timeoutSeconds)) {
+  service.SetDumpMessages(fw::TraceLevel() > 1);
+  if (contexts.empty() ||
+      !service.OpenAssociation({host, port, options.callingAET, options.calledAET, options.timeoutSeconds}, contexts)) {
     log.Flush();
     if (!contexts.empty()) {
       std::fprintf(stderr, "fwstore: no association with %s at %s:%s\n", options.calledAET.c_str(), host.c_str(),
