@@ -69,6 +69,23 @@ QLineEdit *MakeEdit(const char *name, QWidget *parent) {
 } // namespace
 
 void TForm1::BuildControls() {
+  QFormLayout *fields = BuildPatientFields();
+  QHBoxLayout *searchButtons = BuildSearchButtons();
+  BuildResultGrid();
+  QHBoxLayout *bottomButtons = BuildBottomButtons();
+
+  auto *layout = new QVBoxLayout(this);
+  layout->addLayout(fields);
+  layout->addLayout(searchButtons);
+  layout->addWidget(StringGrid1, 1);
+  layout->addLayout(bottomButtons);
+  resize(840, 600);
+
+  ConnectButtons();
+  ShowGrid();
+}
+
+QFormLayout *TForm1::BuildPatientFields() {
   Edit1 = MakeEdit("Edit1", this);
   Edit2 = MakeEdit("Edit2", this);
   DateTimePicker1 = new QDateEdit(QDate::currentDate(), this);
@@ -91,7 +108,10 @@ void TForm1::BuildControls() {
   fields->addRow(QStringLiteral("Patient Sex"), ComboBox1);
   fields->addRow(QStringLiteral("Accession Number"), Edit5);
   fields->addRow(QStringLiteral("Study Description"), Edit6);
+  return fields;
+}
 
+QHBoxLayout *TForm1::BuildSearchButtons() {
   Button1 = MakeButton("Search PACS", "Button1", this);
   Button7 = MakeButton("Search WL", "Button7", this);
   Button5 = MakeButton("Setup", "Button5", this);
@@ -103,7 +123,10 @@ void TForm1::BuildControls() {
     searchButtons->addWidget(button);
   }
   searchButtons->addStretch();
+  return searchButtons;
+}
 
+void TForm1::BuildResultGrid() {
   StringGrid1 = new QTableWidget(this);
   StringGrid1->setObjectName("StringGrid1");
   StringGrid1->setColumnCount(GRID_COLUMNS);
@@ -122,21 +145,19 @@ void TForm1::BuildControls() {
   StringGrid1->setEditTriggers(QAbstractItemView::NoEditTriggers);
   connect(StringGrid1, &QTableWidget::currentCellChanged, this,
           [this](int row, int, int, int) { selection_.Grid().SetCurrentRow(row + 1); });
+}
 
+QHBoxLayout *TForm1::BuildBottomButtons() {
   Button3 = MakeButton("Acquire", "Button3", this);
   Button4 = MakeButton("End", "Button4", this);
   auto *bottomButtons = new QHBoxLayout;
   bottomButtons->addWidget(Button3);
   bottomButtons->addStretch();
   bottomButtons->addWidget(Button4);
+  return bottomButtons;
+}
 
-  auto *layout = new QVBoxLayout(this);
-  layout->addLayout(fields);
-  layout->addLayout(searchButtons);
-  layout->addWidget(StringGrid1, 1);
-  layout->addLayout(bottomButtons);
-  resize(840, 600);
-
+void TForm1::ConnectButtons() {
   connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
   connect(Button7, &QPushButton::clicked, this, &TForm1::Button7Click);
   connect(Button5, &QPushButton::clicked, this, &TForm1::Button5Click);
@@ -150,8 +171,6 @@ void TForm1::BuildControls() {
     QCoreApplication::processEvents();
     return cancelRequested_;
   };
-
-  ShowGrid();
 }
 
 PatientFields TForm1::TypedFields() const {

@@ -25,6 +25,8 @@
 
 class QComboBox;
 class QDateEdit;
+class QFormLayout;
+class QHBoxLayout;
 class QLineEdit;
 class QPushButton;
 class QTableWidget;
@@ -91,6 +93,14 @@ private:
   void FormCreate();
   void FormClose();
   void BuildControls();
+  // The steps of BuildControls, in the order the widgets are created. The
+  // fields and the button rows come back as layouts not yet in the window.
+  QFormLayout *BuildPatientFields();
+  QHBoxLayout *BuildSearchButtons();
+  void BuildResultGrid();
+  QHBoxLayout *BuildBottomButtons();
+  // The buttons' clicks, and the cancel check a running search asks.
+  void ConnectButtons();
   PatientFields TypedFields() const;
   // Box for a typed character an object cannot carry; true when there is none.
   bool TypedFieldsFit();

@@ -61,6 +61,76 @@ void TakePixels(TImages &images, const DcmTag &pixel) {
   }
 }
 
+// The texts and counts shown with the image, wherever they occur; false for
+// any other element.
+bool TakeDescription(TImages &images, const DcmTag &t) {
+  switch (t.Key()) {
+  case 0x00100010:
+    images.patientName = t.GetText();
+    return true;
+  case 0x00100020:
+    images.patientId = t.GetText();
+    return true;
+  case 0x00100030:
+    images.patientBirthDate = t.GetText();
+    return true;
+  case 0x00100040:
+    images.patientSex = t.GetText();
+    return true;
+  case 0x00081030:
+    images.studyDescription = t.GetText();
+    return true;
+  case 0x00080080:
+    images.institutionName = t.GetText();
+    return true;
+  case 0x00080060:
+    images.modality = t.GetText();
+    return true;
+  case 0x00200013:
+    if (!ParseInteger(t.GetText(), images.imageInstanceNumber))
+      images.imageInstanceNumber = 0;
+    return true;
+  case 0x00280008:
+    // A count that is not a number, or below one, is one frame: the pixel
+    // data always holds at least one.
+    if (!ParseInteger(t.GetText(), images.frameCount) || images.frameCount < 1)
+      images.frameCount = 1;
+    return true;
+  default:
+    return false;
+  }
+}
+
+// The geometry and pixels of the main image; only called for elements
+// outside an icon, whose own geometry must not replace it.
+void TakeImageAttribute(TImages &images, const DcmTag &t) {
+  switch (t.Key()) {
+  case 0x00280006:
+    images.planarConfiguration = t.GetUS();
+    break;
+  case 0x00280010:
+    images.rows = t.GetUS();
+    break;
+  case 0x00280011:
+    images.columns = t.GetUS();
+    break;
+  case 0x00280100:
+    images.bitsAllocated = t.GetUS();
+    break;
+  case 0x00280004:
+    images.photometric = t.GetText();
+    images.isColor = images.photometric == "RGB" || images.photometric == "YBR_FULL422";
+    images.isMonochrome1 = images.photometric == "MONOCHROME1";
+    break;
+  case 0x7FE00010:
+    if (t.length != UNDEFINED_LENGTH)
+      TakePixels(images, t);
+    break;
+  default:
+    break;
+  }
+}
+
 } // namespace
 
 void PrepareDisplayImage(TImages &images, const DcmObj &ds) {
@@ -69,69 +139,10 @@ void PrepareDisplayImage(TImages &images, const DcmObj &ds) {
     const DcmTag *t = ds.ElementAt(i);
     if (t == nullptr)
       continue;
+    // Asked of every element: the skipper follows the nesting as it goes.
     const bool main = !icon.Skip(*t);
-    switch (t->Key()) {
-    case 0x00100010:
-      images.patientName = t->GetText();
-      break;
-    case 0x00100020:
-      images.patientId = t->GetText();
-      break;
-    case 0x00100030:
-      images.patientBirthDate = t->GetText();
-      break;
-    case 0x00100040:
-      images.patientSex = t->GetText();
-      break;
-    case 0x00081030:
-      images.studyDescription = t->GetText();
-      break;
-    case 0x00080080:
-      images.institutionName = t->GetText();
-      break;
-    case 0x00080060:
-      images.modality = t->GetText();
-      break;
-    case 0x00200013:
-      if (!ParseInteger(t->GetText(), images.imageInstanceNumber))
-        images.imageInstanceNumber = 0;
-      break;
-    case 0x00280008:
-      // A count that is not a number, or below one, is one frame: the pixel
-      // data always holds at least one.
-      if (!ParseInteger(t->GetText(), images.frameCount) || images.frameCount < 1)
-        images.frameCount = 1;
-      break;
-    case 0x00280006:
-      if (main)
-        images.planarConfiguration = t->GetUS();
-      break;
-    case 0x00280010:
-      if (main)
-        images.rows = t->GetUS();
-      break;
-    case 0x00280011:
-      if (main)
-        images.columns = t->GetUS();
-      break;
-    case 0x00280100:
-      if (main)
-        images.bitsAllocated = t->GetUS();
-      break;
-    case 0x00280004:
-      if (main) {
-        images.photometric = t->GetText();
-        images.isColor = images.photometric == "RGB" || images.photometric == "YBR_FULL422";
-        images.isMonochrome1 = images.photometric == "MONOCHROME1";
-      }
-      break;
-    case 0x7FE00010:
-      if (main && t->length != UNDEFINED_LENGTH)
-        TakePixels(images, *t);
-      break;
-    default:
-      break;
-    }
+    if (!TakeDescription(images, *t) && main)
+      TakeImageAttribute(images, *t);
   }
   // A Structured Report has no pixels of its own: its pages are drawn instead.
   if (images.modality == "SR")

@@ -183,6 +183,56 @@ void TakeContentItem(const DcmObj &item, ReportValues &values) {
     values.text = item.FindText(0x0040, 0xA160);
 }
 
+constexpr std::size_t kPageBytes = std::size_t{REPORT_PAGE_WIDTH} * REPORT_PAGE_HEIGHT;
+
+// The formula's page count for the text's height, and more pages while
+// lines are left.
+std::size_t PageCount(int textHeight, std::size_t lineCount, int lineHeight) {
+  std::size_t pages = static_cast<std::size_t>(ReportPageCount(textHeight));
+  const std::size_t firstPageLines = LinesPerPage(FIRST_PAGE_TEXT_TOP, lineHeight);
+  const std::size_t laterPageLines = LinesPerPage(LATER_PAGE_TEXT_TOP, lineHeight);
+  if (lineCount > firstPageLines)
+    pages = std::max(pages, 1 + (lineCount - firstPageLines + laterPageLines - 1) / laterPageLines);
+  return pages;
+}
+
+// Draws the lines from next on that fit the page's text rectangle and moves
+// next past them; returns the count of characters they hold.
+std::size_t DrawPageText(QPainter &painter, const WrappedText &wrapped, bool firstPage, std::size_t &next) {
+  const std::vector<TextLine> &lines = wrapped.lines();
+  const int lineHeight = wrapped.lineHeight();
+  const int top = firstPage ? FIRST_PAGE_TEXT_TOP : LATER_PAGE_TEXT_TOP;
+  painter.setPen(Qt::black);
+  const std::size_t end = std::min(lines.size(), next + LinesPerPage(top, lineHeight));
+  std::size_t count = 0;
+  for (int y = top; next < end; ++next, y += lineHeight) {
+    const TextLine &line = lines[next];
+    count += line.count;
+    if (line.layout == nullptr)
+      continue;
+    const QTextLine layoutLine = line.layout->lineAt(line.lineIndex);
+    layoutLine.draw(&painter, QPointF(TEXT_LEFT, y - layoutLine.y()));
+  }
+  return count;
+}
+
+// The canvas's rows without their padding, to kPageBytes at out.
+void CopyPage(const QImage &canvas, std::uint8_t *out) {
+  for (int row = 0; row < REPORT_PAGE_HEIGHT; ++row)
+    std::memcpy(out + std::size_t{REPORT_PAGE_WIDTH} * row, canvas.constScanLine(row), REPORT_PAGE_WIDTH);
+}
+
+// The pages become the frames of the display image.
+void TakePages(TImages &images, std::size_t pages, std::vector<std::uint8_t> pixels) {
+  images.columns = REPORT_PAGE_WIDTH;
+  images.rows = REPORT_PAGE_HEIGHT;
+  images.bitsAllocated = 8;
+  images.isColor = false;
+  images.isMonochrome1 = false;
+  images.frameCount = static_cast<std::int32_t>(std::min<std::size_t>(pages, std::numeric_limits<std::int32_t>::max()));
+  images.pixels = std::move(pixels);
+}
+
 } // namespace
 
 ReportValues CollectReportValues(const DcmObj &ds) {
@@ -261,18 +311,10 @@ ReportLayout RenderReportPages(TImages &images, const DcmObj &ds) {
   const QFont textFont = ReportFont(11, true);
   const WrappedText wrapped(values.text, textFont, &canvas);
   const std::vector<TextLine> &lines = wrapped.lines();
-  const int lineHeight = wrapped.lineHeight();
   result.textHeight = wrapped.height();
+  const std::size_t pages = PageCount(result.textHeight, lines.size(), wrapped.lineHeight());
 
-  // The formula's count, and more pages while lines are left.
-  std::size_t pages = static_cast<std::size_t>(ReportPageCount(result.textHeight));
-  const std::size_t firstPageLines = LinesPerPage(FIRST_PAGE_TEXT_TOP, lineHeight);
-  const std::size_t laterPageLines = LinesPerPage(LATER_PAGE_TEXT_TOP, lineHeight);
-  if (lines.size() > firstPageLines)
-    pages = std::max(pages, 1 + (lines.size() - firstPageLines + laterPageLines - 1) / laterPageLines);
-
-  constexpr std::size_t pageBytes = std::size_t{REPORT_PAGE_WIDTH} * REPORT_PAGE_HEIGHT;
-  std::vector<std::uint8_t> pixels(pageBytes * pages);
+  std::vector<std::uint8_t> pixels(kPageBytes * pages);
   std::size_t next = 0;
   for (std::size_t page = 0; page < pages; ++page) {
     ReportLayout::PageText share;
@@ -282,33 +324,15 @@ ReportLayout RenderReportPages(TImages &images, const DcmObj &ds) {
       painter.setRenderHint(QPainter::TextAntialiasing);
       if (page == 0)
         DrawHeader(painter, images, values);
-      const int top = page == 0 ? FIRST_PAGE_TEXT_TOP : LATER_PAGE_TEXT_TOP;
-      painter.setPen(Qt::black);
-      const std::size_t end = std::min(lines.size(), next + (page == 0 ? firstPageLines : laterPageLines));
-      for (int y = top; next < end; ++next, y += lineHeight) {
-        const TextLine &line = lines[next];
-        share.count += line.count;
-        if (line.layout == nullptr)
-          continue;
-        const QTextLine layoutLine = line.layout->lineAt(line.lineIndex);
-        layoutLine.draw(&painter, QPointF(TEXT_LEFT, y - layoutLine.y()));
-      }
+      share.count = DrawPageText(painter, wrapped, page == 0, next);
       DrawSignature(painter, values);
     }
-    for (int row = 0; row < REPORT_PAGE_HEIGHT; ++row)
-      std::memcpy(pixels.data() + page * pageBytes + std::size_t{REPORT_PAGE_WIDTH} * row, canvas.constScanLine(row),
-                  REPORT_PAGE_WIDTH);
+    CopyPage(canvas, pixels.data() + page * kPageBytes);
     canvas.fill(255);
     result.pages.push_back(share);
   }
 
-  images.columns = REPORT_PAGE_WIDTH;
-  images.rows = REPORT_PAGE_HEIGHT;
-  images.bitsAllocated = 8;
-  images.isColor = false;
-  images.isMonochrome1 = false;
-  images.frameCount = static_cast<std::int32_t>(std::min<std::size_t>(pages, std::numeric_limits<std::int32_t>::max()));
-  images.pixels = std::move(pixels);
+  TakePages(images, pages, std::move(pixels));
   return result;
 }
 

@@ -39,23 +39,7 @@ void Walkthrough::Record(std::string name, bool ok, std::string detail) {
 }
 
 bool Walkthrough::Run() {
-  ScopedMessageHandler boxes([this](const MessageRequest &request) {
-    boxes_.push_back(request.title + ": " + request.text);
-    if (request.kind == MessageKind::Error || request.kind == MessageKind::Warning) {
-      ++failureBoxes_;
-    }
-    if (request.kind == MessageKind::Question) {
-      return options_.closeAnswer;
-    }
-    return MessageAnswer::Ok;
-  });
-
-  const auto shoot = [this](QWidget &widget, const QString &name) {
-    if (!options_.screenshotFolder.isEmpty()) {
-      QDir().mkpath(options_.screenshotFolder);
-      widget.grab().save(QDir(options_.screenshotFolder).filePath(name));
-    }
-  };
+  ScopedMessageHandler boxes([this](const MessageRequest &request) { return AnswerBox(request); });
 
   TForm1 form1;
   TSetupFrm setup(programFolder, StationConfig(), &form1);
@@ -66,14 +50,43 @@ bool Walkthrough::Run() {
     Record("Create acquisition window", false, "no acquisition window");
     return false;
   }
-  TForm3 &form3 = station->Form();
   form1.show();
 
+  ShootSetupTabs(setup);
+  if (!SearchWorklist(form1)) {
+    return false;
+  }
+  Acquire(form1, *station);
+  form1.close();
+  return AllStepsOk();
+}
+
+MessageAnswer Walkthrough::AnswerBox(const MessageRequest &request) {
+  boxes_.push_back(request.title + ": " + request.text);
+  if (request.kind == MessageKind::Error || request.kind == MessageKind::Warning) {
+    ++failureBoxes_;
+  }
+  if (request.kind == MessageKind::Question) {
+    return options_.closeAnswer;
+  }
+  return MessageAnswer::Ok;
+}
+
+void Walkthrough::Shoot(QWidget &widget, const QString &name) const {
+  if (!options_.screenshotFolder.isEmpty()) {
+    QDir().mkpath(options_.screenshotFolder);
+    widget.grab().save(QDir(options_.screenshotFolder).filePath(name));
+  }
+}
+
+void Walkthrough::ShootSetupTabs(TSetupFrm &setup) const {
   for (int tab = 0; tab < setup.PageControl1->count(); ++tab) {
     setup.PageControl1->setCurrentIndex(tab);
-    shoot(setup, QStringLiteral("setup-tab-%1.png").arg(tab + 1));
+    Shoot(setup, QStringLiteral("setup-tab-%1.png").arg(tab + 1));
   }
+}
 
+bool Walkthrough::SearchWorklist(TForm1 &form1) {
   const int boxesBefore = failureBoxes_;
   form1.Button7Click();
   int rows = 0; // the grid keeps empty rows below the results
@@ -82,12 +95,16 @@ bool Walkthrough::Run() {
     rows += cell != nullptr && !cell->text().isEmpty() ? 1 : 0;
   }
   Record("Search WL", rows > 0 && failureBoxes_ == boxesBefore, std::to_string(rows < 0 ? 0 : rows) + " row(s)");
-  shoot(form1, QStringLiteral("main-window-worklist.png"));
+  Shoot(form1, QStringLiteral("main-window-worklist.png"));
   if (rows <= 0) {
     return false;
   }
   form1.StringGrid1->setCurrentCell(0, 0);
+  return true;
+}
 
+void Walkthrough::Acquire(TForm1 &form1, StationAcquisitionWindow &station) {
+  TForm3 &form3 = station.Form();
   bool opened = false;
   form1.OpenAcquisitionWindow = [&] {
     // Polled from inside the window's modal loop until its opening has run.
@@ -103,45 +120,55 @@ bool Walkthrough::Run() {
       poll.stop();
       Record("Open acquisition window", opened);
       if (opened) {
-        int before = failureBoxes_;
-        form3.Button3Click();
-        Record("Snap", failureBoxes_ == before);
-        before = failureBoxes_;
-        form3.Button4Click();
-        // The window's own one-second ticks end the clip.
-        AcquisitionControl &session = station->Acquisition();
-        const bool started = session.Recording();
-        const bool clipDone = started && WaitFor([&] { return !session.Recording(); }, options_.clipDeadline);
-        Record("Video", clipDone && failureBoxes_ == before,
-               !started ? "the clip did not start" : (clipDone ? "" : "the clip did not end"));
-        before = failureBoxes_;
-        form3.Button3Click();
-        Record("Snap", failureBoxes_ == before);
-        QCoreApplication::processEvents();
-        filesMade_ = station->Acquisition().FileList();
-        Record("Objects made", filesMade_.size() == 3, std::to_string(filesMade_.size()) + " file(s)");
-        shoot(form3, QStringLiteral("acquisition-window.png"));
-        before = failureBoxes_;
-        form3.Button2Click();
-        Record("Send", failureBoxes_ == before, failureBoxes_ == before ? "" : boxes_.back());
+        WalkAcquisitionWindow(station);
       }
-      form3.Button1Click();
-      const bool closed = !form3.isVisible();
-      Record("Close", closed, closed ? "" : "the window stayed open");
-      if (!closed) {
-        // The operator kept the images; end this showing without deleting them.
-        form3.done(QDialog::Rejected);
-      }
+      CloseAcquisitionWindow(form3);
     });
     poll.start();
-    station->OpenModal();
+    station.OpenModal();
   };
   form1.Button3Click();
   // Acquire returns once the acquisition window has ended its showing.
   Record("Back in the main window", opened && !form3.isVisible());
   form1.OpenAcquisitionWindow = nullptr;
-  form1.close();
+}
 
+void Walkthrough::WalkAcquisitionWindow(StationAcquisitionWindow &station) {
+  TForm3 &form3 = station.Form();
+  int before = failureBoxes_;
+  form3.Button3Click();
+  Record("Snap", failureBoxes_ == before);
+  before = failureBoxes_;
+  form3.Button4Click();
+  // The window's own one-second ticks end the clip.
+  AcquisitionControl &session = station.Acquisition();
+  const bool started = session.Recording();
+  const bool clipDone = started && WaitFor([&] { return !session.Recording(); }, options_.clipDeadline);
+  Record("Video", clipDone && failureBoxes_ == before,
+         !started ? "the clip did not start" : (clipDone ? "" : "the clip did not end"));
+  before = failureBoxes_;
+  form3.Button3Click();
+  Record("Snap", failureBoxes_ == before);
+  QCoreApplication::processEvents();
+  filesMade_ = station.Acquisition().FileList();
+  Record("Objects made", filesMade_.size() == 3, std::to_string(filesMade_.size()) + " file(s)");
+  Shoot(form3, QStringLiteral("acquisition-window.png"));
+  before = failureBoxes_;
+  form3.Button2Click();
+  Record("Send", failureBoxes_ == before, failureBoxes_ == before ? "" : boxes_.back());
+}
+
+void Walkthrough::CloseAcquisitionWindow(TForm3 &form3) {
+  form3.Button1Click();
+  const bool closed = !form3.isVisible();
+  Record("Close", closed, closed ? "" : "the window stayed open");
+  if (!closed) {
+    // The operator kept the images; end this showing without deleting them.
+    form3.done(QDialog::Rejected);
+  }
+}
+
+bool Walkthrough::AllStepsOk() const {
   for (const WalkStep &step : steps_) {
     if (!step.ok) {
       return false;

@@ -12,7 +12,14 @@
 #include <string>
 #include <vector>
 
+class QWidget;
+
 namespace fw {
+
+class StationAcquisitionWindow;
+class TForm1;
+class TForm3;
+class TSetupFrm;
 
 struct WalkStep {
   std::string name;
@@ -46,6 +53,21 @@ public:
 
 private:
   void Record(std::string name, bool ok, std::string detail = {});
+  // Records the box; the close question gets the answer of the options,
+  // every other box Ok. Errors and warnings count as failures.
+  MessageAnswer AnswerBox(const MessageRequest &request);
+  // Saves a picture of the widget when a screenshot folder is given.
+  void Shoot(QWidget &widget, const QString &name) const;
+  void ShootSetupTabs(TSetupFrm &setup) const;
+  // Searches the worklist and selects the first row; false when none came.
+  bool SearchWorklist(TForm1 &form1);
+  // Acquire from the main window, the road in the acquisition window once it
+  // has opened, and back.
+  void Acquire(TForm1 &form1, StationAcquisitionWindow &station);
+  // Snap, a clip, Snap, Send.
+  void WalkAcquisitionWindow(StationAcquisitionWindow &station);
+  void CloseAcquisitionWindow(TForm3 &form3);
+  bool AllStepsOk() const;
 
   WalkOptions options_;
   std::vector<WalkStep> steps_;

@@ -74,6 +74,22 @@ std::uint16_t LeadingNumber16(std::string_view text) {
   return static_cast<std::uint16_t>(value);
 }
 
+// The port in network order: its leading number, or else the service of
+// that name. Empty, with the error logged, when neither gives one.
+std::optional<std::uint16_t> ResolvePort(std::string_view port) {
+  const std::uint16_t portNumber = LeadingNumber16(port);
+  if (portNumber != 0) {
+    return htons(portNumber);
+  }
+  const std::string service(port);
+  const servent *entry = ::getservbyname(service.c_str(), nullptr);
+  if (entry == nullptr) {
+    WriteLog("ERROR, could not resolve host port");
+    return std::nullopt;
+  }
+  return static_cast<std::uint16_t>(entry->s_port);
+}
+
 std::optional<std::uint32_t> SystemLookup(const std::string &name) {
   addrinfo hints{};
   hints.ai_family = AF_INET;
@@ -237,43 +253,26 @@ void Socket::SendTimeoutNotice() {
   }
 }
 
-bool Socket::Connect(std::string_view host, std::string_view port) {
-  Close();
-  interrupted_ = Interrupt::None;
-
-  const std::string hostText(host.substr(0, kMaxHostText));
-  in_addr_t address = INADDR_NONE;
+std::optional<std::uint32_t> Socket::ResolveHost(const std::string &hostText) {
   if (StartsWithNonZeroNumber(hostText)) {
-    address = ::inet_addr(hostText.c_str());
-  } else {
-    std::uint32_t found = 0;
-    switch (LookUpWithin(hostText, timeout_, found)) {
-    case LookupOutcome::Found:
-      address = found;
-      break;
-    case LookupOutcome::Unknown:
-      // Not a known name: a dotted address after all, or all ones.
-      address = ::inet_addr(hostText.c_str());
-      break;
-    case LookupOutcome::TimedOut:
-      lastResult_ = ETIMEDOUT;
-      WriteLog("ERROR, Socket::Connect, look-up of " + hostText + " timed out");
-      return false;
-    }
+    return ::inet_addr(hostText.c_str());
   }
-
-  std::uint16_t portNumber = LeadingNumber16(port);
-  std::uint16_t networkPort = htons(portNumber);
-  if (portNumber == 0) {
-    const std::string service(port);
-    const servent *entry = ::getservbyname(service.c_str(), nullptr);
-    if (entry == nullptr) {
-      WriteLog("ERROR, could not resolve host port");
-      return false;
-    }
-    networkPort = static_cast<std::uint16_t>(entry->s_port);
+  std::uint32_t found = 0;
+  switch (LookUpWithin(hostText, timeout_, found)) {
+  case LookupOutcome::Found:
+    return found;
+  case LookupOutcome::Unknown:
+    // Not a known name: a dotted address after all, or all ones.
+    return ::inet_addr(hostText.c_str());
+  case LookupOutcome::TimedOut:
+    break;
   }
+  lastResult_ = ETIMEDOUT;
+  WriteLog("ERROR, Socket::Connect, look-up of " + hostText + " timed out");
+  return std::nullopt;
+}
 
+bool Socket::OpenHandle() {
   handle_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (handle_ < 0) {
     lastResult_ = errno;
@@ -288,26 +287,45 @@ bool Socket::Connect(std::string_view host, std::string_view port) {
   }
   // Non-blocking from here on: every wait is a poll with the time-out.
   ::fcntl(handle_, F_SETFL, ::fcntl(handle_, F_GETFL) | O_NONBLOCK);
+  return true;
+}
 
+int Socket::ConnectHandle(std::uint32_t address, std::uint16_t networkPort) {
   sockaddr_in peer{};
   peer.sin_family = AF_INET;
   peer.sin_port = networkPort;
   peer.sin_addr.s_addr = address;
-  int error = 0;
-  if (::connect(handle_, reinterpret_cast<const sockaddr *>(&peer), sizeof(peer)) != 0) {
-    error = errno;
-    if (error == EINPROGRESS || error == EINTR) {
-      const int ready = Wait(POLLOUT);
-      if (ready > 0) {
-        socklen_t length = sizeof(error);
-        if (::getsockopt(handle_, SOL_SOCKET, SO_ERROR, &error, &length) != 0) {
-          error = errno;
-        }
-      } else {
-        error = ready == 0 ? ETIMEDOUT : ready == -2 ? ECANCELED : errno;
+  if (::connect(handle_, reinterpret_cast<const sockaddr *>(&peer), sizeof(peer)) == 0) {
+    return 0;
+  }
+  int error = errno;
+  if (error == EINPROGRESS || error == EINTR) {
+    const int ready = Wait(POLLOUT);
+    if (ready > 0) {
+      socklen_t length = sizeof(error);
+      if (::getsockopt(handle_, SOL_SOCKET, SO_ERROR, &error, &length) != 0) {
+        error = errno;
       }
+    } else {
+      error = ready == 0 ? ETIMEDOUT : ready == -2 ? ECANCELED : errno;
     }
   }
+  return error;
+}
+
+bool Socket::Connect(std::string_view host, std::string_view port) {
+  Close();
+  interrupted_ = Interrupt::None;
+
+  const std::optional<std::uint32_t> address = ResolveHost(std::string(host.substr(0, kMaxHostText)));
+  if (!address) {
+    return false;
+  }
+  const std::optional<std::uint16_t> networkPort = ResolvePort(port);
+  if (!networkPort || !OpenHandle()) {
+    return false;
+  }
+  const int error = ConnectHandle(*address, *networkPort);
   lastResult_ = error;
   if (error == ECANCELED && interrupted_ != Interrupt::None) {
     Close(); // the caller says why

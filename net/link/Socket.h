@@ -152,6 +152,17 @@ private:
   // True when the deadline has passed or the cancel check (asked at most
   // every CancelPoll) says so; sets Interrupted.
   bool InterruptDue();
+  // The IPv4 address (network order) of a dotted address or a host name; a
+  // name that is not found is read as a dotted address after all. Empty
+  // when the look-up outlasts the time-out (lastResult_ ETIMEDOUT, logged).
+  std::optional<std::uint32_t> ResolveHost(const std::string &hostText);
+  // Creates the descriptor: no Nagle delay, non-blocking. False with
+  // lastResult_ errno and the error logged when that fails.
+  bool OpenHandle();
+  // Connects the descriptor within the time-out: 0 when connected, else
+  // the errno of the attempt (ETIMEDOUT, ECANCELED when interrupted).
+  int ConnectHandle(std::uint32_t address, std::uint16_t networkPort);
+
   int handle_ = -1;
   bool connected_ = false;
   std::string timeoutNotice_;

@@ -15,20 +15,77 @@ constexpr std::uint8_t kCommandBit = 0x01;
 constexpr std::uint8_t kLastFragmentBit = 0x02;
 // Item length (4), context ID (1), control header (1).
 constexpr std::uint32_t kPdvHeaderSize = 6;
+// PDU header (type, reserved, length) and PDV header together.
+constexpr std::size_t kPduHeaderBytes = 12;
+
+// The fragment size to write with: DefaultBlockSize for 0, and small enough
+// that the PDU length (fragment + 6) stays a 32-bit number even for a
+// message of 4 GiB. A size above MaxBlockSize is kept, with a warning.
+std::uint32_t UsableBlockSize(std::uint32_t blockSize) {
+  if (blockSize == 0) {
+    blockSize = PDataTF::DefaultBlockSize;
+  }
+  if (blockSize > PDataTF::MaxBlockSize) {
+    WriteLog("WARNING, BlockSize is too big: " + std::to_string(blockSize));
+  }
+  return std::min(blockSize, std::numeric_limits<std::uint32_t>::max() - kPdvHeaderSize);
+}
+
+// The message control header of a fragment: the command bit, and the last
+// fragment bit on the message's last one.
+std::uint8_t ControlHeader(std::uint8_t messageControl, bool last) {
+  return static_cast<std::uint8_t>(last ? (messageControl | kLastFragmentBit) : (messageControl & kCommandBit));
+}
+
+// Writes the PDU and PDV headers of one fragment (kPduHeaderBytes).
+inline void PutPduHeader(std::uint8_t *header, std::uint8_t itemType, std::uint32_t fragment, std::uint8_t contextId,
+                         std::uint8_t control) {
+  const std::uint32_t pduLength = fragment + kPdvHeaderSize;
+  const std::uint32_t pdvLength = fragment + 2;
+  header[0] = itemType;
+  header[1] = 0;
+  for (int i = 0; i < 4; ++i) {
+    header[2 + i] = static_cast<std::uint8_t>(pduLength >> (24 - 8 * i));
+    header[6 + i] = static_cast<std::uint8_t>(pdvLength >> (24 - 8 * i));
+  }
+  header[10] = contextId;
+  header[11] = control;
+}
+
+// Walks a message held in parts, handing out its bytes as slices; a
+// fragment may span parts, and empty parts give no slice.
+class PartCursor {
+public:
+  explicit PartCursor(const Socket::Slice *parts) : parts_(parts) {}
+
+  // Appends the slices of the next length bytes.
+  void Take(std::size_t length, std::vector<Socket::Slice> &slices) {
+    while (length > 0) {
+      const Socket::Slice &part = parts_[part_];
+      const std::size_t take = std::min(length, part.size - offset_);
+      if (take > 0) {
+        slices.push_back({part.data + offset_, take});
+      }
+      offset_ += take;
+      length -= take;
+      if (offset_ == part.size) {
+        ++part_;
+        offset_ = 0;
+      }
+    }
+  }
+
+private:
+  const Socket::Slice *parts_;
+  std::size_t part_ = 0;   // the part the next byte is in
+  std::size_t offset_ = 0; // and where in it
+};
 
 } // namespace
 
 bool PDataTF::Write(Buffer &link) {
   const std::size_t total = Staging.Outgoing();
-  if (BlockSize == 0) {
-    BlockSize = DefaultBlockSize;
-  }
-  if (BlockSize > MaxBlockSize) {
-    WriteLog("WARNING, BlockSize is too big: " + std::to_string(BlockSize));
-  }
-  // The PDU length (fragment + 6) must stay a 32-bit number even for a
-  // message of 4 GiB.
-  BlockSize = std::min(BlockSize, std::numeric_limits<std::uint32_t>::max() - kPdvHeaderSize);
+  BlockSize = UsableBlockSize(BlockSize);
   const std::uint32_t savedPduLength = PduLength;
 
   std::size_t sent = 0;
@@ -36,7 +93,7 @@ bool PDataTF::Write(Buffer &link) {
     if (total - sent < BlockSize) {
       BlockSize = static_cast<std::uint32_t>(total - sent);
     }
-    PdvControlHeader = sent + BlockSize == total ? (MessageControl | kLastFragmentBit) : (MessageControl & kCommandBit);
+    PdvControlHeader = ControlHeader(MessageControl, sent + BlockSize == total);
     PdvLength = BlockSize + 2;
     PduLength = BlockSize + kPdvHeaderSize;
     PdvContextID = PresentationContextID;
@@ -84,54 +141,26 @@ bool PDataTF::WriteMessage(Buffer &link, const Socket::Slice *parts, std::size_t
     link.DiscardOutgoing();
     return false;
   }
-  if (BlockSize == 0) {
-    BlockSize = DefaultBlockSize;
-  }
-  if (BlockSize > MaxBlockSize) {
-    WriteLog("WARNING, BlockSize is too big: " + std::to_string(BlockSize));
-  }
-  BlockSize = std::min(BlockSize, std::numeric_limits<std::uint32_t>::max() - kPdvHeaderSize);
+  BlockSize = UsableBlockSize(BlockSize);
 
   // PDUs go to the socket in batches of about this many bytes: few system
   // calls, and headers that stay small.
   constexpr std::size_t kBatchBytes = std::size_t{1} << 20;
   const std::size_t pdusPerBatch = std::max<std::size_t>(1, kBatchBytes / BlockSize);
-  std::vector<std::uint8_t> headers(pdusPerBatch * 12);
+  std::vector<std::uint8_t> headers(pdusPerBatch * kPduHeaderBytes);
   std::vector<Socket::Slice> slices;
 
-  std::size_t part = 0;       // the part the next fragment starts in
-  std::size_t partOffset = 0; // and where in it
+  PartCursor cursor(parts);
   std::size_t sent = 0;
   while (sent < size) {
     slices.clear();
     for (std::size_t pdu = 0; pdu < pdusPerBatch && sent < size; ++pdu) {
       const auto fragment = static_cast<std::uint32_t>(std::min<std::size_t>(BlockSize, size - sent));
-      const bool last = sent + fragment == size;
-      const std::uint32_t pduLength = fragment + kPdvHeaderSize;
-      const std::uint32_t pdvLength = fragment + 2;
-      std::uint8_t *h = headers.data() + pdu * 12;
-      h[0] = ItemType;
-      h[1] = 0;
-      for (int i = 0; i < 4; ++i) {
-        h[2 + i] = static_cast<std::uint8_t>(pduLength >> (24 - 8 * i));
-        h[6 + i] = static_cast<std::uint8_t>(pdvLength >> (24 - 8 * i));
-      }
-      h[10] = PresentationContextID;
-      h[11] = last ? (MessageControl | kLastFragmentBit) : (MessageControl & kCommandBit);
-      slices.push_back({h, 12});
-      std::size_t left = fragment;
-      while (left > 0) {
-        const std::size_t take = std::min(left, parts[part].size - partOffset);
-        if (take > 0) {
-          slices.push_back({parts[part].data + partOffset, take});
-        }
-        partOffset += take;
-        left -= take;
-        if (partOffset == parts[part].size) {
-          ++part;
-          partOffset = 0;
-        }
-      }
+      std::uint8_t *header = headers.data() + pdu * kPduHeaderBytes;
+      PutPduHeader(header, ItemType, fragment, PresentationContextID,
+                   ControlHeader(MessageControl, sent + fragment == size));
+      slices.push_back({header, kPduHeaderBytes});
+      cursor.Take(fragment, slices);
       sent += fragment;
     }
     if (!link.dsocket().SendSlices(slices.data(), slices.size())) {

@@ -4,6 +4,7 @@
 #include "net/link/Buffer.h"
 #include "net/link/NetTrace.h"
 
+#include <optional>
 #include <string>
 
 namespace fw {
@@ -16,6 +17,60 @@ void Info(const std::string &line) {
 }
 
 std::string Quoted(const std::string &text) { return "\"" + text + "\""; }
+
+// One sub-item read after its type byte: whether it was read whole, the
+// length it claims, and its INFO line with % where the count left goes.
+struct SubItemRead {
+  bool read = false;
+  unsigned claimed = 0;
+  std::string line;
+};
+
+// Reads the sub-item of the given type into info; empty for an unknown type,
+// of which nothing is read.
+std::optional<SubItemRead> ReadSubItem(UserInformation &info, std::uint8_t type, PduReader &body) {
+  SubItemRead item;
+  switch (type) {
+  case ITEM_MAXIMUM_LENGTH:
+    item.read = info.MaxSubLength.ReadDynamic(body);
+    info.HasMaximumLength = info.HasMaximumLength || item.read;
+    item.claimed = info.MaxSubLength.Size();
+    item.line = "INFO, MaxSubLength::ReadDynamic, Count=%, MaxSubLength.MaximumLength=" +
+                std::to_string(info.MaxSubLength.MaximumLength);
+    return item;
+  case ITEM_IMPLEMENTATION_CLASS:
+    item.read = info.ImpClass.ReadDynamic(body);
+    item.claimed = info.ImpClass.Size();
+    item.line = "INFO, ImpClass::ReadDynamic, Count=%, " + Quoted(info.ImpClass.UID);
+    return item;
+  case ITEM_ASYNC_OPERATIONS_WINDOW:
+    item.read = info.AsyncOpWindow.ReadDynamic(body);
+    item.claimed = info.AsyncOpWindow.Size();
+    item.line = "INFO, AsyncOpWindow::ReadDynamic, Count=%";
+    return item;
+  case ITEM_ROLE_SELECTION:
+    item.read = info.SCPSCURole.ReadDynamic(body);
+    item.claimed = info.SCPSCURole.Size();
+    item.line = "INFO, SCPSCURole::ReadDynamic, Count=%";
+    return item;
+  case ITEM_IMPLEMENTATION_VERSION:
+    item.read = info.ImpVersion.ReadDynamic(body);
+    item.claimed = info.ImpVersion.Size();
+    item.line = "INFO, ImpVersion::ReadDynamic, Count=%, " + Quoted(info.ImpVersion.UID);
+    return item;
+  default:
+    return std::nullopt;
+  }
+}
+
+// The count logged after a sub-item that was not read whole: one longer
+// than what the item has left, or too short for its own fields. The
+// lengths do not add up and the rest is given up, so the count is negative
+// either way: by how much the claim overran, or -1.
+long long CountAfterBadSubItem(const PduReader &body, unsigned claimed) {
+  const long long overrun = body.Overrun() ? static_cast<long long>(body.Left()) + 4 - claimed : -1;
+  return overrun >= 0 ? -1 : overrun;
+}
 
 } // namespace
 
@@ -81,38 +136,8 @@ bool UserInformation::ReadDynamic(PduReader &in) {
     if (!body->ReadByte(type)) {
       return false;
     }
-    bool read = false;
-    unsigned claimed = 0;
-    std::string line;
-    switch (type) {
-    case ITEM_MAXIMUM_LENGTH:
-      read = MaxSubLength.ReadDynamic(*body);
-      HasMaximumLength = HasMaximumLength || read;
-      claimed = MaxSubLength.Size();
-      line = "INFO, MaxSubLength::ReadDynamic, Count=%, MaxSubLength.MaximumLength=" +
-             std::to_string(MaxSubLength.MaximumLength);
-      break;
-    case ITEM_IMPLEMENTATION_CLASS:
-      read = ImpClass.ReadDynamic(*body);
-      claimed = ImpClass.Size();
-      line = "INFO, ImpClass::ReadDynamic, Count=%, " + Quoted(ImpClass.UID);
-      break;
-    case ITEM_ASYNC_OPERATIONS_WINDOW:
-      read = AsyncOpWindow.ReadDynamic(*body);
-      claimed = AsyncOpWindow.Size();
-      line = "INFO, AsyncOpWindow::ReadDynamic, Count=%";
-      break;
-    case ITEM_ROLE_SELECTION:
-      read = SCPSCURole.ReadDynamic(*body);
-      claimed = SCPSCURole.Size();
-      line = "INFO, SCPSCURole::ReadDynamic, Count=%";
-      break;
-    case ITEM_IMPLEMENTATION_VERSION:
-      read = ImpVersion.ReadDynamic(*body);
-      claimed = ImpVersion.Size();
-      line = "INFO, ImpVersion::ReadDynamic, Count=%, " + Quoted(ImpVersion.UID);
-      break;
-    default:
+    std::optional<SubItemRead> item = ReadSubItem(*this, type, *body);
+    if (!item) {
       WriteLog("ERROR, UserInformation::Read Unknown Packet");
       if (!body->SkipRest()) {
         return false;
@@ -120,28 +145,20 @@ bool UserInformation::ReadDynamic(PduReader &in) {
       remaining = -1;
       break;
     }
-    if (remaining < 0) {
-      break;
-    }
     if (body->LinkFailed()) {
       return false;
     }
-    if (!read) {
-      // A sub-item longer than what the item has left, or too short for its
-      // own fields: the lengths do not add up, the rest is given up.
+    if (!item->read) {
       LengthsAddUp = false;
-      remaining = body->Overrun() ? static_cast<long long>(body->Left()) + 4 - claimed : -1;
-      if (remaining >= 0) {
-        remaining = -1;
-      }
+      remaining = CountAfterBadSubItem(*body, item->claimed);
       if (!body->SkipRest()) {
         return false;
       }
       break;
     }
     remaining = static_cast<long long>(body->Left());
-    line.replace(line.find('%'), 1, std::to_string(remaining));
-    Info(line);
+    item->line.replace(item->line.find('%'), 1, std::to_string(remaining));
+    Info(item->line);
   }
   if (remaining != 0) {
     WriteLog("ERROR, UserInformation::Read Count=" + std::to_string(remaining));

@@ -149,32 +149,8 @@ std::optional<int> CommandLine::Parse(int argc, const char *const *argv) {
       optionsEnded = true;
       continue;
     }
-    const std::size_t equals = arg.find('=');
-    const std::string_view name = arg.substr(0, equals);
-    const Option *option = Find(name);
-    if (option == nullptr) {
-      return UsageError("unknown option " + std::string(name));
-    }
-    std::string value;
-    if (option->valueName.empty()) {
-      if (equals != std::string_view::npos) {
-        return UsageError("option " + std::string(name) + " takes no value");
-      }
-    } else if (equals != std::string_view::npos) {
-      value = arg.substr(equals + 1);
-    } else if (i + option->valueCount < argc) {
-      for (int k = 0; k < option->valueCount; ++k) {
-        if (k > 0) {
-          value += ' ';
-        }
-        value += argv[++i];
-      }
-    } else {
-      return UsageError("option " + std::string(name) + " needs a value (" + option->valueName + ")");
-    }
-    const std::string error = option->apply(value);
-    if (!error.empty()) {
-      return UsageError(std::string(name) + ": " + error);
+    if (std::optional<int> code = TakeOption(argc, argv, i)) {
+      return code;
     }
   }
   if (help_) {
@@ -186,17 +162,53 @@ std::optional<int> CommandLine::Parse(int argc, const char *const *argv) {
     std::printf("%s %s\n", program_.c_str(), FRAMEWELL_VERSION_STRING);
     return EXIT_OK;
   }
-  const bool countFits =
-      variadic_ ? arguments_.size() >= argumentNames_.size() : arguments_.size() == argumentNames_.size();
-  if (!countFits) {
-    std::string expected;
-    for (const std::string &n : argumentNames_) {
-      expected += (expected.empty() ? "" : " ") + n;
+  return CheckArgumentCount();
+}
+
+std::optional<int> CommandLine::TakeOption(int argc, const char *const *argv, int &i) {
+  const std::string_view arg = argv[i];
+  const std::size_t equals = arg.find('=');
+  const std::string_view name = arg.substr(0, equals);
+  const Option *option = Find(name);
+  if (option == nullptr) {
+    return UsageError("unknown option " + std::string(name));
+  }
+  std::string value;
+  if (option->valueName.empty()) {
+    if (equals != std::string_view::npos) {
+      return UsageError("option " + std::string(name) + " takes no value");
     }
-    return UsageError(arguments_.size() < argumentNames_.size() ? "missing arguments, expected " + expected
-                                                                : "too many arguments, expected " + expected);
+  } else if (equals != std::string_view::npos) {
+    value = arg.substr(equals + 1);
+  } else if (i + option->valueCount < argc) {
+    for (int k = 0; k < option->valueCount; ++k) {
+      if (k > 0) {
+        value += ' ';
+      }
+      value += argv[++i];
+    }
+  } else {
+    return UsageError("option " + std::string(name) + " needs a value (" + option->valueName + ")");
+  }
+  const std::string error = option->apply(value);
+  if (!error.empty()) {
+    return UsageError(std::string(name) + ": " + error);
   }
   return std::nullopt;
+}
+
+std::optional<int> CommandLine::CheckArgumentCount() const {
+  const bool countFits =
+      variadic_ ? arguments_.size() >= argumentNames_.size() : arguments_.size() == argumentNames_.size();
+  if (countFits) {
+    return std::nullopt;
+  }
+  std::string expected;
+  for (const std::string &n : argumentNames_) {
+    expected += (expected.empty() ? "" : " ") + n;
+  }
+  return UsageError(arguments_.size() < argumentNames_.size() ? "missing arguments, expected " + expected
+                                                              : "too many arguments, expected " + expected);
 }
 
 int UsageError(std::string_view program, std::string_view message) {

@@ -124,6 +124,12 @@ private:
   };
 
   const Option *Find(std::string_view name) const;
+  // Applies the option at argv[i], moving i past the values it takes from
+  // the following arguments; the usage error's exit code when it fails.
+  std::optional<int> TakeOption(int argc, const char *const *argv, int &i);
+  // The usage error's exit code when the arguments after the options are
+  // too few or too many.
+  std::optional<int> CheckArgumentCount() const;
 
   std::string program_;
   std::string usage_;
