@@ -25,6 +25,7 @@
 #include "net/association/PDU_Service.h"
 #include "net/dimse/CStore.h"
 #include "net/dimse/StoreRequest.h"
+#include "net/dimse/StoreStep.h"
 #include "net/link/NetTrace.h"
 #include "tools/common/ToolLog.h"
 #include "tools/common/ToolOptions.h"
@@ -67,8 +68,7 @@ struct File {
   std::string path;
   std::string sopClass;
   std::string transferSyntax;
-  std::unique_ptr<fw::DcmObj> dataSet; // null until read for sending
-  std::string problem;                 // why it cannot be sent at all
+  std::string problem; // why it cannot be sent at all
 };
 
 std::unique_ptr<fw::DcmObj> ReadFile(const std::string &path) {
@@ -201,47 +201,40 @@ std::string StatusText(int status) {
 }
 
 // Sends one file; empty when it was stored, else why not.
-std::string Store(fw::PDU_Service &service, File &file) {
+std::string Store(fw::PDU_Service &service, const File &file) {
   if (!file.problem.empty()) {
     return file.problem;
   }
-  if (!service.IsOpen()) {
-    return "the association ended"; // not worth reading the file for
-  }
-  std::unique_ptr<fw::DcmObj> dataSet = std::move(file.dataSet);
-  if (!dataSet) {
-    dataSet = ReadFile(file.path);
-    if (!dataSet) {
-      return "cannot be read";
-    }
-  }
-  const std::uint8_t contextID = fw::AcceptedContextFor(service, file.sopClass, dataSet->transferSyntax);
-  std::string accepted;
-  if (contextID == 0 || !service.GetTransferSyntaxUID(contextID, accepted)) {
+  fw::StoreOptions options;
+  options.refuseLossyConversion = true;
+  const fw::StoreResult result = fw::StoreFile(service, file.path, file.sopClass, options);
+  using Outcome = fw::StoreResult::Outcome;
+  switch (result.outcome) {
+  case Outcome::Stored:
+    return {};
+  case Outcome::StoredWithWarning:
+  case Outcome::Refused:
+    return StatusText(result.status);
+  case Outcome::NoContext:
     return "the peer accepted no presentation context for " + file.sopClass;
-  }
-  if (accepted != dataSet->transferSyntax && fw::IsLossyTransferSyntax(accepted)) {
-    return "it would need a lossy conversion to " + accepted;
-  }
-  switch (fw::WriteStoreRQ(service, *dataSet, file.sopClass)) {
-  case 0:
-    break;
-  case -3:
-    return "the conversion to " + accepted + " failed";
-  case -4:
+  case Outcome::LossyConversion:
+    return "it would need a lossy conversion to " + result.acceptedSyntax;
+  case Outcome::ConversionFailed:
+    return "the conversion to " + result.acceptedSyntax + " failed";
+  case Outcome::Unreadable:
+    return "cannot be read";
+  case Outcome::AssociationOver:
+    return "the association ended";
+  case Outcome::NotSent:
     return "the request could not be sent";
-  default:
-    return "the peer accepted no presentation context for " + file.sopClass;
-  }
-  dataSet.reset();
-  const int status = fw::ReadStoreRSP(service);
-  if (status == -1) {
+  case Outcome::NoResponse:
     return "no response";
-  }
-  if (status == -2) {
+  case Outcome::InvalidResponse:
     return "invalid response";
+  case Outcome::Cancelled:
+    break;
   }
-  return status == 0 ? std::string() : StatusText(status);
+  return "cancelled";
 }
 
 } // namespace
@@ -274,7 +267,7 @@ int main(int argc, char **argv) {
 
   std::vector<File> files;
   for (std::size_t i = 2; i < arguments.size(); ++i) {
-    files.push_back({arguments[i], {}, {}, nullptr, {}});
+    files.push_back({arguments[i], {}, {}, {}});
   }
   ReadAll(files);
   const std::vector<fw::ProposedContext> contexts = Proposal(files);
@@ -304,7 +297,7 @@ int main(int argc, char **argv) {
       report(file, file.problem.empty() ? "no association" : file.problem);
     }
   } else {
-    for (File &file : files) {
+    for (const File &file : files) {
       const std::string problem = Store(service, file);
       log.Flush();
       report(file, problem);
