@@ -14,10 +14,10 @@
 // WriteStoreRQ's rule (StoreRequest.h): as it is, converted (image storage
 // classes), relabelled (other classes, little endian both), or not at all.
 //
-//   what happens                                    outcome            status
-//   the association is over, checkLinkBeforeReading  AssociationOver    -1
+//   what happens                                     outcome            status
+//   the association is over (checkLinkBeforeReading) AssociationOver    -1
 //   the file cannot be read (DcmObj::Read's line)    Unreadable         -1
-//   the association is over (file read first)        AssociationOver    -1
+//   the association is over (the file read first)    AssociationOver    -1
 //   no accepted context for sopClass                 NoContext          -1
 //   only a lossy syntax the object is not in, and    LossyConversion    -1
 //   refuseLossyConversion
@@ -31,15 +31,17 @@
 //   Status 0x0000                                    Stored             0
 //   Status 0x0001 or 0xBxxx                          StoredWithWarning  status
 //   any other Status                                 Refused            status
-//   any of the link outcomes above (AssociationOver, Cancelled          -1
-//   NotSent, NoResponse, InvalidResponse) after the
-//   cancel check said yes (PDU_Service::Cancelled)
+//   AssociationOver, NotSent, NoResponse or          Cancelled          -1
+//   InvalidResponse after the cancel check said yes
+//   (PDU_Service::Cancelled)
 //
-// Nothing is sent unless the outcome is NotSent or comes from a response.
-// The step adds no log line of its own except the one named above; the
-// functions it calls log as they do (CStore::ReadRSP the non-zero status,
-// PDU_Service a cancel). The data set is held from the read until the
-// request is written, and freed before the response is waited for.
+// Nothing reaches the peer for the outcomes above NotSent. Only Stored is a
+// stored file for the station and fwstore: an object the peer kept with a
+// warning may have been changed. The step adds no log line of its own except
+// the one named above; the functions it calls log as they do
+// (CStore::ReadRSP a non-zero status, PDU_Service a cancel). The data set is
+// held from the read until the request is written, and freed before the
+// response is waited for.
 #pragma once
 
 #include "dicom/DcmObj.h"
