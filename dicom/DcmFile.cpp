@@ -486,7 +486,6 @@ public:
     size_ = error ? 0 : static_cast<std::size_t>(size);
   }
   bool Open() const { return static_cast<bool>(in_); }
-  std::size_t FileSize() const { return size_; }
   bool Whole() const { return bytes_.size() == size_; }
   std::vector<std::uint8_t> &Bytes() { return bytes_; }
 
