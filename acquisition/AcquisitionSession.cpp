@@ -6,12 +6,11 @@
 #include "dicom/Uids.h"
 #include "net/association/PDU_Service.h"
 #include "net/dimse/CStore.h"
-#include "net/dimse/StoreRequest.h"
+#include "net/dimse/StoreStep.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
-#include <memory>
 #include <thread>
 #include <utility>
 
@@ -35,28 +34,38 @@ std::vector<ProposedContext> StorageContexts(const std::vector<AcquiredFile> &fi
 
 // Sends one file on the open association; empty when the PACS stored it,
 // else why not.
-std::string StoreFile(PDU_Service &service, const AcquiredFile &file) {
-  auto dataSet = std::make_unique<DcmObj>();
-  if (!dataSet->Read(file.path)) {
+std::string SendFile(PDU_Service &service, const AcquiredFile &file) {
+  StoreOptions options;
+  options.checkLinkBeforeReading = false; // an unreadable file is told as such, whatever the PACS did
+  const StoreResult result = StoreFile(service, file.path, file.sopClassUid, options);
+  using Outcome = StoreResult::Outcome;
+  switch (result.outcome) {
+  case Outcome::Stored:
+    return {};
+  case Outcome::Unreadable:
     WriteLog("ERROR, Couldn't read file: " + file.path);
     return "cannot be read";
-  }
-  if (WriteStoreRQ(service, *dataSet, file.sopClassUid) != 0) {
-    if (!service.Cancelled()) {
-      WriteLog("ERROR, WriteStoreRQ");
-    }
+  case Outcome::NoContext:
+    WriteLog("ERROR, WriteStoreRQ, no accepted presentation context for " + file.sopClassUid);
+    [[fallthrough]];
+  case Outcome::LossyConversion:
+  case Outcome::ConversionFailed:
+  case Outcome::AssociationOver:
+  case Outcome::NotSent:
+    WriteLog("ERROR, WriteStoreRQ");
     return "the request could not be sent";
-  }
-  dataSet.reset();
-  const int status = ReadStoreRSP(service);
-  if (status == 0) {
-    return {};
-  }
-  if (status < 0) {
-    return status == -1 ? "no response" : "invalid response";
+  case Outcome::Cancelled:
+    return "cancelled";
+  case Outcome::NoResponse:
+    return "no response";
+  case Outcome::InvalidResponse:
+    return "invalid response";
+  case Outcome::StoredWithWarning: // a changed object is not what was acquired
+  case Outcome::Refused:
+    break;
   }
   char text[32];
-  std::snprintf(text, sizeof(text), "status 0x%04X", static_cast<unsigned>(status));
+  std::snprintf(text, sizeof(text), "status 0x%04X", static_cast<unsigned>(result.status));
   return text;
 }
 
@@ -333,7 +342,7 @@ bool AcquisitionSession::Send() {
           file.problem = "cancelled";
           continue;
         }
-        file.problem = StoreFile(service, file);
+        file.problem = SendFile(service, file);
         if (file.problem.empty()) {
           file.stored = true;
           ++stored;

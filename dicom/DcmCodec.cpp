@@ -17,6 +17,7 @@
 #include <new>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace fw {
 
@@ -516,6 +517,56 @@ void WriteElement(BufData &stream, std::uint16_t group, std::uint16_t element, s
     unit = SwapUnit(SwapVR(group, element, vr));
   }
   stream.WriteBytesSwapped(value, length, unit);
+}
+
+TagScan ScanToTag(const std::uint8_t *bytes, std::size_t size, std::size_t position, bool explicitVR, bool bigEndian,
+                  std::uint32_t stopKey) {
+  TagScan scan;
+  // The explicit-VR flag of each open level (sequence or item of undefined
+  // length); any delimiter closes the innermost one, as the reader counts.
+  std::vector<bool> open;
+  std::size_t at = std::min(position, size);
+  std::size_t topElement = at; // start of the top-level element being scanned
+  while (at < size) {
+    const bool levelExplicit = open.empty() ? explicitVR : open.back();
+    Cursor in(bytes, size, at, bigEndian);
+    DcmTag t;
+    ReadHeaderFields(in, t, levelExplicit);
+    if (in.TakeCut()) {
+      return {TagScan::End::CutShort, open.empty() ? at : topElement, at + 12};
+    }
+    if (open.empty()) {
+      if (t.Key() >= stopKey) {
+        return {TagScan::End::AtTag, at, 0};
+      }
+      topElement = at;
+    }
+    const std::size_t valueAt = in.Position();
+    if (t.group == ITEM_GROUP && (t.element == ITEM_DELIMITER || t.element == SEQUENCE_DELIMITER)) {
+      if (!open.empty()) {
+        open.pop_back();
+      }
+    } else if (t.length == UNDEFINED_LENGTH) {
+      // Explicit UN of undefined length holds implicit VR (ReadUnknownSequence).
+      const bool unknownSequence = levelExplicit && t.HasVR("UN") && !t.Is(PIXEL_GROUP, PIXEL_DATA);
+      open.push_back(levelExplicit && !unknownSequence);
+      at = valueAt;
+      continue;
+    }
+    if (!HasValueBytes(t.length)) {
+      at = valueAt;
+      continue;
+    }
+    if (t.length > size - valueAt) {
+      return {TagScan::End::CutShort, topElement, valueAt + t.length};
+    }
+    at = valueAt + t.length;
+  }
+  if (!open.empty()) {
+    return {TagScan::End::CutShort, topElement, size + 1};
+  }
+  scan.offset = size;
+  return scan;
 }
 
 bool ReadTag(BufData &stream, DcmTag &t, bool explicitVR) {

@@ -126,6 +126,30 @@ bool AppendExpanded(DcmObj &c, const DcmTag &t, bool bigEndian);
 // makes them the value of n.header, with its length.
 void EncodeNested(DcmObj &n, bool bigEndian);
 
+// Where the elements of a data set before a given tag end, found from their
+// headers alone, without reading a value.
+struct TagScan {
+  enum class End {
+    AtTag,      // offset: where the first top-level element of stopKey or greater starts
+    EndOfBytes, // no such element: offset is the end of the bytes
+    CutShort,   // an element (or an open sequence) runs past the bytes;
+                // needed: the bytes it takes at least, from the start
+  };
+  End end = End::EndOfBytes;
+  std::size_t offset = 0;
+  std::size_t needed = 0;
+};
+
+// Scans bytes[position, size) as ReadOjb would read them (explicitVR, byte
+// order) up to the first top-level element whose key (group << 16 |
+// element) is stopKey or greater. An element of undefined length is
+// followed, through its nested headers, to the delimiter that closes it (the
+// content of an explicit UN sequence as implicit VR, as the reader takes
+// it). Adds no log line: a cut is a result, not an error, for a caller that
+// holds only the head of a file.
+TagScan ScanToTag(const std::uint8_t *bytes, std::size_t size, std::size_t position, bool explicitVR, bool bigEndian,
+                  std::uint32_t stopKey);
+
 // True for the VRs whose explicit header has the reserved field and the
 // 32-bit length.
 bool HasLongExplicitLength(std::string_view vr);

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -473,6 +474,94 @@ bool DcmObj::ReadFrom(std::vector<std::uint8_t> file) {
 }
 
 bool DcmObj::Read(const std::string &path) { return Read(path, MAX_INFLATED_BYTES); }
+
+namespace {
+
+// The bytes of a file read from its start as far as needed, no further.
+class FileHead {
+public:
+  explicit FileHead(const std::string &path) : in_(path, std::ios::binary) {
+    std::error_code error;
+    const auto size = std::filesystem::file_size(path, error);
+    size_ = error ? 0 : static_cast<std::size_t>(size);
+  }
+  bool Open() const { return static_cast<bool>(in_); }
+  bool Whole() const { return bytes_.size() == size_; }
+  std::vector<std::uint8_t> &Bytes() { return bytes_; }
+
+  // Holds at least the first count bytes (all there are when fewer).
+  bool LoadTo(std::size_t count) {
+    count = std::min(count, size_);
+    if (count <= bytes_.size()) {
+      return true;
+    }
+    const std::size_t held = bytes_.size();
+    bytes_.resize(count);
+    in_.read(reinterpret_cast<char *>(bytes_.data() + held), static_cast<std::streamsize>(count - held));
+    bytes_.resize(held + static_cast<std::size_t>(in_.gcount()));
+    return bytes_.size() == count;
+  }
+
+  // ScanToTag over the head, loaded further while the scan runs past it;
+  // false when it runs past the end of the file.
+  bool Scan(std::size_t position, bool explicitVR, bool bigEndian, std::uint32_t stopKey, TagScan &scan) {
+    for (;;) {
+      scan = ScanToTag(bytes_.data(), bytes_.size(), position, explicitVR, bigEndian, stopKey);
+      const bool more = scan.end == TagScan::End::CutShort || scan.end == TagScan::End::EndOfBytes;
+      if (!more || Whole()) {
+        return scan.end != TagScan::End::CutShort;
+      }
+      if (!LoadTo(std::max(scan.needed, 2 * bytes_.size()))) {
+        return false;
+      }
+    }
+  }
+
+private:
+  std::ifstream in_;
+  std::size_t size_ = 0;
+  std::vector<std::uint8_t> bytes_;
+};
+
+// Bytes read first: the meta information and the first groups of most files.
+constexpr std::size_t HEAD_BYTES = 64 * 1024;
+// Tag keys: the first after the meta information group.
+constexpr std::uint32_t AFTER_META = 0x00030000;
+
+} // namespace
+
+bool DcmObj::ReadUpTo(const std::string &path, std::uint16_t group, std::uint16_t element) {
+  FileHead head(path);
+  if (!head.Open() || !head.LoadTo(HEAD_BYTES)) {
+    return false;
+  }
+  const std::vector<std::uint8_t> &bytes = head.Bytes();
+  const std::size_t dataSetAt = PREAMBLE_SIZE + sizeof(PREFIX);
+  if (bytes.size() < dataSetAt || std::memcmp(bytes.data() + PREAMBLE_SIZE, PREFIX, sizeof(PREFIX)) != 0) {
+    return false;
+  }
+  TagScan meta;
+  if (!head.Scan(dataSetAt, true, false, AFTER_META, meta)) {
+    return false;
+  }
+  BufData metaStream(std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(meta.offset)),
+                     false);
+  if (!ReadMetaHeader(metaStream, *this) || transferSyntax.empty() ||
+      transferSyntax == DEFLATED_EXPLICIT_VR_LITTLE_ENDIAN) {
+    return false;
+  }
+  explicitVR = transferSyntax != IMPLICIT_VR_LITTLE_ENDIAN;
+  const bool bigEndian = transferSyntax == EXPLICIT_VR_BIG_ENDIAN;
+  TagScan dataSet;
+  if (!head.Scan(meta.offset, explicitVR, bigEndian, std::uint32_t{group} << 16 | element, dataSet)) {
+    return false;
+  }
+  // Every element before the tag lies whole within the bytes up to it.
+  std::vector<std::uint8_t> before = std::move(head.Bytes());
+  before.resize(dataSet.offset);
+  return ReadOjb(std::make_shared<const std::vector<std::uint8_t>>(std::move(before)), meta.offset, bigEndian, *this) &&
+         TruncationOf(*this).empty();
+}
 
 bool DcmObj::Read(const std::string &path, std::size_t maxInflatedBytes) {
   std::error_code error;

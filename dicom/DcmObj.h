@@ -136,6 +136,16 @@ public:
   // Read that inflates a deflated data set of up to maxInflatedBytes
   // (MAX_INFLATED_BYTES for the others).
   bool Read(const std::string &path, std::size_t maxInflatedBytes);
+  // Appends the elements of the file's data set that come before the first
+  // top-level element of tag (group,element) or greater, and sets
+  // transferSyntax and explicitVR from its meta information; the rest of the
+  // file is not read. What is read is bounded: the head of the file first,
+  // more only while an element before the tag runs past it, never more than
+  // the file. False, without a log line, when the file is no DICOM file or
+  // cannot be read, its meta information has no transfer syntax or a
+  // deflated one, or an element before the tag is cut short (Read tells
+  // why); the elements before a failure may stay in the container.
+  bool ReadUpTo(const std::string &path, std::uint16_t group, std::uint16_t element);
   // The same from and to memory: the whole file in stream.
   void WriteTo(BufData &stream);
   bool ReadFrom(BufData &stream);

@@ -4,6 +4,7 @@
 #include "base/Log.h"
 #include "dicom/DcmTag.h"
 #include "dicom/Uids.h"
+#include "net/association/DimseCommand.h"
 #include "net/association/PDU_Service.h"
 #include "net/association/Response.h"
 #include "net/link/NetTrace.h"
@@ -11,27 +12,13 @@
 
 namespace fw {
 
-namespace {
-
-constexpr std::uint16_t COMMAND_GROUP = 0x0000;
-constexpr std::uint16_t NO_DATA_SET = 0x0101;
-
-std::uint32_t EncodedSize(const DcmTag &t) { return 8 + t.length; }
-
-} // namespace
-
 void CEcho::BuildRQ(DcmObj &command, std::string_view sopClassUID, std::uint16_t messageID) {
-  auto sopClass = DcmTag::FromText(COMMAND_GROUP, 0x0002, sopClassUID, "UI");
-  auto field = DcmTag::FromUS(COMMAND_GROUP, 0x0100, C_ECHO_RQ, "US");
-  auto id = DcmTag::FromUS(COMMAND_GROUP, 0x0110, messageID, "US");
-  auto dataSetType = DcmTag::FromUS(COMMAND_GROUP, 0x0800, NO_DATA_SET, "US");
-  const std::uint32_t groupLength =
-      EncodedSize(*sopClass) + EncodedSize(*field) + EncodedSize(*id) + EncodedSize(*dataSetType);
-  command.Append(DcmTag::FromUL(COMMAND_GROUP, 0x0000, groupLength, "UL"));
-  command.Append(std::move(sopClass));
-  command.Append(std::move(field));
-  command.Append(std::move(id));
-  command.Append(std::move(dataSetType));
+  dimse::CommandFields fields;
+  fields.affectedSopClass = sopClassUID;
+  fields.commandField = C_ECHO_RQ;
+  fields.messageID = messageID;
+  fields.dataSetType = dimse::NO_DATA_SET;
+  dimse::BuildCommand(command, fields);
 }
 
 bool CEcho::WriteRQ(PDU_Service &service, std::string_view sopClassUID) {
@@ -49,7 +36,7 @@ bool CEcho::ReadRSP(PDU_Service &service) {
   if (AnnouncesDataSet(response) && !DropDataSet(service)) {
     return false;
   }
-  if (response.FindUS(COMMAND_GROUP, 0x0100) != C_ECHO_RSP) {
+  if (response.FindUS(dimse::COMMAND_GROUP, dimse::COMMAND_FIELD) != C_ECHO_RSP) {
     WriteLog("ERROR, CEcho::ReadRSP, not a C-Echo RSP");
     return false;
   }
@@ -57,7 +44,7 @@ bool CEcho::ReadRSP(PDU_Service &service) {
     return false;
   }
   // Status is mandatory: without one the verification did not succeed.
-  const DcmTag *status = response.FindElement(COMMAND_GROUP, 0x0900);
+  const DcmTag *status = response.FindElement(dimse::COMMAND_GROUP, dimse::STATUS);
   if (status == nullptr || status->data.size() < 2) {
     WriteLog("ERROR, CEcho::ReadRSP, no status");
     return false;

@@ -4,6 +4,7 @@
 #include "base/Log.h"
 #include "dicom/DcmTag.h"
 #include "dicom/Uids.h"
+#include "net/association/DimseCommand.h"
 #include "net/association/PDU_Service.h"
 #include "net/association/Response.h"
 #include "net/pdu/IdCounter.h"
@@ -12,39 +13,16 @@
 
 namespace fw {
 
-namespace {
-
-constexpr std::uint16_t COMMAND_GROUP = 0x0000;
-constexpr std::uint16_t PRIORITY_MEDIUM = 0x0000;
-constexpr std::uint16_t DATA_SET_PRESENT = 0x0102;
-
-std::uint32_t EncodedSize(const DcmTag &t) { return 8 + t.length; }
-
-} // namespace
-
 void CStore::BuildRQ(DcmObj &command, std::string_view sopClassUID, std::string_view sopInstanceUID,
                      std::uint16_t messageID) {
-  auto sopClass = DcmTag::FromText(COMMAND_GROUP, 0x0002, sopClassUID, "UI");
-  auto field = DcmTag::FromUS(COMMAND_GROUP, 0x0100, C_STORE_RQ, "US");
-  auto id = DcmTag::FromUS(COMMAND_GROUP, 0x0110, messageID, "US");
-  auto priority = DcmTag::FromUS(COMMAND_GROUP, 0x0700, PRIORITY_MEDIUM, "US");
-  auto dataSetType = DcmTag::FromUS(COMMAND_GROUP, 0x0800, DATA_SET_PRESENT, "US");
-  std::unique_ptr<DcmTag> instance;
-  std::uint32_t groupLength = EncodedSize(*sopClass) + EncodedSize(*field) + EncodedSize(*id) + EncodedSize(*priority) +
-                              EncodedSize(*dataSetType);
-  if (!sopInstanceUID.empty()) {
-    instance = DcmTag::FromText(COMMAND_GROUP, 0x1000, sopInstanceUID, "UI");
-    groupLength += EncodedSize(*instance);
-  }
-  command.Append(DcmTag::FromUL(COMMAND_GROUP, 0x0000, groupLength, "UL"));
-  command.Append(std::move(sopClass));
-  command.Append(std::move(field));
-  command.Append(std::move(id));
-  command.Append(std::move(priority));
-  command.Append(std::move(dataSetType));
-  if (instance) {
-    command.Append(std::move(instance));
-  }
+  dimse::CommandFields fields;
+  fields.affectedSopClass = sopClassUID;
+  fields.commandField = C_STORE_RQ;
+  fields.messageID = messageID;
+  fields.priority = dimse::PRIORITY_MEDIUM;
+  fields.dataSetType = dimse::DATA_SET_PRESENT;
+  fields.affectedSopInstance = sopInstanceUID;
+  dimse::BuildCommand(command, fields);
 }
 
 bool CStore::WriteRQ(PDU_Service &service, DcmObj *dataSet, std::string_view sopClassUID) {
@@ -72,7 +50,7 @@ int CStore::ReadRSP(PDU_Service &service) {
     WriteLog("ERROR, CStore::ReadRSP, PDU->Read DCO failed");
     return -1;
   }
-  if (response.FindUS(COMMAND_GROUP, 0x0100) != C_STORE_RSP) {
+  if (response.FindUS(dimse::COMMAND_GROUP, dimse::COMMAND_FIELD) != C_STORE_RSP) {
     WriteLog("ERROR, CStore::ReadRSP, not a C-Store RSP");
     return -2;
   }
@@ -80,7 +58,7 @@ int CStore::ReadRSP(PDU_Service &service) {
     return -2;
   }
   // Status is mandatory: a response without one must not count as stored.
-  const DcmTag *status = response.FindElement(COMMAND_GROUP, 0x0900);
+  const DcmTag *status = response.FindElement(dimse::COMMAND_GROUP, dimse::STATUS);
   if (status == nullptr || status->data.size() < 2) {
     WriteLog("ERROR, CStore::ReadRSP, no status");
     return -2;

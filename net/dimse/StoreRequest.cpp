@@ -1,11 +1,11 @@
-// StoreRequest: WriteStoreRQ and ReadStoreRSP.
+// StoreRequest: WriteStoreRQ and ReadStoreRSP, over the store step.
 #include "net/dimse/StoreRequest.h"
 
 #include "base/Log.h"
-#include "conversion/ConvertTransferSyntax.h"
 #include "dicom/Uids.h"
 #include "net/association/PDU_Service.h"
 #include "net/dimse/CStore.h"
+#include "net/dimse/StoreStep.h"
 
 #include <algorithm>
 #include <array>
@@ -13,12 +13,6 @@
 namespace fw {
 
 namespace {
-
-// The syntaxes a data set moves between by relabelling alone: element values
-// are kept little endian either way.
-bool IsRelabelable(std::string_view uid) {
-  return uid == IMPLICIT_VR_LITTLE_ENDIAN || uid == EXPLICIT_VR_LITTLE_ENDIAN;
-}
 
 std::string TrimUid(std::string text) {
   while (!text.empty() && (text.back() == '\0' || text.back() == ' ')) {
@@ -49,31 +43,23 @@ int WriteStoreRQ(PDU_Service &service, DcmObj &dataSet, std::string_view sopClas
     return -1;
   }
   const std::string sopClass = StoredSopClass(dataSet, sopClassUID);
-  const std::uint8_t contextID = service.ContextFor(sopClass, dataSet.transferSyntax);
-  if (contextID == 0) {
+  StoreResult result;
+  if (SendStoreRequest(service, dataSet, sopClass, {}, result)) {
+    return 0;
+  }
+  switch (result.outcome) {
+  case StoreResult::Outcome::NoContext:
+    if (result.contextID != 0) {
+      return -2; // chosen, but without a transfer syntax on record
+    }
     WriteLog("ERROR, WriteStoreRQ, no accepted presentation context for " + sopClass);
     return -1;
+  case StoreResult::Outcome::LossyConversion:
+  case StoreResult::Outcome::ConversionFailed:
+    return -3;
+  default:
+    return -4;
   }
-  service.ChooseContext(contextID);
-
-  std::string accepted;
-  if (!service.AcceptedSyntax(contextID, accepted)) {
-    return -2;
-  }
-  if (dataSet.transferSyntax != accepted) {
-    if (IsImageStorageClass(sopClass)) {
-      if (!ConvertTransferSyntax(dataSet, accepted)) {
-        return -3;
-      }
-    } else if (IsRelabelable(accepted) && IsRelabelable(dataSet.transferSyntax)) {
-      dataSet.transferSyntax = accepted;
-      dataSet.explicitVR = accepted != IMPLICIT_VR_LITTLE_ENDIAN;
-    } else {
-      WriteLog("ERROR, WriteStoreRQ, cannot send " + dataSet.transferSyntax + " as " + accepted);
-      return -3;
-    }
-  }
-  return CStore::WriteRQ(service, &dataSet, sopClass) ? 0 : -4;
 }
 
 int ReadStoreRSP(PDU_Service &service) { return CStore::ReadRSP(service); }

@@ -21,6 +21,10 @@
 // syntax recorded for it, -3 the data set could not be brought into that
 // syntax, -4 writing the request failed, or the association was already
 // over (then at once, with nothing converted or sent).
+//
+// WriteStoreRQ is the request half of the store step (SendStoreRequest in
+// StoreStep.h) with the data set's own class and these integers for its
+// outcomes; a caller that wants the reason uses the step.
 #pragma once
 
 #include "dicom/DcmObj.h"

@@ -3,6 +3,7 @@
 
 #include "base/Log.h"
 #include "dicom/DcmTag.h"
+#include "net/association/DimseCommand.h"
 #include "net/association/PDU_Service.h"
 #include "net/association/Response.h"
 #include "net/pdu/IdCounter.h"
@@ -13,32 +14,21 @@ namespace fw {
 namespace {
 
 constexpr std::uint16_t COMMAND_GROUP = 0x0000;
-constexpr std::uint16_t PRIORITY_MEDIUM = 0x0000;
-constexpr std::uint16_t DATA_SET_PRESENT = 0x0102;
 constexpr std::uint16_t NO_DATA_SET = 0x0101;
 constexpr std::uint16_t COMMAND_FIELD = 0x0100;
 constexpr std::uint16_t DATA_SET_TYPE = 0x0800;
 constexpr std::uint16_t STATUS = 0x0900;
 
-// Bytes an element adds to a command group length in implicit VR.
-std::uint32_t EncodedSize(const DcmTag &t) { return 8 + t.length; }
-
 } // namespace
 
 void CFind::BuildRQ(DcmObj &command, std::string_view sopClassUID, std::uint16_t messageID) {
-  auto sopClass = DcmTag::FromText(COMMAND_GROUP, 0x0002, sopClassUID, "UI");
-  auto field = DcmTag::FromUS(COMMAND_GROUP, 0x0100, C_FIND_RQ, "US");
-  auto id = DcmTag::FromUS(COMMAND_GROUP, 0x0110, messageID, "US");
-  auto priority = DcmTag::FromUS(COMMAND_GROUP, 0x0700, PRIORITY_MEDIUM, "US");
-  auto dataSetType = DcmTag::FromUS(COMMAND_GROUP, 0x0800, DATA_SET_PRESENT, "US");
-  const std::uint32_t groupLength = EncodedSize(*sopClass) + EncodedSize(*field) + EncodedSize(*id) +
-                                    EncodedSize(*priority) + EncodedSize(*dataSetType);
-  command.Append(DcmTag::FromUL(COMMAND_GROUP, 0x0000, groupLength, "UL"));
-  command.Append(std::move(sopClass));
-  command.Append(std::move(field));
-  command.Append(std::move(id));
-  command.Append(std::move(priority));
-  command.Append(std::move(dataSetType));
+  dimse::CommandFields fields;
+  fields.affectedSopClass = sopClassUID;
+  fields.commandField = C_FIND_RQ;
+  fields.messageID = messageID;
+  fields.priority = dimse::PRIORITY_MEDIUM;
+  fields.dataSetType = dimse::DATA_SET_PRESENT;
+  dimse::BuildCommand(command, fields);
 }
 
 bool CFind::WriteRQ(PDU_Service &service, DcmObj &identifier, std::string_view sopClassUID) {

@@ -22,9 +22,11 @@ namespace fw {
 namespace {
 
 using test::Bytes;
+using test::Concat;
 using test::LogCapture;
 using test::SetSyntax;
 using test::TempDir;
+using test::TextBytes;
 
 std::uint32_t LE32(const Bytes &b, std::size_t at) {
   return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
@@ -222,6 +224,143 @@ TEST_F(DcmFileTest, CutDataSetIsLogged) {
   EXPECT_EQ(read.FindText(0x0010, 0x0010), "Doe^Jane"); // decoded before the cut
   EXPECT_EQ(log.Lines(), (std::vector<std::string>{"ERROR: read bytes!=tag->length (7FE0,0010) count=2, tag->length=4",
                                                    "ERROR: DcmObj::Read, " + Path("cut.dcm")}));
+}
+
+// ReadUpTo: the elements before a tag, the file's head read only as far as
+// they reach.
+class ReadUpToTest : public DcmFileSyntaxTest {
+protected:
+  // FillImage with a value larger than the first read of the head before
+  // the Patient module, and a flat sequence whose item holds a tag past
+  // (0010,0000).
+  void FillLarge(DcmObj &c) {
+    FillImage(c);
+    c.Put(DcmTag::FromBytes(0x0009, 0x1010, static_cast<std::uint32_t>(large_.size()), large_.data(), "OB"));
+    c.Put(DcmTag::FromBytes(0x0009, 0x1020, UNDEFINED_LENGTH, nullptr, "SQ"));
+    std::size_t at = 0;
+    while (!c.EntryAt(at)->Tag().Is(0x0009, 0x1020)) {
+      ++at;
+    }
+    // The item goes right after its sequence, where Put would not place it.
+    c.InsertAt(at + 1, DcmTag::FromBytes(0xFFFE, 0xE000, UNDEFINED_LENGTH, nullptr));
+    c.InsertAt(at + 2, DcmTag::FromText(0x0020, 0x000D, "1.2.3.4"));
+    c.InsertAt(at + 3, DcmTag::FromBytes(0xFFFE, 0xE00D, 0, nullptr));
+    c.InsertAt(at + 4, DcmTag::FromBytes(0xFFFE, 0xE0DD, 0, nullptr));
+  }
+  const Bytes large_ = Bytes(100000, 0x41);
+};
+
+TEST_P(ReadUpToTest, ElementsBeforeTheTagAndNothingAfter) {
+  DcmObj c;
+  SetSyntax(c, GetParam());
+  FillLarge(c);
+  ASSERT_TRUE(c.Write(Path("a.dcm")));
+  LogCapture log;
+
+  struct Case {
+    const char *name;
+    std::uint16_t group, element;
+    std::size_t count; // elements read
+  } cases[] = {
+      {"BeforeSopClass", 0x0008, 0x0016, 0},
+      {"SopClassOnly", 0x0008, 0x0017, 1},
+      {"BeforePatient", 0x0010, 0x0000, c.Count() - 4}, // the nested (0020,000D) does not stop it
+      {"BeforePixelData", 0x7FE0, 0x0010, c.Count() - 1},
+      {"AtAnAbsentTag", 0x0009, 0x1011, 5},
+      {"PastTheEnd", 0xFFFF, 0xFFFF, c.Count()},
+  };
+  for (const Case &k : cases) {
+    SCOPED_TRACE(k.name);
+    DcmObj read;
+    ASSERT_TRUE(read.ReadUpTo(Path("a.dcm"), k.group, k.element));
+    EXPECT_EQ(read.transferSyntax, GetParam());
+    EXPECT_EQ(read.explicitVR, GetParam() != IMPLICIT_VR_LITTLE_ENDIAN);
+    EXPECT_EQ(read.Count(), k.count);
+    for (std::size_t i = 0; i < std::min(read.Count(), k.count); ++i) {
+      EXPECT_EQ(read.EntryAt(i)->Tag().Key(), c.EntryAt(i)->Tag().Key()) << i;
+    }
+  }
+  DcmObj beforePixels;
+  ASSERT_TRUE(beforePixels.ReadUpTo(Path("a.dcm"), 0x7FE0, 0x0010));
+  EXPECT_EQ(beforePixels.FindText(0x0010, 0x0010), "Doe^Jane");
+  EXPECT_EQ(beforePixels.FindUS(0x0028, 0x0011), 2);
+  ASSERT_NE(beforePixels.FindElement(0x0009, 0x1010), nullptr);
+  EXPECT_EQ(beforePixels.FindElement(0x0009, 0x1010)->data, large_);
+  EXPECT_EQ(beforePixels.FindElement(0x7FE0, 0x0010), nullptr);
+  EXPECT_TRUE(log.Lines().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(File, ReadUpToTest,
+                         ::testing::Values(IMPLICIT_VR_LITTLE_ENDIAN, EXPLICIT_VR_LITTLE_ENDIAN,
+                                           EXPLICIT_VR_BIG_ENDIAN),
+                         [](const auto &info) {
+                           return info.param == IMPLICIT_VR_LITTLE_ENDIAN   ? std::string("Implicit")
+                                  : info.param == EXPLICIT_VR_LITTLE_ENDIAN ? std::string("Explicit")
+                                                                            : std::string("BigEndian");
+                         });
+
+// An explicit UN sequence of undefined length holds implicit VR: followed as
+// such, an implicit length that reads as two letters does not derail it.
+TEST_F(DcmFileTest, ReadUpToFollowsAnUnknownSequenceAsImplicit) {
+  DcmObj c;
+  SetSyntax(c, EXPLICIT_VR_LITTLE_ENDIAN);
+  c.PutText(0x0008, 0x0016, "1.2.840.10008.5.1.4.1.1.7");
+  ASSERT_TRUE(c.Write(Path("a.dcm")));
+  const auto le16 = [](unsigned v) { return Bytes{static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8)}; };
+  const auto le32 = [&](std::uint32_t v) { return Concat({le16(v & 0xFFFF), le16(v >> 16)}); };
+  const std::uint32_t letters = 0x4142; // "BA" where an explicit VR would be
+  const Bytes tail = Concat(
+      {le16(0x0009), le16(0x1010),           TextBytes("UN"), le16(0),      le32(UNDEFINED_LENGTH), le16(0xFFFE),
+       le16(0xE000), le32(UNDEFINED_LENGTH), le16(0x0009),    le16(0x1011), le32(letters),          Bytes(letters, 'x'),
+       le16(0xFFFE), le16(0xE00D),           le32(0),         le16(0xFFFE), le16(0xE0DD),           le32(0),
+       le16(0x0010), le16(0x0020),           TextBytes("LO"), le16(4),      TextBytes("PID1")});
+  Bytes file = FileBytes(Path("a.dcm"));
+  file.insert(file.end(), tail.begin(), tail.end());
+  WriteBytes(Path("a.dcm"), file);
+
+  DcmObj before;
+  ASSERT_TRUE(before.ReadUpTo(Path("a.dcm"), 0x0010, 0x0000));
+  EXPECT_EQ(before.Count(), 2u);
+  ASSERT_NE(before.ContainerAt(1), nullptr);
+  EXPECT_EQ(before.ContainerAt(1)->header.Key(), 0x00091010u);
+  DcmObj all;
+  ASSERT_TRUE(all.ReadUpTo(Path("a.dcm"), 0xFFFF, 0xFFFF));
+  EXPECT_EQ(all.FindText(0x0010, 0x0020), "PID1");
+}
+
+TEST_F(DcmFileTest, ReadUpToRefusesWithoutLogLines) {
+  DcmObj c;
+  SetSyntax(c, EXPLICIT_VR_LITTLE_ENDIAN);
+  FillImage(c);
+  ASSERT_TRUE(c.Write(Path("a.dcm")));
+  const Bytes whole = FileBytes(Path("a.dcm"));
+  // Cut inside the Patient's Name, then inside the pixel data.
+  const std::size_t pixelsAt = whole.size() - 12;
+  WriteBytes(Path("cut-early.dcm"), Bytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(pixelsAt - 30)));
+  WriteBytes(Path("cut-late.dcm"), Bytes(whole.begin(), whole.end() - 2));
+  DcmObj deflated;
+  SetSyntax(deflated, DEFLATED_EXPLICIT_VR_LITTLE_ENDIAN);
+  FillImage(deflated);
+  ASSERT_TRUE(deflated.Write(Path("deflated.dcm")));
+  BufData raw(false);
+  WriteObj(raw, c);
+  WriteBytes(Path("raw.dcm"), raw.Bytes()); // no preamble
+  Bytes noSyntax = whole;
+  // (0002,0010) renamed (0002,0011): the meta information has no transfer syntax.
+  const std::size_t syntaxAt = 158 + 8 + LE16(whole, 164) + 8 + LE16(whole, 166 + LE16(whole, 164) + 6);
+  ASSERT_EQ(LE16(whole, syntaxAt + 2), 0x0010);
+  noSyntax[syntaxAt + 2] = 0x11;
+  WriteBytes(Path("no-syntax.dcm"), noSyntax);
+
+  LogCapture log;
+  DcmObj read;
+  EXPECT_TRUE(read.ReadUpTo(Path("cut-late.dcm"), 0x7FE0, 0x0010)) << "the cut lies past the tag";
+  for (const char *name : {"cut-early.dcm", "deflated.dcm", "raw.dcm", "no-syntax.dcm", "missing.dcm", ""}) {
+    SCOPED_TRACE(name);
+    DcmObj refused;
+    EXPECT_FALSE(refused.ReadUpTo(Path(name), 0x7FE0, 0x0010));
+  }
+  EXPECT_TRUE(log.Lines().empty());
 }
 
 TEST_F(DcmFileTest, MissingTransferSyntaxIsTakenFromTheFirstElement) {

@@ -1,20 +1,25 @@
 // C-ECHO and C-STORE over an association played from memory: the command
 // sets byte for byte, the handling of responses, the association proposing a
-// context per SOP class, and WriteStoreRQ's choice of context and conversion.
+// context per SOP class, WriteStoreRQ's choice of context and conversion,
+// and the outcomes of the store step for a file.
 #include "dicom/BufData.h"
 #include "dicom/DcmCodec.h"
 #include "net/association/PDU_Service.h"
 #include "net/dimse/CEcho.h"
 #include "net/dimse/CStore.h"
 #include "net/dimse/StoreRequest.h"
+#include "net/dimse/StoreStep.h"
 #include "net/link/MemorySocket.h"
 #include "tests/net/AssociationScripts.h"
 #include "tests/net/FindTestSupport.h"
 #include "tests/net/StoreTestObjects.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -557,6 +562,274 @@ TEST(WriteStoreRQTest, NonImageObjectRelabelledNotConverted) {
     ASSERT_EQ(sent.size(), 2u);
     auto decoded = Decode(sent[1].bytes, c.accepted);
     EXPECT_EQ(decoded->FindText(0x0010, 0x0010), "DOE^JANE");
+  }
+}
+
+// ------------------------------------------------------------ store step
+
+// A socket played from memory whose sends fail once refuse is set.
+class RefusingSocket : public MemorySocket {
+public:
+  using MemorySocket::MemorySocket;
+  bool SendBinary(const std::uint8_t *data, std::size_t length) override {
+    return !refuse && MemorySocket::SendBinary(data, length);
+  }
+  bool refuse = false;
+};
+
+enum class StepFile { JpegStill, NativeStill, BigEndianReport, Missing };
+
+struct StoreStepCase {
+  const char *name;
+  // The syntax accepted on each of the four contexts proposed (ultrasound
+  // image: 1 JPEG, 3 uncompressed; report: 5 JPEG, 7 uncompressed); empty
+  // rejects the context.
+  std::array<std::string_view, 4> accepted;
+  StepFile file;
+  std::string response; // after the accept
+  StoreResult::Outcome outcome;
+  int status = -1;
+  std::uint8_t context = 0;
+  std::size_t messagesSent = 0; // command and data set
+  StoreOptions options = {};
+  bool linkClosed = false;
+  bool sendsFail = false;
+  const char *line = nullptr; // a log line the step leads to
+};
+void PrintTo(const StoreStepCase &c, std::ostream *out) { *out << c.name; }
+
+// Four contexts and four accept draws leave the counter at 12: the request
+// is message 13.
+constexpr std::uint16_t STEP_MESSAGE_ID = 13;
+std::string StepResponse(int status, std::uint16_t field = 0x8001, std::uint8_t contextID = 1) {
+  return ResponsePdu(field, status, contextID, STEP_MESSAGE_ID);
+}
+
+StoreOptions RefuseLossy() {
+  StoreOptions options;
+  options.refuseLossyConversion = true;
+  return options;
+}
+StoreOptions ReadFirst() {
+  StoreOptions options;
+  options.checkLinkBeforeReading = false;
+  return options;
+}
+
+class StoreStepTest : public testing::TestWithParam<StoreStepCase> {
+protected:
+  // The file of the case, written to the folder; the path of none for Missing.
+  std::string WriteFile(StepFile kind) {
+    const std::string path = (dir_.path() / "object.dcm").string();
+    std::unique_ptr<DcmObj> object;
+    switch (kind) {
+    case StepFile::JpegStill:
+      object = test::MakeImage(test::US_IMAGE_STORAGE, "1.2.3.21", 1);
+      break;
+    case StepFile::NativeStill:
+      object = test::MakeImage(test::US_IMAGE_STORAGE, "1.2.3.22", 1, EXPLICIT_VR_LITTLE_ENDIAN);
+      break;
+    case StepFile::BigEndianReport:
+      object = std::make_unique<DcmObj>();
+      object->transferSyntax = std::string(EXPLICIT_VR_BIG_ENDIAN);
+      object->explicitVR = true;
+      object->PutText(0x0008, 0x0016, SR);
+      object->PutText(0x0008, 0x0018, "1.2.3.23");
+      break;
+    case StepFile::Missing:
+      return path;
+    }
+    EXPECT_TRUE(object && object->Write(path));
+    return path;
+  }
+  test::TempDir dir_;
+};
+
+TEST_P(StoreStepTest, PeerAnswerGivesTheOutcome) {
+  const StoreStepCase &c = GetParam();
+  const std::string path = WriteFile(c.file);
+  std::string acceptItems;
+  for (std::uint8_t i = 0; i < 4; ++i) {
+    const std::string_view syntax = c.accepted[i];
+    acceptItems += test::AcceptItem(static_cast<std::uint8_t>(2 * i + 1), syntax.empty() ? 4 : 0,
+                                    syntax.empty() ? IMPLICIT_VR_LITTLE_ENDIAN : syntax);
+  }
+  auto owned = std::make_unique<RefusingSocket>(test::AcceptPdu(acceptItems) + c.response);
+  RefusingSocket &socket = *owned;
+  PDU_Service service(std::move(owned));
+  const std::string sopClass(c.file == StepFile::BigEndianReport ? SR : test::US_IMAGE_STORAGE);
+  ASSERT_TRUE(
+      service.OpenAssociation({"127.0.0.1", "1", "QUILLBROOK", "ANY-SCP", 5},
+                              ProposeStorageContexts({std::string(test::US_IMAGE_STORAGE), std::string(SR)}, {kJpeg})));
+  const std::size_t requestSize = socket.Sent().size();
+  if (c.linkClosed) {
+    socket.Close();
+  }
+  socket.refuse = c.sendsFail;
+  LogCapture log;
+
+  const StoreResult result = StoreFile(service, path, sopClass, c.options);
+  EXPECT_EQ(result.outcome, c.outcome);
+  EXPECT_EQ(result.status, c.status);
+  EXPECT_EQ(result.contextID, c.context);
+  if (c.context != 0) {
+    EXPECT_EQ(result.acceptedSyntax, c.accepted[(c.context - 1) / 2]);
+  }
+  EXPECT_EQ(test::SentMessages(socket.Sent().substr(requestSize)).size(), c.messagesSent);
+  if (c.line != nullptr) {
+    EXPECT_TRUE(log.Contains(c.line)) << c.line;
+  }
+}
+
+using Outcome = StoreResult::Outcome;
+constexpr std::string_view NONE = {};
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, StoreStepTest,
+    testing::Values(
+        StoreStepCase{"StoredAsItIs",
+                      {kJpeg, kImplicit, NONE, kImplicit},
+                      StepFile::JpegStill,
+                      StepResponse(0),
+                      Outcome::Stored,
+                      0,
+                      1,
+                      2},
+        StoreStepCase{"ConvertedWhenOnlyUncompressedIsAccepted",
+                      {NONE, kImplicit, NONE, kImplicit},
+                      StepFile::JpegStill,
+                      StepResponse(0, 0x8001, 3),
+                      Outcome::Stored,
+                      0,
+                      3,
+                      2},
+        StoreStepCase{"CoercionWarning",
+                      {kJpeg, NONE, NONE, kImplicit},
+                      StepFile::JpegStill,
+                      StepResponse(0xB000),
+                      Outcome::StoredWithWarning,
+                      0xB000,
+                      1,
+                      2},
+        StoreStepCase{"OutOfResources",
+                      {kJpeg, NONE, NONE, kImplicit},
+                      StepFile::JpegStill,
+                      StepResponse(0xA700),
+                      Outcome::Refused,
+                      0xA700,
+                      1,
+                      2,
+                      {},
+                      false,
+                      false,
+                      "ERROR, CStore::ReadRSP, status == 42752"},
+        StoreStepCase{"ResponseWithoutStatus",
+                      {kJpeg, NONE, NONE, kImplicit},
+                      StepFile::JpegStill,
+                      StepResponse(-1),
+                      Outcome::InvalidResponse,
+                      -1,
+                      1,
+                      2},
+        StoreStepCase{"EchoResponse",
+                      {kJpeg, NONE, NONE, kImplicit},
+                      StepFile::JpegStill,
+                      StepResponse(0, 0x8030),
+                      Outcome::InvalidResponse,
+                      -1,
+                      1,
+                      2},
+        StoreStepCase{"ResponseToAnotherRequest",
+                      {kJpeg, NONE, NONE, kImplicit},
+                      StepFile::JpegStill,
+                      ResponsePdu(0x8001, 0, 1, 5),
+                      Outcome::InvalidResponse,
+                      -1,
+                      1,
+                      2},
+        StoreStepCase{
+            "NoResponse", {kJpeg, NONE, NONE, kImplicit}, StepFile::JpegStill, "", Outcome::NoResponse, -1, 1, 2},
+        StoreStepCase{
+            "NoContextForTheClass", {NONE, NONE, NONE, kImplicit}, StepFile::JpegStill, "", Outcome::NoContext},
+        StoreStepCase{"LossyConversionRefused",
+                      {kJpeg, NONE, NONE, kImplicit},
+                      StepFile::NativeStill,
+                      "",
+                      Outcome::LossyConversion,
+                      -1,
+                      1,
+                      0,
+                      RefuseLossy()},
+        StoreStepCase{"LossyConversionAllowed",
+                      {kJpeg, NONE, NONE, kImplicit},
+                      StepFile::NativeStill,
+                      StepResponse(0),
+                      Outcome::Stored,
+                      0,
+                      1,
+                      2},
+        StoreStepCase{"NoRelabellingFromBigEndian",
+                      {kJpeg, NONE, NONE, kImplicit},
+                      StepFile::BigEndianReport,
+                      "",
+                      Outcome::ConversionFailed,
+                      -1,
+                      7,
+                      0,
+                      {},
+                      false,
+                      false,
+                      "ERROR, WriteStoreRQ, cannot send 1.2.840.10008.1.2.2 as 1.2.840.10008.1.2"},
+        StoreStepCase{"FileCannotBeRead", {kJpeg, NONE, NONE, kImplicit}, StepFile::Missing, "", Outcome::Unreadable},
+        StoreStepCase{"LinkOverBeforeTheFileIsRead",
+                      {kJpeg, NONE, NONE, kImplicit},
+                      StepFile::Missing,
+                      "",
+                      Outcome::AssociationOver,
+                      -1,
+                      0,
+                      0,
+                      {},
+                      true},
+        StoreStepCase{"FileReadFirstOnRequest",
+                      {kJpeg, NONE, NONE, kImplicit},
+                      StepFile::Missing,
+                      "",
+                      Outcome::Unreadable,
+                      -1,
+                      0,
+                      0,
+                      ReadFirst(),
+                      true},
+        StoreStepCase{"LinkOverAfterTheFileIsRead",
+                      {kJpeg, NONE, NONE, kImplicit},
+                      StepFile::JpegStill,
+                      "",
+                      Outcome::AssociationOver,
+                      -1,
+                      0,
+                      0,
+                      ReadFirst(),
+                      true},
+        StoreStepCase{"RequestCannotBeWritten",
+                      {kJpeg, NONE, NONE, kImplicit},
+                      StepFile::JpegStill,
+                      "",
+                      Outcome::NotSent,
+                      -1,
+                      1,
+                      0,
+                      {},
+                      false,
+                      true}),
+    [](const testing::TestParamInfo<StoreStepCase> &info) { return std::string(info.param.name); });
+
+TEST(StoreWarningTest, WarningStatusesOfAStoreResponse) {
+  for (const int status : {0x0001, 0xB000, 0xB007, 0xBFFF}) {
+    EXPECT_TRUE(IsStoreWarning(status)) << status;
+  }
+  for (const int status : {0x0000, 0x0002, 0xA700, 0xAFFF, 0xC000, 0xFF00}) {
+    EXPECT_FALSE(IsStoreWarning(status)) << status;
   }
 }
 

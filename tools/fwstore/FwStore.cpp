@@ -18,13 +18,13 @@
 // Output: one line per file, "FILE: stored" or "FILE: not stored, REASON".
 // Exit status 0 when every file was stored, 1 when any was not, 2 on wrong
 // usage.
-#include "dicom/BufData.h"
-#include "dicom/DcmCodec.h"
-#include "dicom/DcmFile.h"
+#include "dicom/DcmObj.h"
 #include "dicom/Uids.h"
+#include "net/association/Negotiation.h"
 #include "net/association/PDU_Service.h"
 #include "net/dimse/CStore.h"
 #include "net/dimse/StoreRequest.h"
+#include "net/dimse/StoreStep.h"
 #include "net/link/NetTrace.h"
 #include "tools/common/ToolLog.h"
 #include "tools/common/ToolOptions.h"
@@ -32,7 +32,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <malloc.h>
 #include <memory>
 #include <string>
@@ -41,14 +40,6 @@
 namespace {
 
 constexpr int DEFAULT_TIMEOUT_SECONDS = 60;
-// Bytes read from the start of a file to find its transfer syntax and SOP
-// class without reading it whole.
-constexpr std::size_t HEAD_SIZE = 64 * 1024;
-
-bool IsWritable(std::string_view syntax) {
-  return std::find(fw::SELECTABLE_TRANSFER_SYNTAXES.begin(), fw::SELECTABLE_TRANSFER_SYNTAXES.end(), syntax) !=
-         fw::SELECTABLE_TRANSFER_SYNTAXES.end();
-}
 
 void AddOnce(std::vector<std::string> &list, std::string_view value) {
   if (std::find(list.begin(), list.end(), value) == list.end()) {
@@ -60,8 +51,7 @@ struct File {
   std::string path;
   std::string sopClass;
   std::string transferSyntax;
-  std::unique_ptr<fw::DcmObj> dataSet; // null until read for sending
-  std::string problem;                 // why it cannot be sent at all
+  std::string problem; // why it cannot be sent at all
 };
 
 std::unique_ptr<fw::DcmObj> ReadFile(const std::string &path) {
@@ -73,74 +63,17 @@ std::unique_ptr<fw::DcmObj> ReadFile(const std::string &path) {
 }
 
 // Transfer syntax and SOP Class UID from the head of the file: the meta
-// information and the data set's group 0008 up to (0008,0016). False when the
-// head does not tell (not a DICOM file, a deflated or big endian data set, a
-// value of undefined length or one that runs past the head): the file is then
-// read whole.
+// information and the data set up to (0008,0016). False when the head does
+// not tell (not a DICOM file, a deflated data set, an element cut short, no
+// SOP Class UID there): the file is then read whole.
 bool PeekFile(const std::string &path, std::string &transferSyntax, std::string &sopClass) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
+  fw::DcmObj head;
+  if (!head.ReadUpTo(path, 0x0008, 0x0017)) {
     return false;
   }
-  std::vector<std::uint8_t> bytes(HEAD_SIZE);
-  in.read(reinterpret_cast<char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  bytes.resize(static_cast<std::size_t>(in.gcount()));
-  fw::BufData head(std::move(bytes), false);
-  fw::DcmObj meta;
-  if (!fw::ReadMetaHeader(head, meta)) {
-    return false;
-  }
-  const bool implicitVR = meta.transferSyntax == fw::IMPLICIT_VR_LITTLE_ENDIAN;
-  if (meta.transferSyntax.empty() || meta.transferSyntax == fw::EXPLICIT_VR_BIG_ENDIAN ||
-      meta.transferSyntax == fw::DEFLATED_EXPLICIT_VR_LITTLE_ENDIAN) {
-    return false;
-  }
-  const std::uint8_t *data = head.Bytes().data();
-  const std::size_t size = head.Size();
-  std::size_t p = head.Position();
-  const auto u16 = [data](std::size_t at) { return static_cast<std::uint16_t>(data[at] | data[at + 1] << 8); };
-  const auto u32 = [&u16](std::size_t at) { return std::uint32_t{u16(at)} | std::uint32_t{u16(at + 2)} << 16; };
-  while (size - p >= 8) {
-    const std::uint16_t group = u16(p);
-    const std::uint16_t element = u16(p + 2);
-    if (group > 0x0008 || (group == 0x0008 && element > 0x0016)) {
-      return false;
-    }
-    std::size_t headerSize = 8;
-    std::uint32_t length = 0;
-    if (implicitVR) {
-      length = u32(p + 4);
-    } else {
-      const std::string_view vr(reinterpret_cast<const char *>(data + p + 4), 2);
-      if (vr == "OB" || vr == "OW" || vr == "OF" || vr == "OD" || vr == "OL" || vr == "OV" || vr == "SQ" ||
-          vr == "UT" || vr == "UN" || vr == "UC" || vr == "UR" || vr == "SV" || vr == "UV") {
-        if (size - p < 12) {
-          return false;
-        }
-        headerSize = 12;
-        length = u32(p + 8);
-      } else {
-        length = u16(p + 6);
-      }
-    }
-    if (length == fw::UNDEFINED_LENGTH || length > size - p - headerSize) {
-      return false;
-    }
-    if (group == 0x0008 && element == 0x0016) {
-      auto t = std::make_unique<fw::DcmTag>();
-      head.Seek(p);
-      if (!fw::ReadTag(head, *t, !implicitVR)) {
-        return false;
-      }
-      fw::DcmObj found;
-      found.Append(std::move(t));
-      transferSyntax = meta.transferSyntax;
-      sopClass = fw::StoredSopClass(found, {});
-      return !sopClass.empty();
-    }
-    p += headerSize + length;
-  }
-  return false;
+  transferSyntax = head.transferSyntax;
+  sopClass = fw::StoredSopClass(head, {});
+  return !sopClass.empty();
 }
 
 // Notes every file's SOP class and transfer syntax, from its head where it
@@ -180,7 +113,7 @@ std::vector<fw::ProposedContext> Proposal(std::vector<File> &files) {
       }
       known = classes.insert(classes.end(), {file.sopClass, {}});
     }
-    if (IsWritable(file.transferSyntax)) {
+    if (fw::IsSelectable(file.transferSyntax)) {
       AddOnce(known->ownSyntaxes, file.transferSyntax);
     }
   }
@@ -194,47 +127,40 @@ std::string StatusText(int status) {
 }
 
 // Sends one file; empty when it was stored, else why not.
-std::string Store(fw::PDU_Service &service, File &file) {
+std::string Store(fw::PDU_Service &service, const File &file) {
   if (!file.problem.empty()) {
     return file.problem;
   }
-  if (!service.IsOpen()) {
-    return "the association ended"; // not worth reading the file for
-  }
-  std::unique_ptr<fw::DcmObj> dataSet = std::move(file.dataSet);
-  if (!dataSet) {
-    dataSet = ReadFile(file.path);
-    if (!dataSet) {
-      return "cannot be read";
-    }
-  }
-  const std::uint8_t contextID = service.ContextFor(file.sopClass, dataSet->transferSyntax);
-  std::string accepted;
-  if (contextID == 0 || !service.AcceptedSyntax(contextID, accepted)) {
+  fw::StoreOptions options;
+  options.refuseLossyConversion = true;
+  const fw::StoreResult result = fw::StoreFile(service, file.path, file.sopClass, options);
+  using Outcome = fw::StoreResult::Outcome;
+  switch (result.outcome) {
+  case Outcome::Stored:
+    return {};
+  case Outcome::StoredWithWarning:
+  case Outcome::Refused:
+    return StatusText(result.status);
+  case Outcome::NoContext:
     return "the peer accepted no presentation context for " + file.sopClass;
-  }
-  if (accepted != dataSet->transferSyntax && fw::IsLossyTransferSyntax(accepted)) {
-    return "it would need a lossy conversion to " + accepted;
-  }
-  switch (fw::WriteStoreRQ(service, *dataSet, file.sopClass)) {
-  case 0:
-    break;
-  case -3:
-    return "the conversion to " + accepted + " failed";
-  case -4:
+  case Outcome::LossyConversion:
+    return "it would need a lossy conversion to " + result.acceptedSyntax;
+  case Outcome::ConversionFailed:
+    return "the conversion to " + result.acceptedSyntax + " failed";
+  case Outcome::Unreadable:
+    return "cannot be read";
+  case Outcome::AssociationOver:
+    return "the association ended";
+  case Outcome::NotSent:
     return "the request could not be sent";
-  default:
-    return "the peer accepted no presentation context for " + file.sopClass;
-  }
-  dataSet.reset();
-  const int status = fw::ReadStoreRSP(service);
-  if (status == -1) {
+  case Outcome::NoResponse:
     return "no response";
-  }
-  if (status == -2) {
+  case Outcome::InvalidResponse:
     return "invalid response";
+  case Outcome::Cancelled:
+    break;
   }
-  return status == 0 ? std::string() : StatusText(status);
+  return "cancelled";
 }
 
 } // namespace
@@ -267,7 +193,7 @@ int main(int argc, char **argv) {
 
   std::vector<File> files;
   for (std::size_t i = 2; i < arguments.size(); ++i) {
-    files.push_back({arguments[i], {}, {}, nullptr, {}});
+    files.push_back({arguments[i], {}, {}, {}});
   }
   ReadAll(files);
   const std::vector<fw::ProposedContext> contexts = Proposal(files);
@@ -297,7 +223,7 @@ int main(int argc, char **argv) {
       report(file, file.problem.empty() ? "no association" : file.problem);
     }
   } else {
-    for (File &file : files) {
+    for (const File &file : files) {
       const std::string problem = Store(service, file);
       log.Flush();
       report(file, problem);
