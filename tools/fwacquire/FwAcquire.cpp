@@ -270,6 +270,21 @@ void WaitForClipEnd(fw::AcquisitionSession &session) {
   }
 }
 
+// The stills, then the clips; the log goes out after each.
+void TakeStillsAndClips(fw::AcquisitionSession &session, const AcquireOptions &acquire, fw::tool::ToolLog &log) {
+  for (int i = 0; i < acquire.stillCount; ++i) {
+    session.Snap();
+    log.Flush();
+  }
+  for (int i = 0; i < acquire.clipCount; ++i) {
+    if (!session.Video()) {
+      continue;
+    }
+    WaitForClipEnd(session);
+    log.Flush();
+  }
+}
+
 // One line per object on standard output; true when every object was
 // stored.
 bool PrintObjectLines(const std::vector<fw::AcquiredFile> &files) {
@@ -319,17 +334,7 @@ int RunAcquire(const AcquireOptions &acquire) {
     session.Close();
     return fw::tool::EXIT_FAILED;
   }
-  for (int i = 0; i < acquire.stillCount; ++i) {
-    session.Snap();
-    log.Flush();
-  }
-  for (int i = 0; i < acquire.clipCount; ++i) {
-    if (!session.Video()) {
-      continue;
-    }
-    WaitForClipEnd(session);
-    log.Flush();
-  }
+  TakeStillsAndClips(session, acquire, log);
   const int requested = acquire.stillCount + acquire.clipCount;
   const int acquired = static_cast<int>(session.Files().size());
   if (acquired > 0) {
