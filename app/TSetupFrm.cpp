@@ -52,43 +52,9 @@ void TSetupFrm::BuildControls() {
   setModal(true);
   PageControl1 = new QTabWidget(this);
   PageControl1->setObjectName("PageControl1");
-
-  // The line edits of a tab, in the table's order, come first on it.
-  const auto addFields = [this](int page, QFormLayout *form, QWidget *tab) {
-    for (std::size_t i = 0; i < SETUP_FIELDS.size(); ++i) {
-      if (SETUP_FIELDS[i].page == page) {
-        fieldEdits_[i] = AddField(form, SETUP_FIELDS[i].formLabel, SETUP_FIELDS[i].widget, tab);
-      }
-    }
-  };
-  auto *local = new QWidget;
-  auto *localForm = new QFormLayout(local);
-  addFields(0, localForm, local);
-  ComboBox1 = new QComboBox(local);
-  ComboBox1->setObjectName("ComboBox1");
-  ComboBox1->setEditable(true);
-  ComboBox1->setInsertPolicy(QComboBox::NoInsert);
-  for (const std::string_view modality : MODALITY_LIST) {
-    ComboBox1->addItem(QString::fromLatin1(modality.data(), static_cast<qsizetype>(modality.size())));
-  }
-  localForm->addRow(QStringLiteral("Modality:"), ComboBox1);
-  PageControl1->addTab(local, QStringLiteral("Local"));
-
-  auto *pacs = new QWidget;
-  auto *pacsForm = new QFormLayout(pacs);
-  addFields(1, pacsForm, pacs);
-  Button1 = new QPushButton(QStringLiteral("Test"), pacs);
-  Button1->setObjectName("Button1");
-  pacsForm->addRow(QString(), Button1);
-  PageControl1->addTab(pacs, QStringLiteral("PACS"));
-
-  auto *wl = new QWidget;
-  auto *wlForm = new QFormLayout(wl);
-  addFields(2, wlForm, wl);
-  Button2 = new QPushButton(QStringLiteral("Test"), wl);
-  Button2->setObjectName("Button2");
-  wlForm->addRow(QString(), Button2);
-  PageControl1->addTab(wl, QStringLiteral("WL Server"));
+  PageControl1->addTab(BuildLocalTab(), QStringLiteral("Local"));
+  PageControl1->addTab(BuildServerTab(1, Button1, "Button1"), QStringLiteral("PACS"));
+  PageControl1->addTab(BuildServerTab(2, Button2, "Button2"), QStringLiteral("WL Server"));
   Edit1 = fieldEdits_[0];
   Edit2 = fieldEdits_[1];
   Edit3 = fieldEdits_[2];
@@ -97,19 +63,7 @@ void TSetupFrm::BuildControls() {
   Edit6 = fieldEdits_[5];
   Edit7 = fieldEdits_[6];
   Edit8 = fieldEdits_[7];
-
-  BitBtn1 = new QPushButton(QStringLiteral("OK"), this);
-  BitBtn1->setObjectName("BitBtn1");
-  BitBtn1->setDefault(true);
-  BitBtn2 = new QPushButton(QStringLiteral("Cancel"), this);
-  BitBtn2->setObjectName("BitBtn2");
-  auto *buttons = new QHBoxLayout;
-  buttons->addStretch();
-  buttons->addWidget(BitBtn1);
-  buttons->addWidget(BitBtn2);
-  auto *layout = new QVBoxLayout(this);
-  layout->addWidget(PageControl1);
-  layout->addLayout(buttons);
+  BuildDialogButtons();
 
   connect(BitBtn1, &QPushButton::clicked, this, &TSetupFrm::BitBtn1Click);
   connect(BitBtn2, &QPushButton::clicked, this, &TSetupFrm::BitBtn2Click);
@@ -122,6 +76,54 @@ void TSetupFrm::BuildControls() {
   ComboBox1->setCurrentIndex(-1);
   ComboBox1->setEditText(QStringLiteral("Modality"));
   PageControl1->setCurrentIndex(0);
+}
+
+void TSetupFrm::AddPageFields(int page, QFormLayout *form, QWidget *tab) {
+  for (std::size_t i = 0; i < SETUP_FIELDS.size(); ++i) {
+    if (SETUP_FIELDS[i].page == page) {
+      fieldEdits_[i] = AddField(form, SETUP_FIELDS[i].formLabel, SETUP_FIELDS[i].widget, tab);
+    }
+  }
+}
+
+QWidget *TSetupFrm::BuildLocalTab() {
+  auto *local = new QWidget;
+  auto *localForm = new QFormLayout(local);
+  AddPageFields(0, localForm, local);
+  ComboBox1 = new QComboBox(local);
+  ComboBox1->setObjectName("ComboBox1");
+  ComboBox1->setEditable(true);
+  ComboBox1->setInsertPolicy(QComboBox::NoInsert);
+  for (const std::string_view modality : MODALITY_LIST) {
+    ComboBox1->addItem(QString::fromLatin1(modality.data(), static_cast<qsizetype>(modality.size())));
+  }
+  localForm->addRow(QStringLiteral("Modality:"), ComboBox1);
+  return local;
+}
+
+QWidget *TSetupFrm::BuildServerTab(int page, QPushButton *&testButton, const char *buttonName) {
+  auto *tab = new QWidget;
+  auto *form = new QFormLayout(tab);
+  AddPageFields(page, form, tab);
+  testButton = new QPushButton(QStringLiteral("Test"), tab);
+  testButton->setObjectName(buttonName);
+  form->addRow(QString(), testButton);
+  return tab;
+}
+
+void TSetupFrm::BuildDialogButtons() {
+  BitBtn1 = new QPushButton(QStringLiteral("OK"), this);
+  BitBtn1->setObjectName("BitBtn1");
+  BitBtn1->setDefault(true);
+  BitBtn2 = new QPushButton(QStringLiteral("Cancel"), this);
+  BitBtn2->setObjectName("BitBtn2");
+  auto *buttons = new QHBoxLayout;
+  buttons->addStretch();
+  buttons->addWidget(BitBtn1);
+  buttons->addWidget(BitBtn2);
+  auto *layout = new QVBoxLayout(this);
+  layout->addWidget(PageControl1);
+  layout->addLayout(buttons);
 }
 
 void TSetupFrm::FormCreate() {

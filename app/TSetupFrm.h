@@ -19,6 +19,7 @@
 #include <string>
 
 class QComboBox;
+class QFormLayout;
 class QLineEdit;
 class QPushButton;
 class QTabWidget;
@@ -64,6 +65,14 @@ public slots:
 
 private:
   void BuildControls();
+  // The steps of BuildControls, in the order the widgets are created: the
+  // line edits of a tab in the table's order come first on it.
+  void AddPageFields(int page, QFormLayout *form, QWidget *tab);
+  QWidget *BuildLocalTab();
+  // The PACS (page 1) and worklist (page 2) tabs: fields, then a Test button.
+  QWidget *BuildServerTab(int page, QPushButton *&testButton, const char *buttonName);
+  // OK and Cancel below the tabs.
+  void BuildDialogButtons();
   void FormCreate();
   void ShowRecord();
   // The line edits from and into a record, by the fields' table.

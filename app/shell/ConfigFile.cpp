@@ -164,19 +164,25 @@ std::int32_t ParseModalityIndex(const std::string &line) {
   return value;
 }
 
-bool LoadConfig(setupcfg &record, const std::string &path, ConfigLoad *details) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    return false;
-  }
-  const std::vector<FileLine> lines = ReadLines(in, CONFIG_LINE_COUNT);
-  const setupcfg defaults;
-  std::vector<std::string> refused;
-  const auto refuse = [&](int line, const char *field, const std::string &what, const std::string &used) {
-    refused.push_back("ERROR, LoadConfig, " + path + " line " + std::to_string(line + 1) + " (" + field + ") " + what +
-                      "; " + used + " used instead");
-  };
+namespace {
 
+// The refused lines of one load, in file order, each an ERROR line naming
+// the file, the line, the field and the value used instead.
+struct Refusals {
+  void Add(int line, const char *field, const std::string &what, const std::string &used) {
+    lines.push_back("ERROR, LoadConfig, " + path + " line " + std::to_string(line + 1) + " (" + field + ") " + what +
+                    "; " + used + " used instead");
+  }
+
+  const std::string &path;
+  std::vector<std::string> lines;
+};
+
+// Takes the text fields from lines: a refused value leaves the field's
+// default, a missing line an empty field. Returns the first missing line,
+// or -1.
+int TakeTextFields(setupcfg &record, const std::vector<FileLine> &lines, Refusals &refused) {
+  const setupcfg defaults;
   int missing = -1;
   for (int line = 0; line < CONFIG_LINE_COUNT - 1; ++line) {
     const SetupField &rule = SETUP_FIELDS[static_cast<std::size_t>(line)];
@@ -191,54 +197,70 @@ bool LoadConfig(setupcfg &record, const std::string &path, ConfigLoad *details) 
     const FileLine &read = lines[static_cast<std::size_t>(line)];
     const std::string &fallback = defaults.*rule.member;
     if (read.length > CONFIG_MAX_LINE_BYTES) {
-      refuse(line, rule.name, "is " + TooLongText(read.length), QuotedValue(fallback));
+      refused.Add(line, rule.name, "is " + TooLongText(read.length), QuotedValue(fallback));
       field = fallback;
     } else if (const auto problem = FieldProblem(rule.kind, read.text)) {
-      refuse(line, rule.name, QuotedValue(read.text) + " " + *problem, QuotedValue(fallback));
+      refused.Add(line, rule.name, QuotedValue(read.text) + " " + *problem, QuotedValue(fallback));
       field = fallback;
     } else {
       field = read.text;
     }
   }
+  return missing;
+}
 
+// The modality index from the last line: text that is no number gives 0,
+// a number outside the list REFUSED_MODALITY_INDEX.
+std::int32_t ModalityIndexOf(const FileLine &read, Refusals &refused) {
+  const int line = CONFIG_LINE_COUNT - 1;
+  const std::string used = std::to_string(REFUSED_MODALITY_INDEX);
+  if (read.length > CONFIG_MAX_LINE_BYTES) {
+    refused.Add(line, "ModalityIndex", "is " + TooLongText(read.length), used);
+    return REFUSED_MODALITY_INDEX;
+  }
+  // A wider type tells a number out of range from text that is none.
+  const char *first = read.text.data() + (!read.text.empty() && read.text[0] == '+' ? 1 : 0);
+  const char *last = read.text.data() + read.text.size();
+  long long number = 0;
+  const auto [end, error] = std::from_chars(first, last, number);
+  const bool isNumber = first != last && end == last && error != std::errc::invalid_argument;
+  if (!isNumber) {
+    refused.Add(line, "ModalityIndex", QuotedValue(read.text) + " is not a number", "0");
+    return 0;
+  }
+  if (error == std::errc::result_out_of_range || number < REFUSED_MODALITY_INDEX || number > LAST_MODALITY_INDEX) {
+    refused.Add(line, "ModalityIndex",
+                QuotedValue(read.text) + " is not a modality index from -1 to " + std::to_string(LAST_MODALITY_INDEX),
+                used);
+    return REFUSED_MODALITY_INDEX;
+  }
+  return static_cast<std::int32_t>(number);
+}
+
+} // namespace
+
+bool LoadConfig(setupcfg &record, const std::string &path, ConfigLoad *details) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    return false;
+  }
+  const std::vector<FileLine> lines = ReadLines(in, CONFIG_LINE_COUNT);
+  Refusals refused{path, {}};
+  int missing = TakeTextFields(record, lines, refused);
   record.ModalityIndex = 0;
   if (lines.size() >= static_cast<std::size_t>(CONFIG_LINE_COUNT)) {
-    const FileLine &read = lines[CONFIG_LINE_COUNT - 1];
-    const int line = CONFIG_LINE_COUNT - 1;
-    const std::string used = std::to_string(REFUSED_MODALITY_INDEX);
-    if (read.length > CONFIG_MAX_LINE_BYTES) {
-      refuse(line, "ModalityIndex", "is " + TooLongText(read.length), used);
-      record.ModalityIndex = REFUSED_MODALITY_INDEX;
-    } else {
-      // A wider type tells a number out of range from text that is none.
-      const char *first = read.text.data() + (!read.text.empty() && read.text[0] == '+' ? 1 : 0);
-      const char *last = read.text.data() + read.text.size();
-      long long number = 0;
-      const auto [end, error] = std::from_chars(first, last, number);
-      const bool isNumber = first != last && end == last && error != std::errc::invalid_argument;
-      if (!isNumber) {
-        refuse(line, "ModalityIndex", QuotedValue(read.text) + " is not a number", "0");
-      } else if (error == std::errc::result_out_of_range || number < REFUSED_MODALITY_INDEX ||
-                 number > LAST_MODALITY_INDEX) {
-        refuse(line, "ModalityIndex",
-               QuotedValue(read.text) + " is not a modality index from -1 to " + std::to_string(LAST_MODALITY_INDEX),
-               used);
-        record.ModalityIndex = REFUSED_MODALITY_INDEX;
-      } else {
-        record.ModalityIndex = static_cast<std::int32_t>(number);
-      }
-    }
+    record.ModalityIndex = ModalityIndexOf(lines[CONFIG_LINE_COUNT - 1], refused);
   } else if (missing < 0) {
     missing = CONFIG_LINE_COUNT - 1;
   }
 
-  for (const std::string &line : refused) {
+  for (const std::string &line : refused.lines) {
     WriteLog(line);
   }
   if (details != nullptr) {
     details->found = true;
     details->firstMissingLine = missing;
-    details->refused = std::move(refused);
+    details->refused = std::move(refused.lines);
   }
   return true;
 }

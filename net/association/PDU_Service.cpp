@@ -174,7 +174,35 @@ bool PDU_Service::Connect(std::string_view host, std::string_view port) {
   assocRQ.UserInfo.SetMaximumLength(STATION_MAXIMUM_LENGTH);
   assocRQ.UserInfo.SetImpClass(IMPLEMENTATION_CLASS_UID);
   assocRQ.UserInfo.SetImpVersion(IMPLEMENTATION_VERSION_NAME);
+  if (!ConnectLink(host, port)) {
+    return false;
+  }
+  state_ = AssociationState::Sta5AwaitingAccept;
+  const DeadlineScope scope(Link.dsocket());
+  if (!assocRQ.Write(Link)) {
+    if (GaveUp("Connect", "A-ASSOCIATE-RQ not sent")) {
+      return false;
+    }
+    WriteLog("Association RQ failed!");
+    return false;
+  }
+  std::uint8_t type = 0;
+  if (!StartAnswer(type)) {
+    return false;
+  }
+  if (type == PDU_ASSOCIATE_AC) {
+    return TakeAccept();
+  }
+  if (type == PDU_ASSOCIATE_RJ) {
+    TakeReject();
+  } else {
+    WriteLog("Corrupt Transmission...");
+  }
+  CloseLink();
+  return false;
+}
 
+bool PDU_Service::ConnectLink(std::string_view host, std::string_view port) {
   Socket &socket = Link.dsocket();
   if (!socket.Connect(host, port)) {
     if (socket.Interrupted() == Socket::Interrupt::Cancelled) {
@@ -186,17 +214,10 @@ bool PDU_Service::Connect(std::string_view host, std::string_view port) {
   if (TraceLevel() >= 1) {
     WriteLog("Connected to: " + std::string(host) + ":" + std::string(port));
   }
-  state_ = AssociationState::Sta5AwaitingAccept;
-  const DeadlineScope scope(socket);
-  if (!assocRQ.Write(Link)) {
-    if (GaveUp("Connect", "A-ASSOCIATE-RQ not sent")) {
-      return false;
-    }
-    WriteLog("Association RQ failed!");
-    return false;
-  }
+  return true;
+}
 
-  std::uint8_t type = 0;
+bool PDU_Service::StartAnswer(std::uint8_t &type) {
   if (!Link.ReadByte(type)) {
     GaveUp("Connect", "answer not received");
     return false;
@@ -205,47 +226,43 @@ bool PDU_Service::Connect(std::string_view host, std::string_view port) {
   // The answer, from its first byte, within the deadline of its size.
   clock_ = ReadClock{};
   // A link lost here goes on as before: the reads below fail and say so.
-  if (!StartPdu(type) && GaveUp("Connect", ReadTooSlowText())) {
+  return StartPdu(type) || !GaveUp("Connect", ReadTooSlowText());
+}
+
+bool PDU_Service::TakeAccept() {
+  Info("Association Accept::ReadDynamic");
+  const bool read = assocAC.ReadDynamic(Link);
+  if (GaveUp("Connect", ReadTooSlowText())) {
     return false;
   }
-  if (type == PDU_ASSOCIATE_AC) {
-    Info("Association Accept::ReadDynamic");
-    const bool read = assocAC.ReadDynamic(Link);
-    if (GaveUp("Connect", ReadTooSlowText())) {
-      return false;
-    }
-    if (!read && !assocAC.ItemsAddUp && socket.Connected()) {
-      Abort();
-      WriteLog("ERROR, PDU_Service::Connect, the A-ASSOCIATE-AC's items do not add up, refused");
-      return false;
-    }
-    // Otherwise whatever items were read count.
-    if (!TakePeerMaximumLength()) {
-      Abort();
-      return false;
-    }
-    state_ = AssociationState::Sta6Established;
-    if (!SelectPresentationContext()) {
-      // The association is established all the same: end it properly.
-      ReleaseAssociation();
-      return false;
-    }
-    return true;
+  if (!read && !assocAC.ItemsAddUp && Link.dsocket().Connected()) {
+    Abort();
+    WriteLog("ERROR, PDU_Service::Connect, the A-ASSOCIATE-AC's items do not add up, refused");
+    return false;
   }
-  if (type == PDU_ASSOCIATE_RJ) {
-    rejected_ = true;
-    WriteLog("Association Rejected...");
-    if (assocRJ.ReadDynamic(Link)) {
-      WriteLog("ERROR, Association rejected by " + std::string(calledTitleOf(assocRQ)) + ", " +
-               RejectText(assocRJ.Result, assocRJ.Source, assocRJ.Reason));
-    } else if (!GaveUp("Connect", ReadTooSlowText())) {
-      WriteLog("ERROR, Association rejected, the A-ASSOCIATE-RJ was cut short");
-    }
-  } else {
-    WriteLog("Corrupt Transmission...");
+  // Otherwise whatever items were read count.
+  if (!TakePeerMaximumLength()) {
+    Abort();
+    return false;
   }
-  CloseLink();
-  return false;
+  state_ = AssociationState::Sta6Established;
+  if (!SelectPresentationContext()) {
+    // The association is established all the same: end it properly.
+    ReleaseAssociation();
+    return false;
+  }
+  return true;
+}
+
+void PDU_Service::TakeReject() {
+  rejected_ = true;
+  WriteLog("Association Rejected...");
+  if (assocRJ.ReadDynamic(Link)) {
+    WriteLog("ERROR, Association rejected by " + std::string(calledTitleOf(assocRQ)) + ", " +
+             RejectText(assocRJ.Result, assocRJ.Source, assocRJ.Reason));
+  } else if (!GaveUp("Connect", ReadTooSlowText())) {
+    WriteLog("ERROR, Association rejected, the A-ASSOCIATE-RJ was cut short");
+  }
 }
 
 TransferDeadline PDU_Service::Deadlines() const {
@@ -461,12 +478,23 @@ bool PDU_Service::Read(DcmObj &message, std::size_t limit) {
   const DeadlineScope scope(Link.dsocket());
   clock_ = ReadClock{};
 
-  // The previous message ended inside a PDU: its remaining PDVs come first,
-  // within the deadline of what is left of it.
   if (pdata.PduLength != 0) {
-    const auto now = Socket::Clock::now();
-    clock_ = ReadClock{true, now, pdata.PduLength, now, PDU_DATA_TF, pdata.PduLength, true};
-    ApplyReadDeadlines();
+    if (!ReadRestOfPdu()) {
+      return false;
+    }
+    if (pdata.MessageComplete) {
+      return DecodeMessage(message);
+    }
+  }
+  for (;;) {
+    std::uint8_t type = 0;
+    if (!StartNextPdu(type)) {
+      return false;
+    }
+    if (type != PDU_DATA_TF) {
+      EndOnOtherPdu(type);
+      return false;
+    }
     if (!CheckPdvResult(pdata.ReadDynamic(Link))) {
       return false;
     }
@@ -474,76 +502,80 @@ bool PDU_Service::Read(DcmObj &message, std::size_t limit) {
       return DecodeMessage(message);
     }
   }
+}
 
-  for (;;) {
-    if (clock_.started) {
-      // Between the PDUs of a message only the message's deadline runs.
-      clock_.pduBinding = false;
-      Link.dsocket().SetDeadline(clock_.messageStart + Deadlines().For(clock_.announced));
+bool PDU_Service::ReadRestOfPdu() {
+  // The previous message ended inside a PDU: its remaining PDVs come first,
+  // within the deadline of what is left of it.
+  const auto now = Socket::Clock::now();
+  clock_ = ReadClock{true, now, pdata.PduLength, now, PDU_DATA_TF, pdata.PduLength, true};
+  ApplyReadDeadlines();
+  return CheckPdvResult(pdata.ReadDynamic(Link));
+}
+
+bool PDU_Service::StartNextPdu(std::uint8_t &type) {
+  if (clock_.started) {
+    // Between the PDUs of a message only the message's deadline runs.
+    clock_.pduBinding = false;
+    Link.dsocket().SetDeadline(clock_.messageStart + Deadlines().For(clock_.announced));
+  }
+  if (!Link.ReadByte(type)) {
+    pdata.Staging.DiscardIncoming();
+    GaveUp("Read", ReadTooSlowText());
+    return false;
+  }
+  if (!StartPdu(type) && GaveUp("Read", ReadTooSlowText())) {
+    pdata.Staging.DiscardIncoming();
+    return false;
+  }
+  return true;
+}
+
+void PDU_Service::EndOnOtherPdu(std::uint8_t type) {
+  switch (type) {
+  case PDU_ASSOCIATE_RQ: {
+    AAssociateRQ unexpected;
+    unexpected.ReadDynamic(Link);
+    Abort();
+    WriteLog("ERROR, PDU_Service::Read Associate-RQ");
+    return;
+  }
+  case PDU_ASSOCIATE_AC: {
+    AAssociateAC unexpected;
+    unexpected.ReadDynamic(Link);
+    Abort();
+    WriteLog("ERROR, PDU_Service::Read Associate-AC");
+    return;
+  }
+  case PDU_ASSOCIATE_RJ:
+    Abort();
+    WriteLog("ERROR, PDU_Service::Read Associate-RJ");
+    return;
+  case PDU_RELEASE_RQ:
+    // The peer ends the association: agree, and it is over.
+    pdata.Staging.DiscardIncoming();
+    pdata.PduLength = 0;
+    if (releaseRQ.ReadDynamic(Link)) {
+      releaseRP.Write(Link);
+      state_ = AssociationState::Sta13AwaitingClose;
     }
-    std::uint8_t type = 0;
-    if (!Link.ReadByte(type)) {
-      pdata.Staging.DiscardIncoming();
-      GaveUp("Read", ReadTooSlowText());
-      return false;
-    }
-    if (!StartPdu(type) && GaveUp("Read", ReadTooSlowText())) {
-      pdata.Staging.DiscardIncoming();
-      return false;
-    }
-    switch (type) {
-    case PDU_DATA_TF:
-      if (!CheckPdvResult(pdata.ReadDynamic(Link))) {
-        return false;
-      }
-      if (pdata.MessageComplete) {
-        return DecodeMessage(message);
-      }
-      continue;
-    case PDU_ASSOCIATE_RQ: {
-      AAssociateRQ unexpected;
-      unexpected.ReadDynamic(Link);
-      Abort();
-      WriteLog("ERROR, PDU_Service::Read Associate-RQ");
-      return false;
-    }
-    case PDU_ASSOCIATE_AC: {
-      AAssociateAC unexpected;
-      unexpected.ReadDynamic(Link);
-      Abort();
-      WriteLog("ERROR, PDU_Service::Read Associate-AC");
-      return false;
-    }
-    case PDU_ASSOCIATE_RJ:
-      Abort();
-      WriteLog("ERROR, PDU_Service::Read Associate-RJ");
-      return false;
-    case PDU_RELEASE_RQ:
-      // The peer ends the association: agree, and it is over.
-      pdata.Staging.DiscardIncoming();
-      pdata.PduLength = 0;
-      if (releaseRQ.ReadDynamic(Link)) {
-        releaseRP.Write(Link);
-        state_ = AssociationState::Sta13AwaitingClose;
-      }
-      CloseLink();
-      WriteLog("WARNING, PDU_Service::Read Release-RQ");
-      return false;
-    case PDU_RELEASE_RP:
-      pdata.Staging.DiscardIncoming();
-      CloseLink();
-      WriteLog("WARNING, PDU_Service::Read Release-RSP");
-      return false;
-    case PDU_ABORT:
-      pdata.Staging.DiscardIncoming();
-      CloseLink();
-      WriteLog("WARNING, PDU_Service::Read Abort-RQ");
-      return false;
-    default:
-      Abort();
-      WriteLog("ERROR, PDU_Service::Read Protocol Error");
-      return false;
-    }
+    CloseLink();
+    WriteLog("WARNING, PDU_Service::Read Release-RQ");
+    return;
+  case PDU_RELEASE_RP:
+    pdata.Staging.DiscardIncoming();
+    CloseLink();
+    WriteLog("WARNING, PDU_Service::Read Release-RSP");
+    return;
+  case PDU_ABORT:
+    pdata.Staging.DiscardIncoming();
+    CloseLink();
+    WriteLog("WARNING, PDU_Service::Read Abort-RQ");
+    return;
+  default:
+    Abort();
+    WriteLog("ERROR, PDU_Service::Read Protocol Error");
+    return;
   }
 }
 

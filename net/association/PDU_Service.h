@@ -220,6 +220,15 @@ private:
   // a context the station can use is released (A-RELEASE-RQ, the answer
   // awaited) before the link closes.
   bool Connect(std::string_view host, std::string_view port);
+  // The steps of Connect. ConnectLink opens the link (false when it could
+  // not, the cancel logged). StartAnswer reads the answer's type byte and
+  // starts its deadline; false when the answer is not coming. TakeAccept
+  // reads an A-ASSOCIATE-AC and establishes the association; TakeReject
+  // reads an A-ASSOCIATE-RJ and logs why (the caller closes the link).
+  bool ConnectLink(std::string_view host, std::string_view port);
+  bool StartAnswer(std::uint8_t &type);
+  bool TakeAccept();
+  void TakeReject();
   // Works out PeerMaximumLength from the accept; false, with its ERROR
   // line, for 1 to 6.
   bool TakePeerMaximumLength();
@@ -234,6 +243,13 @@ private:
   void CloseLink();
   // Turns what the PDV reader said into Read's outcome; false ends Read.
   bool CheckPdvResult(PDataTF::ReadResult result);
+  // The steps of Read. ReadRestOfPdu reads the PDVs left in the PDU the
+  // previous message ended in. StartNextPdu reads the next PDU's type byte
+  // and starts its deadline; false ends Read. EndOnOtherPdu deals with a PDU
+  // other than a P-DATA-TF, which always ends Read.
+  bool ReadRestOfPdu();
+  bool StartNextPdu(std::uint8_t &type);
+  void EndOnOtherPdu(std::uint8_t type);
   // Decodes the gathered message; on failure aborts.
   bool DecodeMessage(DcmObj &message);
   // Decodes the staging buffer's incoming bytes into message and empties it.

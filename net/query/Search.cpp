@@ -14,6 +14,32 @@ namespace {
 
 using Outcome = SearchResult::Outcome;
 
+// Opens the association and sends the request. False, with the association
+// released and result.outcome saying why, when the search cannot start.
+bool StartSearch(PDU_Service &service, const PeerAddress &peer, std::string_view model, DcmObj &identifier,
+                 SearchResult &result) {
+  if (!service.OpenAssociation(peer, {ProposeContext(model)})) {
+    service.ReleaseAssociation();
+    if (service.Cancelled()) {
+      result.outcome = Outcome::Cancelled;
+    }
+    return false; // NoAssociation otherwise
+  }
+  if (!CFind::WriteRQ(service, identifier, model)) {
+    result.outcome = service.Cancelled() ? Outcome::Cancelled : Outcome::NotSent;
+    service.ReleaseAssociation();
+    return false;
+  }
+  return true;
+}
+
+// A response past a limit: the rest stays unread.
+void StopAtLimit(PDU_Service &service, SearchResult &result, const std::string &what) {
+  service.AbortAssociation();
+  WriteLog("WARNING, " + what + ", the search was stopped");
+  result.outcome = Outcome::LimitReached;
+}
+
 // Runs one search: open, send the identifier, hand each response with an
 // identifier to onResponse, stop at the first status that is not pending
 // or past the match limit, release. onResponse gets the identifier and the
@@ -25,16 +51,7 @@ SearchResult RunSearch(const PeerAddress &peer, std::string_view model, DcmObj &
   PDU_Service service;
   service.SetDumpMessages(options.dumpMessages && TraceLevel() >= 2);
   service.SetCancelCheck(options.cancelRequested);
-  if (!service.OpenAssociation(peer, {ProposeContext(model)})) {
-    service.ReleaseAssociation();
-    if (service.Cancelled()) {
-      result.outcome = Outcome::Cancelled;
-    }
-    return result; // NoAssociation
-  }
-  if (!CFind::WriteRQ(service, identifier, model)) {
-    result.outcome = service.Cancelled() ? Outcome::Cancelled : Outcome::NotSent;
-    service.ReleaseAssociation();
+  if (!StartSearch(service, peer, model, identifier, result)) {
     return result;
   }
   std::size_t pendingResponses = 0;
@@ -57,18 +74,15 @@ SearchResult RunSearch(const PeerAddress &peer, std::string_view model, DcmObj &
     // sends only those, each within the time-out, would otherwise keep the
     // search reading for ever.
     if (pending && pendingResponses++ == options.matchLimit) {
-      // One match more than the caller wants: the rest stays unread.
-      service.AbortAssociation();
-      WriteLog("WARNING, " + std::string(name) + ", more than " + std::to_string(options.matchLimit) +
-               " matches, the search was stopped");
-      result.outcome = Outcome::LimitReached;
+      // One match more than the caller wants.
+      StopAtLimit(service, result,
+                  std::string(name) + ", more than " + std::to_string(options.matchLimit) + " matches");
       break;
     }
     if (identifierRead && (identifierBytes += service.LastMessageSize()) > options.identifierByteLimit) {
-      service.AbortAssociation();
-      WriteLog("WARNING, " + std::string(name) + ", more than " + std::to_string(options.identifierByteLimit) +
-               " bytes of matches, the search was stopped");
-      result.outcome = Outcome::LimitReached;
+      StopAtLimit(service, result,
+                  std::string(name) + ", more than " + std::to_string(options.identifierByteLimit) +
+                      " bytes of matches");
       break;
     }
     if (identifierRead) {

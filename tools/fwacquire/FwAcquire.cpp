@@ -207,37 +207,111 @@ bool CopyObjects(const std::vector<fw::AcquiredFile> &files, const std::string &
   return all;
 }
 
-// The acquisition itself. Returns EXIT_USAGE, as the parser would, when a
-// text option is no text in the terminal's encoding.
-int RunAcquire(const AcquireOptions &acquire) {
-  const fw::tool::CommonOptions &options = acquire.common;
-  const std::string &host = acquire.host;
-  const std::string &port = acquire.port;
-  const std::string &source = acquire.source;
-  const std::string &size = acquire.size;
-  const std::string &keep = acquire.keep;
-  const int stillCount = acquire.stillCount;
-  const int clipCount = acquire.clipCount;
-  std::string modality = acquire.modality;
-  fw::tool::ToolLog log(options.verbose);
-
+// The program folder, with "temp/" below it, where the session writes its
+// objects; source, when given, replaces the first video device.
+std::string PrepareProgramFolder(const std::string &source) {
   if (!source.empty()) {
     ::setenv("FRAMEWELL_VIDEO_SOURCE", source.c_str(), 1);
   }
   const std::string folder = fw::ResolveProgramFolder(fw::CurrentProgramFolderInputs());
   std::error_code error;
   std::filesystem::create_directories(folder + "temp", error);
-  // The station's setup, as the station reads it at start; without the file
-  // the built-in defaults stand.
-  fw::setupcfg &config = fw::StationConfig();
-  fw::LoadConfig(config, folder + fw::CONFIG_FILE_NAME);
+  return folder;
+}
+
+// --modality, else the station's, else (an index outside the list) the
+// built-in default.
+std::string ModalityToUse(const std::string &given, const fw::setupcfg &config) {
+  std::string modality = given;
   if (modality.empty()) {
     modality = fw::ModalityAt(config.ModalityIndex);
   }
   if (modality.empty()) {
-    // An index outside the list: the built-in default.
     modality = fw::ModalityAt(fw::setupcfg{}.ModalityIndex);
   }
+  return modality;
+}
+
+// The session's setup without an operator: errors go to standard error, and
+// closing deletes the objects (after --keep has copied them).
+fw::AcquisitionSessionSetup MakeSessionSetup(const AcquireOptions &acquire, const std::string &folder,
+                                             fw::FrameSource &frames) {
+  fw::AcquisitionSessionSetup setup;
+  setup.grabber = &frames;
+  setup.programFolder = folder;
+  setup.sendTimeoutSeconds = acquire.common.timeoutSeconds;
+  if (!acquire.size.empty()) {
+    fw::CaptureConfig capture;
+    ParseSize(acquire.size, capture.width, capture.height);
+    setup.capture = capture;
+  }
+  setup.messages = [](const fw::MessageRequest &request) {
+    if (request.kind == fw::MessageKind::Question) {
+      return fw::MessageAnswer::Yes;
+    }
+    if (request.kind == fw::MessageKind::Error) {
+      std::fprintf(stderr, "fwacquire: %s\n", fw::tool::ToTerminal(request.text).c_str());
+    }
+    return fw::MessageAnswer::Ok;
+  };
+  return setup;
+}
+
+// Waits for the clip Video started to end on the session's own tick count.
+void WaitForClipEnd(fw::AcquisitionSession &session) {
+  // The window's timer is not aligned with Video: half a period to the
+  // first tick, then one second each.
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  while (session.Recording()) {
+    session.Tick();
+    if (session.Recording()) {
+      std::this_thread::sleep_for(std::chrono::seconds(1));
+    }
+  }
+}
+
+// The stills, then the clips; the log goes out after each.
+void TakeStillsAndClips(fw::AcquisitionSession &session, const AcquireOptions &acquire, fw::tool::ToolLog &log) {
+  for (int i = 0; i < acquire.stillCount; ++i) {
+    session.Snap();
+    log.Flush();
+  }
+  for (int i = 0; i < acquire.clipCount; ++i) {
+    if (!session.Video()) {
+      continue;
+    }
+    WaitForClipEnd(session);
+    log.Flush();
+  }
+}
+
+// One line per object on standard output; true when every object was
+// stored.
+bool PrintObjectLines(const std::vector<fw::AcquiredFile> &files) {
+  bool allStored = true;
+  for (const fw::AcquiredFile &file : files) {
+    if (file.stored) {
+      std::printf("%s: stored\n", file.name.c_str());
+    } else {
+      allStored = false;
+      std::printf("%s: not stored, %s\n", file.name.c_str(), file.problem.c_str());
+    }
+  }
+  std::fflush(stdout);
+  return allStored;
+}
+
+// The acquisition itself. Returns EXIT_USAGE, as the parser would, when a
+// text option is no text in the terminal's encoding.
+int RunAcquire(const AcquireOptions &acquire) {
+  const fw::tool::CommonOptions &options = acquire.common;
+  fw::tool::ToolLog log(options.verbose);
+  const std::string folder = PrepareProgramFolder(acquire.source);
+  // The station's setup, as the station reads it at start; without the file
+  // the built-in defaults stand.
+  fw::setupcfg &config = fw::StationConfig();
+  fw::LoadConfig(config, folder + fw::CONFIG_FILE_NAME);
+  const std::string modality = ModalityToUse(acquire.modality, config);
 
   // A byte that is no character of the terminal's encoding is refused before
   // anything is acquired.
@@ -248,80 +322,31 @@ int RunAcquire(const AcquireOptions &acquire) {
     config.LocalAET = options.callingAET;
   }
   config.PacsAET = options.calledAET;
-  config.PacsIP = host;
-  config.PacsPort = port;
+  config.PacsIP = acquire.host;
+  config.PacsPort = acquire.port;
 
   fw::MySampleGrabber grabber;
   fw::GrabberFrameSource frames(grabber, nullptr);
-  fw::AcquisitionSessionSetup setup;
-  setup.grabber = &frames;
-  setup.programFolder = folder;
-  setup.sendTimeoutSeconds = options.timeoutSeconds;
-  if (!size.empty()) {
-    fw::CaptureConfig capture;
-    ParseSize(size, capture.width, capture.height);
-    setup.capture = capture;
-  }
-  // No operator: errors go to standard error, and closing deletes the
-  // objects (after --keep has copied them).
-  setup.messages = [](const fw::MessageRequest &request) {
-    if (request.kind == fw::MessageKind::Question) {
-      return fw::MessageAnswer::Yes;
-    }
-    if (request.kind == fw::MessageKind::Error) {
-      std::fprintf(stderr, "fwacquire: %s\n", fw::tool::ToTerminal(request.text).c_str());
-    }
-    return fw::MessageAnswer::Ok;
-  };
-  fw::AcquisitionSession session(std::move(setup));
-
+  fw::AcquisitionSession session(MakeSessionSetup(acquire, folder, frames));
   if (!session.Open()) {
     log.Flush();
     std::fprintf(stderr, "fwacquire: no video source could be started\n");
     session.Close();
     return fw::tool::EXIT_FAILED;
   }
-  for (int i = 0; i < stillCount; ++i) {
-    session.Snap();
-    log.Flush();
-  }
-  for (int i = 0; i < clipCount; ++i) {
-    if (!session.Video()) {
-      continue;
-    }
-    // The window's timer is not aligned with Video: half a period to the
-    // first tick, then one second each.
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    while (session.Recording()) {
-      session.Tick();
-      if (session.Recording()) {
-        std::this_thread::sleep_for(std::chrono::seconds(1));
-      }
-    }
-    log.Flush();
-  }
-  const int requested = stillCount + clipCount;
+  TakeStillsAndClips(session, acquire, log);
+  const int requested = acquire.stillCount + acquire.clipCount;
   const int acquired = static_cast<int>(session.Files().size());
   if (acquired > 0) {
     session.Send();
   }
   log.Flush();
 
-  bool allStored = acquired == requested;
-  for (const fw::AcquiredFile &file : session.Files()) {
-    if (file.stored) {
-      std::printf("%s: stored\n", file.name.c_str());
-    } else {
-      allStored = false;
-      std::printf("%s: not stored, %s\n", file.name.c_str(), file.problem.c_str());
-    }
-  }
-  std::fflush(stdout);
+  bool allStored = PrintObjectLines(session.Files()) && acquired == requested;
   if (acquired < requested) {
     std::fprintf(stderr, "fwacquire: %d of %d objects could not be acquired\n", requested - acquired, requested);
   }
-
-  if (!keep.empty() && !CopyObjects(session.Files(), keep)) {
+  if (!acquire.keep.empty() && !CopyObjects(session.Files(), acquire.keep)) {
     allStored = false;
   }
   session.Close();

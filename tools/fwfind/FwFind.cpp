@@ -135,63 +135,51 @@ fw::tool::ParseResult<FindOptions> ParseFindOptions(int argc, char **argv) {
   return {std::move(options), std::nullopt};
 }
 
-int RunFind(const FindOptions &findOptions) {
-  const std::string &host = findOptions.host;
-  const std::string &port = findOptions.port;
+// The query, printing each match as it comes; a failure status's
+// identifier is no match.
+fw::SearchResult Search(const FindOptions &findOptions, const fw::PeerAddress &peer, fw::tool::ToolLog &log) {
   const Keys &keys = findOptions.keys;
-  const bool study = findOptions.study;
-  const fw::tool::CommonOptions &options = findOptions.common;
-  fw::tool::ToolLog log(options.verbose);
-  if (options.verbose && fw::TraceLevel() < 2) {
-    fw::SetTraceLevel(2);
-  }
-  const fw::PeerAddress peer{host, port, options.callingAET, options.calledAET, options.timeoutSeconds};
-  const auto print = [&](const auto &record, int) {
-    log.Flush();
-    PrintRecord(fw::FieldTexts(record));
+  const auto print = [&](const auto &record, int status) {
+    if (fw::IsPendingStatus(status)) {
+      log.Flush();
+      PrintRecord(fw::FieldTexts(record));
+    }
   };
-  fw::SearchResult result;
-  if (study) {
+  if (findOptions.study) {
     fw::StudyInfo query;
     query.patientID = keys.patientID;
     query.patientName = keys.name;
     query.accessionNumber = keys.accession;
     query.modality = keys.modality;
     query.studyDate = keys.date;
-    result = fw::SearchStudies(peer, query, [&](const fw::StudyInfo &record, int status) {
-      // A failure status's identifier is no match.
-      if (fw::IsPendingStatus(status)) {
-        print(record, status);
-      }
-    });
-  } else {
-    fw::TWorklistItem query;
-    query.patientID = keys.patientID;
-    query.patientName = keys.name;
-    query.accessionNumber = keys.accession;
-    query.modality = keys.modality;
-    query.scheduledStartDate = keys.date;
-    result = fw::SearchWorklist(peer, query, [&](const fw::TWorklistItem &record, int status) {
-      if (fw::IsPendingStatus(status)) {
-        print(record, status);
-      }
-    });
+    return fw::SearchStudies(peer, query, print);
   }
-  log.Flush();
+  fw::TWorklistItem query;
+  query.patientID = keys.patientID;
+  query.patientName = keys.name;
+  query.accessionNumber = keys.accession;
+  query.modality = keys.modality;
+  query.scheduledStartDate = keys.date;
+  return fw::SearchWorklist(peer, query, print);
+}
+
+// The line on standard error for a search that did not complete.
+void ReportOutcome(const fw::SearchResult &result, const FindOptions &findOptions) {
+  const std::string &calledAET = findOptions.common.calledAET;
   using Outcome = fw::SearchResult::Outcome;
   switch (result.outcome) {
   case Outcome::Completed:
     break;
   case Outcome::NoAssociation:
-    std::fprintf(stderr, "fwfind: no association with %s at %s:%s\n", options.calledAET.c_str(), host.c_str(),
-                 port.c_str());
+    std::fprintf(stderr, "fwfind: no association with %s at %s:%s\n", calledAET.c_str(), findOptions.host.c_str(),
+                 findOptions.port.c_str());
     break;
   case Outcome::NotSent:
   case Outcome::NoResponse:
-    std::fprintf(stderr, "fwfind: the query failed: no valid response from %s\n", options.calledAET.c_str());
+    std::fprintf(stderr, "fwfind: the query failed: no valid response from %s\n", calledAET.c_str());
     break;
   case Outcome::PeerFailure:
-    std::fprintf(stderr, "fwfind: %s ended the query with status 0x%04X\n", options.calledAET.c_str(),
+    std::fprintf(stderr, "fwfind: %s ended the query with status 0x%04X\n", calledAET.c_str(),
                  static_cast<unsigned>(result.status));
     break;
   case Outcome::LimitReached:
@@ -207,6 +195,19 @@ int RunFind(const FindOptions &findOptions) {
     std::fprintf(stderr, "fwfind: the search was cancelled\n");
     break;
   }
+}
+
+int RunFind(const FindOptions &findOptions) {
+  const fw::tool::CommonOptions &options = findOptions.common;
+  fw::tool::ToolLog log(options.verbose);
+  if (options.verbose && fw::TraceLevel() < 2) {
+    fw::SetTraceLevel(2);
+  }
+  const fw::PeerAddress peer{findOptions.host, findOptions.port, options.callingAET, options.calledAET,
+                             options.timeoutSeconds};
+  const fw::SearchResult result = Search(findOptions, peer, log);
+  log.Flush();
+  ReportOutcome(result, findOptions);
   return result.Completed() ? EXIT_OK : EXIT_FAILED;
 }
 

@@ -11,6 +11,7 @@
 // Exit codes: 0 done, 1 no video source could be started, no frame arrived or
 // a file could not be written, 2 usage.
 #include "acquisition/CaptureConfig.h"
+#include "acquisition/EncodedFrame.h"
 #include "acquisition/MySampleGrabber.h"
 #include "base/ProgramFolder.h"
 #include "tools/common/ToolLog.h"
@@ -112,35 +113,79 @@ fw::tool::ParseResult<GrabOptions> ParseGrabOptions(int argc, char **argv) {
   return {std::move(options), std::nullopt};
 }
 
-int RunGrab(const GrabOptions &options) {
-  using namespace fw::tool;
-  const std::string &source = options.source;
-  const std::string &outDir = options.outDir;
-  const int width = options.width;
-  const int height = options.height;
-  const int wantedFrames = options.wantedFrames;
-  const double seconds = options.seconds;
-  ToolLog log(options.verbose);
-  if (!source.empty()) {
-    ::setenv("FRAMEWELL_VIDEO_SOURCE", source.c_str(), 1);
-  }
-
-  // The station's configuration; without one the device keeps its own
-  // standard (code 0 has none) and size.
+// The station's capture configuration with --size over it; without one the
+// device keeps its own standard (code 0 has none) and size.
+fw::CaptureConfig GrabConfig(const GrabOptions &options) {
   fw::programFolder = fw::ResolveProgramFolder(fw::CurrentProgramFolderInputs());
   fw::CaptureConfig config{0, 0, 0, 0};
   const std::string configPath = fw::CaptureConfigPath();
   const bool configRead = fw::ReadCaptureConfig(configPath, config);
   if (!configRead)
     config = fw::CaptureConfig{0, 0, 0, 0};
-  if (width > 0) {
-    config.width = width;
-    config.height = height;
+  if (options.width > 0) {
+    config.width = options.width;
+    config.height = options.height;
   }
   if (options.verbose)
     std::cerr << "fwgrab: " << (configRead ? "configuration " + configPath : "no " + configPath + ", device defaults")
               << ": standard " << config.tvFormat << ", input " << config.crossbarInput << ", size " << config.width
               << "x" << config.height << "\n";
+  return config;
+}
+
+// Arms the grabber for --seconds, or until --frames frames have arrived
+// (giving up when none has for five seconds). Returns the seconds it was
+// armed.
+double CollectFrames(fw::MySampleGrabber &grabber, const GrabOptions &options) {
+  using Clock = std::chrono::steady_clock;
+  const auto start = Clock::now();
+  grabber.StartCapture();
+  if (options.seconds > 0) {
+    std::this_thread::sleep_for(std::chrono::duration<double>(options.seconds));
+  } else {
+    auto lastProgress = Clock::now();
+    std::int32_t last = 0;
+    while (grabber.FrameCount() < options.wantedFrames && Clock::now() - lastProgress < std::chrono::seconds(5)) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      if (grabber.FrameCount() != last) {
+        last = grabber.FrameCount();
+        lastProgress = Clock::now();
+      }
+    }
+  }
+  const double armedSeconds = std::chrono::duration<double>(Clock::now() - start).count();
+  grabber.StopCapture();
+  return armedSeconds;
+}
+
+// Writes the frames as frame0001.jpg, frame0002.jpg, ... into outDir; false,
+// with a line on standard error, at the first that cannot be written.
+bool WriteFrames(const std::vector<fw::EncodedFrame> &frames, const std::string &outDir) {
+  std::error_code error;
+  std::filesystem::create_directories(outDir, error);
+  for (std::size_t i = 0; i < frames.size(); ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "frame%04zu.jpg", i + 1);
+    const auto path = std::filesystem::path(outDir) / name;
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char *>(frames[i].data.data()),
+              static_cast<std::streamsize>(frames[i].data.size()));
+    if (!out.flush()) {
+      std::cerr << "fwgrab: cannot write " << path.string() << "\n";
+      return false;
+    }
+  }
+  return true;
+}
+
+int RunGrab(const GrabOptions &options) {
+  using namespace fw::tool;
+  const std::string &source = options.source;
+  ToolLog log(options.verbose);
+  if (!source.empty()) {
+    ::setenv("FRAMEWELL_VIDEO_SOURCE", source.c_str(), 1);
+  }
+  const fw::CaptureConfig config = GrabConfig(options);
 
   static std::atomic<long long> pushed{0};
   fw::MySampleGrabber grabber;
@@ -163,26 +208,8 @@ int RunGrab(const GrabOptions &options) {
   }
   std::cout << "frame size: " << grabber.FrameWidth() << " x " << grabber.FrameHeight() << "\n";
 
-  using Clock = std::chrono::steady_clock;
   const long long pushedBefore = pushed.load();
-  const auto start = Clock::now();
-  grabber.StartCapture();
-  if (seconds > 0) {
-    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
-  } else {
-    // Gives up when no frame has arrived for five seconds.
-    auto lastProgress = Clock::now();
-    std::int32_t last = 0;
-    while (grabber.FrameCount() < wantedFrames && Clock::now() - lastProgress < std::chrono::seconds(5)) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-      if (grabber.FrameCount() != last) {
-        last = grabber.FrameCount();
-        lastProgress = Clock::now();
-      }
-    }
-  }
-  const double armedSeconds = std::chrono::duration<double>(Clock::now() - start).count();
-  grabber.StopCapture();
+  const double armedSeconds = CollectFrames(grabber, options);
   const long long pushedWhileArmed = pushed.load() - pushedBefore;
 
   const auto &frames = grabber.Frames();
@@ -196,22 +223,10 @@ int RunGrab(const GrabOptions &options) {
     std::cerr << "fwgrab: no frame arrived\n";
     return EXIT_FAILED;
   }
-
-  std::error_code error;
-  std::filesystem::create_directories(outDir, error);
-  for (std::size_t i = 0; i < frames.size(); ++i) {
-    char name[32];
-    std::snprintf(name, sizeof name, "frame%04zu.jpg", i + 1);
-    const auto path = std::filesystem::path(outDir) / name;
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char *>(frames[i].data.data()),
-              static_cast<std::streamsize>(frames[i].data.size()));
-    if (!out.flush()) {
-      std::cerr << "fwgrab: cannot write " << path.string() << "\n";
-      return EXIT_FAILED;
-    }
+  if (!WriteFrames(frames, options.outDir)) {
+    return EXIT_FAILED;
   }
-  std::cout << "written: " << frames.size() << " files to " << outDir << "\n";
+  std::cout << "written: " << frames.size() << " files to " << options.outDir << "\n";
   return EXIT_OK;
 }
 

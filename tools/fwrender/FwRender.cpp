@@ -153,6 +153,29 @@ fw::tool::ParseResult<RenderOptions> ParseRenderOptions(int argc, char **argv) {
   return {std::move(options), std::nullopt};
 }
 
+// Reads `in` and prepares it for drawing frame; the reason when that frame
+// cannot be drawn.
+std::optional<std::string> PrepareFrame(const std::string &in, long frame, fw::DcmObj &ds, fw::TImages &images) {
+  if (!ds.Read(in))
+    return "cannot read the DICOM file " + in;
+  // Without Pixel Data (a report) there is nothing to convert.
+  const bool hasPixelData = ds.FindElement(0x7FE0, 0x0010) != nullptr;
+  if (hasPixelData && !IsUncompressed(ds.transferSyntax) &&
+      !fw::ConvertTransferSyntax(ds, fw::EXPLICIT_VR_LITTLE_ENDIAN))
+    return "the pixel data of " + in + " could not be decoded";
+  fw::PrepareDisplayImage(images, ds);
+  if (images.pixels.empty() || images.columns < 2 || images.rows < 2)
+    return in + " holds no image that can be drawn";
+  if (frame >= images.frameCount)
+    return in + " has " + std::to_string(images.frameCount) + " frame(s); frame " + std::to_string(frame) +
+           " does not exist";
+  const std::size_t frameBytes = std::size_t{images.columns} * images.rows *
+                                 (images.isColor ? 3u : std::max<std::size_t>(images.bitsAllocated / 8u, 1u));
+  if (images.pixels.size() / frameBytes <= static_cast<std::size_t>(frame))
+    return "the pixel data of " + in + " end before frame " + std::to_string(frame);
+  return std::nullopt;
+}
+
 int RunRender(const RenderOptions &options, char **argv) {
   const long frame = options.frame;
   const std::string &in = options.in;
@@ -171,25 +194,9 @@ int RunRender(const RenderOptions &options, char **argv) {
     return fw::tool::EXIT_FAILED;
   };
   fw::DcmObj ds;
-  if (!ds.Read(in))
-    return fail("cannot read the DICOM file " + in);
-  // Without Pixel Data (a report) there is nothing to convert.
-  const bool hasPixelData = ds.FindElement(0x7FE0, 0x0010) != nullptr;
-  if (hasPixelData && !IsUncompressed(ds.transferSyntax) &&
-      !fw::ConvertTransferSyntax(ds, fw::EXPLICIT_VR_LITTLE_ENDIAN))
-    return fail("the pixel data of " + in + " could not be decoded");
-
   fw::TImages images;
-  fw::PrepareDisplayImage(images, ds);
-  if (images.pixels.empty() || images.columns < 2 || images.rows < 2)
-    return fail(in + " holds no image that can be drawn");
-  if (frame >= images.frameCount)
-    return fail(in + " has " + std::to_string(images.frameCount) + " frame(s); frame " + std::to_string(frame) +
-                " does not exist");
-  const std::size_t frameBytes = std::size_t{images.columns} * images.rows *
-                                 (images.isColor ? 3u : std::max<std::size_t>(images.bitsAllocated / 8u, 1u));
-  if (images.pixels.size() / frameBytes <= static_cast<std::size_t>(frame))
-    return fail("the pixel data of " + in + " end before frame " + std::to_string(frame));
+  if (const std::optional<std::string> problem = PrepareFrame(in, frame, ds, images))
+    return fail(*problem);
 
   long width = options.width;
   long height = options.height;
