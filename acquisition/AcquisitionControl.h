@@ -4,6 +4,8 @@
 // behind this interface and is tested without a display.
 #pragma once
 
+#include "acquisition/CaptureConfig.h"
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -13,6 +15,14 @@ class QWidget;
 namespace fw {
 
 class MySampleGrabber;
+
+// What the acquisition reports as it happens, on the thread that called it
+// (the window's). Empty members report nothing.
+struct AcquisitionEvents {
+  std::function<void()> filesChanged;            // an object was added, or the closing emptied the list
+  std::function<void(bool recording)> recording; // a clip started or ended
+  std::function<void(bool sending)> sending;     // a send started or ended
+};
 
 class AcquisitionControl {
 public:
@@ -46,6 +56,12 @@ public:
   // progress is saved with the frames it has.
   virtual void CaptureStopped() = 0;
 
+  // Replaces the receivers of the events (AcquisitionEvents{} to stop them).
+  virtual void SetEvents(AcquisitionEvents events) = 0;
+
+  // The capture configuration of this opening: read at the opening, changed
+  // by Configure.
+  virtual const CaptureConfig &Capture() const = 0;
   // Files written since the opening, in order.
   virtual std::vector<std::string> FileList() const = 0;
   virtual bool PipelineReady() const = 0;
