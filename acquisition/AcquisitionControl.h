@@ -5,7 +5,9 @@
 #pragma once
 
 #include "acquisition/CaptureConfig.h"
+#include "acquisition/EncodedFrame.h"
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -22,6 +24,16 @@ struct AcquisitionEvents {
   std::function<void()> filesChanged;            // an object was added, or the closing emptied the list
   std::function<void(bool recording)> recording; // a clip started or ended
   std::function<void(bool sending)> sending;     // a send started or ended
+};
+
+// The object saved last and the first frame it was made from, for its
+// thumbnail.
+struct NewestObject {
+  std::string path; // empty when none was saved since the opening
+  std::int32_t instanceNumber = 0;
+  std::int32_t frames = 0;
+  // As captured; owned by the acquisition and valid until its next call.
+  const EncodedFrame *firstFrame = nullptr;
 };
 
 class AcquisitionControl {
@@ -64,6 +76,7 @@ public:
   virtual const CaptureConfig &Capture() const = 0;
   // Files written since the opening, in order.
   virtual std::vector<std::string> FileList() const = 0;
+  virtual NewestObject Newest() const = 0;
   virtual bool PipelineReady() const = 0;
   virtual bool Recording() const = 0;
   virtual bool Sending() const = 0;

@@ -149,6 +149,9 @@ public:
   const AcquisitionState &State() const { return state_; }
   const std::vector<AcquiredFile> &Files() const { return state_.fileList; }
   const CaptureConfig &Capture() const { return capture_; }
+  // The first frame of the object saved last, as captured (EncodedFrame.h),
+  // for its thumbnail; empty when none was saved since the opening.
+  const EncodedFrame &NewestFirstFrame() const { return newestFirstFrame_; }
   const StudyInfo &Context() const { return *context_; }
 
 private:
@@ -167,6 +170,7 @@ private:
   InstanceCounters counters_;
   AcquisitionState state_;
   CaptureConfig capture_;
+  EncodedFrame newestFirstFrame_;
   bool open_ = false;
   bool pipelineReady_ = false;
   bool recording_ = false;

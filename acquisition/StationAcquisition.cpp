@@ -63,6 +63,16 @@ void StationAcquisition::SetEvents(AcquisitionEvents events) {
   session_->onSending = std::move(events.sending);
 }
 
+NewestObject StationAcquisition::Newest() const {
+  const std::vector<AcquiredFile> &files = session_->Files();
+  if (files.empty() || session_->NewestFirstFrame().data.empty()) {
+    return {};
+  }
+  // Each save appends its file and keeps its first frame.
+  const AcquiredFile &newest = files.back();
+  return NewestObject{newest.path, newest.instanceNumber, newest.frames, &session_->NewestFirstFrame()};
+}
+
 std::vector<std::string> StationAcquisition::FileList() const {
   std::vector<std::string> paths;
   paths.reserve(session_->Files().size());

@@ -44,6 +44,7 @@ public:
   const CaptureConfig &Capture() const override { return session_->Capture(); }
 
   std::vector<std::string> FileList() const override;
+  NewestObject Newest() const override;
   bool PipelineReady() const override { return session_->PipelineReady(); }
   bool Recording() const override { return session_->Recording(); }
   bool Sending() const override { return session_->Sending(); }

@@ -326,6 +326,11 @@ void TForm3::RefreshThumbnails() {
   if (files == drawnFiles_) {
     return;
   }
+  // The object just saved is drawn from the frame it was made from.
+  const NewestObject newest = session_.Newest();
+  if (newest.firstFrame != nullptr) {
+    thumbnails_.AddFromFrame(newest.path, *newest.firstFrame, ThumbnailCaption(newest.instanceNumber, newest.frames));
+  }
   QImage strip;
   thumbnails_.Refresh(files, strip);
   drawnFiles_ = std::move(files);
