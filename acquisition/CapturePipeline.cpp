@@ -11,11 +11,14 @@
 namespace fw {
 namespace {
 
-// Publishes the owner's state to the streaming threads: the owner's thread
-// releases it before each start, every frame handler acquires it first.
-// GStreamer's own locking orders the two as well, but it is invisible to
-// thread checkers, and its streaming threads outlive a pipeline (they are
-// pooled), so an owner allocated later would otherwise look unpublished.
+// Orders the owner's thread and the streaming threads both ways: the owner's
+// thread releases it before each start and every frame handler acquires it
+// first (the owner's state is published); every frame handler releases it
+// last and the owner's thread acquires it once the pipeline has stopped (the
+// handler's reads are done before the pipeline's memory goes). GStreamer's
+// own locking orders them as well, but it is invisible to thread checkers,
+// and its streaming threads outlive a pipeline (they are pooled), so an owner
+// allocated later would otherwise look unpublished.
 std::atomic<unsigned> publication{0};
 
 gst::Element MakeElement(const char *factory, const char *name) {
@@ -31,6 +34,7 @@ CapturePipeline::~CapturePipeline() {
   if (pipeline_) {
     // Once this returns no frame handler runs and none starts.
     gst_element_set_state(pipeline_.get(), GST_STATE_NULL);
+    publication.load(std::memory_order_acquire);
   }
 }
 
@@ -64,6 +68,7 @@ bool CapturePipeline::Assemble(gst::Element source, const GstCaps *form) {
     if (sample) {
       static_cast<CapturePipeline *>(self)->onFrame_(sample.get());
     }
+    publication.fetch_add(1, std::memory_order_release);
     return GST_FLOW_OK;
   };
   gst_app_sink_set_callbacks(GST_APP_SINK(sink_), &callbacks, this, nullptr);
