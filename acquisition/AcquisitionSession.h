@@ -105,7 +105,7 @@ public:
 
   // Callbacks for the window, all called on the caller's thread.
   std::function<void(int percent)> onProgress;     // send progress, 0..100
-  std::function<void()> onFilesChanged;            // an object was added: refresh the strip
+  std::function<void()> onFilesChanged;            // an object was added, or Close emptied the list
   std::function<void(bool recording)> onRecording; // indicator and buttons
   std::function<void(bool sending)> onSending;     // buttons during a send
   std::function<void()> processEvents;             // after each file of a send

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <mutex>
+#include <string>
+#include <vector>
 
 namespace fw {
 
@@ -15,6 +17,9 @@ bool InitGStreamer() {
   return ok;
 }
 
+namespace {
+
+// The discrete frame sizes among caps, in the order listed, each once.
 std::vector<FrameSize> DiscreteSizes(const GstCaps *caps) {
   std::vector<FrameSize> sizes;
   if (caps == nullptr) {
@@ -34,6 +39,8 @@ std::vector<FrameSize> DiscreteSizes(const GstCaps *caps) {
   return sizes;
 }
 
+// The device node of a V4L2 device, from the properties its provider sets;
+// empty when none is an absolute path.
 std::string DevicePath(GstDevice *device) {
   const gst::Structure props(gst_device_get_properties(device));
   if (!props) {
@@ -47,8 +54,6 @@ std::string DevicePath(GstDevice *device) {
   }
   return {};
 }
-
-namespace {
 
 CaptureSource SourceFromDescription(const char *description) {
   GError *error = nullptr;

@@ -12,8 +12,6 @@
 #include "acquisition/VideoDeviceControls.h"
 
 #include <memory>
-#include <string>
-#include <vector>
 
 namespace fw {
 
@@ -28,12 +26,5 @@ struct CaptureSource {
 // The source element (state NULL, owned) and its settings; an empty element
 // when no description is set and no video input device is present.
 CaptureSource OpenCaptureSource();
-
-// The discrete frame sizes among caps, in the order listed, each once.
-std::vector<FrameSize> DiscreteSizes(const GstCaps *caps);
-
-// The device node of a V4L2 device, from the properties its provider sets;
-// empty when none is an absolute path.
-std::string DevicePath(GstDevice *device);
 
 } // namespace fw
