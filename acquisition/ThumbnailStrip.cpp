@@ -169,15 +169,14 @@ ThumbnailCache::Stamp ThumbnailCache::StampOf(const std::string &file) {
   return stamp;
 }
 
-bool ThumbnailCache::Cached(const std::string &file, const Stamp &stamp) const {
-  const auto cached = tiles_.find(file);
-  return cached != tiles_.end() && stamp.found && cached->second.written == stamp.written &&
-         cached->second.size == stamp.size;
+bool ThumbnailCache::Matches(const Entry &entry, const Stamp &stamp) {
+  return stamp.found && entry.written == stamp.written && entry.size == stamp.size;
 }
 
 void ThumbnailCache::AddFromFrame(const std::string &file, const EncodedFrame &firstFrame, const std::string &caption) {
   const Stamp stamp = StampOf(file);
-  if (Cached(file, stamp)) {
+  const auto cached = tiles_.find(file);
+  if (cached != tiles_.end() && Matches(cached->second, stamp)) {
     return;
   }
   ++decodes_;
@@ -188,8 +187,9 @@ void ThumbnailCache::Refresh(const std::vector<std::string> &files, QImage &stri
   std::map<std::string, Entry> kept;
   for (const std::string &file : files) {
     const Stamp stamp = StampOf(file);
-    if (Cached(file, stamp)) {
-      kept.insert(tiles_.extract(file));
+    auto cached = tiles_.find(file);
+    if (cached != tiles_.end() && Matches(cached->second, stamp)) {
+      kept.insert(tiles_.extract(cached));
       continue;
     }
     if (kept.count(file) != 0)

@@ -76,14 +76,15 @@ private:
     std::uintmax_t size = 0;
     bool found = false;
   };
-  static Stamp StampOf(const std::string &file);
-  bool Cached(const std::string &file, const Stamp &stamp) const;
-
   struct Entry {
     std::filesystem::file_time_type written;
     std::uintmax_t size = 0;
     QImage tile;
   };
+  static Stamp StampOf(const std::string &file);
+  // Whether a cached tile still shows the file as it is on disk.
+  static bool Matches(const Entry &entry, const Stamp &stamp);
+
   std::map<std::string, Entry> tiles_;
   int decodes_ = 0;
 };
