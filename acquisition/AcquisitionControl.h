@@ -4,6 +4,10 @@
 // behind this interface and is tested without a display.
 #pragma once
 
+#include "acquisition/CaptureConfig.h"
+#include "acquisition/EncodedFrame.h"
+
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -13,6 +17,24 @@ class QWidget;
 namespace fw {
 
 class MySampleGrabber;
+
+// What the acquisition reports as it happens, on the thread that called it
+// (the window's). Empty members report nothing.
+struct AcquisitionEvents {
+  std::function<void()> filesChanged;            // an object was added, or the closing emptied the list
+  std::function<void(bool recording)> recording; // a clip started or ended
+  std::function<void(bool sending)> sending;     // a send started or ended
+};
+
+// The object saved last and the first frame it was made from, for its
+// thumbnail.
+struct NewestObject {
+  std::string path; // empty when none was saved since the opening
+  std::int32_t instanceNumber = 0;
+  std::int32_t frames = 0;
+  // As captured; owned by the acquisition and valid until its next call.
+  const EncodedFrame *firstFrame = nullptr;
+};
 
 class AcquisitionControl {
 public:
@@ -46,8 +68,15 @@ public:
   // progress is saved with the frames it has.
   virtual void CaptureStopped() = 0;
 
+  // Replaces the receivers of the events (AcquisitionEvents{} to stop them).
+  virtual void SetEvents(AcquisitionEvents events) = 0;
+
+  // The capture configuration of this opening: read at the opening, changed
+  // by Configure.
+  virtual const CaptureConfig &Capture() const = 0;
   // Files written since the opening, in order.
   virtual std::vector<std::string> FileList() const = 0;
+  virtual NewestObject Newest() const = 0;
   virtual bool PipelineReady() const = 0;
   virtual bool Recording() const = 0;
   virtual bool Sending() const = 0;

@@ -146,6 +146,7 @@ bool AcquisitionSession::Open() {
   const std::string currentSopClass = std::move(state_.currentSopClassUid);
   state_ = AcquisitionState{};
   state_.currentSopClassUid = currentSopClass;
+  newestFirstFrame_ = EncodedFrame{};
   StudyInfo &context = *context_;
   state_.baseUid = setup_.mintBaseUid ? setup_.mintBaseUid() : MakeBaseUID();
   if (context.studyInstanceUID.empty()) {
@@ -188,6 +189,7 @@ bool AcquisitionSession::Close() {
     std::filesystem::remove(file.path, error);
   }
   state_.fileList.clear();
+  newestFirstFrame_ = EncodedFrame{};
   open_ = false;
   Notify(onFilesChanged);
   return true;
@@ -232,12 +234,14 @@ bool AcquisitionSession::Snap() {
     Ask(MessageKind::Error, TEXT_NO_FRAME);
     return false;
   }
+  EncodedFrame first = captured.frames.front();
   const bool saved = SaveStill(state_, *context_, std::move(captured), setup_.programFolder, setup_.clock);
   RecordInstanceNumber();
   if (!saved) {
     Ask(MessageKind::Error, TEXT_IMAGE_NOT_SAVED);
     return false;
   }
+  newestFirstFrame_ = std::move(first);
   Notify(onFilesChanged);
   return true;
 }
@@ -272,12 +276,14 @@ void AcquisitionSession::EndRecording() {
     Ask(MessageKind::Error, TEXT_NO_FRAME);
     return;
   }
+  EncodedFrame first = captured.frames.front();
   const bool saved = SaveClip(state_, *context_, std::move(captured), setup_.programFolder, setup_.clock);
   RecordInstanceNumber();
   if (!saved) {
     Ask(MessageKind::Error, TEXT_IMAGE_NOT_SAVED);
     return;
   }
+  newestFirstFrame_ = std::move(first);
   Notify(onFilesChanged);
 }
 

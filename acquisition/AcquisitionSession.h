@@ -105,7 +105,7 @@ public:
 
   // Callbacks for the window, all called on the caller's thread.
   std::function<void(int percent)> onProgress;     // send progress, 0..100
-  std::function<void()> onFilesChanged;            // an object was added: refresh the strip
+  std::function<void()> onFilesChanged;            // an object was added, or Close emptied the list
   std::function<void(bool recording)> onRecording; // indicator and buttons
   std::function<void(bool sending)> onSending;     // buttons during a send
   std::function<void()> processEvents;             // after each file of a send
@@ -149,6 +149,9 @@ public:
   const AcquisitionState &State() const { return state_; }
   const std::vector<AcquiredFile> &Files() const { return state_.fileList; }
   const CaptureConfig &Capture() const { return capture_; }
+  // The first frame of the object saved last, as captured (EncodedFrame.h),
+  // for its thumbnail; empty when none was saved since the opening.
+  const EncodedFrame &NewestFirstFrame() const { return newestFirstFrame_; }
   const StudyInfo &Context() const { return *context_; }
 
 private:
@@ -167,6 +170,7 @@ private:
   InstanceCounters counters_;
   AcquisitionState state_;
   CaptureConfig capture_;
+  EncodedFrame newestFirstFrame_;
   bool open_ = false;
   bool pipelineReady_ = false;
   bool recording_ = false;

@@ -9,10 +9,6 @@
 
 namespace fw {
 
-// Starts from the defaults: an empty file at the first opening then leaves a
-// usable frame size and standard, not zeros.
-CaptureConfig captureConfig;
-
 namespace {
 
 std::int32_t ReadLe32(const unsigned char *p) {

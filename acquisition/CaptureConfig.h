@@ -18,9 +18,6 @@ struct CaptureConfig {
   bool operator==(const CaptureConfig &) const = default;
 };
 
-// The process-wide configuration the acquisition window reads and writes.
-extern CaptureConfig captureConfig;
-
 inline constexpr std::size_t CAPTURE_CONFIG_FILE_SIZE = 16;
 
 // The largest frame the station asks a device for (8K UHD). A larger size

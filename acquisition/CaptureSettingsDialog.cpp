@@ -32,18 +32,38 @@ CaptureSettingsDialog::CaptureSettingsDialog(QWidget *owner, VideoDeviceControls
     : QDialog(owner) {
   setWindowTitle(QStringLiteral("Video Configuration"));
   pages_ = new QTabWidget(this);
+  AddInputPage(device, config);
+  AddStandardPage(device, config);
+  AddSizePage(device, config);
 
+  auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+  auto *layout = new QVBoxLayout(this);
+  layout->addWidget(pages_);
+  layout->addWidget(buttons);
+
+  // Placed at 200, 200 relative to the owner, like every settings page.
+  if (owner != nullptr) {
+    move(owner->mapToGlobal(QPoint(200, 200)));
+  }
+}
+
+void CaptureSettingsDialog::AddInputPage(VideoDeviceControls &device, const CaptureConfig &config) {
   const auto inputs = device.Inputs();
-  if (!inputs.empty()) {
-    inputBox_ = AddPage(pages_, QStringLiteral("Video Input"), QStringLiteral("Input:"));
-    for (const auto &input : inputs) {
-      inputBox_->addItem(Latin1(input.name), input.index);
-      if (input.index == config.crossbarInput) {
-        inputBox_->setCurrentIndex(inputBox_->count() - 1);
-      }
+  if (inputs.empty()) {
+    return;
+  }
+  inputBox_ = AddPage(pages_, QStringLiteral("Video Input"), QStringLiteral("Input:"));
+  for (const auto &input : inputs) {
+    inputBox_->addItem(Latin1(input.name), input.index);
+    if (input.index == config.crossbarInput) {
+      inputBox_->setCurrentIndex(inputBox_->count() - 1);
     }
   }
+}
 
+void CaptureSettingsDialog::AddStandardPage(VideoDeviceControls &device, const CaptureConfig &config) {
   // Only standards that have a stored code can be kept in the configuration.
   const auto wanted = V4l2StandardForTvFormat(config.tvFormat);
   std::vector<std::pair<std::string, std::int32_t>> standards;
@@ -58,37 +78,29 @@ CaptureSettingsDialog::CaptureSettingsDialog(QWidget *owner, VideoDeviceControls
     }
     standards.emplace_back(standard.name, *code);
   }
-  if (!standards.empty()) {
-    standardBox_ = AddPage(pages_, QStringLiteral("Video Standard"), QStringLiteral("Standard:"));
-    for (const auto &[name, code] : standards) {
-      standardBox_->addItem(Latin1(name), code);
-    }
-    if (preselect >= 0) {
-      standardBox_->setCurrentIndex(preselect);
-    }
+  if (standards.empty()) {
+    return;
   }
+  standardBox_ = AddPage(pages_, QStringLiteral("Video Standard"), QStringLiteral("Standard:"));
+  for (const auto &[name, code] : standards) {
+    standardBox_->addItem(Latin1(name), code);
+  }
+  if (preselect >= 0) {
+    standardBox_->setCurrentIndex(preselect);
+  }
+}
 
+void CaptureSettingsDialog::AddSizePage(VideoDeviceControls &device, const CaptureConfig &config) {
   const auto sizes = device.Sizes();
-  if (!sizes.empty()) {
-    sizeBox_ = AddPage(pages_, QStringLiteral("Video Format"), QStringLiteral("Frame size:"));
-    for (const auto &size : sizes) {
-      sizeBox_->addItem(QStringLiteral("%1 x %2").arg(size.width).arg(size.height), QSize(size.width, size.height));
-      if (size.width == config.width && size.height == config.height) {
-        sizeBox_->setCurrentIndex(sizeBox_->count() - 1);
-      }
-    }
+  if (sizes.empty()) {
+    return;
   }
-
-  auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-  auto *layout = new QVBoxLayout(this);
-  layout->addWidget(pages_);
-  layout->addWidget(buttons);
-
-  // Placed at 200, 200 relative to the owner, like every settings page.
-  if (owner != nullptr) {
-    move(owner->mapToGlobal(QPoint(200, 200)));
+  sizeBox_ = AddPage(pages_, QStringLiteral("Video Format"), QStringLiteral("Frame size:"));
+  for (const auto &size : sizes) {
+    sizeBox_->addItem(QStringLiteral("%1 x %2").arg(size.width).arg(size.height), QSize(size.width, size.height));
+    if (size.width == config.width && size.height == config.height) {
+      sizeBox_->setCurrentIndex(sizeBox_->count() - 1);
+    }
   }
 }
 

@@ -32,6 +32,11 @@ public:
   void ApplyTo(CaptureConfig &config) const;
 
 private:
+  // One page each, left out when the device offers no choice.
+  void AddInputPage(VideoDeviceControls &device, const CaptureConfig &config);
+  void AddStandardPage(VideoDeviceControls &device, const CaptureConfig &config);
+  void AddSizePage(VideoDeviceControls &device, const CaptureConfig &config);
+
   QTabWidget *pages_ = nullptr;
   QComboBox *inputBox_ = nullptr;
   QComboBox *standardBox_ = nullptr;

@@ -1,17 +1,22 @@
-// The capture pipeline: live video from the first video input device, with
-// every frame passed to the frame callback (SGCallback).
+// The capture facade the acquisition uses: live video from the first video
+// input device, with every frame passed to the frame callback (SGCallback).
 //
 //   <device source> ! capsfilter [! jpegdec] ! videoconvert ! appsink caps=video/x-raw,format=BGR
 //
-// The source is the first "Video/Source" device GStreamer's device monitor
-// reports, or the source description in FRAMEWELL_VIDEO_SOURCE (tests,
-// support, demos). The configured frame size is asked for first; a device that
-// cannot deliver it (or a configured width or height of 0) runs at its own
-// size. Raw video at a live rate is preferred; a device that offers the size
-// only as JPEG (common for 1080p on USB) is decoded before the conversion.
-// The connected size and row stride come from the negotiated caps. The live
-// video is painted into a child widget of the owner window, placed at the
-// configured size (the window may fit it elsewhere).
+// The parts: CaptureDevices.h finds the source (the first "Video/Source"
+// device GStreamer's device monitor reports, or the source description in
+// FRAMEWELL_VIDEO_SOURCE for tests, support and demos), CapsChoice.h decides
+// which frames to ask for, CapturePipeline.h assembles, runs and stops the
+// pipeline and watches its bus; this class applies the device settings,
+// keeps the live video area and decides what a device failure does.
+//
+// The configured frame size is asked for first; a device that cannot deliver
+// it (or a configured width or height of 0) runs at its own size. Raw video
+// at a live rate is preferred; a device that offers the size only as JPEG
+// (common for 1080p on USB) is decoded before the conversion. The connected
+// size and row stride come from the negotiated caps. The live video is
+// painted into a child widget of the owner window, placed at the configured
+// size (the window may fit it elsewhere).
 //
 // Starting waits at most START_TIMEOUT_MS for the first frame. A device that
 // fails once running (unplugged, driver error, end of stream) is noticed on
@@ -20,10 +25,10 @@
 // handler is called; Running() stays true (the frames collected so far can
 // still be read) but DeviceStopped() is true and StopCapture does nothing.
 //
-// Threads: everything here runs on the window's thread except the appsink
-// callback, which runs on the streaming thread and calls SGCallback::BufferCB.
-// Once the pipeline's state change to PAUSED or NULL has returned, no callback
-// runs: StopCapture relies on that to hand the frame list over.
+// Threads: everything here runs on the window's thread except the frame
+// handler, which runs on the streaming thread and calls SGCallback::BufferCB.
+// Once the pipeline's state change to PAUSED or NULL has returned, no frame
+// handler runs: StopCapture relies on that to hand the frame list over.
 #pragma once
 
 #include "acquisition/CaptureConfig.h"
@@ -42,9 +47,11 @@
 class QWidget;
 typedef struct _GstElement GstElement;
 typedef struct _GstMessage GstMessage;
+typedef struct _GstSample GstSample;
 
 namespace fw {
 
+class CapturePipeline;
 class CaptureSettingsDialog;
 
 class MySampleGrabber {
@@ -118,14 +125,15 @@ private:
   enum class StartResult { Started, Failed, TimedOut };
   StartResult TryStart(QWidget *owner, const CaptureConfig &config, bool askSize,
                        std::chrono::steady_clock::time_point deadline);
-  void WatchBus();
+  void ApplyDeviceSettings(const CaptureConfig &config);
+  void ShowPreview(QWidget *owner, const CaptureConfig &config);
   void OnBusMessage(GstMessage *message);
+  // Streaming thread: one frame, borrowed for the call.
+  void OnFrame(GstSample *sample);
   void TearDown();
   VideoDeviceControls *ActiveControls() const;
-  static void OnNewSample(void *appsink, void *self);
 
-  GstElement *pipeline_ = nullptr;
-  GstElement *sink_ = nullptr; // borrowed from pipeline_
+  std::unique_ptr<CapturePipeline> pipeline_;
   QPointer<VideoPreviewWidget> preview_;
   // The newest frame, for the live video area.
   LatestFrame latestFrame_;
@@ -134,7 +142,6 @@ private:
   std::function<int(CaptureSettingsDialog &)> runDialog_;
   std::function<void(GstElement *)> pipelineHook_;
   std::function<void()> onStopped_;
-  unsigned busWatch_ = 0;
   bool stopped_ = false;
   int frameWidth_ = 0;
   int frameHeight_ = 0;

@@ -28,7 +28,6 @@ StationAcquisition::~StationAcquisition() {
 void StationAcquisition::Open(QWidget *videoOwner) {
   source_.SetOwner(videoOwner);
   session_->Open();
-  captureConfig = session_->Capture();
 }
 
 bool StationAcquisition::MayClose() { return !session_->IsOpen() || session_->Close(); }
@@ -48,7 +47,6 @@ void StationAcquisition::Tick() { session_->Tick(); }
 void StationAcquisition::Configure(QWidget *owner) {
   source_.SetOwner(owner);
   session_->Configure();
-  captureConfig = session_->Capture();
 }
 
 void StationAcquisition::Send(const std::function<void(int percent)> &progress) {
@@ -58,6 +56,22 @@ void StationAcquisition::Send(const std::function<void(int percent)> &progress) 
 }
 
 void StationAcquisition::CaptureStopped() { session_->CaptureStopped(); }
+
+void StationAcquisition::SetEvents(AcquisitionEvents events) {
+  session_->onFilesChanged = std::move(events.filesChanged);
+  session_->onRecording = std::move(events.recording);
+  session_->onSending = std::move(events.sending);
+}
+
+NewestObject StationAcquisition::Newest() const {
+  const std::vector<AcquiredFile> &files = session_->Files();
+  if (files.empty() || session_->NewestFirstFrame().data.empty()) {
+    return {};
+  }
+  // Each save appends its file and keeps its first frame.
+  const AcquiredFile &newest = files.back();
+  return NewestObject{newest.path, newest.instanceNumber, newest.frames, &session_->NewestFirstFrame()};
+}
 
 std::vector<std::string> StationAcquisition::FileList() const {
   std::vector<std::string> paths;

@@ -4,11 +4,9 @@
 // logic (identifiers, the close question, Snap's wait, the send and its
 // result box) is the session's; this class hands the window's calls on,
 // hosts the live video in the window given at the opening and lets the
-// window's event loop run between the files of a send.
-//
-// The process-wide capture configuration follows what the session read from
-// "videocap.cfg" at the opening and wrote after Configuration, so the window
-// places the live video at the size the pipeline asked for.
+// window's event loop run between the files of a send. The session's
+// callbacks are the window's events (SetEvents); the capture configuration
+// the window places the live video by is the session's (Capture()).
 #pragma once
 
 #include "acquisition/AcquisitionControl.h"
@@ -41,8 +39,12 @@ public:
   void Send(const std::function<void(int percent)> &progress) override;
   void CancelSend() override { session_->CancelSend(); }
   void CaptureStopped() override;
+  void SetEvents(AcquisitionEvents events) override;
+
+  const CaptureConfig &Capture() const override { return session_->Capture(); }
 
   std::vector<std::string> FileList() const override;
+  NewestObject Newest() const override;
   bool PipelineReady() const override { return session_->PipelineReady(); }
   bool Recording() const override { return session_->Recording(); }
   bool Sending() const override { return session_->Sending(); }

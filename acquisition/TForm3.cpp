@@ -71,7 +71,29 @@ TForm3::TForm3(AcquisitionControl &session, QWidget *parent) : QDialog(parent), 
   QFont font(QStringLiteral("Tahoma"));
   font.setPixelSize(11);
   setFont(font);
+  MakeControls();
+  ConnectControls();
 
+  // The strip, the buttons and the indicator follow what the acquisition
+  // reports; the closing's emptied list is not drawn (the next opening
+  // starts from a blank strip).
+  AcquisitionEvents events;
+  events.filesChanged = [this] {
+    if (!closing_) {
+      RefreshThumbnails();
+    }
+  };
+  events.recording = [this](bool) { UpdateControls(); };
+  events.sending = [this](bool) { UpdateControls(); };
+  session_.SetEvents(std::move(events));
+
+  // Ticks for the whole run, shown or not.
+  Timer1.setInterval(1000);
+  connect(&Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
+  Timer1.start();
+}
+
+void TForm3::MakeControls() {
   ProgressBar1 = new QProgressBar(this);
   ProgressBar1->setGeometry(676, 8, 100, 17);
   ProgressBar1->setRange(0, 100);
@@ -98,7 +120,6 @@ TForm3::TForm3(AcquisitionControl &session, QWidget *parent) : QDialog(parent), 
   Image1->setGeometry(STRIP_MARGIN, STRIP_MARGIN, 121, 92);
   stripPanel->resize(Image1->geometry().right() + 1 + STRIP_MARGIN, Image1->geometry().bottom() + 1);
   ScrollBox1->setWidget(stripPanel);
-  Image1->onPress = [this](Qt::MouseButton button, int x) { Image1MouseDown(button, x); };
 
   setTabOrder(Button1, ScrollBox1);
   setTabOrder(ScrollBox1, Button2);
@@ -106,7 +127,10 @@ TForm3::TForm3(AcquisitionControl &session, QWidget *parent) : QDialog(parent), 
   setTabOrder(Button3, Button4);
   setTabOrder(Button4, Button5);
   setTabOrder(Button5, ProgressBar1);
+}
 
+void TForm3::ConnectControls() {
+  Image1->onPress = [this](Qt::MouseButton button, int x) { Image1MouseDown(button, x); };
   connect(Button4, &QPushButton::clicked, this, [this] { Button4Click(); });
   connect(Button3, &QPushButton::clicked, this, [this] { Button3Click(); });
   connect(Button5, &QPushButton::clicked, this, [this] { Button5Click(); });
@@ -126,14 +150,10 @@ TForm3::TForm3(AcquisitionControl &session, QWidget *parent) : QDialog(parent), 
   videoKey->setContext(Qt::WindowShortcut);
   videoKey->setAutoRepeat(false);
   connect(videoKey, &QShortcut::activated, this, [this] { Button4Click(); });
-
-  // Ticks for the whole run, shown or not.
-  Timer1.setInterval(1000);
-  connect(&Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
-  Timer1.start();
 }
 
 TForm3::~TForm3() {
+  session_.SetEvents({});
   if (MySampleGrabber *grabber = session_.Grabber()) {
     grabber->SetStoppedHandler({});
   }
@@ -176,7 +196,8 @@ void TForm3::PlaceLiveVideo() {
   }
   // The configured size at the top-left; a larger one is fitted into the
   // free area with its aspect ratio, so the whole picture shows.
-  QSize size(captureConfig.width, captureConfig.height);
+  const CaptureConfig &capture = session_.Capture();
+  QSize size(capture.width, capture.height);
   if (size.isEmpty()) {
     size = QSize(grabber->FrameWidth(), grabber->FrameHeight());
   }
@@ -188,11 +209,8 @@ void TForm3::PlaceLiveVideo() {
 
 void TForm3::WatchCapture() {
   if (MySampleGrabber *grabber = session_.Grabber()) {
-    grabber->SetStoppedHandler([this] {
-      session_.CaptureStopped();
-      RefreshThumbnails();
-      UpdateControls();
-    });
+    // A clip in progress is saved: the events redraw the strip and buttons.
+    grabber->SetStoppedHandler([this] { session_.CaptureStopped(); });
   }
 }
 
@@ -213,8 +231,6 @@ void TForm3::TakeStill() {
     return;
   }
   session_.Snap();
-  RefreshThumbnails();
-  UpdateControls();
 }
 
 void TForm3::Button3Click() { TakeStill(); }
@@ -240,17 +256,9 @@ void TForm3::Button4Click() {
     return;
   }
   session_.Video();
-  UpdateControls();
 }
 
-void TForm3::Timer1Timer() {
-  const bool wasRecording = session_.Recording();
-  session_.Tick();
-  if (wasRecording && !session_.Recording()) {
-    RefreshThumbnails();
-    UpdateControls();
-  }
-}
+void TForm3::Timer1Timer() { session_.Tick(); }
 
 void TForm3::Button5Click() {
   if (!opened_ || session_.Recording() || sending_ || session_.Sending()) {
@@ -269,9 +277,10 @@ void TForm3::Button2Click() {
   sending_ = true;
   UpdateControls();
   session_.Send([this](int percent) { ProgressBar1->setValue(percent); });
+  // The session's own end of the send came before its result box; the
+  // buttons stayed disabled until here.
   sending_ = false;
   ProgressBar1->setValue(0);
-  RefreshThumbnails();
   UpdateControls();
 }
 
@@ -289,10 +298,13 @@ void TForm3::reject() {
   if (session_.Recording() || sending_ || session_.Sending()) {
     return;
   }
+  closing_ = true;
   if (opened_ && !session_.MayClose()) {
+    closing_ = false;
     return;
   }
   FormClose();
+  closing_ = false;
   QDialog::reject();
 }
 
@@ -313,6 +325,11 @@ void TForm3::RefreshThumbnails() {
   std::vector<std::string> files = session_.FileList();
   if (files == drawnFiles_) {
     return;
+  }
+  // The object just saved is drawn from the frame it was made from.
+  const NewestObject newest = session_.Newest();
+  if (newest.firstFrame != nullptr) {
+    thumbnails_.AddFromFrame(newest.path, *newest.firstFrame, ThumbnailCaption(newest.instanceNumber, newest.frames));
   }
   QImage strip;
   thumbnails_.Refresh(files, strip);

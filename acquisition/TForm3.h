@@ -15,6 +15,10 @@
 //   ScrollBox1      0, 492   784 x 120, holds Image1 (the strip) at 5, 5
 // Tab order: Close, the strip, Send, Snap, Video, Configuration.
 //
+// The strip, the buttons and the indicator are redrawn when the acquisition
+// reports (AcquisitionEvents): an object added, a clip started or ended, a
+// send started or ended.
+//
 // Keys: Space and F9 take a still, F10 starts a clip, whatever has the focus.
 // While a clip is recorded only the timer acts (Close and Configuration
 // too are disabled); while a send runs every button is disabled but Cancel,
@@ -121,6 +125,8 @@ protected:
   void mousePressEvent(QMouseEvent *event) override; // FormMouseDown
 
 private:
+  void MakeControls();
+  void ConnectControls();
   void FormClose();
   void TakeStill();
   void UpdateControls();
@@ -134,6 +140,8 @@ private:
   bool opened_ = false;
   bool openingPosted_ = false;
   bool sending_ = false;
+  // Inside the closing: the emptied file list is not drawn.
+  bool closing_ = false;
 };
 
 } // namespace fw

@@ -1,10 +1,12 @@
-// Thumbnail tiles: read, first frame converted to explicit VR little endian,
-// prepared and rendered; cached per file.
+// Thumbnail tiles: from a captured first frame, or read, first frame
+// converted to explicit VR little endian, prepared and rendered; cached per
+// file.
 #include "acquisition/ThumbnailStrip.h"
 
 #include "conversion/IconSkipper.h"
 #include "dicom/DcmObj.h"
 #include "dicom/Uids.h"
+#include "dicom/codec/JpegCodec.h"
 #include "presentation/DCMPresentation.h"
 #include "presentation/ImageConversion.h"
 
@@ -12,11 +14,19 @@
 #include <QPainter>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <optional>
 #include <system_error>
 
 namespace fw {
 namespace {
+
+QImage BlackTile() {
+  QImage black;
+  MakeRgbBitmap(black, THUMBNAIL_SIZE, THUMBNAIL_SIZE, 0);
+  return black;
+}
 
 // The window's font: Tahoma, 11 pixels high.
 QFont CaptionFont() {
@@ -78,10 +88,14 @@ void KeepFirstFrameOnly(DcmObj &ds, int frames) {
 } // namespace
 
 std::string ThumbnailCaption(const TImages &images) {
-  std::string caption = std::to_string(images.imageInstanceNumber);
-  if (images.frameCount >= 2) {
+  return ThumbnailCaption(images.imageInstanceNumber, images.frameCount);
+}
+
+std::string ThumbnailCaption(std::int32_t instanceNumber, std::int32_t frames) {
+  std::string caption = std::to_string(instanceNumber);
+  if (frames >= 2) {
     caption += '/';
-    caption += std::to_string(images.frameCount);
+    caption += std::to_string(frames);
   }
   return caption;
 }
@@ -109,9 +123,7 @@ QImage RenderThumbnailTile(TImages &images, const std::string &caption) {
 QImage MakeThumbnailTile(const std::string &path) {
   DcmObj ds;
   if (!ds.Read(path)) {
-    QImage black;
-    MakeRgbBitmap(black, THUMBNAIL_SIZE, THUMBNAIL_SIZE, 0);
-    return black;
+    return BlackTile();
   }
   // The caption's numbers as the whole object states them.
   TImages described;
@@ -119,29 +131,71 @@ QImage MakeThumbnailTile(const std::string &path) {
   KeepFirstFrameOnly(ds, described.frameCount);
   TImages images;
   if (!ConvertTransferSyntax(ds, EXPLICIT_VR_LITTLE_ENDIAN)) {
-    QImage black;
-    MakeRgbBitmap(black, THUMBNAIL_SIZE, THUMBNAIL_SIZE, 0);
-    return black;
+    return BlackTile();
   }
   PrepareDisplayImage(images, ds);
   return RenderThumbnailTile(images, ThumbnailCaption(described));
 }
 
+QImage MakeThumbnailTile(const EncodedFrame &firstFrame, const std::string &caption) {
+  const std::optional<JpegFrameInfo> info = ReadJpegFrameHeader(firstFrame.data.data(), firstFrame.data.size());
+  if (!info || info->precision != 8 || info->components != 3 || info->rows <= 0 || info->columns <= 0 ||
+      info->rows > UINT16_MAX || info->columns > UINT16_MAX) {
+    return BlackTile();
+  }
+  // What the file route prepares from the decoded object: R, G, B bytes of
+  // one frame, as the captured frames declare Y, Cb, Cr.
+  TImages images;
+  images.frameCount = 1;
+  images.rows = static_cast<std::uint16_t>(info->rows);
+  images.columns = static_cast<std::uint16_t>(info->columns);
+  images.bitsAllocated = 8;
+  images.photometric = "RGB";
+  images.isColor = true;
+  images.pixels.resize(std::size_t{images.rows} * images.columns * 3);
+  if (JpegDecode8Colour(firstFrame.data.data(), firstFrame.data.size(), images.pixels.data(), images.pixels.size(),
+                        JpegColour::Ybr) != 0) {
+    return BlackTile();
+  }
+  return RenderThumbnailTile(images, caption);
+}
+
+ThumbnailCache::Stamp ThumbnailCache::StampOf(const std::string &file) {
+  std::error_code error;
+  Stamp stamp;
+  stamp.written = std::filesystem::last_write_time(file, error);
+  stamp.size = error ? 0 : std::filesystem::file_size(file, error);
+  stamp.found = !error;
+  return stamp;
+}
+
+bool ThumbnailCache::Matches(const Entry &entry, const Stamp &stamp) {
+  return stamp.found && entry.written == stamp.written && entry.size == stamp.size;
+}
+
+void ThumbnailCache::AddFromFrame(const std::string &file, const EncodedFrame &firstFrame, const std::string &caption) {
+  const Stamp stamp = StampOf(file);
+  const auto cached = tiles_.find(file);
+  if (cached != tiles_.end() && Matches(cached->second, stamp)) {
+    return;
+  }
+  ++decodes_;
+  tiles_[file] = Entry{stamp.written, stamp.size, MakeThumbnailTile(firstFrame, caption)};
+}
+
 void ThumbnailCache::Refresh(const std::vector<std::string> &files, QImage &strip) {
   std::map<std::string, Entry> kept;
   for (const std::string &file : files) {
-    std::error_code error;
-    const auto written = std::filesystem::last_write_time(file, error);
-    const auto size = error ? 0 : std::filesystem::file_size(file, error);
+    const Stamp stamp = StampOf(file);
     auto cached = tiles_.find(file);
-    if (cached != tiles_.end() && !error && cached->second.written == written && cached->second.size == size) {
+    if (cached != tiles_.end() && Matches(cached->second, stamp)) {
       kept.insert(tiles_.extract(cached));
       continue;
     }
     if (kept.count(file) != 0)
       continue; // listed twice: drawn twice from one tile
     ++decodes_;
-    kept[file] = Entry{written, size, MakeThumbnailTile(file)};
+    kept[file] = Entry{stamp.written, stamp.size, MakeThumbnailTile(file)};
   }
   tiles_ = std::move(kept);
 

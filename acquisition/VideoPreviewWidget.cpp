@@ -7,27 +7,26 @@
 #include <QImage>
 #include <QPainter>
 
+#include <utility>
+
 namespace fw {
 
 LatestFrame::~LatestFrame() { Clear(); }
 
 void LatestFrame::Present(GstSample *sample) {
-  GstSample *previous;
+  gst::Sample previous;
   {
     const std::lock_guard lock(mutex_);
-    previous = sample_;
-    sample_ = gst_sample_ref(sample);
+    previous = std::exchange(sample_, gst::Sample(gst_sample_ref(sample)));
     ++serial_;
   }
-  if (previous != nullptr) {
-    gst_sample_unref(previous);
-  }
+  // previous goes here, outside the lock.
 }
 
-GstSample *LatestFrame::Take(long long &serial) {
+gst::Sample LatestFrame::Take(long long &serial) {
   const std::lock_guard lock(mutex_);
   serial = serial_;
-  return sample_ != nullptr ? gst_sample_ref(sample_) : nullptr;
+  return gst::Sample(sample_ ? gst_sample_ref(sample_.get()) : nullptr);
 }
 
 long long LatestFrame::Serial() {
@@ -36,14 +35,10 @@ long long LatestFrame::Serial() {
 }
 
 void LatestFrame::Clear() {
-  GstSample *previous;
+  gst::Sample previous;
   {
     const std::lock_guard lock(mutex_);
-    previous = sample_;
-    sample_ = nullptr;
-  }
-  if (previous != nullptr) {
-    gst_sample_unref(previous);
+    previous = std::move(sample_);
   }
 }
 
@@ -68,32 +63,31 @@ VideoPreviewWidget::VideoPreviewWidget(QWidget *parent, LatestFrame &source) : Q
 }
 
 void VideoPreviewWidget::TakeNewestFrame() {
-  GstSample *sample = source_.Take(shownSerial_);
-  if (sample == nullptr) {
+  const gst::Sample sample = source_.Take(shownSerial_);
+  if (!sample) {
     shown_ = QImage();
     return;
   }
   GstVideoInfo info;
-  GstBuffer *buffer = gst_sample_get_buffer(sample);
-  GstMapInfo map;
-  if (buffer != nullptr && gst_video_info_from_caps(&info, gst_sample_get_caps(sample)) &&
-      gst_buffer_map(buffer, &map, GST_MAP_READ)) {
-    const auto stride = static_cast<qsizetype>(GST_VIDEO_INFO_PLANE_STRIDE(&info, 0));
-    const int width = GST_VIDEO_INFO_WIDTH(&info);
-    const int height = GST_VIDEO_INFO_HEIGHT(&info);
-    if (map.size >= static_cast<gsize>(stride) * height) {
-      const QImage frame(map.data, width, height, stride, QImage::Format_BGR888);
-      const QSize fitted = FitKeepingAspect(frame.size(), size());
-      // scaled() copies, so the buffer can go back at once.
-      shown_ = fitted.isEmpty()         ? QImage()
-               : fitted == frame.size() ? frame.convertToFormat(QImage::Format_RGB32)
-                                        : frame.scaled(fitted, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
-                                              .convertToFormat(QImage::Format_RGB32);
-      ++converted_;
-    }
-    gst_buffer_unmap(buffer, &map);
+  if (!gst_video_info_from_caps(&info, gst_sample_get_caps(sample.get()))) {
+    return;
   }
-  gst_sample_unref(sample);
+  const gst::BufferMap map(gst_sample_get_buffer(sample.get()));
+  const auto stride = static_cast<qsizetype>(GST_VIDEO_INFO_PLANE_STRIDE(&info, 0));
+  const int width = GST_VIDEO_INFO_WIDTH(&info);
+  const int height = GST_VIDEO_INFO_HEIGHT(&info);
+  if (!map || map.Size() < static_cast<gsize>(stride) * height) {
+    return;
+  }
+  const QImage frame(map.Data(), width, height, stride, QImage::Format_BGR888);
+  const QSize fitted = FitKeepingAspect(frame.size(), size());
+  // scaled() copies, so the buffer can go back at once.
+  shown_ =
+      fitted.isEmpty() ? QImage()
+      : fitted == frame.size()
+          ? frame.convertToFormat(QImage::Format_RGB32)
+          : frame.scaled(fitted, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).convertToFormat(QImage::Format_RGB32);
+  ++converted_;
 }
 
 void VideoPreviewWidget::paintEvent(QPaintEvent *) {

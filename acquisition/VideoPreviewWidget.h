@@ -12,14 +12,14 @@
 // takes them are never converted: only the newest is taken at each look.
 #pragma once
 
+#include "acquisition/GstHandles.h"
+
 #include <QImage>
 #include <QSize>
 #include <QTimer>
 #include <QWidget>
 
 #include <mutex>
-
-typedef struct _GstSample GstSample;
 
 namespace fw {
 
@@ -32,16 +32,16 @@ public:
 
   // Streaming thread: keeps a reference to sample (BGR frames).
   void Present(GstSample *sample);
-  // A new reference to the newest sample, or nullptr; serial counts every
+  // A new reference to the newest sample, or empty; serial counts every
   // frame presented so far.
-  GstSample *Take(long long &serial);
+  gst::Sample Take(long long &serial);
   long long Serial();
   // Drops the frame held.
   void Clear();
 
 private:
   std::mutex mutex_;
-  GstSample *sample_ = nullptr;
+  gst::Sample sample_;
   long long serial_ = 0;
 };
 

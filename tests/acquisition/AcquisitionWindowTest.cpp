@@ -93,7 +93,6 @@ protected:
       form_.Button1Click();
     }
     ::unsetenv("FRAMEWELL_VIDEO_SOURCE");
-    captureConfig = CaptureConfig{};
     StudyContext() = StudyInfo{};
     StationConfig() = setupcfg{};
     InstanceCounters::ForgetRun();

@@ -109,15 +109,15 @@ TEST(CaptureConfigFile, OversizedFramesAreRefusedBeforeTheDevice) {
   }
 }
 
-// The process-wide configuration starts from the defaults, so an empty file
-// at the first opening leaves the defaults in place (not a 0 x 0 frame size
-// with no standard).
+// A configuration starts from the defaults, so an empty file at the first
+// opening leaves the defaults in place (not a 0 x 0 frame size with no
+// standard).
 TEST(CaptureConfigFile, FirstOpeningWithAnEmptyFileKeepsTheDefaults) {
-  EXPECT_EQ(captureConfig, (CaptureConfig{1, 640, 480, 0})) << "the value at program start";
+  EXPECT_EQ(CaptureConfig{}, (CaptureConfig{1, 640, 480, 0})) << "the value an opening starts from";
   TempDir dir;
   const std::string path = dir.folder() + "videocap.cfg";
   WriteBytes(path, "");
-  CaptureConfig config = captureConfig;
+  CaptureConfig config;
   EXPECT_TRUE(ReadCaptureConfig(path, config));
   EXPECT_EQ(config, (CaptureConfig{1, 640, 480, 0}));
 }

@@ -131,6 +131,60 @@ TEST_F(ThumbnailStripTest, RefreshDecodesOnlyObjectsItHasNotDrawn) {
   EXPECT_TRUE(strip_.isNull());
 }
 
+// The window draws an object it just saved from the first frame it was made
+// from: the tile must be the one the saved file gives, and the refresh that
+// lists the file must not read it again.
+TEST_F(ThumbnailStripTest, TilesFromTheCapturedFirstFrameEqualTilesOfTheSavedFile) {
+  const TileCase cases[] = {
+      {"still_4_3", 640, 480, 1, 1},
+      {"clip_first_frame_differs", 320, 240, 3, 2}, // caption "2/3", the first frame's pixels
+      {"portrait_rows_longer", 120, 200, 1, 3},
+      {"odd_size_chroma_edge", 97, 33, 1, 4},
+  };
+  std::vector<std::string> files;
+  for (const TileCase &c : cases) {
+    files.push_back(File(std::string(c.name) + ".dcm"));
+    ASSERT_TRUE(test::WriteJpegObject(files.back(), c.columns, c.rows, c.frames, c.instance)) << c.name;
+    const EncodedFrame first{test::JpegObjectFrames(c.columns, c.rows, c.frames).front()};
+    const std::string caption = ThumbnailCaption(c.instance, c.frames);
+    const QImage reference = ReferenceTile(files.back());
+    EXPECT_FALSE(AllBlack(reference)) << c.name;
+    EXPECT_TRUE(SameBytes(MakeThumbnailTile(first, caption), reference)) << c.name;
+    cache_.AddFromFrame(files.back(), first, caption);
+    cache_.AddFromFrame(files.back(), first, caption);
+  }
+  EXPECT_EQ(cache_.Decodes(), 4) << "one decode per object, none for a tile already drawn";
+  cache_.Refresh(files, strip_);
+  EXPECT_EQ(cache_.Decodes(), 4) << "the refresh decodes none of the files";
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    EXPECT_TRUE(SameBytes(TileOf(strip_, static_cast<int>(i)), ReferenceTile(files[i]))) << cases[i].name;
+  }
+}
+
+TEST_F(ThumbnailStripTest, AFrameThatDoesNotDecodeGivesABlackTile) {
+  const std::vector<std::uint8_t> good = test::JpegObjectFrames(64, 48, 1).front();
+  const std::vector<std::uint8_t> grey = [] {
+    std::vector<std::uint8_t> stream;
+    const std::vector<std::uint8_t> pixels(64 * 48, 100);
+    JpegEncode8(64, 48, 1, pixels.data(), JPEG_MODE_BASELINE, stream);
+    return stream;
+  }();
+  const struct {
+    const char *name;
+    std::vector<std::uint8_t> stream;
+  } cases[] = {
+      {"empty", {}},
+      {"not_jpeg", {'n', 'o', 't', ' ', 'j', 'p', 'e', 'g'}},
+      {"cut_in_its_header", {good.begin(), good.begin() + 20}},
+      {"greyscale", grey},
+  };
+  for (const auto &c : cases) {
+    const QImage tile = MakeThumbnailTile(EncodedFrame{c.stream}, "1");
+    EXPECT_EQ(tile.size(), QSize(THUMBNAIL_SIZE, THUMBNAIL_SIZE)) << c.name;
+    EXPECT_TRUE(AllBlack(tile)) << c.name;
+  }
+}
+
 TEST(ThumbnailCaptionTest, InstanceNumberAndFramesFromTwoFramesOn) {
   struct {
     std::int32_t instance;

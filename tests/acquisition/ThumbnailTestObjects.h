@@ -27,8 +27,7 @@ inline std::vector<std::uint8_t> BandedFrames(int columns, int rows, int frames)
   return pixels;
 }
 
-// Writes a JPEG baseline colour object; false when the file was not written.
-inline bool WriteJpegObject(const std::string &path, int columns, int rows, int frames, int instanceNumber) {
+inline ImageShape JpegObjectShape(int columns, int rows, int frames) {
   ImageShape shape;
   shape.columns = columns;
   shape.rows = rows;
@@ -38,7 +37,18 @@ inline bool WriteJpegObject(const std::string &path, int columns, int rows, int 
   shape.planarConfiguration = 0;
   shape.modality = "ES";
   shape.transferSyntax = std::string(JPEG_BASELINE);
-  auto ds = EncapsulatedDataSet(shape, BaselineFrames(shape, BandedFrames(columns, rows, frames)));
+  return shape;
+}
+
+// The JPEG baseline streams of the banded frames, one per frame.
+inline std::vector<std::vector<std::uint8_t>> JpegObjectFrames(int columns, int rows, int frames) {
+  return BaselineFrames(JpegObjectShape(columns, rows, frames), BandedFrames(columns, rows, frames));
+}
+
+// Writes a JPEG baseline colour object; false when the file was not written.
+inline bool WriteJpegObject(const std::string &path, int columns, int rows, int frames, int instanceNumber) {
+  const ImageShape shape = JpegObjectShape(columns, rows, frames);
+  auto ds = EncapsulatedDataSet(shape, JpegObjectFrames(columns, rows, frames));
   ds->PutText(0x0020, 0x0013, std::to_string(instanceNumber));
   ds->PutText(0x0008, 0x0018, "2.25.739104652811350928774.6." + std::to_string(instanceNumber));
   return ds->Write(path);

@@ -12,6 +12,7 @@
 // a file could not be written, 2 usage.
 #include "acquisition/CaptureConfig.h"
 #include "acquisition/EncodedFrame.h"
+#include "acquisition/GstHandles.h"
 #include "acquisition/MySampleGrabber.h"
 #include "base/ProgramFolder.h"
 #include "tools/common/ToolLog.h"
@@ -190,15 +191,13 @@ int RunGrab(const GrabOptions &options) {
   static std::atomic<long long> pushed{0};
   fw::MySampleGrabber grabber;
   grabber.SetPipelineHook([](GstElement *pipeline) {
-    GstElement *convert = gst_bin_get_by_name(GST_BIN(pipeline), "Convert");
-    if (convert == nullptr) {
+    const fw::gst::Element convert(gst_bin_get_by_name(GST_BIN(pipeline), "Convert"));
+    if (!convert) {
       return;
     }
-    if (GstPad *sink = gst_element_get_static_pad(convert, "sink")) {
-      gst_pad_add_probe(sink, GST_PAD_PROBE_TYPE_BUFFER, CountBuffer, &pushed, nullptr);
-      gst_object_unref(sink);
+    if (const fw::gst::Pad sink{gst_element_get_static_pad(convert.get(), "sink")}) {
+      gst_pad_add_probe(sink.get(), GST_PAD_PROBE_TYPE_BUFFER, CountBuffer, &pushed, nullptr);
     }
-    gst_object_unref(convert);
   });
   if (!grabber.BuildGraph(nullptr, config)) {
     log.Flush();
