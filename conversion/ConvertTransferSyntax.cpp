@@ -4,6 +4,7 @@
 #include "base/Log.h"
 #include "conversion/IconSkipper.h"
 #include "dicom/PixelData.h"
+#include "dicom/Tags.h"
 #include "dicom/Uids.h"
 #include "dicom/codec/JpegCodec.h"
 
@@ -189,7 +190,7 @@ std::size_t CountFragments(const DcmObj &ds, std::size_t index) {
   std::size_t items = 0;
   for (std::size_t i = index + 1; i < ds.Count(); ++i) {
     const DcmTag *t = ds.ElementAt(i);
-    if (t == nullptr || !t->Is(0xFFFE, 0xE000) || t->length == UNDEFINED_LENGTH)
+    if (t == nullptr || !t->Is(tag::Item) || t->length == UNDEFINED_LENGTH)
       break;
     ++items;
   }
@@ -209,7 +210,7 @@ std::unique_ptr<DcmTag> MoveItem(DcmTag &fragment) {
   return item;
 }
 
-bool IsItem(const DcmTag *t) { return t != nullptr && t->Is(0xFFFE, 0xE000) && t->length != UNDEFINED_LENGTH; }
+bool IsItem(const DcmTag *t) { return t != nullptr && t->Is(tag::Item) && t->length != UNDEFINED_LENGTH; }
 
 // A run of consecutive frames that one thread decodes from a container of
 // its own: (7FE0,0010), the offset table item, one fragment per frame, the
@@ -234,10 +235,10 @@ std::vector<FrameRun> MakeRuns(const std::string &transferSyntax, int first, int
     run.count = count / static_cast<int>(threads) + (static_cast<int>(r) < count % static_cast<int>(threads));
     next += run.count;
     run.pixels.transferSyntax = transferSyntax;
-    run.pixels.Append(DcmTag::FromBytes(0x7FE0, 0x0010, UNDEFINED_LENGTH, nullptr, "OB"));
-    run.pixels.Append(DcmTag::FromBytes(0xFFFE, 0xE000, 0, nullptr, "DL"));
+    run.pixels.Append(DcmTag::FromBytes(tag::PixelData, UNDEFINED_LENGTH, nullptr, "OB"));
+    run.pixels.Append(DcmTag::FromBytes(tag::Item, 0, nullptr, "DL"));
     take(run);
-    run.pixels.Append(DcmTag::FromBytes(0xFFFE, 0xE0DD, 0, nullptr, "DL"));
+    run.pixels.Append(DcmTag::FromBytes(tag::SequenceDelimitationItem, 0, nullptr, "DL"));
   }
   return runs;
 }
@@ -297,7 +298,7 @@ bool DecodeFramesInParallel(DcmObj &ds, std::size_t index, std::uint8_t *buffer,
   // Offset table, fragments and delimiter leave ds.
   for (int k = 0; k <= frames; ++k)
     ds.RemoveAt(index + 1);
-  if (const DcmTag *end = ds.ElementAt(index + 1); end != nullptr && end->Is(0xFFFE, 0xE0DD))
+  if (const DcmTag *end = ds.ElementAt(index + 1); end != nullptr && end->Is(tag::SequenceDelimitationItem))
     ds.RemoveAt(index + 1);
 
   // The runs report frames by their own numbers and do not log: the clip's
@@ -339,7 +340,7 @@ bool CanStream(const DcmObj &ds, std::size_t index, std::string_view target, std
     return false;
   for (std::size_t i = 0; i < ds.Count(); ++i) {
     const DcmTag *t = ds.ElementAt(i);
-    if (i != index && t != nullptr && t->Is(0x7FE0, 0x0010) && t->length != UNDEFINED_LENGTH)
+    if (i != index && t != nullptr && t->Is(tag::PixelData) && t->length != UNDEFINED_LENGTH)
       return false;
   }
   return true;
@@ -351,14 +352,14 @@ bool CanStream(const DcmObj &ds, std::size_t index, std::string_view target, std
 void TakeForStreaming(DcmObj &ds, std::size_t index, const Attributes &a, std::uint64_t frameSize, std::uint64_t frames,
                       StreamedPixels &streamed) {
   streamed.pixels.transferSyntax = ds.transferSyntax;
-  streamed.pixels.Append(DcmTag::FromBytes(0x7FE0, 0x0010, UNDEFINED_LENGTH, nullptr, "OB"));
+  streamed.pixels.Append(DcmTag::FromBytes(tag::PixelData, UNDEFINED_LENGTH, nullptr, "OB"));
   for (std::uint64_t k = 0; k <= frames; ++k) {
     streamed.pixels.Append(MoveItem(*ds.ElementAt(index + 1)));
     ds.RemoveAt(index + 1);
   }
-  if (const DcmTag *end = ds.ElementAt(index + 1); end != nullptr && end->Is(0xFFFE, 0xE0DD))
+  if (const DcmTag *end = ds.ElementAt(index + 1); end != nullptr && end->Is(tag::SequenceDelimitationItem))
     ds.RemoveAt(index + 1);
-  streamed.pixels.Append(DcmTag::FromBytes(0xFFFE, 0xE0DD, 0, nullptr, "DL"));
+  streamed.pixels.Append(DcmTag::FromBytes(tag::SequenceDelimitationItem, 0, nullptr, "DL"));
 
   const std::uint64_t total = frameSize * frames;
   streamed.active = true;
@@ -529,7 +530,7 @@ bool DecodeRangeWith(const DcmObj &ds, std::size_t index, int firstFrame, int fr
                      std::uint64_t frameBytes, int bitsAllocated, const StoredImageAttributes &stored, unsigned threads,
                      std::vector<int> *failedFrames, Take &&take) {
   const DcmTag *pixel = ds.ElementAt(index);
-  if (pixel == nullptr || !pixel->Is(0x7FE0, 0x0010) || pixel->length != UNDEFINED_LENGTH || firstFrame < 0 ||
+  if (pixel == nullptr || !pixel->Is(tag::PixelData) || pixel->length != UNDEFINED_LENGTH || firstFrame < 0 ||
       frameCount < 1 || frameBytes == 0 || destination == nullptr)
     return false;
   // Every frame of the range needs its own fragment after the offset table.
@@ -590,11 +591,11 @@ bool Convert(DcmObj &ds, std::string_view target, const ConversionOptions &optio
       continue; // nested containers are passed over
     if (icon.Skip(*t))
       continue;
-    if (t->Is(0x0008, 0x0060)) {
+    if (t->Is(tag::Modality)) {
       a.modality = t->GetText();
     } else if (t->group == 0x0028) {
       TakeImageAttribute(*t, a, target);
-    } else if (t->Is(0x7FE0, 0x0010)) {
+    } else if (t->Is(tag::PixelData)) {
       seenPixelData = true;
       switch (ConvertPixelData(ds, i, a, target, compressionRatio, options, streamed)) {
       case PixelResult::Converted:
@@ -618,8 +619,8 @@ bool Convert(DcmObj &ds, std::string_view target, const ConversionOptions &optio
   }
 
   if (target == JPEG_BASELINE || target == JPEG_EXTENDED || target == JPEG_2000) {
-    ds.PutText(0x0028, 0x2110, "01");
-    ds.PutText(0x0028, 0x2112, RatioText(compressionRatio));
+    ds.PutText(tag::LossyImageCompression, "01");
+    ds.PutText(tag::LossyImageCompressionRatio, RatioText(compressionRatio));
   }
   ds.transferSyntax = std::string(target);
   ds.explicitVR = explicitVR;
@@ -706,7 +707,7 @@ ConvertedFile ConvertTransferSyntaxToFile(DcmObj &ds, std::string_view target, c
   bool decodeFailed = false;
   // No buffer or no thread: the write stops and the old file stays.
   std::optional<std::string> resources;
-  const bool written = ds.Write(path, 0x7FE0, 0x0010, [&](const auto &write) {
+  const bool written = ds.Write(path, tag::PixelData, [&](const auto &write) {
     try {
       return ProduceFrames(streamed, options, decodeFailed, write);
     } catch (const std::exception &e) {

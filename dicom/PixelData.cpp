@@ -3,6 +3,7 @@
 #include "dicom/PixelData.h"
 
 #include "base/Log.h"
+#include "dicom/Tags.h"
 #include "dicom/Uids.h"
 #include "dicom/codec/J2kCodec.h"
 #include "dicom/codec/JlsCodec.h"
@@ -458,9 +459,10 @@ bool DecodePixelData(DcmObj &c, std::size_t index, std::uint8_t *destination, st
              std::to_string(frames) + " frames and no usable offset table");
   const std::size_t frameBytes = totalBytes / static_cast<std::size_t>(frames);
   const int slotSample = SlotSampleBytes(bitsAllocated);
-  const JpegColour colour = ColourOf(stored.photometric.empty() ? c.FindText(0x0028, 0x0004) : stored.photometric);
+  const JpegColour colour =
+      ColourOf(stored.photometric.empty() ? c.FindText(tag::PhotometricInterpretation) : stored.photometric);
   const int pixelRepresentation =
-      stored.pixelRepresentation >= 0 ? stored.pixelRepresentation : (c.FindUS(0x0028, 0x0103) != 0 ? 1 : 0);
+      stored.pixelRepresentation >= 0 ? stored.pixelRepresentation : (c.FindUS(tag::PixelRepresentation) != 0 ? 1 : 0);
   std::vector<int> failed;
   std::vector<std::uint8_t> joined;
   for (int f = 0; f < frames; ++f) {
