@@ -190,18 +190,20 @@ void BuildImageDataSet(DcmObj &dataSet, const StudyInfo &context, const ObjectDe
   const bool visibleLight = family == IodFamily::VlEndoscopic || family == IodFamily::VlPhotographic;
   // A modality's own picture, or a capture of another device's screen.
   AppendText(dataSet, tag::ImageType, "CS", secondaryCapture ? "DERIVED\\SECONDARY" : "ORIGINAL\\PRIMARY");
-  // One reading per date and time pair, so that the two agree across midnight.
-  const std::tm created = clock();
-  AppendText(dataSet, tag::InstanceCreationDate, "DA", DicomDateText(created));
-  AppendText(dataSet, tag::InstanceCreationTime, "TM", DicomTimeText(created));
+  // One reading for every date and time of the object, so that none of them
+  // falls on another day than the others when the save crosses midnight.
+  const std::tm now = clock();
+  const std::string date = DicomDateText(now);
+  const std::string time = DicomTimeText(now);
+  AppendText(dataSet, tag::InstanceCreationDate, "DA", date);
+  AppendText(dataSet, tag::InstanceCreationTime, "TM", time);
   AppendText(dataSet, tag::SOPClassUID, "UI", object.sopClassUid);
   AppendText(dataSet, tag::SOPInstanceUID, "UI", object.sopInstanceUid);
   AppendText(dataSet, tag::StudyDate, "DA", context.studyDate);
-  const std::tm content = clock();
-  AppendText(dataSet, tag::ContentDate, "DA", DicomDateText(content));
+  AppendText(dataSet, tag::ContentDate, "DA", date);
   AppendText(dataSet, tag::StudyTime, "TM", context.studyTime);
-  AppendText(dataSet, tag::AcquisitionTime, "TM", DicomTimeText(content));
-  AppendText(dataSet, tag::ContentTime, "TM", DicomTimeText(content));
+  AppendText(dataSet, tag::AcquisitionTime, "TM", time);
+  AppendText(dataSet, tag::ContentTime, "TM", time);
   AppendText(dataSet, tag::AccessionNumber, "SH", context.accessionNumber);
   AppendText(dataSet, tag::Modality, "CS", ObjectModality(context.modality));
   if (secondaryCapture) {
