@@ -243,16 +243,23 @@ std::vector<FrameRun> MakeRuns(const std::string &transferSyntax, int first, int
   return runs;
 }
 
-// Decodes every run into its place: frame f of the runs (numbered from
-// base) at destination + (f - base) x frameBytes. The calling thread decodes
-// the first run. Failed frames come back numbered from base, in order.
-bool DecodeRuns(std::vector<FrameRun> &runs, int base, std::uint8_t *destination, std::uint64_t frameBytes,
-                int bitsAllocated, const StoredImageAttributes &stored, std::vector<int> &failed) {
+// Decodes every run into its place: frame f of the runs at
+// range.destination + (f - range.firstFrame) x range.frameBytes. The calling
+// thread decodes the first run. Failed frames come back numbered from
+// range.firstFrame, in order.
+bool DecodeRuns(std::vector<FrameRun> &runs, const FrameRangeDecoding &range, std::vector<int> &failed) {
+  const int base = range.firstFrame;
   auto decode = [&](FrameRun &run) {
     try {
-      run.done = DecodePixelData(run.pixels, 0, destination + static_cast<std::uint64_t>(run.first - base) * frameBytes,
-                                 static_cast<std::size_t>(run.count * frameBytes), run.count, bitsAllocated,
-                                 &run.failed, false, stored);
+      run.done = DecodePixelData(
+          run.pixels, 0,
+          {.destination = range.destination + static_cast<std::uint64_t>(run.first - base) * range.frameBytes,
+           .totalBytes = static_cast<std::size_t>(run.count * range.frameBytes),
+           .frames = run.count,
+           .bitsAllocated = range.bitsAllocated,
+           .failedFrames = &run.failed,
+           .logFrames = false,
+           .stored = range.stored});
     } catch (const std::exception &) {
       run.done = false; // out of memory in a decoder
     }
@@ -279,21 +286,22 @@ unsigned ThreadsFor(unsigned wanted, std::uint64_t count) {
   return std::max(1u, std::min<unsigned>({threads, 8u, static_cast<unsigned>(std::min<std::uint64_t>(count, 8))}));
 }
 
-// DecodePixelData of a clip with one fragment per frame, the frames shared
-// out among threads: each decodes its run of frames from a container of its
-// own into its part of the buffer. The fragments are consumed from ds as
-// DecodePixelData consumes them. Frame numbers in the log are the clip's.
-bool DecodeFramesInParallel(DcmObj &ds, std::size_t index, std::uint8_t *buffer, std::uint64_t frameBytes, int frames,
-                            int bitsAllocated, unsigned threads, const StoredImageAttributes &stored) {
+// DecodePixelData of a clip with one fragment per frame (all of them: the
+// range from frame 0), the frames shared out among range.threads threads:
+// each decodes its run of frames from a container of its own into its part of
+// the buffer. The fragments are consumed from ds as DecodePixelData consumes
+// them. Frame numbers in the log are the clip's.
+bool DecodeFramesInParallel(DcmObj &ds, std::size_t index, const FrameRangeDecoding &range) {
+  const int frames = range.frameCount;
   const std::size_t firstFragment = index + 2; // after the offset table item
-  std::vector<FrameRun> runs = MakeRuns(ds.transferSyntax, 0, frames, threads, [&](FrameRun &run) {
+  std::vector<FrameRun> runs = MakeRuns(ds.transferSyntax, 0, frames, range.threads, [&](FrameRun &run) {
     for (int f = run.first; f < run.first + run.count; ++f) {
       // The stream moves over; the emptied item is removed below.
       run.pixels.Append(MoveItem(*ds.ElementAt(firstFragment + static_cast<std::size_t>(f))));
     }
   });
   std::vector<int> failed;
-  const bool all = DecodeRuns(runs, 0, buffer, frameBytes, bitsAllocated, stored, failed);
+  const bool all = DecodeRuns(runs, range, failed);
 
   // Offset table, fragments and delimiter leave ds.
   for (int k = 0; k <= frames; ++k)
@@ -408,17 +416,28 @@ private:
   std::uint8_t *data_ = nullptr;
 };
 
-bool DecodeFrames(DcmObj &ds, std::size_t index, PixelBuffer &buffer, std::uint64_t frameSize, std::uint64_t frames,
-                  std::size_t fragments, const Attributes &a, unsigned decodeThreads) {
-  const int bitsAllocated = a.bitsAllocated;
-  const StoredImageAttributes stored = StoredOf(a);
+// Decodes the a.frames frames (a.frames at least 1) of the encapsulated
+// pixel data at index into the buffer, which holds them all.
+bool DecodeFrames(DcmObj &ds, std::size_t index, PixelBuffer &buffer, std::size_t fragments, const Attributes &a,
+                  unsigned decodeThreads) {
+  const auto frames = static_cast<std::uint64_t>(a.frames);
   const unsigned threads = ThreadsFor(decodeThreads, frames);
   // Several fragments per frame need DecodePixelData's own frame finding.
   if (threads > 1 && fragments == frames && IsItem(ds.ElementAt(index + 1)))
-    return DecodeFramesInParallel(ds, index, buffer.data(), frameSize, static_cast<int>(frames), bitsAllocated, threads,
-                                  stored);
-  return DecodePixelData(ds, index, buffer.data(), buffer.size(), static_cast<int>(frames), bitsAllocated, nullptr,
-                         true, stored);
+    return DecodeFramesInParallel(ds, index,
+                                  {.firstFrame = 0,
+                                   .frameCount = static_cast<int>(frames),
+                                   .destination = buffer.data(),
+                                   .frameBytes = buffer.size() / frames,
+                                   .bitsAllocated = a.bitsAllocated,
+                                   .stored = StoredOf(a),
+                                   .threads = threads});
+  return DecodePixelData(ds, index,
+                         {.destination = buffer.data(),
+                          .totalBytes = buffer.size(),
+                          .frames = static_cast<int>(frames),
+                          .bitsAllocated = a.bitsAllocated,
+                          .stored = StoredOf(a)});
 }
 
 // The native value EncodePixelData writes for an uncompressed target (VR by
@@ -463,7 +482,12 @@ PixelResult ConvertPixelData(DcmObj &ds, std::size_t &index, Attributes &a, std:
     }
     // A few hundred hostile bytes can claim gigabytes of frames: the streams
     // must agree with the attributes and be able to fill them first.
-    if (!CheckEncapsulatedFrames(ds, index, static_cast<int>(frames), a.rows, a.columns, a.colour ? 3 : 1, frameSize)) {
+    if (!CheckEncapsulatedFrames(ds, index,
+                                 {.frames = static_cast<int>(frames),
+                                  .rows = a.rows,
+                                  .columns = a.columns,
+                                  .components = a.colour ? 3 : 1,
+                                  .frameBytes = frameSize})) {
       LogError("the pixel data does not fit the image attributes");
       return PixelResult::Failed;
     }
@@ -472,7 +496,7 @@ PixelResult ConvertPixelData(DcmObj &ds, std::size_t &index, Attributes &a, std:
       return PixelResult::Converted;
     }
     PixelBuffer &buffer = held.emplace(total, nativeTarget);
-    if (!DecodeFrames(ds, index, buffer, frameSize, frames, fragments, a, options.decodeThreads)) {
+    if (!DecodeFrames(ds, index, buffer, fragments, a, options.decodeThreads)) {
       LogError("the pixel data could not be decoded");
       return PixelResult::Failed;
     }
@@ -509,9 +533,20 @@ PixelResult ConvertPixelData(DcmObj &ds, std::size_t &index, Attributes &a, std:
     return PixelResult::Converted;
   }
   try {
-    if (EncodePixelData(ds, index, buffer.data(), buffer.size(), a.colour, a.columns, a.rows, a.bitsStored,
-                        a.bitsAllocated, a.pixelRepresentation, a.planarConfiguration, a.slope, a.intercept,
-                        compressionRatio, static_cast<int>(frames), target, a.modality))
+    const PixelEncoding encoding{.pixels = buffer.data(),
+                                 .pixelBytes = buffer.size(),
+                                 .frames = static_cast<int>(frames),
+                                 .columns = a.columns,
+                                 .rows = a.rows,
+                                 .isColour = a.colour,
+                                 .bitsAllocated = a.bitsAllocated,
+                                 .bitsStored = a.bitsStored,
+                                 .rescale = {.pixelRepresentation = a.pixelRepresentation,
+                                             .slope = a.slope,
+                                             .intercept = a.intercept,
+                                             .modality = a.modality},
+                                 .targetTransferSyntax = target};
+    if (EncodePixelData(ds, index, encoding, compressionRatio))
       return PixelResult::Converted;
   } catch (const std::exception &e) {
     LogError(std::string("encoder error: ") + e.what());
@@ -526,9 +561,8 @@ namespace {
 // DecodeFrameRange with the fragments handed to the runs by take(fragment):
 // a copy, or the fragment itself when the caller needs it no more.
 template <typename Take>
-bool DecodeRangeWith(const DcmObj &ds, std::size_t index, int firstFrame, int frameCount, std::uint8_t *destination,
-                     std::uint64_t frameBytes, int bitsAllocated, const StoredImageAttributes &stored, unsigned threads,
-                     std::vector<int> *failedFrames, Take &&take) {
+bool DecodeRangeWith(const DcmObj &ds, std::size_t index, const FrameRangeDecoding &range, Take &&take) {
+  const auto &[firstFrame, frameCount, destination, frameBytes, bitsAllocated, stored, threads, failedFrames] = range;
   const DcmTag *pixel = ds.ElementAt(index);
   if (pixel == nullptr || !pixel->Is(tag::PixelData) || pixel->length != UNDEFINED_LENGTH || firstFrame < 0 ||
       frameCount < 1 || frameBytes == 0 || destination == nullptr)
@@ -545,7 +579,7 @@ bool DecodeRangeWith(const DcmObj &ds, std::size_t index, int firstFrame, int fr
                    run.pixels.Append(take(firstFragment + static_cast<std::size_t>(f)));
                });
   std::vector<int> failed;
-  const bool all = DecodeRuns(runs, firstFrame, destination, frameBytes, bitsAllocated, stored, failed);
+  const bool all = DecodeRuns(runs, range, failed);
   for (int &f : failed)
     f += firstFrame;
   if (failedFrames != nullptr)
@@ -555,12 +589,10 @@ bool DecodeRangeWith(const DcmObj &ds, std::size_t index, int firstFrame, int fr
 
 } // namespace
 
-bool DecodeFrameRange(const DcmObj &ds, std::size_t index, int firstFrame, int frameCount, std::uint8_t *destination,
-                      std::uint64_t frameBytes, int bitsAllocated, const StoredImageAttributes &stored,
-                      unsigned threads, std::vector<int> *failedFrames) {
+bool DecodeFrameRange(const DcmObj &ds, std::size_t index, const FrameRangeDecoding &range) {
   // Copies: ds stays whole, so its frames can be taken again.
-  return DecodeRangeWith(ds, index, firstFrame, frameCount, destination, frameBytes, bitsAllocated, stored, threads,
-                         failedFrames, [&ds](std::size_t at) { return std::make_unique<DcmTag>(*ds.ElementAt(at)); });
+  return DecodeRangeWith(ds, index, range,
+                         [&ds](std::size_t at) { return std::make_unique<DcmTag>(*ds.ElementAt(at)); });
 }
 
 namespace {
@@ -655,8 +687,15 @@ bool ProduceFrames(StreamedPixels &streamed, const ConversionOptions &options, b
   slots[1].bytes = twoRanges ? buffers.get() + rangeBytes : nullptr;
   const auto decode = [&](Slot &slot) {
     // Each frame is decoded once: its fragment moves to the decoder.
-    slot.decoded = DecodeRangeWith(streamed.pixels, 0, slot.first, slot.count, slot.bytes, streamed.frameBytes,
-                                   streamed.bitsAllocated, streamed.stored, threads, &slot.failed,
+    slot.decoded = DecodeRangeWith(streamed.pixels, 0,
+                                   {.firstFrame = slot.first,
+                                    .frameCount = slot.count,
+                                    .destination = slot.bytes,
+                                    .frameBytes = streamed.frameBytes,
+                                    .bitsAllocated = streamed.bitsAllocated,
+                                    .stored = streamed.stored,
+                                    .threads = threads,
+                                    .failedFrames = &slot.failed},
                                    [&](std::size_t at) { return MoveItem(*streamed.pixels.ElementAt(at)); });
   };
   slots[0].count = range;

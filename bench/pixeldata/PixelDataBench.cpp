@@ -53,7 +53,8 @@ void DecodeClipDataSet(benchmark::State &state) {
     fw::DcmObj c;
     BuildEncapsulated(c);
     state.ResumeTiming();
-    if (!fw::DecodePixelData(c, 0, out.data(), out.size(), FRAMES, 8))
+    if (!fw::DecodePixelData(
+            c, 0, {.destination = out.data(), .totalBytes = out.size(), .frames = FRAMES, .bitsAllocated = 8}))
       state.SkipWithError("decode failed");
     benchmark::DoNotOptimize(out.data());
   }
@@ -79,8 +80,17 @@ void EncodeClipDataSet(benchmark::State &state) {
     state.ResumeTiming();
     std::size_t index = 0;
     float ratio = 0;
-    if (!fw::EncodePixelData(c, index, pixels.data(), pixels.size(), true, WIDTH, HEIGHT, 8, 8, 0, 0, 1, 0, ratio,
-                             FRAMES, fw::JPEG_BASELINE, ""))
+    if (!fw::EncodePixelData(c, index,
+                             {.pixels = pixels.data(),
+                              .pixelBytes = pixels.size(),
+                              .frames = FRAMES,
+                              .columns = WIDTH,
+                              .rows = HEIGHT,
+                              .isColour = true,
+                              .bitsAllocated = 8,
+                              .bitsStored = 8,
+                              .targetTransferSyntax = fw::JPEG_BASELINE},
+                             ratio))
       state.SkipWithError("encode failed");
     benchmark::DoNotOptimize(ratio);
   }
