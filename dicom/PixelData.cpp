@@ -681,25 +681,25 @@ bool EncodePixelData(DcmObj &c, std::size_t &index, const PixelEncoding &encodin
       }
     } else if (encoding.targetTransferSyntax == JPEG_LOSSLESS) {
       if (words)
-        JpegEncode16(encoding.columns, encoding.rows, components, frame, out);
+        JpegEncode16({encoding.columns, encoding.rows, components}, frame, out);
       else
-        JpegEncode8(encoding.columns, encoding.rows, components, frame, JPEG_MODE_LOSSLESS, out);
+        JpegEncode8({encoding.columns, encoding.rows, components}, frame, JPEG_MODE_LOSSLESS, out);
     } else if (encoding.targetTransferSyntax == JPEG_BASELINE) {
       if (words) {
         scaled.resize(frameSize / 2);
         ScaleTo8Bit(scaled.data(), frame, frameSize, encoding.bitsStored, encoding.rescale);
         frame = scaled.data();
       }
-      JpegEncode8(encoding.columns, encoding.rows, components, frame, JPEG_MODE_BASELINE, out);
+      JpegEncode8({encoding.columns, encoding.rows, components}, frame, JPEG_MODE_BASELINE, out);
     } else if (encoding.targetTransferSyntax == JPEG_EXTENDED) {
       if (encoding.bitsStored != 12)
         ScaleTo12Bit(frame, frameSize, encoding.rescale);
-      JpegEncode12(encoding.columns, encoding.rows, components, frame, out);
+      JpegEncode12({encoding.columns, encoding.rows, components}, frame, out);
     } else {
       if (!encoding.isColour && words)
         RescaleInPlace(frame, frameSize, encoding.rescale);
       const int rate = encoding.targetTransferSyntax == JPEG_2000_LOSSLESS ? J2K_RATE_LOSSLESS : J2K_RATE_LOSSY;
-      if (!J2kEncode(frame, encoding.columns, encoding.rows, components, encoding.bitsAllocated, rate, out)) {
+      if (!J2kEncode(frame, {encoding.columns, encoding.rows, components}, encoding.bitsAllocated, rate, out)) {
         LogFrameFailure("EncodePixelData", f);
         return false;
       }

@@ -31,7 +31,7 @@ const std::vector<std::vector<std::uint8_t>> &Streams() {
   static const std::vector<std::vector<std::uint8_t>> streams = [] {
     std::vector<std::vector<std::uint8_t>> s(FRAMES);
     for (int f = 0; f < FRAMES; ++f)
-      fw::JpegEncode8(WIDTH, HEIGHT, 3, Clip().data() + f * FRAME_BYTES, fw::JPEG_MODE_BASELINE, s[f]);
+      fw::JpegEncode8({WIDTH, HEIGHT, 3}, Clip().data() + f * FRAME_BYTES, fw::JPEG_MODE_BASELINE, s[f]);
     return s;
   }();
   return streams;
@@ -101,7 +101,7 @@ void EncodeClipBare(benchmark::State &state) {
   for (auto _ : state) {
     for (int f = 0; f < FRAMES; ++f) {
       std::vector<std::uint8_t> stream;
-      fw::JpegEncode8(WIDTH, HEIGHT, 3, Clip().data() + f * FRAME_BYTES, fw::JPEG_MODE_BASELINE, stream);
+      fw::JpegEncode8({WIDTH, HEIGHT, 3}, Clip().data() + f * FRAME_BYTES, fw::JPEG_MODE_BASELINE, stream);
       benchmark::DoNotOptimize(stream.data());
     }
   }

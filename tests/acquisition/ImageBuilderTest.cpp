@@ -70,7 +70,7 @@ EncodedFrame SolidFrame(int width, int height, std::uint8_t r, std::uint8_t g, s
     rgb[i + 2] = b;
   }
   EncodedFrame frame;
-  EXPECT_EQ(JpegEncode8(width, height, 3, rgb.data(), JPEG_MODE_BASELINE, frame.data, CAPTURE_CHROMA), 0);
+  EXPECT_EQ(JpegEncode8({width, height, 3}, rgb.data(), JPEG_MODE_BASELINE, frame.data, CAPTURE_CHROMA), 0);
   return frame;
 }
 

@@ -72,7 +72,7 @@ void SetFragments(DcmObj &c, std::string_view syntax, const std::vector<Bytes> &
 
 Bytes EncodeBaseline(const Bytes &samples, int columns, int rows, int components) {
   Bytes out;
-  JpegEncode8(columns, rows, components, samples.data(), JPEG_MODE_BASELINE, out);
+  JpegEncode8({columns, rows, components}, samples.data(), JPEG_MODE_BASELINE, out);
   return out;
 }
 
@@ -217,10 +217,10 @@ TEST(DecoderChoice, FrameMarkerAndPrecisionChooseTheDecoderWhateverTheSyntax) {
   const Bytes grey8 = test::MakePicture8(32, 16, 1);
   const Bytes grey12 = test::MakePicture16(32, 16, 1, 12);
   Bytes baseline, lossless8, extended12, lossless16;
-  JpegEncode8(32, 16, 1, grey8.data(), JPEG_MODE_BASELINE, baseline);
-  JpegEncode8(32, 16, 1, grey8.data(), JPEG_MODE_LOSSLESS, lossless8);
-  JpegEncode12(32, 16, 1, grey12.data(), extended12);
-  JpegEncode16(32, 16, 1, grey12.data(), lossless16);
+  JpegEncode8({32, 16, 1}, grey8.data(), JPEG_MODE_BASELINE, baseline);
+  JpegEncode8({32, 16, 1}, grey8.data(), JPEG_MODE_LOSSLESS, lossless8);
+  JpegEncode12({32, 16, 1}, grey12.data(), extended12);
+  JpegEncode16({32, 16, 1}, grey12.data(), lossless16);
 
   // An 8-bit stream in JPEG extended, as other toolkits write it.
   Destination a(grey8.size());
@@ -267,7 +267,7 @@ TEST(DecoderChoice, StreamsThatDoNotFillTheSlotExactlyFail) {
   }
   Bytes extended12;
   const Bytes grey12 = test::MakePicture16(32, 16, 1, 12);
-  JpegEncode12(32, 16, 1, grey12.data(), extended12);
+  JpegEncode12({32, 16, 1}, grey12.data(), extended12);
   Destination narrow(grey12.size() / 2);
   EXPECT_FALSE(DecodeOne(JPEG_EXTENDED, extended12, narrow, 8)) << "12-bit stream into an 8-bit slot";
   EXPECT_TRUE(narrow.GuardIntact());
@@ -288,7 +288,7 @@ TEST(DecoderChoice, RawBigEndianLosslessFragmentIsCopiedWithBytesSwapped) {
 TEST(DecoderChoice, J2kStreamOfEightBitsFillsASixteenBitSlot) {
   const Bytes grey8 = test::MakePicture8(20, 10, 1);
   Bytes stream;
-  ASSERT_TRUE(J2kEncode(grey8.data(), 20, 10, 1, 8, J2K_RATE_LOSSLESS, stream));
+  ASSERT_TRUE(J2kEncode(grey8.data(), {20, 10, 1}, 8, J2K_RATE_LOSSLESS, stream));
   Destination out(grey8.size() * 2);
   ASSERT_TRUE(DecodeOne(JPEG_2000_LOSSLESS, stream, out, 16));
   for (std::size_t i = 0; i < grey8.size(); ++i) {
@@ -1037,7 +1037,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(J2kFrameHeader, CodestreamHoldingDelimiterBytesDecodes) {
   const Image image = MakeImage(16, 8, 1, 8, 8, false);
   Bytes stream;
-  ASSERT_TRUE(J2kEncode(image.pixels.data(), 16, 8, 1, 8, J2K_RATE_LOSSLESS, stream));
+  ASSERT_TRUE(J2kEncode(image.pixels.data(), {16, 8, 1}, 8, J2K_RATE_LOSSLESS, stream));
   const std::size_t afterSiz = 4 + (stream[4] << 8 | stream[5]);
   const Bytes comment = Comment(SEQUENCE_DELIMITER_BYTES);
   stream.insert(stream.begin() + static_cast<std::ptrdiff_t>(afterSiz), comment.begin(), comment.end());
