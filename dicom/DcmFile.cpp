@@ -28,12 +28,12 @@ constexpr char PREFIX[4] = {'D', 'I', 'C', 'M'};
 constexpr std::size_t GROUP_LENGTH_VALUE_AT = 140;
 constexpr std::size_t AFTER_GROUP_LENGTH = 144;
 
-void WriteMeta(BufData &stream, std::uint16_t element, std::string_view vr, std::string_view value, char fill) {
+void WriteMeta(BufData &stream, Tag tag, std::string_view vr, std::string_view value, char fill) {
   std::string bytes(value);
   if (bytes.size() % 2 != 0) {
     bytes.push_back(fill);
   }
-  WriteElement(stream, 0x0002, element, static_cast<std::uint32_t>(bytes.size()),
+  WriteElement(stream, tag, static_cast<std::uint32_t>(bytes.size()),
                reinterpret_cast<const std::uint8_t *>(bytes.data()), vr, true);
 }
 
@@ -114,11 +114,11 @@ void WriteMetaHeader(BufData &stream, std::string_view sopClassUID, std::string_
   WriteElement(stream, tag::FileMetaInformationGroupLength, 4, placeholder, "UL", true);
   const std::uint8_t version[2] = {0x00, 0x01};
   WriteElement(stream, tag::FileMetaInformationVersion, 2, version, "OB", true);
-  WriteMeta(stream, 0x0002, "UI", sopClassUID, '\0');
-  WriteMeta(stream, 0x0003, "UI", sopInstanceUID, '\0');
-  WriteMeta(stream, 0x0010, "UI", transferSyntaxUID, '\0');
-  WriteMeta(stream, 0x0012, "UI", IMPLEMENTATION_CLASS_UID, '\0');
-  WriteMeta(stream, 0x0013, "SH", IMPLEMENTATION_VERSION_NAME, ' ');
+  WriteMeta(stream, tag::MediaStorageSOPClassUID, "UI", sopClassUID, '\0');
+  WriteMeta(stream, tag::MediaStorageSOPInstanceUID, "UI", sopInstanceUID, '\0');
+  WriteMeta(stream, tag::TransferSyntaxUID, "UI", transferSyntaxUID, '\0');
+  WriteMeta(stream, tag::ImplementationClassUID, "UI", IMPLEMENTATION_CLASS_UID, '\0');
+  WriteMeta(stream, tag::ImplementationVersionName, "SH", IMPLEMENTATION_VERSION_NAME, ' ');
   const std::size_t end = stream.Position();
   stream.Seek(start + GROUP_LENGTH_VALUE_AT);
   stream.WriteUL(static_cast<std::uint32_t>(end - start - AFTER_GROUP_LENGTH));

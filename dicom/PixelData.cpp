@@ -15,6 +15,7 @@
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <utility>
 
@@ -88,8 +89,12 @@ template <typename Decode> bool DecodeWidened(Decode decode, std::uint8_t *slot,
   return true;
 }
 
-bool DecodeJpegFrame(const std::uint8_t *stream, std::size_t length, std::uint8_t *slot, std::size_t slotSize,
-                     int slotSample, bool rawAllowed, JpegColour colour) {
+bool DecodeJpegFrame(std::span<const std::uint8_t> streamBytes, std::span<std::uint8_t> slotBytes, int slotSample,
+                     bool rawAllowed, JpegColour colour) {
+  const std::uint8_t *stream = streamBytes.data();
+  const std::size_t length = streamBytes.size();
+  std::uint8_t *slot = slotBytes.data();
+  const std::size_t slotSize = slotBytes.size();
   const std::optional<JpegFrameInfo> info = ReadJpegFrameHeader(stream, length);
   // A JPEG-LS stream under a JPEG label is no stream these decoders read.
   if (!info || info->marker == JPEG_LS_FRAME_MARKER) {
@@ -491,7 +496,8 @@ bool DecodePixelData(DcmObj &c, std::size_t index, const PixelDecoding &decoding
         decoded = JlsDecode(stream, length, slot, frameBytes);
         break;
       default:
-        decoded = DecodeJpegFrame(stream, length, slot, frameBytes, slotSample, codec == Codec::JpegLossless, colour);
+        decoded =
+            DecodeJpegFrame({stream, length}, {slot, frameBytes}, slotSample, codec == Codec::JpegLossless, colour);
         break;
       }
     }
