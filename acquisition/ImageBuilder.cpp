@@ -3,6 +3,7 @@
 
 #include "base/Log.h"
 #include "dicom/SpecificCharacterSet.h"
+#include "dicom/Tags.h"
 #include "dicom/Uids.h"
 
 #include <algorithm>
@@ -18,64 +19,6 @@
 namespace fw {
 namespace {
 
-// The elements the builder writes.
-struct Tag {
-  std::uint16_t group;
-  std::uint16_t element;
-};
-constexpr Tag IMAGE_TYPE{0x0008, 0x0008};
-constexpr Tag INSTANCE_CREATION_DATE{0x0008, 0x0012};
-constexpr Tag INSTANCE_CREATION_TIME{0x0008, 0x0013};
-constexpr Tag SOP_CLASS_UID{0x0008, 0x0016};
-constexpr Tag SOP_INSTANCE_UID{0x0008, 0x0018};
-constexpr Tag STUDY_DATE{0x0008, 0x0020};
-constexpr Tag CONTENT_DATE{0x0008, 0x0023};
-constexpr Tag STUDY_TIME{0x0008, 0x0030};
-constexpr Tag ACQUISITION_TIME{0x0008, 0x0032};
-constexpr Tag CONTENT_TIME{0x0008, 0x0033};
-constexpr Tag ACCESSION_NUMBER{0x0008, 0x0050};
-constexpr Tag MODALITY{0x0008, 0x0060};
-constexpr Tag CONVERSION_TYPE{0x0008, 0x0064};
-constexpr Tag MANUFACTURER{0x0008, 0x0070};
-constexpr Tag INSTITUTION_NAME{0x0008, 0x0080};
-constexpr Tag REFERRING_PHYSICIAN_NAME{0x0008, 0x0090};
-constexpr Tag STUDY_DESCRIPTION{0x0008, 0x1030};
-constexpr Tag SERIES_DESCRIPTION{0x0008, 0x103E};
-constexpr Tag ANATOMIC_REGION_SEQUENCE{0x0008, 0x2218};
-constexpr Tag CODE_VALUE{0x0008, 0x0100};
-constexpr Tag CODING_SCHEME_DESIGNATOR{0x0008, 0x0102};
-constexpr Tag CODE_MEANING{0x0008, 0x0104};
-constexpr Tag PATIENT_NAME{0x0010, 0x0010};
-constexpr Tag PATIENT_ID{0x0010, 0x0020};
-constexpr Tag PATIENT_BIRTH_DATE{0x0010, 0x0030};
-constexpr Tag PATIENT_SEX{0x0010, 0x0040};
-constexpr Tag CINE_RATE{0x0018, 0x0040};
-constexpr Tag FRAME_TIME{0x0018, 0x1063};
-constexpr Tag STUDY_INSTANCE_UID{0x0020, 0x000D};
-constexpr Tag SERIES_INSTANCE_UID{0x0020, 0x000E};
-constexpr Tag STUDY_ID{0x0020, 0x0010};
-constexpr Tag SERIES_NUMBER{0x0020, 0x0011};
-constexpr Tag INSTANCE_NUMBER{0x0020, 0x0013};
-constexpr Tag PATIENT_ORIENTATION{0x0020, 0x0020};
-constexpr Tag LATERALITY{0x0020, 0x0060};
-constexpr Tag SAMPLES_PER_PIXEL{0x0028, 0x0002};
-constexpr Tag PHOTOMETRIC_INTERPRETATION{0x0028, 0x0004};
-constexpr Tag PLANAR_CONFIGURATION{0x0028, 0x0006};
-constexpr Tag NUMBER_OF_FRAMES{0x0028, 0x0008};
-constexpr Tag FRAME_INCREMENT_POINTER{0x0028, 0x0009};
-constexpr Tag ROWS{0x0028, 0x0010};
-constexpr Tag COLUMNS{0x0028, 0x0011};
-constexpr Tag BITS_ALLOCATED{0x0028, 0x0100};
-constexpr Tag BITS_STORED{0x0028, 0x0101};
-constexpr Tag HIGH_BIT{0x0028, 0x0102};
-constexpr Tag PIXEL_REPRESENTATION{0x0028, 0x0103};
-constexpr Tag BURNED_IN_ANNOTATION{0x0028, 0x0301};
-constexpr Tag LOSSY_IMAGE_COMPRESSION{0x0028, 0x2110};
-constexpr Tag LOSSY_IMAGE_COMPRESSION_RATIO{0x0028, 0x2112};
-constexpr Tag LOSSY_IMAGE_COMPRESSION_METHOD{0x0028, 0x2114};
-constexpr Tag ACQUISITION_CONTEXT_SEQUENCE{0x0040, 0x0555};
-constexpr Tag ITEM{0xFFFE, 0xE000};
-
 // Anatomic Region of a VL clip, which the class requires and the station
 // cannot know: SNOMED CT "Unknown".
 constexpr std::string_view UNKNOWN_CODE_VALUE = "261665006";
@@ -89,30 +32,23 @@ constexpr std::size_t STUDY_ID_LENGTH = 16;
 // more than a working folder ever holds.
 constexpr std::int32_t MAX_SKIPPED_NUMBERS = 100000;
 
-void AppendText(DcmObj &dataSet, std::uint16_t group, std::uint16_t element, std::string_view vr,
-                std::string_view text) {
-  dataSet.Append(DcmTag::FromText(group, element, text, vr));
-}
-
-void AppendUS(DcmObj &dataSet, std::uint16_t group, std::uint16_t element, std::uint16_t value) {
-  const std::uint8_t bytes[2] = {static_cast<std::uint8_t>(value & 0xFF), static_cast<std::uint8_t>(value >> 8)};
-  dataSet.Append(DcmTag::FromBytes(group, element, 2, bytes, "US"));
-}
-
 void AppendText(DcmObj &dataSet, Tag tag, std::string_view vr, std::string_view text) {
-  AppendText(dataSet, tag.group, tag.element, vr, text);
+  dataSet.Append(DcmTag::FromText(tag, text, vr));
 }
 
-void AppendUS(DcmObj &dataSet, Tag tag, std::uint16_t value) { AppendUS(dataSet, tag.group, tag.element, value); }
+void AppendUS(DcmObj &dataSet, Tag tag, std::uint16_t value) {
+  const std::uint8_t bytes[2] = {static_cast<std::uint8_t>(value & 0xFF), static_cast<std::uint8_t>(value >> 8)};
+  dataSet.Append(DcmTag::FromBytes(tag, 2, bytes, "US"));
+}
 
 // A sequence of the given items (none: an empty sequence), after the
 // elements appended so far.
 void AppendSequence(DcmObj &dataSet, Tag tag, const std::vector<const DcmObj *> &items) {
   DcmObj sequence;
   for (const DcmObj *item : items) {
-    sequence.InsertSequence(ITEM.group, ITEM.element, *item);
+    sequence.InsertSequence(tag::Item, *item);
   }
-  dataSet.InsertSequence(tag.group, tag.element, sequence);
+  dataSet.InsertSequence(tag, sequence);
 }
 
 // Uncompressed bytes over compressed bytes, as DS text ("12.34").
@@ -253,98 +189,100 @@ void BuildImageDataSet(DcmObj &dataSet, const StudyInfo &context, const ObjectDe
   const bool secondaryCapture = family == IodFamily::SecondaryCapture;
   const bool visibleLight = family == IodFamily::VlEndoscopic || family == IodFamily::VlPhotographic;
   // A modality's own picture, or a capture of another device's screen.
-  AppendText(dataSet, IMAGE_TYPE, "CS", secondaryCapture ? "DERIVED\\SECONDARY" : "ORIGINAL\\PRIMARY");
-  // One reading per date and time pair, so that the two agree across midnight.
-  const std::tm created = clock();
-  AppendText(dataSet, INSTANCE_CREATION_DATE, "DA", DicomDateText(created));
-  AppendText(dataSet, INSTANCE_CREATION_TIME, "TM", DicomTimeText(created));
-  AppendText(dataSet, SOP_CLASS_UID, "UI", object.sopClassUid);
-  AppendText(dataSet, SOP_INSTANCE_UID, "UI", object.sopInstanceUid);
-  AppendText(dataSet, STUDY_DATE, "DA", context.studyDate);
-  const std::tm content = clock();
-  AppendText(dataSet, CONTENT_DATE, "DA", DicomDateText(content));
-  AppendText(dataSet, STUDY_TIME, "TM", context.studyTime);
-  AppendText(dataSet, ACQUISITION_TIME, "TM", DicomTimeText(content));
-  AppendText(dataSet, CONTENT_TIME, "TM", DicomTimeText(content));
-  AppendText(dataSet, ACCESSION_NUMBER, "SH", context.accessionNumber);
-  AppendText(dataSet, MODALITY, "CS", ObjectModality(context.modality));
+  AppendText(dataSet, tag::ImageType, "CS", secondaryCapture ? "DERIVED\\SECONDARY" : "ORIGINAL\\PRIMARY");
+  // One reading for every date and time of the object, so that none of them
+  // falls on another day than the others when the save crosses midnight.
+  const std::tm now = clock();
+  const std::string date = DicomDateText(now);
+  const std::string time = DicomTimeText(now);
+  AppendText(dataSet, tag::InstanceCreationDate, "DA", date);
+  AppendText(dataSet, tag::InstanceCreationTime, "TM", time);
+  AppendText(dataSet, tag::SOPClassUID, "UI", object.sopClassUid);
+  AppendText(dataSet, tag::SOPInstanceUID, "UI", object.sopInstanceUid);
+  AppendText(dataSet, tag::StudyDate, "DA", context.studyDate);
+  AppendText(dataSet, tag::ContentDate, "DA", date);
+  AppendText(dataSet, tag::StudyTime, "TM", context.studyTime);
+  AppendText(dataSet, tag::AcquisitionTime, "TM", time);
+  AppendText(dataSet, tag::ContentTime, "TM", time);
+  AppendText(dataSet, tag::AccessionNumber, "SH", context.accessionNumber);
+  AppendText(dataSet, tag::Modality, "CS", ObjectModality(context.modality));
   if (secondaryCapture) {
     // Only secondary capture has the SC Equipment module.
-    AppendText(dataSet, CONVERSION_TYPE, "CS", "WSD");
+    AppendText(dataSet, tag::ConversionType, "CS", "WSD");
   }
-  AppendText(dataSet, MANUFACTURER, "LO", "Framewell");
-  AppendText(dataSet, INSTITUTION_NAME, "LO", context.institutionName);
-  AppendText(dataSet, REFERRING_PHYSICIAN_NAME, "PN", context.referringPhysicianName);
-  AppendText(dataSet, STUDY_DESCRIPTION, "LO", context.studyDescription);
+  AppendText(dataSet, tag::Manufacturer, "LO", "Framewell");
+  AppendText(dataSet, tag::InstitutionName, "LO", context.institutionName);
+  AppendText(dataSet, tag::ReferringPhysicianName, "PN", context.referringPhysicianName);
+  AppendText(dataSet, tag::StudyDescription, "LO", context.studyDescription);
   // The procedure (typed, or the worklist's) names the series too.
   if (!context.studyDescription.empty()) {
-    AppendText(dataSet, SERIES_DESCRIPTION, "LO", context.studyDescription);
+    AppendText(dataSet, tag::SeriesDescription, "LO", context.studyDescription);
   }
   if (visibleLight && object.clip) {
     DcmObj unknown;
-    AppendText(unknown, CODE_VALUE, "SH", UNKNOWN_CODE_VALUE);
-    AppendText(unknown, CODING_SCHEME_DESIGNATOR, "SH", UNKNOWN_CODING_SCHEME);
-    AppendText(unknown, CODE_MEANING, "LO", UNKNOWN_CODE_MEANING);
-    AppendSequence(dataSet, ANATOMIC_REGION_SEQUENCE, {&unknown});
+    AppendText(unknown, tag::CodeValue, "SH", UNKNOWN_CODE_VALUE);
+    AppendText(unknown, tag::CodingSchemeDesignator, "SH", UNKNOWN_CODING_SCHEME);
+    AppendText(unknown, tag::CodeMeaning, "LO", UNKNOWN_CODE_MEANING);
+    AppendSequence(dataSet, tag::AnatomicRegionSequence, {&unknown});
   }
-  AppendText(dataSet, PATIENT_NAME, "PN", context.patientName);
-  AppendText(dataSet, PATIENT_ID, "LO", context.patientID);
-  AppendText(dataSet, PATIENT_BIRTH_DATE, "DA", context.patientBirthDate);
-  AppendText(dataSet, PATIENT_SEX, "CS", context.patientSex);
+  AppendText(dataSet, tag::PatientName, "PN", context.patientName);
+  AppendText(dataSet, tag::PatientID, "LO", context.patientID);
+  AppendText(dataSet, tag::PatientBirthDate, "DA", context.patientBirthDate);
+  AppendText(dataSet, tag::PatientSex, "CS", context.patientSex);
   if (object.clip) {
-    AppendText(dataSet, CINE_RATE, "IS", object.cineRate);
-    AppendText(dataSet, FRAME_TIME, "DS", object.frameTime);
+    AppendText(dataSet, tag::CineRate, "IS", object.cineRate);
+    AppendText(dataSet, tag::FrameTime, "DS", object.frameTime);
   }
-  AppendText(dataSet, STUDY_INSTANCE_UID, "UI", context.studyInstanceUID);
-  AppendText(dataSet, SERIES_INSTANCE_UID, "UI", state.seriesInstanceUid);
+  AppendText(dataSet, tag::StudyInstanceUID, "UI", context.studyInstanceUID);
+  AppendText(dataSet, tag::SeriesInstanceUID, "UI", state.seriesInstanceUid);
   // No study identifier of its own: the accession number identifies the
   // study as well.
-  AppendText(dataSet, STUDY_ID, "SH",
+  AppendText(dataSet, tag::StudyID, "SH",
              context.studyID.empty() ? context.accessionNumber.substr(0, STUDY_ID_LENGTH) : context.studyID);
-  AppendText(dataSet, SERIES_NUMBER, "IS", std::to_string(state.seriesNumber));
-  AppendText(dataSet, INSTANCE_NUMBER, "IS", std::to_string(state.instanceNumber));
+  AppendText(dataSet, tag::SeriesNumber, "IS", std::to_string(state.seriesNumber));
+  AppendText(dataSet, tag::InstanceNumber, "IS", std::to_string(state.instanceNumber));
   // The station knows neither the patient's orientation nor the body side:
   // both present and empty.
-  AppendText(dataSet, PATIENT_ORIENTATION, "CS", "");
-  AppendText(dataSet, LATERALITY, "CS", "");
-  AppendUS(dataSet, SAMPLES_PER_PIXEL, 3);
+  AppendText(dataSet, tag::PatientOrientation, "CS", "");
+  AppendText(dataSet, tag::Laterality, "CS", "");
+  AppendUS(dataSet, tag::SamplesPerPixel, 3);
   // The frames' chroma is sampled 2x1 (CAPTURE_CHROMA), the only colour
   // JPEG baseline form every class here accepts.
-  AppendText(dataSet, PHOTOMETRIC_INTERPRETATION, "CS", "YBR_FULL_422");
-  AppendUS(dataSet, PLANAR_CONFIGURATION, 0);
+  AppendText(dataSet, tag::PhotometricInterpretation, "CS", "YBR_FULL_422");
+  AppendUS(dataSet, tag::PlanarConfiguration, 0);
   if (object.clip) {
-    AppendText(dataSet, NUMBER_OF_FRAMES, "IS", std::to_string(state.numberOfFrames));
+    AppendText(dataSet, tag::NumberOfFrames, "IS", std::to_string(state.numberOfFrames));
     // The frames follow one another at Frame Time: its tag, group then
     // element, each little endian.
-    const std::uint8_t frameTimeTag[4] = {
-        static_cast<std::uint8_t>(FRAME_TIME.group & 0xFF), static_cast<std::uint8_t>(FRAME_TIME.group >> 8),
-        static_cast<std::uint8_t>(FRAME_TIME.element & 0xFF), static_cast<std::uint8_t>(FRAME_TIME.element >> 8)};
-    dataSet.Append(
-        DcmTag::FromBytes(FRAME_INCREMENT_POINTER.group, FRAME_INCREMENT_POINTER.element, 4, frameTimeTag, "AT"));
+    const std::uint8_t frameTimeTag[4] = {static_cast<std::uint8_t>(tag::FrameTime.group & 0xFF),
+                                          static_cast<std::uint8_t>(tag::FrameTime.group >> 8),
+                                          static_cast<std::uint8_t>(tag::FrameTime.element & 0xFF),
+                                          static_cast<std::uint8_t>(tag::FrameTime.element >> 8)};
+    dataSet.Append(DcmTag::FromBytes(tag::FrameIncrementPointer, 4, frameTimeTag, "AT"));
   }
-  AppendUS(dataSet, ROWS, static_cast<std::uint16_t>(object.rows));
-  AppendUS(dataSet, COLUMNS, static_cast<std::uint16_t>(object.columns));
-  AppendUS(dataSet, BITS_ALLOCATED, 8);
-  AppendUS(dataSet, BITS_STORED, 8);
-  AppendUS(dataSet, HIGH_BIT, 7);
-  AppendUS(dataSet, PIXEL_REPRESENTATION, 0);
+  AppendUS(dataSet, tag::Rows, static_cast<std::uint16_t>(object.rows));
+  AppendUS(dataSet, tag::Columns, static_cast<std::uint16_t>(object.columns));
+  AppendUS(dataSet, tag::BitsAllocated, 8);
+  AppendUS(dataSet, tag::BitsStored, 8);
+  AppendUS(dataSet, tag::HighBit, 7);
+  AppendUS(dataSet, tag::PixelRepresentation, 0);
   if (secondaryCapture) {
     // A captured screen may show the patient's name: say so, so that
     // de-identification does not pass it as clean.
-    AppendText(dataSet, BURNED_IN_ANNOTATION, "CS", "YES");
+    AppendText(dataSet, tag::BurnedInAnnotation, "CS", "YES");
   }
   // The frames are baseline JPEG at quality 90: lossy.
-  AppendText(dataSet, LOSSY_IMAGE_COMPRESSION, "CS", "01");
+  AppendText(dataSet, tag::LossyImageCompression, "CS", "01");
   if (object.compressedBytes > 0) {
     const std::uint64_t uncompressed = static_cast<std::uint64_t>(std::max(object.rows, 0)) *
                                        static_cast<std::uint64_t>(std::max(object.columns, 0)) * 3 *
                                        static_cast<std::uint64_t>(std::max(state.numberOfFrames, 1));
-    AppendText(dataSet, LOSSY_IMAGE_COMPRESSION_RATIO, "DS",
+    AppendText(dataSet, tag::LossyImageCompressionRatio, "DS",
                CompressionRatioText(uncompressed, object.compressedBytes));
   }
-  AppendText(dataSet, LOSSY_IMAGE_COMPRESSION_METHOD, "CS", "ISO_10918_1");
+  AppendText(dataSet, tag::LossyImageCompressionMethod, "CS", "ISO_10918_1");
   if (visibleLight) {
-    AppendSequence(dataSet, ACQUISITION_CONTEXT_SEQUENCE, {});
+    AppendSequence(dataSet, tag::AcquisitionContextSequence, {});
   }
   // The context's texts are UTF-8: Latin-1 bytes when they all fit, else
   // UTF-8, with the matching Specific Character Set first.
@@ -352,12 +290,12 @@ void BuildImageDataSet(DcmObj &dataSet, const StudyInfo &context, const ObjectDe
 }
 
 void AppendEncapsulatedFrames(DcmObj &dataSet, std::vector<EncodedFrame> frames) {
-  dataSet.Append(DcmTag::FromBytes(0x7FE0, 0x0010, UNDEFINED_LENGTH, nullptr, "OB"));
-  dataSet.Append(DcmTag::FromBytes(0xFFFE, 0xE000, 0, nullptr, "DL"));
+  dataSet.Append(DcmTag::FromBytes(tag::PixelData, UNDEFINED_LENGTH, nullptr, "OB"));
+  dataSet.Append(DcmTag::FromBytes(tag::Item, 0, nullptr, "DL"));
   for (EncodedFrame &frame : frames) {
     auto item = std::make_unique<DcmTag>();
-    item->group = 0xFFFE;
-    item->element = 0xE000;
+    item->group = tag::Item.group;
+    item->element = tag::Item.element;
     item->SetVR("DL");
     item->data = std::move(frame.data);
     if (item->data.size() % 2 != 0) {
@@ -366,7 +304,7 @@ void AppendEncapsulatedFrames(DcmObj &dataSet, std::vector<EncodedFrame> frames)
     item->length = static_cast<std::uint32_t>(item->data.size());
     dataSet.Append(std::move(item));
   }
-  dataSet.Append(DcmTag::FromBytes(0xFFFE, 0xE0DD, 0, nullptr, "DL"));
+  dataSet.Append(DcmTag::FromBytes(tag::SequenceDelimitationItem, 0, nullptr, "DL"));
 }
 
 bool SaveStill(AcquisitionState &state, const StudyInfo &context, CapturedFrames captured,

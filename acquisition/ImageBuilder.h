@@ -116,8 +116,8 @@ std::string ObjectFileName(std::string_view accessionNumber, std::int32_t instan
 // says (SpecificCharacterSet.h): Specific Character Set "ISO_IR 100" first and
 // Latin-1 bytes when every text fits Latin-1, "ISO_IR 192" and UTF-8
 // otherwise, none when all are ASCII. Number of Frames is state.numberOfFrames. The clock is
-// read twice: once for the creation date and time, once for the content and
-// acquisition date and time.
+// read once: Instance Creation, Content and Acquisition dates and times are
+// all that one reading (Study Date and Time come from the context).
 void BuildImageDataSet(DcmObj &dataSet, const StudyInfo &context, const ObjectDescription &object,
                        const AcquisitionState &state, const LocalClock &clock);
 

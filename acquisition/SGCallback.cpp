@@ -63,7 +63,7 @@ int SGCallback::BufferCB(double /*sampleTime*/, const std::uint8_t *buffer, std:
     // storage class the station uses accepts it (YBR_FULL_422), and it halves
     // the chroma the encoder transforms.
     JpegEncode8Rows(
-        width, height, 3,
+        {width, height, 3},
         [&](int first, int count, std::uint8_t *rows) {
           FilterRowsToRgb(buffer, stride, width, height, first, count, rows);
         },

@@ -5,6 +5,7 @@
 
 #include "conversion/IconSkipper.h"
 #include "dicom/DcmObj.h"
+#include "dicom/Tags.h"
 #include "dicom/Uids.h"
 #include "dicom/codec/JpegCodec.h"
 #include "presentation/DCMPresentation.h"
@@ -43,7 +44,7 @@ std::size_t EncapsulatedPixelIndex(const DcmObj &ds) {
     const DcmTag *t = ds.ElementAt(i);
     if (t == nullptr || icon.Skip(*t))
       continue;
-    if (t->Is(0x7FE0, 0x0010))
+    if (t->Is(tag::PixelData))
       return t->length == UNDEFINED_LENGTH ? i : ds.Count();
   }
   return ds.Count();
@@ -67,11 +68,11 @@ void KeepFirstFrameOnly(DcmObj &ds, int frames) {
     const DcmTag *t = ds.ElementAt(end);
     if (t == nullptr)
       return;
-    if (t->Is(0xFFFE, 0xE0DD)) {
+    if (t->Is(tag::SequenceDelimitationItem)) {
       closed = true;
       break;
     }
-    if (!t->Is(0xFFFE, 0xE000))
+    if (!t->Is(tag::Item))
       return;
     ++fragments;
   }
@@ -82,7 +83,7 @@ void KeepFirstFrameOnly(DcmObj &ds, int frames) {
   // The offsets named the frames that are gone.
   DcmTag *offsets = ds.ElementAt(pixel + 1);
   offsets->SetValue(nullptr, 0);
-  ds.PutText(0x0028, 0x0008, "1");
+  ds.PutText(tag::NumberOfFrames, "1");
 }
 
 } // namespace

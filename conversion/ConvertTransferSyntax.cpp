@@ -4,6 +4,7 @@
 #include "base/Log.h"
 #include "conversion/IconSkipper.h"
 #include "dicom/PixelData.h"
+#include "dicom/Tags.h"
 #include "dicom/Uids.h"
 #include "dicom/codec/JpegCodec.h"
 
@@ -189,7 +190,7 @@ std::size_t CountFragments(const DcmObj &ds, std::size_t index) {
   std::size_t items = 0;
   for (std::size_t i = index + 1; i < ds.Count(); ++i) {
     const DcmTag *t = ds.ElementAt(i);
-    if (t == nullptr || !t->Is(0xFFFE, 0xE000) || t->length == UNDEFINED_LENGTH)
+    if (t == nullptr || !t->Is(tag::Item) || t->length == UNDEFINED_LENGTH)
       break;
     ++items;
   }
@@ -209,7 +210,7 @@ std::unique_ptr<DcmTag> MoveItem(DcmTag &fragment) {
   return item;
 }
 
-bool IsItem(const DcmTag *t) { return t != nullptr && t->Is(0xFFFE, 0xE000) && t->length != UNDEFINED_LENGTH; }
+bool IsItem(const DcmTag *t) { return t != nullptr && t->Is(tag::Item) && t->length != UNDEFINED_LENGTH; }
 
 // A run of consecutive frames that one thread decodes from a container of
 // its own: (7FE0,0010), the offset table item, one fragment per frame, the
@@ -234,24 +235,31 @@ std::vector<FrameRun> MakeRuns(const std::string &transferSyntax, int first, int
     run.count = count / static_cast<int>(threads) + (static_cast<int>(r) < count % static_cast<int>(threads));
     next += run.count;
     run.pixels.transferSyntax = transferSyntax;
-    run.pixels.Append(DcmTag::FromBytes(0x7FE0, 0x0010, UNDEFINED_LENGTH, nullptr, "OB"));
-    run.pixels.Append(DcmTag::FromBytes(0xFFFE, 0xE000, 0, nullptr, "DL"));
+    run.pixels.Append(DcmTag::FromBytes(tag::PixelData, UNDEFINED_LENGTH, nullptr, "OB"));
+    run.pixels.Append(DcmTag::FromBytes(tag::Item, 0, nullptr, "DL"));
     take(run);
-    run.pixels.Append(DcmTag::FromBytes(0xFFFE, 0xE0DD, 0, nullptr, "DL"));
+    run.pixels.Append(DcmTag::FromBytes(tag::SequenceDelimitationItem, 0, nullptr, "DL"));
   }
   return runs;
 }
 
-// Decodes every run into its place: frame f of the runs (numbered from
-// base) at destination + (f - base) x frameBytes. The calling thread decodes
-// the first run. Failed frames come back numbered from base, in order.
-bool DecodeRuns(std::vector<FrameRun> &runs, int base, std::uint8_t *destination, std::uint64_t frameBytes,
-                int bitsAllocated, const StoredImageAttributes &stored, std::vector<int> &failed) {
+// Decodes every run into its place: frame f of the runs at
+// range.destination + (f - range.firstFrame) x range.frameBytes. The calling
+// thread decodes the first run. Failed frames come back numbered from
+// range.firstFrame, in order.
+bool DecodeRuns(std::vector<FrameRun> &runs, const FrameRangeDecoding &range, std::vector<int> &failed) {
+  const int base = range.firstFrame;
   auto decode = [&](FrameRun &run) {
     try {
-      run.done = DecodePixelData(run.pixels, 0, destination + static_cast<std::uint64_t>(run.first - base) * frameBytes,
-                                 static_cast<std::size_t>(run.count * frameBytes), run.count, bitsAllocated,
-                                 &run.failed, false, stored);
+      run.done = DecodePixelData(
+          run.pixels, 0,
+          {.destination = range.destination + static_cast<std::uint64_t>(run.first - base) * range.frameBytes,
+           .totalBytes = static_cast<std::size_t>(run.count * range.frameBytes),
+           .frames = run.count,
+           .bitsAllocated = range.bitsAllocated,
+           .failedFrames = &run.failed,
+           .logFrames = false,
+           .stored = range.stored});
     } catch (const std::exception &) {
       run.done = false; // out of memory in a decoder
     }
@@ -278,26 +286,27 @@ unsigned ThreadsFor(unsigned wanted, std::uint64_t count) {
   return std::max(1u, std::min<unsigned>({threads, 8u, static_cast<unsigned>(std::min<std::uint64_t>(count, 8))}));
 }
 
-// DecodePixelData of a clip with one fragment per frame, the frames shared
-// out among threads: each decodes its run of frames from a container of its
-// own into its part of the buffer. The fragments are consumed from ds as
-// DecodePixelData consumes them. Frame numbers in the log are the clip's.
-bool DecodeFramesInParallel(DcmObj &ds, std::size_t index, std::uint8_t *buffer, std::uint64_t frameBytes, int frames,
-                            int bitsAllocated, unsigned threads, const StoredImageAttributes &stored) {
+// DecodePixelData of a clip with one fragment per frame (all of them: the
+// range from frame 0), the frames shared out among range.threads threads:
+// each decodes its run of frames from a container of its own into its part of
+// the buffer. The fragments are consumed from ds as DecodePixelData consumes
+// them. Frame numbers in the log are the clip's.
+bool DecodeFramesInParallel(DcmObj &ds, std::size_t index, const FrameRangeDecoding &range) {
+  const int frames = range.frameCount;
   const std::size_t firstFragment = index + 2; // after the offset table item
-  std::vector<FrameRun> runs = MakeRuns(ds.transferSyntax, 0, frames, threads, [&](FrameRun &run) {
+  std::vector<FrameRun> runs = MakeRuns(ds.transferSyntax, 0, frames, range.threads, [&](FrameRun &run) {
     for (int f = run.first; f < run.first + run.count; ++f) {
       // The stream moves over; the emptied item is removed below.
       run.pixels.Append(MoveItem(*ds.ElementAt(firstFragment + static_cast<std::size_t>(f))));
     }
   });
   std::vector<int> failed;
-  const bool all = DecodeRuns(runs, 0, buffer, frameBytes, bitsAllocated, stored, failed);
+  const bool all = DecodeRuns(runs, range, failed);
 
   // Offset table, fragments and delimiter leave ds.
   for (int k = 0; k <= frames; ++k)
     ds.RemoveAt(index + 1);
-  if (const DcmTag *end = ds.ElementAt(index + 1); end != nullptr && end->Is(0xFFFE, 0xE0DD))
+  if (const DcmTag *end = ds.ElementAt(index + 1); end != nullptr && end->Is(tag::SequenceDelimitationItem))
     ds.RemoveAt(index + 1);
 
   // The runs report frames by their own numbers and do not log: the clip's
@@ -339,7 +348,7 @@ bool CanStream(const DcmObj &ds, std::size_t index, std::string_view target, std
     return false;
   for (std::size_t i = 0; i < ds.Count(); ++i) {
     const DcmTag *t = ds.ElementAt(i);
-    if (i != index && t != nullptr && t->Is(0x7FE0, 0x0010) && t->length != UNDEFINED_LENGTH)
+    if (i != index && t != nullptr && t->Is(tag::PixelData) && t->length != UNDEFINED_LENGTH)
       return false;
   }
   return true;
@@ -351,14 +360,14 @@ bool CanStream(const DcmObj &ds, std::size_t index, std::string_view target, std
 void TakeForStreaming(DcmObj &ds, std::size_t index, const Attributes &a, std::uint64_t frameSize, std::uint64_t frames,
                       StreamedPixels &streamed) {
   streamed.pixels.transferSyntax = ds.transferSyntax;
-  streamed.pixels.Append(DcmTag::FromBytes(0x7FE0, 0x0010, UNDEFINED_LENGTH, nullptr, "OB"));
+  streamed.pixels.Append(DcmTag::FromBytes(tag::PixelData, UNDEFINED_LENGTH, nullptr, "OB"));
   for (std::uint64_t k = 0; k <= frames; ++k) {
     streamed.pixels.Append(MoveItem(*ds.ElementAt(index + 1)));
     ds.RemoveAt(index + 1);
   }
-  if (const DcmTag *end = ds.ElementAt(index + 1); end != nullptr && end->Is(0xFFFE, 0xE0DD))
+  if (const DcmTag *end = ds.ElementAt(index + 1); end != nullptr && end->Is(tag::SequenceDelimitationItem))
     ds.RemoveAt(index + 1);
-  streamed.pixels.Append(DcmTag::FromBytes(0xFFFE, 0xE0DD, 0, nullptr, "DL"));
+  streamed.pixels.Append(DcmTag::FromBytes(tag::SequenceDelimitationItem, 0, nullptr, "DL"));
 
   const std::uint64_t total = frameSize * frames;
   streamed.active = true;
@@ -407,17 +416,28 @@ private:
   std::uint8_t *data_ = nullptr;
 };
 
-bool DecodeFrames(DcmObj &ds, std::size_t index, PixelBuffer &buffer, std::uint64_t frameSize, std::uint64_t frames,
-                  std::size_t fragments, const Attributes &a, unsigned decodeThreads) {
-  const int bitsAllocated = a.bitsAllocated;
-  const StoredImageAttributes stored = StoredOf(a);
+// Decodes the a.frames frames (a.frames at least 1) of the encapsulated
+// pixel data at index into the buffer, which holds them all.
+bool DecodeFrames(DcmObj &ds, std::size_t index, PixelBuffer &buffer, std::size_t fragments, const Attributes &a,
+                  unsigned decodeThreads) {
+  const auto frames = static_cast<std::uint64_t>(a.frames);
   const unsigned threads = ThreadsFor(decodeThreads, frames);
   // Several fragments per frame need DecodePixelData's own frame finding.
   if (threads > 1 && fragments == frames && IsItem(ds.ElementAt(index + 1)))
-    return DecodeFramesInParallel(ds, index, buffer.data(), frameSize, static_cast<int>(frames), bitsAllocated, threads,
-                                  stored);
-  return DecodePixelData(ds, index, buffer.data(), buffer.size(), static_cast<int>(frames), bitsAllocated, nullptr,
-                         true, stored);
+    return DecodeFramesInParallel(ds, index,
+                                  {.firstFrame = 0,
+                                   .frameCount = static_cast<int>(frames),
+                                   .destination = buffer.data(),
+                                   .frameBytes = buffer.size() / frames,
+                                   .bitsAllocated = a.bitsAllocated,
+                                   .stored = StoredOf(a),
+                                   .threads = threads});
+  return DecodePixelData(ds, index,
+                         {.destination = buffer.data(),
+                          .totalBytes = buffer.size(),
+                          .frames = static_cast<int>(frames),
+                          .bitsAllocated = a.bitsAllocated,
+                          .stored = StoredOf(a)});
 }
 
 // The native value EncodePixelData writes for an uncompressed target (VR by
@@ -462,7 +482,12 @@ PixelResult ConvertPixelData(DcmObj &ds, std::size_t &index, Attributes &a, std:
     }
     // A few hundred hostile bytes can claim gigabytes of frames: the streams
     // must agree with the attributes and be able to fill them first.
-    if (!CheckEncapsulatedFrames(ds, index, static_cast<int>(frames), a.rows, a.columns, a.colour ? 3 : 1, frameSize)) {
+    if (!CheckEncapsulatedFrames(ds, index,
+                                 {.frames = static_cast<int>(frames),
+                                  .rows = a.rows,
+                                  .columns = a.columns,
+                                  .components = a.colour ? 3 : 1,
+                                  .frameBytes = frameSize})) {
       LogError("the pixel data does not fit the image attributes");
       return PixelResult::Failed;
     }
@@ -471,7 +496,7 @@ PixelResult ConvertPixelData(DcmObj &ds, std::size_t &index, Attributes &a, std:
       return PixelResult::Converted;
     }
     PixelBuffer &buffer = held.emplace(total, nativeTarget);
-    if (!DecodeFrames(ds, index, buffer, frameSize, frames, fragments, a, options.decodeThreads)) {
+    if (!DecodeFrames(ds, index, buffer, fragments, a, options.decodeThreads)) {
       LogError("the pixel data could not be decoded");
       return PixelResult::Failed;
     }
@@ -508,9 +533,20 @@ PixelResult ConvertPixelData(DcmObj &ds, std::size_t &index, Attributes &a, std:
     return PixelResult::Converted;
   }
   try {
-    if (EncodePixelData(ds, index, buffer.data(), buffer.size(), a.colour, a.columns, a.rows, a.bitsStored,
-                        a.bitsAllocated, a.pixelRepresentation, a.planarConfiguration, a.slope, a.intercept,
-                        compressionRatio, static_cast<int>(frames), target, a.modality))
+    const PixelEncoding encoding{.pixels = buffer.data(),
+                                 .pixelBytes = buffer.size(),
+                                 .frames = static_cast<int>(frames),
+                                 .columns = a.columns,
+                                 .rows = a.rows,
+                                 .isColour = a.colour,
+                                 .bitsAllocated = a.bitsAllocated,
+                                 .bitsStored = a.bitsStored,
+                                 .rescale = {.pixelRepresentation = a.pixelRepresentation,
+                                             .slope = a.slope,
+                                             .intercept = a.intercept,
+                                             .modality = a.modality},
+                                 .targetTransferSyntax = target};
+    if (EncodePixelData(ds, index, encoding, compressionRatio))
       return PixelResult::Converted;
   } catch (const std::exception &e) {
     LogError(std::string("encoder error: ") + e.what());
@@ -525,11 +561,10 @@ namespace {
 // DecodeFrameRange with the fragments handed to the runs by take(fragment):
 // a copy, or the fragment itself when the caller needs it no more.
 template <typename Take>
-bool DecodeRangeWith(const DcmObj &ds, std::size_t index, int firstFrame, int frameCount, std::uint8_t *destination,
-                     std::uint64_t frameBytes, int bitsAllocated, const StoredImageAttributes &stored, unsigned threads,
-                     std::vector<int> *failedFrames, Take &&take) {
+bool DecodeRangeWith(const DcmObj &ds, std::size_t index, const FrameRangeDecoding &range, Take &&take) {
+  const auto &[firstFrame, frameCount, destination, frameBytes, bitsAllocated, stored, threads, failedFrames] = range;
   const DcmTag *pixel = ds.ElementAt(index);
-  if (pixel == nullptr || !pixel->Is(0x7FE0, 0x0010) || pixel->length != UNDEFINED_LENGTH || firstFrame < 0 ||
+  if (pixel == nullptr || !pixel->Is(tag::PixelData) || pixel->length != UNDEFINED_LENGTH || firstFrame < 0 ||
       frameCount < 1 || frameBytes == 0 || destination == nullptr)
     return false;
   // Every frame of the range needs its own fragment after the offset table.
@@ -544,7 +579,7 @@ bool DecodeRangeWith(const DcmObj &ds, std::size_t index, int firstFrame, int fr
                    run.pixels.Append(take(firstFragment + static_cast<std::size_t>(f)));
                });
   std::vector<int> failed;
-  const bool all = DecodeRuns(runs, firstFrame, destination, frameBytes, bitsAllocated, stored, failed);
+  const bool all = DecodeRuns(runs, range, failed);
   for (int &f : failed)
     f += firstFrame;
   if (failedFrames != nullptr)
@@ -554,12 +589,10 @@ bool DecodeRangeWith(const DcmObj &ds, std::size_t index, int firstFrame, int fr
 
 } // namespace
 
-bool DecodeFrameRange(const DcmObj &ds, std::size_t index, int firstFrame, int frameCount, std::uint8_t *destination,
-                      std::uint64_t frameBytes, int bitsAllocated, const StoredImageAttributes &stored,
-                      unsigned threads, std::vector<int> *failedFrames) {
+bool DecodeFrameRange(const DcmObj &ds, std::size_t index, const FrameRangeDecoding &range) {
   // Copies: ds stays whole, so its frames can be taken again.
-  return DecodeRangeWith(ds, index, firstFrame, frameCount, destination, frameBytes, bitsAllocated, stored, threads,
-                         failedFrames, [&ds](std::size_t at) { return std::make_unique<DcmTag>(*ds.ElementAt(at)); });
+  return DecodeRangeWith(ds, index, range,
+                         [&ds](std::size_t at) { return std::make_unique<DcmTag>(*ds.ElementAt(at)); });
 }
 
 namespace {
@@ -590,11 +623,11 @@ bool Convert(DcmObj &ds, std::string_view target, const ConversionOptions &optio
       continue; // nested containers are passed over
     if (icon.Skip(*t))
       continue;
-    if (t->Is(0x0008, 0x0060)) {
+    if (t->Is(tag::Modality)) {
       a.modality = t->GetText();
     } else if (t->group == 0x0028) {
       TakeImageAttribute(*t, a, target);
-    } else if (t->Is(0x7FE0, 0x0010)) {
+    } else if (t->Is(tag::PixelData)) {
       seenPixelData = true;
       switch (ConvertPixelData(ds, i, a, target, compressionRatio, options, streamed)) {
       case PixelResult::Converted:
@@ -618,8 +651,8 @@ bool Convert(DcmObj &ds, std::string_view target, const ConversionOptions &optio
   }
 
   if (target == JPEG_BASELINE || target == JPEG_EXTENDED || target == JPEG_2000) {
-    ds.PutText(0x0028, 0x2110, "01");
-    ds.PutText(0x0028, 0x2112, RatioText(compressionRatio));
+    ds.PutText(tag::LossyImageCompression, "01");
+    ds.PutText(tag::LossyImageCompressionRatio, RatioText(compressionRatio));
   }
   ds.transferSyntax = std::string(target);
   ds.explicitVR = explicitVR;
@@ -654,8 +687,15 @@ bool ProduceFrames(StreamedPixels &streamed, const ConversionOptions &options, b
   slots[1].bytes = twoRanges ? buffers.get() + rangeBytes : nullptr;
   const auto decode = [&](Slot &slot) {
     // Each frame is decoded once: its fragment moves to the decoder.
-    slot.decoded = DecodeRangeWith(streamed.pixels, 0, slot.first, slot.count, slot.bytes, streamed.frameBytes,
-                                   streamed.bitsAllocated, streamed.stored, threads, &slot.failed,
+    slot.decoded = DecodeRangeWith(streamed.pixels, 0,
+                                   {.firstFrame = slot.first,
+                                    .frameCount = slot.count,
+                                    .destination = slot.bytes,
+                                    .frameBytes = streamed.frameBytes,
+                                    .bitsAllocated = streamed.bitsAllocated,
+                                    .stored = streamed.stored,
+                                    .threads = threads,
+                                    .failedFrames = &slot.failed},
                                    [&](std::size_t at) { return MoveItem(*streamed.pixels.ElementAt(at)); });
   };
   slots[0].count = range;
@@ -706,7 +746,7 @@ ConvertedFile ConvertTransferSyntaxToFile(DcmObj &ds, std::string_view target, c
   bool decodeFailed = false;
   // No buffer or no thread: the write stops and the old file stays.
   std::optional<std::string> resources;
-  const bool written = ds.Write(path, 0x7FE0, 0x0010, [&](const auto &write) {
+  const bool written = ds.Write(path, tag::PixelData, [&](const auto &write) {
     try {
       return ProduceFrames(streamed, options, decodeFailed, write);
     } catch (const std::exception &e) {

@@ -88,8 +88,16 @@ ConvertedFile ConvertTransferSyntaxToFile(DcmObj &ds, std::string_view target, c
 // when the range is not there, or a frame does not decode; failedFrames,
 // when given, then lists those frames by their numbers in the clip (nothing
 // is logged).
-bool DecodeFrameRange(const DcmObj &ds, std::size_t index, int firstFrame, int frameCount, std::uint8_t *destination,
-                      std::uint64_t frameBytes, int bitsAllocated, const StoredImageAttributes &stored,
-                      unsigned threads = 0, std::vector<int> *failedFrames = nullptr);
+struct FrameRangeDecoding {
+  int firstFrame = 0;
+  int frameCount = 0;
+  std::uint8_t *destination = nullptr;
+  std::uint64_t frameBytes = 0;
+  int bitsAllocated = 8;
+  StoredImageAttributes stored{};
+  unsigned threads = 0;
+  std::vector<int> *failedFrames = nullptr;
+};
+bool DecodeFrameRange(const DcmObj &ds, std::size_t index, const FrameRangeDecoding &range);
 
 } // namespace fw

@@ -10,6 +10,7 @@
 #pragma once
 
 #include "dicom/DcmTag.h"
+#include "dicom/Tags.h"
 
 namespace fw {
 
@@ -19,7 +20,7 @@ public:
   // (the sequence element and its closing delimiter included).
   bool Skip(const DcmTag &t) {
     if (depth_ == 0) {
-      if (t.Is(0x0088, 0x0200) && t.length == UNDEFINED_LENGTH) {
+      if (t.Is(tag::IconImageSequence) && t.length == UNDEFINED_LENGTH) {
         depth_ = 1;
         return true;
       }

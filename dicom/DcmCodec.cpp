@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <memory>
 #include <new>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -225,11 +226,11 @@ bool ExpandAt(const std::uint8_t *bytes, std::size_t size, bool bigEndian, DcmOb
 }
 
 // AppendExpanded over the bytes of a value.
-bool AppendExpandedAt(DcmObj &c, const DcmTag &t, const std::uint8_t *bytes, std::size_t size, bool bigEndian,
-                      int depth, const std::shared_ptr<const void> &image = nullptr) {
+bool AppendExpandedAt(DcmObj &c, const DcmTag &t, std::span<const std::uint8_t> value, bool bigEndian, int depth,
+                      const std::shared_ptr<const void> &image) {
   auto n = std::make_unique<DcmObj>();
   n->explicitVR = c.explicitVR;
-  if (!ExpandAt(bytes, size, bigEndian, *n, depth, image)) {
+  if (!ExpandAt(value.data(), value.size(), bigEndian, *n, depth, image)) {
     return false;
   }
   n->header.group = t.group;
@@ -330,7 +331,7 @@ bool ReadLoop(Cursor &in, DcmObj &c, int depth, bool *sequenceEnded) {
     } else if ((t->HasVR("SQ") || t->Is(ITEM_GROUP, ITEM)) && HasValueBytes(t->length) && !pixelDataSeen) {
       const std::uint8_t *value = in.Here();
       in.Skip(t->length);
-      if (!AppendExpandedAt(c, *t, value, t->length, in.BigEndian(), depth + 1, in.Image())) {
+      if (!AppendExpandedAt(c, *t, {value, t->length}, in.BigEndian(), depth + 1, in.Image())) {
         return false;
       }
       continue;
@@ -406,11 +407,11 @@ void WriteNested(PieceSink &sink, DcmObj &n) {
   if (!longLength) {
     // A 16-bit length cannot be patched in blindly: encode first.
     EncodeNested(n, stream.bigEndian);
-    WriteElement(stream, h.group, h.element, h.length, h.data.data(), h.VR(), n.explicitVR);
+    WriteElement(stream, {h.group, h.element}, h.length, h.data.data(), h.VR(), n.explicitVR);
     h.ReleaseValue();
     return;
   }
-  WriteElement(stream, h.group, h.element, 0, nullptr, h.VR(), n.explicitVR);
+  WriteElement(stream, {h.group, h.element}, 0, nullptr, h.VR(), n.explicitVR);
   const std::size_t lengthAt = stream.Position() - 4;
   const std::size_t contentFrom = sink.Position();
   WriteEntries(sink, n, n.explicitVR);
@@ -434,9 +435,9 @@ void WriteEntryAt(PieceSink &sink, DcmObj &c, std::size_t i, bool explicitVR) {
       // Never read past a value that lost bytes: the missing ones are zero.
       std::vector<std::uint8_t> padded = t->data.ToVector();
       padded.resize(t->length, 0);
-      WriteElement(stream, t->group, t->element, t->length, padded.data(), t->VR(), explicitVR);
+      WriteElement(stream, {t->group, t->element}, t->length, padded.data(), t->VR(), explicitVR);
     } else {
-      WriteElement(stream, t->group, t->element, t->length, t->data.data(), t->VR(), explicitVR);
+      WriteElement(stream, {t->group, t->element}, t->length, t->data.data(), t->VR(), explicitVR);
     }
   } else if (DcmObj *n = c.ContainerAt(i)) {
     n->explicitVR = explicitVR;
@@ -505,8 +506,9 @@ void WriteElementHeader(BufData &stream, std::uint16_t group, std::uint16_t elem
   }
 }
 
-void WriteElement(BufData &stream, std::uint16_t group, std::uint16_t element, std::uint32_t length,
-                  const std::uint8_t *value, std::string_view vr, bool explicitVR) {
+void WriteElement(BufData &stream, Tag tag, std::uint32_t length, const std::uint8_t *value, std::string_view vr,
+                  bool explicitVR) {
+  const auto [group, element] = tag;
   WriteElementHeader(stream, group, element, length, vr, explicitVR);
   if (!HasValueBytes(length)) {
     return;
@@ -622,7 +624,7 @@ bool Expand_SQ(DcmObj &n, const DcmTag &t, bool bigEndian) {
 }
 
 bool AppendExpanded(DcmObj &c, const DcmTag &t, bool bigEndian) {
-  return AppendExpandedAt(c, t, t.data.data(), std::min<std::size_t>(t.data.size(), t.length), bigEndian, 1,
+  return AppendExpandedAt(c, t, {t.data.data(), std::min<std::size_t>(t.data.size(), t.length)}, bigEndian, 1,
                           t.data.Image());
 }
 

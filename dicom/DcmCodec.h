@@ -66,8 +66,8 @@ inline constexpr std::size_t VIEWED_VALUE_BYTES = 16 * 1024;
 // or UNDEFINED_LENGTH). An empty VR in explicit data is taken from the
 // dictionary. A value longer than 65535 bytes whose VR has the 16-bit length
 // form is written with the 32-bit form as "UN", with a WARNING line.
-void WriteElement(BufData &stream, std::uint16_t group, std::uint16_t element, std::uint32_t length,
-                  const std::uint8_t *value, std::string_view vr, bool explicitVR);
+void WriteElement(BufData &stream, Tag tag, std::uint32_t length, const std::uint8_t *value, std::string_view vr,
+                  bool explicitVR);
 
 // Reads one element into t (expected empty). False on a value longer than the
 // bytes left, with the line "ERROR: read bytes!=tag->length (...", and on

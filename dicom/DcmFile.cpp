@@ -4,6 +4,7 @@
 
 #include "base/Log.h"
 #include "dicom/DcmCodec.h"
+#include "dicom/Tags.h"
 #include "dicom/Uids.h"
 
 #include <zlib.h>
@@ -28,12 +29,12 @@ constexpr char PREFIX[4] = {'D', 'I', 'C', 'M'};
 constexpr std::size_t GROUP_LENGTH_VALUE_AT = 140;
 constexpr std::size_t AFTER_GROUP_LENGTH = 144;
 
-void WriteMeta(BufData &stream, std::uint16_t element, std::string_view vr, std::string_view value, char fill) {
+void WriteMeta(BufData &stream, Tag tag, std::string_view vr, std::string_view value, char fill) {
   std::string bytes(value);
   if (bytes.size() % 2 != 0) {
     bytes.push_back(fill);
   }
-  WriteElement(stream, 0x0002, element, static_cast<std::uint32_t>(bytes.size()),
+  WriteElement(stream, tag, static_cast<std::uint32_t>(bytes.size()),
                reinterpret_cast<const std::uint8_t *>(bytes.data()), vr, true);
 }
 
@@ -111,14 +112,14 @@ void WriteMetaHeader(BufData &stream, std::string_view sopClassUID, std::string_
   stream.WriteBytes(preamble, sizeof(preamble));
   stream.WriteBytes(PREFIX, sizeof(PREFIX));
   const std::uint8_t placeholder[4] = {};
-  WriteElement(stream, 0x0002, 0x0000, 4, placeholder, "UL", true);
+  WriteElement(stream, tag::FileMetaInformationGroupLength, 4, placeholder, "UL", true);
   const std::uint8_t version[2] = {0x00, 0x01};
-  WriteElement(stream, 0x0002, 0x0001, 2, version, "OB", true);
-  WriteMeta(stream, 0x0002, "UI", sopClassUID, '\0');
-  WriteMeta(stream, 0x0003, "UI", sopInstanceUID, '\0');
-  WriteMeta(stream, 0x0010, "UI", transferSyntaxUID, '\0');
-  WriteMeta(stream, 0x0012, "UI", IMPLEMENTATION_CLASS_UID, '\0');
-  WriteMeta(stream, 0x0013, "SH", IMPLEMENTATION_VERSION_NAME, ' ');
+  WriteElement(stream, tag::FileMetaInformationVersion, 2, version, "OB", true);
+  WriteMeta(stream, tag::MediaStorageSOPClassUID, "UI", sopClassUID, '\0');
+  WriteMeta(stream, tag::MediaStorageSOPInstanceUID, "UI", sopInstanceUID, '\0');
+  WriteMeta(stream, tag::TransferSyntaxUID, "UI", transferSyntaxUID, '\0');
+  WriteMeta(stream, tag::ImplementationClassUID, "UI", IMPLEMENTATION_CLASS_UID, '\0');
+  WriteMeta(stream, tag::ImplementationVersionName, "SH", IMPLEMENTATION_VERSION_NAME, ' ');
   const std::size_t end = stream.Position();
   stream.Seek(start + GROUP_LENGTH_VALUE_AT);
   stream.WriteUL(static_cast<std::uint32_t>(end - start - AFTER_GROUP_LENGTH));
@@ -151,7 +152,7 @@ bool ReadMetaHeader(BufData &stream, DcmObj &c) {
       ok = false;
       break;
     }
-    if (t.Is(0x0002, 0x0010)) {
+    if (t.Is(tag::TransferSyntaxUID)) {
       c.transferSyntax = t.GetText();
     }
   }
@@ -162,7 +163,7 @@ bool ReadMetaHeader(BufData &stream, DcmObj &c) {
 void DcmObj::WriteTo(BufData &stream) {
   stream.bigEndian = false;
   if (transferSyntax == DEFLATED_EXPLICIT_VR_LITTLE_ENDIAN) {
-    WriteMetaHeader(stream, FindText(0x0008, 0x0016), FindText(0x0008, 0x0018), transferSyntax);
+    WriteMetaHeader(stream, FindText(tag::SOPClassUID), FindText(tag::SOPInstanceUID), transferSyntax);
     BufData plain(false);
     plain.Reserve(EncodedSizeBound(*this));
     WriteObj(plain, *this);
@@ -171,7 +172,7 @@ void DcmObj::WriteTo(BufData &stream) {
     return;
   }
   stream.Reserve(1024 + EncodedSizeBound(*this));
-  WriteMetaHeader(stream, FindText(0x0008, 0x0016), FindText(0x0008, 0x0018), transferSyntax);
+  WriteMetaHeader(stream, FindText(tag::SOPClassUID), FindText(tag::SOPInstanceUID), transferSyntax);
   WriteObj(stream, *this);
 }
 
@@ -193,7 +194,7 @@ bool DcmObj::Write(const std::string &path, std::uint16_t group, std::uint16_t e
   // Headers and small values are encoded; large values (pixel data,
   // fragments) go to the file from where they are, without a copy.
   BufData stream(false);
-  WriteMetaHeader(stream, FindText(0x0008, 0x0016), FindText(0x0008, 0x0018), transferSyntax);
+  WriteMetaHeader(stream, FindText(tag::SOPClassUID), FindText(tag::SOPInstanceUID), transferSyntax);
   std::vector<EncodedPiece> pieces{{0, stream.Size(), nullptr}};
   WriteObjPieces(stream, *this, LARGE_FILE_VALUE, pieces, producedKey);
   return SaveStreamToFile(path, [&](const SliceWriter &write) {
@@ -333,7 +334,7 @@ bool IsVideoSyntax(std::string_view uid) {
 
 // Number of Frames, 1 when missing; 0 when it is no number.
 std::uint64_t NumberOfFrames(const DcmObj &c) {
-  const DcmTag *t = c.FindElement(0x0028, 0x0008);
+  const DcmTag *t = c.FindElement(tag::NumberOfFrames);
   if (t == nullptr)
     return 1;
   std::string_view text(reinterpret_cast<const char *>(t->data.data()), t->data.size());
@@ -361,7 +362,7 @@ std::string TagText(std::uint16_t group, std::uint16_t element) {
 // Native pixel data under an encapsulated syntax: no decoder could read it,
 // and a receiver would take it for fragments.
 bool NativeUnderEncapsulatedSyntax(const DcmObj &c) {
-  const DcmTag *pixel = c.FindElement(0x7FE0, 0x0010);
+  const DcmTag *pixel = c.FindElement(tag::PixelData);
   return pixel != nullptr && pixel->length != UNDEFINED_LENGTH && IsEncapsulatedSyntax(c.transferSyntax);
 }
 
@@ -434,7 +435,7 @@ std::string TruncationOf(const DcmObj &c) {
         outermost = nullptr;
       continue;
     }
-    if (open == 0 && t->Is(0x7FE0, 0x0010)) {
+    if (open == 0 && t->Is(tag::PixelData)) {
       pixel = t;
       pixelAt = i;
     }
@@ -451,7 +452,7 @@ std::string TruncationOf(const DcmObj &c) {
   std::uint64_t items = 0;
   for (std::size_t i = pixelAt + 1; i < c.Count(); ++i) {
     const DcmTag *t = c.ElementAt(i);
-    if (t == nullptr || !t->Is(0xFFFE, 0xE000))
+    if (t == nullptr || !t->Is(tag::Item))
       break;
     ++items;
   }

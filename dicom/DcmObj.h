@@ -91,17 +91,24 @@ public:
   void Put(std::unique_ptr<DcmTag> element);
   // Put of DcmTag::FromText (group, element, text), VR from the dictionary.
   void PutText(std::uint16_t group, std::uint16_t element, std::string_view text);
+  void PutText(fw::Tag tag, std::string_view text) { PutText(tag.group, tag.element, text); }
   // Put of DcmTag::FromBytes (group, element, length, bytes), VR from the
   // dictionary.
   void PutBytes(std::uint16_t group, std::uint16_t element, std::uint32_t length, const void *bytes);
+  void PutBytes(fw::Tag tag, std::uint32_t length, const void *bytes) {
+    PutBytes(tag.group, tag.element, length, bytes);
+  }
 
   // The first top-level element with the tag, or null; nested containers are
   // passed over.
   const DcmTag *FindElement(std::uint16_t group, std::uint16_t element) const;
+  const DcmTag *FindElement(fw::Tag tag) const { return FindElement(tag.group, tag.element); }
   // GetUS of that element; 0 when there is none.
   std::uint16_t FindUS(std::uint16_t group, std::uint16_t element) const;
+  std::uint16_t FindUS(fw::Tag tag) const { return FindUS(tag.group, tag.element); }
   // GetText of that element; empty when there is none.
   std::string FindText(std::uint16_t group, std::uint16_t element) const;
+  std::string FindText(fw::Tag tag) const { return FindText(tag.group, tag.element); }
 
   // Ordered insert of a deep copy of source as a nested container with the
   // given tag (VR "SQ" unless the group is FFFE or the element is E000, so an
@@ -109,6 +116,7 @@ public:
   // top-level entries of an equal tag; it never replaces and leaves group
   // lengths alone.
   void InsertSequence(std::uint16_t group, std::uint16_t element, const DcmObj &source);
+  void InsertSequence(fw::Tag tag, const DcmObj &source) { InsertSequence(tag.group, tag.element, source); }
   // Adds deep copies of all entries of source: elements appended in source
   // order, nested containers placed by InsertSequence.
   void CopyFrom(const DcmObj &source);
@@ -126,6 +134,9 @@ public:
   // bytes are not needed. produce must deliver exactly length bytes, or the
   // write fails and the old file stays. Not for deflated data sets.
   bool Write(const std::string &path, std::uint16_t group, std::uint16_t element, const ValueProducer &produce);
+  bool Write(const std::string &path, fw::Tag tag, const ValueProducer &produce) {
+    return Write(path, tag.group, tag.element, produce);
+  }
   // Appends the data set of the file at path (pass an empty container) and
   // sets transferSyntax and explicitVR from its meta information; true when
   // the whole data set was decoded and is whole (DcmFile.h: a cut clip or

@@ -14,6 +14,7 @@
 #pragma once
 
 #include "dicom/DcmEntry.h"
+#include "dicom/Tag.h"
 #include "dicom/ValueBytes.h"
 
 #include <array>
@@ -55,16 +56,29 @@ public:
   // UNDEFINED_LENGTH; zero bytes when `bytes` is null).
   static std::unique_ptr<DcmTag> FromBytes(std::uint16_t group, std::uint16_t element, std::uint32_t length,
                                            const void *bytes, std::string_view vr = {});
+  static std::unique_ptr<DcmTag> FromBytes(fw::Tag tag, std::uint32_t length, const void *bytes,
+                                           std::string_view vr = {}) {
+    return FromBytes(tag.group, tag.element, length, bytes, vr);
+  }
   // One 16-bit value, little-endian.
   static std::unique_ptr<DcmTag> FromUS(std::uint16_t group, std::uint16_t element, std::uint16_t value,
                                         std::string_view vr = {});
+  static std::unique_ptr<DcmTag> FromUS(fw::Tag tag, std::uint16_t value, std::string_view vr = {}) {
+    return FromUS(tag.group, tag.element, value, vr);
+  }
   // One 32-bit value, little-endian.
   static std::unique_ptr<DcmTag> FromUL(std::uint16_t group, std::uint16_t element, std::uint32_t value,
                                         std::string_view vr = {});
+  static std::unique_ptr<DcmTag> FromUL(fw::Tag tag, std::uint32_t value, std::string_view vr = {}) {
+    return FromUL(tag.group, tag.element, value, vr);
+  }
   // The text's bytes, no terminator. Texts longer than a 32-bit length can hold
   // are cut at the largest even length.
   static std::unique_ptr<DcmTag> FromText(std::uint16_t group, std::uint16_t element, std::string_view text,
                                           std::string_view vr = {});
+  static std::unique_ptr<DcmTag> FromText(fw::Tag tag, std::string_view text, std::string_view vr = {}) {
+    return FromText(tag.group, tag.element, text, vr);
+  }
 
   // The first two value bytes as a little-endian number; 0 without a value.
   std::uint16_t GetUS() const;
@@ -87,6 +101,7 @@ public:
   void SetVR(std::string_view letters);
 
   bool Is(std::uint16_t g, std::uint16_t e) const { return group == g && element == e; }
+  bool Is(fw::Tag tag) const { return group == tag.group && element == tag.element; }
   // Group and element as one number that orders tags as DICOM does.
   std::uint32_t Key() const { return std::uint32_t{group} << 16 | element; }
   bool HasValue() const { return !data.empty(); }

@@ -3,6 +3,7 @@
 #include "dicom/PixelData.h"
 
 #include "base/Log.h"
+#include "dicom/Tags.h"
 #include "dicom/Uids.h"
 #include "dicom/codec/J2kCodec.h"
 #include "dicom/codec/JlsCodec.h"
@@ -14,6 +15,7 @@
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <utility>
 
@@ -87,8 +89,12 @@ template <typename Decode> bool DecodeWidened(Decode decode, std::uint8_t *slot,
   return true;
 }
 
-bool DecodeJpegFrame(const std::uint8_t *stream, std::size_t length, std::uint8_t *slot, std::size_t slotSize,
-                     int slotSample, bool rawAllowed, JpegColour colour) {
+bool DecodeJpegFrame(std::span<const std::uint8_t> streamBytes, std::span<std::uint8_t> slotBytes, int slotSample,
+                     bool rawAllowed, JpegColour colour) {
+  const std::uint8_t *stream = streamBytes.data();
+  const std::size_t length = streamBytes.size();
+  std::uint8_t *slot = slotBytes.data();
+  const std::size_t slotSize = slotBytes.size();
   const std::optional<JpegFrameInfo> info = ReadJpegFrameHeader(stream, length);
   // A JPEG-LS stream under a JPEG label is no stream these decoders read.
   if (!info || info->marker == JPEG_LS_FRAME_MARKER) {
@@ -336,8 +342,8 @@ void LogFrameFailure(std::string_view operation, int frame) {
 // v of the conversions: truncate(intercept + slope x sample), + 1024 for CT.
 class Rescaler {
 public:
-  Rescaler(int pixelRepresentation, float slope, float intercept, std::string_view modality)
-      : signed_(pixelRepresentation != 0), slope_(slope), intercept_(intercept), ct_(modality == "CT") {
+  explicit Rescaler(const SampleRescale &r)
+      : signed_(r.pixelRepresentation != 0), slope_(r.slope), intercept_(r.intercept), ct_(r.modality == "CT") {
     if (!std::isfinite(slope_) || !std::isfinite(intercept_))
       slope_ = intercept_ = 0; // garbage attributes: every value counts as 0
   }
@@ -390,31 +396,27 @@ int ScaleTo8BitDivisor(int bitsStored, std::string_view modality) {
   }
 }
 
-void ScaleTo8Bit(std::uint8_t *out, const std::uint8_t *in, int pixelRepresentation, int bitsStored, float slope,
-                 float intercept, std::size_t byteCount, std::string_view modality) {
-  const Rescaler rescale(pixelRepresentation, slope, intercept, modality);
-  const std::int64_t divisor = ScaleTo8BitDivisor(bitsStored, modality);
+void ScaleTo8Bit(std::uint8_t *out, const std::uint8_t *in, std::size_t byteCount, int bitsStored,
+                 const SampleRescale &rescaleOf) {
+  const Rescaler rescale(rescaleOf);
+  const std::int64_t divisor = ScaleTo8BitDivisor(bitsStored, rescaleOf.modality);
   for (std::size_t i = 0; i + 1 < byteCount; i += 2)
     *out++ = static_cast<std::uint8_t>(std::clamp<std::int64_t>(rescale(in + i) / divisor, 0, 255));
 }
 
-void ScaleTo12Bit(std::uint8_t *samples, int pixelRepresentation, float slope, float intercept, std::size_t byteCount,
-                  std::string_view modality) {
-  const Rescaler rescale(pixelRepresentation, slope, intercept, modality);
+void ScaleTo12Bit(std::uint8_t *samples, std::size_t byteCount, const SampleRescale &rescaleOf) {
+  const Rescaler rescale(rescaleOf);
   for (std::size_t i = 0; i + 1 < byteCount; i += 2)
     PutWord(samples + i, std::clamp<std::int64_t>(rescale(samples + i), 0, 4095));
 }
 
-void RescaleInPlace(std::uint8_t *samples, int pixelRepresentation, float slope, float intercept, std::size_t byteCount,
-                    std::string_view modality) {
-  const Rescaler rescale(pixelRepresentation, slope, intercept, modality);
+void RescaleInPlace(std::uint8_t *samples, std::size_t byteCount, const SampleRescale &rescaleOf) {
+  const Rescaler rescale(rescaleOf);
   for (std::size_t i = 0; i + 1 < byteCount; i += 2)
     PutWord(samples + i, std::max<std::int64_t>(rescale(samples + i), 0));
 }
 
-bool DecodePixelData(DcmObj &c, std::size_t index, std::uint8_t *destination, std::size_t totalBytes, int frames,
-                     int bitsAllocated, std::vector<int> *failedFrames, bool logFrames,
-                     const StoredImageAttributes &stored) {
+bool DecodePixelData(DcmObj &c, std::size_t index, const PixelDecoding &decoding) {
   const DcmTag *pixel = c.ElementAt(index);
   if (pixel == nullptr || !pixel->Is(PIXEL_GROUP, PIXEL_ELEMENT) || pixel->length != UNDEFINED_LENGTH) {
     WriteLog("ERROR, DecodePixelData, no encapsulated pixel data");
@@ -422,14 +424,15 @@ bool DecodePixelData(DcmObj &c, std::size_t index, std::uint8_t *destination, st
   }
   // Every frame needs at least one byte: this also bounds the frame loop
   // by the caller's buffer.
-  if (destination == nullptr || frames < 1 || totalBytes / static_cast<unsigned>(frames) == 0) {
+  if (decoding.destination == nullptr || decoding.frames < 1 ||
+      decoding.totalBytes / static_cast<unsigned>(decoding.frames) == 0) {
     WriteLog("ERROR, DecodePixelData, no room for the frames");
     return false;
   }
   auto failAll = [&] {
-    if (failedFrames != nullptr)
-      for (int f = 0; f < frames; ++f)
-        failedFrames->push_back(f);
+    if (decoding.failedFrames != nullptr)
+      for (int f = 0; f < decoding.frames; ++f)
+        decoding.failedFrames->push_back(f);
     return false;
   };
 
@@ -451,19 +454,21 @@ bool DecodePixelData(DcmObj &c, std::size_t index, std::uint8_t *destination, st
   while (IsItemElement(c.ElementAt(i + fragments.size())))
     fragments.push_back(c.ElementAt(i + fragments.size()));
 
-  std::vector<std::pair<std::size_t, std::size_t>> ranges = FrameRanges(offsetTable, fragments, frames);
-  if (frames > 1 && fragments.size() > static_cast<std::size_t>(frames) &&
-      FramesFromOffsetTable(offsetTable, fragments, frames).empty())
+  std::vector<std::pair<std::size_t, std::size_t>> ranges = FrameRanges(offsetTable, fragments, decoding.frames);
+  if (decoding.frames > 1 && fragments.size() > static_cast<std::size_t>(decoding.frames) &&
+      FramesFromOffsetTable(offsetTable, fragments, decoding.frames).empty())
     WriteLog("WARNING, DecodePixelData, " + std::to_string(fragments.size()) + " fragments for " +
-             std::to_string(frames) + " frames and no usable offset table");
-  const std::size_t frameBytes = totalBytes / static_cast<std::size_t>(frames);
-  const int slotSample = SlotSampleBytes(bitsAllocated);
-  const JpegColour colour = ColourOf(stored.photometric.empty() ? c.FindText(0x0028, 0x0004) : stored.photometric);
-  const int pixelRepresentation =
-      stored.pixelRepresentation >= 0 ? stored.pixelRepresentation : (c.FindUS(0x0028, 0x0103) != 0 ? 1 : 0);
+             std::to_string(decoding.frames) + " frames and no usable offset table");
+  const std::size_t frameBytes = decoding.totalBytes / static_cast<std::size_t>(decoding.frames);
+  const int slotSample = SlotSampleBytes(decoding.bitsAllocated);
+  const JpegColour colour = ColourOf(decoding.stored.photometric.empty() ? c.FindText(tag::PhotometricInterpretation)
+                                                                         : decoding.stored.photometric);
+  const int pixelRepresentation = decoding.stored.pixelRepresentation >= 0
+                                      ? decoding.stored.pixelRepresentation
+                                      : (c.FindUS(tag::PixelRepresentation) != 0 ? 1 : 0);
   std::vector<int> failed;
   std::vector<std::uint8_t> joined;
-  for (int f = 0; f < frames; ++f) {
+  for (int f = 0; f < decoding.frames; ++f) {
     const auto [first, last] = ranges[static_cast<std::size_t>(f)];
     const std::uint8_t *stream = nullptr;
     std::size_t length = 0;
@@ -477,7 +482,7 @@ bool DecodePixelData(DcmObj &c, std::size_t index, std::uint8_t *destination, st
       stream = joined.data();
       length = joined.size();
     }
-    std::uint8_t *slot = destination + static_cast<std::size_t>(f) * frameBytes;
+    std::uint8_t *slot = decoding.destination + static_cast<std::size_t>(f) * frameBytes;
     bool decoded = false;
     if (length > 0) {
       switch (codec) {
@@ -491,17 +496,18 @@ bool DecodePixelData(DcmObj &c, std::size_t index, std::uint8_t *destination, st
         decoded = JlsDecode(stream, length, slot, frameBytes);
         break;
       default:
-        decoded = DecodeJpegFrame(stream, length, slot, frameBytes, slotSample, codec == Codec::JpegLossless, colour);
+        decoded =
+            DecodeJpegFrame({stream, length}, {slot, frameBytes}, slotSample, codec == Codec::JpegLossless, colour);
         break;
       }
     }
     if (!decoded) {
       failed.push_back(f);
-      if (failedFrames != nullptr)
-        failedFrames->push_back(f);
+      if (decoding.failedFrames != nullptr)
+        decoding.failedFrames->push_back(f);
     }
   }
-  if (logFrames)
+  if (decoding.logFrames)
     LogFailedFrames(failed);
 
   // From the back, so each removal moves only the few entries after the
@@ -522,14 +528,14 @@ void LogFailedFrames(const std::vector<int> &frames) {
     WriteLog("ERROR, DecodePixelData, " + std::to_string(frames.size() - MAX_LOGGED_FRAMES) + " more frames failed");
 }
 
-bool CheckEncapsulatedFrames(const DcmObj &c, std::size_t index, int frames, int rows, int columns, int components,
-                             std::uint64_t frameBytes) {
+bool CheckEncapsulatedFrames(const DcmObj &c, std::size_t index, const FrameGeometry &geometry) {
   auto fail = [](const std::string &why) {
     WriteLog("ERROR, CheckEncapsulatedFrames, " + why);
     return false;
   };
   const DcmTag *pixel = c.ElementAt(index);
-  if (pixel == nullptr || !pixel->Is(PIXEL_GROUP, PIXEL_ELEMENT) || pixel->length != UNDEFINED_LENGTH || frames < 1)
+  if (pixel == nullptr || !pixel->Is(PIXEL_GROUP, PIXEL_ELEMENT) || pixel->length != UNDEFINED_LENGTH ||
+      geometry.frames < 1)
     return fail("no encapsulated pixel data");
   const Codec codec = DecoderFor(c.transferSyntax);
   if (codec == Codec::None)
@@ -545,13 +551,14 @@ bool CheckEncapsulatedFrames(const DcmObj &c, std::size_t index, int frames, int
   std::vector<const DcmTag *> fragments;
   while (IsItemElement(c.ElementAt(i + fragments.size())))
     fragments.push_back(c.ElementAt(i + fragments.size()));
-  const std::vector<std::pair<std::size_t, std::size_t>> ranges = FrameRanges(offsetTable, fragments, frames);
+  const std::vector<std::pair<std::size_t, std::size_t>> ranges = FrameRanges(offsetTable, fragments, geometry.frames);
 
-  const std::uint64_t samples = std::uint64_t(rows) * std::uint64_t(columns) * std::uint64_t(components);
-  const std::uint64_t sampleBytes = samples > 0 ? frameBytes / samples : 0;
+  const std::uint64_t samples =
+      std::uint64_t(geometry.rows) * std::uint64_t(geometry.columns) * std::uint64_t(geometry.components);
+  const std::uint64_t sampleBytes = samples > 0 ? geometry.frameBytes / samples : 0;
   std::uint64_t decodable = 0; // bytes the streams can decode to at most
   std::vector<std::uint8_t> start;
-  for (int f = 0; f < frames; ++f) {
+  for (int f = 0; f < geometry.frames; ++f) {
     const auto [first, last] = ranges[static_cast<std::size_t>(f)];
     std::uint64_t length = 0;
     for (std::size_t k = first; k < last; ++k)
@@ -569,7 +576,8 @@ bool CheckEncapsulatedFrames(const DcmObj &c, std::size_t index, int frames, int
     std::uint64_t width = 0, height = 0, planes = 0, expansion = 0;
     if (codec == Codec::Rle) {
       // The header is the frame's geometry here: one segment per byte plane.
-      const std::optional<std::uint64_t> bound = RleDecodableBytes(start, length, components * sampleBytes, frameBytes);
+      const std::optional<std::uint64_t> bound =
+          RleDecodableBytes(start, length, geometry.components * sampleBytes, geometry.frameBytes);
       if (!bound)
         return fail("frame " + std::to_string(f) + " has no RLE header that fits the image attributes and its " +
                     std::to_string(length) + " bytes");
@@ -592,32 +600,33 @@ bool CheckEncapsulatedFrames(const DcmObj &c, std::size_t index, int frames, int
                   : info->lossless()                             ? MAX_SAMPLES_PER_BYTE_LOSSLESS * sampleBytes
                   : info->marker == 0xC0 || info->marker == 0xC1 ? MAX_SAMPLES_PER_BYTE_SEQUENTIAL * sampleBytes
                                                                  : MAX_EXPANSION_OTHER;
-    } else if (codec == Codec::JpegLossless && length == frameBytes && sampleBytes == 2) {
+    } else if (codec == Codec::JpegLossless && length == geometry.frameBytes && sampleBytes == 2) {
       // Raw big-endian samples some writers put in lossless fragments.
       decodable += length;
       continue;
     }
     if (expansion == 0)
       return fail("frame " + std::to_string(f) + " has no frame header");
-    if (width != std::uint64_t(columns) || height != std::uint64_t(rows) || planes != std::uint64_t(components))
+    if (width != std::uint64_t(geometry.columns) || height != std::uint64_t(geometry.rows) ||
+        planes != std::uint64_t(geometry.components))
       return fail("frame " + std::to_string(f) + " is " + std::to_string(width) + " x " + std::to_string(height) +
                   " x " + std::to_string(planes) + " by its frame header, the image attributes say " +
-                  std::to_string(columns) + " x " + std::to_string(rows) + " x " + std::to_string(components));
-    decodable += std::min(frameBytes, length > frameBytes / expansion ? frameBytes : length * expansion);
+                  std::to_string(geometry.columns) + " x " + std::to_string(geometry.rows) + " x " +
+                  std::to_string(geometry.components));
+    decodable += std::min(geometry.frameBytes,
+                          length > geometry.frameBytes / expansion ? geometry.frameBytes : length * expansion);
   }
-  const std::uint64_t total = frameBytes * static_cast<std::uint64_t>(frames);
+  const std::uint64_t total = geometry.frameBytes * static_cast<std::uint64_t>(geometry.frames);
   if (total > decodable && total > SMALL_IMAGE_BYTES)
     return fail("the fragments can decode to at most " + std::to_string(decodable) + " of the " +
                 std::to_string(total) + " bytes the image attributes describe");
   return true;
 }
 
-bool EncodePixelData(DcmObj &c, std::size_t &index, std::uint8_t *pixels, std::size_t pixelBytes, bool isColour,
-                     int columns, int rows, int bitsStored, int bitsAllocated, int pixelRepresentation,
-                     int /*planarConfiguration*/, float rescaleSlope, float rescaleIntercept, float &compressionRatio,
-                     int frames, std::string_view targetTransferSyntax, std::string_view modality) {
+bool EncodePixelData(DcmObj &c, std::size_t &index, const PixelEncoding &encoding, float &compressionRatio) {
   DcmTag *e = c.ElementAt(index);
-  if (e == nullptr || pixels == nullptr || columns <= 0 || rows <= 0 || bitsAllocated <= 0 || frames < 1) {
+  if (e == nullptr || encoding.pixels == nullptr || encoding.columns <= 0 || encoding.rows <= 0 ||
+      encoding.bitsAllocated <= 0 || encoding.frames < 1) {
     LogEncodeError("no pixel data to encode");
     return false;
   }
@@ -626,77 +635,77 @@ bool EncodePixelData(DcmObj &c, std::size_t &index, std::uint8_t *pixels, std::s
     LogEncodeError("fragments of the old encoding still follow the pixel data");
     return false;
   }
-  const int components = isColour ? 3 : 1;
-  const std::uint64_t frameBits = static_cast<std::uint64_t>(columns) * static_cast<std::uint64_t>(rows) *
-                                  static_cast<std::uint64_t>(bitsAllocated);
+  const int components = encoding.isColour ? 3 : 1;
+  const std::uint64_t frameBits = static_cast<std::uint64_t>(encoding.columns) *
+                                  static_cast<std::uint64_t>(encoding.rows) *
+                                  static_cast<std::uint64_t>(encoding.bitsAllocated);
   // total = frames x frameBits / 8 (x 3), compared without overflow.
-  if (static_cast<std::uint64_t>(frames) > (std::uint64_t{0xFFFFFFFE} * 8) / frameBits / components) {
+  if (static_cast<std::uint64_t>(encoding.frames) > (std::uint64_t{0xFFFFFFFE} * 8) / frameBits / components) {
     LogEncodeError("pixel data too large");
     return false;
   }
-  const std::uint64_t total = static_cast<std::uint64_t>(frames) * frameBits / 8 * components;
-  if (total > pixelBytes || total == 0) {
+  const std::uint64_t total = static_cast<std::uint64_t>(encoding.frames) * frameBits / 8 * components;
+  if (total > encoding.pixelBytes || total == 0) {
     LogEncodeError("the frames do not fit the pixel buffer");
     return false;
   }
 
-  if (!IsCompressedTarget(targetTransferSyntax)) {
-    std::vector<std::uint8_t> value(pixels, pixels + total);
+  if (!IsCompressedTarget(encoding.targetTransferSyntax)) {
+    std::vector<std::uint8_t> value(encoding.pixels, encoding.pixels + total);
     if (value.size() % 2 != 0)
       value.push_back(0x00); // values have even length
-    e->SetVR(bitsStored != 8 ? "OW" : "OB");
+    e->SetVR(encoding.bitsStored != 8 ? "OW" : "OB");
     e->length = static_cast<std::uint32_t>(value.size());
     e->data = std::move(value);
     return true;
   }
 
-  const bool rle = targetTransferSyntax == RLE_LOSSLESS;
-  if (bitsAllocated != 8 && bitsAllocated != 16 && !(rle && bitsAllocated == 32)) {
-    LogEncodeError("bits allocated " + std::to_string(bitsAllocated) + " cannot be compressed");
+  const bool rle = encoding.targetTransferSyntax == RLE_LOSSLESS;
+  if (encoding.bitsAllocated != 8 && encoding.bitsAllocated != 16 && !(rle && encoding.bitsAllocated == 32)) {
+    LogEncodeError("bits allocated " + std::to_string(encoding.bitsAllocated) + " cannot be compressed");
     return false;
   }
-  if (targetTransferSyntax == JPEG_EXTENDED && (bitsStored == 8 || bitsAllocated != 16)) {
+  if (encoding.targetTransferSyntax == JPEG_EXTENDED && (encoding.bitsStored == 8 || encoding.bitsAllocated != 16)) {
     LogEncodeError("JPEG extended needs more than 8 bits per sample");
     return false;
   }
 
   const std::size_t frameSize = static_cast<std::size_t>(frameBits / 8) * static_cast<std::size_t>(components);
-  const bool words = bitsAllocated == 16;
+  const bool words = encoding.bitsAllocated == 16;
   // Items are staged and inserted once every frame has encoded, so a failure
   // or an exception leaves the container as it was.
   std::vector<std::unique_ptr<DcmTag>> items;
   std::uint64_t encodedBytes = 0;
   std::vector<std::uint8_t> scaled;
-  for (int f = 0; f < frames; ++f) {
-    std::uint8_t *frame = pixels + static_cast<std::size_t>(f) * frameSize;
+  for (int f = 0; f < encoding.frames; ++f) {
+    std::uint8_t *frame = encoding.pixels + static_cast<std::size_t>(f) * frameSize;
     std::vector<std::uint8_t> out;
     if (rle) {
-      if (!RleEncode(frame, columns, rows, components, bitsAllocated / 8, out)) {
+      if (!RleEncode(frame, encoding.columns, encoding.rows, components, encoding.bitsAllocated / 8, out)) {
         LogFrameFailure("EncodePixelData", f);
         return false;
       }
-    } else if (targetTransferSyntax == JPEG_LOSSLESS) {
+    } else if (encoding.targetTransferSyntax == JPEG_LOSSLESS) {
       if (words)
-        JpegEncode16(columns, rows, components, frame, out);
+        JpegEncode16({encoding.columns, encoding.rows, components}, frame, out);
       else
-        JpegEncode8(columns, rows, components, frame, JPEG_MODE_LOSSLESS, out);
-    } else if (targetTransferSyntax == JPEG_BASELINE) {
+        JpegEncode8({encoding.columns, encoding.rows, components}, frame, JPEG_MODE_LOSSLESS, out);
+    } else if (encoding.targetTransferSyntax == JPEG_BASELINE) {
       if (words) {
         scaled.resize(frameSize / 2);
-        ScaleTo8Bit(scaled.data(), frame, pixelRepresentation, bitsStored, rescaleSlope, rescaleIntercept, frameSize,
-                    modality);
+        ScaleTo8Bit(scaled.data(), frame, frameSize, encoding.bitsStored, encoding.rescale);
         frame = scaled.data();
       }
-      JpegEncode8(columns, rows, components, frame, JPEG_MODE_BASELINE, out);
-    } else if (targetTransferSyntax == JPEG_EXTENDED) {
-      if (bitsStored != 12)
-        ScaleTo12Bit(frame, pixelRepresentation, rescaleSlope, rescaleIntercept, frameSize, modality);
-      JpegEncode12(columns, rows, components, frame, out);
+      JpegEncode8({encoding.columns, encoding.rows, components}, frame, JPEG_MODE_BASELINE, out);
+    } else if (encoding.targetTransferSyntax == JPEG_EXTENDED) {
+      if (encoding.bitsStored != 12)
+        ScaleTo12Bit(frame, frameSize, encoding.rescale);
+      JpegEncode12({encoding.columns, encoding.rows, components}, frame, out);
     } else {
-      if (!isColour && words)
-        RescaleInPlace(frame, pixelRepresentation, rescaleSlope, rescaleIntercept, frameSize, modality);
-      const int rate = targetTransferSyntax == JPEG_2000_LOSSLESS ? J2K_RATE_LOSSLESS : J2K_RATE_LOSSY;
-      if (!J2kEncode(frame, columns, rows, components, bitsAllocated, rate, out)) {
+      if (!encoding.isColour && words)
+        RescaleInPlace(frame, frameSize, encoding.rescale);
+      const int rate = encoding.targetTransferSyntax == JPEG_2000_LOSSLESS ? J2K_RATE_LOSSLESS : J2K_RATE_LOSSY;
+      if (!J2kEncode(frame, {encoding.columns, encoding.rows, components}, encoding.bitsAllocated, rate, out)) {
         LogFrameFailure("EncodePixelData", f);
         return false;
       }
@@ -719,8 +728,8 @@ bool EncodePixelData(DcmObj &c, std::size_t &index, std::uint8_t *pixels, std::s
   c.InsertAt(at, EmptyDL(SEQUENCE_DELIMITER));
   index = at;
 
-  const bool lossy = targetTransferSyntax == JPEG_BASELINE || targetTransferSyntax == JPEG_EXTENDED ||
-                     targetTransferSyntax == JPEG_2000;
+  const bool lossy = encoding.targetTransferSyntax == JPEG_BASELINE || encoding.targetTransferSyntax == JPEG_EXTENDED ||
+                     encoding.targetTransferSyntax == JPEG_2000;
   if (lossy && encodedBytes != 0)
     compressionRatio = static_cast<float>(static_cast<double>(total) / static_cast<double>(encodedBytes));
   return true;

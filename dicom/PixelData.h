@@ -55,8 +55,9 @@ namespace fw {
 
 // Decodes the encapsulated pixel data whose (7FE0,0010) element is at index
 // into destination (totalBytes bytes, frame f at f x (totalBytes / frames);
-// samples of bitsAllocated 8 as bytes, else 16-bit words). The decoder is
-// chosen by c.transferSyntax and each stream's header. The offset table item,
+// samples of bitsAllocated 8 as bytes, else 16-bit words), all of them fields
+// of PixelDecoding below. The decoder is chosen by c.transferSyntax and each
+// stream's header. The offset table item,
 // the fragments and the delimiter are removed: (7FE0,0010) is left alone with
 // UNDEFINED_LENGTH, for EncodePixelData to complete.
 //
@@ -81,16 +82,24 @@ struct StoredImageAttributes {
   std::string photometric;      // empty: (0028,0004) of c
   int pixelRepresentation = -1; // negative: (0028,0103) of c
 };
-bool DecodePixelData(DcmObj &c, std::size_t index, std::uint8_t *destination, std::size_t totalBytes, int frames,
-                     int bitsAllocated, std::vector<int> *failedFrames = nullptr, bool logFrames = true,
-                     const StoredImageAttributes &stored = {});
+// Where DecodePixelData puts the frames, and how it reports them.
+struct PixelDecoding {
+  std::uint8_t *destination = nullptr;
+  std::size_t totalBytes = 0;
+  int frames = 1;
+  int bitsAllocated = 8;
+  std::vector<int> *failedFrames = nullptr;
+  bool logFrames = true;
+  StoredImageAttributes stored{};
+};
+bool DecodePixelData(DcmObj &c, std::size_t index, const PixelDecoding &decoding);
 
 // The lines DecodePixelData writes for these failed frames (in the given
 // order; the first 16 named, the rest counted).
 void LogFailedFrames(const std::vector<int> &frames);
 
-// Checks, before a caller allocates frames x frameBytes bytes for
-// DecodePixelData, that the encapsulated pixel data at index can fill them:
+// Checks, before a caller allocates frames x frameBytes bytes (FrameGeometry)
+// for DecodePixelData, that the encapsulated pixel data at index can fill them:
 // each frame's stream (found as DecodePixelData finds it) starts with a frame
 // header (JPEG SOFn, JPEG-LS SOF55, JPEG 2000 SIZ) of exactly columns x rows
 // x components, or for RLE a header of one segment per byte plane
@@ -102,17 +111,35 @@ void LogFailedFrames(const std::vector<int> &frames);
 // CheckEncapsulatedFrames, ..." line, otherwise, also for a transfer syntax
 // without a decoder here. Nothing is changed or allocated beyond one
 // frame header's bytes.
-bool CheckEncapsulatedFrames(const DcmObj &c, std::size_t index, int frames, int rows, int columns, int components,
-                             std::uint64_t frameBytes);
+struct FrameGeometry {
+  int frames = 1;
+  int rows = 0;
+  int columns = 0;
+  int components = 1;
+  std::uint64_t frameBytes = 0;
+};
+bool CheckEncapsulatedFrames(const DcmObj &c, std::size_t index, const FrameGeometry &geometry);
+
+// The conversions (ScaleTo8Bit and the others at the end) read byteCount
+// bytes of 16-bit little-endian samples, signed when pixelRepresentation is
+// not 0, and compute
+//   v = truncate(intercept + slope x sample) toward zero, + 1024 for "CT"
+// (a slope or intercept that is not a finite number makes v 0).
+struct SampleRescale {
+  int pixelRepresentation = 0;
+  float slope = 1;
+  float intercept = 0;
+  std::string_view modality{};
+};
 
 // Replaces the pixel data element at index by the frames in pixels (native
-// layout above, pixelBytes bytes) encoded for targetTransferSyntax: the
-// encapsulated layout for the five compressed syntaxes, else a native value.
-// On return index designates the last entry of the new pixel data (the
-// delimiter, or the element itself). The conversions below may change pixels
-// in place. compressionRatio is set (raw bytes / encoded bytes) for the lossy
-// targets .4.50, .4.51 and .4.91 only. planarConfiguration is not used: the
-// samples are interleaved.
+// layout above, pixelBytes bytes) encoded for targetTransferSyntax, all of
+// them fields of PixelEncoding below: the encapsulated layout for the five
+// compressed syntaxes, else a native value. On return index designates the
+// last entry of the new pixel data (the delimiter, or the element itself).
+// The conversions below, with the encoding's rescale, may change pixels in
+// place. compressionRatio is set (raw bytes / encoded bytes) for the lossy
+// targets .4.50, .4.51 and .4.91 only. The samples are interleaved.
 //
 // Sample size comes from bitsAllocated (8: bytes, 16: words):
 //   .4.70  8: JpegEncode8 lossless; 16: JpegEncode16; 1 or 3 components
@@ -127,27 +154,29 @@ bool CheckEncapsulatedFrames(const DcmObj &c, std::size_t index, int frames, int
 // allocated other than 8 and 16), the sizes do not fit pixelBytes, or
 // J2kEncode fails for a frame. A JPEG encoder's JpegError propagates; the
 // container is then unchanged too.
-bool EncodePixelData(DcmObj &c, std::size_t &index, std::uint8_t *pixels, std::size_t pixelBytes, bool isColour,
-                     int columns, int rows, int bitsStored, int bitsAllocated, int pixelRepresentation,
-                     int planarConfiguration, float rescaleSlope, float rescaleIntercept, float &compressionRatio,
-                     int frames, std::string_view targetTransferSyntax, std::string_view modality);
-
-// The conversions read byteCount bytes of 16-bit little-endian samples,
-// signed when pixelRepresentation is not 0, and compute
-//   v = truncate(intercept + slope x sample) toward zero, + 1024 for "CT"
-// (a slope or intercept that is not a finite number makes v 0).
+struct PixelEncoding {
+  std::uint8_t *pixels = nullptr;
+  std::size_t pixelBytes = 0;
+  int frames = 1;
+  int columns = 0;
+  int rows = 0;
+  bool isColour = false;
+  int bitsAllocated = 8;
+  int bitsStored = 8;
+  SampleRescale rescale{};
+  std::string_view targetTransferSyntax{};
+};
+bool EncodePixelData(DcmObj &c, std::size_t &index, const PixelEncoding &encoding, float &compressionRatio);
 
 // v / d (integer division toward zero), clamped to 0..255, one byte per
 // sample into out (byteCount / 2 bytes). d = 4, 16, 64, 256 for bits stored
 // 10, 12, 14, 16, else 1; 16 for "CT" and 1 for "NM" whatever bits stored.
-void ScaleTo8Bit(std::uint8_t *out, const std::uint8_t *in, int pixelRepresentation, int bitsStored, float slope,
-                 float intercept, std::size_t byteCount, std::string_view modality);
+void ScaleTo8Bit(std::uint8_t *out, const std::uint8_t *in, std::size_t byteCount, int bitsStored,
+                 const SampleRescale &rescale);
 // v clamped to 0..4095, in place.
-void ScaleTo12Bit(std::uint8_t *samples, int pixelRepresentation, float slope, float intercept, std::size_t byteCount,
-                  std::string_view modality);
+void ScaleTo12Bit(std::uint8_t *samples, std::size_t byteCount, const SampleRescale &rescale);
 // v with negatives made 0, low 16 bits, in place.
-void RescaleInPlace(std::uint8_t *samples, int pixelRepresentation, float slope, float intercept, std::size_t byteCount,
-                    std::string_view modality);
+void RescaleInPlace(std::uint8_t *samples, std::size_t byteCount, const SampleRescale &rescale);
 
 // The divisor ScaleTo8Bit uses for these bits stored and modality.
 int ScaleTo8BitDivisor(int bitsStored, std::string_view modality);

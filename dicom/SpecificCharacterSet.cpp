@@ -1,6 +1,7 @@
 // SpecificCharacterSet: reading texts by their (0008,0005) value through
 // iconv, and writing the station's UTF-8 texts as Latin-1 or UTF-8.
 #include "dicom/SpecificCharacterSet.h"
+#include "dicom/Tags.h"
 
 #include <algorithm>
 #include <cctype>
@@ -566,7 +567,7 @@ std::string_view EncodeTextValues(DcmObj &dataSet) {
     t->SetValue(value.data(), static_cast<std::uint32_t>(value.size()));
   }
   const std::string_view term = allLatin1 ? LATIN1_CHARACTER_SET : UTF8_CHARACTER_SET;
-  dataSet.Put(DcmTag::FromText(0x0008, 0x0005, term, "CS"));
+  dataSet.Put(DcmTag::FromText(tag::SpecificCharacterSet, term, "CS"));
   return term;
 }
 

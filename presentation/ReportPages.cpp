@@ -4,6 +4,7 @@
 #include "presentation/ReportPages.h"
 
 #include "base/Log.h"
+#include "dicom/Tags.h"
 #include "presentation/DCMPresentation.h"
 
 #include <QFont>
@@ -176,11 +177,11 @@ void DrawSignature(QPainter &painter, const ReportValues &values) {
 
 // The value type, signer and text of one Content Sequence item.
 void TakeContentItem(const DcmObj &item, ReportValues &values) {
-  const std::string valueType = item.FindText(0x0040, 0xA040);
+  const std::string valueType = item.FindText(tag::ValueType);
   if (valueType == "PNAME")
-    values.signer = item.FindText(0x0040, 0xA123);
+    values.signer = item.FindText(tag::PersonName);
   else if (valueType == "TEXT")
-    values.text = item.FindText(0x0040, 0xA160);
+    values.text = item.FindText(tag::TextValue);
 }
 
 constexpr std::size_t kPageBytes = std::size_t{REPORT_PAGE_WIDTH} * REPORT_PAGE_HEIGHT;
@@ -242,7 +243,7 @@ ReportValues CollectReportValues(const DcmObj &ds) {
   int depth = 0;
   for (std::size_t i = 0; i < ds.Count(); ++i) {
     if (const DcmObj *nested = ds.ContainerAt(i)) {
-      if (depth == 0 && nested->header.Is(0x0040, 0xA730))
+      if (depth == 0 && nested->header.Is(tag::ContentSequence))
         for (std::size_t k = 0; k < nested->Count(); ++k)
           if (const DcmObj *item = nested->ContainerAt(k))
             TakeContentItem(*item, values);

@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 list=0
 [[ ${1-} == --list ]] && list=1
 
-mapfile -t code < <(git ls-files '*.h' '*.cpp' | grep -vE '^(tests|fuzz|bench)/|DataDictionaryTable\.cpp$')
+mapfile -t code < <(git ls-files '*.h' '*.cpp' | grep -vE '^(tests|fuzz|bench)/|DataDictionaryTable\.cpp$|dicom/Tags\.h$')
 mapfile -t tests < <(git ls-files '*.h' '*.cpp' | grep -E '^(tests|fuzz)/')
 
 count() { grep -hoE "$1" "${@:2}" 2>/dev/null | wc -l; }

@@ -44,7 +44,7 @@ void BM_JpegEncodeOnly(benchmark::State &state) {
     // A new stream each time, as every collected frame owns its own; sampled
     // as the callback samples, so the two stay comparable.
     std::vector<std::uint8_t> out;
-    fw::JpegEncode8(frame.width, frame.height, 3, rgb.data(), fw::JPEG_MODE_BASELINE, out, fw::CAPTURE_CHROMA);
+    fw::JpegEncode8({frame.width, frame.height, 3}, rgb.data(), fw::JPEG_MODE_BASELINE, out, fw::CAPTURE_CHROMA);
     benchmark::DoNotOptimize(out.data());
     bytes = out.size();
   }

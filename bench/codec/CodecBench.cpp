@@ -22,7 +22,7 @@ void EntryJpegEncode8(benchmark::State &state) {
   const Bytes frame = fw::test::MakePicture8(width, height, 3);
   Bytes stream;
   for (auto _ : state) {
-    fw::JpegEncode8(width, height, 3, frame.data(), fw::JPEG_MODE_BASELINE, stream);
+    fw::JpegEncode8({width, height, 3}, frame.data(), fw::JPEG_MODE_BASELINE, stream);
     benchmark::DoNotOptimize(stream.data());
   }
   SetSize(state, width, height);
@@ -43,7 +43,7 @@ void EntryJpegDecode8(benchmark::State &state) {
   const int width = static_cast<int>(state.range(0)), height = static_cast<int>(state.range(1));
   const Bytes frame = fw::test::MakePicture8(width, height, 3);
   Bytes stream, decoded(frame.size());
-  fw::JpegEncode8(width, height, 3, frame.data(), fw::JPEG_MODE_BASELINE, stream);
+  fw::JpegEncode8({width, height, 3}, frame.data(), fw::JPEG_MODE_BASELINE, stream);
   for (auto _ : state) {
     fw::JpegDecode8(stream.data(), stream.size(), decoded.data(), decoded.size());
     benchmark::DoNotOptimize(decoded.data());
@@ -55,7 +55,7 @@ void BareTurboDecode(benchmark::State &state) {
   const int width = static_cast<int>(state.range(0)), height = static_cast<int>(state.range(1));
   const Bytes frame = fw::test::MakePicture8(width, height, 3);
   Bytes stream, decoded(frame.size());
-  fw::JpegEncode8(width, height, 3, frame.data(), fw::JPEG_MODE_BASELINE, stream);
+  fw::JpegEncode8({width, height, 3}, frame.data(), fw::JPEG_MODE_BASELINE, stream);
   for (auto _ : state) {
     bare::TurboDecode(stream.data(), stream.size(), decoded.data());
     benchmark::DoNotOptimize(decoded.data());
@@ -67,7 +67,7 @@ void EntryJpegEncode16(benchmark::State &state) {
   const Bytes frame = fw::test::MakePicture16(512, 512, 1, 16);
   Bytes stream;
   for (auto _ : state) {
-    fw::JpegEncode16(512, 512, 1, frame.data(), stream);
+    fw::JpegEncode16({512, 512, 1}, frame.data(), stream);
     benchmark::DoNotOptimize(stream.data());
   }
   SetSize(state, 512, 512);
@@ -86,7 +86,7 @@ void BareIjg16Encode(benchmark::State &state) {
 void EntryJpegDecode16(benchmark::State &state) {
   const Bytes frame = fw::test::MakePicture16(512, 512, 1, 16);
   Bytes stream, decoded(frame.size());
-  fw::JpegEncode16(512, 512, 1, frame.data(), stream);
+  fw::JpegEncode16({512, 512, 1}, frame.data(), stream);
   for (auto _ : state) {
     fw::JpegDecode16(stream.data(), stream.size(), decoded.data(), decoded.size());
     benchmark::DoNotOptimize(decoded.data());
@@ -97,7 +97,7 @@ void EntryJpegDecode16(benchmark::State &state) {
 void BareIjg16Decode(benchmark::State &state) {
   const Bytes frame = fw::test::MakePicture16(512, 512, 1, 16);
   Bytes stream, decoded(frame.size());
-  fw::JpegEncode16(512, 512, 1, frame.data(), stream);
+  fw::JpegEncode16({512, 512, 1}, frame.data(), stream);
   for (auto _ : state) {
     bare::Ijg16Decode(stream.data(), stream.size(), decoded.data());
     benchmark::DoNotOptimize(decoded.data());
@@ -109,7 +109,7 @@ void EntryJ2kEncode16(benchmark::State &state) {
   const Bytes frame = fw::test::MakePicture16(512, 512, 1, 16);
   Bytes stream;
   for (auto _ : state) {
-    fw::J2kEncode(frame.data(), 512, 512, 1, 16, fw::J2K_RATE_LOSSLESS, stream);
+    fw::J2kEncode(frame.data(), {512, 512, 1}, 16, fw::J2K_RATE_LOSSLESS, stream);
     benchmark::DoNotOptimize(stream.data());
   }
   SetSize(state, 512, 512);
@@ -118,7 +118,7 @@ void EntryJ2kEncode16(benchmark::State &state) {
 void EntryJ2kDecode16(benchmark::State &state) {
   const Bytes frame = fw::test::MakePicture16(512, 512, 1, 16);
   Bytes stream, decoded(frame.size());
-  fw::J2kEncode(frame.data(), 512, 512, 1, 16, fw::J2K_RATE_LOSSLESS, stream);
+  fw::J2kEncode(frame.data(), {512, 512, 1}, 16, fw::J2K_RATE_LOSSLESS, stream);
   for (auto _ : state) {
     fw::J2kDecode(stream.data(), stream.size(), decoded.data(), decoded.size());
     benchmark::DoNotOptimize(decoded.data());

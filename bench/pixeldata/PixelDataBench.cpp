@@ -31,7 +31,7 @@ const std::vector<std::vector<std::uint8_t>> &Streams() {
   static const std::vector<std::vector<std::uint8_t>> streams = [] {
     std::vector<std::vector<std::uint8_t>> s(FRAMES);
     for (int f = 0; f < FRAMES; ++f)
-      fw::JpegEncode8(WIDTH, HEIGHT, 3, Clip().data() + f * FRAME_BYTES, fw::JPEG_MODE_BASELINE, s[f]);
+      fw::JpegEncode8({WIDTH, HEIGHT, 3}, Clip().data() + f * FRAME_BYTES, fw::JPEG_MODE_BASELINE, s[f]);
     return s;
   }();
   return streams;
@@ -53,7 +53,8 @@ void DecodeClipDataSet(benchmark::State &state) {
     fw::DcmObj c;
     BuildEncapsulated(c);
     state.ResumeTiming();
-    if (!fw::DecodePixelData(c, 0, out.data(), out.size(), FRAMES, 8))
+    if (!fw::DecodePixelData(
+            c, 0, {.destination = out.data(), .totalBytes = out.size(), .frames = FRAMES, .bitsAllocated = 8}))
       state.SkipWithError("decode failed");
     benchmark::DoNotOptimize(out.data());
   }
@@ -79,8 +80,17 @@ void EncodeClipDataSet(benchmark::State &state) {
     state.ResumeTiming();
     std::size_t index = 0;
     float ratio = 0;
-    if (!fw::EncodePixelData(c, index, pixels.data(), pixels.size(), true, WIDTH, HEIGHT, 8, 8, 0, 0, 1, 0, ratio,
-                             FRAMES, fw::JPEG_BASELINE, ""))
+    if (!fw::EncodePixelData(c, index,
+                             {.pixels = pixels.data(),
+                              .pixelBytes = pixels.size(),
+                              .frames = FRAMES,
+                              .columns = WIDTH,
+                              .rows = HEIGHT,
+                              .isColour = true,
+                              .bitsAllocated = 8,
+                              .bitsStored = 8,
+                              .targetTransferSyntax = fw::JPEG_BASELINE},
+                             ratio))
       state.SkipWithError("encode failed");
     benchmark::DoNotOptimize(ratio);
   }
@@ -91,7 +101,7 @@ void EncodeClipBare(benchmark::State &state) {
   for (auto _ : state) {
     for (int f = 0; f < FRAMES; ++f) {
       std::vector<std::uint8_t> stream;
-      fw::JpegEncode8(WIDTH, HEIGHT, 3, Clip().data() + f * FRAME_BYTES, fw::JPEG_MODE_BASELINE, stream);
+      fw::JpegEncode8({WIDTH, HEIGHT, 3}, Clip().data() + f * FRAME_BYTES, fw::JPEG_MODE_BASELINE, stream);
       benchmark::DoNotOptimize(stream.data());
     }
   }

@@ -10,6 +10,8 @@
 // threads at once. Nothing is logged here: callers report failures.
 #pragma once
 
+#include "dicom/codec/ImageShape.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -32,7 +34,7 @@ inline constexpr int J2K_MAX_BITS = 22;
 // transform. The codestream goes to `output`, extended to even length by one
 // 0x00 byte. false (output unspecified) for another component count, a size
 // OpenJPEG cannot take, bits outside 1..J2K_MAX_BITS, or a failed encoding.
-bool J2kEncode(const std::uint8_t *samples, int width, int height, int components, int bits, int rate,
+bool J2kEncode(const std::uint8_t *samples, const ImageShape &shape, int bits, int rate,
                std::vector<std::uint8_t> &output);
 
 // Decodes a J2K codestream (a JP2 file is accepted too) into destination,

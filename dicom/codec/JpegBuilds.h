@@ -12,10 +12,10 @@
 namespace fw::jpeg_builds {
 
 // libjpeg-turbo: 8-bit baseline encoding; 8-bit DCT decoding.
-void TurboEncodeBaseline(int width, int height, int components, const std::uint8_t *samples, int quality,
-                         JpegChroma chroma, std::vector<std::uint8_t> &output);
-void TurboEncodeBaselineRows(int width, int height, int components, const JpegRowSource &rows, int quality,
-                             JpegChroma chroma, std::vector<std::uint8_t> &output);
+void TurboEncodeBaseline(const ImageShape &shape, const std::uint8_t *samples, int quality, JpegChroma chroma,
+                         std::vector<std::uint8_t> &output);
+void TurboEncodeBaselineRows(const ImageShape &shape, const JpegRowSource &rows, int quality, JpegChroma chroma,
+                             std::vector<std::uint8_t> &output);
 int TurboDecode(const std::uint8_t *stream, std::size_t length, std::uint8_t *destination, std::size_t destinationSize,
                 JpegColour colour);
 

@@ -7,34 +7,32 @@
 
 namespace fw {
 
-int JpegEncode8(int width, int height, int components, const std::uint8_t *samples, int mode,
-                std::vector<std::uint8_t> &output, JpegChroma chroma) {
+int JpegEncode8(const ImageShape &shape, const std::uint8_t *samples, int mode, std::vector<std::uint8_t> &output,
+                JpegChroma chroma) {
   switch (mode) {
   case JPEG_MODE_BASELINE:
-    jpeg_builds::TurboEncodeBaseline(width, height, components, samples, JPEG_QUALITY_BASELINE, chroma, output);
+    jpeg_builds::TurboEncodeBaseline(shape, samples, JPEG_QUALITY_BASELINE, chroma, output);
     return 0;
   case JPEG_MODE_LOSSLESS:
-    jpeg_builds::Ijg8EncodeLossless(width, height, components, samples, output);
+    jpeg_builds::Ijg8EncodeLossless(shape.width, shape.height, shape.components, samples, output);
     return 0;
   default:
     return -1;
   }
 }
 
-void JpegEncode8Rows(int width, int height, int components, const JpegRowSource &rows,
-                     std::vector<std::uint8_t> &output, JpegChroma chroma) {
-  jpeg_builds::TurboEncodeBaselineRows(width, height, components, rows, JPEG_QUALITY_BASELINE, chroma, output);
+void JpegEncode8Rows(const ImageShape &shape, const JpegRowSource &rows, std::vector<std::uint8_t> &output,
+                     JpegChroma chroma) {
+  jpeg_builds::TurboEncodeBaselineRows(shape, rows, JPEG_QUALITY_BASELINE, chroma, output);
 }
 
-int JpegEncode12(int width, int height, int components, const std::uint8_t *samples,
-                 std::vector<std::uint8_t> &output) {
-  jpeg_builds::Ijg12EncodeExtended(width, height, components, samples, JPEG_QUALITY_EXTENDED, output);
+int JpegEncode12(const ImageShape &shape, const std::uint8_t *samples, std::vector<std::uint8_t> &output) {
+  jpeg_builds::Ijg12EncodeExtended(shape.width, shape.height, shape.components, samples, JPEG_QUALITY_EXTENDED, output);
   return 0;
 }
 
-int JpegEncode16(int width, int height, int components, const std::uint8_t *samples,
-                 std::vector<std::uint8_t> &output) {
-  jpeg_builds::Ijg16EncodeLossless(width, height, components, samples, output);
+int JpegEncode16(const ImageShape &shape, const std::uint8_t *samples, std::vector<std::uint8_t> &output) {
+  jpeg_builds::Ijg16EncodeLossless(shape.width, shape.height, shape.components, samples, output);
   return 0;
 }
 

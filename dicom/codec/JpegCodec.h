@@ -23,6 +23,8 @@
 // threads at once.
 #pragma once
 
+#include "dicom/codec/ImageShape.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -65,8 +67,8 @@ enum class JpegChroma {
 
 // 8-bit samples, 1 or 3 components. Returns 0, or -1 for a mode other than
 // JPEG_MODE_BASELINE or JPEG_MODE_LOSSLESS (output untouched).
-int JpegEncode8(int width, int height, int components, const std::uint8_t *samples, int mode,
-                std::vector<std::uint8_t> &output, JpegChroma chroma = JpegChroma::Full);
+int JpegEncode8(const ImageShape &shape, const std::uint8_t *samples, int mode, std::vector<std::uint8_t> &output,
+                JpegChroma chroma = JpegChroma::Full);
 
 // Writes rows first .. first+count-1 of a picture, packed (width * components
 // bytes each), at rows.
@@ -76,15 +78,15 @@ using JpegRowSource = std::function<void(int first, int count, std::uint8_t *row
 // time as the encoder asks for them; the stream is the one JpegEncode8 writes
 // for the same samples and chroma, without the whole picture ever being held. Errors
 // leave as JpegEncode8's do.
-void JpegEncode8Rows(int width, int height, int components, const JpegRowSource &rows,
-                     std::vector<std::uint8_t> &output, JpegChroma chroma = JpegChroma::Full);
+void JpegEncode8Rows(const ImageShape &shape, const JpegRowSource &rows, std::vector<std::uint8_t> &output,
+                     JpegChroma chroma = JpegChroma::Full);
 
 // 16-bit words of which the low 12 bits are the sample (higher bits are
 // ignored); extended process at quality 75. Returns 0.
-int JpegEncode12(int width, int height, int components, const std::uint8_t *samples, std::vector<std::uint8_t> &output);
+int JpegEncode12(const ImageShape &shape, const std::uint8_t *samples, std::vector<std::uint8_t> &output);
 
 // 16-bit words; lossless at 16-bit precision, predictor 1. Returns 0.
-int JpegEncode16(int width, int height, int components, const std::uint8_t *samples, std::vector<std::uint8_t> &output);
+int JpegEncode16(const ImageShape &shape, const std::uint8_t *samples, std::vector<std::uint8_t> &output);
 
 // 8-bit baseline, extended or progressive streams, and lossless streams of
 // up to 8 bits. Writes width x height x components bytes (colour as RGB;

@@ -23,15 +23,16 @@ namespace {
 
 namespace fw::jpeg_builds {
 
-void TurboEncodeBaseline(int width, int height, int components, const std::uint8_t *samples, int quality,
-                         JpegChroma chroma, std::vector<std::uint8_t> &output) {
-  turbo::EncodeImage(width, height, components, samples, {quality, false, chroma == JpegChroma::Subsampled422}, output);
+void TurboEncodeBaseline(const ImageShape &shape, const std::uint8_t *samples, int quality, JpegChroma chroma,
+                         std::vector<std::uint8_t> &output) {
+  turbo::EncodeImage(shape.width, shape.height, shape.components, samples,
+                     {quality, false, chroma == JpegChroma::Subsampled422}, output);
 }
 
-void TurboEncodeBaselineRows(int width, int height, int components, const JpegRowSource &rows, int quality,
-                             JpegChroma chroma, std::vector<std::uint8_t> &output) {
-  turbo::EncodeImageRows(width, height, components, rows, {quality, false, chroma == JpegChroma::Subsampled422},
-                         output);
+void TurboEncodeBaselineRows(const ImageShape &shape, const JpegRowSource &rows, int quality, JpegChroma chroma,
+                             std::vector<std::uint8_t> &output) {
+  turbo::EncodeImageRows(shape.width, shape.height, shape.components, rows,
+                         {quality, false, chroma == JpegChroma::Subsampled422}, output);
 }
 
 int TurboDecode(const std::uint8_t *stream, std::size_t length, std::uint8_t *destination, std::size_t destinationSize,

@@ -56,8 +56,9 @@ int SampleBytes(int bits) { return bits <= 8 ? 1 : bits <= 16 ? 2 : 4; }
 
 std::string J2kComment() { return std::string("Created by OpenJPEG version ") + opj_version(); }
 
-bool J2kEncode(const std::uint8_t *samples, int width, int height, int components, int bits, int rate,
+bool J2kEncode(const std::uint8_t *samples, const ImageShape &shape, int bits, int rate,
                std::vector<std::uint8_t> &output) {
+  const auto [width, height, components] = shape;
   if (components != 1 && components != 3)
     return false;
   if (samples == nullptr || width <= 0 || height <= 0 || bits < 1 || bits > J2K_MAX_BITS || rate < 0)

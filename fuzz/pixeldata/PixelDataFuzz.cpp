@@ -53,7 +53,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   const std::size_t total = static_cast<std::size_t>(frames) * SIDE * SIDE * components * (bitsAllocated / 8);
   std::vector<std::uint8_t> destination(total + GUARD_BYTES, GUARD);
   std::vector<int> failed;
-  const bool decoded = fw::DecodePixelData(c, 0, destination.data(), total, frames, bitsAllocated, &failed);
+  const bool decoded = fw::DecodePixelData(c, 0,
+                                           {.destination = destination.data(),
+                                            .totalBytes = total,
+                                            .frames = frames,
+                                            .bitsAllocated = bitsAllocated,
+                                            .failedFrames = &failed});
 
   for (std::size_t i = total; i < destination.size(); ++i)
     if (destination[i] != GUARD)

@@ -1,6 +1,7 @@
 // ImageInfo: image keys and the reading of image responses.
 #include "net/query/ImageInfo.h"
 
+#include "dicom/Tags.h"
 #include "net/query/CharacterSet.h"
 #include "net/query/QueryKeys.h"
 
@@ -11,35 +12,42 @@ namespace {
 using Key = QueryKey<ImageInfo>;
 
 constexpr Key IMAGE_KEYS[] = {
-    {0x0008, 0x0008, &ImageInfo::imageType},         {0x0008, 0x0016, &ImageInfo::sopClassUID},
-    {0x0008, 0x0018, &ImageInfo::sopInstanceUID},    {0x0008, 0x0022, &ImageInfo::acquisitionDate},
-    {0x0008, 0x0023, &ImageInfo::contentDate},       {0x0008, 0x0032, &ImageInfo::acquisitionTime},
-    {0x0008, 0x0033, &ImageInfo::contentTime},       {LEVEL_GROUP, LEVEL_ELEMENT, nullptr},
-    {0x0020, 0x000D, &ImageInfo::studyInstanceUID},  {0x0020, 0x000E, &ImageInfo::seriesInstanceUID},
-    {0x0020, 0x0012, &ImageInfo::acquisitionNumber}, {0x0020, 0x0013, &ImageInfo::instanceNumber},
-    {0x0020, 0x0032, &ImageInfo::imagePosition},     {0x0020, 0x0037, &ImageInfo::imageOrientation},
-    {0x0020, 0x1041, &ImageInfo::sliceLocation},     {0x0028, 0x0008, &ImageInfo::numberOfFrames},
+    {tag::ImageType, &ImageInfo::imageType},
+    {tag::SOPClassUID, &ImageInfo::sopClassUID},
+    {tag::SOPInstanceUID, &ImageInfo::sopInstanceUID},
+    {tag::AcquisitionDate, &ImageInfo::acquisitionDate},
+    {tag::ContentDate, &ImageInfo::contentDate},
+    {tag::AcquisitionTime, &ImageInfo::acquisitionTime},
+    {tag::ContentTime, &ImageInfo::contentTime},
+    {tag::QueryRetrieveLevel, nullptr},
+    {tag::StudyInstanceUID, &ImageInfo::studyInstanceUID},
+    {tag::SeriesInstanceUID, &ImageInfo::seriesInstanceUID},
+    {tag::AcquisitionNumber, &ImageInfo::acquisitionNumber},
+    {tag::InstanceNumber, &ImageInfo::instanceNumber},
+    {tag::ImagePositionPatient, &ImageInfo::imagePosition},
+    {tag::ImageOrientationPatient, &ImageInfo::imageOrientation},
+    {tag::SliceLocation, &ImageInfo::sliceLocation},
+    {tag::NumberOfFrames, &ImageInfo::numberOfFrames},
 };
 
 constexpr Key IMAGE_EXTRA_SOURCES[] = {
-    {0x0028, 0x0004, &ImageInfo::photometricInterpretation},
-    {0x0018, 0x1210, &ImageInfo::convolutionKernel},
+    {tag::PhotometricInterpretation, &ImageInfo::photometricInterpretation},
+    {tag::ConvolutionKernel, &ImageInfo::convolutionKernel},
 };
 
 struct NumberSource {
-  std::uint16_t group;
-  std::uint16_t element;
+  Tag tag;
   std::uint16_t ImageInfo::*field;
 };
 
 constexpr NumberSource IMAGE_NUMBERS[] = {
-    {0x0028, 0x0002, &ImageInfo::samplesPerPixel},
-    {0x0028, 0x0010, &ImageInfo::rows},
-    {0x0028, 0x0011, &ImageInfo::columns},
-    {0x0028, 0x0101, &ImageInfo::bitsStored},
+    {tag::SamplesPerPixel, &ImageInfo::samplesPerPixel},
+    {tag::Rows, &ImageInfo::rows},
+    {tag::Columns, &ImageInfo::columns},
+    {tag::BitsStored, &ImageInfo::bitsStored},
 };
 
-bool IsSequenceDelimiter(const DcmTag &t) { return t.Is(0xFFFE, 0xE0DD); }
+bool IsSequenceDelimiter(const DcmTag &t) { return t.Is(tag::SequenceDelimitationItem); }
 
 bool OpensFlatSequence(const DcmTag &t) { return t.length == UNDEFINED_LENGTH && t.HasVR("SQ"); }
 
@@ -98,7 +106,7 @@ void ReadImageInfo(ImageInfo &image, const DcmObj &identifier) {
       continue;
     }
     for (const NumberSource &number : IMAGE_NUMBERS) {
-      if (t->Is(number.group, number.element)) {
+      if (t->Is(number.tag)) {
         image.*number.field = t->GetUS();
       }
     }

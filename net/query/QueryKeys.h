@@ -16,6 +16,7 @@
 
 #include "dicom/DcmObj.h"
 #include "dicom/DcmTag.h"
+#include "dicom/Tags.h"
 #include "net/query/CharacterSet.h"
 
 #include <cstdint>
@@ -24,23 +25,20 @@
 
 namespace fw {
 
-// (0008,0052) Query/Retrieve Level and its values.
-inline constexpr std::uint16_t LEVEL_GROUP = 0x0008;
-inline constexpr std::uint16_t LEVEL_ELEMENT = 0x0052;
+// Query/Retrieve Level's values.
 inline constexpr std::string_view LEVEL_STUDY = "STUDY";
 inline constexpr std::string_view LEVEL_SERIES = "SERIES";
 inline constexpr std::string_view LEVEL_IMAGE = "IMAGE";
 
 // One key of a query: the tag and the record field it takes its value from.
 template <class Record> struct QueryKey {
-  std::uint16_t group;
-  std::uint16_t element;
+  Tag tag;
   std::string Record::*field;
 };
 
-// Appends the key element (group, element) with the text.
-inline void AppendKey(DcmObj &identifier, std::uint16_t group, std::uint16_t element, std::string_view text) {
-  identifier.Append(DcmTag::FromText(group, element, text));
+// Appends the key element with the text.
+inline void AppendKey(DcmObj &identifier, Tag tag, std::string_view text) {
+  identifier.Append(DcmTag::FromText(tag, text));
 }
 
 // Appends the keys of the table in order from the record; a key without a
@@ -48,7 +46,7 @@ inline void AppendKey(DcmObj &identifier, std::uint16_t group, std::uint16_t ele
 template <class Record, std::size_t N>
 void AppendKeys(DcmObj &identifier, const Record &record, const QueryKey<Record> (&keys)[N], std::string_view level) {
   for (const QueryKey<Record> &key : keys) {
-    AppendKey(identifier, key.group, key.element, key.field != nullptr ? std::string_view(record.*key.field) : level);
+    AppendKey(identifier, key.tag, key.field != nullptr ? std::string_view(record.*key.field) : level);
   }
 }
 
@@ -62,7 +60,7 @@ bool ReadKey(Record &record, const DcmTag &t, const QueryKey<Record> (&keys)[N],
     return false;
   }
   for (const QueryKey<Record> &key : keys) {
-    if (key.field != nullptr && t.Is(key.group, key.element)) {
+    if (key.field != nullptr && t.Is(key.tag)) {
       record.*key.field = StationText(t, charset);
       return true;
     }

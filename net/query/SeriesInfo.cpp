@@ -1,6 +1,7 @@
 // SeriesInfo: series keys and the reading of series responses.
 #include "net/query/SeriesInfo.h"
 
+#include "dicom/Tags.h"
 #include "net/query/CharacterSet.h"
 #include "net/query/QueryKeys.h"
 
@@ -11,21 +12,21 @@ namespace {
 using Key = QueryKey<SeriesInfo>;
 
 constexpr Key SERIES_KEYS[] = {
-    {0x0008, 0x0021, &SeriesInfo::seriesDate},
-    {0x0008, 0x0031, &SeriesInfo::seriesTime},
-    {LEVEL_GROUP, LEVEL_ELEMENT, nullptr},
-    {0x0008, 0x0060, &SeriesInfo::modality},
-    {0x0008, 0x103E, &SeriesInfo::seriesDescription},
-    {0x0018, 0x0015, &SeriesInfo::bodyPartExamined},
-    {0x0018, 0x1030, &SeriesInfo::protocolName},
-    {0x0018, 0x5100, &SeriesInfo::patientPosition},
-    {0x0020, 0x000D, &SeriesInfo::studyInstanceUID},
-    {0x0020, 0x000E, &SeriesInfo::seriesInstanceUID},
-    {0x0020, 0x0011, &SeriesInfo::seriesNumber},
+    {tag::SeriesDate, &SeriesInfo::seriesDate},
+    {tag::SeriesTime, &SeriesInfo::seriesTime},
+    {tag::QueryRetrieveLevel, nullptr},
+    {tag::Modality, &SeriesInfo::modality},
+    {tag::SeriesDescription, &SeriesInfo::seriesDescription},
+    {tag::BodyPartExamined, &SeriesInfo::bodyPartExamined},
+    {tag::ProtocolName, &SeriesInfo::protocolName},
+    {tag::PatientPosition, &SeriesInfo::patientPosition},
+    {tag::StudyInstanceUID, &SeriesInfo::studyInstanceUID},
+    {tag::SeriesInstanceUID, &SeriesInfo::seriesInstanceUID},
+    {tag::SeriesNumber, &SeriesInfo::seriesNumber},
 };
 
 constexpr Key SERIES_EXTRA_SOURCES[] = {
-    {0x0020, 0x0052, &SeriesInfo::frameOfReferenceUID},
+    {tag::FrameOfReferenceUID, &SeriesInfo::frameOfReferenceUID},
 };
 
 } // namespace

@@ -1,6 +1,7 @@
 // StudyInfo: study keys and the reading of study responses.
 #include "net/query/StudyInfo.h"
 
+#include "dicom/Tags.h"
 #include "net/query/CharacterSet.h"
 #include "net/query/QueryKeys.h"
 
@@ -14,27 +15,27 @@ using Key = QueryKey<StudyInfo>;
 
 // The keys in the order they are sent (ascending tags); no field = level.
 constexpr Key STUDY_KEYS[] = {
-    {0x0008, 0x0020, &StudyInfo::studyDate},
-    {0x0008, 0x0030, &StudyInfo::studyTime},
-    {0x0008, 0x0050, &StudyInfo::accessionNumber},
-    {LEVEL_GROUP, LEVEL_ELEMENT, nullptr},
-    {0x0008, 0x0061, &StudyInfo::modality},
-    {0x0008, 0x0080, &StudyInfo::institutionName},
-    {0x0008, 0x0090, &StudyInfo::referringPhysicianName},
-    {0x0008, 0x1030, &StudyInfo::studyDescription},
-    {0x0010, 0x0010, &StudyInfo::patientName},
-    {0x0010, 0x0020, &StudyInfo::patientID},
-    {0x0010, 0x0030, &StudyInfo::patientBirthDate},
-    {0x0010, 0x0040, &StudyInfo::patientSex},
-    {0x0010, 0x1010, &StudyInfo::patientAge},
-    {0x0010, 0x1030, &StudyInfo::patientWeight},
-    {0x0020, 0x000D, &StudyInfo::studyInstanceUID},
-    {0x0020, 0x0010, &StudyInfo::studyID},
+    {tag::StudyDate, &StudyInfo::studyDate},
+    {tag::StudyTime, &StudyInfo::studyTime},
+    {tag::AccessionNumber, &StudyInfo::accessionNumber},
+    {tag::QueryRetrieveLevel, nullptr},
+    {tag::ModalitiesInStudy, &StudyInfo::modality},
+    {tag::InstitutionName, &StudyInfo::institutionName},
+    {tag::ReferringPhysicianName, &StudyInfo::referringPhysicianName},
+    {tag::StudyDescription, &StudyInfo::studyDescription},
+    {tag::PatientName, &StudyInfo::patientName},
+    {tag::PatientID, &StudyInfo::patientID},
+    {tag::PatientBirthDate, &StudyInfo::patientBirthDate},
+    {tag::PatientSex, &StudyInfo::patientSex},
+    {tag::PatientAge, &StudyInfo::patientAge},
+    {tag::PatientWeight, &StudyInfo::patientWeight},
+    {tag::StudyInstanceUID, &StudyInfo::studyInstanceUID},
+    {tag::StudyID, &StudyInfo::studyID},
 };
 
 // What a response may carry besides the keys: the series-level modality.
 constexpr Key STUDY_EXTRA_SOURCES[] = {
-    {0x0008, 0x0060, &StudyInfo::modality},
+    {tag::Modality, &StudyInfo::modality},
 };
 
 } // namespace
@@ -59,7 +60,7 @@ void ReadStudyInfo(StudyInfo &study, const DcmObj &identifier) {
       continue;
     }
     if (ReadKey(study, *t, STUDY_KEYS, charset)) {
-      if (t->Is(0x0010, 0x0010)) {
+      if (t->Is(tag::PatientName)) {
         std::replace(study.patientName.begin(), study.patientName.end(), ',', '^');
       }
     } else {

@@ -1,6 +1,7 @@
 // TWorklistItem: worklist keys and the reading of worklist responses.
 #include "net/query/TWorklistItem.h"
 
+#include "dicom/Tags.h"
 #include "net/query/CharacterSet.h"
 #include "net/query/QueryKeys.h"
 
@@ -13,28 +14,28 @@ using W = TWorklistItem;
 
 // Where every field comes from in a response, at any depth.
 constexpr Key WORKLIST_SOURCES[] = {
-    {0x0010, 0x0010, &W::patientName},
-    {0x0010, 0x0020, &W::patientID},
-    {0x0010, 0x0030, &W::patientBirthDate},
-    {0x0010, 0x0040, &W::patientSex},
-    {0x0008, 0x0050, &W::accessionNumber},
-    {0x0032, 0x1032, &W::requestingPhysician},
-    {0x0010, 0x2110, &W::allergies},
-    {0x0020, 0x000D, &W::studyInstanceUID},
-    {0x0032, 0x1060, &W::requestedProcedureDescription},
-    {0x0040, 0x0003, &W::scheduledStartTime},
-    {0x0040, 0x0002, &W::scheduledStartDate},
-    {0x0008, 0x0060, &W::modality},
-    {0x0040, 0x0001, &W::scheduledStationAETitle},
-    {0x0040, 0x0006, &W::scheduledPerformingPhysicianName},
-    {0x0032, 0x1070, &W::requestedContrastAgent},
-    {0x0040, 0x0009, &W::scheduledProcedureStepID},
-    {0x0040, 0x0007, &W::scheduledProcedureStepDescription},
-    {0x0040, 0x0010, &W::scheduledStationName},
-    {0x0040, 0x0011, &W::scheduledProcedureStepLocation},
-    {0x0040, 0x0012, &W::preMedication},
-    {0x0040, 0x1001, &W::requestedProcedureID},
-    {0x0040, 0x1003, &W::requestedProcedurePriority},
+    {tag::PatientName, &W::patientName},
+    {tag::PatientID, &W::patientID},
+    {tag::PatientBirthDate, &W::patientBirthDate},
+    {tag::PatientSex, &W::patientSex},
+    {tag::AccessionNumber, &W::accessionNumber},
+    {tag::RequestingPhysician, &W::requestingPhysician},
+    {tag::Allergies, &W::allergies},
+    {tag::StudyInstanceUID, &W::studyInstanceUID},
+    {tag::RequestedProcedureDescription, &W::requestedProcedureDescription},
+    {tag::ScheduledProcedureStepStartTime, &W::scheduledStartTime},
+    {tag::ScheduledProcedureStepStartDate, &W::scheduledStartDate},
+    {tag::Modality, &W::modality},
+    {tag::ScheduledStationAETitle, &W::scheduledStationAETitle},
+    {tag::ScheduledPerformingPhysicianName, &W::scheduledPerformingPhysicianName},
+    {tag::RequestedContrastAgent, &W::requestedContrastAgent},
+    {tag::ScheduledProcedureStepID, &W::scheduledProcedureStepID},
+    {tag::ScheduledProcedureStepDescription, &W::scheduledProcedureStepDescription},
+    {tag::ScheduledStationName, &W::scheduledStationName},
+    {tag::ScheduledProcedureStepLocation, &W::scheduledProcedureStepLocation},
+    {tag::PreMedication, &W::preMedication},
+    {tag::RequestedProcedureID, &W::requestedProcedureID},
+    {tag::RequestedProcedurePriority, &W::requestedProcedurePriority},
 };
 
 } // namespace
@@ -49,34 +50,34 @@ std::vector<std::string> FieldTexts(const TWorklistItem &w) {
 }
 
 void BuildWorklistKeys(const TWorklistItem &item, DcmObj &identifier) {
-  AppendKey(identifier, 0x0008, 0x0050, item.accessionNumber);
-  AppendKey(identifier, 0x0010, 0x0010, item.patientName);
-  AppendKey(identifier, 0x0010, 0x0020, item.patientID);
-  AppendKey(identifier, 0x0010, 0x0030, item.patientBirthDate);
-  AppendKey(identifier, 0x0010, 0x0040, item.patientSex);
-  AppendKey(identifier, 0x0010, 0x2110, "");
-  AppendKey(identifier, 0x0020, 0x000D, item.studyInstanceUID);
-  AppendKey(identifier, 0x0032, 0x1032, item.requestingPhysician);
-  AppendKey(identifier, 0x0032, 0x1060, item.requestedProcedureDescription);
+  AppendKey(identifier, tag::AccessionNumber, item.accessionNumber);
+  AppendKey(identifier, tag::PatientName, item.patientName);
+  AppendKey(identifier, tag::PatientID, item.patientID);
+  AppendKey(identifier, tag::PatientBirthDate, item.patientBirthDate);
+  AppendKey(identifier, tag::PatientSex, item.patientSex);
+  AppendKey(identifier, tag::Allergies, "");
+  AppendKey(identifier, tag::StudyInstanceUID, item.studyInstanceUID);
+  AppendKey(identifier, tag::RequestingPhysician, item.requestingPhysician);
+  AppendKey(identifier, tag::RequestedProcedureDescription, item.requestedProcedureDescription);
 
   DcmObj step;
-  step.PutText(0x0008, 0x0060, item.modality);
-  step.PutBytes(0x0032, 0x1070, 0, nullptr);
-  step.PutBytes(0x0040, 0x0001, 0, nullptr);
-  step.PutText(0x0040, 0x0002, item.scheduledStartDate);
-  step.PutText(0x0040, 0x0003, item.scheduledStartTime);
-  step.PutText(0x0040, 0x0006, item.scheduledPerformingPhysicianName);
-  step.PutText(0x0040, 0x0007, item.scheduledProcedureStepDescription);
-  step.PutText(0x0040, 0x0009, item.scheduledProcedureStepID);
-  step.PutText(0x0040, 0x0010, item.scheduledStationName);
-  step.PutText(0x0040, 0x0011, item.scheduledProcedureStepLocation);
-  step.PutText(0x0040, 0x0012, item.preMedication);
+  step.PutText(tag::Modality, item.modality);
+  step.PutBytes(tag::RequestedContrastAgent, 0, nullptr);
+  step.PutBytes(tag::ScheduledStationAETitle, 0, nullptr);
+  step.PutText(tag::ScheduledProcedureStepStartDate, item.scheduledStartDate);
+  step.PutText(tag::ScheduledProcedureStepStartTime, item.scheduledStartTime);
+  step.PutText(tag::ScheduledPerformingPhysicianName, item.scheduledPerformingPhysicianName);
+  step.PutText(tag::ScheduledProcedureStepDescription, item.scheduledProcedureStepDescription);
+  step.PutText(tag::ScheduledProcedureStepID, item.scheduledProcedureStepID);
+  step.PutText(tag::ScheduledStationName, item.scheduledStationName);
+  step.PutText(tag::ScheduledProcedureStepLocation, item.scheduledProcedureStepLocation);
+  step.PutText(tag::PreMedication, item.preMedication);
   DcmObj sequence;
-  sequence.InsertSequence(0xFFFE, 0xE000, step);
-  identifier.InsertSequence(0x0040, 0x0100, sequence);
+  sequence.InsertSequence(tag::Item, step);
+  identifier.InsertSequence(tag::ScheduledProcedureStepSequence, sequence);
 
-  AppendKey(identifier, 0x0040, 0x1001, "");
-  AppendKey(identifier, 0x0040, 0x1003, "");
+  AppendKey(identifier, tag::RequestedProcedureID, "");
+  AppendKey(identifier, tag::RequestedProcedurePriority, "");
   DeclareCharacterSet(identifier);
 }
 

@@ -3,6 +3,7 @@
 
 #include "base/Log.h"
 #include "dicom/DcmTag.h"
+#include "dicom/Tags.h"
 
 #include <array>
 #include <cstdio>
@@ -46,7 +47,7 @@ const Bound *FindBound(std::string_view vr) {
 }
 
 Repertoire DeclaredRepertoire(const DcmObj &c, Repertoire inherited) {
-  const DcmTag *declared = c.FindElement(0x0008, 0x0005);
+  const DcmTag *declared = c.FindElement(tag::SpecificCharacterSet);
   if (declared == nullptr || !declared->HasValue()) {
     return inherited;
   }

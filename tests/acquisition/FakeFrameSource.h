@@ -93,7 +93,7 @@ public:
     }
     EncodedFrame frame;
     // Sampled as the capture callback samples.
-    JpegEncode8(width, height, 3, rgb.data(), JPEG_MODE_BASELINE, frame.data, CAPTURE_CHROMA);
+    JpegEncode8({width, height, 3}, rgb.data(), JPEG_MODE_BASELINE, frame.data, CAPTURE_CHROMA);
     return frame;
   }
 

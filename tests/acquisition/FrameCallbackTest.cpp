@@ -265,7 +265,8 @@ TEST_F(FrameCallbackTest, StreamEqualsFilteringTheWholeFrameThenEncoding) {
       }
     }
     std::vector<std::uint8_t> expected;
-    ASSERT_EQ(JpegEncode8(c.width, c.height, 3, Filter(frame).data(), JPEG_MODE_BASELINE, expected, CAPTURE_CHROMA), 0);
+    ASSERT_EQ(JpegEncode8({c.width, c.height, 3}, Filter(frame).data(), JPEG_MODE_BASELINE, expected, CAPTURE_CHROMA),
+              0);
 
     SGCallback callback;
     callback.SetFormat(frame.width, frame.height, frame.stride);

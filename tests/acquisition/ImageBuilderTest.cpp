@@ -6,6 +6,7 @@
 #include "acquisition/AcquisitionSession.h"
 #include "acquisition/SGCallback.h"
 #include "dicom/DcmObj.h"
+#include "dicom/Tags.h"
 #include "dicom/Uids.h"
 #include "dicom/codec/JpegCodec.h"
 #include "tests/acquisition/FakeFrameSource.h"
@@ -69,7 +70,7 @@ EncodedFrame SolidFrame(int width, int height, std::uint8_t r, std::uint8_t g, s
     rgb[i + 2] = b;
   }
   EncodedFrame frame;
-  EXPECT_EQ(JpegEncode8(width, height, 3, rgb.data(), JPEG_MODE_BASELINE, frame.data, CAPTURE_CHROMA), 0);
+  EXPECT_EQ(JpegEncode8({width, height, 3}, rgb.data(), JPEG_MODE_BASELINE, frame.data, CAPTURE_CHROMA), 0);
   return frame;
 }
 
@@ -204,6 +205,38 @@ TEST_F(ImageBuilderTest, AStillCarriesTheElementTableInOrderWithTheContextsValue
   // 16 x 8 x 3 bytes over the size of the JPEG stream.
   const std::size_t stream = state_.fileList.empty() ? 0 : SolidFrame(16, 8, 10, 20, 30).data.size();
   EXPECT_NEAR(std::stod(ds->FindText(0x0028, 0x2112)), 384.0 / static_cast<double>(stream), 0.01);
+}
+
+// A save that starts at 23:59:59 on New Year's Eve, on a clock that reads
+// the next day from its second reading on: every date and time of the object
+// is the first reading's, whether it is a still or a clip.
+TEST_F(ImageBuilderTest, EveryDateAndTimeOfAnObjectComesFromOneClockReading) {
+  std::tm lastSecond{};
+  lastSecond.tm_year = 2024 - 1900;
+  lastSecond.tm_mon = 11;
+  lastSecond.tm_mday = 31;
+  lastSecond.tm_hour = 23;
+  lastSecond.tm_min = 59;
+  lastSecond.tm_sec = 59;
+  std::tm nextDay{};
+  nextDay.tm_year = 2025 - 1900;
+  nextDay.tm_mon = 0;
+  nextDay.tm_mday = 1;
+  for (const bool clip : {false, true}) {
+    SCOPED_TRACE(clip ? "clip" : "still");
+    int readings = 0;
+    const LocalClock midnight = [&] { return readings++ == 0 ? lastSecond : nextDay; };
+    const bool saved = clip ? SaveClip(state_, context_, Frames({SolidFrame(8, 8, 1, 2, 3)}), dir_.folder(), midnight)
+                            : SaveStill(state_, context_, Frames({SolidFrame(8, 8, 1, 2, 3)}), dir_.folder(), midnight);
+    ASSERT_TRUE(saved);
+    EXPECT_EQ(readings, 1);
+    const auto ds = ReadBack(state_.fileList.size() - 1);
+    EXPECT_EQ(ds->FindText(tag::InstanceCreationDate), "20241231");
+    EXPECT_EQ(ds->FindText(tag::InstanceCreationTime), "235959");
+    EXPECT_EQ(ds->FindText(tag::ContentDate), "20241231");
+    EXPECT_EQ(ds->FindText(tag::AcquisitionTime), "235959");
+    EXPECT_EQ(ds->FindText(tag::ContentTime), "235959");
+  }
 }
 
 // Each row of the station's table: the classes, the Modality written, and

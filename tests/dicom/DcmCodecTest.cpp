@@ -488,7 +488,7 @@ TEST(CodecTest, LongValueOfShortFormVRWrittenAsUN) {
 TEST(CodecTest, ReadTagAndWriteElementOnAStream) {
   BufData stream(true);
   const std::uint8_t value[] = {0x00, 0x02};
-  WriteElement(stream, 0x0028, 0x0010, 2, value, "US", true);
+  WriteElement(stream, {0x0028, 0x0010}, 2, value, "US", true);
   EXPECT_EQ(stream.Bytes(), (Bytes{0x00, 0x28, 0x00, 0x10, 'U', 'S', 0x00, 0x02, 0x02, 0x00}));
   stream.Seek(0);
   DcmTag t;

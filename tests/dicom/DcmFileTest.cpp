@@ -369,9 +369,9 @@ TEST_F(DcmFileTest, MissingTransferSyntaxIsTakenFromTheFirstElement) {
   stream.WriteBytes(preamble, 128);
   stream.WriteBytes("DICM", 4);
   const std::uint8_t groupLength[4] = {0, 0, 0, 0};
-  WriteElement(stream, 0x0002, 0x0000, 4, groupLength, "UL", true);
+  WriteElement(stream, {0x0002, 0x0000}, 4, groupLength, "UL", true);
   const std::uint8_t cs[2] = {'O', 'T'};
-  WriteElement(stream, 0x0008, 0x0060, 2, cs, "CS", true);
+  WriteElement(stream, {0x0008, 0x0060}, 2, cs, "CS", true);
   DcmObj read;
   ASSERT_TRUE(read.ReadFrom(stream));
   EXPECT_EQ(read.transferSyntax, EXPLICIT_VR_LITTLE_ENDIAN);

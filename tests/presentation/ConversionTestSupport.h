@@ -91,7 +91,7 @@ inline std::vector<std::vector<std::uint8_t>> BaselineFrames(const ImageShape &s
   std::vector<std::vector<std::uint8_t>> frames;
   for (int f = 0; f < shape.frames; ++f) {
     std::vector<std::uint8_t> stream;
-    JpegEncode8(shape.columns, shape.rows, shape.colour ? 3 : 1, pixels.data() + f * shape.FrameBytes(),
+    JpegEncode8({shape.columns, shape.rows, shape.colour ? 3 : 1}, pixels.data() + f * shape.FrameBytes(),
                 JPEG_MODE_BASELINE, stream);
     frames.push_back(std::move(stream));
   }

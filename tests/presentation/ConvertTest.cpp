@@ -673,8 +673,14 @@ TEST_F(DecodeFrameRangeTest, RangesMatchTheWholeConversion) {
                    std::to_string(threads));
       Bytes buffer(range.count * kFrameBytes, 0x5A);
       std::vector<int> failed{99};
-      ASSERT_TRUE(DecodeFrameRange(*ds_, index_, range.first, range.count, buffer.data(), kFrameBytes, 8, {}, threads,
-                                   &failed));
+      ASSERT_TRUE(DecodeFrameRange(*ds_, index_,
+                                   {.firstFrame = range.first,
+                                    .frameCount = range.count,
+                                    .destination = buffer.data(),
+                                    .frameBytes = kFrameBytes,
+                                    .bitsAllocated = 8,
+                                    .threads = threads,
+                                    .failedFrames = &failed}));
       EXPECT_TRUE(failed.empty());
       const auto begin = whole_.begin() + static_cast<std::ptrdiff_t>(range.first * kFrameBytes);
       EXPECT_TRUE(std::equal(buffer.begin(), buffer.end(), begin));
@@ -684,11 +690,24 @@ TEST_F(DecodeFrameRangeTest, RangesMatchTheWholeConversion) {
 
 TEST_F(DecodeFrameRangeTest, RangesOutsideTheClipOrOffThePixelDataAreRefused) {
   Bytes buffer(8 * kFrameBytes);
-  EXPECT_FALSE(DecodeFrameRange(*ds_, index_, 6, 2, buffer.data(), kFrameBytes, 8, {}));
-  EXPECT_FALSE(DecodeFrameRange(*ds_, index_, -1, 2, buffer.data(), kFrameBytes, 8, {}));
-  EXPECT_FALSE(DecodeFrameRange(*ds_, index_, 0, 0, buffer.data(), kFrameBytes, 8, {}));
-  EXPECT_FALSE(DecodeFrameRange(*ds_, index_ + 1, 0, 1, buffer.data(), kFrameBytes, 8, {}));
-  EXPECT_FALSE(DecodeFrameRange(*ds_, 0, 0, 1, buffer.data(), kFrameBytes, 8, {}));
+  EXPECT_FALSE(DecodeFrameRange(
+      *ds_, index_,
+      {.firstFrame = 6, .frameCount = 2, .destination = buffer.data(), .frameBytes = kFrameBytes, .bitsAllocated = 8}));
+  EXPECT_FALSE(DecodeFrameRange(*ds_, index_,
+                                {.firstFrame = -1,
+                                 .frameCount = 2,
+                                 .destination = buffer.data(),
+                                 .frameBytes = kFrameBytes,
+                                 .bitsAllocated = 8}));
+  EXPECT_FALSE(DecodeFrameRange(
+      *ds_, index_,
+      {.firstFrame = 0, .frameCount = 0, .destination = buffer.data(), .frameBytes = kFrameBytes, .bitsAllocated = 8}));
+  EXPECT_FALSE(DecodeFrameRange(
+      *ds_, index_ + 1,
+      {.firstFrame = 0, .frameCount = 1, .destination = buffer.data(), .frameBytes = kFrameBytes, .bitsAllocated = 8}));
+  EXPECT_FALSE(DecodeFrameRange(
+      *ds_, 0,
+      {.firstFrame = 0, .frameCount = 1, .destination = buffer.data(), .frameBytes = kFrameBytes, .bitsAllocated = 8}));
 }
 
 TEST_F(DecodeFrameRangeTest, ADamagedFrameFailsOnlyTheRangesThatHoldIt) {
@@ -700,10 +719,24 @@ TEST_F(DecodeFrameRangeTest, ADamagedFrameFailsOnlyTheRangesThatHoldIt) {
     SCOPED_TRACE(threads);
     std::vector<int> failed;
     test::LogCapture log;
-    EXPECT_FALSE(DecodeFrameRange(*ds_, index_, 2, 5, buffer.data(), kFrameBytes, 8, {}, threads, &failed));
+    EXPECT_FALSE(DecodeFrameRange(*ds_, index_,
+                                  {.firstFrame = 2,
+                                   .frameCount = 5,
+                                   .destination = buffer.data(),
+                                   .frameBytes = kFrameBytes,
+                                   .bitsAllocated = 8,
+                                   .threads = threads,
+                                   .failedFrames = &failed}));
     EXPECT_EQ(failed, std::vector<int>{5});
     EXPECT_TRUE(log.StartingWith("ERROR, DecodePixelData").empty());
-    EXPECT_TRUE(DecodeFrameRange(*ds_, index_, 0, 5, buffer.data(), kFrameBytes, 8, {}, threads, &failed));
+    EXPECT_TRUE(DecodeFrameRange(*ds_, index_,
+                                 {.firstFrame = 0,
+                                  .frameCount = 5,
+                                  .destination = buffer.data(),
+                                  .frameBytes = kFrameBytes,
+                                  .bitsAllocated = 8,
+                                  .threads = threads,
+                                  .failedFrames = &failed}));
     EXPECT_TRUE(failed.empty());
   }
 }

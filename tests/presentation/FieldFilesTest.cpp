@@ -537,8 +537,8 @@ TEST_F(FieldFiles, J2kFragmentHoldingDelimiterBytesIsOneFragment) {
   std::vector<Bytes> fragments;
   for (int f = 0; f < shape.frames; ++f) {
     Bytes stream;
-    ASSERT_TRUE(
-        J2kEncode(pixels.data() + f * shape.FrameBytes(), shape.columns, shape.rows, 1, 8, J2K_RATE_LOSSLESS, stream));
+    ASSERT_TRUE(J2kEncode(pixels.data() + f * shape.FrameBytes(), {shape.columns, shape.rows, 1}, 8, J2K_RATE_LOSSLESS,
+                          stream));
     // SOC, then SIZ of Lsiz bytes; the comment goes after it.
     const std::size_t afterSiz = 4 + (stream[4] << 8 | stream[5]);
     const Bytes comment = {0xFF, 0x64, 0x00, 0x0C, 0x00, 0x00, 0xFE, 0xFF, 0xDD, 0xE0, 0x00, 0x00, 0x00, 0x00};

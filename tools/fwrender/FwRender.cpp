@@ -18,6 +18,7 @@
 // Exit status: 0 written, 1 the file could not be read, converted, drawn or
 // written, 2 wrong usage.
 #include "dicom/DcmObj.h"
+#include "dicom/Tags.h"
 #include "dicom/Uids.h"
 #include "presentation/DCMPresentation.h"
 #include "presentation/ImageConversion.h"
@@ -60,14 +61,14 @@ std::int32_t ToInt32(double v) {
 Window DefaultWindow(const fw::TImages &im, const fw::DcmObj &ds, int frame) {
   if (im.isColor || im.bitsAllocated == 8)
     return {255, 127};
-  const fw::DcmTag *width = ds.FindElement(0x0028, 0x1051);
-  const fw::DcmTag *centre = ds.FindElement(0x0028, 0x1050);
+  const fw::DcmTag *width = ds.FindElement(fw::tag::WindowWidth);
+  const fw::DcmTag *centre = ds.FindElement(fw::tag::WindowCenter);
   if (width != nullptr && centre != nullptr && width->GetNumber(0) > 0) {
-    const fw::DcmTag *slopeTag = ds.FindElement(0x0028, 0x1053);
+    const fw::DcmTag *slopeTag = ds.FindElement(fw::tag::RescaleSlope);
     double slope = slopeTag != nullptr ? slopeTag->GetNumber(0) : 1.0;
     if (!(std::fabs(slope) > 1e-9) || !std::isfinite(slope))
       slope = 1.0;
-    const fw::DcmTag *interceptTag = ds.FindElement(0x0028, 0x1052);
+    const fw::DcmTag *interceptTag = ds.FindElement(fw::tag::RescaleIntercept);
     const double intercept = interceptTag != nullptr ? interceptTag->GetNumber(0) : 0.0;
     return {std::max(1, ToInt32(width->GetNumber(0) / std::fabs(slope))),
             ToInt32((centre->GetNumber(0) - intercept) / slope)};
@@ -159,7 +160,7 @@ std::optional<std::string> PrepareFrame(const std::string &in, long frame, fw::D
   if (!ds.Read(in))
     return "cannot read the DICOM file " + in;
   // Without Pixel Data (a report) there is nothing to convert.
-  const bool hasPixelData = ds.FindElement(0x7FE0, 0x0010) != nullptr;
+  const bool hasPixelData = ds.FindElement(fw::tag::PixelData) != nullptr;
   if (hasPixelData && !IsUncompressed(ds.transferSyntax) &&
       !fw::ConvertTransferSyntax(ds, fw::EXPLICIT_VR_LITTLE_ENDIAN))
     return "the pixel data of " + in + " could not be decoded";

@@ -33,7 +33,7 @@ TEST_P(J2kLossless, DecodesToTheExactInput) {
   const LosslessCase &c = GetParam();
   const Bytes picture = Picture(c.width, c.height, c.components, c.bits);
   Bytes stream;
-  ASSERT_TRUE(J2kEncode(picture.data(), c.width, c.height, c.components, c.bits, J2K_RATE_LOSSLESS, stream));
+  ASSERT_TRUE(J2kEncode(picture.data(), {c.width, c.height, c.components}, c.bits, J2K_RATE_LOSSLESS, stream));
   ASSERT_GE(stream.size(), 4u);
   EXPECT_EQ(stream.size() % 2, 0u);
   EXPECT_EQ((Bytes{stream[0], stream[1], stream[2], stream[3]}), (Bytes{0xFF, 0x4F, 0xFF, 0x51})) << "SOC, SIZ";
@@ -56,7 +56,7 @@ INSTANTIATE_TEST_SUITE_P(Images, J2kLossless,
 TEST(J2kEncode, LossyRateGivesAboutTenToOne) {
   const Bytes picture = test::MakePicture8(256, 256, 1);
   Bytes stream;
-  ASSERT_TRUE(J2kEncode(picture.data(), 256, 256, 1, 8, J2K_RATE_LOSSY, stream));
+  ASSERT_TRUE(J2kEncode(picture.data(), {256, 256, 1}, 8, J2K_RATE_LOSSY, stream));
   EXPECT_LE(stream.size(), picture.size() / 10 + 64);
   EXPECT_GE(stream.size(), picture.size() / 20);
   Bytes decoded(picture.size());
@@ -69,17 +69,17 @@ TEST(J2kEncode, ComponentCountsOtherThanOneOrThreeAreRefused) {
   const Bytes picture = test::MakePicture8(16, 16, 4);
   for (int components : {0, 2, 4}) {
     Bytes stream;
-    EXPECT_FALSE(J2kEncode(picture.data(), 16, 16, components, 8, J2K_RATE_LOSSLESS, stream)) << components;
+    EXPECT_FALSE(J2kEncode(picture.data(), {16, 16, components}, 8, J2K_RATE_LOSSLESS, stream)) << components;
   }
 }
 
 TEST(J2kEncode, ImpossibleImagesAreRefused) {
   const Bytes picture = test::MakePicture8(16, 16, 1);
   Bytes stream;
-  EXPECT_FALSE(J2kEncode(picture.data(), 0, 16, 1, 8, 0, stream));
-  EXPECT_FALSE(J2kEncode(picture.data(), 16, -1, 1, 8, 0, stream));
-  EXPECT_FALSE(J2kEncode(picture.data(), 16, 16, 1, 0, 0, stream));
-  EXPECT_FALSE(J2kEncode(nullptr, 16, 16, 1, 8, 0, stream));
+  EXPECT_FALSE(J2kEncode(picture.data(), {0, 16, 1}, 8, 0, stream));
+  EXPECT_FALSE(J2kEncode(picture.data(), {16, -1, 1}, 8, 0, stream));
+  EXPECT_FALSE(J2kEncode(picture.data(), {16, 16, 1}, 0, 0, stream));
+  EXPECT_FALSE(J2kEncode(nullptr, {16, 16, 1}, 8, 0, stream));
 }
 
 // Samples of 32-bit little-endian words.
@@ -102,7 +102,7 @@ TEST(J2kEncode, WidePrecisionsRoundTripInWordsOrAreRefused) {
   for (int bits : {17, 20, J2K_MAX_BITS}) {
     const Bytes picture = Picture32(64, 64, bits);
     Bytes stream;
-    ASSERT_TRUE(J2kEncode(picture.data(), 64, 64, 1, bits, J2K_RATE_LOSSLESS, stream)) << bits;
+    ASSERT_TRUE(J2kEncode(picture.data(), {64, 64, 1}, bits, J2K_RATE_LOSSLESS, stream)) << bits;
     Bytes decoded(picture.size());
     ASSERT_TRUE(J2kDecode(stream.data(), stream.size(), decoded.data(), decoded.size())) << bits;
     EXPECT_EQ(decoded, picture) << bits;
@@ -111,7 +111,7 @@ TEST(J2kEncode, WidePrecisionsRoundTripInWordsOrAreRefused) {
   for (int bits : {J2K_MAX_BITS + 1, 24, 32}) {
     const Bytes picture = Picture32(64, 64, bits);
     Bytes stream;
-    EXPECT_FALSE(J2kEncode(picture.data(), 64, 64, 1, bits, J2K_RATE_LOSSLESS, stream)) << bits;
+    EXPECT_FALSE(J2kEncode(picture.data(), {64, 64, 1}, bits, J2K_RATE_LOSSLESS, stream)) << bits;
   }
 }
 
@@ -122,7 +122,7 @@ TEST(J2kEncode, CodestreamsAreEvenAndOddOnesEndInOnePadByte) {
   for (int size = 8; size < 40; ++size) {
     const Bytes picture = test::MakePicture8(size, size + 3, 1);
     Bytes stream;
-    ASSERT_TRUE(J2kEncode(picture.data(), size, size + 3, 1, 8, J2K_RATE_LOSSLESS, stream));
+    ASSERT_TRUE(J2kEncode(picture.data(), {size, size + 3, 1}, 8, J2K_RATE_LOSSLESS, stream));
     ASSERT_EQ(stream.size() % 2, 0u) << size;
     const std::size_t n = stream.size();
     if (stream[n - 2] == 0xFF && stream[n - 1] == 0xD9)
@@ -142,7 +142,7 @@ TEST(J2kEncode, CommentNamesTheLinkedOpenJpeg) {
   EXPECT_EQ(comment.rfind("Created by OpenJPEG version 2.", 0), 0u) << comment;
   const Bytes picture = test::MakePicture8(32, 32, 1);
   Bytes stream;
-  ASSERT_TRUE(J2kEncode(picture.data(), 32, 32, 1, 8, J2K_RATE_LOSSLESS, stream));
+  ASSERT_TRUE(J2kEncode(picture.data(), {32, 32, 1}, 8, J2K_RATE_LOSSLESS, stream));
   // COM marker: FF64, length, Rcom 1 (Latin text), the text.
   const std::string bytes(stream.begin(), stream.end());
   const std::string marker = std::string("\xFF\x64", 2);
@@ -155,7 +155,7 @@ TEST(J2kEncode, CommentNamesTheLinkedOpenJpeg) {
 TEST(J2kDecode, ImageLargerThanTheSlotIsRefusedUntouched) {
   const Bytes picture = test::MakePicture16(64, 48, 1, 16);
   Bytes stream;
-  ASSERT_TRUE(J2kEncode(picture.data(), 64, 48, 1, 16, J2K_RATE_LOSSLESS, stream));
+  ASSERT_TRUE(J2kEncode(picture.data(), {64, 48, 1}, 16, J2K_RATE_LOSSLESS, stream));
   Bytes slot(picture.size(), 0xAB);
   EXPECT_FALSE(J2kDecode(stream.data(), stream.size(), slot.data(), slot.size() - 1));
   EXPECT_EQ(slot, Bytes(picture.size(), 0xAB));
@@ -165,7 +165,7 @@ TEST(J2kDecode, ImageLargerThanTheSlotIsRefusedUntouched) {
 TEST(J2kDecode, HeaderAnnouncingAHugeImageIsRefused) {
   const Bytes picture = test::MakePicture8(16, 16, 1);
   Bytes stream;
-  ASSERT_TRUE(J2kEncode(picture.data(), 16, 16, 1, 8, J2K_RATE_LOSSLESS, stream));
+  ASSERT_TRUE(J2kEncode(picture.data(), {16, 16, 1}, 8, J2K_RATE_LOSSLESS, stream));
   // Xsiz and Ysiz of the SIZ segment (after SOC, SIZ, Lsiz, Rsiz): 0xFFFF0000.
   for (std::size_t at : {8u, 12u}) {
     stream[at] = 0xFF;
@@ -179,7 +179,7 @@ TEST(J2kDecode, HeaderAnnouncingAHugeImageIsRefused) {
 TEST(J2kDecode, CutOrForeignStreamsFail) {
   const Bytes picture = test::MakePicture8(64, 64, 3);
   Bytes stream;
-  ASSERT_TRUE(J2kEncode(picture.data(), 64, 64, 3, 8, J2K_RATE_LOSSLESS, stream));
+  ASSERT_TRUE(J2kEncode(picture.data(), {64, 64, 3}, 8, J2K_RATE_LOSSLESS, stream));
   Bytes slot(picture.size());
   for (std::size_t length : {std::size_t{0}, std::size_t{2}, std::size_t{60}, stream.size() / 2, stream.size() - 20})
     EXPECT_FALSE(J2kDecode(stream.data(), length, slot.data(), slot.size())) << "cut at " << length;
@@ -193,7 +193,7 @@ TEST(J2kDecode, DamagedStreamsStayInsideTheSlot) {
   // falls; the bytes after the slot must stay as they were.
   const Bytes picture = test::MakePicture8(64, 64, 1);
   Bytes original;
-  ASSERT_TRUE(J2kEncode(picture.data(), 64, 64, 1, 8, J2K_RATE_LOSSLESS, original));
+  ASSERT_TRUE(J2kEncode(picture.data(), {64, 64, 1}, 8, J2K_RATE_LOSSLESS, original));
   for (std::size_t step : {5u, 33u, 97u}) {
     Bytes stream = original;
     for (std::size_t i = 40; i + 2 < stream.size(); i += step)
@@ -208,14 +208,14 @@ TEST(J2kDecode, DamagedStreamsStayInsideTheSlot) {
 TEST(J2kCodecThreads, OverlappingCallsGiveTheSameCodestreams) {
   const Bytes picture = test::MakePicture8(96, 64, 3);
   Bytes reference;
-  ASSERT_TRUE(J2kEncode(picture.data(), 96, 64, 3, 8, J2K_RATE_LOSSLESS, reference));
+  ASSERT_TRUE(J2kEncode(picture.data(), {96, 64, 3}, 8, J2K_RATE_LOSSLESS, reference));
   std::vector<int> mismatches(3, 0);
   std::vector<std::thread> threads;
   for (int t = 0; t < 3; ++t)
     threads.emplace_back([&, t] {
       Bytes stream, slot(picture.size());
       for (int round = 0; round < 5; ++round) {
-        mismatches[t] += !J2kEncode(picture.data(), 96, 64, 3, 8, J2K_RATE_LOSSLESS, stream) || stream != reference;
+        mismatches[t] += !J2kEncode(picture.data(), {96, 64, 3}, 8, J2K_RATE_LOSSLESS, stream) || stream != reference;
         mismatches[t] += !J2kDecode(reference.data(), reference.size(), slot.data(), slot.size()) || slot != picture;
       }
     });
@@ -301,7 +301,7 @@ TEST(J2kCrossCheck, OpjDecompressReadsOurCodestreamsToTheInput) {
   for (const ToolCase &c : TOOL_CASES) {
     const Bytes picture = Picture(c.width, c.height, c.components, c.bits);
     Bytes stream;
-    ASSERT_TRUE(J2kEncode(picture.data(), c.width, c.height, c.components, c.bits, J2K_RATE_LOSSLESS, stream));
+    ASSERT_TRUE(J2kEncode(picture.data(), {c.width, c.height, c.components}, c.bits, J2K_RATE_LOSSLESS, stream));
     const auto j2k = dir.path() / "ours.j2k";
     const auto pnm = dir.path() / "theirs.pnm";
     std::ofstream(j2k, std::ios::binary)
@@ -345,14 +345,14 @@ TEST(J2kDecode, PixelRepresentationDecidesTheSignedness) {
   // stream of the values + 2048 with the sign bit of Ssiz set is exactly it.
   const Bytes shifted = {0xFB, 0x07, 0x00, 0x00, 0xFF, 0x0F, 0x00, 0x08};
   Bytes signedStream;
-  ASSERT_TRUE(J2kEncode(shifted.data(), 4, 1, 1, 12, J2K_RATE_LOSSLESS, signedStream));
+  ASSERT_TRUE(J2kEncode(shifted.data(), {4, 1, 1}, 12, J2K_RATE_LOSSLESS, signedStream));
   constexpr std::size_t SSIZ0 = 42;   // SOC, SIZ, Lsiz, Rsiz, 8 sizes, Csiz
   ASSERT_EQ(signedStream[SSIZ0], 11); // unsigned, 12 bits
   signedStream[SSIZ0] |= 0x80;
   // An unsigned codestream of the same bits.
   const Bytes unsignedSamples = {0xFB, 0x0F, 0x00, 0x08, 0xFF, 0x07, 0x00, 0x00};
   Bytes unsignedStream;
-  ASSERT_TRUE(J2kEncode(unsignedSamples.data(), 4, 1, 1, 12, J2K_RATE_LOSSLESS, unsignedStream));
+  ASSERT_TRUE(J2kEncode(unsignedSamples.data(), {4, 1, 1}, 12, J2K_RATE_LOSSLESS, unsignedStream));
 
   const Bytes asUnsigned = {0xFB, 0x0F, 0x00, 0x08, 0xFF, 0x07, 0x00, 0x00};
   const Bytes asSigned = {0xFB, 0xFF, 0x00, 0xF8, 0xFF, 0x07, 0x00, 0x00};

@@ -56,7 +56,7 @@ TEST(JpegEncode8Baseline, ColourFrameDecodesCloseToInputWithFullChroma) {
   const int width = 640, height = 480;
   const Bytes picture = test::MakePicture8(width, height, 3);
   Bytes stream;
-  ASSERT_EQ(JpegEncode8(width, height, 3, picture.data(), JPEG_MODE_BASELINE, stream), 0);
+  ASSERT_EQ(JpegEncode8({width, height, 3}, picture.data(), JPEG_MODE_BASELINE, stream), 0);
 
   const auto frame = ReadJpegFrameHeader(stream.data(), stream.size());
   ASSERT_TRUE(frame);
@@ -81,7 +81,8 @@ TEST(JpegEncode8Baseline, SubsampledChromaIsTwoByOneLuminance) {
     SCOPED_TRACE(std::to_string(width) + "x" + std::to_string(height));
     const Bytes picture = test::MakePicture8(width, height, 3);
     Bytes stream;
-    ASSERT_EQ(JpegEncode8(width, height, 3, picture.data(), JPEG_MODE_BASELINE, stream, JpegChroma::Subsampled422), 0);
+    ASSERT_EQ(JpegEncode8({width, height, 3}, picture.data(), JPEG_MODE_BASELINE, stream, JpegChroma::Subsampled422),
+              0);
     EXPECT_EQ(SamplingFactors(stream), (std::vector<int>{0x21, 0x11, 0x11}));
     Bytes decoded(picture.size());
     ASSERT_EQ(JpegDecode8(stream.data(), stream.size(), decoded.data(), decoded.size()), 0);
@@ -93,7 +94,7 @@ TEST(JpegEncode8Baseline, SubsampledChromaIsTwoByOneLuminance) {
 
     Bytes rows;
     JpegEncode8Rows(
-        width, height, 3,
+        {width, height, 3},
         [&](int first, int count, std::uint8_t *out) {
           std::copy_n(picture.data() + static_cast<std::size_t>(first) * width * 3,
                       static_cast<std::size_t>(count) * width * 3, out);
@@ -103,17 +104,17 @@ TEST(JpegEncode8Baseline, SubsampledChromaIsTwoByOneLuminance) {
   }
   const Bytes grey = test::MakePicture8(16, 16, 1);
   Bytes stream;
-  ASSERT_EQ(JpegEncode8(16, 16, 1, grey.data(), JPEG_MODE_BASELINE, stream, JpegChroma::Subsampled422), 0);
+  ASSERT_EQ(JpegEncode8({16, 16, 1}, grey.data(), JPEG_MODE_BASELINE, stream, JpegChroma::Subsampled422), 0);
   EXPECT_EQ(SamplingFactors(stream), (std::vector<int>{0x11}));
   const Bytes colour = test::MakePicture8(16, 16, 3);
-  ASSERT_EQ(JpegEncode8(16, 16, 3, colour.data(), JPEG_MODE_LOSSLESS, stream, JpegChroma::Subsampled422), 0);
+  ASSERT_EQ(JpegEncode8({16, 16, 3}, colour.data(), JPEG_MODE_LOSSLESS, stream, JpegChroma::Subsampled422), 0);
   EXPECT_EQ(SamplingFactors(stream), (std::vector<int>{0x11, 0x11, 0x11}));
 }
 
 TEST(JpegEncode8Baseline, GreyFrameHasOneComponent) {
   const Bytes picture = test::MakePicture8(100, 37, 1);
   Bytes stream;
-  ASSERT_EQ(JpegEncode8(100, 37, 1, picture.data(), JPEG_MODE_BASELINE, stream), 0);
+  ASSERT_EQ(JpegEncode8({100, 37, 1}, picture.data(), JPEG_MODE_BASELINE, stream), 0);
   EXPECT_EQ(SamplingFactors(stream), (std::vector<int>{0x11}));
   Bytes decoded(picture.size());
   ASSERT_EQ(JpegDecode8(stream.data(), stream.size(), decoded.data(), decoded.size()), 0);
@@ -131,7 +132,7 @@ TEST(JpegEncode8Baseline, StreamLongerThanOneCollectorStepIsComplete) {
     sample = static_cast<std::uint8_t>(state >> 24);
   }
   Bytes stream;
-  ASSERT_EQ(JpegEncode8(width, height, 3, picture.data(), JPEG_MODE_BASELINE, stream), 0);
+  ASSERT_EQ(JpegEncode8({width, height, 3}, picture.data(), JPEG_MODE_BASELINE, stream), 0);
   ASSERT_GT(stream.size(), 3u * 16384u);
   EXPECT_EQ(stream[stream.size() - 2], 0xFF);
   EXPECT_EQ(stream[stream.size() - 1], 0xD9);
@@ -143,7 +144,7 @@ TEST(JpegEncode8, UnknownModesAreRefusedWithoutOutput) {
   const Bytes picture = test::MakePicture8(8, 8, 1);
   for (int mode : {1, 2, 3, 5, -1}) {
     Bytes stream{1, 2, 3};
-    EXPECT_EQ(JpegEncode8(8, 8, 1, picture.data(), mode, stream), -1) << "mode " << mode;
+    EXPECT_EQ(JpegEncode8({8, 8, 1}, picture.data(), mode, stream), -1) << "mode " << mode;
     EXPECT_EQ(stream, (Bytes{1, 2, 3})) << "mode " << mode;
   }
 }
@@ -152,20 +153,20 @@ TEST(JpegEncode8, ImpossibleImagesThrow) {
   const Bytes picture = test::MakePicture8(8, 8, 3);
   Bytes stream;
   for (int mode : {JPEG_MODE_BASELINE, JPEG_MODE_LOSSLESS}) {
-    EXPECT_THROW(JpegEncode8(0, 8, 1, picture.data(), mode, stream), JpegError);
-    EXPECT_THROW(JpegEncode8(8, -2, 1, picture.data(), mode, stream), JpegError);
-    EXPECT_THROW(JpegEncode8(8, 8, 0, picture.data(), mode, stream), JpegError);
-    EXPECT_THROW(JpegEncode8(8, 8, 1, nullptr, mode, stream), JpegError);
+    EXPECT_THROW(JpegEncode8({0, 8, 1}, picture.data(), mode, stream), JpegError);
+    EXPECT_THROW(JpegEncode8({8, -2, 1}, picture.data(), mode, stream), JpegError);
+    EXPECT_THROW(JpegEncode8({8, 8, 0}, picture.data(), mode, stream), JpegError);
+    EXPECT_THROW(JpegEncode8({8, 8, 1}, nullptr, mode, stream), JpegError);
     // Beyond the format's 65535 lines: the library's own fatal error.
-    EXPECT_THROW(JpegEncode8(70000, 1, 1, Bytes(70000).data(), mode, stream), JpegError);
+    EXPECT_THROW(JpegEncode8({70000, 1, 1}, Bytes(70000).data(), mode, stream), JpegError);
   }
 }
 
-using Encoder = std::function<int(int width, int height, int components, const std::uint8_t *samples, Bytes &out)>;
+using Encoder = std::function<int(const ImageShape &shape, const std::uint8_t *samples, Bytes &out)>;
 using Decoder = int (*)(const std::uint8_t *, std::size_t, std::uint8_t *, std::size_t);
 
-int EncodeLossless8(int w, int h, int c, const std::uint8_t *samples, Bytes &out) {
-  return JpegEncode8(w, h, c, samples, JPEG_MODE_LOSSLESS, out);
+int EncodeLossless8(const ImageShape &shape, const std::uint8_t *samples, Bytes &out) {
+  return JpegEncode8(shape, samples, JPEG_MODE_LOSSLESS, out);
 }
 
 struct LosslessCase {
@@ -184,7 +185,7 @@ TEST_P(JpegLossless, DecodesToTheExactInputWithPredictorOne) {
   const Bytes picture = c.bits == 8 ? test::MakePicture8(c.width, c.height, c.components)
                                     : test::MakePicture16(c.width, c.height, c.components, c.bits);
   Bytes stream;
-  ASSERT_EQ(c.encode(c.width, c.height, c.components, picture.data(), stream), 0);
+  ASSERT_EQ(c.encode({c.width, c.height, c.components}, picture.data(), stream), 0);
   const auto frame = ReadJpegFrameHeader(stream.data(), stream.size());
   ASSERT_TRUE(frame);
   EXPECT_EQ(frame->marker, 0xC3);
@@ -214,7 +215,7 @@ TEST(JpegDecode8, LosslessColourLabelledYCbCrKeepsStoredValues) {
   // RGB stream through its Adobe marker's transform flag.
   const Bytes picture = test::MakePicture8(64, 48, 3);
   Bytes stream;
-  ASSERT_EQ(JpegEncode8(64, 48, 3, picture.data(), JPEG_MODE_LOSSLESS, stream), 0);
+  ASSERT_EQ(JpegEncode8({64, 48, 3}, picture.data(), JPEG_MODE_LOSSLESS, stream), 0);
   bool relabelled = false;
   for (std::size_t pos = 2; pos + 16 <= stream.size() && stream[pos + 1] != 0xDA;) {
     const std::size_t segment = static_cast<std::size_t>(stream[pos + 2]) << 8 | stream[pos + 3];
@@ -234,7 +235,7 @@ TEST(JpegDecode8, LosslessColourLabelledYCbCrKeepsStoredValues) {
 TEST(JpegDecode16, WidensLossless8BitStreamsExactly) {
   const Bytes picture = test::MakePicture8(40, 30, 1);
   Bytes stream;
-  ASSERT_EQ(JpegEncode8(40, 30, 1, picture.data(), JPEG_MODE_LOSSLESS, stream), 0);
+  ASSERT_EQ(JpegEncode8({40, 30, 1}, picture.data(), JPEG_MODE_LOSSLESS, stream), 0);
   Bytes decoded(picture.size() * 2);
   ASSERT_EQ(JpegDecode16(stream.data(), stream.size(), decoded.data(), decoded.size()), 0);
   for (std::size_t i = 0; i < picture.size(); ++i)
@@ -249,7 +250,7 @@ TEST(JpegEncode12, ExtendedProcessCloseToInputWithFullChroma) {
   for (const Case c : {Case{1, 58.0}, Case{3, 56.5}}) {
     const Bytes picture = test::MakePicture16(256, 256, c.components, 12);
     Bytes stream;
-    ASSERT_EQ(JpegEncode12(256, 256, c.components, picture.data(), stream), 0);
+    ASSERT_EQ(JpegEncode12({256, 256, c.components}, picture.data(), stream), 0);
     const auto frame = ReadJpegFrameHeader(stream.data(), stream.size());
     ASSERT_TRUE(frame);
     EXPECT_EQ(frame->marker, 0xC1);
@@ -267,8 +268,8 @@ TEST(JpegEncode12, BitsAboveTwelveAreIgnored) {
   for (std::size_t i = 1; i < dirty.size(); i += 2)
     dirty[i] |= 0xA0; // overlay-style bits 13 and 15
   Bytes clean, fromDirty;
-  ASSERT_EQ(JpegEncode12(64, 64, 1, picture.data(), clean), 0);
-  ASSERT_EQ(JpegEncode12(64, 64, 1, dirty.data(), fromDirty), 0);
+  ASSERT_EQ(JpegEncode12({64, 64, 1}, picture.data(), clean), 0);
+  ASSERT_EQ(JpegEncode12({64, 64, 1}, dirty.data(), fromDirty), 0);
   EXPECT_EQ(fromDirty, clean);
 }
 
@@ -279,10 +280,10 @@ struct Streams {
     const Bytes bytes = test::MakePicture8(48, 32, 3);
     const Bytes words = test::MakePicture16(48, 32, 1, 16);
     const Bytes words12 = test::MakePicture16(48, 32, 1, 12);
-    JpegEncode8(48, 32, 3, bytes.data(), JPEG_MODE_BASELINE, baseline8);
-    JpegEncode8(48, 32, 3, bytes.data(), JPEG_MODE_LOSSLESS, lossless8);
-    JpegEncode12(48, 32, 1, words12.data(), extended12);
-    JpegEncode16(48, 32, 1, words.data(), lossless16);
+    JpegEncode8({48, 32, 3}, bytes.data(), JPEG_MODE_BASELINE, baseline8);
+    JpegEncode8({48, 32, 3}, bytes.data(), JPEG_MODE_LOSSLESS, lossless8);
+    JpegEncode12({48, 32, 1}, words12.data(), extended12);
+    JpegEncode16({48, 32, 1}, words.data(), lossless16);
   }
 };
 
@@ -409,10 +410,10 @@ TEST(JpegCodecThreads, OverlappingCallsGiveTheSameStreams) {
   const Bytes colour = test::MakePicture8(160, 120, 3);
   const Bytes words = test::MakePicture16(160, 120, 1, 12);
   Bytes baseline, lossless, extended, lossless16;
-  JpegEncode8(160, 120, 3, colour.data(), JPEG_MODE_BASELINE, baseline);
-  JpegEncode8(160, 120, 3, colour.data(), JPEG_MODE_LOSSLESS, lossless);
-  JpegEncode12(160, 120, 1, words.data(), extended);
-  JpegEncode16(160, 120, 1, words.data(), lossless16);
+  JpegEncode8({160, 120, 3}, colour.data(), JPEG_MODE_BASELINE, baseline);
+  JpegEncode8({160, 120, 3}, colour.data(), JPEG_MODE_LOSSLESS, lossless);
+  JpegEncode12({160, 120, 1}, words.data(), extended);
+  JpegEncode16({160, 120, 1}, words.data(), lossless16);
 
   std::vector<int> mismatches(4, 0);
   std::vector<std::thread> threads;
@@ -420,13 +421,13 @@ TEST(JpegCodecThreads, OverlappingCallsGiveTheSameStreams) {
     threads.emplace_back([&, t] {
       Bytes stream, slot(colour.size());
       for (int round = 0; round < 10; ++round) {
-        JpegEncode8(160, 120, 3, colour.data(), JPEG_MODE_BASELINE, stream);
+        JpegEncode8({160, 120, 3}, colour.data(), JPEG_MODE_BASELINE, stream);
         mismatches[t] += stream != baseline;
-        JpegEncode8(160, 120, 3, colour.data(), JPEG_MODE_LOSSLESS, stream);
+        JpegEncode8({160, 120, 3}, colour.data(), JPEG_MODE_LOSSLESS, stream);
         mismatches[t] += stream != lossless;
-        JpegEncode12(160, 120, 1, words.data(), stream);
+        JpegEncode12({160, 120, 1}, words.data(), stream);
         mismatches[t] += stream != extended;
-        JpegEncode16(160, 120, 1, words.data(), stream);
+        JpegEncode16({160, 120, 1}, words.data(), stream);
         mismatches[t] += stream != lossless16;
         mismatches[t] += JpegDecode8(lossless.data(), lossless.size(), slot.data(), slot.size()) != 0 || slot != colour;
       }

@@ -72,7 +72,7 @@ void SetFragments(DcmObj &c, std::string_view syntax, const std::vector<Bytes> &
 
 Bytes EncodeBaseline(const Bytes &samples, int columns, int rows, int components) {
   Bytes out;
-  JpegEncode8(columns, rows, components, samples.data(), JPEG_MODE_BASELINE, out);
+  JpegEncode8({columns, rows, components}, samples.data(), JPEG_MODE_BASELINE, out);
   return out;
 }
 
@@ -123,7 +123,12 @@ TEST(EncapsulatedLayout, ThreeFrameBaselineImageIsSixEntriesAndDecodesBackToTheP
   c.transferSyntax = std::string(JPEG_BASELINE);
   Destination out(image.pixels.size());
   std::vector<int> failed;
-  EXPECT_TRUE(DecodePixelData(c, 1, out.bytes.data(), out.total, 3, 8, &failed));
+  EXPECT_TRUE(DecodePixelData(c, 1,
+                              {.destination = out.bytes.data(),
+                               .totalBytes = out.total,
+                               .frames = 3,
+                               .bitsAllocated = 8,
+                               .failedFrames = &failed}));
   EXPECT_TRUE(failed.empty());
   ExpectOnlyPixelElementLeft(c);
   EXPECT_TRUE(out.GuardIntact());
@@ -161,7 +166,11 @@ TEST_P(PixelRoundTrip, DecodesToTheInputFrameByFrame) {
 
   c.transferSyntax = std::string(p.syntax);
   Destination out(image.pixels.size());
-  ASSERT_TRUE(DecodePixelData(c, 1, out.bytes.data(), out.total, p.frames, p.bitsAllocated));
+  ASSERT_TRUE(DecodePixelData(c, 1,
+                              {.destination = out.bytes.data(),
+                               .totalBytes = out.total,
+                               .frames = p.frames,
+                               .bitsAllocated = p.bitsAllocated}));
   ExpectOnlyPixelElementLeft(c);
   EXPECT_TRUE(out.GuardIntact());
   const Image decoded{p.columns, p.rows, p.frames, p.bitsAllocated, p.bitsStored, p.colour, out.Frames()};
@@ -200,17 +209,18 @@ INSTANTIATE_TEST_SUITE_P(
 bool DecodeOne(std::string_view syntax, const Bytes &stream, Destination &out, int bitsAllocated) {
   DcmObj c;
   SetFragments(c, syntax, {stream});
-  return DecodePixelData(c, 1, out.bytes.data(), out.total, 1, bitsAllocated);
+  return DecodePixelData(
+      c, 1, {.destination = out.bytes.data(), .totalBytes = out.total, .frames = 1, .bitsAllocated = bitsAllocated});
 }
 
 TEST(DecoderChoice, FrameMarkerAndPrecisionChooseTheDecoderWhateverTheSyntax) {
   const Bytes grey8 = test::MakePicture8(32, 16, 1);
   const Bytes grey12 = test::MakePicture16(32, 16, 1, 12);
   Bytes baseline, lossless8, extended12, lossless16;
-  JpegEncode8(32, 16, 1, grey8.data(), JPEG_MODE_BASELINE, baseline);
-  JpegEncode8(32, 16, 1, grey8.data(), JPEG_MODE_LOSSLESS, lossless8);
-  JpegEncode12(32, 16, 1, grey12.data(), extended12);
-  JpegEncode16(32, 16, 1, grey12.data(), lossless16);
+  JpegEncode8({32, 16, 1}, grey8.data(), JPEG_MODE_BASELINE, baseline);
+  JpegEncode8({32, 16, 1}, grey8.data(), JPEG_MODE_LOSSLESS, lossless8);
+  JpegEncode12({32, 16, 1}, grey12.data(), extended12);
+  JpegEncode16({32, 16, 1}, grey12.data(), lossless16);
 
   // An 8-bit stream in JPEG extended, as other toolkits write it.
   Destination a(grey8.size());
@@ -257,7 +267,7 @@ TEST(DecoderChoice, StreamsThatDoNotFillTheSlotExactlyFail) {
   }
   Bytes extended12;
   const Bytes grey12 = test::MakePicture16(32, 16, 1, 12);
-  JpegEncode12(32, 16, 1, grey12.data(), extended12);
+  JpegEncode12({32, 16, 1}, grey12.data(), extended12);
   Destination narrow(grey12.size() / 2);
   EXPECT_FALSE(DecodeOne(JPEG_EXTENDED, extended12, narrow, 8)) << "12-bit stream into an 8-bit slot";
   EXPECT_TRUE(narrow.GuardIntact());
@@ -278,7 +288,7 @@ TEST(DecoderChoice, RawBigEndianLosslessFragmentIsCopiedWithBytesSwapped) {
 TEST(DecoderChoice, J2kStreamOfEightBitsFillsASixteenBitSlot) {
   const Bytes grey8 = test::MakePicture8(20, 10, 1);
   Bytes stream;
-  ASSERT_TRUE(J2kEncode(grey8.data(), 20, 10, 1, 8, J2K_RATE_LOSSLESS, stream));
+  ASSERT_TRUE(J2kEncode(grey8.data(), {20, 10, 1}, 8, J2K_RATE_LOSSLESS, stream));
   Destination out(grey8.size() * 2);
   ASSERT_TRUE(DecodeOne(JPEG_2000_LOSSLESS, stream, out, 16));
   for (std::size_t i = 0; i < grey8.size(); ++i) {
@@ -329,7 +339,8 @@ TEST(Fragments, SingleFrameTakesAllItsFragmentsAsOneStream) {
   SetFragments(c, JPEG_BASELINE, Split(stream, 200));
   ASSERT_GT(c.Count(), 6u);
   Destination out(image.pixels.size());
-  EXPECT_TRUE(DecodePixelData(c, 1, out.bytes.data(), out.total, 1, 8));
+  EXPECT_TRUE(DecodePixelData(
+      c, 1, {.destination = out.bytes.data(), .totalBytes = out.total, .frames = 1, .bitsAllocated = 8}));
   ExpectOnlyPixelElementLeft(c);
   EXPECT_GT(test::Psnr(image.pixels, out.Frames(), 255), SAME_PICTURE_DB);
 }
@@ -350,7 +361,12 @@ TEST(Fragments, SeveralFramesSplitIntoFragmentsAreFoundThroughTheOffsetTable) {
   SetFragments(c, JPEG_BASELINE, fragments, OffsetTable(offsets));
   Destination out(image.pixels.size());
   std::vector<int> failed;
-  EXPECT_TRUE(DecodePixelData(c, 1, out.bytes.data(), out.total, 3, 8, &failed));
+  EXPECT_TRUE(DecodePixelData(c, 1,
+                              {.destination = out.bytes.data(),
+                               .totalBytes = out.total,
+                               .frames = 3,
+                               .bitsAllocated = 8,
+                               .failedFrames = &failed}));
   EXPECT_TRUE(failed.empty());
   ExpectOnlyPixelElementLeft(c);
   const Image decoded{48, 32, 3, 8, 8, false, out.Frames()};
@@ -382,7 +398,13 @@ TEST(Fragments, WithoutAUsableOffsetTableEachFragmentIsAFrameAndSplitFramesFail)
     SetFragments(c, JPEG_BASELINE, fragments, k.table);
     Destination out(image.pixels.size());
     std::vector<int> failed;
-    EXPECT_FALSE(DecodePixelData(c, 1, out.bytes.data(), out.total, 2, 8, &failed)) << k.name;
+    EXPECT_FALSE(DecodePixelData(c, 1,
+                                 {.destination = out.bytes.data(),
+                                  .totalBytes = out.total,
+                                  .frames = 2,
+                                  .bitsAllocated = 8,
+                                  .failedFrames = &failed}))
+        << k.name;
     EXPECT_EQ(failed, (std::vector<int>{0, 1})) << k.name << ": halves of frame 0 are not frames";
     ExpectOnlyPixelElementLeft(c);
     EXPECT_TRUE(out.GuardIntact());
@@ -403,7 +425,12 @@ TEST(Fragments, FramesWithoutAFragmentFail) {
   Destination out(image.pixels.size());
   std::vector<int> failed;
   LogCapture log;
-  EXPECT_FALSE(DecodePixelData(c, 1, out.bytes.data(), out.total, 3, 8, &failed));
+  EXPECT_FALSE(DecodePixelData(c, 1,
+                               {.destination = out.bytes.data(),
+                                .totalBytes = out.total,
+                                .frames = 3,
+                                .bitsAllocated = 8,
+                                .failedFrames = &failed}));
   EXPECT_EQ(failed, std::vector<int>{2});
   EXPECT_EQ(Errors(log), std::vector<std::string>{"ERROR, DecodePixelData, frame 2 failed"});
   ExpectOnlyPixelElementLeft(c);
@@ -417,7 +444,12 @@ TEST(DecodeFailures, ManyFailedFramesAreCountedAfterTheFirstSixteen) {
   Destination out(20 * 4);
   std::vector<int> failed;
   LogCapture log;
-  EXPECT_FALSE(DecodePixelData(c, 1, out.bytes.data(), out.total, 20, 8, &failed));
+  EXPECT_FALSE(DecodePixelData(c, 1,
+                               {.destination = out.bytes.data(),
+                                .totalBytes = out.total,
+                                .frames = 20,
+                                .bitsAllocated = 8,
+                                .failedFrames = &failed}));
   EXPECT_EQ(failed.size(), 20u);
   const std::vector<std::string> errors = Errors(log);
   ASSERT_EQ(errors.size(), 17u);
@@ -459,7 +491,13 @@ TEST(DecodeFailures, CutOrDamagedFragmentsFailTheirFrameAndAreReported) {
     SetFragments(c, JPEG_BASELINE, {streams[0], k.damage(streams[1]), streams[2]});
     Destination out(image.pixels.size());
     std::vector<int> failed;
-    EXPECT_FALSE(DecodePixelData(c, 1, out.bytes.data(), out.total, 3, 8, &failed)) << k.name;
+    EXPECT_FALSE(DecodePixelData(c, 1,
+                                 {.destination = out.bytes.data(),
+                                  .totalBytes = out.total,
+                                  .frames = 3,
+                                  .bitsAllocated = 8,
+                                  .failedFrames = &failed}))
+        << k.name;
     EXPECT_EQ(failed, std::vector<int>{1}) << k.name;
     EXPECT_EQ(Errors(log), std::vector<std::string>{"ERROR, DecodePixelData, frame 1 failed"}) << k.name;
     ExpectOnlyPixelElementLeft(c);
@@ -482,7 +520,8 @@ TEST(DecodeFailures, DamagedJ2kFragmentFails) {
   c.transferSyntax = std::string(JPEG_2000_LOSSLESS);
   LogCapture log;
   Destination out(image.pixels.size());
-  EXPECT_FALSE(DecodePixelData(c, 1, out.bytes.data(), out.total, 1, 16));
+  EXPECT_FALSE(DecodePixelData(
+      c, 1, {.destination = out.bytes.data(), .totalBytes = out.total, .frames = 1, .bitsAllocated = 16}));
   EXPECT_EQ(Errors(log), std::vector<std::string>{"ERROR, DecodePixelData, frame 0 failed"});
   EXPECT_TRUE(out.GuardIntact());
 }
@@ -494,7 +533,12 @@ TEST(DecodeFailures, TransferSyntaxWithoutDecoderFailsAfterLosingItsOffsetTable)
   LogCapture log;
   Destination out(64);
   std::vector<int> failed;
-  EXPECT_FALSE(DecodePixelData(c, 1, out.bytes.data(), out.total, 2, 8, &failed));
+  EXPECT_FALSE(DecodePixelData(c, 1,
+                               {.destination = out.bytes.data(),
+                                .totalBytes = out.total,
+                                .frames = 2,
+                                .bitsAllocated = 8,
+                                .failedFrames = &failed}));
   EXPECT_EQ(failed, (std::vector<int>{0, 1}));
   EXPECT_EQ(Errors(log),
             std::vector<std::string>{"ERROR, DecodePixelData, no decoder for transfer syntax 1.2.840.10008.1.2.4.100"});
@@ -512,16 +556,29 @@ TEST(DecodeFailures, NoEncapsulatedPixelDataAtIndexChangesNothing) {
   c.transferSyntax = std::string(JPEG_BASELINE);
   Destination out(16);
   LogCapture log;
-  EXPECT_FALSE(DecodePixelData(c, index, out.bytes.data(), out.total, 1, 8)) << "native pixel data";
-  EXPECT_FALSE(DecodePixelData(c, 0, out.bytes.data(), out.total, 1, 8)) << "another element";
-  EXPECT_FALSE(DecodePixelData(c, 99, out.bytes.data(), out.total, 1, 8)) << "no entry";
+  EXPECT_FALSE(DecodePixelData(
+      c, index, {.destination = out.bytes.data(), .totalBytes = out.total, .frames = 1, .bitsAllocated = 8}))
+      << "native pixel data";
+  EXPECT_FALSE(DecodePixelData(
+      c, 0, {.destination = out.bytes.data(), .totalBytes = out.total, .frames = 1, .bitsAllocated = 8}))
+      << "another element";
+  EXPECT_FALSE(DecodePixelData(
+      c, 99, {.destination = out.bytes.data(), .totalBytes = out.total, .frames = 1, .bitsAllocated = 8}))
+      << "no entry";
   EXPECT_EQ(c.Count(), 3u);
   DcmObj encapsulated;
   SetFragments(encapsulated, JPEG_BASELINE, {Bytes(16, 1)});
-  EXPECT_FALSE(DecodePixelData(encapsulated, 1, out.bytes.data(), out.total, 0, 8)) << "no frames";
-  EXPECT_FALSE(DecodePixelData(encapsulated, 1, nullptr, out.total, 1, 8)) << "no destination";
+  EXPECT_FALSE(DecodePixelData(
+      encapsulated, 1, {.destination = out.bytes.data(), .totalBytes = out.total, .frames = 0, .bitsAllocated = 8}))
+      << "no frames";
+  EXPECT_FALSE(DecodePixelData(encapsulated, 1,
+                               {.destination = nullptr, .totalBytes = out.total, .frames = 1, .bitsAllocated = 8}))
+      << "no destination";
   std::vector<int> failed;
-  EXPECT_FALSE(DecodePixelData(encapsulated, 1, out.bytes.data(), 3, 4, 8, &failed)) << "fewer bytes than frames";
+  EXPECT_FALSE(DecodePixelData(
+      encapsulated, 1,
+      {.destination = out.bytes.data(), .totalBytes = 3, .frames = 4, .bitsAllocated = 8, .failedFrames = &failed}))
+      << "fewer bytes than frames";
   EXPECT_TRUE(failed.empty());
   EXPECT_EQ(encapsulated.Count(), 6u);
 }
@@ -548,8 +605,17 @@ TEST_F(EncodeFixture, JpegExtendedRefusesEightBitDataAndChangesNothing) {
     std::vector<std::uint8_t> work = image.pixels;
     float ratio = -1;
     LogCapture log;
-    EXPECT_FALSE(EncodePixelData(c, index, work.data(), work.size(), false, 16, 16, 8, image.bitsAllocated, 0, 0, 2.0f,
-                                 5.0f, ratio, 1, JPEG_EXTENDED, ""));
+    EXPECT_FALSE(EncodePixelData(c, index,
+                                 {.pixels = work.data(),
+                                  .pixelBytes = work.size(),
+                                  .frames = 1,
+                                  .columns = 16,
+                                  .rows = 16,
+                                  .bitsAllocated = image.bitsAllocated,
+                                  .bitsStored = 8,
+                                  .rescale = {.slope = 2.0f, .intercept = 5.0f},
+                                  .targetTransferSyntax = JPEG_EXTENDED},
+                                 ratio));
     EXPECT_EQ(Errors(log),
               std::vector<std::string>{"ERROR, EncodePixelData, JPEG extended needs more than 8 bits per sample"});
     EXPECT_EQ(work, image.pixels);
@@ -580,8 +646,16 @@ TEST_F(EncodeFixture, ImpossibleRequestsFailWithTheContainerUnchanged) {
     std::copy(image.pixels.begin(), image.pixels.end(), work.begin());
     float ratio = -1;
     LogCapture log;
-    EXPECT_FALSE(EncodePixelData(c, index, work.data(), k.bytes, false, 16, 16, 12, k.bitsAllocated, 0, 0, 1, 0, ratio,
-                                 k.frames, k.syntax, ""))
+    EXPECT_FALSE(EncodePixelData(c, index,
+                                 {.pixels = work.data(),
+                                  .pixelBytes = k.bytes,
+                                  .frames = k.frames,
+                                  .columns = 16,
+                                  .rows = 16,
+                                  .bitsAllocated = k.bitsAllocated,
+                                  .bitsStored = 12,
+                                  .targetTransferSyntax = k.syntax},
+                                 ratio))
         << k.name;
     EXPECT_EQ(Errors(log).size(), 1u) << k.name;
     EXPECT_EQ(Entries(), before) << k.name;
@@ -633,9 +707,17 @@ TEST_F(EncodeFixture, NativeTargetsStoreTheBufferWithItsExactLength) {
       float ratio = -1;
       Bytes work = k.image.pixels;
       work.resize(work.size() + 5, 0xEE); // the buffer may be larger than the frames
-      ASSERT_TRUE(EncodePixelData(set, at, work.data(), work.size(), k.image.colour, k.image.columns, k.image.rows,
-                                  k.image.bitsStored, k.image.bitsAllocated, 0, 0, 1, 0, ratio, k.image.frames, syntax,
-                                  ""))
+      ASSERT_TRUE(EncodePixelData(set, at,
+                                  {.pixels = work.data(),
+                                   .pixelBytes = work.size(),
+                                   .frames = k.image.frames,
+                                   .columns = k.image.columns,
+                                   .rows = k.image.rows,
+                                   .isColour = k.image.colour,
+                                   .bitsAllocated = k.image.bitsAllocated,
+                                   .bitsStored = k.image.bitsStored,
+                                   .targetTransferSyntax = syntax},
+                                  ratio))
           << k.name;
       EXPECT_EQ(at, 1u);
       ASSERT_EQ(set.Count(), 3u) << k.name << ": no items";
@@ -655,15 +737,25 @@ TEST_F(EncodeFixture, DecodeThenEncodeConvertsBetweenSyntaxes) {
   ASSERT_TRUE(test::Encode(c, index, image, JPEG_LOSSLESS));
   c.transferSyntax = std::string(JPEG_LOSSLESS);
   Bytes buffer(image.pixels.size());
-  ASSERT_TRUE(DecodePixelData(c, 1, buffer.data(), buffer.size(), 2, 16));
+  ASSERT_TRUE(DecodePixelData(
+      c, 1, {.destination = buffer.data(), .totalBytes = buffer.size(), .frames = 2, .bitsAllocated = 16}));
   std::size_t at = 1;
   float ratio = -1;
-  ASSERT_TRUE(EncodePixelData(c, at, buffer.data(), buffer.size(), false, 40, 20, 16, 16, 0, 0, 1, 0, ratio, 2,
-                              JPEG_2000_LOSSLESS, ""));
+  ASSERT_TRUE(EncodePixelData(c, at,
+                              {.pixels = buffer.data(),
+                               .pixelBytes = buffer.size(),
+                               .frames = 2,
+                               .columns = 40,
+                               .rows = 20,
+                               .bitsAllocated = 16,
+                               .bitsStored = 16,
+                               .targetTransferSyntax = JPEG_2000_LOSSLESS},
+                              ratio));
   EXPECT_EQ(at, 5u);
   c.transferSyntax = std::string(JPEG_2000_LOSSLESS);
   Bytes again(image.pixels.size());
-  ASSERT_TRUE(DecodePixelData(c, 1, again.data(), again.size(), 2, 16));
+  ASSERT_TRUE(DecodePixelData(
+      c, 1, {.destination = again.data(), .totalBytes = again.size(), .frames = 2, .bitsAllocated = 16}));
   EXPECT_EQ(again, image.pixels);
 }
 
@@ -681,11 +773,24 @@ std::uint8_t BaselineOfFlatFrame(std::uint16_t stored, int bitsStored, int pixel
   std::size_t index = 0;
   test::MakePixelDataSet(c, index);
   float ratio = 0;
-  EXPECT_TRUE(EncodePixelData(c, index, pixels.data(), pixels.size(), false, columns, rows, bitsStored, 16,
-                              pixelRepresentation, 0, slope, intercept, ratio, 1, JPEG_BASELINE, modality));
+  EXPECT_TRUE(EncodePixelData(c, index,
+                              {.pixels = pixels.data(),
+                               .pixelBytes = pixels.size(),
+                               .frames = 1,
+                               .columns = columns,
+                               .rows = rows,
+                               .bitsAllocated = 16,
+                               .bitsStored = bitsStored,
+                               .rescale = {.pixelRepresentation = pixelRepresentation,
+                                           .slope = slope,
+                                           .intercept = intercept,
+                                           .modality = modality},
+                               .targetTransferSyntax = JPEG_BASELINE},
+                              ratio));
   c.transferSyntax = std::string(JPEG_BASELINE);
   Bytes out(static_cast<std::size_t>(columns * rows));
-  EXPECT_TRUE(DecodePixelData(c, 1, out.data(), out.size(), 1, 8));
+  EXPECT_TRUE(
+      DecodePixelData(c, 1, {.destination = out.data(), .totalBytes = out.size(), .frames = 1, .bitsAllocated = 8}));
   return out[0];
 }
 
@@ -749,13 +854,25 @@ TEST(Scaling, ConversionsTable) {
   for (const ScaleCase &k : cases) {
     const Bytes in = Words({k.stored});
     std::uint8_t to8 = 0xEE;
-    ScaleTo8Bit(&to8, in.data(), k.pixelRepresentation, k.bitsStored, k.slope, k.intercept, 2, k.modality);
+    ScaleTo8Bit(&to8, in.data(), 2, k.bitsStored,
+                {.pixelRepresentation = k.pixelRepresentation,
+                 .slope = k.slope,
+                 .intercept = k.intercept,
+                 .modality = k.modality});
     EXPECT_EQ(to8, k.to8) << k.name;
     Bytes to12 = in;
-    ScaleTo12Bit(to12.data(), k.pixelRepresentation, k.slope, k.intercept, 2, k.modality);
+    ScaleTo12Bit(to12.data(), 2,
+                 {.pixelRepresentation = k.pixelRepresentation,
+                  .slope = k.slope,
+                  .intercept = k.intercept,
+                  .modality = k.modality});
     EXPECT_EQ(to12, Words({k.to12})) << k.name;
     Bytes rescaled = in;
-    RescaleInPlace(rescaled.data(), k.pixelRepresentation, k.slope, k.intercept, 2, k.modality);
+    RescaleInPlace(rescaled.data(), 2,
+                   {.pixelRepresentation = k.pixelRepresentation,
+                    .slope = k.slope,
+                    .intercept = k.intercept,
+                    .modality = k.modality});
     EXPECT_EQ(rescaled, Words({k.rescaled})) << k.name;
   }
 }
@@ -763,12 +880,12 @@ TEST(Scaling, ConversionsTable) {
 TEST(Scaling, ConversionsCoverByteCountBytesOnly) {
   const Bytes in = Words({10, 20, 30, 40});
   Bytes out(4, 0xEE);
-  ScaleTo8Bit(out.data(), in.data(), 0, 8, 1, 0, 5, ""); // odd count: two samples
+  ScaleTo8Bit(out.data(), in.data(), 5, 8, {.slope = 1, .intercept = 0}); // odd count: two samples
   EXPECT_EQ(out, (Bytes{10, 20, 0xEE, 0xEE}));
   Bytes samples = in;
-  ScaleTo12Bit(samples.data(), 0, 2, 0, 4, "");
+  ScaleTo12Bit(samples.data(), 4, {.slope = 2, .intercept = 0});
   EXPECT_EQ(samples, Words({20, 40, 30, 40}));
-  RescaleInPlace(samples.data(), 0, 1, -25, 6, "");
+  RescaleInPlace(samples.data(), 6, {.slope = 1, .intercept = -25});
   EXPECT_EQ(samples, Words({0, 15, 5, 40}));
 }
 
@@ -792,12 +909,23 @@ TEST(Scaling, JpegExtendedAndJ2kConvertSixteenBitGreyInPlace) {
     test::MakePixelDataSet(c, index);
     Bytes work = flat;
     float ratio = -1;
-    ASSERT_TRUE(EncodePixelData(c, index, work.data(), work.size(), false, 4, 2, 16, 16, 0, 0, 1, -1000, ratio, 1,
-                                syntax, "CT"));
+    ASSERT_TRUE(EncodePixelData(c, index,
+                                {.pixels = work.data(),
+                                 .pixelBytes = work.size(),
+                                 .frames = 1,
+                                 .columns = 4,
+                                 .rows = 2,
+                                 .bitsAllocated = 16,
+                                 .bitsStored = 16,
+                                 .rescale = {.slope = 1, .intercept = -1000, .modality = "CT"},
+                                 .targetTransferSyntax = syntax},
+                                ratio));
     EXPECT_EQ(work, Words({expected, expected, expected, expected, expected, expected, expected, expected})) << syntax;
     c.transferSyntax = std::string(syntax);
     Bytes out(flat.size());
-    ASSERT_TRUE(DecodePixelData(c, 1, out.data(), out.size(), 1, 16)) << syntax;
+    ASSERT_TRUE(
+        DecodePixelData(c, 1, {.destination = out.data(), .totalBytes = out.size(), .frames = 1, .bitsAllocated = 16}))
+        << syntax;
     EXPECT_EQ(out, work) << syntax;
   }
 }
@@ -868,7 +996,8 @@ TEST_P(J2kFrameHeaderTest, SizIsFoundByWalkingTheSegmentsFromSoc) {
   DcmObj c;
   SetFragments(c, JPEG_2000_LOSSLESS, {GetParam().stream});
   LogCapture log;
-  const bool accepted = CheckEncapsulatedFrames(c, 1, 1, 8, 16, 1, 16 * 8);
+  const bool accepted =
+      CheckEncapsulatedFrames(c, 1, {.frames = 1, .rows = 8, .columns = 16, .components = 1, .frameBytes = 16 * 8});
   EXPECT_EQ(accepted, GetParam().refusal == nullptr);
   if (GetParam().refusal != nullptr)
     EXPECT_EQ(Errors(log), std::vector<std::string>{GetParam().refusal});
@@ -908,15 +1037,18 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(J2kFrameHeader, CodestreamHoldingDelimiterBytesDecodes) {
   const Image image = MakeImage(16, 8, 1, 8, 8, false);
   Bytes stream;
-  ASSERT_TRUE(J2kEncode(image.pixels.data(), 16, 8, 1, 8, J2K_RATE_LOSSLESS, stream));
+  ASSERT_TRUE(J2kEncode(image.pixels.data(), {16, 8, 1}, 8, J2K_RATE_LOSSLESS, stream));
   const std::size_t afterSiz = 4 + (stream[4] << 8 | stream[5]);
   const Bytes comment = Comment(SEQUENCE_DELIMITER_BYTES);
   stream.insert(stream.begin() + static_cast<std::ptrdiff_t>(afterSiz), comment.begin(), comment.end());
   DcmObj c;
   SetFragments(c, JPEG_2000_LOSSLESS, {stream});
-  ASSERT_TRUE(CheckEncapsulatedFrames(c, 1, 1, 8, 16, 1, image.pixels.size()));
+  ASSERT_TRUE(CheckEncapsulatedFrames(
+      c, 1, {.frames = 1, .rows = 8, .columns = 16, .components = 1, .frameBytes = image.pixels.size()}));
   Destination destination(image.pixels.size());
-  ASSERT_TRUE(DecodePixelData(c, 1, destination.bytes.data(), destination.total, 1, 8));
+  ASSERT_TRUE(DecodePixelData(
+      c, 1,
+      {.destination = destination.bytes.data(), .totalBytes = destination.total, .frames = 1, .bitsAllocated = 8}));
   EXPECT_EQ(destination.Frames(), image.pixels);
 }
 

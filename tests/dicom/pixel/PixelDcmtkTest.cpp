@@ -182,7 +182,12 @@ TEST_P(DcmcjpegFiles, DecodeHereToWhatDcmdjpegGives) {
   ASSERT_EQ(total, image.pixels.size());
   Bytes decoded(total);
   std::vector<int> failed;
-  ASSERT_TRUE(DecodePixelData(c, index, decoded.data(), total, frames, c.FindUS(0x0028, 0x0100), &failed));
+  ASSERT_TRUE(DecodePixelData(c, index,
+                              {.destination = decoded.data(),
+                               .totalBytes = total,
+                               .frames = frames,
+                               .bitsAllocated = c.FindUS(0x0028, 0x0100),
+                               .failedFrames = &failed}));
   EXPECT_TRUE(failed.empty());
   const Bytes expected(reference.begin(), reference.begin() + static_cast<std::ptrdiff_t>(total));
   if (p.lossless) {
@@ -229,8 +234,19 @@ TEST_P(LosslessWrittenHere, DcmdjpegDecodesTheOriginalPixels) {
   std::size_t index = PixelIndex(c);
   Bytes work = image.pixels;
   float ratio = -1;
-  ASSERT_TRUE(EncodePixelData(c, index, work.data(), work.size(), p.colour, p.columns, p.rows, p.bitsStored,
-                              p.bitsAllocated, p.pixelRepresentation, 0, 1, 0, ratio, p.frames, JPEG_LOSSLESS, "OT"));
+  ASSERT_TRUE(EncodePixelData(
+      c, index,
+      {.pixels = work.data(),
+       .pixelBytes = work.size(),
+       .frames = p.frames,
+       .columns = p.columns,
+       .rows = p.rows,
+       .isColour = p.colour,
+       .bitsAllocated = p.bitsAllocated,
+       .bitsStored = p.bitsStored,
+       .rescale = {.pixelRepresentation = p.pixelRepresentation, .slope = 1, .intercept = 0, .modality = "OT"},
+       .targetTransferSyntax = JPEG_LOSSLESS},
+      ratio));
   c.transferSyntax = std::string(JPEG_LOSSLESS);
   c.explicitVR = true;
   ASSERT_TRUE(c.Write(File("lossless.dcm")));

@@ -72,9 +72,17 @@ inline void MakePixelDataSet(DcmObj &c, std::size_t &pixelIndex) {
 inline bool Encode(DcmObj &c, std::size_t &index, const Image &image, std::string_view target, float *ratio = nullptr) {
   std::vector<std::uint8_t> work = image.pixels;
   float unused = -1;
-  return EncodePixelData(c, index, work.data(), work.size(), image.colour, image.columns, image.rows, image.bitsStored,
-                         image.bitsAllocated, 0, 0, 1.0f, 0.0f, ratio != nullptr ? *ratio : unused, image.frames,
-                         target, "");
+  return EncodePixelData(c, index,
+                         {.pixels = work.data(),
+                          .pixelBytes = work.size(),
+                          .frames = image.frames,
+                          .columns = image.columns,
+                          .rows = image.rows,
+                          .isColour = image.colour,
+                          .bitsAllocated = image.bitsAllocated,
+                          .bitsStored = image.bitsStored,
+                          .targetTransferSyntax = target},
+                         ratio != nullptr ? *ratio : unused);
 }
 
 } // namespace fw::test
