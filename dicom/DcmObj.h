@@ -157,6 +157,7 @@ public:
   // deflated one, or an element before the tag is cut short (Read tells
   // why); the elements before a failure may stay in the container.
   bool ReadUpTo(const std::string &path, std::uint16_t group, std::uint16_t element);
+  bool ReadUpTo(const std::string &path, fw::Tag tag) { return ReadUpTo(path, tag.group, tag.element); }
   // The same from and to memory: the whole file in stream.
   void WriteTo(BufData &stream);
   bool ReadFrom(BufData &stream);

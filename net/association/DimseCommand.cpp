@@ -2,6 +2,7 @@
 #include "net/association/DimseCommand.h"
 
 #include "dicom/DcmTag.h"
+#include "dicom/Tags.h"
 
 #include <array>
 #include <memory>
@@ -17,7 +18,7 @@ using NumberField = std::uint16_t CommandFields::*;
 using OptionalNumberField = std::optional<std::uint16_t> CommandFields::*;
 
 struct Row {
-  std::uint16_t element;
+  Tag tag;
   std::string_view vr;
   std::variant<TextField, NumberField, OptionalNumberField> field;
   bool always; // written also when the text is empty
@@ -25,28 +26,28 @@ struct Row {
 
 // In tag order, as the elements are written.
 constexpr std::array ROWS = {
-    Row{AFFECTED_SOP_CLASS_UID, "UI", &CommandFields::affectedSopClass, true},
-    Row{COMMAND_FIELD, "US", &CommandFields::commandField, true},
-    Row{MESSAGE_ID, "US", &CommandFields::messageID, true},
-    Row{MOVE_DESTINATION, "AE", &CommandFields::moveDestination, false},
-    Row{PRIORITY, "US", &CommandFields::priority, false},
-    Row{DATA_SET_TYPE, "US", &CommandFields::dataSetType, true},
-    Row{AFFECTED_SOP_INSTANCE_UID, "UI", &CommandFields::affectedSopInstance, false},
-    Row{MOVE_ORIGINATOR_AET, "AE", &CommandFields::moveOriginatorAET, false},
-    Row{MOVE_ORIGINATOR_MESSAGE_ID, "US", &CommandFields::moveOriginatorMessageID, false},
+    Row{tag::AffectedSOPClassUID, "UI", &CommandFields::affectedSopClass, true},
+    Row{tag::CommandField, "US", &CommandFields::commandField, true},
+    Row{tag::MessageID, "US", &CommandFields::messageID, true},
+    Row{tag::MoveDestination, "AE", &CommandFields::moveDestination, false},
+    Row{tag::Priority, "US", &CommandFields::priority, false},
+    Row{tag::CommandDataSetType, "US", &CommandFields::dataSetType, true},
+    Row{tag::AffectedSOPInstanceUID, "UI", &CommandFields::affectedSopInstance, false},
+    Row{tag::MoveOriginatorApplicationEntityTitle, "AE", &CommandFields::moveOriginatorAET, false},
+    Row{tag::MoveOriginatorMessageID, "US", &CommandFields::moveOriginatorMessageID, false},
 };
 
 // The row's element for these fields; null when it is left out.
 std::unique_ptr<DcmTag> ElementOf(const Row &row, const CommandFields &fields) {
   if (const auto *text = std::get_if<TextField>(&row.field)) {
     const std::string_view value = fields.**text;
-    return row.always || !value.empty() ? DcmTag::FromText(COMMAND_GROUP, row.element, value, row.vr) : nullptr;
+    return row.always || !value.empty() ? DcmTag::FromText(row.tag, value, row.vr) : nullptr;
   }
   if (const auto *number = std::get_if<NumberField>(&row.field)) {
-    return DcmTag::FromUS(COMMAND_GROUP, row.element, fields.**number, row.vr);
+    return DcmTag::FromUS(row.tag, fields.**number, row.vr);
   }
   const std::optional<std::uint16_t> &value = fields.*std::get<OptionalNumberField>(row.field);
-  return value ? DcmTag::FromUS(COMMAND_GROUP, row.element, *value, row.vr) : nullptr;
+  return value ? DcmTag::FromUS(row.tag, *value, row.vr) : nullptr;
 }
 
 } // namespace
@@ -61,7 +62,7 @@ void BuildCommand(DcmObj &command, const CommandFields &fields) {
       elements.push_back(std::move(element));
     }
   }
-  command.Append(DcmTag::FromUL(COMMAND_GROUP, GROUP_LENGTH, groupLength, "UL"));
+  command.Append(DcmTag::FromUL(tag::CommandGroupLength, groupLength, "UL"));
   for (auto &element : elements) {
     command.Append(std::move(element));
   }

@@ -1,4 +1,3 @@
-// PS3.7 9.3 and 10.3 DIMSE command sets, E.1 command fields
 // DimseCommand: the command set of a DIMSE request, built from one table of
 // the command's fields.
 //
@@ -27,21 +26,6 @@
 #include <string_view>
 
 namespace fw::dimse {
-
-// Elements of the command group (0000,eeee).
-inline constexpr std::uint16_t COMMAND_GROUP = 0x0000;
-inline constexpr std::uint16_t GROUP_LENGTH = 0x0000;
-inline constexpr std::uint16_t AFFECTED_SOP_CLASS_UID = 0x0002;
-inline constexpr std::uint16_t COMMAND_FIELD = 0x0100;
-inline constexpr std::uint16_t MESSAGE_ID = 0x0110;
-inline constexpr std::uint16_t MESSAGE_ID_BEING_RESPONDED_TO = 0x0120;
-inline constexpr std::uint16_t MOVE_DESTINATION = 0x0600;
-inline constexpr std::uint16_t PRIORITY = 0x0700;
-inline constexpr std::uint16_t DATA_SET_TYPE = 0x0800;
-inline constexpr std::uint16_t STATUS = 0x0900;
-inline constexpr std::uint16_t AFFECTED_SOP_INSTANCE_UID = 0x1000;
-inline constexpr std::uint16_t MOVE_ORIGINATOR_AET = 0x1030;
-inline constexpr std::uint16_t MOVE_ORIGINATOR_MESSAGE_ID = 0x1031;
 
 // Values of Priority and Command Data Set Type.
 inline constexpr std::uint16_t PRIORITY_MEDIUM = 0x0000;

@@ -2,6 +2,7 @@
 #include "net/association/Response.h"
 
 #include "base/Log.h"
+#include "dicom/Tags.h"
 #include "net/association/PDU_Service.h"
 
 #include <string>
@@ -9,20 +10,17 @@
 namespace fw {
 namespace {
 
-constexpr std::uint16_t COMMAND_GROUP = 0x0000;
-constexpr std::uint16_t MESSAGE_ID_RESPONDED_TO = 0x0120;
-constexpr std::uint16_t DATA_SET_TYPE = 0x0800;
 constexpr std::uint16_t NO_DATA_SET = 0x0101;
 
 } // namespace
 
 bool AnnouncesDataSet(const DcmObj &command) {
-  const DcmTag *type = command.FindElement(COMMAND_GROUP, DATA_SET_TYPE);
+  const DcmTag *type = command.FindElement(tag::CommandDataSetType);
   return type != nullptr && type->data.size() >= 2 && type->GetUS() != NO_DATA_SET;
 }
 
 bool AnswersRequest(PDU_Service &service, const DcmObj &command, std::string_view who) {
-  const DcmTag *answered = command.FindElement(COMMAND_GROUP, MESSAGE_ID_RESPONDED_TO);
+  const DcmTag *answered = command.FindElement(tag::MessageIDBeingRespondedTo);
   if (answered != nullptr && answered->data.size() >= 2 && answered->GetUS() == service.RequestMessageID()) {
     return true;
   }

@@ -3,6 +3,7 @@
 
 #include "base/Log.h"
 #include "dicom/DcmTag.h"
+#include "dicom/Tags.h"
 #include "dicom/Uids.h"
 #include "net/association/DimseCommand.h"
 #include "net/association/PDU_Service.h"
@@ -36,7 +37,7 @@ bool CEcho::ReadRSP(PDU_Service &service) {
   if (AnnouncesDataSet(response) && !DropDataSet(service)) {
     return false;
   }
-  if (response.FindUS(dimse::COMMAND_GROUP, dimse::COMMAND_FIELD) != C_ECHO_RSP) {
+  if (response.FindUS(tag::CommandField) != C_ECHO_RSP) {
     WriteLog("ERROR, CEcho::ReadRSP, not a C-Echo RSP");
     return false;
   }
@@ -44,7 +45,7 @@ bool CEcho::ReadRSP(PDU_Service &service) {
     return false;
   }
   // Status is mandatory: without one the verification did not succeed.
-  const DcmTag *status = response.FindElement(dimse::COMMAND_GROUP, dimse::STATUS);
+  const DcmTag *status = response.FindElement(tag::Status);
   if (status == nullptr || status->data.size() < 2) {
     WriteLog("ERROR, CEcho::ReadRSP, no status");
     return false;

@@ -3,6 +3,7 @@
 
 #include "base/Log.h"
 #include "dicom/DcmTag.h"
+#include "dicom/Tags.h"
 #include "dicom/Uids.h"
 #include "net/association/DimseCommand.h"
 #include "net/association/PDU_Service.h"
@@ -26,7 +27,7 @@ void CStore::BuildRQ(DcmObj &command, std::string_view sopClassUID, std::string_
 }
 
 bool CStore::WriteRQ(PDU_Service &service, DcmObj *dataSet, std::string_view sopClassUID) {
-  const std::string instanceUID = dataSet != nullptr ? dataSet->FindText(0x0008, 0x0018) : std::string();
+  const std::string instanceUID = dataSet != nullptr ? dataSet->FindText(tag::SOPInstanceUID) : std::string();
   DcmObj command;
   service.SetRequestMessageID(IdCounter::MessageID());
   BuildRQ(command, sopClassUID, instanceUID, service.RequestMessageID());
@@ -50,7 +51,7 @@ int CStore::ReadRSP(PDU_Service &service) {
     WriteLog("ERROR, CStore::ReadRSP, PDU->Read DCO failed");
     return -1;
   }
-  if (response.FindUS(dimse::COMMAND_GROUP, dimse::COMMAND_FIELD) != C_STORE_RSP) {
+  if (response.FindUS(tag::CommandField) != C_STORE_RSP) {
     WriteLog("ERROR, CStore::ReadRSP, not a C-Store RSP");
     return -2;
   }
@@ -58,7 +59,7 @@ int CStore::ReadRSP(PDU_Service &service) {
     return -2;
   }
   // Status is mandatory: a response without one must not count as stored.
-  const DcmTag *status = response.FindElement(dimse::COMMAND_GROUP, dimse::STATUS);
+  const DcmTag *status = response.FindElement(tag::Status);
   if (status == nullptr || status->data.size() < 2) {
     WriteLog("ERROR, CStore::ReadRSP, no status");
     return -2;

@@ -2,6 +2,7 @@
 #include "net/dimse/StoreRequest.h"
 
 #include "base/Log.h"
+#include "dicom/Tags.h"
 #include "dicom/Uids.h"
 #include "net/association/PDU_Service.h"
 #include "net/dimse/CStore.h"
@@ -24,7 +25,7 @@ std::string TrimUid(std::string text) {
 } // namespace
 
 std::string StoredSopClass(const DcmObj &dataSet, std::string_view fallback) {
-  std::string own = TrimUid(dataSet.FindText(0x0008, 0x0016));
+  std::string own = TrimUid(dataSet.FindText(tag::SOPClassUID));
   return own.empty() ? TrimUid(std::string(fallback)) : own;
 }
 

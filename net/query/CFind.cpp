@@ -3,6 +3,7 @@
 
 #include "base/Log.h"
 #include "dicom/DcmTag.h"
+#include "dicom/Tags.h"
 #include "net/association/DimseCommand.h"
 #include "net/association/PDU_Service.h"
 #include "net/association/Response.h"
@@ -13,11 +14,7 @@ namespace fw {
 
 namespace {
 
-constexpr std::uint16_t COMMAND_GROUP = 0x0000;
 constexpr std::uint16_t NO_DATA_SET = 0x0101;
-constexpr std::uint16_t COMMAND_FIELD = 0x0100;
-constexpr std::uint16_t DATA_SET_TYPE = 0x0800;
-constexpr std::uint16_t STATUS = 0x0900;
 
 } // namespace
 
@@ -55,7 +52,7 @@ int CFind::ReadRSP(PDU_Service &service, DcmObj &identifier, bool &identifierRea
   if (!service.Read(command)) {
     return -1;
   }
-  if (command.FindUS(COMMAND_GROUP, COMMAND_FIELD) != C_FIND_RSP) {
+  if (command.FindUS(tag::CommandField) != C_FIND_RSP) {
     if (AnnouncesDataSet(command)) {
       DropDataSet(service);
     }
@@ -66,12 +63,12 @@ int CFind::ReadRSP(PDU_Service &service, DcmObj &identifier, bool &identifierRea
   }
   // Status is mandatory: a response without one must not read as the
   // successful end of the query.
-  const DcmTag *status = command.FindElement(COMMAND_GROUP, STATUS);
+  const DcmTag *status = command.FindElement(tag::Status);
   if (status == nullptr || status->data.size() < 2) {
     WriteLog("ERROR, CFind::ReadRSP, no status");
     return -1;
   }
-  if (command.FindUS(COMMAND_GROUP, DATA_SET_TYPE) == NO_DATA_SET) {
+  if (command.FindUS(tag::CommandDataSetType) == NO_DATA_SET) {
     return status->GetUS();
   }
   if (!service.Read(identifier, identifierLimit)) {

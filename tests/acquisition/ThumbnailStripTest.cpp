@@ -166,7 +166,7 @@ TEST_F(ThumbnailStripTest, AFrameThatDoesNotDecodeGivesABlackTile) {
   const std::vector<std::uint8_t> grey = [] {
     std::vector<std::uint8_t> stream;
     const std::vector<std::uint8_t> pixels(64 * 48, 100);
-    JpegEncode8(64, 48, 1, pixels.data(), JPEG_MODE_BASELINE, stream);
+    JpegEncode8({64, 48, 1}, pixels.data(), JPEG_MODE_BASELINE, stream);
     return stream;
   }();
   const struct {

@@ -19,6 +19,7 @@
 // Exit status 0 when every file was stored, 1 when any was not, 2 on wrong
 // usage.
 #include "dicom/DcmObj.h"
+#include "dicom/Tags.h"
 #include "dicom/Uids.h"
 #include "net/association/Negotiation.h"
 #include "net/association/PDU_Service.h"
@@ -68,7 +69,8 @@ std::unique_ptr<fw::DcmObj> ReadFile(const std::string &path) {
 // SOP Class UID there): the file is then read whole.
 bool PeekFile(const std::string &path, std::string &transferSyntax, std::string &sopClass) {
   fw::DcmObj head;
-  if (!head.ReadUpTo(path, 0x0008, 0x0017)) {
+  constexpr fw::Tag afterSopClass{fw::tag::SOPClassUID.group, fw::tag::SOPClassUID.element + 1};
+  if (!head.ReadUpTo(path, afterSopClass)) {
     return false;
   }
   transferSyntax = head.transferSyntax;
