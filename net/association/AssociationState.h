@@ -1,4 +1,3 @@
-// PS3.8 9.2 states of the association state machine
 // AssociationState: where an association of the station (always the
 // requester) stands, named as the state machine names it. PDU_Service sets it
 // on each transition and checks it before each step.

@@ -1,4 +1,3 @@
-// PS3.8 9.3.2.2 and 9.3.3.2 presentation contexts, proposed and accepted
 // Negotiation: what the station proposes in an A-ASSOCIATE-RQ and what it
 // makes of the accept items that come back, as functions over values (no
 // link, no PDU objects), so each rule can be read and tested on its own.

@@ -1,4 +1,3 @@
-// PS3.4 B.2 Storage service class, SCU behaviour
 // StoreStep: storing one file on an open association, the step every sender
 // repeats per file, with a typed outcome that says why a file was not stored.
 //
