@@ -83,7 +83,7 @@ run_ctest() { # name, dir, extra ctest args...
 
 mkdir -p build
 
-stage "Network layer order"
+stage "Layer order of the includes"
 if bash scripts/check-layers.sh; then
   passed=$((passed + 1))
 else
