@@ -319,56 +319,72 @@ bool AcquisitionSession::Send() {
   }
   SetSending(true);
   cancelRequested_ = false;
+  const SendTally tally = SendAllFiles();
+  SetSending(false);
+  return ReportSend(tally);
+}
+
+// One association for all the files; when it cannot be opened every file
+// is marked with why.
+AcquisitionSession::SendTally AcquisitionSession::SendAllFiles() {
   const setupcfg &config = *config_;
   const std::vector<ProposedContext> contexts = StorageContexts(state_.fileList);
-  const std::size_t n = state_.fileList.size();
-  std::size_t stored = 0;
-  bool cancelled = false;
-  {
-    PDU_Service service;
-    // Waits for the PACS let the window's events run, so Cancel is heard.
-    service.SetCancelCheck([this] {
-      Notify(processEventsWhileWaiting);
-      return cancelRequested_;
-    });
-    if (!service.OpenAssociation(
-            {config.PacsIP, config.PacsPort, config.LocalAET, config.PacsAET, setup_.sendTimeoutSeconds}, contexts)) {
-      cancelled = service.Cancelled();
-      if (!cancelled) {
-        WriteLog("ERROR, Can't open association with: " + config.PacsAET);
-      }
-      for (AcquiredFile &file : state_.fileList) {
-        file.problem = cancelled ? "cancelled" : "no association with " + config.PacsAET;
-      }
-    } else {
-      for (std::size_t i = 0; i < n; ++i) {
-        AcquiredFile &file = state_.fileList[i];
-        if (cancelRequested_ || service.Cancelled()) {
-          cancelled = true;
-          file.problem = "cancelled";
-          continue;
-        }
-        file.problem = SendFile(service, file);
-        if (file.problem.empty()) {
-          file.stored = true;
-          ++stored;
-          if (onProgress) {
-            onProgress(static_cast<int>((i + 1) * 100 / n));
-          }
-        } else if (service.Cancelled()) {
-          file.problem = "cancelled";
-          cancelled = true;
-        }
-        Notify(processEvents);
-      }
+  SendTally tally;
+  PDU_Service service;
+  // Waits for the PACS let the window's events run, so Cancel is heard.
+  service.SetCancelCheck([this] {
+    Notify(processEventsWhileWaiting);
+    return cancelRequested_;
+  });
+  if (!service.OpenAssociation(
+          {config.PacsIP, config.PacsPort, config.LocalAET, config.PacsAET, setup_.sendTimeoutSeconds}, contexts)) {
+    tally.cancelled = service.Cancelled();
+    if (!tally.cancelled) {
+      WriteLog("ERROR, Can't open association with: " + config.PacsAET);
     }
-    service.ReleaseAssociation();
+    for (AcquiredFile &file : state_.fileList) {
+      file.problem = tally.cancelled ? "cancelled" : "no association with " + config.PacsAET;
+    }
+  } else {
+    SendEachFile(service, tally);
   }
-  SetSending(false);
-  const bool allStored = stored == n;
-  if (cancelled && !allStored) {
-    WriteLog("WARNING, Send cancelled by the operator, " + std::to_string(n - stored) + " of " + std::to_string(n) +
-             " files not sent");
+  service.ReleaseAssociation();
+  return tally;
+}
+
+// After a cancel the remaining files are marked, not sent.
+void AcquisitionSession::SendEachFile(PDU_Service &service, SendTally &tally) {
+  const std::size_t n = state_.fileList.size();
+  for (std::size_t i = 0; i < n; ++i) {
+    AcquiredFile &file = state_.fileList[i];
+    if (cancelRequested_ || service.Cancelled()) {
+      tally.cancelled = true;
+      file.problem = "cancelled";
+      continue;
+    }
+    file.problem = SendFile(service, file);
+    if (file.problem.empty()) {
+      file.stored = true;
+      ++tally.stored;
+      if (onProgress) {
+        onProgress(static_cast<int>((i + 1) * 100 / n));
+      }
+    } else if (service.Cancelled()) {
+      file.problem = "cancelled";
+      tally.cancelled = true;
+    }
+    Notify(processEvents);
+  }
+}
+
+// The closing log line and box, then the progress bar back to zero; true
+// when every file was stored.
+bool AcquisitionSession::ReportSend(const SendTally &tally) {
+  const std::size_t n = state_.fileList.size();
+  const bool allStored = tally.stored == n;
+  if (tally.cancelled && !allStored) {
+    WriteLog("WARNING, Send cancelled by the operator, " + std::to_string(n - tally.stored) + " of " +
+             std::to_string(n) + " files not sent");
     Ask(MessageKind::Warning, TEXT_SEND_CANCELLED);
   } else {
     Ask(allStored ? MessageKind::Information : MessageKind::Error, allStored ? TEXT_FILES_SENT_OK : TEXT_SEND_FAILED);

@@ -50,6 +50,7 @@
 #include "ui/MessageBoxes.h"
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -57,6 +58,8 @@
 #include <vector>
 
 namespace fw {
+
+class PDU_Service;
 
 // Texts the operator sees.
 inline constexpr std::string_view TEXT_FILES_SENT_OK = "Files sent OK";
@@ -161,6 +164,14 @@ private:
   void EndRecording();
   void SetRecording(bool recording);
   void SetSending(bool sending);
+  // How a send ended: the files stored and whether the operator stopped it.
+  struct SendTally {
+    std::size_t stored = 0;
+    bool cancelled = false;
+  };
+  SendTally SendAllFiles();
+  void SendEachFile(PDU_Service &service, SendTally &tally);
+  bool ReportSend(const SendTally &tally);
   void RecordInstanceNumber();
   void CountLeftovers() const;
 
