@@ -35,7 +35,9 @@
 #include <filesystem>
 #include <malloc.h>
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -165,13 +167,14 @@ std::string Store(fw::PDU_Service &service, const File &file) {
   return "cancelled";
 }
 
-} // namespace
+struct StoreToolOptions {
+  std::string host;
+  std::string port;
+  std::vector<std::string> paths;
+  fw::tool::CommonOptions common;
+};
 
-int main(int argc, char **argv) {
-  // One object is held at a time: keep the memory of the last one for the
-  // next instead of giving it back and faulting it in again for every file.
-  mallopt(M_MMAP_THRESHOLD, 64 << 20);
-  mallopt(M_TRIM_THRESHOLD, 128 << 20);
+fw::tool::ParseResult<StoreToolOptions> ParseStoreOptions(int argc, char **argv) {
   fw::tool::CommandLine commandLine(
       "fwstore", "[options] HOST PORT FILE...",
       "Stores DICOM files on a peer with C-STORE over one association and prints one line per file:\n"
@@ -179,59 +182,90 @@ int main(int argc, char **argv) {
       DEFAULT_TIMEOUT_SECONDS);
   commandLine.SetArguments({"HOST", "PORT", "FILE"}, true);
   if (const auto code = commandLine.Parse(argc, argv)) {
-    return *code;
+    return {{}, code};
   }
   const std::vector<std::string> &arguments = commandLine.Arguments();
-  const std::string &host = arguments[0];
-  const std::string &port = arguments[1];
-  if (const std::string error = fw::tool::CheckPort(port); !error.empty()) {
-    return commandLine.UsageError(error);
+  StoreToolOptions options{arguments[0], arguments[1], {arguments.begin() + 2, arguments.end()}, commandLine.Common()};
+  if (const std::string error = fw::tool::CheckPort(options.port); !error.empty()) {
+    return {{}, commandLine.UsageError(error)};
   }
-  const fw::tool::CommonOptions &options = commandLine.Common();
-  fw::tool::ToolLog log(options.verbose);
-  if (options.verbose && fw::TraceLevel() < 2) {
-    fw::SetTraceLevel(2);
-  }
+  return {std::move(options), std::nullopt};
+}
 
-  std::vector<File> files;
-  for (std::size_t i = 2; i < arguments.size(); ++i) {
-    files.push_back({arguments[i], {}, {}, {}});
-  }
-  ReadAll(files);
-  const std::vector<fw::ProposedContext> contexts = Proposal(files);
-  log.Flush();
-
-  bool allStored = true;
-  const auto report = [&](const File &file, const std::string &problem) {
+// Prints each file's line as it is settled; remembers whether any was not
+// stored.
+class StoreReport {
+public:
+  void Add(const File &file, const std::string &problem) {
     if (problem.empty()) {
       std::printf("%s: stored\n", file.path.c_str());
     } else {
-      allStored = false;
+      allStored_ = false;
       std::printf("%s: not stored, %s\n", file.path.c_str(), problem.c_str());
     }
     std::fflush(stdout);
-  };
+  }
+  bool AllStored() const { return allStored_; }
 
+private:
+  bool allStored_ = true;
+};
+
+// Stores the files over one association; without one every file is told
+// why it was not stored.
+void StoreAll(const StoreToolOptions &options, std::vector<File> &files,
+              const std::vector<fw::ProposedContext> &contexts, fw::tool::ToolLog &log, StoreReport &report) {
+  const fw::tool::CommonOptions &common = options.common;
   fw::PDU_Service service;
   service.SetDumpMessages(fw::TraceLevel() > 1);
   if (contexts.empty() ||
-      !service.OpenAssociation({host, port, options.callingAET, options.calledAET, options.timeoutSeconds}, contexts)) {
+      !service.OpenAssociation({options.host, options.port, common.callingAET, common.calledAET, common.timeoutSeconds},
+                               contexts)) {
     log.Flush();
     if (!contexts.empty()) {
-      std::fprintf(stderr, "fwstore: no association with %s at %s:%s\n", options.calledAET.c_str(), host.c_str(),
-                   port.c_str());
+      std::fprintf(stderr, "fwstore: no association with %s at %s:%s\n", common.calledAET.c_str(), options.host.c_str(),
+                   options.port.c_str());
     }
     for (File &file : files) {
-      report(file, file.problem.empty() ? "no association" : file.problem);
+      report.Add(file, file.problem.empty() ? "no association" : file.problem);
     }
   } else {
     for (const File &file : files) {
       const std::string problem = Store(service, file);
       log.Flush();
-      report(file, problem);
+      report.Add(file, problem);
     }
   }
   service.ReleaseAssociation();
+}
+
+int RunStore(const StoreToolOptions &options) {
+  fw::tool::ToolLog log(options.common.verbose);
+  if (options.common.verbose && fw::TraceLevel() < 2) {
+    fw::SetTraceLevel(2);
+  }
+  std::vector<File> files;
+  files.reserve(options.paths.size());
+  for (const std::string &path : options.paths) {
+    files.push_back({path, {}, {}, {}});
+  }
+  ReadAll(files);
+  const std::vector<fw::ProposedContext> contexts = Proposal(files);
   log.Flush();
-  return allStored ? fw::tool::EXIT_OK : fw::tool::EXIT_FAILED;
+
+  StoreReport report;
+  StoreAll(options, files, contexts, log, report);
+  log.Flush();
+  return report.AllStored() ? fw::tool::EXIT_OK : fw::tool::EXIT_FAILED;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  // One object is held at a time: keep the memory of the last one for the
+  // next instead of giving it back and faulting it in again for every file.
+  mallopt(M_MMAP_THRESHOLD, 64 << 20);
+  mallopt(M_TRIM_THRESHOLD, 128 << 20);
+  const auto parsed = ParseStoreOptions(argc, argv);
+  return parsed.exitCode ? *parsed.exitCode : RunStore(parsed.options);
 }
