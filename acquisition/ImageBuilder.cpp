@@ -65,25 +65,43 @@ std::string TwoDigits(int value, const char *format) {
   return text;
 }
 
-bool SaveObject(const char *operation, bool clip, AcquisitionState &state, const StudyInfo &context,
-                CapturedFrames captured, const std::string &programFolder, const LocalClock &clock) {
+// What is saved and the name its log lines go under.
+struct ObjectKind {
+  const char *operation;
+  bool clip;
+};
+constexpr ObjectKind STILL_OBJECT{"SaveStill", false};
+constexpr ObjectKind CLIP_OBJECT{"SaveClip", true};
+
+// Takes the next free file name, counting the instance number up; false
+// (with the last name tried) when none could be taken.
+bool ReserveObjectName(AcquisitionState &state, const StudyInfo &context, const std::string &programFolder,
+                       std::string &name) {
   // Files left by an earlier run keep their names: their numbers are passed
   // over. The name is taken by creating it exclusively, so another process
   // saving into the same folder at the same moment cannot take it too (a
   // check for existence followed by the write would let both write one file).
-  std::string name;
-  bool reserved = false;
-  for (std::int32_t tries = 0; tries < MAX_SKIPPED_NUMBERS && !reserved; ++tries) {
+  for (std::int32_t tries = 0; tries < MAX_SKIPPED_NUMBERS; ++tries) {
     ++state.instanceNumber;
     name = ObjectFileName(context.accessionNumber, state.instanceNumber);
     const int fd = ::open((programFolder + name).c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0644);
     if (fd >= 0) {
       ::close(fd);
-      reserved = true;
-    } else if (errno != EEXIST) {
-      break;
+      return true;
+    }
+    if (errno != EEXIST) {
+      return false;
     }
   }
+  return false;
+}
+
+bool SaveObject(ObjectKind kind, AcquisitionState &state, const StudyInfo &context, CapturedFrames captured,
+                const std::string &programFolder, const LocalClock &clock) {
+  const char *operation = kind.operation;
+  const bool clip = kind.clip;
+  std::string name;
+  const bool reserved = ReserveObjectName(state, context, programFolder, name);
   const std::string path = programFolder + name;
   if (!reserved) {
     WriteLog(std::string("ERROR, ") + operation + ", couldn't write " + path);
@@ -309,12 +327,12 @@ void AppendEncapsulatedFrames(DcmObj &dataSet, std::vector<EncodedFrame> frames)
 
 bool SaveStill(AcquisitionState &state, const StudyInfo &context, CapturedFrames captured,
                const std::string &programFolder, const LocalClock &clock) {
-  return SaveObject("SaveStill", false, state, context, std::move(captured), programFolder, clock);
+  return SaveObject(STILL_OBJECT, state, context, std::move(captured), programFolder, clock);
 }
 
 bool SaveClip(AcquisitionState &state, const StudyInfo &context, CapturedFrames captured,
               const std::string &programFolder, const LocalClock &clock) {
-  return SaveObject("SaveClip", true, state, context, std::move(captured), programFolder, clock);
+  return SaveObject(CLIP_OBJECT, state, context, std::move(captured), programFolder, clock);
 }
 
 } // namespace fw
