@@ -23,6 +23,9 @@ struct ObjectUnref {
 struct CapsUnref {
   void operator()(GstCaps *caps) const { gst_caps_unref(caps); }
 };
+struct BufferUnref {
+  void operator()(GstBuffer *buffer) const { gst_buffer_unref(buffer); }
+};
 struct SampleUnref {
   void operator()(GstSample *sample) const { gst_sample_unref(sample); }
 };
@@ -45,6 +48,7 @@ using Pad = Object<GstPad>;
 using Bus = Object<GstBus>;
 using DeviceMonitor = Object<GstDeviceMonitor>;
 using Caps = std::unique_ptr<GstCaps, CapsUnref>;
+using Buffer = std::unique_ptr<GstBuffer, BufferUnref>;
 using Sample = std::unique_ptr<GstSample, SampleUnref>;
 using Message = std::unique_ptr<GstMessage, MessageUnref>;
 using Structure = std::unique_ptr<GstStructure, StructureFree>;

@@ -453,12 +453,20 @@ void SetNativeValue(DcmTag &pixel, std::vector<std::uint8_t> buffer, int bitsSto
 
 enum class PixelResult { Converted, EncoderFailed, Failed };
 
+// What one pixel data element is converted to, and where the side results go.
+struct PixelConversion {
+  std::string_view target;
+  ConversionOptions options{};
+  // With it, a clip that can be streamed (CanStream) is not decoded here but
+  // moved into it.
+  StreamedPixels *streamed = nullptr;
+  float &compressionRatio; // set by the encoder
+};
+
 // Decodes or copies the pixel data at index and encodes it for the target;
 // index ends at the last entry the encoder wrote.
-// With streamed given, a clip that can be streamed (CanStream) is not
-// decoded here but moved into it.
-PixelResult ConvertPixelData(DcmObj &ds, std::size_t &index, Attributes &a, std::string_view target,
-                             float &compressionRatio, const ConversionOptions &options, StreamedPixels *streamed) {
+PixelResult ConvertPixelData(DcmObj &ds, std::size_t &index, Attributes &a, const PixelConversion &conversion) {
+  const auto &[target, options, streamed, compressionRatio] = conversion;
   DcmTag &pixel = *ds.ElementAt(index);
   const std::uint64_t frameSize = std::uint64_t{a.columns} * a.rows * a.bitsAllocated / 8 * (a.colour ? 3 : 1);
   if (a.frames < 1)
@@ -629,7 +637,9 @@ bool Convert(DcmObj &ds, std::string_view target, const ConversionOptions &optio
       TakeImageAttribute(*t, a, target);
     } else if (t->Is(tag::PixelData)) {
       seenPixelData = true;
-      switch (ConvertPixelData(ds, i, a, target, compressionRatio, options, streamed)) {
+      switch (ConvertPixelData(
+          ds, i, a,
+          {.target = target, .options = options, .streamed = streamed, .compressionRatio = compressionRatio})) {
       case PixelResult::Converted:
         result = true;
         break;

@@ -3,6 +3,7 @@
 // through the message seam; sends go to a storescp started on loopback.
 #include "acquisition/CaptureConfig.h"
 #include "acquisition/CaptureSettingsDialog.h"
+#include "acquisition/GstHandles.h"
 #include "acquisition/MySampleGrabber.h"
 #include "acquisition/StationAcquisition.h"
 #include "acquisition/TForm3.h"
@@ -514,12 +515,12 @@ TEST_F(AcquisitionWindowTest, ASourceThatFailsDuringAClipSavesItAndStopsCapture)
   ASSERT_TRUE(Session().PipelineReady());
   form_.Button4Click();
   ASSERT_TRUE(WaitFor([&] { return Grabber().FrameCount() >= 3; }));
-  GstElement *device = Grabber().FindElement("device");
-  ASSERT_NE(device, nullptr);
-  GError *error = g_error_new_literal(GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_READ, "cable pulled");
-  gst_element_post_message(device, gst_message_new_error(GST_OBJECT(device), error, "test"));
-  g_error_free(error);
-  gst_object_unref(device);
+  {
+    const gst::Element device(Grabber().FindElement("device"));
+    ASSERT_NE(device, nullptr);
+    const gst::Error error(g_error_new_literal(GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_READ, "cable pulled"));
+    gst_element_post_message(device.get(), gst_message_new_error(GST_OBJECT(device.get()), error.get(), "test"));
+  }
 
   ASSERT_TRUE(WaitFor([&] { return !Session().Recording(); }));
   EXPECT_FALSE(Session().PipelineReady());

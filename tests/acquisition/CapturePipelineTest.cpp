@@ -1,6 +1,7 @@
 // The capture pipeline with GStreamer sources standing in for the device:
 // videotestsrc for live video, and an appsrc fed with exact frames.
 #include "acquisition/CaptureSettingsDialog.h"
+#include "acquisition/GstHandles.h"
 #include "acquisition/MySampleGrabber.h"
 #include "acquisition/VideoPreviewWidget.h"
 #include "base/Log.h"
@@ -70,12 +71,13 @@ protected:
 TEST_F(CapturePipelineTest, WithoutADeviceBuildGraphFailsSilently) {
   ::unsetenv("FRAMEWELL_VIDEO_SOURCE");
   ASSERT_TRUE(gst_init_check(nullptr, nullptr, nullptr));
-  GstDeviceMonitor *monitor = gst_device_monitor_new();
-  gst_device_monitor_add_filter(monitor, "Video/Source", nullptr);
-  GList *devices = gst_device_monitor_get_devices(monitor);
-  const bool haveDevice = devices != nullptr;
-  g_list_free_full(devices, gst_object_unref);
-  gst_object_unref(monitor);
+  bool haveDevice = false;
+  {
+    const gst::DeviceMonitor monitor(gst_device_monitor_new());
+    gst_device_monitor_add_filter(monitor.get(), "Video/Source", nullptr);
+    const gst::ObjectList devices(gst_device_monitor_get_devices(monitor.get()));
+    haveDevice = devices != nullptr;
+  }
   if (haveDevice) {
     GTEST_SKIP() << "this machine has a video input device";
   }
@@ -152,41 +154,36 @@ protected:
     grabber_.SetPipelineHook([this](GstElement *pipeline) {
       {
         const std::lock_guard lock(primeMutex_);
-        prime_ = Frame(0xFF, 0, 0);
+        prime_.reset(Frame(0xFF, 0, 0));
       }
-      GstElement *feed = gst_bin_get_by_name(GST_BIN(pipeline), "feed");
+      const gst::Element feed(gst_bin_get_by_name(GST_BIN(pipeline), "feed"));
       ASSERT_NE(feed, nullptr);
-      g_signal_connect(feed, "need-data", G_CALLBACK(+[](GstElement *src, guint, gpointer self) {
+      g_signal_connect(feed.get(), "need-data", G_CALLBACK(+[](GstElement *src, guint, gpointer self) {
                          auto *test = static_cast<FedPipelineTest *>(self);
                          GstBuffer *first;
                          {
                            const std::lock_guard lock(test->primeMutex_);
-                           first = std::exchange(test->prime_, nullptr);
+                           first = test->prime_.release();
                          }
                          if (first != nullptr) {
                            gst_app_src_push_buffer(GST_APP_SRC(src), first);
                          }
                        }),
                        this);
-      gst_object_unref(feed);
     });
     ASSERT_TRUE(grabber_.BuildGraph(&owner_, CaptureConfig{1, kWidth, kHeight, 0}));
     ASSERT_EQ(GST_VIDEO_INFO_PLANE_STRIDE(&info_, 0), 24);
-    feed_ = grabber_.FindElement("feed");
+    feed_.reset(grabber_.FindElement("feed"));
     ASSERT_NE(feed_, nullptr);
     ASSERT_TRUE(WaitFor([&] { return grabber_.DeliveredFrames() >= 1; }));
   }
   void TearDown() override {
-    if (feed_ != nullptr) {
-      gst_object_unref(feed_);
-    }
+    feed_.reset();
     CapturePipelineTest::TearDown();
     // The pipeline is stopped: taking the lock orders the end of the test
     // after the streaming thread's last use of it.
     const std::lock_guard lock(primeMutex_);
-    if (prime_ != nullptr) {
-      gst_buffer_unref(prime_);
-    }
+    prime_.reset();
   }
 
   // One frame of a single colour; the padding bytes hold garbage. The
@@ -210,17 +207,17 @@ protected:
   void Push(int n, std::uint8_t b, std::uint8_t g, std::uint8_t r) {
     const long long target = grabber_.DeliveredFrames() + n;
     for (int i = 0; i < n; ++i) {
-      ASSERT_EQ(gst_app_src_push_buffer(GST_APP_SRC(feed_), Frame(b, g, r)), GST_FLOW_OK);
+      ASSERT_EQ(gst_app_src_push_buffer(GST_APP_SRC(feed_.get()), Frame(b, g, r)), GST_FLOW_OK);
     }
     ASSERT_TRUE(WaitFor([&] { return grabber_.DeliveredFrames() >= target; }));
   }
 
   GstVideoInfo info_;
-  GstElement *feed_ = nullptr;
+  gst::Element feed_;
   // Static, so the streaming thread (pooled, older than this fixture) can
   // take it before anything else of the fixture is visible to it.
   static inline std::mutex primeMutex_;
-  GstBuffer *prime_ = nullptr; // guarded by primeMutex_
+  gst::Buffer prime_; // guarded by primeMutex_
 };
 
 TEST_F(FedPipelineTest, CollectsExactlyTheFramesDeliveredWhileArmed) {
@@ -391,11 +388,8 @@ TEST_F(CapturePipelineTest, SizesOfferedOnlyAsJpegAreDecodedAndHonoured) {
     ASSERT_TRUE(grabber_.BuildGraph(&owner_, CaptureConfig{1, 1280, 720, 0}));
     EXPECT_EQ(grabber_.FrameWidth(), 1280);
     EXPECT_EQ(grabber_.FrameHeight(), 720);
-    GstElement *decode = grabber_.FindElement("Decode");
+    const gst::Element decode(grabber_.FindElement("Decode"));
     EXPECT_EQ(decode != nullptr, c.decoded);
-    if (decode != nullptr) {
-      gst_object_unref(decode);
-    }
     grabber_.StartCapture();
     ASSERT_TRUE(WaitFor([&] { return grabber_.FrameCount() >= 1; }));
     grabber_.StopCapture();
@@ -428,12 +422,12 @@ TEST_F(CapturePipelineTest, ADeviceThatFailsWhileRunningIsNoticedOnTheBus) {
   grabber_.StartCapture();
   ASSERT_TRUE(WaitFor([&] { return grabber_.FrameCount() >= 2; }));
 
-  GstElement *device = grabber_.FindElement("device");
-  ASSERT_NE(device, nullptr);
-  GError *error = g_error_new_literal(GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_READ, "device unplugged");
-  gst_element_post_message(device, gst_message_new_error(GST_OBJECT(device), error, "test"));
-  g_error_free(error);
-  gst_object_unref(device);
+  {
+    const gst::Element device(grabber_.FindElement("device"));
+    ASSERT_NE(device, nullptr);
+    const gst::Error error(g_error_new_literal(GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_READ, "device unplugged"));
+    gst_element_post_message(device.get(), gst_message_new_error(GST_OBJECT(device.get()), error.get(), "test"));
+  }
 
   ASSERT_TRUE(WaitFor([&] { return notified > 0; })) << "handled by the event loop";
   EXPECT_TRUE(grabber_.DeviceStopped());

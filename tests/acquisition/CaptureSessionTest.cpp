@@ -3,6 +3,7 @@
 // delivering, and no late frame becoming the next still.
 #include "acquisition/AcquisitionSession.h"
 #include "acquisition/GrabberFrameSource.h"
+#include "acquisition/GstHandles.h"
 #include "acquisition/MySampleGrabber.h"
 #include "base/Log.h"
 
@@ -106,10 +107,9 @@ protected:
              1);
     // The first frame is given when the source asks, so the pipeline starts.
     grabber_.SetPipelineHook([](GstElement *pipeline) {
-      GstElement *feed = gst_bin_get_by_name(GST_BIN(pipeline), "feed");
+      const gst::Element feed(gst_bin_get_by_name(GST_BIN(pipeline), "feed"));
       ASSERT_NE(feed, nullptr);
-      gst_app_src_push_buffer(GST_APP_SRC(feed), SolidFrame(0, 0, 0));
-      gst_object_unref(feed);
+      gst_app_src_push_buffer(GST_APP_SRC(feed.get()), SolidFrame(0, 0, 0));
     });
     context_.patientID = "P1";
     context_.accessionNumber = "ACC";
@@ -126,13 +126,13 @@ protected:
     };
     session_ = std::make_unique<AcquisitionSession>(std::move(setup));
     ASSERT_TRUE(session_->Open());
-    feed_ = grabber_.FindElement("feed");
+    feed_.reset(grabber_.FindElement("feed"));
     ASSERT_NE(feed_, nullptr);
     feeder_ = std::thread([this] {
       while (!quit_) {
         if (feeding_) {
           const std::uint8_t c = colour_;
-          gst_app_src_push_buffer(GST_APP_SRC(feed_), c == 0 ? SolidFrame(0xFF, 0, 0) : SolidFrame(0, 0, 0xFF));
+          gst_app_src_push_buffer(GST_APP_SRC(feed_.get()), c == 0 ? SolidFrame(0xFF, 0, 0) : SolidFrame(0, 0, 0xFF));
         }
         std::this_thread::sleep_for(20ms);
       }
@@ -144,9 +144,7 @@ protected:
       feeder_.join();
     }
     session_->Close();
-    if (feed_ != nullptr) {
-      gst_object_unref(feed_);
-    }
+    feed_.reset();
     session_.reset();
     ::unsetenv("FRAMEWELL_VIDEO_SOURCE");
     InstanceCounters::ForgetRun();
@@ -180,7 +178,7 @@ protected:
   StudyInfo context_;
   setupcfg config_;
   std::unique_ptr<AcquisitionSession> session_;
-  GstElement *feed_ = nullptr;
+  gst::Element feed_;
   std::thread feeder_;
   std::atomic<bool> feeding_{true};
   std::atomic<bool> quit_{false};
