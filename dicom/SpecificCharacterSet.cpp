@@ -66,7 +66,7 @@ constexpr TermEntry TERMS[] = {
     {"GBK", Element::Ascii, Element::None, Whole::Gbk},
 };
 
-// The escape sequences of the ISO 2022 forms and the code elements they select.
+// The escape sequences a text may hold and the code elements they select.
 struct EscapeEntry {
   std::string_view bytes;
   bool g1;

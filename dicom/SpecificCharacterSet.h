@@ -1,4 +1,4 @@
-// Character repertoires of text values, named by Specific Character Set (0008,0005).
+// Text values in the character set a data set names in its (0008,0005).
 // SpecificCharacterSet: the texts of SH, LO, ST, LT, PN, UC and UT values
 // between the bytes of a data set and UTF-8, the station's form of every
 // patient and study text.
